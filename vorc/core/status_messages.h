@@ -1,0 +1,36 @@
+// Status messages: the one channel through which every part of the library
+// (parser, scan decoders, back ends, transcoder) reports progress, warnings
+// and the reason for a fatal stream error. Every line goes through
+// vorc::sendStatusMsg to a single replaceable handler, or to standard output
+// as "vorc : <text>" while none is installed.
+#ifndef VORC_CORE_STATUS_MESSAGES_H
+#define VORC_CORE_STATUS_MESSAGES_H
+
+class vorcStatusMessageHandler {
+public:
+    virtual ~vorcStatusMessageHandler() = default;
+    // Receives one complete line without its line end; msg is only borrowed.
+    virtual void sendStatusMsg(const char* msg, void* context) = 0;
+};
+
+// Installing this handler silences the library.
+class vorcDevNullStatusMessageHandler : public vorcStatusMessageHandler {
+public:
+    void sendStatusMsg(const char* msg, void* context) override;
+};
+
+namespace vorc {
+
+// The library-wide handler; null means "print to standard output".
+// The library owns the object it points to.
+extern vorcStatusMessageHandler* StatusMessageHandler;
+
+void sendStatusMsg(const char* msg, void* context);
+
+// Destroys the installed handler (unless it is the one being installed) and
+// installs handler; null restores the default output.
+void setStatusMessageHandler(vorcStatusMessageHandler* handler);
+
+}  // namespace vorc
+
+#endif

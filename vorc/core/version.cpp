@@ -1,0 +1,18 @@
+// Version banner and clamping helpers.
+#include "vorc/core/version.h"
+
+namespace vorc {
+
+const char* getVersionString() { return "Tesra SDK - vorc core library v0.9.1"; }
+
+void clamp_s16(short* value, short min, short max) {
+    if (*value < min) *value = min;
+    if (*value > max) *value = max;
+}
+
+void clamp_int(int* value, int min, int max) {
+    if (*value < min) *value = min;
+    if (*value > max) *value = max;
+}
+
+}  // namespace vorc

@@ -1,0 +1,15 @@
+// libvorc_core: the whole public API in one header.
+#ifndef VORC_VORC_H
+#define VORC_VORC_H
+
+#include "vorc/core/exceptions.h"
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/core/scan_decoder.h"
+#include "vorc/core/status_messages.h"
+#include "vorc/core/stream_interfaces.h"
+#include "vorc/core/version.h"
+#include "vorc/decode/huffman_tree.h"
+#include "vorc/sinks/binary_file_writer.h"
+#include "vorc/sinks/byte_stream_receiver.h"
+
+#endif
