@@ -16,4 +16,25 @@ int usageError(const char* command, const std::string& message);
 // output can carry data), or nowhere with quiet.
 void routeStatusMessages(bool toStandardError, bool quiet);
 
+
+
+#include <cstdint>
+
+// A progress line on standard error ("frames N, X.X MB, Y.Y fps"), redrawn
+// in place; only drawn when enabled (standard error is a terminal and the
+// user did not ask for quiet).
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled);
+    ~ProgressLine();
+    void update(long frames, uint64_t bytes);
+    void finish();
+    static bool wanted(bool quiet);
+
+private:
+    bool enabled_;
+    bool drawn_ = false;
+    double startSeconds_;
+    double lastDrawSeconds_ = -1.0;
+};
 #endif

@@ -2,6 +2,7 @@
 #ifndef VORC_VORC_H
 #define VORC_VORC_H
 
+#include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/scan_decoder.h"
