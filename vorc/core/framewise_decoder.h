@@ -45,7 +45,10 @@ public:
     int decode(int maxBytes) override;
 
 protected:
+    // Runs the state machine over a piece that already lies in the buffer.
     void feedBytes(unsigned char* bytes, int count);
+    // Each step returns false when the piece ran out first; its progress is
+    // kept in the members and it resumes with the next piece.
     bool awaitMarker(unsigned char* code);
     bool readMarkerPayload();
     bool doScan();
@@ -62,10 +65,21 @@ protected:
     UndecodedFrameDescriptor currentFrame;
     int32_t reportedWidth;
     int32_t reportedHeight;
-    vorcFramewiseTesraScanDecoder* scanDecoder;  // owned
-    unsigned char* prefetchBuffer;               // owned
+    std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder;
+    std::unique_ptr<unsigned char[]> prefetchBuffer;
     int32_t prefetchCapacity;
     int32_t prefetchFill;
+
+private:
+    void completeFrame();
+    // The payload must hold at least `needed` bytes, or the stream is corrupt.
+    void requirePayload(int32_t needed, const char* failureMessage);
+    bool payloadStartsWith(const char* tag, int32_t tagLength) const;
+
+    // Payload size of the segment read last, and of the frame's bitmap comment;
+    // together they keep every read inside the bytes received.
+    int32_t payloadLength = 0;
+    int32_t bitmapPayloadLength = 0;
 };
 
 #endif

@@ -1,0 +1,386 @@
+// The framewise stream parser: the link between the source and the scan
+// decoder in the chain source -> parser -> scan decoder -> back end. It walks
+// the bytes at the level of JPEG markers, in pieces of any size, and hands
+// each collected frame on without copying. Every stream error is fatal and
+// goes through vorc::failStream.
+#include "vorc/core/framewise_decoder.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "vorc/core/fatal_error.h"
+#include "vorc/core/scan_decoder.h"
+#include "vorc/core/status_messages.h"
+
+namespace {
+
+// State numbers of the marker state machine.
+enum State : uint32_t {
+    AwaitSOI = 0,
+    AwaitAPP0 = 1,
+    ReadAPP0 = 2,
+    AwaitFirstCOM = 3,
+    ReadFirstCOM = 4,
+    AfterK7IMG = 5,
+    AwaitTSF = 6,
+    ReadTSF = 7,
+    AfterTSF = 8,
+    AwaitTablesOrBitmap = 9,
+    ReadYTable = 10,
+    AwaitUVTable = 11,
+    ReadUVTable = 12,
+    AwaitSizeOrDHT = 13,
+    ReadSOF0 = 14,
+    ReadDHT = 15,
+    AwaitSOSOrDHT = 16,
+    ReadSOS = 17,
+    SearchScanEnd = 18,
+    ReadBitmap = 19,
+    AwaitTablesOrSOS = 20,
+    AwaitNextFrame = 21,
+    ReadAPP13 = 22,
+    Rejected = 23,
+};
+
+constexpr unsigned char MarkerSOI = 0xD8;
+constexpr unsigned char MarkerEOI = 0xD9;
+constexpr unsigned char MarkerAPP0 = 0xE0;
+constexpr unsigned char MarkerAPP13 = 0xED;
+constexpr unsigned char MarkerCOM = 0xFE;
+constexpr unsigned char MarkerDQT = 0xDB;
+constexpr unsigned char MarkerSOF0 = 0xC0;
+constexpr unsigned char MarkerDHT = 0xC4;
+constexpr unsigned char MarkerSOS = 0xDA;
+
+constexpr char TagK7IMG[] = "#:K7IMG";
+constexpr char TagTSF[] = "TSF";
+
+// Table id byte plus 64 quantisation values.
+constexpr int32_t DQTPayloadSize = 65;
+// Precision, height, width.
+constexpr int32_t SOF0PayloadSize = 5;
+// Unused bytes in front of the bitmap in its comment.
+constexpr int32_t BitmapOffset = 12;
+
+constexpr int AccelerationTextCapacity = 100;
+
+constexpr const char* MsgNoGoodState = "!!! Tesra decoder failure (no_good_state) !!!";
+constexpr const char* MsgInvalidScanEnd = "!!! Tesra decoder failure (invalid scan termination) !!!";
+constexpr const char* MsgOverflow = "!!! Tesra decoder failure (prefetch buffer overflow) !!!";
+constexpr const char* MsgInternal = "!!! Tesra decoder INTERNAL FAILURE !!!";
+constexpr const char* MsgBadLength = "!!! Tesra decoder failure (segment length below 2) !!!";
+constexpr const char* MsgShortDQT = "!!! Tesra decoder failure (quantization table segment too short) !!!";
+constexpr const char* MsgShortSOF0 = "!!! Tesra decoder failure (frame header segment too short) !!!";
+constexpr const char* MsgShortBitmap = "!!! Tesra decoder failure (tile bitmap too short for the picture) !!!";
+
+}  // namespace
+
+vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
+                                                     vorcFramewiseTesraScanDecoder* scanDecoder)
+    : vorcTesraDecoder(source, backEnd),
+      state(AwaitSOI),
+      cursor(nullptr),
+      bytesLeft(0),
+      markerFFPending(0),
+      payloadPhase(0),
+      lengthHighByte(0),
+      payloadBytesToSkip(0),
+      scanFFPending(0),
+      payload(nullptr),
+      currentFrame(),
+      reportedWidth(0),
+      reportedHeight(0),
+      // Taken over first, so that it is destroyed with everything else if the
+      // buffer allocation below throws.
+      scanDecoder(scanDecoder),
+      prefetchBuffer(),
+      prefetchCapacity(DefaultPrefetchCapacity),
+      prefetchFill(0) {
+    prefetchBuffer.reset(new unsigned char[static_cast<size_t>(prefetchCapacity)]);
+    this->scanDecoder->setBackEnd(backEnd);
+
+    char method[AccelerationTextCapacity];
+    const char* announced = this->scanDecoder->getAccelerationTypeString();
+    std::snprintf(method, sizeof method, "%s", announced != nullptr ? announced : "");
+    char message[AccelerationTextCapacity + 64];
+    std::snprintf(message, sizeof message, "FramewiseTesraDecoder : acceleration method : %s", method);
+    vorc::sendStatusMsg(message, nullptr);
+}
+
+// The members release the buffer, then the scan decoder; the bases then
+// destroy the back end and the source.
+vorcFramewiseTesraDecoder::~vorcFramewiseTesraDecoder() = default;
+
+int vorcFramewiseTesraDecoder::decode(int maxBytes) {
+    int32_t want = prefetchCapacity - prefetchFill;
+    if (maxBytes < want) want = maxBytes;
+    if (want < 1) vorc::failStream(MsgOverflow, this);
+
+    int total = 0;
+    while (want > 0) {
+        unsigned char* const piece = prefetchBuffer.get() + prefetchFill;
+        const int got = source->fetchBytes(piece, want);
+        if (got <= 0) break;
+        // A source that stores more than it was asked for has already written
+        // past the room it was given; nothing sane can follow.
+        if (got > want) vorc::failStream(MsgInternal, nullptr);
+        total += got;
+        prefetchFill += got;
+        feedBytes(piece, got);
+        want -= got;
+    }
+    return total;
+}
+
+void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
+    if (count <= 0) return;
+    cursor = bytes;
+    bytesLeft = count;
+    unsigned char code = 0;
+    while (bytesLeft != 0) {
+        switch (state) {
+            case AwaitSOI:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerSOI ? AwaitAPP0 : Rejected;
+                break;
+            case AwaitAPP0:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerAPP0 ? ReadAPP0 : Rejected;
+                break;
+            case ReadAPP0:
+                if (!readMarkerPayload()) return;
+                state = AwaitFirstCOM;
+                break;
+            case AwaitFirstCOM:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerCOM ? ReadFirstCOM : Rejected;
+                break;
+            case ReadFirstCOM:
+                if (!readMarkerPayload()) return;
+                if (payloadStartsWith(TagK7IMG, sizeof TagK7IMG - 1)) {
+                    state = AfterK7IMG;
+                } else if (payloadStartsWith(TagTSF, sizeof TagTSF - 1)) {
+                    state = AfterTSF;
+                } else {
+                    state = Rejected;
+                }
+                break;
+            case AfterK7IMG:
+                state = AwaitTSF;
+                break;
+            case AwaitTSF:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerCOM ? ReadTSF : Rejected;
+                break;
+            case ReadTSF:
+                if (!readMarkerPayload()) return;
+                state = payloadStartsWith(TagTSF, sizeof TagTSF - 1) ? AfterTSF : Rejected;
+                break;
+            case AfterTSF:
+                state = AwaitTablesOrBitmap;
+                break;
+            case AwaitTablesOrBitmap:
+                if (!awaitMarker(&code)) return;
+                if (code == MarkerDQT) {
+                    currentFrame.tileBitmap = nullptr;
+                    state = ReadYTable;
+                } else {
+                    state = code == MarkerCOM ? ReadBitmap : Rejected;
+                }
+                break;
+            case ReadYTable:
+                if (!readMarkerPayload()) return;
+                requirePayload(DQTPayloadSize, MsgShortDQT);
+                scanDecoder->setYQuantizationTable(payload + 1);
+                state = AwaitUVTable;
+                break;
+            case AwaitUVTable:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerDQT ? ReadUVTable : Rejected;
+                break;
+            case ReadUVTable:
+                if (!readMarkerPayload()) return;
+                requirePayload(DQTPayloadSize, MsgShortDQT);
+                scanDecoder->setUVQuantizationTable(payload + 1);
+                state = AwaitSizeOrDHT;
+                break;
+            case AwaitSizeOrDHT:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerDHT ? ReadDHT : code == MarkerSOF0 ? ReadSOF0 : Rejected;
+                break;
+            case ReadSOF0:
+                if (!readMarkerPayload()) return;
+                requirePayload(SOF0PayloadSize, MsgShortSOF0);
+                currentFrame.setResolution(payload[3] * 256 + payload[4], payload[1] * 256 + payload[2]);
+                state = AwaitSOSOrDHT;
+                break;
+            case ReadDHT:
+                if (!readMarkerPayload()) return;
+                state = AwaitSOSOrDHT;
+                break;
+            case AwaitSOSOrDHT:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerSOS ? ReadSOS : code == MarkerDHT ? ReadDHT : Rejected;
+                break;
+            case ReadSOS:
+                if (!readMarkerPayload()) return;
+                currentFrame.scanBytes = cursor;
+                state = SearchScanEnd;
+                break;
+            case SearchScanEnd:
+                if (!doScan()) return;
+                // The buffer is 4 MiB, so the distance always fits.
+                currentFrame.scanLength = static_cast<int32_t>(cursor - currentFrame.scanBytes);
+                state = AwaitNextFrame;
+                break;
+            case ReadBitmap:
+                if (!readMarkerPayload()) return;
+                // The bitmap's own size is known only with the frame's size,
+                // which may still follow; it is checked when the frame completes.
+                requirePayload(BitmapOffset, MsgShortBitmap);
+                currentFrame.tileBitmap = payload + BitmapOffset;
+                bitmapPayloadLength = payloadLength;
+                state = AwaitTablesOrSOS;
+                break;
+            case AwaitTablesOrSOS:
+                if (!awaitMarker(&code)) return;
+                state = code == MarkerDQT ? ReadYTable : code == MarkerSOS ? ReadSOS : Rejected;
+                break;
+            case AwaitNextFrame:
+                if (!awaitMarker(&code)) return;
+                if (code == MarkerAPP13) {
+                    state = ReadAPP13;
+                } else {
+                    // A frame followed by a foreign marker is still handed on
+                    // before the marker is rejected.
+                    state = code == MarkerSOI ? AwaitAPP0 : Rejected;
+                    completeFrame();
+                }
+                break;
+            case ReadAPP13:
+                if (!readMarkerPayload()) return;
+                state = AwaitSOI;
+                completeFrame();
+                break;
+            case Rejected:
+                vorc::failStream(MsgNoGoodState, this);
+            default:
+                vorc::failStream(MsgInternal, nullptr);
+        }
+    }
+}
+
+bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
+    if (markerFFPending != 0) {
+        *code = *cursor++;
+        --bytesLeft;
+        markerFFPending = 0;
+        return true;
+    }
+    while (bytesLeft != 0) {
+        const unsigned char byte = *cursor++;
+        --bytesLeft;
+        if (byte != 0xFF) continue;
+        if (bytesLeft == 0) {
+            markerFFPending = 1;
+            return false;
+        }
+        *code = *cursor++;
+        --bytesLeft;
+        return true;
+    }
+    return false;
+}
+
+bool vorcFramewiseTesraDecoder::readMarkerPayload() {
+    int32_t length = 0;
+    if (payloadPhase == 0) {
+        if (bytesLeft >= 2) {
+            length = cursor[0] * 256 + cursor[1];
+            cursor += 2;
+            bytesLeft -= 2;
+        } else {
+            lengthHighByte = *cursor++;
+            --bytesLeft;
+            payloadPhase = 1;
+            return false;
+        }
+    } else if (payloadPhase == 1) {
+        length = lengthHighByte * 256 + *cursor++;
+        --bytesLeft;
+    }
+    if (payloadPhase != 2) {
+        // The length counts its own two bytes; anything smaller would make
+        // the payload end before it starts.
+        if (length < 2) vorc::failStream(MsgBadLength, this);
+        payloadLength = length - 2;
+        payloadBytesToSkip = payloadLength;
+        payload = cursor;
+        payloadPhase = 2;
+    }
+    if (bytesLeft < payloadBytesToSkip) {
+        cursor += bytesLeft;
+        payloadBytesToSkip -= bytesLeft;
+        bytesLeft = 0;
+        return false;
+    }
+    cursor += payloadBytesToSkip;
+    bytesLeft -= payloadBytesToSkip;
+    payloadPhase = 0;
+    lengthHighByte = 0;
+    payloadBytesToSkip = 0;
+    return true;
+}
+
+bool vorcFramewiseTesraDecoder::doScan() {
+    while (bytesLeft != 0) {
+        if (scanFFPending == 0) {
+            const unsigned char* const end = cursor + bytesLeft;
+            auto* const ff = static_cast<unsigned char*>(std::memchr(cursor, 0xFF, static_cast<size_t>(bytesLeft)));
+            if (ff == nullptr) {
+                cursor += bytesLeft;
+                bytesLeft = 0;
+                return false;
+            }
+            cursor = ff + 1;
+            bytesLeft = static_cast<int32_t>(end - cursor);
+            scanFFPending = 1;
+            continue;
+        }
+        const unsigned char next = *cursor++;
+        --bytesLeft;
+        scanFFPending = 0;
+        if (next == MarkerEOI) return true;
+        if (next != 0x00) vorc::failStream(MsgInvalidScanEnd, nullptr);
+    }
+    return false;
+}
+
+void vorcFramewiseTesraDecoder::completeFrame() {
+    if (currentFrame.tileBitmap != nullptr) {
+        const int64_t tiles = static_cast<int64_t>(currentFrame.tileColumns) * currentFrame.tileRows;
+        if (bitmapPayloadLength - BitmapOffset < (tiles + 7) / 8) vorc::failStream(MsgShortBitmap, this);
+    }
+    if (currentFrame.width != reportedWidth || currentFrame.height != reportedHeight) {
+        backEnd->videoResolutionChanged(currentFrame.width, currentFrame.height);
+        reportedWidth = currentFrame.width;
+        reportedHeight = currentFrame.height;
+    }
+    scanDecoder->performScanSweep(&currentFrame);
+    backEnd->frameComplete();
+
+    unsigned char* const start = prefetchBuffer.get();
+    if (bytesLeft != 0) std::memmove(start, cursor, static_cast<size_t>(bytesLeft));
+    cursor = start;
+    prefetchFill = bytesLeft;
+    currentFrame.reset(reportedWidth, reportedHeight);
+}
+
+void vorcFramewiseTesraDecoder::requirePayload(int32_t needed, const char* failureMessage) {
+    if (payloadLength < needed) vorc::failStream(failureMessage, this);
+}
+
+bool vorcFramewiseTesraDecoder::payloadStartsWith(const char* tag, int32_t tagLength) const {
+    return payloadLength >= tagLength && std::memcmp(payload, tag, static_cast<size_t>(tagLength)) == 0;
+}
