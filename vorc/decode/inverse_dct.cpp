@@ -1,0 +1,152 @@
+// Integer inverse DCT of the pixel decoder: the separable fixed-point
+// Chen-Wang transform, a row pass that keeps three extra fraction bits, then
+// a column pass that ends in a saturating table lookup. Results are bit-exact
+// across platforms, so the arithmetic below must not be "simplified".
+//
+// Intermediates wrap around in 32 bits (extreme 16-bit inputs do overflow
+// the third stage). The arithmetic is therefore done on uint32_t, where
+// wrap-around is defined, and only reinterpreted as signed for the arithmetic
+// right shifts.
+#include <array>
+#include <cstdint>
+
+#include "vorc/decode/scan_decoder_software.h"
+
+namespace {
+
+using u32 = uint32_t;
+
+constexpr u32 W1 = 2841;  // 2048 * sqrt(2) * cos(k * pi / 16), k = 1
+constexpr u32 W2 = 2676;
+constexpr u32 W3 = 2408;
+constexpr u32 W5 = 1609;
+constexpr u32 W6 = 1108;
+constexpr u32 W7 = 565;
+constexpr u32 Sqrt2Half = 181;  // 128 * sqrt(2)
+
+constexpr int ClipRange = 512;
+
+constexpr std::array<int16_t, 1024> makeClipTable() {
+    std::array<int16_t, 1024> table{};
+    for (int i = -ClipRange; i < ClipRange; ++i) {
+        table[static_cast<size_t>(i + ClipRange)] = static_cast<int16_t>(i < -256 ? -256 : (i > 255 ? 255 : i));
+    }
+    return table;
+}
+
+inline u32 wide(int16_t value) { return static_cast<u32>(static_cast<int32_t>(value)); }
+
+inline int32_t asr(u32 value, int shift) { return static_cast<int32_t>(value) >> shift; }
+
+inline int16_t clip(int32_t value) {
+    if (value < -ClipRange || value >= ClipRange) return static_cast<int16_t>(value < 0 ? -256 : 255);
+    return vorcFramewiseTesraScanDecoderSoftwareOnly::iclp[value];
+}
+
+}  // namespace
+
+const std::array<int16_t, 1024> vorcFramewiseTesraScanDecoderSoftwareOnly::iclip = makeClipTable();
+const int16_t* const vorcFramewiseTesraScanDecoderSoftwareOnly::iclp = iclip.data() + ClipRange;
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctrow(short* b) {
+    u32 x1 = wide(b[4]) << 11;
+    u32 x2 = wide(b[6]);
+    u32 x3 = wide(b[2]);
+    u32 x4 = wide(b[1]);
+    u32 x5 = wide(b[7]);
+    u32 x6 = wide(b[5]);
+    u32 x7 = wide(b[3]);
+    if ((x1 | x2 | x3 | x4 | x5 | x6 | x7) == 0) {
+        const auto dcOnly = static_cast<int16_t>(wide(b[0]) << 3);
+        for (int i = 0; i < 8; ++i) b[i] = dcOnly;
+        return;
+    }
+    u32 x0 = (wide(b[0]) << 11) + 128;
+
+    u32 x8 = W7 * (x4 + x5);
+    x4 = x8 + (W1 - W7) * x4;
+    x5 = x8 - (W1 + W7) * x5;
+    x8 = W3 * (x6 + x7);
+    x6 = x8 - (W3 - W5) * x6;
+    x7 = x8 - (W3 + W5) * x7;
+
+    x8 = x0 + x1;
+    x0 -= x1;
+    x1 = W6 * (x3 + x2);
+    x2 = x1 - (W2 + W6) * x2;
+    x3 = x1 + (W2 - W6) * x3;
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = static_cast<u32>(asr(Sqrt2Half * (x4 + x5) + 128, 8));
+    x4 = static_cast<u32>(asr(Sqrt2Half * (x4 - x5) + 128, 8));
+
+    b[0] = static_cast<int16_t>(asr(x7 + x1, 8));
+    b[1] = static_cast<int16_t>(asr(x3 + x2, 8));
+    b[2] = static_cast<int16_t>(asr(x0 + x4, 8));
+    b[3] = static_cast<int16_t>(asr(x8 + x6, 8));
+    b[4] = static_cast<int16_t>(asr(x8 - x6, 8));
+    b[5] = static_cast<int16_t>(asr(x0 - x4, 8));
+    b[6] = static_cast<int16_t>(asr(x3 - x2, 8));
+    b[7] = static_cast<int16_t>(asr(x7 - x1, 8));
+}
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctcol(short* c) {
+    u32 x1 = wide(c[8 * 4]) << 8;
+    u32 x2 = wide(c[8 * 6]);
+    u32 x3 = wide(c[8 * 2]);
+    u32 x4 = wide(c[8 * 1]);
+    u32 x5 = wide(c[8 * 7]);
+    u32 x6 = wide(c[8 * 5]);
+    u32 x7 = wide(c[8 * 3]);
+    if ((x1 | x2 | x3 | x4 | x5 | x6 | x7) == 0) {
+        const int16_t dcOnly = clip((c[0] + 32) >> 6);
+        for (int i = 0; i < 8; ++i) c[8 * i] = dcOnly;
+        return;
+    }
+    u32 x0 = (wide(c[0]) << 8) + 8192;
+
+    u32 x8 = W7 * (x4 + x5) + 4;
+    x4 = static_cast<u32>(asr(x8 + (W1 - W7) * x4, 3));
+    x5 = static_cast<u32>(asr(x8 - (W1 + W7) * x5, 3));
+    x8 = W3 * (x6 + x7) + 4;
+    x6 = static_cast<u32>(asr(x8 - (W3 - W5) * x6, 3));
+    x7 = static_cast<u32>(asr(x8 - (W3 + W5) * x7, 3));
+
+    x8 = x0 + x1;
+    x0 -= x1;
+    x1 = W6 * (x3 + x2) + 4;
+    x2 = static_cast<u32>(asr(x1 - (W2 + W6) * x2, 3));
+    x3 = static_cast<u32>(asr(x1 + (W2 - W6) * x3, 3));
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = static_cast<u32>(asr(Sqrt2Half * (x4 + x5) + 128, 8));
+    x4 = static_cast<u32>(asr(Sqrt2Half * (x4 - x5) + 128, 8));
+
+    c[8 * 0] = clip(asr(x7 + x1, 14));
+    c[8 * 1] = clip(asr(x3 + x2, 14));
+    c[8 * 2] = clip(asr(x0 + x4, 14));
+    c[8 * 3] = clip(asr(x8 + x6, 14));
+    c[8 * 4] = clip(asr(x8 - x6, 14));
+    c[8 * 5] = clip(asr(x0 - x4, 14));
+    c[8 * 6] = clip(asr(x3 - x2, 14));
+    c[8 * 7] = clip(asr(x7 - x1, 14));
+}
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idct(short* block) {
+    for (int row = 0; row < 8; ++row) idctrow(block + 8 * row);
+    for (int column = 0; column < 8; ++column) idctcol(block + column);
+}

@@ -1,0 +1,72 @@
+// The pixel decoder: the scan decoder that turns each collected frame into
+// RGB pixels (source -> parser -> scan decoder -> back end). It walks the
+// frame's coded tiles, entropy-decodes each one's six blocks with the default
+// tables, dequantises them, applies the integer inverse DCT, converts to RGB
+// and writes the 16x16 pixels into the target its back end provides.
+#ifndef VORC_DECODE_SCAN_DECODER_SOFTWARE_H
+#define VORC_DECODE_SCAN_DECODER_SOFTWARE_H
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "vorc/core/scan_decoder.h"
+#include "vorc/decode/huffman_tree.h"
+
+class vorcFramewiseTesraScanDecoderSoftwareOnly : public vorcFramewiseTesraScanDecoder {
+public:
+    // Builds the four trees; throws vorcDidntWorkOutException if a default
+    // table cannot be configured (std::bad_alloc passes through).
+    vorcFramewiseTesraScanDecoderSoftwareOnly();
+    ~vorcFramewiseTesraScanDecoderSoftwareOnly() override;
+
+    const char* getAccelerationTypeString() override;
+    void setYQuantizationTable(unsigned char* table) override;
+    void setUVQuantizationTable(unsigned char* table) override;
+    void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) override;
+
+    // Bit reader over the current scan. consumeScanBit requires a byte left;
+    // the other two return null / 1 when the scan has run out.
+    int consumeScanBit();
+    const vorcHuffmanTree::Node* consumeHuffmanCodeword(const vorcHuffmanTree::Node* node);
+    int consumeAdditionalBits(int size);
+
+    // Integer inverse DCT of one 8x8 block in place; results in -256..255.
+    static void idct(short* block);
+    static void idctrow(short* row);
+    static void idctcol(short* column);
+
+    // Entry k is the natural (row-major) index of the k-th zig-zag coefficient.
+    static constexpr int32_t ZigZagMap[64] = {
+        0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+        41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+        30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+    // Saturation to -256..255 by lookup; iclp[i] is valid for i in -512..511.
+    // Built at compile time, so it is ready before any decoder exists and is
+    // never written while another thread reads it.
+    static const std::array<int16_t, 1024> iclip;
+    static const int16_t* const iclp;
+
+    std::unique_ptr<vorcHuffmanTree> yDCTree;
+    std::unique_ptr<vorcHuffmanTree> yACTree;
+    std::unique_ptr<vorcHuffmanTree> uvDCTree;
+    std::unique_ptr<vorcHuffmanTree> uvACTree;
+    uint16_t yQuantTable[64];   // natural order; 0 until set
+    uint16_t uvQuantTable[64];  // shared by both chrominance components
+    unsigned char* scanCursor;
+    uint8_t scanBitMask;
+    int32_t scanBytesLeft;
+    int32_t additionalBitsValue;
+
+private:
+    using Block = int16_t[64];
+
+    // Entropy-decodes, dequantises and transforms one block into level-shifted
+    // samples 0..255. False when the scan ran out or the block overflowed.
+    bool decodeBlock(Block& block, const vorcHuffmanTree::Node* dcRoot,
+                     const vorcHuffmanTree::Node* acRoot, const uint16_t* quant, int16_t& predictor);
+    void deliverTile(int tileColumn, int tileRow, const Block* blocks);
+};
+
+#endif
