@@ -3,7 +3,19 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
+
+namespace {
+bool waitUntilWritable(int fd) {
+    pollfd request{fd, POLLOUT, 0};
+    for (;;) {
+        const int ready = ::poll(&request, 1, -1);
+        if (ready > 0) return (request.revents & POLLOUT) != 0;
+        if (ready == -1 && errno != EINTR) return false;
+    }
+}
+}  // namespace
 
 vorcBinaryFileWriter::vorcBinaryFileWriter(const char* path)
     : fd(::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644)), ownsDescriptor(0), failed(0) {
@@ -28,6 +40,9 @@ void vorcBinaryFileWriter::receiveStreamBytes(const unsigned char* bytes, int co
             // A signal is not a write failure: dropping the rest of the
             // output for it would lose data without a word.
             if (errno == EINTR) continue;
+            // A full non-blocking descriptor is not broken either: wait
+            // until it takes bytes again instead of losing the rest.
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilWritable(fd)) continue;
             failed = 1;
             return;
         }
