@@ -3,6 +3,7 @@
 #define VORC_VORC_H
 
 #include "vorc/backends/color_conversion.h"
+#include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/core/base64.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
