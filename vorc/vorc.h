@@ -2,8 +2,10 @@
 #ifndef VORC_VORC_H
 #define VORC_VORC_H
 
+#include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/color_conversion.h"
 #include "vorc/backends/raw_frame_dumper.h"
+#include "vorc/backends/default_backend.h"
 #include "vorc/core/base64.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
@@ -14,10 +16,20 @@
 #include "vorc/core/value_range.h"
 #include "vorc/core/version.h"
 #include "vorc/decode/huffman_tree.h"
+#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/encode/forward_dct.h"
+#include "vorc/encode/scan_entropy_coder.h"
+#include "vorc/encode/stream_encoder.h"
+#include "vorc/encode/synthetic_scene.h"
 #include "vorc/sinks/binary_file_writer.h"
 #include "vorc/sinks/byte_stream_receiver.h"
+#include "vorc/sinks/jpeg_receiver.h"
+#include "vorc/sinks/jpeg_sequence_writer.h"
+#include "vorc/sinks/mjpeg_writer.h"
 #include "vorc/sources/camera_live_stream.h"
 #include "vorc/sources/frame_rate_presets.h"
 #include "vorc/sources/ip_address.h"
+#include "vorc/sources/stream_file.h"
+#include "vorc/transcode/jpeg_converter.h"
 
 #endif

@@ -1,6 +1,7 @@
-// The library's exceptions. They carry no text: the type says what failed.
-// Only constructors throw them (a scan decoder whose Huffman trees cannot be
-// built, a camera connection that cannot be set up); callers catch
+// The library's exceptions. Most carry no text: the type says what failed.
+// The decoding side throws them only from constructors (a scan decoder whose
+// Huffman trees cannot be built, a camera connection that cannot be set up);
+// the stream encoder also rejects bad arguments with one. Callers catch
 // vorcException to handle all of them.
 #ifndef VORC_CORE_EXCEPTIONS_H
 #define VORC_CORE_EXCEPTIONS_H
@@ -14,5 +15,17 @@ class vorcDidntWorkOutException : public vorcException {};
 
 // A live camera connection could not be created, connected or asked.
 class vorcIOFailure : public vorcException {};
+
+// A caller passed a value that an object cannot work with (the stream
+// encoder's picture size, quality or key-frame interval). Unlike the others
+// it says which value was wrong; the reason must be a string literal.
+class vorcInvalidArgument : public vorcException {
+public:
+    explicit vorcInvalidArgument(const char* reason) noexcept : reason_(reason) {}
+    const char* what() const noexcept override { return reason_; }
+
+private:
+    const char* reason_;
+};
 
 #endif

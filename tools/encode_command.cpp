@@ -1,0 +1,258 @@
+// `vorc encode`: the producer end of the tool. Pictures (PNG or PPM files,
+// or the built-in synthetic scene) go through the stream encoder into a
+// Tesra stream file that the other commands read back.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/command_registry.h"
+#include "tools/image_reader.h"
+#include "tools/tool_common.h"
+#include "vorc/core/exceptions.h"
+#include "vorc/encode/stream_encoder.h"
+#include "vorc/encode/synthetic_scene.h"
+#include "vorc/sinks/binary_file_writer.h"
+
+namespace {
+
+constexpr const char* CommandName = "encode";
+constexpr int DefaultWidth = 640;
+constexpr int DefaultHeight = 480;
+constexpr long DefaultFrames = 75;
+
+// The library's file writer drops bytes silently after a failure; the tool
+// wants to tell the user, so it looks at the writer's state at the end.
+class CheckedFileWriter : public vorcBinaryFileWriter {
+public:
+    explicit CheckedFileWriter(int descriptor, bool* failedFlag)
+        : vorcBinaryFileWriter(descriptor), failedFlag_(failedFlag) {}
+    ~CheckedFileWriter() override { *failedFlag_ = failed != 0; }
+
+private:
+    bool* failedFlag_;
+};
+
+void printUsage() {
+    std::printf(
+        "usage: vorc encode -o OUTPUT [OPTIONS] PICTURE...\n"
+        "       vorc encode --synthetic [--size WxH] [--frames N] -o OUTPUT [OPTIONS]\n"
+        "\n"
+        "Encodes PNG or binary PPM (P6) pictures, or a built-in moving test scene,\n"
+        "into a Tesra stream: a full frame first and every N frames, in between\n"
+        "partial frames that carry only the tiles that changed.\n"
+        "\n"
+        "options:\n"
+        "  -o, --output FILE     the stream file to write ('-' for standard output)\n"
+        "  --quality Q           1 (smallest) to 100 (best), default %d\n"
+        "  --key-interval N      a full frame at least every N frames, default %d\n"
+        "  --threshold T         code a tile only if its coefficients changed by more\n"
+        "                        than T in sum (default 0: any change)\n"
+        "  --tables-in-partial   repeat the tables in partial frames\n"
+        "  --image-tag           add the \"#:K7IMG\" comment to every frame\n"
+        "  --synthetic           encode the test scene instead of pictures\n"
+        "  --size WxH            size of the test scene, default %dx%d\n"
+        "  --frames N            frames of the test scene, default %ld\n"
+        "  --quiet               print nothing but errors\n"
+        "  --help                show this help\n"
+        "\n"
+        "examples:\n"
+        "  vorc encode --synthetic -o sample.tesra\n"
+        "  vorc encode --quality 90 -o clip.tesra frame*.png\n",
+        vorcTesraStreamEncoder::DefaultQuality, vorcTesraStreamEncoder::DefaultKeyFrameInterval, DefaultWidth,
+        DefaultHeight, DefaultFrames);
+}
+
+bool parseNumber(const char* text, long lowest, long highest, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < lowest || parsed > highest) return false;
+    value = parsed;
+    return true;
+}
+
+bool parseSize(const char* text, int& width, int& height) {
+    const char* x = std::strchr(text, 'x');
+    if (x == nullptr) return false;
+    long w = 0;
+    long h = 0;
+    const std::string widthText(text, x);
+    if (!parseNumber(widthText.c_str(), 1, 65535, w) || !parseNumber(x + 1, 1, 65535, h)) return false;
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
+struct Options {
+    const char* output = nullptr;
+    long quality = vorcTesraStreamEncoder::DefaultQuality;
+    long keyInterval = vorcTesraStreamEncoder::DefaultKeyFrameInterval;
+    long threshold = 0;
+    bool tablesInPartial = false;
+    bool imageTag = false;
+    bool synthetic = false;
+    bool sizeGiven = false;
+    bool framesGiven = false;
+    int width = DefaultWidth;
+    int height = DefaultHeight;
+    long frames = DefaultFrames;
+    bool quiet = false;
+    std::vector<std::string> pictures;
+};
+
+// Returns -1 when the options are fine, otherwise the exit code.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char*& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        const char* text = nullptr;
+        if (arg == "--help" || arg == "-h") {
+            printUsage();
+            return ExitOk;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--synthetic") {
+            options.synthetic = true;
+        } else if (arg == "--tables-in-partial") {
+            options.tablesInPartial = true;
+        } else if (arg == "--image-tag") {
+            options.imageTag = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(options.output)) return usageError(CommandName, arg + " needs a file name");
+        } else if (arg == "--quality") {
+            if (!value(text) || !parseNumber(text, 1, 100, options.quality)) {
+                return usageError(CommandName, "--quality needs a number from 1 to 100");
+            }
+        } else if (arg == "--key-interval") {
+            if (!value(text) || !parseNumber(text, 1, 1000000, options.keyInterval)) {
+                return usageError(CommandName, "--key-interval needs a number of at least 1");
+            }
+        } else if (arg == "--threshold") {
+            if (!value(text) || !parseNumber(text, 0, 1000000, options.threshold)) {
+                return usageError(CommandName, "--threshold needs a number of at least 0");
+            }
+        } else if (arg == "--size") {
+            if (!value(text) || !parseSize(text, options.width, options.height)) {
+                return usageError(CommandName, "--size needs WIDTHxHEIGHT, each 1 to 65535 (e.g. 640x480)");
+            }
+            options.sizeGiven = true;
+        } else if (arg == "--frames") {
+            if (!value(text) || !parseNumber(text, 1, 100000000, options.frames)) {
+                return usageError(CommandName, "--frames needs a number of at least 1");
+            }
+            options.framesGiven = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError(CommandName, "unknown option '" + arg + "'");
+        } else {
+            options.pictures.push_back(arg);
+        }
+    }
+    if (options.output == nullptr) return usageError(CommandName, "missing -o OUTPUT");
+    if (options.synthetic && !options.pictures.empty()) {
+        return usageError(CommandName, "--synthetic takes no pictures");
+    }
+    if (!options.synthetic && (options.sizeGiven || options.framesGiven)) {
+        return usageError(CommandName, "--size and --frames only apply to --synthetic");
+    }
+    if (!options.synthetic && options.pictures.empty()) {
+        return usageError(CommandName, "no pictures given (or use --synthetic)");
+    }
+    for (const std::string& picture : options.pictures) {
+        if (::access(picture.c_str(), R_OK) != 0) {
+            return usageError(CommandName, "cannot open '" + picture + "': " + std::strerror(errno));
+        }
+    }
+    return -1;
+}
+
+int runEncode(int argc, char** argv) {
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed >= 0) return parsed;
+
+    const bool toStandardOutput = std::strcmp(options.output, "-") == 0;
+    routeStatusMessages(toStandardOutput, options.quiet);
+    const int descriptor =
+        toStandardOutput ? STDOUT_FILENO : ::open(options.output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (descriptor < 0) {
+        return usageError(CommandName, std::string("cannot create '") + options.output + "': " + std::strerror(errno));
+    }
+
+    bool writeFailed = false;
+    std::string failure;
+    uint64_t frames = 0;
+    uint64_t fullFrames = 0;
+    uint64_t tiles = 0;
+    uint64_t bytes = 0;
+    {
+        vorcTesraStreamEncoder encoder(new CheckedFileWriter(descriptor, &writeFailed));
+        encoder.setQuality(static_cast<int>(options.quality));
+        encoder.setKeyFrameInterval(static_cast<int>(options.keyInterval));
+        encoder.setChangeThreshold(static_cast<int>(options.threshold));
+        encoder.setTablesInPartialFramesEnabled(options.tablesInPartial);
+        encoder.setImageTagEnabled(options.imageTag);
+
+        ProgressLine progress(ProgressLine::wanted(options.quiet));
+        if (options.synthetic) {
+            vorcSyntheticScene scene(options.width, options.height);
+            for (long frame = 0; frame < options.frames; ++frame) {
+                tiles += encoder.encodeFrame(scene.renderFrame(static_cast<uint32_t>(frame)), options.width,
+                                             options.height);
+                progress.update(frame + 1, encoder.getBytesWritten());
+            }
+        } else {
+            RgbImage image;
+            std::string error;
+            for (const std::string& picture : options.pictures) {
+                if (!readRgbImage(picture, image, error)) {
+                    failure = "cannot read '" + picture + "': " + error;
+                    break;
+                }
+                tiles += encoder.encodeFrame(image.pixels.data(), image.width, image.height);
+                progress.update(static_cast<long>(encoder.getFramesEncoded()), encoder.getBytesWritten());
+            }
+        }
+        // Ends the stream even after a bad picture, so the frames written
+        // so far are all readable.
+        encoder.finish();
+        progress.finish();
+        frames = encoder.getFramesEncoded();
+        fullFrames = encoder.getFullFramesEncoded();
+        bytes = encoder.getBytesWritten();
+    }
+    if (!toStandardOutput) ::close(descriptor);
+
+    if (!failure.empty()) {
+        std::fprintf(stderr, "vorc %s: %s\n", CommandName, failure.c_str());
+        return ExitFailure;
+    }
+    if (writeFailed) {
+        std::fprintf(stderr, "vorc %s: writing '%s' failed\n", CommandName, options.output);
+        return ExitFailure;
+    }
+    if (!options.quiet) {
+        std::fprintf(toStandardOutput ? stderr : stdout,
+                     "frames: %llu (%llu full, %llu partial), tiles per frame: %.1f, bytes: %llu\n",
+                     static_cast<unsigned long long>(frames), static_cast<unsigned long long>(fullFrames),
+                     static_cast<unsigned long long>(frames - fullFrames),
+                     frames > 0 ? static_cast<double>(tiles) / static_cast<double>(frames) : 0.0,
+                     static_cast<unsigned long long>(bytes));
+    }
+    return ExitOk;
+}
+
+const CommandRegistrar registrar(ToolCommand{CommandName, "encode pictures or a test scene into a stream", 50,
+                                             runEncode});
+
+}  // namespace

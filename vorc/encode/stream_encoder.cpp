@@ -1,0 +1,291 @@
+// The stream encoder: colour conversion and 4:2:0 averaging per tile, the
+// forward DCT and quantisation, change detection against what the reader
+// holds, and the frame layout that the framewise parser accepts.
+#include "vorc/encode/stream_encoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "vorc/backends/color_conversion.h"
+#include "vorc/core/exceptions.h"
+#include "vorc/core/scan_decoder.h"
+#include "vorc/encode/forward_dct.h"
+
+namespace {
+
+constexpr unsigned char MarkerSOI = 0xD8;
+constexpr unsigned char MarkerEOI = 0xD9;
+constexpr unsigned char MarkerAPP0 = 0xE0;
+constexpr unsigned char MarkerAPP13 = 0xED;
+constexpr unsigned char MarkerCOM = 0xFE;
+constexpr unsigned char MarkerDQT = 0xDB;
+constexpr unsigned char MarkerSOF0 = 0xC0;
+constexpr unsigned char MarkerDHT = 0xC4;
+constexpr unsigned char MarkerSOS = 0xDA;
+
+constexpr size_t LargestSegmentPayload = 65533;  // the length field counts itself
+constexpr size_t BitmapHeaderBytes = 12;
+// More tiles than this and the bitmap no longer fits into one comment.
+constexpr size_t LargestBitmapTiles = (LargestSegmentPayload - BitmapHeaderBytes) * 8;
+
+// JFIF 1.01, no density unit, aspect 1:1, no thumbnail: full frames are then
+// ordinary JPEG images for any viewer.
+constexpr unsigned char App0Payload[] = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+constexpr unsigned char ImageTag[] = {'#', ':', 'K', '7', 'I', 'M', 'G'};
+constexpr unsigned char StreamTag[] = {'T', 'S', 'F'};
+// Three components; luminance sampled 2x2 with table 0, both chrominance
+// components 1x1 with table 1: one coding unit is one 16x16 tile.
+constexpr unsigned char ComponentList[] = {3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+constexpr unsigned char SosPayload[] = {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
+// Ends a stream: a non-empty payload, because a reader that has just read
+// the length of an empty segment at the very end would wait for more bytes.
+constexpr unsigned char EndOfStreamPayload[] = {'E', 'O', 'S'};
+
+void putBigEndian16(std::vector<unsigned char>& out, size_t value) {
+    out.push_back(static_cast<unsigned char>(value >> 8));
+    out.push_back(static_cast<unsigned char>(value));
+}
+
+void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+}  // namespace
+
+vorcTesraStreamEncoder::vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver)
+    : receiver_(receiver), candidate_(CoefficientsPerTile) {
+    if (receiver_ == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+}
+
+vorcTesraStreamEncoder::~vorcTesraStreamEncoder() { delete receiver_; }
+
+void vorcTesraStreamEncoder::setQuality(int quality) {
+    if (quality < 1 || quality > 100) {
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: the quality must be 1 to 100");
+    }
+    quality_ = quality;
+}
+
+void vorcTesraStreamEncoder::setKeyFrameInterval(int frames) {
+    if (frames < 1) throw vorcInvalidArgument("vorcTesraStreamEncoder: the key-frame interval must be at least 1");
+    keyFrameInterval_ = frames;
+}
+
+void vorcTesraStreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
+    if (sumOfAbsoluteDifferences < 0) {
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: the change threshold must not be negative");
+    }
+    changeThreshold_ = sumOfAbsoluteDifferences;
+}
+
+void vorcTesraStreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { tablesInPartialFrames_ = enabled; }
+
+void vorcTesraStreamEncoder::setImageTagEnabled(bool enabled) { imageTag_ = enabled; }
+
+void vorcTesraStreamEncoder::requestFullFrame() { fullFrameRequested_ = true; }
+
+void vorcTesraStreamEncoder::resize(int width, int height) {
+    const size_t columns = (static_cast<size_t>(width) + 15) / 16;
+    const size_t rows = (static_cast<size_t>(height) + 15) / 16;
+    // Release first: at the largest sizes two reference stores need not fit.
+    reference_.clear();
+    reference_.shrink_to_fit();
+    reference_.resize(columns * rows * CoefficientsPerTile);
+    width_ = width;
+    height_ = height;
+    tileColumns_ = columns;
+    tileRows_ = rows;
+}
+
+void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow,
+                                           int16_t* out) const {
+    unsigned char luma[4][64];
+    int chromaSums[2][64] = {};
+    const size_t lastColumn = static_cast<size_t>(width_) - 1;
+    const size_t lastRow = static_cast<size_t>(height_) - 1;
+    for (size_t y = 0; y < 16; ++y) {
+        // Beyond the picture's edge the last row and column repeat, which
+        // keeps the padding smooth and cheap to code.
+        const size_t sourceRow = std::min(tileRow * 16 + y, lastRow);
+        const unsigned char* row = rgb + sourceRow * static_cast<size_t>(width_) * 3;
+        for (size_t x = 0; x < 16; ++x) {
+            const unsigned char* pixel = row + std::min(tileColumn * 16 + x, lastColumn) * 3;
+            unsigned char lumaSample = 0;
+            unsigned char blueDifference = 0;
+            unsigned char redDifference = 0;
+            vorc::convert_RGB_to_YCbCr(pixel[0], pixel[1], pixel[2], &lumaSample, &blueDifference, &redDifference);
+            luma[(y / 8) * 2 + x / 8][(y % 8) * 8 + x % 8] = lumaSample;
+            const size_t chromaIndex = (y / 2) * 8 + x / 2;
+            chromaSums[0][chromaIndex] += blueDifference;
+            chromaSums[1][chromaIndex] += redDifference;
+        }
+    }
+    int32_t coefficients[64];
+    for (int block = 0; block < 4; ++block) {
+        vorc::forward_DCT_8x8(luma[block], coefficients);
+        vorc::quantize_block(coefficients, lumaTable_, out + block * 64);
+    }
+    for (int component = 0; component < 2; ++component) {
+        unsigned char chroma[64];
+        for (int i = 0; i < 64; ++i) chroma[i] = static_cast<unsigned char>((chromaSums[component][i] + 2) / 4);
+        vorc::forward_DCT_8x8(chroma, coefficients);
+        vorc::quantize_block(coefficients, chromaTable_, out + (4 + component) * 64);
+    }
+}
+
+void vorcTesraStreamEncoder::appendSegment(unsigned char code, const unsigned char* payload, size_t length) {
+    frame_.push_back(0xFF);
+    frame_.push_back(code);
+    putBigEndian16(frame_, length + 2);
+    frame_.insert(frame_.end(), payload, payload + length);
+}
+
+void vorcTesraStreamEncoder::appendFrameStart() {
+    frame_.push_back(0xFF);
+    frame_.push_back(MarkerSOI);
+    appendSegment(MarkerAPP0, App0Payload, sizeof App0Payload);
+    if (imageTag_) appendSegment(MarkerCOM, ImageTag, sizeof ImageTag);
+    appendSegment(MarkerCOM, StreamTag, sizeof StreamTag);
+}
+
+// DQT (luminance, chrominance), SOF0 and the four DHT segments: the same
+// layout as the transcoder's JPEG images.
+void vorcTesraStreamEncoder::appendTables() {
+    for (int table = 0; table < 2; ++table) {
+        const unsigned char* natural = table == 0 ? lumaTable_ : chromaTable_;
+        unsigned char payload[65];
+        payload[0] = static_cast<unsigned char>(table);
+        for (int k = 0; k < 64; ++k) payload[1 + k] = natural[vorc::ZigZagNaturalOrder[k]];
+        appendSegment(MarkerDQT, payload, sizeof payload);
+    }
+
+    std::vector<unsigned char> sof{8};
+    putBigEndian16(sof, static_cast<size_t>(height_));
+    putBigEndian16(sof, static_cast<size_t>(width_));
+    sof.insert(sof.end(), std::begin(ComponentList), std::end(ComponentList));
+    appendSegment(MarkerSOF0, sof.data(), sof.size());
+
+    struct HuffmanTable {
+        unsigned char classAndId;
+        const unsigned char* bytes;
+        size_t size;
+    };
+    using Tables = vorcFramewiseTesraScanDecoder;
+    const HuffmanTable huffmanTables[] = {
+        {0x00, Tables::DefaultHuffmanTable_Y_DC, Tables::DefaultHuffmanTable_Y_DC_Size},
+        {0x10, Tables::DefaultHuffmanTable_Y_AC, Tables::DefaultHuffmanTable_Y_AC_Size},
+        {0x01, Tables::DefaultHuffmanTable_UV_DC, Tables::DefaultHuffmanTable_UV_DC_Size},
+        {0x11, Tables::DefaultHuffmanTable_UV_AC, Tables::DefaultHuffmanTable_UV_AC_Size},
+    };
+    for (const HuffmanTable& table : huffmanTables) {
+        std::vector<unsigned char> payload{table.classAndId};
+        payload.insert(payload.end(), table.bytes, table.bytes + table.size);
+        appendSegment(MarkerDHT, payload.data(), payload.size());
+    }
+}
+
+void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        const size_t piece = std::min(bytes.size() - offset, static_cast<size_t>(INT_MAX));
+        receiver_->receiveStreamBytes(bytes.data() + offset, static_cast<int>(piece));
+        offset += piece;
+    }
+    bytesWritten_ += bytes.size();
+}
+
+size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
+    if (rgb == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the picture is null");
+    if (width < 1 || width > LargestPictureSide || height < 1 || height > LargestPictureSide) {
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: width and height must be 1 to 65535 pixels");
+    }
+
+    if (width != width_ || height != height_) {
+        fullFrameRequested_ = true;
+        resize(width, height);
+    }
+    if (quality_ != codedQuality_) {
+        fullFrameRequested_ = true;
+        vorc::make_quantization_table(quality_, false, lumaTable_);
+        vorc::make_quantization_table(quality_, true, chromaTable_);
+        codedQuality_ = quality_;
+    }
+    const size_t tiles = tileColumns_ * tileRows_;
+    const bool full = fullFrameRequested_ || framesSinceFull_ >= keyFrameInterval_ || tiles > LargestBitmapTiles;
+    // Until this frame is out, the reference may hold tiles the reader
+    // never got; should anything fail on the way, the next frame is full.
+    fullFrameRequested_ = true;
+
+    std::vector<unsigned char> bitmap(full ? 0 : (tiles + 7) / 8);
+    scan_.clear();
+    entropyCoder_.beginScan(&scan_);
+    size_t codedTiles = 0;
+    for (size_t k = 0; k < tiles; ++k) {
+        transformTile(rgb, k % tileColumns_, k / tileColumns_, candidate_.data());
+        int16_t* reference = reference_.data() + k * CoefficientsPerTile;
+        if (!full) {
+            int64_t difference = 0;
+            for (size_t i = 0; i < CoefficientsPerTile; ++i) difference += std::abs(candidate_[i] - reference[i]);
+            if (difference <= changeThreshold_) continue;
+            bitmap[k / 8] = static_cast<unsigned char>(bitmap[k / 8] | (0x80 >> (k % 8)));
+        }
+        std::copy(candidate_.begin(), candidate_.end(), reference);
+        for (int block = 0; block < 6; ++block) {
+            const auto component = block < 4 ? vorcScanEntropyCoder::Luminance
+                                             : (block == 4 ? vorcScanEntropyCoder::BlueDifference
+                                                           : vorcScanEntropyCoder::RedDifference);
+            entropyCoder_.encodeBlock(component, reference + block * 64);
+        }
+        ++codedTiles;
+    }
+    entropyCoder_.endScan();
+
+    frame_.clear();
+    appendFrameStart();
+    if (!full) {
+        // The 12 bytes before the bitmap are not read by the parser; they
+        // carry the tile grid, the coded tiles and the frame number for
+        // whoever looks at a stream by hand.
+        std::vector<unsigned char> payload;
+        payload.reserve(BitmapHeaderBytes + bitmap.size());
+        putBigEndian16(payload, tileColumns_);
+        putBigEndian16(payload, tileRows_);
+        putBigEndian32(payload, codedTiles);
+        putBigEndian32(payload, framesEncoded_);
+        payload.insert(payload.end(), bitmap.begin(), bitmap.end());
+        appendSegment(MarkerCOM, payload.data(), payload.size());
+    }
+    if (full || tablesInPartialFrames_) appendTables();
+    appendSegment(MarkerSOS, SosPayload, sizeof SosPayload);
+    frame_.insert(frame_.end(), scan_.begin(), scan_.end());
+    frame_.push_back(0xFF);
+    frame_.push_back(MarkerEOI);
+    send(frame_);
+
+    fullFrameRequested_ = false;
+    framesSinceFull_ = full ? 1 : framesSinceFull_ + 1;
+    app13Allowed_ = true;
+    ++framesEncoded_;
+    if (full) ++fullFramesEncoded_;
+    lastFrameWasFull_ = full;
+    lastFrameCodedTiles_ = codedTiles;
+    return codedTiles;
+}
+
+int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
+    if (length < 1 || static_cast<size_t>(length) > LargestSegmentPayload || payload == nullptr) {
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
+    }
+    if (!app13Allowed_) return 1;
+    frame_.clear();
+    appendSegment(MarkerAPP13, payload, static_cast<size_t>(length));
+    send(frame_);
+    app13Allowed_ = false;
+    return 0;
+}
+
+void vorcTesraStreamEncoder::finish() {
+    if (app13Allowed_) writeApplicationSegment(EndOfStreamPayload, sizeof EndOfStreamPayload);
+}
