@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,7 +23,9 @@
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/sources/camera_live_stream.h"
+#include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/sources/stream_file.h"
+#include "vorc/transcode/jpeg_converter.h"
 
 namespace {
 
@@ -164,6 +168,62 @@ TEST(ToolCamera, WrongRequestsGetHttpErrorsAndTheAnswerHeaderHasNoFF) {
     ::unlink(path.c_str());
 }
 
+// Collects the transcoder's images in memory.
+class ImageCollector : public vorcJPEGReceiver {
+public:
+    explicit ImageCollector(std::shared_ptr<std::vector<Bytes>> images) : images_(std::move(images)) {}
+    void beginFrame() override { images_->emplace_back(); }
+    void receiveJPEGBytes(const unsigned char* bytes, int count) override {
+        images_->back().insert(images_->back().end(), bytes, bytes + count);
+    }
+    void endFrame() override {}
+
+private:
+    std::shared_ptr<std::vector<Bytes>> images_;
+};
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(ToolCamera, RecordTranscodesTheSameImagesAsTheFile) {
+    constexpr int Frames = 7;
+    const std::string path = writeStream("tool_camera_record.tesra", cameraStream());
+    auto images = std::make_shared<std::vector<Bytes>>();
+    {
+        vorctest::StatusCapture quiet;
+        vorcFramewiseTesraDecoder decoder(
+            new vorcStreamFile(path.c_str()), new vorctest::RecordingBackEnd(std::make_shared<vorctest::CallLog>()),
+            new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new ImageCollector(images)));
+        while (decoder.decode(65536) > 0 || decoder.sourceStillUp()) {
+        }
+    }
+    ASSERT_GT(images->size(), static_cast<size_t>(Frames));
+
+    std::unique_ptr<ChildProcess> camera;
+    const int port = startCamera(&camera, path);
+    ASSERT_GT(port, 0) << camera->standardError();
+    const std::string prefix = ::testing::TempDir() + "tool_camera_record_";
+    ChildProcess record(VORC_TOOL_PATH, {"record", "127.0.0.1:" + std::to_string(port), "--fps", "100", "--frames",
+                                         std::to_string(Frames), "--jpeg-prefix", prefix, "--quiet"});
+    ASSERT_EQ(record.wait(WaitMillis * 3), 0) << record.standardError();
+    for (int i = 0; i <= Frames; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%06d.jpg", i);
+        const std::string image = prefix + name;
+        if (i < Frames) {
+            EXPECT_EQ(readFile(image), (*images)[static_cast<size_t>(i)]) << "frame " << i;
+        } else {
+            EXPECT_NE(::access(image.c_str(), F_OK), 0) << "no frame beyond the limit";
+        }
+        ::unlink(image.c_str());
+    }
+    camera->signal(SIGTERM);
+    EXPECT_EQ(camera->wait(WaitMillis), 0);
+    ::unlink(path.c_str());
+}
+
 TEST(ToolCamera, BadUsageExitsWithTwo) {
     ChildProcess noListen(VORC_TOOL_PATH, {"camera", "file.tesra"});
     EXPECT_EQ(noListen.wait(WaitMillis), 2);
@@ -171,6 +231,12 @@ TEST(ToolCamera, BadUsageExitsWithTwo) {
     EXPECT_EQ(missingFile.wait(WaitMillis), 2);
     ChildProcess help(VORC_TOOL_PATH, {"camera", "--help"});
     EXPECT_EQ(help.wait(WaitMillis), 0);
+    ChildProcess noCamera(VORC_TOOL_PATH, {"record", "--frames", "3"});
+    EXPECT_EQ(noCamera.wait(WaitMillis), 2);
+    ChildProcess twoOutputs(VORC_TOOL_PATH, {"record", "127.0.0.1:9", "-o", "a.mjpg", "--dump", "b.rgb"});
+    EXPECT_EQ(twoOutputs.wait(WaitMillis), 2);
+    ChildProcess dumpWithoutOutput(VORC_TOOL_PATH, {"dump", "file.tesra"});
+    EXPECT_EQ(dumpWithoutOutput.wait(WaitMillis), 2);
 }
 
 }  // namespace

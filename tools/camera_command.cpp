@@ -41,7 +41,7 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> stopRequested{false};
 
-extern "C" void requestStop(int) { stopRequested = true; }
+void requestStop(int) { stopRequested = true; }
 
 struct Frame {
     const uint8_t* bytes;

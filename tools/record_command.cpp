@@ -1,0 +1,255 @@
+// `vorc record HOST:PORT`: the tool's outputs (frame report, MJPEG, JPEG
+// files, snapshot, raw dump) fed from a live camera instead of a file. The
+// chain is live source -> parser -> scan decoder -> back end, with the
+// source non-blocking and waited on with poll(), so that Ctrl-C and
+// --seconds are honoured while the camera is silent. However recording
+// ends, the parser is destroyed, which completes every output (the MJPEG
+// closing delimiter included).
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/command_registry.h"
+#include "tools/pipeline.h"
+#include "tools/tool_common.h"
+#include "vorc/core/exceptions.h"
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/sources/camera_live_stream.h"
+
+namespace {
+
+constexpr const char* CommandName = "record";
+constexpr int PullSize = 65536;
+constexpr int PollSliceMillis = 100;
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) { stopRequested = true; }
+
+class PollableCameraStream : public vorcWatchedCameraLiveTesraFastStreamPOSIX {
+public:
+    using vorcWatchedCameraLiveTesraFastStreamPOSIX::vorcWatchedCameraLiveTesraFastStreamPOSIX;
+    int descriptor() const { return socketFd; }
+};
+
+// Reads the camera in large pieces but hands them out in any size, so that
+// with a frame limit the parser can be fed byte by byte (a frame completes
+// on the byte after it, and no frame beyond the limit reaches the output)
+// without a system call per byte.
+class ReadAheadSource : public vorcStreamSource {
+public:
+    explicit ReadAheadSource(PollableCameraStream* camera) : camera_(camera), buffer_(PullSize) {}
+
+    int fetchBytes(unsigned char* buffer, int maxBytes) override {
+        if (next_ == filled_) {
+            next_ = 0;
+            filled_ = static_cast<size_t>(camera_->fetchBytes(buffer_.data(), PullSize));
+        }
+        const size_t count = std::min(filled_ - next_, static_cast<size_t>(std::max(maxBytes, 0)));
+        std::memcpy(buffer, buffer_.data() + next_, count);
+        next_ += count;
+        return static_cast<int>(count);
+    }
+    bool stillUp() override { return next_ < filled_ || camera_->stillUp(); }
+    int descriptor() const { return camera_->descriptor(); }
+
+private:
+    std::unique_ptr<PollableCameraStream> camera_;
+    std::vector<unsigned char> buffer_;
+    size_t next_ = 0;
+    size_t filled_ = 0;
+};
+
+void printUsage() {
+    std::printf(
+        "usage: vorc record HOST:PORT [OPTIONS]\n"
+        "\n"
+        "Asks the camera at HOST:PORT (an IPv4 address) for its live stream and\n"
+        "handles it like a stream file: by default every frame is decoded and\n"
+        "reported; the options below write an output instead. Recording ends\n"
+        "after --frames or --seconds, when the camera closes, or on Ctrl-C; the\n"
+        "outputs are always completed.\n"
+        "\n"
+        "options:\n"
+        "  --fps F             frame rate to ask for (default 0: the camera's maximum)\n"
+        "  --frames N          stop after N frames\n"
+        "  --seconds S         stop after S seconds\n"
+        "  -o OUT.mjpg         transcode into an MJPEG stream ('-' for standard output)\n"
+        "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
+        "  --snapshot OUT.png  save the last complete picture\n"
+        "  --dump OUT          raw RGB video ('-' for standard output)\n"
+        "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
+        "  --quiet             no library status messages and no progress line\n"
+        "  --help              show this help\n"
+        "\n"
+        "example:\n"
+        "  vorc record 127.0.0.1:8080 --fps 5 --seconds 60 -o out.mjpg\n");
+}
+
+bool parseCamera(const std::string& text, vorcIPAddress* address, int* port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    in_addr binary{};
+    if (::inet_pton(AF_INET, text.substr(0, colon).c_str(), &binary) != 1) return false;
+    const uint32_t host = ntohl(binary.s_addr);
+    *address = vorcIPAddress(static_cast<int>(host >> 24), static_cast<int>((host >> 16) & 0xFF),
+                             static_cast<int>((host >> 8) & 0xFF), static_cast<int>(host & 0xFF));
+    char* rest = nullptr;
+    const long number = std::strtol(text.c_str() + colon + 1, &rest, 10);
+    *port = static_cast<int>(number);
+    return colon + 1 < text.size() && *rest == '\0' && number > 0 && number <= 65535;
+}
+
+bool parseNumber(const char* text, double* value) {
+    char* rest = nullptr;
+    *value = std::strtod(text, &rest);
+    return *text != '\0' && *rest == '\0' && *value >= 0.0 && *value < 1e9;
+}
+
+// Sets the output once; a second output option is an error.
+bool chooseOutput(OutputRequest* request, OutputKind kind, const char* path) {
+    if (request->kind != OutputKind::Report) return false;
+    request->kind = kind;
+    request->path = path;
+    return true;
+}
+
+int runRecord(int argc, char** argv) {
+    const char* cameraText = nullptr;
+    OutputRequest request;
+    bool quiet = false;
+    bool yuv = false;
+    double fps = 0.0;
+    double frameLimit = 0.0;
+    double secondsLimit = 0.0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--help" || arg == "-h") {
+            printUsage();
+            return ExitOk;
+        }
+        if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--yuv") {
+            yuv = true;
+        } else if (arg == "--fps" || arg == "--frames" || arg == "--seconds") {
+            double* target = arg == "--fps" ? &fps : (arg == "--frames" ? &frameLimit : &secondsLimit);
+            if (value == nullptr || !parseNumber(value, target)) {
+                return usageError(CommandName, arg + " needs a number of at least 0");
+            }
+            ++i;
+        } else if (arg == "-o" || arg == "--jpeg-prefix" || arg == "--snapshot" || arg == "--dump") {
+            const OutputKind kind = arg == "-o" ? OutputKind::Mjpeg
+                                    : arg == "--jpeg-prefix" ? OutputKind::JpegFiles
+                                    : arg == "--snapshot"    ? OutputKind::Snapshot
+                                                             : OutputKind::Dump;
+            if (value == nullptr) return usageError(CommandName, arg + " needs a file name");
+            if (!chooseOutput(&request, kind, value)) return usageError(CommandName, "only one output at a time");
+            ++i;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError(CommandName, "unknown option '" + arg + "'");
+        } else if (cameraText != nullptr) {
+            return usageError(CommandName, "more than one camera ('" + arg + "')");
+        } else {
+            cameraText = argv[i];
+        }
+    }
+    if (cameraText == nullptr) return usageError(CommandName, "missing HOST:PORT of the camera");
+    if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
+    if (request.kind == OutputKind::Snapshot && request.path == "-") {
+        return usageError(CommandName, "--snapshot needs a file name");
+    }
+    request.yuv = yuv;
+    vorcIPAddress address;
+    int port = 0;
+    if (!parseCamera(cameraText, &address, &port)) {
+        return usageError(CommandName, std::string("cannot use '") + cameraText + "' as IPv4 HOST:PORT");
+    }
+
+    std::unique_ptr<PollableCameraStream> camera;
+    try {
+        camera.reset(new PollableCameraStream(address, port, static_cast<float>(fps), true));
+    } catch (const vorcException&) {
+        std::fprintf(stderr, "vorc record: cannot get a stream from %s\n", cameraText);
+        return ExitFailure;
+    }
+    routeStatusMessages(outputUsesStandardOutput(request), quiet);
+    OutputChain chain;
+    std::string error;
+    if (!buildOutputChain(request, &chain, &error)) return usageError(CommandName, error);
+
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    auto* source = new ReadAheadSource(camera.release());
+    const long frames = static_cast<long>(frameLimit);
+    // With a frame limit the parser is fed byte by byte, see ReadAheadSource.
+    const int pieceSize = frames > 0 ? 1 : PullSize;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsLimit));
+    bool finished = true;
+    uint64_t bytes = 0;
+    const char* reason = "the camera closed the stream";
+    {
+        vorcFramewiseTesraDecoder decoder(source, chain.backEnd, chain.scanDecoder);
+        ProgressLine progress(ProgressLine::wanted(quiet));
+        for (;;) {
+            if (stopRequested) {
+                reason = "interrupted";
+                break;
+            }
+            if (frames > 0 && chain.stats->frames >= frames) {
+                reason = "frame limit reached";
+                break;
+            }
+            const auto left = deadline - Clock::now();
+            if (secondsLimit > 0.0 && left <= Clock::duration::zero()) {
+                reason = "time limit reached";
+                break;
+            }
+            const int got = decoder.decode(pieceSize);
+            bytes += static_cast<uint64_t>(got);
+            progress.update(chain.stats->frames, bytes);
+            if (got > 0) continue;
+            if (!decoder.sourceStillUp()) break;
+            int waitMillis = PollSliceMillis;
+            if (secondsLimit > 0.0) {
+                const auto leftMillis = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+                waitMillis = static_cast<int>(std::min<long long>(waitMillis, leftMillis + 1));
+            }
+            pollfd entry{source->descriptor(), POLLIN, 0};
+            ::poll(&entry, 1, waitMillis);
+        }
+        progress.finish();
+        finished = chain.finishBeforeTeardown();
+    }
+    const OutputStats& stats = *chain.stats;
+    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n", reason, stats.frames,
+                 static_cast<unsigned long long>(bytes), cameraText);
+    if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
+    if (!finished) {
+        std::fprintf(stderr, "vorc record: no picture written to '%s'\n", request.path.c_str());
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+const CommandRegistrar registrar(ToolCommand{CommandName, "record or convert a live camera stream", 70, runRecord});
+
+}  // namespace
