@@ -130,6 +130,7 @@ const unsigned char* vorcSyntheticScene::renderFrame(uint32_t frame) {
     const int64_t side = std::max<int64_t>(shorter / 16, 1);
     fillRectangle(w - w / 8, bounce(frame, 7, h - side), side, side, MarkerColour);
 
-    drawCounter(frame);
+    // The tools count frames from 1, so the picture does too.
+    drawCounter(frame + 1);
     return pixels_.data();
 }
