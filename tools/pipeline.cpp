@@ -1,7 +1,6 @@
 // Output-side wiring shared by the tool's commands.
 #include "tools/pipeline.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
