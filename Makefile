@@ -1,6 +1,7 @@
 # libvorc_core: one-command set-up, build, test and demo.
 #   make test   builds and runs every test, normally and under ASan+UBSan
 #   make demo   runs the main job on the bundled sample
+#   make install-check  installs into a scratch prefix and builds the example against it
 #   make bench  builds and runs the benchmarks
 SHELL := /bin/bash
 BUILD_DIR ?= build
@@ -11,7 +12,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev
 
-.PHONY: all deps build build-asan test test-normal test-asan bench demo clean
+.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean
 
 all: build
 
@@ -53,12 +54,44 @@ test-asan: build-asan
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
 
-test: test-normal test-asan
+test: test-normal test-asan install-check
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORC_BUILD_BENCH=ON -DVORC_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/vorc_bench_*; do echo "== $$b"; $$b; done
+
+# Installs the normal build into a scratch prefix, builds examples/ against
+# it with find_package(vorc) and once more with pkg-config, and runs both
+# builds of the example on the bundled sample.
+install-check: build
+	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
+	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
+	cmake -S examples -B "$$prefix/example-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_PREFIX_PATH="$$prefix" >/dev/null; \
+	cmake --build "$$prefix/example-build" >/dev/null; \
+	"$$prefix/example-build/decode_file" data/sample.tesra; \
+	pcdir=$$(dirname "$$(find "$$prefix" -name vorc.pc)"); \
+	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
+	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
+	"$$prefix/decode_file_pc" data/sample.tesra >/dev/null; \
+	echo "install-check: the installed library works with find_package(vorc) and pkg-config"
+
+# The main job on the bundled sample: a summary of the stream and the three
+# outputs, each with a way to look at it.
+VORC_TOOL := $(BUILD_DIR)/tools/vorc
+demo: build
+	@mkdir -p out
+	@echo "== data/sample.tesra: a synthetic scene, full and partial frames"
+	@$(VORC_TOOL) info --quiet data/sample.tesra
+	@$(VORC_TOOL) transcode --quiet data/sample.tesra -o out/sample.mjpg
+	@echo "out/sample.mjpg: every frame as a JPEG image in an MJPEG stream;"
+	@echo "   play it with any MJPEG player, e.g.: mpv out/sample.mjpg"
+	@$(VORC_TOOL) snapshot --quiet data/sample.tesra -o out/last.png
+	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
+	@$(VORC_TOOL) dump --quiet --yuv data/sample.tesra -o out/sample.yuv 2>/dev/null
+	@echo "out/sample.yuv: raw planar 4:2:0 video (Y, then Cr, then Cb), 640x480, no header;"
+	@echo "   play it with: ffplay -f rawvideo -pixel_format yvu420p -video_size 640x480 out/sample.yuv"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out
