@@ -42,7 +42,8 @@ public:
 Bytes scanOfJpeg(const Bytes& jpeg) {
     for (size_t i = 2; i + 3 < jpeg.size();) {
         const size_t length = static_cast<size_t>(jpeg[i + 2]) << 8 | jpeg[i + 3];
-        if (jpeg[i + 1] == 0xDA) return Bytes(jpeg.begin() + static_cast<ptrdiff_t>(i + 2 + length), jpeg.end());
+        if (jpeg[i + 1] == 0xDA)
+            return Bytes(jpeg.begin() + static_cast<ptrdiff_t>(i + 2 + length), jpeg.end());
         i += 2 + length;
     }
     return {};
@@ -57,7 +58,8 @@ Bytes partialScan(int tiles, std::vector<int>* coded) {
         coded->push_back(k);
         vorctest::Block blocks[6] = {};
         for (auto& block : blocks) {
-            for (int i = 0; i < 64; i += 5) block[static_cast<size_t>(i)] = static_cast<int16_t>(value(random));
+            for (int i = 0; i < 64; i += 5)
+                block[static_cast<size_t>(i)] = static_cast<int16_t>(value(random));
         }
         writer.tile(blocks[0], blocks[1], blocks[2], blocks[3], blocks[4], blocks[5]);
     }
@@ -70,7 +72,8 @@ void transcode(benchmark::State& state, bool partial) {
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
-    Bytes fullScan = scanOfJpeg(vorctest::compressJpeg(vorctest::syntheticPicture(width, height, false), 85));
+    Bytes fullScan =
+        scanOfJpeg(vorctest::compressJpeg(vorctest::syntheticPicture(width, height, false), 85));
 
     CountingBackEnd backEnd;
     auto* receiver = new DiscardingReceiver;
@@ -103,7 +106,13 @@ void transcode(benchmark::State& state, bool partial) {
 void BM_TranscodeFullFrames(benchmark::State& state) { transcode(state, false); }
 void BM_TranscodeTenPercentOfTiles(benchmark::State& state) { transcode(state, true); }
 
-BENCHMARK(BM_TranscodeFullFrames)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TranscodeTenPercentOfTiles)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TranscodeFullFrames)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TranscodeTenPercentOfTiles)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

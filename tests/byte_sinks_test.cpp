@@ -1,9 +1,8 @@
 // Byte and JPEG sinks: the exact MJPEG framing, numbered JPEG files, and how
 // the binary file writer copes with short writes, full non-blocking pipes,
 // signals, broken pipes and descriptors it does not own.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -35,7 +34,9 @@ public:
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (fs::path(path_) / name).string(); }
+    std::string operator/(const std::string& name) const {
+        return (fs::path(path_) / name).string();
+    }
 
 private:
     std::string path_;
@@ -65,7 +66,9 @@ class ProbedWriter : public vorcBinaryFileWriter {
 public:
     using vorcBinaryFileWriter::vorcBinaryFileWriter;
     bool hasFailed() const { return failed != 0; }
-    void send(const Bytes& bytes) { receiveStreamBytes(bytes.data(), static_cast<int>(bytes.size())); }
+    void send(const Bytes& bytes) {
+        receiveStreamBytes(bytes.data(), static_cast<int>(bytes.size()));
+    }
 };
 
 // Reads a pipe to its end on a thread of its own.
@@ -95,7 +98,8 @@ private:
 };
 
 int openDescriptorCount() {
-    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+    return static_cast<int>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 void sendImage(vorcJPEGReceiver& receiver, const Bytes& image) {
@@ -107,10 +111,13 @@ void sendImage(vorcJPEGReceiver& receiver, const Bytes& image) {
 TEST(MJPEGWriter, FramesImagesWithTheSeparator) {
     TempDir dir;
     const Bytes image = pattern(100);
-    { vorcMJPEGWriter writer((dir / "abc.mjpg").c_str(), "abc"); sendImage(writer, image); }
-    const Bytes expected =
-        concat({text("Content-type: multipart/x-mixed-replace;boundary=\"abc\"\r\n"),
-                text("\r\n--abc\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n--abc--\r\n")});
+    {
+        vorcMJPEGWriter writer((dir / "abc.mjpg").c_str(), "abc");
+        sendImage(writer, image);
+    }
+    const Bytes expected = concat(
+        {text("Content-type: multipart/x-mixed-replace;boundary=\"abc\"\r\n"),
+         text("\r\n--abc\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n--abc--\r\n")});
     EXPECT_EQ(expected.size(), 56u + 37u + image.size() + 11u);
     EXPECT_EQ(readFile(dir / "abc.mjpg"), expected);
 }
@@ -127,16 +134,23 @@ TEST(MJPEGWriter, SeparatorVariantsAndNoFrames) {
         sendImage(writer, image);
     }
     EXPECT_EQ(readFile(dir / "null.mjpg"), concat({image, image}));
-    { vorcMJPEGWriter writer((dir / "empty.mjpg").c_str(), ""); sendImage(writer, image); }
-    EXPECT_EQ(readFile(dir / "empty.mjpg"),
-              concat({text("Content-type: multipart/x-mixed-replace;boundary=\"\"\r\n"),
-                      text("\r\n--\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n----\r\n")}));
+    {
+        vorcMJPEGWriter writer((dir / "empty.mjpg").c_str(), "");
+        sendImage(writer, image);
+    }
+    EXPECT_EQ(
+        readFile(dir / "empty.mjpg"),
+        concat({text("Content-type: multipart/x-mixed-replace;boundary=\"\"\r\n"),
+                text("\r\n--\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n----\r\n")}));
 }
 
 TEST(MJPEGWriter, UncreatablePathWritesNothingQuietly) {
     TempDir dir;
     const std::string path = dir / "missing/out.mjpg";
-    { vorcMJPEGWriter writer(path.c_str(), "abc"); sendImage(writer, pattern(10)); }
+    {
+        vorcMJPEGWriter writer(path.c_str(), "abc");
+        sendImage(writer, pattern(10));
+    }
     EXPECT_FALSE(fs::exists(path));
     ProbedWriter writer(path.c_str());
     EXPECT_TRUE(writer.hasFailed());
@@ -146,7 +160,10 @@ TEST(MJPEGWriter, LeavesTheCallersDescriptorOpen) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     PipeDrain drain(fds[0]);
-    { vorcMJPEGWriter writer(fds[1], "x"); sendImage(writer, pattern(5)); }
+    {
+        vorcMJPEGWriter writer(fds[1], "x");
+        sendImage(writer, pattern(5));
+    }
     EXPECT_NE(::fcntl(fds[1], F_GETFD), -1);
     ::close(fds[1]);
     EXPECT_EQ(drain.finish().size(), 54u + 35u + 5u + 9u);
@@ -164,7 +181,11 @@ TEST(BinaryFileWriter, ClosesOnlyWhatItOpened) {
         EXPECT_EQ(openDescriptorCount(), before + 1);
     }
     EXPECT_EQ(openDescriptorCount(), before);
-    { ProbedWriter writer(-1); writer.send(pattern(3)); EXPECT_FALSE(writer.hasFailed()); }
+    {
+        ProbedWriter writer(-1);
+        writer.send(pattern(3));
+        EXPECT_FALSE(writer.hasFailed());
+    }
 }
 
 TEST(BinaryFileWriter, StopsForGoodAfterAWriteError) {

@@ -3,9 +3,9 @@
 // limit, the DC range limit, and the header segments of every image.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -24,7 +24,8 @@ using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 // Opens the encoder's internals to the tests.
 class EncoderProbe : public Converter {
 public:
-    explicit EncoderProbe(std::shared_ptr<vorctest::CollectedJPEGs> store = std::make_shared<vorctest::CollectedJPEGs>())
+    explicit EncoderProbe(std::shared_ptr<vorctest::CollectedJPEGs> store =
+                              std::make_shared<vorctest::CollectedJPEGs>())
         : Converter(new vorctest::CollectingJPEGReceiver(store)) {}
 
     using Converter::copyAccuToGlobalHuffBuffer;
@@ -40,8 +41,8 @@ public:
     Bytes encode(const std::vector<std::pair<int, Block>>& blocks, int* pendingBits = nullptr) {
         short predictors[3] = {0, 0, 0};
         for (auto [component, block] : blocks) {
-            encodeSubMCUTiles(block.data(), &predictors[component], &Huff_Y_UV[component == 0 ? 0 : 1],
-                              &HuffmanBufferState);
+            encodeSubMCUTiles(block.data(), &predictors[component],
+                              &Huff_Y_UV[component == 0 ? 0 : 1], &HuffmanBufferState);
         }
         if (pendingBits != nullptr) *pendingBits = HuffmanBufferState.accuBitCount;
         return closeScan();
@@ -84,10 +85,10 @@ public:
 void statusToStandardError() { vorc::setStatusMessageHandler(new StandardErrorStatus); }
 
 Block blockWithAc(int zigzagPosition, int16_t value) {
-    static constexpr int ZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                       12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                       35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                       58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    static constexpr int ZigZag[64] = {
+        0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+        41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+        30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
     Block block{};
     block[ZigZag[zigzagPosition]] = value;
     return block;
@@ -95,7 +96,8 @@ Block blockWithAc(int zigzagPosition, int16_t value) {
 
 std::string codeOf(const Converter::HuffCodeTblEntry& entry) {
     std::string bits;
-    for (int i = static_cast<int>(entry.bitLength()) - 1; i >= 0; --i) bits += ((entry.huffCode() >> i) & 1) ? '1' : '0';
+    for (int i = static_cast<int>(entry.bitLength()) - 1; i >= 0; --i)
+        bits += ((entry.huffCode() >> i) & 1) ? '1' : '0';
     return bits;
 }
 
@@ -116,10 +118,16 @@ TEST(HuffmanEncoder, FoldedTablesHoldTheStandardCodes) {
     EncoderProbe second;
     EXPECT_EQ(std::memcmp(&before, &EncoderProbe::Huff_Y_UV[0], sizeof before), 0);
     // The encoder's copy of the code books agrees with the decoder's.
-    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_DC, Converter::DefaultHuffmanTable_Y_DC, 28), 0);
-    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_DC + 28, Converter::DefaultHuffmanTable_UV_DC, 28), 0);
-    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_AC, Converter::DefaultHuffmanTable_Y_AC, 178), 0);
-    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_AC + 178, Converter::DefaultHuffmanTable_UV_AC, 178), 0);
+    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_DC, Converter::DefaultHuffmanTable_Y_DC, 28),
+              0);
+    EXPECT_EQ(
+        std::memcmp(EncoderProbe::HuffTbl_Y_UV_DC + 28, Converter::DefaultHuffmanTable_UV_DC, 28),
+        0);
+    EXPECT_EQ(std::memcmp(EncoderProbe::HuffTbl_Y_UV_AC, Converter::DefaultHuffmanTable_Y_AC, 178),
+              0);
+    EXPECT_EQ(
+        std::memcmp(EncoderProbe::HuffTbl_Y_UV_AC + 178, Converter::DefaultHuffmanTable_UV_AC, 178),
+        0);
 }
 
 TEST(HuffmanEncoder, CodesTheWorkedBlocks) {
@@ -154,7 +162,8 @@ TEST(HuffmanEncoder, MatchesAnIndependentCoderOnRandomBlocks) {
             Block block{};
             block[0] = static_cast<int16_t>(dc(random));
             for (int n = position(random); n > 0; --n) {
-                block[position(random)] = static_cast<int16_t>(n % 4 == 0 ? ac(random) : small(random));
+                block[position(random)] =
+                    static_cast<int16_t>(n % 4 == 0 ? ac(random) : small(random));
             }
             const int component = i % 6 < 4 ? 0 : i % 6 - 3;
             blocks.emplace_back(component, block);
@@ -172,7 +181,8 @@ TEST(HuffmanEncoder, StuffsAndPads) {
     EncoderProbe probe;
     auto& state = probe.HuffmanBufferState;
     EncoderProbe::copyAccuToGlobalHuffBuffer(0xFF12FFFFu, &state);
-    EXPECT_EQ(Bytes(state.bufferStart, state.writePos), (Bytes{0xFF, 0x00, 0x12, 0xFF, 0x00, 0xFF, 0x00}));
+    EXPECT_EQ(Bytes(state.bufferStart, state.writePos),
+              (Bytes{0xFF, 0x00, 0x12, 0xFF, 0x00, 0xFF, 0x00}));
     probe.closeScan();
 
     state.accu = 0;
@@ -206,11 +216,11 @@ TEST(HuffmanEncoderDeathTest, LimitsTheDcDifference) {
     // 2046 is category 11: code 111111110 and eleven magnitude bits.
     EXPECT_EQ(probe.encode({{0, block}}), bitsToBytes("111111110 11111111110 1010"));
     block[0] = 2047;
-    EXPECT_EXIT((statusToStandardError(), probe.encode({{0, block}})), ::testing::ExitedWithCode(154),
-                "Out of Range");
+    EXPECT_EXIT((statusToStandardError(), probe.encode({{0, block}})),
+                ::testing::ExitedWithCode(154), "Out of Range");
     block[0] = -2047;
-    EXPECT_EXIT((statusToStandardError(), probe.encode({{0, block}})), ::testing::ExitedWithCode(154),
-                "Out of Range");
+    EXPECT_EXIT((statusToStandardError(), probe.encode({{0, block}})),
+                ::testing::ExitedWithCode(154), "Out of Range");
 }
 
 // Sweeps one frame given as scan bytes (EOI is appended) through a transcoder.
@@ -232,10 +242,11 @@ TEST(JPEGConverter, WritesTheOneTileImageByteForByte) {
     vorctest::RecordingBackEnd backEnd(log);
     {
         Converter converter(new vorctest::CollectingJPEGReceiver(store));
-        EXPECT_EQ(status.messages(),
-                  (std::vector<std::string>{"symbols in Y/DC Huffman table : 12", "symbols in Y/AC Huffman table : 162",
-                                            "symbols in UV/DC Huffman table : 12",
-                                            "symbols in UV/AC Huffman table : 162"}));
+        EXPECT_EQ(
+            status.messages(),
+            (std::vector<std::string>{
+                "symbols in Y/DC Huffman table : 12", "symbols in Y/AC Huffman table : 162",
+                "symbols in UV/DC Huffman table : 12", "symbols in UV/AC Huffman table : 162"}));
         EXPECT_STREQ(converter.getAccelerationTypeString(), "none");
         converter.setBackEnd(&backEnd);
         sweep(converter, 16, 16, vorctest::zeroTilesScan(1));
@@ -244,7 +255,8 @@ TEST(JPEGConverter, WritesTheOneTileImageByteForByte) {
     const Bytes& image = store->images[0];
     ASSERT_EQ(image.size(), 629u);
     EXPECT_EQ(Bytes(image.begin(), image.begin() + 20),
-              (Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
+              (Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F',
+                     0,    1,    1,    0,    0,    1,    0,   1,   0,   0}));
     // No tables have arrived: both DQT segments carry zeros.
     EXPECT_EQ(Bytes(image.begin() + 20, image.begin() + 25), (Bytes{0xFF, 0xDB, 0x00, 0x43, 0x00}));
     EXPECT_EQ(Bytes(image.begin() + 25, image.begin() + 89), Bytes(64, 0));
@@ -255,16 +267,17 @@ TEST(JPEGConverter, WritesTheOneTileImageByteForByte) {
                                             {210, {0xFF, 0xC4, 0x00, 0xB5, 0x10}},
                                             {393, {0xFF, 0xC4, 0x00, 0x1F, 0x01}},
                                             {426, {0xFF, 0xC4, 0x00, 0xB5, 0x11}}};
-    for (const auto& [offset, head] : dht) EXPECT_EQ(Bytes(image.begin() + offset, image.begin() + offset + 5), head);
+    for (const auto& [offset, head] : dht)
+        EXPECT_EQ(Bytes(image.begin() + offset, image.begin() + offset + 5), head);
     EXPECT_EQ(std::memcmp(&image[215], Converter::DefaultHuffmanTable_Y_AC, 178), 0);
     EXPECT_EQ(Bytes(image.begin() + 609, image.end()),
-              (Bytes{0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0, 0x28, 0xA2, 0x8A, 0x00, 0xFF, 0xD9}));
+              (Bytes{0xFF, 0xDA, 0,    12, 3,    1,    0,    2,    0x11, 3,
+                     0x11, 0,    0x3F, 0,  0x28, 0xA2, 0x8A, 0x00, 0xFF, 0xD9}));
     // Every image in the same pieces; the receiver is destroyed once.
-    const std::vector<std::string> pieces = {"begin",     "bytes 2",  "bytes 18", "bytes 5",   "bytes 64",
-                                             "bytes 5",   "bytes 64", "bytes 19", "bytes 5",   "bytes 28",
-                                             "bytes 5",   "bytes 178", "bytes 5", "bytes 28",  "bytes 5",
-                                             "bytes 178", "bytes 14", "bytes 4",  "bytes 2",   "end",
-                                             "destroyed"};
+    const std::vector<std::string> pieces = {
+        "begin",    "bytes 2",   "bytes 18", "bytes 5", "bytes 64",  "bytes 5", "bytes 64",
+        "bytes 19", "bytes 5",   "bytes 28", "bytes 5", "bytes 178", "bytes 5", "bytes 28",
+        "bytes 5",  "bytes 178", "bytes 14", "bytes 4", "bytes 2",   "end",     "destroyed"};
     EXPECT_EQ(store->calls, pieces);
     EXPECT_EQ(*log, (vorctest::CallLog{"received"}));
 }
@@ -292,7 +305,8 @@ TEST(JPEGConverter, CarriesQuantisationTablesAndPictureSize) {
     EXPECT_EQ(Bytes(image.begin() + 25, image.begin() + 89), Bytes(luma, luma + 64));
     EXPECT_EQ(Bytes(image.begin() + 94, image.begin() + 158), Bytes(chroma, chroma + 64));
     EXPECT_EQ(Bytes(image.begin() + 163, image.begin() + 167), (Bytes{0x04, 0x38, 0x07, 0x80}));
-    EXPECT_EQ(Bytes(store->images[1].begin() + 163, store->images[1].begin() + 167), (Bytes{0x01, 0xE0, 0x02, 0x80}));
+    EXPECT_EQ(Bytes(store->images[1].begin() + 163, store->images[1].begin() + 167),
+              (Bytes{0x01, 0xE0, 0x02, 0x80}));
 }
 
 }  // namespace

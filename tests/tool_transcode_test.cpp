@@ -2,7 +2,6 @@
 // an MJPEG file, numbered JPEG files or an MJPEG stream on standard output,
 // and libjpeg decodes every image without a warning.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -33,7 +32,8 @@ protected:
     std::string at(const std::string& name) const { return (fs::path(dir_) / name).string(); }
 
     static int run(const std::string& arguments) {
-        const int status = std::system((std::string(VORC_TOOL_PATH) + " transcode " + arguments).c_str());
+        const int status =
+            std::system((std::string(VORC_TOOL_PATH) + " transcode " + arguments).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -45,7 +45,8 @@ protected:
     // Checks every image and that the last one carries the final picture.
     void expectImages(const std::vector<Bytes>& images) {
         ASSERT_EQ(images.size(), 4u);
-        for (size_t i = 0; i < images.size(); ++i) vorctest::decodeJpegStrictly(images[i], "image " + std::to_string(i));
+        for (size_t i = 0; i < images.size(); ++i)
+            vorctest::decodeJpegStrictly(images[i], "image " + std::to_string(i));
         const vorctest::JpegCoefficients last = vorctest::readJpegCoefficients(images.back());
         ASSERT_TRUE(last.valid());
         EXPECT_TRUE(last.tiles == finalPicture_);
@@ -66,7 +67,8 @@ private:
                 TileBlocks& tile = finalPicture_[static_cast<size_t>(k)];
                 for (auto& block : tile) {
                     block = {};
-                    for (int i = 0; i < 10; ++i) block[static_cast<size_t>(i * 6)] = static_cast<int16_t>(value(random));
+                    for (int i = 0; i < 10; ++i)
+                        block[static_cast<size_t>(i * 6)] = static_cast<int16_t>(value(random));
                 }
                 writer.tile(tile[0], tile[1], tile[2], tile[3], tile[4], tile[5]);
             }
@@ -76,7 +78,8 @@ private:
         for (int k = 0; k < 15; ++k) all[static_cast<size_t>(k)] = k;
         vorctest::StreamBuilder stream;
         stream.fullFrame(80, 48, scanOf(all), 10);
-        for (const std::vector<int>& coded : {std::vector<int>{0, 7, 14}, std::vector<int>{}, std::vector<int>{3, 4}}) {
+        for (const std::vector<int>& coded :
+             {std::vector<int>{0, 7, 14}, std::vector<int>{}, std::vector<int>{3, 4}}) {
             stream.partialFrame(vorctest::tileBitmap(5, 3, coded), scanOf(coded));
         }
         stream.app13();
@@ -85,17 +88,21 @@ private:
 };
 
 TEST_F(ToolTranscode, WritesAnMjpegFile) {
-    ASSERT_EQ(run(at("in.tesra") + " -o " + at("out.mjpg") + " --boundary myb > " + at("summary")), 0);
+    ASSERT_EQ(run(at("in.tesra") + " -o " + at("out.mjpg") + " --boundary myb > " + at("summary")),
+              0);
     expectImages(vorctest::splitMjpegStream(readFile(at("out.mjpg")), "myb"));
     const Bytes summary = readFile(at("summary"));
-    EXPECT_NE(std::string(summary.begin(), summary.end()).find("frames written: 4"), std::string::npos);
+    EXPECT_NE(std::string(summary.begin(), summary.end()).find("frames written: 4"),
+              std::string::npos);
 }
 
 TEST_F(ToolTranscode, WritesNumberedFiles) {
     fs::create_directory(at("frames"));
-    ASSERT_EQ(run("--quiet " + at("in.tesra") + " --jpeg-prefix " + at("frames/f_") + " > /dev/null"), 0);
+    ASSERT_EQ(
+        run("--quiet " + at("in.tesra") + " --jpeg-prefix " + at("frames/f_") + " > /dev/null"), 0);
     std::vector<Bytes> images;
-    for (int i = 0; i < 4; ++i) images.push_back(readFile(at("frames/f_00000" + std::to_string(i) + ".jpg")));
+    for (int i = 0; i < 4; ++i)
+        images.push_back(readFile(at("frames/f_00000" + std::to_string(i) + ".jpg")));
     EXPECT_FALSE(fs::exists(at("frames/f_000004.jpg")));
     expectImages(images);
 }

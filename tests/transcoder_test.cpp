@@ -4,7 +4,6 @@
 // the kept tiles' old ones for partial frames); failed frames, huge
 // pictures and two transcoders side by side.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -58,7 +57,8 @@ Block randomBlock(std::mt19937& random) {
     std::uniform_int_distribution<int> position(1, 63);
     Block block{};
     block[0] = static_cast<int16_t>(dc(random));
-    for (int i = position(random) / 4; i > 0; --i) block[position(random)] = static_cast<int16_t>(ac(random));
+    for (int i = position(random) / 4; i > 0; --i)
+        block[position(random)] = static_cast<int16_t>(ac(random));
     return block;
 }
 
@@ -90,7 +90,8 @@ void expectPicture(const Bytes& jpeg, const std::vector<TileBlocks>& model, int 
     ASSERT_EQ(read.width, width) << what;
     ASSERT_EQ(read.height, height) << what;
     ASSERT_EQ(read.tiles.size(), model.size()) << what;
-    for (size_t k = 0; k < model.size(); ++k) EXPECT_EQ(read.tiles[k], model[k]) << what << ", tile " << k;
+    for (size_t k = 0; k < model.size(); ++k)
+        EXPECT_EQ(read.tiles[k], model[k]) << what << ", tile " << k;
 }
 
 TEST(Transcoder, FullFramesCarryTheSourceJpegsCoefficients) {
@@ -102,7 +103,8 @@ TEST(Transcoder, FullFramesCarryTheSourceJpegsCoefficients) {
     vorctest::StreamBuilder stream;
     uint32_t seed = 1;
     for (const auto& p : pictures) {
-        sources.push_back(vorctest::compressJpeg(vorctest::syntheticPicture(p.width, p.height, false, seed++), p.quality));
+        sources.push_back(vorctest::compressJpeg(
+            vorctest::syntheticPicture(p.width, p.height, false, seed++), p.quality));
         stream.raw(vorctest::jpegToTesraFrame(sources.back()));
     }
     stream.app13();
@@ -112,13 +114,15 @@ TEST(Transcoder, FullFramesCarryTheSourceJpegsCoefficients) {
     ASSERT_EQ(store->images.size(), sources.size());
     for (size_t i = 0; i < sources.size(); ++i) {
         const vorctest::JpegCoefficients expected = vorctest::readJpegCoefficients(sources[i]);
-        const vorctest::JpegCoefficients actual = checkedCoefficients(store->images[i], "image " + std::to_string(i));
+        const vorctest::JpegCoefficients actual =
+            checkedCoefficients(store->images[i], "image " + std::to_string(i));
         EXPECT_EQ(actual.width, expected.width);
         EXPECT_EQ(actual.height, expected.height);
         EXPECT_EQ(actual.quant, expected.quant) << "image " << i;
         EXPECT_TRUE(actual.tiles == expected.tiles) << "image " << i;
     }
-    EXPECT_EQ(std::count(status.messages().begin(), status.messages().end(), "JPG converter : reallocated coeff buffer"),
+    EXPECT_EQ(std::count(status.messages().begin(), status.messages().end(),
+                         "JPG converter : reallocated coeff buffer"),
               2);
 }
 
@@ -143,12 +147,15 @@ TEST(Transcoder, PartialFramesKeepTheTilesTheyDoNotCarry) {
     const auto store = transcodeStream(stream.bytes(), log);
     ASSERT_EQ(store->images.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-        expectPicture(store->images[i], expected[i], Columns * 16, Rows * 16, "image " + std::to_string(i));
+        expectPicture(store->images[i], expected[i], Columns * 16, Rows * 16,
+                      "image " + std::to_string(i));
     }
     // One handled-tile report per coded tile, and no pixel targets asked for.
     EXPECT_EQ(std::count(log->begin(), log->end(), "received"), 12 + 4 + 0 + 1 + 7);
     EXPECT_EQ(std::count(log->begin(), log->end(), "complete"), 5);
-    EXPECT_EQ(std::count_if(log->begin(), log->end(), [](const std::string& s) { return s.rfind("tile", 0) == 0; }), 0);
+    EXPECT_EQ(std::count_if(log->begin(), log->end(),
+                            [](const std::string& s) { return s.rfind("tile", 0) == 0; }),
+              0);
 }
 
 // Direct sweeps, for scans the parser could not deliver.
@@ -161,12 +168,14 @@ struct Sweeper {
     Sweeper() { converter.setBackEnd(&backEnd); }
 
     // With endMarker the scan ends in FF D9, as the parser delivers it.
-    void sweep(int width, int height, Bytes scan, const std::vector<int>* coded, bool endMarker = true) {
+    void sweep(int width, int height, Bytes scan, const std::vector<int>* coded,
+               bool endMarker = true) {
         if (endMarker) scan.insert(scan.end(), {0xFF, 0xD9});
         Frame frame;
         frame.reset(width, height);
         Bytes bitmap;
-        if (coded != nullptr) bitmap = vorctest::tileBitmap(frame.tileColumns, frame.tileRows, *coded);
+        if (coded != nullptr)
+            bitmap = vorctest::tileBitmap(frame.tileColumns, frame.tileRows, *coded);
         frame.scanBytes = scan.empty() ? nullptr : scan.data();
         frame.scanLength = static_cast<int32_t>(scan.size());
         frame.tileBitmap = coded != nullptr ? bitmap.data() : nullptr;
@@ -191,7 +200,8 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     const Bytes full = scanOf(next, {0, 1, 2});
     size_t cut = scanOf(next, {0}).size() + 3;
     while (full[cut - 1] == 0xFF) ++cut;
-    s.sweep(48, 16, Bytes(full.begin(), full.begin() + static_cast<ptrdiff_t>(cut)), nullptr, false);
+    s.sweep(48, 16, Bytes(full.begin(), full.begin() + static_cast<ptrdiff_t>(cut)), nullptr,
+            false);
     EXPECT_EQ(s.store->images.size(), 1u);
     EXPECT_EQ(s.log->back(), "error");
 
@@ -213,7 +223,8 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     const std::vector<int> none;
     s.sweep(48, 16, {}, &none);
     ASSERT_EQ(s.store->images.size(), 2u);
-    const vorctest::JpegCoefficients read = checkedCoefficients(s.store->images[1], "after failure");
+    const vorctest::JpegCoefficients read =
+        checkedCoefficients(s.store->images[1], "after failure");
     ASSERT_EQ(read.tiles.size(), 3u);
     EXPECT_EQ(read.tiles[0], next[0]);
 }
@@ -237,8 +248,9 @@ TEST(Transcoder, HugePicturesAndMissingBackEnd) {
     s.sweep(65535, 65535, {}, nullptr, false);
     EXPECT_EQ(*s.log, CallLog{"error"});
     const bool allocated = status.contains("JPG converter : reallocated coeff buffer");
-    EXPECT_TRUE(allocated || (status.contains("JPG converter : reallocation of coeff buffer failed!") &&
-                              status.contains("JPG converter : CoeffBuffer == NULL!")));
+    EXPECT_TRUE(allocated ||
+                (status.contains("JPG converter : reallocation of coeff buffer failed!") &&
+                 status.contains("JPG converter : CoeffBuffer == NULL!")));
     s.sweep(16, 16, vorctest::zeroTilesScan(1), nullptr);
     ASSERT_EQ(s.store->images.size(), 1u);
     EXPECT_EQ(s.store->images[0].size(), 629u);
@@ -270,7 +282,8 @@ TEST(TranscoderDeathTest, ScanTooShortForItsTilesEndsTheProcess) {
         Sweeper s;
         s.sweep(64, 16, vorctest::zeroTilesScan(1), nullptr);
     };
-    EXPECT_EXIT(sweepShortScan(), ::testing::ExitedWithCode(154), "unexpected marker encountered!|invalid codeword");
+    EXPECT_EXIT(sweepShortScan(), ::testing::ExitedWithCode(154),
+                "unexpected marker encountered!|invalid codeword");
 }
 
 }  // namespace

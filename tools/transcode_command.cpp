@@ -123,11 +123,14 @@ int runTranscode(int argc, char** argv) {
         if (std::strcmp(arg, "--quiet") == 0) {
             quiet = true;
         } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0) {
-            if ((output = value()) == nullptr) return usageError(CommandName, "-o needs an OUTPUT file");
+            if ((output = value()) == nullptr)
+                return usageError(CommandName, "-o needs an OUTPUT file");
         } else if (std::strcmp(arg, "--jpeg-prefix") == 0) {
-            if ((prefix = value()) == nullptr) return usageError(CommandName, "--jpeg-prefix needs a PREFIX");
+            if ((prefix = value()) == nullptr)
+                return usageError(CommandName, "--jpeg-prefix needs a PREFIX");
         } else if (std::strcmp(arg, "--boundary") == 0) {
-            if ((boundary = value()) == nullptr) return usageError(CommandName, "--boundary needs a TEXT");
+            if ((boundary = value()) == nullptr)
+                return usageError(CommandName, "--boundary needs a TEXT");
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usageError(CommandName, std::string("unknown option '") + arg + "'");
         } else if (path != nullptr) {
@@ -140,13 +143,17 @@ int runTranscode(int argc, char** argv) {
     if ((output == nullptr) == (prefix == nullptr)) {
         return usageError(CommandName, "give exactly one of -o OUTPUT and --jpeg-prefix PREFIX");
     }
-    if (boundary != nullptr && output == nullptr) return usageError(CommandName, "--boundary needs -o OUTPUT");
+    if (boundary != nullptr && output == nullptr)
+        return usageError(CommandName, "--boundary needs -o OUTPUT");
     if (boundary == nullptr) boundary = DefaultBoundary;
-    if (*boundary == '\0' || std::strlen(boundary) > 70 || std::strpbrk(boundary, "\r\n\"") != nullptr) {
-        return usageError(CommandName, "the boundary must be 1 to 70 characters without quotes or line breaks");
+    if (*boundary == '\0' || std::strlen(boundary) > 70 ||
+        std::strpbrk(boundary, "\r\n\"") != nullptr) {
+        return usageError(CommandName,
+                          "the boundary must be 1 to 70 characters without quotes or line breaks");
     }
     std::string problem;
-    if (prefix != nullptr && !prefixUsable(prefix, &problem)) return usageError(CommandName, problem);
+    if (prefix != nullptr && !prefixUsable(prefix, &problem))
+        return usageError(CommandName, problem);
 
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
@@ -156,7 +163,8 @@ int runTranscode(int argc, char** argv) {
     auto source = fromStandardInput ? std::make_unique<vorcStreamFile>(STDIN_FILENO)
                                     : std::make_unique<vorcStreamFile>(path);
     if (!source->stillUp()) {
-        return usageError(CommandName, std::string("cannot open '") + path + "': " + std::strerror(errno));
+        return usageError(CommandName,
+                          std::string("cannot open '") + path + "': " + std::strerror(errno));
     }
 
     // The tool opens the MJPEG file itself, so that a file that cannot be
@@ -166,7 +174,8 @@ int runTranscode(int argc, char** argv) {
     if (output != nullptr && !toStandardOutput) {
         outputFd = ::open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (outputFd == -1) {
-            return usageError(CommandName, std::string("cannot create '") + output + "': " + std::strerror(errno));
+            return usageError(CommandName, std::string("cannot create '") + output +
+                                               "': " + std::strerror(errno));
         }
     }
 
@@ -174,16 +183,19 @@ int runTranscode(int argc, char** argv) {
     auto totals = std::make_shared<WrittenTotals>();
     vorcJPEGReceiver* receiver = nullptr;
     if (output != nullptr) {
-        auto* writer = new CheckedMJPEGWriter(toStandardOutput ? STDOUT_FILENO : outputFd, boundary);
-        receiver = new CountingJPEGReceiver(writer, totals, [writer] { return writer->hasFailed(); });
+        auto* writer =
+            new CheckedMJPEGWriter(toStandardOutput ? STDOUT_FILENO : outputFd, boundary);
+        receiver =
+            new CountingJPEGReceiver(writer, totals, [writer] { return writer->hasFailed(); });
     } else {
         receiver = new CountingJPEGReceiver(new vorcJPEGSequenceWriter(prefix), totals, nullptr);
     }
     auto* backEnd = new vorcDefaultTesraDecoderBackEnd;
     uint64_t bytesRead = 0;
     {
-        vorcFramewiseTesraDecoder decoder(source.release(), backEnd,
-                                          new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(receiver));
+        vorcFramewiseTesraDecoder decoder(
+            source.release(), backEnd,
+            new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(receiver));
         ProgressLine progress(ProgressLine::wanted(quiet));
         for (;;) {
             const int got = decoder.decode(PullSize);
@@ -196,8 +208,9 @@ int runTranscode(int argc, char** argv) {
     if (outputFd != -1 && ::close(outputFd) != 0) totals->failed = true;
 
     std::FILE* summary = toStandardOutput ? stderr : stdout;
-    std::fprintf(summary, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", totals->frames,
-                 static_cast<unsigned long long>(totals->bytes), static_cast<unsigned long long>(bytesRead));
+    std::fprintf(summary, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n",
+                 totals->frames, static_cast<unsigned long long>(totals->bytes),
+                 static_cast<unsigned long long>(bytesRead));
     if (totals->failed) {
         std::fprintf(stderr, "vorc %s: writing the output failed\n", CommandName);
         return ExitFailure;
@@ -205,7 +218,7 @@ int runTranscode(int argc, char** argv) {
     return ExitOk;
 }
 
-const CommandRegistrar registrar(ToolCommand{CommandName, "turn a stream into MJPEG or numbered JPEG files", 30,
-                                             runTranscode});
+const CommandRegistrar registrar(ToolCommand{
+    CommandName, "turn a stream into MJPEG or numbered JPEG files", 30, runTranscode});
 
 }  // namespace

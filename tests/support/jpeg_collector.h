@@ -21,7 +21,8 @@ struct CollectedJPEGs {
 
 class CollectingJPEGReceiver : public vorcJPEGReceiver {
 public:
-    explicit CollectingJPEGReceiver(std::shared_ptr<CollectedJPEGs> store) : store_(std::move(store)) {}
+    explicit CollectingJPEGReceiver(std::shared_ptr<CollectedJPEGs> store)
+        : store_(std::move(store)) {}
     ~CollectingJPEGReceiver() override;
     void beginFrame() override;
     void endFrame() override;

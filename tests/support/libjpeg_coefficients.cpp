@@ -32,7 +32,8 @@ void onError(j_common_ptr info) {
 
 // Level -1 is a warning about the data; higher levels are trace output.
 void onMessage(j_common_ptr info, int level) {
-    if (level < 0) reinterpret_cast<StrictErrorManager*>(info->err)->warnings->push_back(messageOf(info));
+    if (level < 0)
+        reinterpret_cast<StrictErrorManager*>(info->err)->warnings->push_back(messageOf(info));
 }
 
 void installStrictErrors(jpeg_decompress_struct& info, StrictErrorManager& errors,
@@ -44,9 +45,10 @@ void installStrictErrors(jpeg_decompress_struct& info, StrictErrorManager& error
 }
 
 bool isBaseline420(const jpeg_decompress_struct& info) {
-    return info.num_components == 3 && info.comp_info[0].h_samp_factor == 2 && info.comp_info[0].v_samp_factor == 2 &&
-           info.comp_info[1].h_samp_factor == 1 && info.comp_info[1].v_samp_factor == 1 &&
-           info.comp_info[2].h_samp_factor == 1 && info.comp_info[2].v_samp_factor == 1;
+    return info.num_components == 3 && info.comp_info[0].h_samp_factor == 2 &&
+           info.comp_info[0].v_samp_factor == 2 && info.comp_info[1].h_samp_factor == 1 &&
+           info.comp_info[1].v_samp_factor == 1 && info.comp_info[2].h_samp_factor == 1 &&
+           info.comp_info[2].v_samp_factor == 1;
 }
 
 void copyBlock(const JCOEF* from, Block& to) {
@@ -83,17 +85,21 @@ JpegCoefficients readJpegCoefficients(const Bytes& jpeg) {
     result.tiles.resize(static_cast<size_t>(result.tileColumns) * result.tileRows);
     for (int row = 0; row < result.tileRows; ++row) {
         // Two luminance block rows and one chrominance block row per tile row.
-        JBLOCKARRAY luma = info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[0],
-                                                         static_cast<JDIMENSION>(row * 2), 2, FALSE);
+        JBLOCKARRAY luma =
+            info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[0],
+                                         static_cast<JDIMENSION>(row * 2), 2, FALSE);
         for (int column = 0; column < result.tileColumns; ++column) {
             TileBlocks& tile = result.tiles[static_cast<size_t>(row) * result.tileColumns + column];
             for (int y = 0; y < 4; ++y) copyBlock(luma[y / 2][column * 2 + y % 2], tile[y]);
         }
         for (int c = 1; c < 3; ++c) {
-            JBLOCKARRAY chroma = info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c],
-                                                               static_cast<JDIMENSION>(row), 1, FALSE);
+            JBLOCKARRAY chroma =
+                info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c],
+                                             static_cast<JDIMENSION>(row), 1, FALSE);
             for (int column = 0; column < result.tileColumns; ++column) {
-                copyBlock(chroma[0][column], result.tiles[static_cast<size_t>(row) * result.tileColumns + column][3 + c]);
+                copyBlock(
+                    chroma[0][column],
+                    result.tiles[static_cast<size_t>(row) * result.tileColumns + column][3 + c]);
             }
         }
     }
@@ -122,18 +128,21 @@ RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what) {
     picture.height = static_cast<int>(info.output_height);
     picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * 3);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &picture.pixels[static_cast<size_t>(info.output_scanline) * picture.width * 3];
+        JSAMPROW row =
+            &picture.pixels[static_cast<size_t>(info.output_scanline) * picture.width * 3];
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    for (const std::string& warning : warnings) ADD_FAILURE() << what << ": libjpeg warning: " << warning;
+    for (const std::string& warning : warnings)
+        ADD_FAILURE() << what << ": libjpeg warning: " << warning;
     return picture;
 }
 
 std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boundary) {
     const std::string text(stream.begin(), stream.end());
-    const std::string header = "Content-type: multipart/x-mixed-replace;boundary=\"" + boundary + "\"\r\n";
+    const std::string header =
+        "Content-type: multipart/x-mixed-replace;boundary=\"" + boundary + "\"\r\n";
     const std::string partHeader = "\r\n--" + boundary + "\r\nContent-type: image/jpeg\r\n\r\n";
     const std::string closing = "\r\n--" + boundary + "--\r\n";
     std::vector<Bytes> parts;
@@ -158,7 +167,8 @@ std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boun
         // part runs to the next part header or to the closing delimiter.
         size_t next = text.find(partHeader, start);
         if (next == std::string::npos || next > end) next = end;
-        parts.emplace_back(stream.begin() + static_cast<ptrdiff_t>(start), stream.begin() + static_cast<ptrdiff_t>(next));
+        parts.emplace_back(stream.begin() + static_cast<ptrdiff_t>(start),
+                           stream.begin() + static_cast<ptrdiff_t>(next));
         position = next;
     }
     return parts;

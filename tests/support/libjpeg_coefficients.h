@@ -31,7 +31,9 @@ struct JpegCoefficients {
     std::vector<std::string> warnings;
 
     bool valid() const { return width > 0; }
-    const TileBlocks& tile(int column, int row) const { return tiles[static_cast<size_t>(row) * tileColumns + column]; }
+    const TileBlocks& tile(int column, int row) const {
+        return tiles[static_cast<size_t>(row) * tileColumns + column];
+    }
 };
 
 // Reads a baseline 4:2:0 image with jpeg_read_coefficients. An invalid

@@ -21,7 +21,8 @@ vorcJPEGSequenceWriter::~vorcJPEGSequenceWriter() { closeFile(); }
 void vorcJPEGSequenceWriter::beginFrame() {
     // A frame without endFrame: its file is given up and the name reused.
     closeFile();
-    std::snprintf(fileName.get(), fileNameSize, "%s%06d.jpg", prefix.get(), static_cast<int>(frameNumber));
+    std::snprintf(fileName.get(), fileNameSize, "%s%06d.jpg", prefix.get(),
+                  static_cast<int>(frameNumber));
     file = std::fopen(fileName.get(), "w");
 }
 

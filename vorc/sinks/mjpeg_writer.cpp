@@ -17,7 +17,8 @@ vorcMJPEGWriter::vorcMJPEGWriter(int fd, const char* separatorText) : vorcBinary
     installSeparator(separatorText);
 }
 
-vorcMJPEGWriter::vorcMJPEGWriter(const char* path, const char* separatorText) : vorcBinaryFileWriter(path) {
+vorcMJPEGWriter::vorcMJPEGWriter(const char* path, const char* separatorText)
+    : vorcBinaryFileWriter(path) {
     installSeparator(separatorText);
 }
 
@@ -44,10 +45,14 @@ void vorcMJPEGWriter::beginFrame() {
 
 void vorcMJPEGWriter::endFrame() {}
 
-void vorcMJPEGWriter::receiveJPEGBytes(const unsigned char* bytes, int count) { receiveStreamBytes(bytes, count); }
+void vorcMJPEGWriter::receiveJPEGBytes(const unsigned char* bytes, int count) {
+    receiveStreamBytes(bytes, count);
+}
 
 void vorcMJPEGWriter::writePiece(const char* head, const char* tail) {
-    const auto asBytes = [](const char* text) { return reinterpret_cast<const unsigned char*>(text); };
+    const auto asBytes = [](const char* text) {
+        return reinterpret_cast<const unsigned char*>(text);
+    };
     receiveJPEGBytes(asBytes(head), static_cast<int>(std::strlen(head)));
     receiveJPEGBytes(asBytes(separator.get()), static_cast<int>(std::strlen(separator.get())));
     receiveJPEGBytes(asBytes(tail), static_cast<int>(std::strlen(tail)));

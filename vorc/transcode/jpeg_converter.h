@@ -31,7 +31,8 @@ protected:
     std::unique_ptr<vorcJPEGReceiver> jpegReceiver;
 };
 
-class vorcFramewiseTesraScanToJPEGConverterSoftwareOnly : public vorcFramewiseTesraScanToJPEGConverter {
+class vorcFramewiseTesraScanToJPEGConverterSoftwareOnly
+    : public vorcFramewiseTesraScanToJPEGConverter {
 public:
     // One precomputed code: the Huffman code already shifted left by the
     // symbol's magnitude size (26 bits), one 0 bit, and the total length of
@@ -80,12 +81,13 @@ protected:
     // Entropy encoder.
     void initHuffmanEncoderBufferState();
     void resetHuffmanEncoderBufferState();
-    static void generateHuffTables1(const unsigned char* counts, const unsigned char* symbols, int isAC,
-                                    HuffCodeTblEntry* entries);
+    static void generateHuffTables1(const unsigned char* counts, const unsigned char* symbols,
+                                    int isAC, HuffCodeTblEntry* entries);
     static void calcFoldedHuffTables();
     void encodeSubMCUTiles(short* block, short* lastDC, const FoldedHuffTbl_DC_AC* foldedTable,
                            HuffmanBufferStateStructure* bufferState);
-    static void copyAccuToGlobalHuffBuffer(unsigned int accu, HuffmanBufferStateStructure* bufferState);
+    static void copyAccuToGlobalHuffBuffer(unsigned int accu,
+                                           HuffmanBufferStateStructure* bufferState);
     void shutDownHuffAccu();
 
     // Scan bit reader.

@@ -34,7 +34,8 @@ void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
 
 }  // namespace
 
-const int32_t Converter::bases[16] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384};
+const int32_t Converter::bases[16] = {0,   1,   2,   4,    8,    16,   32,   64,
+                                      128, 256, 512, 1024, 2048, 4096, 8192, 16384};
 
 void Converter::performScanSweep(Frame* frame) {
     if (backEnd == nullptr) return;
@@ -51,12 +52,14 @@ void Converter::performScanSweep(Frame* frame) {
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
 
-    const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(), uvACTree->getRoot()};
+    const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
+                                  uvACTree->getRoot()};
     int16_t predictors[3] = {0, 0, 0};
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (decodeTile(CoeffBuffer.get() + tile * CoefficientsPerTile, predictors, roots) != 0) return;
+        if (decodeTile(CoeffBuffer.get() + tile * CoefficientsPerTile, predictors, roots) != 0)
+            return;
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
@@ -67,10 +70,12 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
         CoeffBuffer.reset();
         coeffTileColumns = 0;
         coeffTileRows = 0;
-        const size_t tiles = static_cast<size_t>(frame.tileColumns) * static_cast<size_t>(frame.tileRows);
+        const size_t tiles =
+            static_cast<size_t>(frame.tileColumns) * static_cast<size_t>(frame.tileRows);
         // Zeroed: tiles not yet received show mid-grey. calloc also checks
         // the size product for overflow.
-        CoeffBuffer.reset(static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
+        CoeffBuffer.reset(
+            static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
@@ -85,15 +90,16 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 int Converter::decodeTile(int16_t* tile, int16_t* predictors, const Node* const* roots) {
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int rootPair = block < LumaBlocks ? 0 : 2;
-        if (decodeBlock(tile + block * 64, &predictors[predictorOf(block)], roots[rootPair], roots[rootPair + 1]) !=
-            0) {
+        if (decodeBlock(tile + block * 64, &predictors[predictorOf(block)], roots[rootPair],
+                        roots[rootPair + 1]) != 0) {
             return 1;
         }
     }
     return 0;
 }
 
-int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot, const Node* acRoot) {
+int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
+                           const Node* acRoot) {
     const Node* leaf = consumeHuffmanCodeword(dcRoot);
     if (leaf == nullptr) {
         backEnd->errorEncountered();
@@ -130,7 +136,8 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
         int value = 0;
         if (size != 0) {
             if (consumeAdditionalBits(size) != 0) {
-                reportFailure(backEnd, "JPG converter : return val consumeAdditionalBits() == NULL");
+                reportFailure(backEnd,
+                              "JPG converter : return val consumeAdditionalBits() == NULL");
                 return 1;
             }
             value = additionalBitsValue;
@@ -166,7 +173,8 @@ void Converter::writeHeader(const Frame& frame) {
     for (int table = 0; table < 2; ++table) {
         const unsigned char head[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<unsigned char>(table)};
         unsigned char values[64];
-        for (int n = 0; n < 64; ++n) values[ZigZag_StoreMap[n]] = static_cast<unsigned char>(quantTables[table][n]);
+        for (int n = 0; n < 64; ++n)
+            values[ZigZag_StoreMap[n]] = static_cast<unsigned char>(quantTables[table][n]);
         jpegReceiver->receiveJPEGBytes(head, sizeof head);
         jpegReceiver->receiveJPEGBytes(values, sizeof values);
     }
@@ -188,7 +196,8 @@ void Converter::writeHeader(const Frame& frame) {
     for (const auto& huffman : huffmanTables) {
         const int32_t segmentLength = huffman.size + 3;
         const unsigned char head[5] = {0xFF, 0xC4, static_cast<unsigned char>(segmentLength >> 8),
-                                       static_cast<unsigned char>(segmentLength & 0xFF), huffman.classAndId};
+                                       static_cast<unsigned char>(segmentLength & 0xFF),
+                                       huffman.classAndId};
         jpegReceiver->receiveJPEGBytes(head, sizeof head);
         jpegReceiver->receiveJPEGBytes(huffman.table, huffman.size);
     }
@@ -201,8 +210,8 @@ void Converter::encodePicture() {
     int16_t* tile = CoeffBuffer.get();
     for (size_t index = 0; index < tiles; ++index, tile += CoefficientsPerTile) {
         for (int block = 0; block < BlocksPerTile; ++block) {
-            encodeSubMCUTiles(tile + block * 64, &predictors[predictorOf(block)], &Huff_Y_UV[block < LumaBlocks ? 0 : 1],
-                              &HuffmanBufferState);
+            encodeSubMCUTiles(tile + block * 64, &predictors[predictorOf(block)],
+                              &Huff_Y_UV[block < LumaBlocks ? 0 : 1], &HuffmanBufferState);
         }
     }
 }
