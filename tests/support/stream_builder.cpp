@@ -1,6 +1,7 @@
 // Test stream builder and an independent baseline-JPEG entropy coder.
 #include "support/stream_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -194,8 +195,9 @@ StreamBuilder& StreamBuilder::bitmapComment(const Bytes& bitmap) {
 }
 
 StreamBuilder& StreamBuilder::dqt(uint8_t tableId, const std::array<uint8_t, 64>& zigzagValues) {
-    Bytes payload{tableId};
-    payload.insert(payload.end(), zigzagValues.begin(), zigzagValues.end());
+    Bytes payload(1 + zigzagValues.size());
+    payload[0] = tableId;
+    std::copy(zigzagValues.begin(), zigzagValues.end(), payload.begin() + 1);
     return segment(0xDB, payload);
 }
 
