@@ -63,15 +63,18 @@ TEST_F(ToolInfo, ReportsEveryFrameAndASummary) {
         "vorc : vorcDefaultTesraDecoderBackEnd : video resolution changed to 48x32.\n"
         "vorc : vorcDefaultTesraDecoderBackEnd : ------ video frame #3 with 6 tiles OK ------\n"
         "vorc : vorcDefaultTesraDecoderBackEnd : ------ video frame #4 with 6 tiles OK ------\n";
-    const std::string summary = "frames: 4, bytes: " + std::to_string(size_) + ", picture: 48x32\n";
+    const std::string summary = "frames: 4, bytes: " + std::to_string(size_) +
+                                ", picture: 48x32\n"
+                                "full frames: 3, partial frames: 1, tiles per frame: 3.8\n";
 
+    // Further summary lines may follow the first one.
     ToolRun run = runTool("info --parse-only " + path_);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, frames + summary);
+    EXPECT_EQ(run.out.substr(0, frames.size() + summary.size()), frames + summary);
 
     run = runTool("info --quiet - < " + path_);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, summary);
+    EXPECT_EQ(run.out.substr(0, summary.size()), summary);
 }
 
 TEST_F(ToolInfo, HelpAndUsageErrors) {
