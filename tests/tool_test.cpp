@@ -75,6 +75,7 @@ TEST_F(Tool, ReadingCommandsTurnTheSampleIntoTheirOutputs) {
     ASSERT_EQ(run("info --quiet " + Sample), 0) << err_;
     EXPECT_NE(out_.find("frames: 75"), std::string::npos) << out_;
     EXPECT_NE(out_.find("640x480"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("full frames: 3, partial frames: 72"), std::string::npos) << out_;
 
     ASSERT_EQ(run("transcode --quiet " + Sample + " -o " + at("sample.mjpg")), 0) << err_;
     const std::string mjpeg = read(at("sample.mjpg"));

@@ -34,19 +34,27 @@ public:
     void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) override {
         width_ = frame->width;
         height_ = frame->height;
+        if (frame->tileBitmap == nullptr) ++fullFrames_;
         const int64_t tiles = static_cast<int64_t>(frame->tileColumns) * frame->tileRows;
         for (int64_t k = 0; k < tiles; ++k) {
             const bool coded = frame->tileBitmap == nullptr || ((frame->tileBitmap[k / 8] >> (7 - k % 8)) & 1) != 0;
-            if (coded) backEnd->videoTileReceived();
+            if (coded) {
+                ++codedTiles_;
+                backEnd->videoTileReceived();
+            }
         }
     }
 
     int width() const { return width_; }
     int height() const { return height_; }
+    int64_t fullFrames() const { return fullFrames_; }
+    int64_t codedTiles() const { return codedTiles_; }
 
 private:
     int width_ = 0;
     int height_ = 0;
+    int64_t fullFrames_ = 0;
+    int64_t codedTiles_ = 0;
 };
 
 void printUsage() {
@@ -123,6 +131,10 @@ int runInfo(int argc, char** argv) {
     if (frames > 0) {
         std::printf("frames: %d, bytes: %llu, picture: %dx%d\n", frames, static_cast<unsigned long long>(bytes),
                     scanDecoder->width(), scanDecoder->height());
+        std::printf("full frames: %lld, partial frames: %lld, tiles per frame: %.1f\n",
+                    static_cast<long long>(scanDecoder->fullFrames()),
+                    static_cast<long long>(frames - scanDecoder->fullFrames()),
+                    static_cast<double>(scanDecoder->codedTiles()) / frames);
     } else {
         std::printf("frames: 0, bytes: %llu, picture: none\n", static_cast<unsigned long long>(bytes));
     }
