@@ -1,4 +1,4 @@
-// Status message routing, the version banner and the clamps.
+// Status message routing and the clamps.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -45,14 +45,6 @@ TEST(StatusMessages, InstallReplaceAndReset) {
     vorc::sendStatusMsg("silenced", nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     vorc::setStatusMessageHandler(nullptr);
-}
-
-TEST(Version, BannerNamesTheSdkAndVersion) {
-    const std::string banner = vorc::getVersionString();
-    EXPECT_NE(banner.find("Tesra SDK"), std::string::npos);
-    EXPECT_NE(banner.find("vorc"), std::string::npos);
-    EXPECT_NE(banner.find("v0.9.1"), std::string::npos);
-    EXPECT_EQ(banner.find('\n'), std::string::npos);
 }
 
 TEST(Clamps, RaiseThenLower) {

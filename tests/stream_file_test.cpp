@@ -19,12 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Exposes the time limit, which has no getter.
-struct ProbedStreamFile : vorcStreamFile {
-    using vorcStreamFile::vorcStreamFile;
-    int32_t limit() const { return timeoutMillis; }
-};
-
 struct Pipe {
     int fds[2] = {-1, -1};
     Pipe() { EXPECT_EQ(::pipe(fds), 0); }
@@ -101,16 +95,6 @@ TEST(StreamFile, NonBlockingDescriptorWithoutDataStaysUp) {
     EXPECT_TRUE(source.stillUp());
     ASSERT_EQ(::write(pipe.writer(), "xy", 2), 2);
     EXPECT_EQ(source.fetchBytes(buffer, 16), 2);
-}
-
-TEST(StreamFile, TimedModeLimitHandling) {
-    ProbedStreamFile source(0);
-    EXPECT_EQ(source.limit(), 1000);
-    source.setTimedBlockModeEnabled(true, 300);
-    source.setTimedBlockModeEnabled(false, 50);
-    EXPECT_EQ(source.limit(), 300);
-    source.setTimedBlockModeEnabled(true, 70);
-    EXPECT_EQ(source.limit(), 70);
 }
 
 void checkTimedWait(int readFd, int writeFd) {
