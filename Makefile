@@ -3,6 +3,7 @@
 #   make demo   runs the main job on the bundled sample
 #   make install-check  installs into a scratch prefix and builds the example against it
 #   make bench  builds and runs the benchmarks
+#   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 SHELL := /bin/bash
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
@@ -12,7 +13,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev
 
-.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean
+.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
 all: build
 
@@ -60,6 +61,29 @@ bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORC_BUILD_BENCH=ON -DVORC_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/vorc_bench_*; do echo "== $$b"; $$b; done
+
+# Builds the fuzz targets of fuzz/ with clang and libFuzzer and runs each,
+# one after the other, for FUZZ_SECONDS on a scratch copy of its checked-in
+# corpus. A crash stops it; the reproducer is left in $(FUZZ_DIR)/ and goes
+# into fuzz/corpus/<target>/ with the fix.
+FUZZ_DIR      ?= build-fuzz
+FUZZ_SECONDS  ?= 60
+FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+
+fuzz:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) $(FUZZ_PACKAGES)"
+	CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVORC_BUILD_FUZZERS=ON -DVORC_BUILD_TESTS=OFF -DVORC_BUILD_TOOLS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  rm -rf $(FUZZ_DIR)/corpus-$$t; cp -r fuzz/corpus/$$t $(FUZZ_DIR)/corpus-$$t; \
+	  ( cd $(FUZZ_DIR) && ./fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	      -max_len=16384 -print_final_stats=1 corpus-$$t 2>$$t.log ) \
+	    || { tail -n 40 $(FUZZ_DIR)/$$t.log; echo "fuzz: $$t failed, see $(FUZZ_DIR)/$$t.log" >&2; exit 1; }; \
+	  grep -E '^stat::(number_of_executed_units|new_units_added)' $(FUZZ_DIR)/$$t.log; \
+	done
 
 # Installs the normal build into a scratch prefix, builds examples/ against
 # it with find_package(vorc) and once more with pkg-config, and runs both
