@@ -2,6 +2,7 @@
 // picture our decoder produces; frame selection and its failures.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -85,6 +86,13 @@ TEST_F(SnapshotCommand, Failures) {
     EXPECT_EQ(run(dir_ + "/missing.tesra -o " + pngPath()), 2);
     EXPECT_EQ(run(streamPath() + " -o " + dir_ + "/no/such/dir.png"), 2);
     EXPECT_EQ(run("--help >/dev/null"), 0);
+}
+
+TEST_F(SnapshotCommand, AFailedSnapshotRemovesOnlyARegularFile) {
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run(streamPath() + " -o " + fifo + " --frame 3 & cat " + fifo + " >/dev/null; wait $!"), 2);
+    EXPECT_EQ(access(fifo.c_str(), F_OK), 0) << "the pipe is still there";
 }
 
 }  // namespace

@@ -77,6 +77,32 @@ TEST_F(ToolInfo, ReportsEveryFrameAndASummary) {
     EXPECT_EQ(run.out.substr(0, summary.size()), summary);
 }
 
+TEST_F(ToolInfo, DecodingShowsADamagedScanWhichParsingAloneDoesNot) {
+    // A luminance block whose zero runs (DC 0, then four runs of 16) go past
+    // its 64 coefficients.
+    vorctest::ScanWriter damaged;
+    damaged.bits(0, 2);
+    for (int run = 0; run < 4; ++run) damaged.bits(0x7F9, 11);
+    vorctest::StreamBuilder b;
+    b.fullFrame(32, 16, damaged.finish());
+    b.fullFrame(32, 16, vorctest::zeroTilesScan(2)).soi();
+    ASSERT_TRUE(b.writeFile(path_));
+
+    ToolRun run = runTool("info " + path_);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("CORRUPT FRAME\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("video frame #2 with 2 tiles OK"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("frames: 2, bytes: " + std::to_string(b.bytes().size()) + ", picture: 32x16\n"
+                           "full frames: 2, partial frames: 0, tiles per frame: 2.0\n"
+                           "corrupt frames: 1\n"),
+              std::string::npos)
+        << run.out;
+
+    run = runTool("info --parse-only " + path_);
+    EXPECT_EQ(run.out.find("CORRUPT"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("corrupt frames"), std::string::npos) << run.out;
+}
+
 TEST_F(ToolInfo, HelpAndUsageErrors) {
     ToolRun run = runTool("info --help");
     EXPECT_EQ(run.exitCode, 0);

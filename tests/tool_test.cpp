@@ -101,6 +101,10 @@ TEST_F(Tool, FilesThatCannotBeOpenedOrCreatedExitWithTwo) {
     EXPECT_EQ(run("dump " + missing + " -o " + at("x.rgb")), 2);
     EXPECT_EQ(run("transcode " + Sample + " -o " + at("no/dir/x.mjpg")), 2);
     EXPECT_EQ(run("dump " + Sample + " -o " + at("no/dir/x.rgb")), 2);
+    if (fs::exists("/dev/full")) {  // every write fails there: the data is lost, which must not pass unnoticed
+        EXPECT_EQ(run("dump --quiet --yuv " + Sample + " -o /dev/full"), 1);
+        EXPECT_NE(err_.find("vorc dump: writing the output failed"), std::string::npos) << err_;
+    }
 
     EXPECT_EQ(run("encode -o " + at("x.tesra") + " " + at("missing.png")), 2);
     EXPECT_NE(err_.find("cannot open"), std::string::npos) << err_;

@@ -1,27 +1,18 @@
 // `vorc dump FILE -o OUT`: decodes a stream file through the pixel chain
-// (file source -> parser -> software scan decoder -> raw frame dumper) into
-// raw, headerless video: RGB rows, or with --yuv planar 4:2:0 in the order
-// Y, Cr, Cb. Standard error names the frame size and pixel format that a
-// raw-video player needs.
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdint>
+// (file source -> parser -> software scan decoder -> raw frame dumper ->
+// file writer) into raw, headerless video: RGB rows, or with --yuv planar
+// 4:2:0 in the order Y, Cr, Cb. Standard error names the frame size and
+// pixel format that a raw-video player needs.
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string>
 
 #include "tools/command_registry.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
-#include "vorc/core/framewise_decoder.h"
-#include "vorc/sources/stream_file.h"
 
 namespace {
 
 constexpr const char* CommandName = "dump";
-constexpr int PullSize = 65536;
 
 void printUsage() {
     std::printf(
@@ -75,35 +66,11 @@ int runDump(int argc, char** argv) {
     if (path == nullptr) return usageError(CommandName, "missing input FILE");
     if (!haveOutput) return usageError(CommandName, "missing -o OUT");
 
-    const bool fromStandardInput = std::strcmp(path, "-") == 0;
-    struct stat info {};
-    if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
-        return usageError(CommandName, std::string("'") + path + "' is a directory");
-    }
-    auto source = std::unique_ptr<vorcStreamFile>(fromStandardInput ? new vorcStreamFile(0) : new vorcStreamFile(path));
-    if (!source->stillUp()) {
-        return usageError(CommandName, std::string("cannot open '") + path + "': " + std::strerror(errno));
-    }
-    // Before the scan decoder is built: its constructor already reports.
-    routeStatusMessages(true, quiet);
-    OutputChain chain;
-    std::string error;
-    if (!buildOutputChain(request, &chain, &error)) return usageError(CommandName, error);
-    {
-        vorcFramewiseTesraDecoder decoder(source.release(), chain.backEnd, chain.scanDecoder);
-        ProgressLine progress(ProgressLine::wanted(quiet));
-        uint64_t bytes = 0;
-        for (;;) {
-            const int got = decoder.decode(PullSize);
-            bytes += static_cast<uint64_t>(got);
-            progress.update(chain.stats->frames, bytes);
-            if (got == 0 && !decoder.sourceStillUp()) break;
-        }
-        progress.finish();
-        chain.finishBeforeTeardown();
-    }
-    std::fprintf(stderr, "%s\n", describeDump(request, *chain.stats).c_str());
-    return ExitOk;
+    DecodingChain chain;
+    const int status = chain.decodeFile(CommandName, path, request, quiet, true);
+    if (status != ExitOk) return status;
+    std::fprintf(stderr, "%s\n", describeDump(request, chain.stats()).c_str());
+    return chain.finish(CommandName);
 }
 
 const CommandRegistrar registrar(ToolCommand{CommandName, "decode a stream file into raw RGB or YUV video", 40, runDump});

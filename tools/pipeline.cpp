@@ -1,194 +1,342 @@
-// Output-side wiring shared by the tool's commands.
+// The tool's decoding chain: one back end, scan decoder and writer per kind
+// of output, wrapped in two counting links (around the scan decoder and the
+// back end) that give every command the same per-frame statistics.
 #include "tools/pipeline.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "tools/png_writer.h"
+#include "tools/tool_common.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/backends/raw_frame_dumper.h"
+#include "vorc/core/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
-#include "vorc/sinks/binary_file_writer.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
+#include "vorc/sources/stream_file.h"
 #include "vorc/transcode/jpeg_converter.h"
 
-namespace {
+using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 
-constexpr const char* MjpegSeparator = "vorcframe";
-
-void noteSize(OutputStats* stats, int width, int height) {
-    if (stats->frames > 0 && (width != stats->width || height != stats->height)) stats->sizeChanged = true;
-    stats->width = width;
-    stats->height = height;
-}
-
-class CountingDefaultBackEnd : public vorcDefaultTesraDecoderBackEnd {
+// The library's writers fall silent after their first failure; this one
+// lets the chain notice. Without a boundary it writes plain bytes, which is
+// what the raw dump needs.
+class CheckedWriter : public vorcMJPEGWriter {
 public:
-    explicit CountingDefaultBackEnd(std::shared_ptr<OutputStats> stats) : stats_(std::move(stats)) {}
-    void videoResolutionChanged(int width, int height) override {
-        vorcDefaultTesraDecoderBackEnd::videoResolutionChanged(width, height);
-        noteSize(stats_.get(), width, height);
-    }
-    void frameComplete() override {
-        vorcDefaultTesraDecoderBackEnd::frameComplete();
-        ++stats_->frames;
-    }
-
-private:
-    std::shared_ptr<OutputStats> stats_;
+    using vorcMJPEGWriter::vorcMJPEGWriter;
+    bool hasFailed() const { return failed != 0; }
 };
 
-class CountingDumper : public vorcTesraRawFrameDumper {
-public:
-    CountingDumper(vorcByteStreamReceiver* receiver, bool yuv, std::shared_ptr<OutputStats> stats)
-        : vorcTesraRawFrameDumper(receiver, yuv), stats_(std::move(stats)) {}
-    void videoResolutionChanged(int width, int height) override {
-        vorcTesraRawFrameDumper::videoResolutionChanged(width, height);
-        noteSize(stats_.get(), width, height);
-    }
-    void frameComplete() override {
-        vorcTesraRawFrameDumper::frameComplete();
-        // Only frames that reached the file count (none while the size is
-        // odd in YCbCr mode, or could not be allocated).
-        if (frameBuffer != nullptr && (!yuvMode || yuvBuffer != nullptr)) ++stats_->frames;
-    }
-
-private:
-    std::shared_ptr<OutputStats> stats_;
-};
-
-// Keeps the latest picture in the buffered back end and writes it as a PNG
-// when asked, before the parser (and with it this back end) goes away.
+// Keeps the picture and writes it as a PNG when the wanted frame completes,
+// or, without one, when asked before the parser goes away.
 class SnapshotBackEnd : public vorcBufferedTesraDecoderBackEnd {
 public:
-    explicit SnapshotBackEnd(std::shared_ptr<OutputStats> stats) : stats_(std::move(stats)) {}
-    void videoResolutionChanged(int width, int height) override {
-        vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(width, height);
-        noteSize(stats_.get(), width, height);
-    }
+    SnapshotBackEnd(long wantedFrame, std::FILE* out, SnapshotState* state)
+        : wantedFrame_(wantedFrame), out_(out), state_(state) {}
     void errorEncountered() override {}
-    void frameComplete() override { ++stats_->frames; }
     void videoTileReceived() override {}
+    void frameComplete() override {
+        if (++completedFrames_ == wantedFrame_) writePicture();
+    }
+    void writeLastPicture() {
+        if (wantedFrame_ == 0 && completedFrames_ > 0) writePicture();
+    }
 
-    bool writePng(std::FILE* out) const {
-        if (frameBuffer == nullptr || stats_->frames == 0) return false;
+private:
+    void writePicture() {
+        if (frameBuffer == nullptr) {
+            *state_ = SnapshotState::NoPicture;
+            return;
+        }
         const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * 48;
         const unsigned char* bottom = reinterpret_cast<const unsigned char*>(frameBuffer) +
                                       static_cast<size_t>(pictureOffset) * sizeof(unsigned int);
         std::vector<const unsigned char*> rows(static_cast<size_t>(height));
         for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = bottom + static_cast<size_t>(height - 1 - y) * memoryRowBytes;
-        return writeRgbPng(out, width, height, rows);
+        *state_ = writeRgbPng(out_, width, height, rows) ? SnapshotState::Written : SnapshotState::WriteFailed;
+    }
+
+    long wantedFrame_;
+    long completedFrames_ = 0;
+    std::FILE* out_;
+    SnapshotState* state_;
+};
+
+namespace {
+
+int64_t codedTilesOf(const Frame& frame) {
+    const int64_t tiles = static_cast<int64_t>(frame.tileColumns) * frame.tileRows;
+    if (frame.tileBitmap == nullptr) return tiles;
+    int64_t coded = 0;
+    for (int64_t k = 0; k < tiles; ++k) coded += (frame.tileBitmap[k / 8] >> (7 - k % 8)) & 1;
+    return coded;
+}
+
+// Decodes nothing: reports one handled tile per coded tile, so that the
+// back end's messages show what every frame carries.
+class TileWalker : public vorcFramewiseTesraScanDecoder {
+public:
+    const char* getAccelerationTypeString() override { return "none"; }
+    void setYQuantizationTable(unsigned char*) override {}
+    void setUVQuantizationTable(unsigned char*) override {}
+    void performScanSweep(Frame* frame) override {
+        for (int64_t k = codedTilesOf(*frame); k > 0; --k) backEnd->videoTileReceived();
+    }
+};
+
+// Counts what every frame carries before the real scan decoder sees it.
+class CountingScanDecoder : public vorcFramewiseTesraScanDecoder {
+public:
+    CountingScanDecoder(vorcFramewiseTesraScanDecoder* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
+    const char* getAccelerationTypeString() override { return inner_->getAccelerationTypeString(); }
+    void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
+    void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
+    void performScanSweep(Frame* frame) override {
+        if (frame->tileBitmap == nullptr) ++stats_->fullFrames;
+        stats_->codedTiles += codedTilesOf(*frame);
+        // The parser hands its back end to this link only.
+        inner_->setBackEnd(backEnd);
+        inner_->performScanSweep(frame);
     }
 
 private:
-    std::shared_ptr<OutputStats> stats_;
+    std::unique_ptr<vorcFramewiseTesraScanDecoder> inner_;
+    ChainStats* stats_;
 };
 
-class CheckedFileWriter : public vorcBinaryFileWriter {
+// Counts frames, picture sizes, corrupt frames and frames that reached the
+// output, whatever back end the output uses.
+class CountingBackEnd : public vorcTesraDecoderBackEnd {
 public:
-    using vorcBinaryFileWriter::vorcBinaryFileWriter;
-    bool usable() const { return failed == 0; }
+    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
+    void videoResolutionChanged(int width, int height) override {
+        if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
+        stats_->width = width;
+        stats_->height = height;
+        inner_->videoResolutionChanged(width, height);
+    }
+    void errorEncountered() override {
+        corrupt_ = true;
+        inner_->errorEncountered();
+    }
+    void frameComplete() override {
+        ++stats_->frames;
+        if (corrupt_) ++stats_->corruptFrames;
+        corrupt_ = false;
+        inner_->frameComplete();
+        // The transcoder writes during the sweep, the dumper here.
+        if (stats_->bytesWritten != bytesAtLastFrame_) ++stats_->framesWritten;
+        bytesAtLastFrame_ = stats_->bytesWritten;
+    }
+    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget, int* rowPad) override {
+        inner_->provideVideoTilePixelTarget(tileColumn, tileRow, pixelTarget, rowPad);
+    }
+    void videoTileReceived() override { inner_->videoTileReceived(); }
+
+private:
+    std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
+    ChainStats* stats_;
+    bool corrupt_ = false;
+    uint64_t bytesAtLastFrame_ = 0;
 };
 
-class CheckedMjpegWriter : public vorcMJPEGWriter {
+// Counts the bytes on their way to the output; takes JPEG images from the
+// transcoder and raw frames from the dumper alike.
+class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    using vorcMJPEGWriter::vorcMJPEGWriter;
-    bool usable() const { return failed == 0; }
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats) : sink_(sink), stats_(stats) {}
+    void beginFrame() override { sink_->beginFrame(); }
+    void endFrame() override { sink_->endFrame(); }
+    void receiveJPEGBytes(const unsigned char* bytes, int count) override {
+        sink_->receiveJPEGBytes(bytes, count);
+        stats_->bytesWritten += static_cast<uint64_t>(count);
+    }
+    void receiveStreamBytes(const unsigned char* bytes, int count) override { receiveJPEGBytes(bytes, count); }
+
+private:
+    std::unique_ptr<vorcJPEGReceiver> sink_;
+    ChainStats* stats_;
 };
 
 std::string cannotCreate(const std::string& path) { return "cannot create '" + path + "': " + std::strerror(errno); }
 
-// The directory part of a file name prefix ("out/frame_" -> "out").
-std::string directoryOf(const std::string& prefix) {
+// The directory part of a file name prefix must exist and take new files.
+bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : prefix.substr(0, slash);
+    const std::string directory = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *problem = "directory '" + directory + "' does not exist";
+        return false;
+    }
+    if (::access(directory.c_str(), W_OK) != 0) {
+        *problem = "cannot write into '" + directory + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path) {
+    const bool fromStandardInput = std::strcmp(path, "-") == 0;
+    struct stat info {};
+    if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
+        usageError(command, std::string("'") + path + "' is a directory");
+        return nullptr;
+    }
+    auto source = fromStandardInput ? std::make_unique<vorcStreamFile>(STDIN_FILENO) : std::make_unique<vorcStreamFile>(path);
+    if (!source->stillUp()) {
+        usageError(command, std::string("cannot open '") + path + "': " + std::strerror(errno));
+        return nullptr;
+    }
+    return source;
 }
 
 }  // namespace
 
-bool outputUsesStandardOutput(const OutputRequest& request) {
-    return (request.kind == OutputKind::Dump || request.kind == OutputKind::Mjpeg) && request.path == "-";
+DecodingChain::DecodingChain() = default;
+
+DecodingChain::~DecodingChain() {
+    if (outputFd_ != -1) ::close(outputFd_);
+    if (snapshotFile_ != nullptr && snapshotFile_ != stdout) std::fclose(snapshotFile_);
 }
 
-bool buildOutputChain(const OutputRequest& request, OutputChain* chain, std::string* error) {
-    auto stats = std::make_shared<OutputStats>();
-    chain->stats = stats;
-    chain->finishBeforeTeardown = [] { return true; };
+bool writesStandardOutput(const OutputRequest& request) {
+    return (request.kind == OutputKind::Dump || request.kind == OutputKind::Mjpeg ||
+            request.kind == OutputKind::Snapshot) &&
+           request.path == "-";
+}
+
+bool DecodingChain::open(const OutputRequest& request, std::string* error) {
+    request_ = request;
+    const OutputKind kind = request.kind;
+    if (kind == OutputKind::Report || kind == OutputKind::ParseOnly) {
+        backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
+        scanDecoder_.reset(kind == OutputKind::ParseOnly ? static_cast<vorcFramewiseTesraScanDecoder*>(new TileWalker)
+                                                         : new vorcFramewiseTesraScanDecoderSoftwareOnly);
+        return true;
+    }
+    if (kind == OutputKind::JpegFiles) {
+        if (!prefixUsable(request.path, error)) return false;
+        backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
+            new CountingSink(new vorcJPEGSequenceWriter(request.path.c_str()), &stats_)));
+        return true;
+    }
+    // Opened now, so that an output that cannot be written is reported
+    // before any input is read.
     const bool toStandardOutput = request.path == "-";
-    switch (request.kind) {
-        case OutputKind::Report:
-            chain->backEnd = new CountingDefaultBackEnd(stats);
-            chain->scanDecoder = new vorcFramewiseTesraScanDecoderSoftwareOnly;
-            return true;
-        case OutputKind::Dump: {
-            auto writer = toStandardOutput ? std::make_unique<CheckedFileWriter>(STDOUT_FILENO)
-                                           : std::make_unique<CheckedFileWriter>(request.path.c_str());
-            if (!writer->usable()) {
-                *error = cannotCreate(request.path);
-                return false;
-            }
-            chain->backEnd = new CountingDumper(writer.release(), request.yuv, stats);
-            chain->scanDecoder = new vorcFramewiseTesraScanDecoderSoftwareOnly;
-            return true;
+    if (kind == OutputKind::Snapshot) {
+        snapshotFile_ = toStandardOutput ? stdout : std::fopen(request.path.c_str(), "wb");
+        if (snapshotFile_ == nullptr) {
+            *error = cannotCreate(request.path);
+            return false;
         }
-        case OutputKind::Mjpeg: {
-            auto writer = toStandardOutput ? std::make_unique<CheckedMjpegWriter>(STDOUT_FILENO, MjpegSeparator)
-                                           : std::make_unique<CheckedMjpegWriter>(request.path.c_str(), MjpegSeparator);
-            if (!writer->usable()) {
-                *error = cannotCreate(request.path);
-                return false;
-            }
-            chain->backEnd = new CountingDefaultBackEnd(stats);
-            chain->scanDecoder = new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(writer.release());
-            return true;
-        }
-        case OutputKind::JpegFiles: {
-            const std::string directory = directoryOf(request.path);
-            if (::access(directory.c_str(), W_OK) != 0) {
-                *error = "cannot write files into '" + directory + "': " + std::strerror(errno);
-                return false;
-            }
-            chain->backEnd = new CountingDefaultBackEnd(stats);
-            chain->scanDecoder =
-                new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new vorcJPEGSequenceWriter(request.path.c_str()));
-            return true;
-        }
-        case OutputKind::Snapshot: {
-            // Created now, so that a path that cannot be written is reported
-            // before the camera or file is read.
-            std::FILE* out = std::fopen(request.path.c_str(), "wb");
-            if (out == nullptr) {
-                *error = cannotCreate(request.path);
-                return false;
-            }
-            auto* backEnd = new SnapshotBackEnd(stats);
-            chain->backEnd = backEnd;
-            chain->scanDecoder = new vorcFramewiseTesraScanDecoderSoftwareOnly;
-            chain->finishBeforeTeardown = [backEnd, out] {
-                const bool written = backEnd->writePng(out);
-                return std::fclose(out) == 0 && written;
-            };
-            return true;
+        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_);
+        backEnd_.reset(snapshotBackEnd_);
+        scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
+        return true;
+    }
+    if (!toStandardOutput) {
+        outputFd_ = ::open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (outputFd_ == -1) {
+            *error = cannotCreate(request.path);
+            return false;
         }
     }
-    return false;
+    const int fd = toStandardOutput ? STDOUT_FILENO : outputFd_;
+    if (kind == OutputKind::Dump) {
+        auto* writer = new CheckedWriter(fd, nullptr);
+        writer_ = writer;
+        backEnd_.reset(new vorcTesraRawFrameDumper(new CountingSink(writer, &stats_), request.yuv));
+        scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
+    } else {
+        auto* writer = new CheckedWriter(fd, request.boundary.c_str());
+        writer_ = writer;
+        backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
+    }
+    return true;
 }
 
-std::string describeDump(const OutputRequest& request, const OutputStats& stats) {
+const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopControl& control) {
+    const char* stopReason = nullptr;
+    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
+                                      new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    ProgressLine progress(ProgressLine::wanted(quiet));
+    while (snapshot_ == SnapshotState::Waiting) {
+        if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
+        const int got = decoder.decode(control.pieceSize);
+        stats_.bytesRead += static_cast<uint64_t>(got);
+        progress.update(stats_.frames, stats_.bytesRead);
+        if (got > 0) continue;
+        if (!decoder.sourceStillUp()) break;
+        if (control.waitForData) control.waitForData();
+    }
+    progress.finish();
+    if (snapshotBackEnd_ != nullptr) snapshotBackEnd_->writeLastPicture();
+    if (writer_ != nullptr) writeFailed_ = writer_->hasFailed();
+    snapshotBackEnd_ = nullptr;
+    writer_ = nullptr;
+    return stopReason;
+}
+
+int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
+                              bool statusToStandardError) {
+    std::unique_ptr<vorcStreamSource> source = openInput(command, path);
+    if (source == nullptr) return ExitUsage;
+    routeStatusMessages(statusToStandardError, quiet);
+    std::string error;
+    if (!open(request, &error)) return usageError(command, error);
+    run(source.release(), quiet);
+    return ExitOk;
+}
+
+int DecodingChain::finish(const char* command) {
+    if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
+    outputFd_ = -1;
+    std::string problem = "writing the output failed";
+    const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
+                                                             : (writeFailed_ ? ExitFailure : ExitOk);
+    if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
+    return status;
+}
+
+int DecodingChain::finishSnapshot(std::string* problem) {
+    const bool toFile = snapshotFile_ != stdout;
+    // Only a regular file may go: the output can be a device or a pipe.
+    struct stat info {};
+    const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
+    const bool closed = toFile ? std::fclose(snapshotFile_) == 0 : std::fflush(stdout) == 0;
+    snapshotFile_ = nullptr;
+    if (snapshot_ == SnapshotState::Written && closed) return ExitOk;
+    // A failed snapshot leaves no half-written or empty file behind.
+    if (toFile && regularFile) std::remove(request_.path.c_str());
+    if (snapshot_ == SnapshotState::Waiting) {
+        *problem = request_.frame == 0 ? std::string("the stream holds no complete frame")
+                                       : "frame " + std::to_string(request_.frame) + " never arrived (the stream holds " +
+                                             std::to_string(stats_.frames) + " complete frames)";
+        return ExitUsage;
+    }
+    *problem = snapshot_ == SnapshotState::NoPicture ? "no picture after that frame (its size could not be allocated)"
+                                                     : "writing '" + request_.path + "' failed";
+    return ExitFailure;
+}
+
+std::string describeDump(const OutputRequest& request, const ChainStats& stats) {
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", stats.width, stats.height);
     // Our planes come as Y, Cr, Cb: the "yvu420p" (YV12) order, not I420.
     const char* format = request.yuv ? "yvu420p" : "rgb24";
     std::string text = std::string(size) + " " + format + (request.yuv ? " (planes Y, Cr, Cb)" : "") + ", " +
-                       std::to_string(stats.frames) + " frames";
-    if (stats.frames > 0 && !stats.sizeChanged && request.path != "-") {
+                       std::to_string(stats.framesWritten) + " frames";
+    if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
         text += std::string("; view with: ffplay -f rawvideo -pixel_format ") + format + " -video_size " + size + " " +
                 request.path;
     }

@@ -1,10 +1,13 @@
-// The output side of the vorc tool's decoding chain (source -> parser ->
-// scan decoder -> back end): builds the back end, the scan decoder and the
-// writer for one kind of output, so that the commands reading a file and
-// `vorc record` reading a live camera wire their outputs the same way.
+// The one wiring of the vorc tool's decoding chain (source -> parser -> scan
+// decoder -> back end -> sink): builds the scan decoder, back end and writer
+// for every kind of output, runs the decode loop with its progress line, and
+// counts what every frame carried, so that the commands reading a file and
+// `vorc record` reading a live camera behave alike.
 #ifndef VORC_TOOLS_PIPELINE_H
 #define VORC_TOOLS_PIPELINE_H
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,47 +17,97 @@
 
 enum class OutputKind {
     Report,     // decode pixels; the default back end reports every frame
+    ParseOnly,  // only walk the frames and count their coded tiles
     Dump,       // raw RGB rows or planar Y, Cr, Cb
     Mjpeg,      // transcode into one MJPEG multipart stream
     JpegFiles,  // transcode into numbered JPEG files
-    Snapshot,   // decode pixels; the last complete picture as a PNG
+    Snapshot,   // decode pixels; one picture as a PNG
 };
 
 struct OutputRequest {
     OutputKind kind = OutputKind::Report;
-    // Dump, Mjpeg, Snapshot: the file ("-" for standard output, except for
-    // Snapshot); JpegFiles: the file name prefix.
+    // Dump, Mjpeg, Snapshot: the file ("-" for standard output); JpegFiles:
+    // the file name prefix.
     std::string path;
-    bool yuv = false;  // Dump only
+    bool yuv = false;                   // Dump
+    std::string boundary = "vorcframe";  // Mjpeg
+    long frame = 0;                     // Snapshot: after this frame; 0: after the last one
 };
 
-// What the back end has seen; it outlives the back end, which the parser owns.
-struct OutputStats {
-    long frames = 0;
+struct ChainStats {
+    long frames = 0;  // completed, corrupt ones included
+    long fullFrames = 0;
+    long corruptFrames = 0;
+    int64_t codedTiles = 0;
     int width = 0;
     int height = 0;
     bool sizeChanged = false;  // more than one picture size: a raw dump is not one video
+    uint64_t bytesRead = 0;
+    long framesWritten = 0;  // frames that put bytes into the output
+    uint64_t bytesWritten = 0;
 };
 
-struct OutputChain {
-    vorcTesraDecoderBackEnd* backEnd = nullptr;                // for the parser, which owns it
-    vorcFramewiseTesraScanDecoder* scanDecoder = nullptr;      // likewise
-    std::shared_ptr<OutputStats> stats;
-    // Call while the parser still lives, before destroying it: writes what
-    // is only written at the end (the snapshot). False if that failed.
-    std::function<bool()> finishBeforeTeardown;
+// How a live source is driven; files need none of it.
+struct LoopControl {
+    int pieceSize = 65536;
+    // Asked before each piece; a reason ends the loop.
+    std::function<const char*()> stopReason;
+    // Called when the source had nothing yet but has not ended.
+    std::function<void()> waitForData;
 };
 
-// True when the output writes to standard output, so that status messages
-// must go to standard error.
-bool outputUsesStandardOutput(const OutputRequest& request);
+class SnapshotBackEnd;
+class CheckedWriter;
 
-// Opens the output and builds the objects; on failure returns false with a
-// message in *error and builds nothing.
-bool buildOutputChain(const OutputRequest& request, OutputChain* chain, std::string* error);
+// How far the snapshot got.
+enum class SnapshotState { Waiting, NoPicture, WriteFailed, Written };
+
+class DecodingChain {
+public:
+    DecodingChain();
+    ~DecodingChain();
+    DecodingChain(const DecodingChain&) = delete;
+    DecodingChain& operator=(const DecodingChain&) = delete;
+
+    // Opens the output and builds the objects; on failure returns false with
+    // a message in *error. Route the status messages first: building
+    // already reports.
+    bool open(const OutputRequest& request, std::string* error);
+    // Feeds the chain from source (taken over) until the source ends, the
+    // output needs no more frames or control names a stop reason (returned;
+    // null otherwise). Tearing the parser down completes every output.
+    const char* run(vorcStreamSource* source, bool quiet, const LoopControl& control = LoopControl());
+    // The above for a command reading FILE ("-": standard input), with its
+    // status messages routed first: ExitOk, or ExitUsage after printing why
+    // the input or the output cannot be opened.
+    int decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
+                   bool statusToStandardError);
+    // Closes the output: ExitOk, or an exit status after printing the
+    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file).
+    int finish(const char* command);
+
+    const ChainStats& stats() const { return stats_; }
+
+private:
+    int finishSnapshot(std::string* problem);
+
+    OutputRequest request_;
+    ChainStats stats_;
+    std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
+    std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
+    SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives
+    const CheckedWriter* writer_ = nullptr;                       // likewise
+    SnapshotState snapshot_ = SnapshotState::Waiting;
+    std::FILE* snapshotFile_ = nullptr;
+    int outputFd_ = -1;  // a file the chain opened and closes
+    bool writeFailed_ = false;
+};
+
+// Standard output carries data, so status messages must go elsewhere.
+bool writesStandardOutput(const OutputRequest& request);
 
 // One line for standard error about a finished raw dump: size, pixel
 // format, frame count, and how to view it.
-std::string describeDump(const OutputRequest& request, const OutputStats& stats);
+std::string describeDump(const OutputRequest& request, const ChainStats& stats);
 
 #endif

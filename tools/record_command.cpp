@@ -24,7 +24,6 @@
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
 #include "vorc/sources/camera_live_stream.h"
 
 namespace {
@@ -187,10 +186,10 @@ int runRecord(int argc, char** argv) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s\n", cameraText);
         return ExitFailure;
     }
-    routeStatusMessages(outputUsesStandardOutput(request), quiet);
-    OutputChain chain;
+    routeStatusMessages(writesStandardOutput(request), quiet);
+    DecodingChain chain;
     std::string error;
-    if (!buildOutputChain(request, &chain, &error)) return usageError(CommandName, error);
+    if (!chain.open(request, &error)) return usageError(CommandName, error);
 
     struct sigaction action {};
     action.sa_handler = requestStop;
@@ -200,54 +199,32 @@ int runRecord(int argc, char** argv) {
 
     auto* source = new ReadAheadSource(camera.release());
     const long frames = static_cast<long>(frameLimit);
-    // With a frame limit the parser is fed byte by byte, see ReadAheadSource.
-    const int pieceSize = frames > 0 ? 1 : PullSize;
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsLimit));
-    bool finished = true;
-    uint64_t bytes = 0;
-    const char* reason = "the camera closed the stream";
-    {
-        vorcFramewiseTesraDecoder decoder(source, chain.backEnd, chain.scanDecoder);
-        ProgressLine progress(ProgressLine::wanted(quiet));
-        for (;;) {
-            if (stopRequested) {
-                reason = "interrupted";
-                break;
-            }
-            if (frames > 0 && chain.stats->frames >= frames) {
-                reason = "frame limit reached";
-                break;
-            }
-            const auto left = deadline - Clock::now();
-            if (secondsLimit > 0.0 && left <= Clock::duration::zero()) {
-                reason = "time limit reached";
-                break;
-            }
-            const int got = decoder.decode(pieceSize);
-            bytes += static_cast<uint64_t>(got);
-            progress.update(chain.stats->frames, bytes);
-            if (got > 0) continue;
-            if (!decoder.sourceStillUp()) break;
-            int waitMillis = PollSliceMillis;
-            if (secondsLimit > 0.0) {
-                const auto leftMillis = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-                waitMillis = static_cast<int>(std::min<long long>(waitMillis, leftMillis + 1));
-            }
-            pollfd entry{source->descriptor(), POLLIN, 0};
-            ::poll(&entry, 1, waitMillis);
+    LoopControl control;
+    // With a frame limit the parser is fed byte by byte, see ReadAheadSource.
+    control.pieceSize = frames > 0 ? 1 : PullSize;
+    control.stopReason = [&]() -> const char* {
+        if (stopRequested) return "interrupted";
+        if (frames > 0 && chain.stats().frames >= frames) return "frame limit reached";
+        if (secondsLimit > 0.0 && Clock::now() >= deadline) return "time limit reached";
+        return nullptr;
+    };
+    control.waitForData = [&] {
+        int waitMillis = PollSliceMillis;
+        if (secondsLimit > 0.0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            waitMillis = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMillis, left + 1)));
         }
-        progress.finish();
-        finished = chain.finishBeforeTeardown();
-    }
-    const OutputStats& stats = *chain.stats;
-    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n", reason, stats.frames,
-                 static_cast<unsigned long long>(bytes), cameraText);
+        pollfd entry{source->descriptor(), POLLIN, 0};
+        ::poll(&entry, 1, waitMillis);
+    };
+    const char* reason = chain.run(source, quiet, control);
+    const ChainStats& stats = chain.stats();
+    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
+                 reason != nullptr ? reason : "the camera closed the stream", stats.frames,
+                 static_cast<unsigned long long>(stats.bytesRead), cameraText);
     if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
-    if (!finished) {
-        std::fprintf(stderr, "vorc record: no picture written to '%s'\n", request.path.c_str());
-        return ExitFailure;
-    }
-    return ExitOk;
+    return chain.finish(CommandName) == ExitOk ? ExitOk : ExitFailure;
 }
 
 const CommandRegistrar registrar(ToolCommand{CommandName, "record or convert a live camera stream", 70, runRecord});

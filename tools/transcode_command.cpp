@@ -1,71 +1,19 @@
 // `vorc transcode FILE`: runs a stream through the chain file source ->
-// parser -> JPEG transcoder -> default back end and writes every frame as a
+// parser -> JPEG transcoder -> default back end, writing every frame as a
 // complete JPEG image, either into one MJPEG multipart stream (-o) or into
 // numbered JPEG files (--jpeg-prefix). Ends with a summary of the frames and
 // bytes written.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "tools/command_registry.h"
+#include "tools/pipeline.h"
 #include "tools/tool_common.h"
-#include "vorc/backends/default_backend.h"
-#include "vorc/core/framewise_decoder.h"
-#include "vorc/sinks/jpeg_sequence_writer.h"
-#include "vorc/sinks/mjpeg_writer.h"
-#include "vorc/sources/stream_file.h"
-#include "vorc/transcode/jpeg_converter.h"
 
 namespace {
 
 constexpr const char* CommandName = "transcode";
-constexpr const char* DefaultBoundary = "vorcframe";
-constexpr int PullSize = 65536;
-
-struct WrittenTotals {
-    long frames = 0;
-    uint64_t bytes = 0;
-    bool failed = false;
-};
-
-// Lets the tool see whether the writer gave up, which it does silently.
-class CheckedMJPEGWriter : public vorcMJPEGWriter {
-public:
-    using vorcMJPEGWriter::vorcMJPEGWriter;
-    bool hasFailed() const { return failed != 0; }
-};
-
-// Sits between the transcoder and the real receiver and counts what passes.
-class CountingJPEGReceiver : public vorcJPEGReceiver {
-public:
-    CountingJPEGReceiver(vorcJPEGReceiver* receiver, std::shared_ptr<WrittenTotals> totals,
-                         std::function<bool()> writerFailed)
-        : receiver_(receiver), totals_(std::move(totals)), writerFailed_(std::move(writerFailed)) {}
-
-    void beginFrame() override { receiver_->beginFrame(); }
-    void receiveJPEGBytes(const unsigned char* bytes, int count) override {
-        receiver_->receiveJPEGBytes(bytes, count);
-        totals_->bytes += static_cast<uint64_t>(count);
-    }
-    void endFrame() override {
-        receiver_->endFrame();
-        ++totals_->frames;
-        if (writerFailed_) totals_->failed = totals_->failed || writerFailed_();
-    }
-
-private:
-    std::unique_ptr<vorcJPEGReceiver> receiver_;
-    std::shared_ptr<WrittenTotals> totals_;
-    std::function<bool()> writerFailed_;
-};
 
 void printUsage() {
     std::printf(
@@ -88,23 +36,7 @@ void printUsage() {
         "examples:\n"
         "  vorc transcode camera.tesra -o camera.mjpg\n"
         "  vorc transcode camera.tesra --jpeg-prefix frames/cam_\n",
-        DefaultBoundary);
-}
-
-// The directory part of a file-name prefix must exist and take new files.
-bool prefixUsable(const std::string& prefix, std::string* problem) {
-    const size_t slash = prefix.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *problem = "directory '" + directory + "' does not exist";
-        return false;
-    }
-    if (::access(directory.c_str(), W_OK) != 0) {
-        *problem = "cannot write into '" + directory + "': " + std::strerror(errno);
-        return false;
-    }
-    return true;
+        OutputRequest().boundary.c_str());
 }
 
 int runTranscode(int argc, char** argv) {
@@ -145,77 +77,24 @@ int runTranscode(int argc, char** argv) {
     }
     if (boundary != nullptr && output == nullptr)
         return usageError(CommandName, "--boundary needs -o OUTPUT");
-    if (boundary == nullptr) boundary = DefaultBoundary;
-    if (*boundary == '\0' || std::strlen(boundary) > 70 ||
-        std::strpbrk(boundary, "\r\n\"") != nullptr) {
+    OutputRequest request;
+    if (boundary != nullptr) request.boundary = boundary;
+    if (request.boundary.empty() || request.boundary.size() > 70 ||
+        request.boundary.find_first_of("\r\n\"") != std::string::npos) {
         return usageError(CommandName,
                           "the boundary must be 1 to 70 characters without quotes or line breaks");
     }
-    std::string problem;
-    if (prefix != nullptr && !prefixUsable(prefix, &problem))
-        return usageError(CommandName, problem);
+    request.kind = output != nullptr ? OutputKind::Mjpeg : OutputKind::JpegFiles;
+    request.path = output != nullptr ? output : prefix;
+    DecodingChain chain;
+    const int status = chain.decodeFile(CommandName, path, request, quiet, writesStandardOutput(request));
+    if (status != ExitOk) return status;
 
-    const bool fromStandardInput = std::strcmp(path, "-") == 0;
-    struct stat info {};
-    if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
-        return usageError(CommandName, std::string("'") + path + "' is a directory");
-    }
-    auto source = fromStandardInput ? std::make_unique<vorcStreamFile>(STDIN_FILENO)
-                                    : std::make_unique<vorcStreamFile>(path);
-    if (!source->stillUp()) {
-        return usageError(CommandName,
-                          std::string("cannot open '") + path + "': " + std::strerror(errno));
-    }
-
-    // The tool opens the MJPEG file itself, so that a file that cannot be
-    // created is reported instead of silently writing nothing.
-    const bool toStandardOutput = output != nullptr && std::strcmp(output, "-") == 0;
-    int outputFd = -1;
-    if (output != nullptr && !toStandardOutput) {
-        outputFd = ::open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (outputFd == -1) {
-            return usageError(CommandName, std::string("cannot create '") + output +
-                                               "': " + std::strerror(errno));
-        }
-    }
-
-    routeStatusMessages(toStandardOutput, quiet);
-    auto totals = std::make_shared<WrittenTotals>();
-    vorcJPEGReceiver* receiver = nullptr;
-    if (output != nullptr) {
-        auto* writer =
-            new CheckedMJPEGWriter(toStandardOutput ? STDOUT_FILENO : outputFd, boundary);
-        receiver =
-            new CountingJPEGReceiver(writer, totals, [writer] { return writer->hasFailed(); });
-    } else {
-        receiver = new CountingJPEGReceiver(new vorcJPEGSequenceWriter(prefix), totals, nullptr);
-    }
-    auto* backEnd = new vorcDefaultTesraDecoderBackEnd;
-    uint64_t bytesRead = 0;
-    {
-        vorcFramewiseTesraDecoder decoder(
-            source.release(), backEnd,
-            new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(receiver));
-        ProgressLine progress(ProgressLine::wanted(quiet));
-        for (;;) {
-            const int got = decoder.decode(PullSize);
-            bytesRead += static_cast<uint64_t>(got);
-            progress.update(totals->frames, bytesRead);
-            if (got == 0 && !decoder.sourceStillUp()) break;
-        }
-        progress.finish();
-    }  // the MJPEG writer writes its closing delimiter here
-    if (outputFd != -1 && ::close(outputFd) != 0) totals->failed = true;
-
-    std::FILE* summary = toStandardOutput ? stderr : stdout;
-    std::fprintf(summary, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n",
-                 totals->frames, static_cast<unsigned long long>(totals->bytes),
-                 static_cast<unsigned long long>(bytesRead));
-    if (totals->failed) {
-        std::fprintf(stderr, "vorc %s: writing the output failed\n", CommandName);
-        return ExitFailure;
-    }
-    return ExitOk;
+    const ChainStats& stats = chain.stats();
+    std::fprintf(writesStandardOutput(request) ? stderr : stdout,
+                 "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", stats.framesWritten,
+                 static_cast<unsigned long long>(stats.bytesWritten), static_cast<unsigned long long>(stats.bytesRead));
+    return chain.finish(CommandName);
 }
 
 const CommandRegistrar registrar(ToolCommand{
