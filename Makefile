@@ -117,10 +117,10 @@ demo: build
 	awk -v ns=$$((end - start)) -v frames=$$frames 'BEGIN { s = ns / 1e9; \
 	  printf "transcoded, snapshot and dumped in %.2f s: %.0f frames/s per pass\n", s, 3 * frames / s }'
 	@echo "out/sample.mjpg: every frame as a JPEG image in an MJPEG stream;"
-	@echo "   play it with any MJPEG player, e.g.: mpv out/sample.mjpg"
+	@echo "   play it with any video player that reads MJPEG"
 	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
 	@echo "out/sample.yuv: raw planar 4:2:0 video (Y, then Cr, then Cb), 640x480, no header;"
-	@echo "   play it with: ffplay -f rawvideo -pixel_format yvu420p -video_size 640x480 out/sample.yuv"
+	@echo "   a raw-video player shows it as pixel format yvu420p, size 640x480, 25 frames/s"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out

@@ -32,7 +32,7 @@ void printUsage() {
         "\n"
         "example:\n"
         "  vorc dump --yuv camera.tesra -o camera.yuv\n"
-        "  ffplay -f rawvideo -pixel_format yvu420p -video_size 640x480 camera.yuv\n");
+        "  (a raw-video player shows it as pixel format yvu420p, size 640x480)\n");
 }
 
 int runDump(int argc, char** argv) {

@@ -337,8 +337,7 @@ std::string describeDump(const OutputRequest& request, const ChainStats& stats) 
     std::string text = std::string(size) + " " + format + (request.yuv ? " (planes Y, Cr, Cb)" : "") + ", " +
                        std::to_string(stats.framesWritten) + " frames";
     if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
-        text += std::string("; view with: ffplay -f rawvideo -pixel_format ") + format + " -video_size " + size + " " +
-                request.path;
+        text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + ", size " + size;
     }
     if (stats.sizeChanged) text += "; warning: the picture size changed, so the frames are not all of this size";
     return text;

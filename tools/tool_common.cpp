@@ -1,9 +1,10 @@
 // Helpers shared by the vorc tool's subcommands.
 #include "tools/tool_common.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 #include "vorc/core/status_messages.h"
 

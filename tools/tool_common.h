@@ -1,8 +1,9 @@
-// Helpers shared by the vorc tool's subcommands: exit codes, usage errors and
-// where the library's status messages go.
+// Helpers shared by the vorc tool's subcommands: exit codes, usage errors,
+// where the library's status messages go, and the progress line.
 #ifndef VORC_TOOLS_TOOL_COMMON_H
 #define VORC_TOOLS_TOOL_COMMON_H
 
+#include <cstdint>
 #include <string>
 
 constexpr int ExitOk = 0;
@@ -15,10 +16,6 @@ int usageError(const char* command, const std::string& message);
 // Routes the library's status messages: to standard error (so that standard
 // output can carry data), or nowhere with quiet.
 void routeStatusMessages(bool toStandardError, bool quiet);
-
-
-
-#include <cstdint>
 
 // A progress line on standard error ("frames N, X.X MB, Y.Y fps"), redrawn
 // in place; only drawn when enabled (standard error is a terminal and the
