@@ -229,6 +229,45 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     EXPECT_EQ(read.tiles[0], next[0]);
 }
 
+// Puts status messages into a sweeper's call log, so their order against
+// the back end's calls shows.
+class LoggingHandler : public vorcStatusMessageHandler {
+public:
+    explicit LoggingHandler(std::shared_ptr<CallLog> log) : log_(std::move(log)) {}
+    void sendStatusMsg(const char* msg, void*) override { log_->push_back(msg); }
+
+private:
+    std::shared_ptr<CallLog> log_;
+};
+
+TEST(Transcoder, ScansThatRunOutReportWhereAndInTheirOwnOrder) {
+    // One-byte scans without an end marker, in the default luminance codes.
+    const struct {
+        unsigned char scan;
+        CallLog expected;
+    } cases[] = {
+        // Y0: DC 1, end of block; Y1 finds no DC code.
+        {0x5A, {"error", "JPG converter : 1) huffman_leaf_node DC == NULL"}},
+        // DC category 6 with only 4 of its 6 magnitude bits.
+        {0xE0, {"JPG converter : Return val consumeAdditionalBits() == NULL", "error"}},
+        // DC 0, then AC -1 twice; no code after them.
+        {0x00, {"JPG converter : 2)huffman_leaf_node AC == NULL", "error"}},
+        // DC 0, AC size 4 with only 2 of its magnitude bits.
+        {0x2C, {"JPG converter : return val consumeAdditionalBits() == NULL", "error"}},
+    };
+    vorctest::StatusCapture quiet;
+    for (const auto& c : cases) {
+        Sweeper s;
+        s.sweep(16, 16, vorctest::zeroTilesScan(1), nullptr);  // sets up the coefficient store
+        s.log->clear();
+        vorc::setStatusMessageHandler(new LoggingHandler(s.log));
+        s.sweep(16, 16, {c.scan}, nullptr, false);
+        vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
+        EXPECT_EQ(*s.log, c.expected) << "scan byte " << int{c.scan};
+        EXPECT_EQ(s.store->images.size(), 1u);
+    }
+}
+
 TEST(Transcoder, HugePicturesAndMissingBackEnd) {
     vorctest::StatusCapture status;
     {

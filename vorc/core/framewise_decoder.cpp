@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "vorc/core/fatal_error.h"
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 
@@ -43,15 +44,7 @@ enum State : uint32_t {
     Rejected = 23,
 };
 
-constexpr unsigned char MarkerSOI = 0xD8;
-constexpr unsigned char MarkerEOI = 0xD9;
-constexpr unsigned char MarkerAPP0 = 0xE0;
-constexpr unsigned char MarkerAPP13 = 0xED;
-constexpr unsigned char MarkerCOM = 0xFE;
-constexpr unsigned char MarkerDQT = 0xDB;
-constexpr unsigned char MarkerSOF0 = 0xC0;
-constexpr unsigned char MarkerDHT = 0xC4;
-constexpr unsigned char MarkerSOS = 0xDA;
+using namespace vorc::jpeg;
 
 constexpr char TagK7IMG[] = "#:K7IMG";
 constexpr char TagTSF[] = "TSF";
@@ -281,7 +274,7 @@ bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
     while (bytesLeft != 0) {
         const unsigned char byte = *cursor++;
         --bytesLeft;
-        if (byte != 0xFF) continue;
+        if (byte != MarkerPrefix) continue;
         if (bytesLeft == 0) {
             markerFFPending = 1;
             return false;
@@ -337,7 +330,8 @@ bool vorcFramewiseTesraDecoder::doScan() {
     while (bytesLeft != 0) {
         if (scanFFPending == 0) {
             const unsigned char* const end = cursor + bytesLeft;
-            auto* const ff = static_cast<unsigned char*>(std::memchr(cursor, 0xFF, static_cast<size_t>(bytesLeft)));
+            auto* const ff = static_cast<unsigned char*>(
+                std::memchr(cursor, MarkerPrefix, static_cast<size_t>(bytesLeft)));
             if (ff == nullptr) {
                 cursor += bytesLeft;
                 bytesLeft = 0;

@@ -7,11 +7,10 @@
 #include "vorc/decode/scan_decoder_software.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "vorc/core/exceptions.h"
-#include "vorc/core/fatal_error.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/decode/scan_bit_reader.h"
 
 namespace {
 
@@ -75,93 +74,31 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::setUVQuantizationTable(unsigned 
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeScanBit() {
-    const unsigned char byte = *scanCursor;
-    const int bit = (byte & scanBitMask) != 0 ? 1 : 0;
-    scanBitMask = static_cast<uint8_t>(scanBitMask >> 1);
-    if (scanBitMask != 0) return bit;
-
-    ++scanCursor;
-    --scanBytesLeft;
-    if (byte == 0xFF) {
-        // An 0xFF data byte is always followed by a stuffed 0x00; anything
-        // else is a marker inside the scan, i.e. a corrupt stream.
-        if (scanBytesLeft <= 0) vorc::failStream("not more scan bytes!", nullptr);
-        if (*scanCursor != 0x00) vorc::failStream("unexpected marker encountered!", nullptr);
-        ++scanCursor;
-        --scanBytesLeft;
-    }
-    scanBitMask = 0x80;
-    return bit;
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeScanBit();
 }
 
 const vorcHuffmanTree::Node* vorcFramewiseTesraScanDecoderSoftwareOnly::consumeHuffmanCodeword(
     const vorcHuffmanTree::Node* node) {
-    for (;;) {
-        if (scanBytesLeft <= 0) return nullptr;
-        const vorcHuffmanTree::Node* next = consumeScanBit() != 0 ? node->child1 : node->child0;
-        // Only the ground node links to itself: the bits left the code space.
-        if (next == node) vorc::failInvalidCodeword();
-        if (next->isLeaf != 0) return next;
-        node = next;
-    }
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeHuffmanCodeword(node);
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeAdditionalBits(int size) {
-    if (scanBytesLeft <= 0) return 1;
-    const int first = consumeScanBit();
-    if (size == 1) {
-        additionalBitsValue = first != 0 ? 1 : -1;
-        return 0;
-    }
-    // EXTEND: a leading 0 bit marks a negative value, offset by 2^size - 1.
-    int32_t base = int32_t{1} << (size - 1);
-    if (first == 0) base = 1 - 2 * base;
-    additionalBitsValue = 0;
-    for (int i = 1; i < size; ++i) {
-        if (scanBytesLeft <= 0) return 1;
-        additionalBitsValue = 2 * additionalBitsValue + consumeScanBit();
-    }
-    additionalBitsValue += base;
-    return 0;
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeAdditionalBits(size);
 }
 
 bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Block& block, const vorcHuffmanTree::Node* dcRoot,
                                                              const vorcHuffmanTree::Node* acRoot,
                                                              const uint16_t* quant, int16_t& predictor) {
-    const vorcHuffmanTree::Node* leaf = consumeHuffmanCodeword(dcRoot);
-    if (leaf == nullptr) return false;
-    int32_t difference = 0;
-    const int dcSize = leaf->symbol & 0x0F;
-    if (dcSize > 0) {
-        if (consumeAdditionalBits(dcSize) != 0) return false;
-        difference = additionalBitsValue;
-    }
-    predictor = static_cast<int16_t>(predictor + difference);
-
-    // Zeroing first makes both the end-of-block case and the zero runs free.
-    std::memset(block, 0, sizeof(Block));
-    block[0] = predictor;
-    int position = 1;
-    while (position < 64) {
-        leaf = consumeHuffmanCodeword(acRoot);
-        if (leaf == nullptr) return false;
-        const int symbol = leaf->symbol;
-        if (symbol == 0) break;
-        const int size = symbol & 0x0F;
-        const int run = symbol >> 4;
-        if (size > 0) {
-            if (consumeAdditionalBits(size) != 0) return false;
-        } else {
-            additionalBitsValue = 0;
-        }
-        if (position + run > 63) {
-            vorc::sendStatusMsg("too many AC coeffs!", nullptr);
-            return false;
-        }
-        position += run;
-        block[ZigZagMap[position]] = static_cast<int16_t>(additionalBitsValue);
-        ++position;
-    }
+    using vorc::detail::BlockOutcome;
+    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
+        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
+        block, predictor, dcRoot, acRoot);
+    if (outcome == BlockOutcome::TooManyCoefficients)
+        vorc::sendStatusMsg("too many AC coeffs!", nullptr);
+    if (outcome != BlockOutcome::Decoded) return false;
 
     for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(int32_t{block[i]} * quant[i]);
     idct(block);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 
@@ -37,10 +38,7 @@ public:
     static void idctcol(short* column);
 
     // Entry k is the natural (row-major) index of the k-th zig-zag coefficient.
-    static constexpr int32_t ZigZagMap[64] = {
-        0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-        41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-        30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    static constexpr const int32_t (&ZigZagMap)[64] = vorc::jpeg::ZigZagNaturalOrder;
 
     // Saturation to -256..255 by lookup; iclp[i] is valid for i in -512..511.
     // Built at compile time, so it is ready before any decoder exists and is

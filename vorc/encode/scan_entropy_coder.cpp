@@ -3,8 +3,8 @@
 // that a reader's marker search never stops inside the scan.
 #include "vorc/encode/scan_entropy_coder.h"
 
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
-#include "vorc/encode/forward_dct.h"
 
 namespace {
 
@@ -38,19 +38,12 @@ vorcScanEntropyCoder::vorcScanEntropyCoder() {
     acCodes_[1] = makeCodeBook(vorcFramewiseTesraScanDecoder::DefaultHuffmanTable_UV_AC);
 }
 
-// Canonical code assignment: consecutive codes within a length, and the
-// first code of each longer length follows the last shorter one shifted.
 vorcScanEntropyCoder::CodeBook vorcScanEntropyCoder::makeCodeBook(const unsigned char* table) {
     CodeBook book(256);
-    const unsigned char* symbol = table + 16;
-    uint32_t code = 0;
-    for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < table[length - 1]; ++i) {
-            book[*symbol++] = Code{static_cast<uint16_t>(code), static_cast<uint8_t>(length)};
-            ++code;
-        }
-        code <<= 1;
-    }
+    vorc::jpeg::forEachCanonicalCode(
+        table, table + 16, [&book](unsigned char symbol, uint32_t code, int length) {
+            book[symbol] = Code{static_cast<uint16_t>(code), static_cast<uint8_t>(length)};
+        });
     return book;
 }
 
@@ -87,7 +80,7 @@ void vorcScanEntropyCoder::encodeBlock(Component component, const int16_t* block
 
     int zeroRun = 0;
     for (int k = 1; k < 64; ++k) {
-        const int32_t value = block[vorc::ZigZagNaturalOrder[k]];
+        const int32_t value = block[vorc::jpeg::ZigZagNaturalOrder[k]];
         if (value == 0) {
             ++zeroRun;
             continue;

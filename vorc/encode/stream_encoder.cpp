@@ -10,35 +10,21 @@
 
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/encode/forward_dct.h"
 
 namespace {
 
-constexpr unsigned char MarkerSOI = 0xD8;
-constexpr unsigned char MarkerEOI = 0xD9;
-constexpr unsigned char MarkerAPP0 = 0xE0;
-constexpr unsigned char MarkerAPP13 = 0xED;
-constexpr unsigned char MarkerCOM = 0xFE;
-constexpr unsigned char MarkerDQT = 0xDB;
-constexpr unsigned char MarkerSOF0 = 0xC0;
-constexpr unsigned char MarkerDHT = 0xC4;
-constexpr unsigned char MarkerSOS = 0xDA;
+using namespace vorc::jpeg;
 
 constexpr size_t LargestSegmentPayload = 65533;  // the length field counts itself
 constexpr size_t BitmapHeaderBytes = 12;
 // More tiles than this and the bitmap no longer fits into one comment.
 constexpr size_t LargestBitmapTiles = (LargestSegmentPayload - BitmapHeaderBytes) * 8;
 
-// JFIF 1.01, no density unit, aspect 1:1, no thumbnail: full frames are then
-// ordinary JPEG images for any viewer.
-constexpr unsigned char App0Payload[] = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
 constexpr unsigned char ImageTag[] = {'#', ':', 'K', '7', 'I', 'M', 'G'};
 constexpr unsigned char StreamTag[] = {'T', 'S', 'F'};
-// Three components; luminance sampled 2x2 with table 0, both chrominance
-// components 1x1 with table 1: one coding unit is one 16x16 tile.
-constexpr unsigned char ComponentList[] = {3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
-constexpr unsigned char SosPayload[] = {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
 // Ends a stream: a non-empty payload, because a reader that has just read
 // the length of an empty segment at the very end would wait for more bytes.
 constexpr unsigned char EndOfStreamPayload[] = {'E', 'O', 'S'};
@@ -136,16 +122,16 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
 }
 
 void vorcTesraStreamEncoder::appendSegment(unsigned char code, const unsigned char* payload, size_t length) {
-    frame_.push_back(0xFF);
+    frame_.push_back(MarkerPrefix);
     frame_.push_back(code);
     putBigEndian16(frame_, length + 2);
     frame_.insert(frame_.end(), payload, payload + length);
 }
 
 void vorcTesraStreamEncoder::appendFrameStart() {
-    frame_.push_back(0xFF);
+    frame_.push_back(MarkerPrefix);
     frame_.push_back(MarkerSOI);
-    appendSegment(MarkerAPP0, App0Payload, sizeof App0Payload);
+    appendSegment(MarkerAPP0, JfifApp0Payload, sizeof JfifApp0Payload);
     if (imageTag_) appendSegment(MarkerCOM, ImageTag, sizeof ImageTag);
     appendSegment(MarkerCOM, StreamTag, sizeof StreamTag);
 }
@@ -157,15 +143,17 @@ void vorcTesraStreamEncoder::appendTables() {
         const unsigned char* natural = table == 0 ? lumaTable_ : chromaTable_;
         unsigned char payload[65];
         payload[0] = static_cast<unsigned char>(table);
-        for (int k = 0; k < 64; ++k) payload[1 + k] = natural[vorc::ZigZagNaturalOrder[k]];
+        for (int k = 0; k < 64; ++k) payload[1 + k] = natural[ZigZagNaturalOrder[k]];
         appendSegment(MarkerDQT, payload, sizeof payload);
     }
 
-    std::vector<unsigned char> sof{8};
-    putBigEndian16(sof, static_cast<size_t>(height_));
-    putBigEndian16(sof, static_cast<size_t>(width_));
-    sof.insert(sof.end(), std::begin(ComponentList), std::end(ComponentList));
-    appendSegment(MarkerSOF0, sof.data(), sof.size());
+    unsigned char sof[sizeof TileFrameHeaderPayload];
+    std::copy(std::begin(TileFrameHeaderPayload), std::end(TileFrameHeaderPayload), sof);
+    sof[1] = static_cast<unsigned char>(height_ >> 8);
+    sof[2] = static_cast<unsigned char>(height_);
+    sof[3] = static_cast<unsigned char>(width_ >> 8);
+    sof[4] = static_cast<unsigned char>(width_);
+    appendSegment(MarkerSOF0, sof, sizeof sof);
 
     struct HuffmanTable {
         unsigned char classAndId;
@@ -258,9 +246,9 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         appendSegment(MarkerCOM, payload.data(), payload.size());
     }
     if (full || tablesInPartialFrames_) appendTables();
-    appendSegment(MarkerSOS, SosPayload, sizeof SosPayload);
+    appendSegment(MarkerSOS, TileScanHeaderPayload, sizeof TileScanHeaderPayload);
     frame_.insert(frame_.end(), scan_.begin(), scan_.end());
-    frame_.push_back(0xFF);
+    frame_.push_back(MarkerPrefix);
     frame_.push_back(MarkerEOI);
     send(frame_);
 

@@ -100,17 +100,12 @@ void Converter::resetHuffmanEncoderBufferState() {
 
 void Converter::generateHuffTables1(const unsigned char* counts, const unsigned char* symbols,
                                     int isAC, HuffCodeTblEntry* entries) {
-    uint32_t code = 0;
-    for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < counts[length - 1]; ++i) {
-            const unsigned symbol = *symbols++;
+    vorc::jpeg::forEachCanonicalCode(
+        counts, symbols, [&](unsigned symbol, uint32_t code, unsigned length) {
             const unsigned size = symbol & 0x0F;
             const unsigned index = isAC != 0 ? size * 16 + (symbol >> 4) : symbol;
             entries[index].word = (((code << size) & 0x3FFFFFFu) << 6) | (length + size);
-            ++code;
-        }
-        code <<= 1;
-    }
+        });
 }
 
 void Converter::calcFoldedHuffTables() {

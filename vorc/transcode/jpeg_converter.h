@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/sinks/jpeg_receiver.h"
@@ -74,8 +75,8 @@ public:
     void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) override;
 
     // Natural index of the k-th coefficient in zig-zag order, and its inverse.
-    static const int32_t ZigZagMap[64];
-    static const uint8_t ZigZag_StoreMap[64];
+    static constexpr const int32_t (&ZigZagMap)[64] = vorc::jpeg::ZigZagNaturalOrder;
+    static constexpr const uint8_t (&ZigZag_StoreMap)[64] = vorc::jpeg::ZigZagPositionOf.ofNatural;
 
 protected:
     // Entropy encoder.
@@ -129,7 +130,7 @@ protected:
     static const unsigned char HuffTbl_Y_UV_AC[356];
     // Magnitude bases 2^(n-1) of the bit reader, by size n; every size a
     // symbol's low nibble can name has an entry.
-    static const int32_t bases[16];
+    static constexpr const int32_t (&bases)[16] = vorc::jpeg::MagnitudeBases;
 
 private:
     // Which coefficient buffer a sweep decodes into; false when there is none.

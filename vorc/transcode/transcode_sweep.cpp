@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "vorc/core/fatal_error.h"
+#include "vorc/core/jpeg_format.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/decode/scan_bit_reader.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -17,8 +18,8 @@ using Node = vorcHuffmanTree::Node;
 
 constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
-constexpr unsigned char StartOfImage[2] = {0xFF, 0xD8};
-constexpr unsigned char EndOfImage[2] = {0xFF, 0xD9};
+constexpr unsigned char StartOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerSOI};
+constexpr unsigned char EndOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerEOI};
 
 bool tileCoded(const unsigned char* bitmap, size_t tile) {
     return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
@@ -33,9 +34,6 @@ void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
 }
 
 }  // namespace
-
-const int32_t Converter::bases[16] = {0,   1,   2,   4,    8,    16,   32,   64,
-                                      128, 256, 512, 1024, 2048, 4096, 8192, 16384};
 
 void Converter::performScanSweep(Frame* frame) {
     if (backEnd == nullptr) return;
@@ -100,57 +98,32 @@ int Converter::decodeTile(int16_t* tile, int16_t* predictors, const Node* const*
 
 int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
                            const Node* acRoot) {
-    const Node* leaf = consumeHuffmanCodeword(dcRoot);
-    if (leaf == nullptr) {
-        backEnd->errorEncountered();
-        vorc::sendStatusMsg("JPG converter : 1) huffman_leaf_node DC == NULL", nullptr);
-        return 1;
-    }
-    const int dcSize = leaf->symbol & 0x0F;
-    int dcValue = 0;
-    if (dcSize != 0) {
-        if (consumeAdditionalBits(dcSize) != 0) {
+    using vorc::detail::BlockOutcome;
+    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
+        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
+        block, *predictor, dcRoot, acRoot);
+    switch (outcome) {
+        case BlockOutcome::Decoded:
+            return 0;
+        case BlockOutcome::DCCodewordMissing:
+            // The one report that follows the back end's error.
+            backEnd->errorEncountered();
+            vorc::sendStatusMsg("JPG converter : 1) huffman_leaf_node DC == NULL", nullptr);
+            return 1;
+        case BlockOutcome::DCBitsMissing:
             reportFailure(backEnd, "JPG converter : Return val consumeAdditionalBits() == NULL");
             return 1;
-        }
-        dcValue = additionalBitsValue;
-    }
-    block[0] = static_cast<int16_t>(dcValue + *predictor);
-    *predictor = block[0];
-
-    int k = 1;
-    int remaining = 63;
-    while (remaining > 0) {
-        leaf = consumeHuffmanCodeword(acRoot);
-        if (leaf == nullptr) {
+        case BlockOutcome::ACCodewordMissing:
             reportFailure(backEnd, "JPG converter : 2)huffman_leaf_node AC == NULL");
             return 1;
-        }
-        const int symbol = leaf->symbol;
-        if (symbol == 0) {
-            for (; k < 64; ++k) block[ZigZagMap[k]] = 0;
-            return 0;
-        }
-        const int size = symbol & 0x0F;
-        const int run = symbol >> 4;
-        int value = 0;
-        if (size != 0) {
-            if (consumeAdditionalBits(size) != 0) {
-                reportFailure(backEnd,
-                              "JPG converter : return val consumeAdditionalBits() == NULL");
-                return 1;
-            }
-            value = additionalBitsValue;
-        }
-        if (run + 1 > remaining) {
+        case BlockOutcome::ACBitsMissing:
+            reportFailure(backEnd, "JPG converter : return val consumeAdditionalBits() == NULL");
+            return 1;
+        case BlockOutcome::TooManyCoefficients:
             reportFailure(backEnd, "too many AC coeffs!");
             return 1;
-        }
-        for (int zeros = 0; zeros < run; ++zeros) block[ZigZagMap[k++]] = 0;
-        block[ZigZagMap[k++]] = static_cast<int16_t>(value);
-        remaining -= run + 1;
     }
-    return 0;
+    return 1;
 }
 
 void Converter::writeImage(const Frame& frame) {
@@ -171,7 +144,8 @@ void Converter::writeHeader(const Frame& frame) {
 
     const uint16_t* quantTables[2] = {yQuantTable, uvQuantTable};
     for (int table = 0; table < 2; ++table) {
-        const unsigned char head[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<unsigned char>(table)};
+        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDQT, 0x00, 0x43,
+                                       static_cast<unsigned char>(table)};
         unsigned char values[64];
         for (int n = 0; n < 64; ++n)
             values[ZigZag_StoreMap[n]] = static_cast<unsigned char>(quantTables[table][n]);
@@ -195,7 +169,8 @@ void Converter::writeHeader(const Frame& frame) {
                           {DefaultHuffmanTable_UV_AC, DefaultHuffmanTable_UV_AC_Size, 0x11}};
     for (const auto& huffman : huffmanTables) {
         const int32_t segmentLength = huffman.size + 3;
-        const unsigned char head[5] = {0xFF, 0xC4, static_cast<unsigned char>(segmentLength >> 8),
+        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDHT,
+                                       static_cast<unsigned char>(segmentLength >> 8),
                                        static_cast<unsigned char>(segmentLength & 0xFF),
                                        huffman.classAndId};
         jpegReceiver->receiveJPEGBytes(head, sizeof head);
@@ -217,46 +192,16 @@ void Converter::encodePicture() {
 }
 
 int Converter::consumeScanBit() {
-    const unsigned char byte = *scanCursor;
-    const int bit = (byte & scanBitMask) != 0 ? 1 : 0;
-    scanBitMask = static_cast<uint8_t>(scanBitMask >> 1);
-    if (scanBitMask != 0) return bit;
-
-    ++scanCursor;
-    --scanBytesLeft;
-    if (byte == 0xFF) {
-        if (scanBytesLeft <= 0) vorc::failStream("not more scan bytes!", nullptr);
-        if (*scanCursor != 0x00) vorc::failStream("unexpected marker encountered!", nullptr);
-        ++scanCursor;
-        --scanBytesLeft;
-    }
-    scanBitMask = 0x80;
-    return bit;
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeScanBit();
 }
 
 const Node* Converter::consumeHuffmanCodeword(const Node* node) {
-    for (;;) {
-        if (scanBytesLeft <= 0) return nullptr;
-        const Node* next = consumeScanBit() != 0 ? node->child1 : node->child0;
-        if (next == node) vorc::failInvalidCodeword();
-        if (next->isLeaf != 0) return next;
-        node = next;
-    }
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeHuffmanCodeword(node);
 }
 
 int Converter::consumeAdditionalBits(int size) {
-    if (scanBytesLeft <= 0) return 1;
-    const int first = consumeScanBit();
-    if (size == 1) {
-        additionalBitsValue = first != 0 ? 1 : -1;
-        return 0;
-    }
-    const int base = first != 0 ? bases[size] : 1 - 2 * bases[size];
-    additionalBitsValue = 0;
-    for (int i = 1; i < size; ++i) {
-        if (scanBytesLeft <= 0) return 1;
-        additionalBitsValue = additionalBitsValue * 2 + consumeScanBit();
-    }
-    additionalBitsValue += base;
-    return 0;
+    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+        .consumeAdditionalBits(size);
 }
