@@ -110,8 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const size_t at = frame * frameBytes + i;
                 picture[i] = pixelBytes == 0 ? 0 : pixels[at % pixelBytes];
             }
-            // Bit 4 asks for a smaller picture every other frame: size changes.
+            // Bit 4 asks for a smaller picture every other frame, bit 5 for
+            // a new quality with every frame, bit 6 for an application
+            // segment between frames: the changes a stream can carry.
             const bool shrink = (flags & 0x10) != 0 && frame % 2 == 1;
+            if ((flags & 0x20) != 0) encoder.setQuality(1 + (quality + 37 * int(frame)) % 100);
+            if ((flags & 0x40) != 0) encoder.writeApplicationSegment(data, int(HeaderBytes));
             codedTiles.push_back(
                 encoder.encodeFrame(picture.data(), shrink ? (width + 1) / 2 : width, shrink ? (height + 1) / 2 : height));
         }

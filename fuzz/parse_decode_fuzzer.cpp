@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes as a Tesra stream through the whole decoding
 // chain source -> parser -> pixel decoder -> back end, once with the
-// buffered RGB back end and once with the default back end. The first byte
+// buffered RGB back end, once with the default back end and once with the
+// raw frame dumper (RGB or YUV, by bit 7 of the first byte). The first byte
 // chooses how the source splits the stream into pieces; the rest is the
 // stream. Every outcome but a crash, a hang or a sanitizer report is fine:
 // decoded frames, corrupt frames, or a fatal stream error.
@@ -11,7 +12,9 @@
 #include "exact_size_source.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
+#include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/decode/scan_decoder_software.h"
+#include "vorc/sinks/byte_stream_receiver.h"
 
 namespace {
 
@@ -37,6 +40,11 @@ private:
     volatile unsigned char checksum = 0;
 };
 
+class DiscardingReceiver : public vorcByteStreamReceiver {
+public:
+    void receiveStreamBytes(const unsigned char*, int) override {}
+};
+
 void decodeWith(vorcTesraDecoderBackEnd* backEnd, const vorcfuzz::StreamInput& input) {
     vorcfuzz::ExactSizeParser parser(new vorcfuzz::ExactSizeSource(input.stream, input.size, input.pieceSeed),
                                      backEnd, new vorcFramewiseTesraScanDecoderSoftwareOnly(), input.size);
@@ -51,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vorcfuzz::splitStreamInput(data, size, MaxTiles, input)) return -1;
     decodeWith(new ReadingBackEnd(), input);
     decodeWith(new vorcDefaultTesraDecoderBackEnd(), input);
+    decodeWith(new vorcTesraRawFrameDumper(new DiscardingReceiver(), (input.pieceSeed & 0x80) != 0), input);
     return 0;
 }
