@@ -1,182 +1,154 @@
 // The raw frame dumper's byte layouts, checked on pictures painted straight
 // into its frame buffer, and the colour conversion it uses.
+#include "vorc/backends/raw_frame_dumper.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "support/recorders.h"
 #include "vorc/backends/color_conversion.h"
-#include "vorc/backends/raw_frame_dumper.h"
 
 namespace {
 
 using Calls = std::vector<std::vector<uint8_t>>;
 
-class RecordingReceiver : public vorcByteStreamReceiver {
-public:
-    explicit RecordingReceiver(std::shared_ptr<Calls> calls) : calls_(std::move(calls)) {}
-    void receiveStreamBytes(const unsigned char* bytes, int count) override { calls_->emplace_back(bytes, bytes + count); }
-
-private:
-    std::shared_ptr<Calls> calls_;
+struct RecordingReceiver : vorcByteStreamReceiver {
+    explicit RecordingReceiver(Calls* calls) : calls(calls) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        calls->emplace_back(bytes, bytes + count);
+    }
+    Calls* calls;
 };
 
-// Exposes the buffer geometry so the test can paint picture pixels.
 class Dumper : public vorcTesraRawFrameDumper {
 public:
-    Dumper(std::shared_ptr<Calls> calls, bool yuv) : vorcTesraRawFrameDumper(new RecordingReceiver(std::move(calls)), yuv) {}
-
-    uint8_t* pixel(int x, int y) {
+    Dumper(Calls* calls, bool yuv) : vorcTesraRawFrameDumper(new RecordingReceiver(calls), yuv) {}
+    // The picture pixel (x, y), y = 0 at the top, in the bottom-up buffer.
+    uint8_t* at(int x, int y) {
         const size_t memoryRow = static_cast<size_t>(tileRows) * 16 - 1 - y;
         return reinterpret_cast<uint8_t*>(frameBuffer) + memoryRow * tileColumns * 48 + x * 3;
+    }
+    void setPixel(int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+        const uint8_t rgb[] = {r, g, b};
+        std::memcpy(at(x, y), rgb, 3);
     }
     void paint(uint8_t r, uint8_t g, uint8_t b) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) setPixel(x, y, r, g, b);
     }
-    void setPixel(int x, int y, uint8_t r, uint8_t g, uint8_t b) {
-        uint8_t* p = pixel(x, y);
-        p[0] = r;
-        p[1] = g;
-        p[2] = b;
-    }
-    bool hasYuvBuffer() const { return yuvBuffer != nullptr; }
 };
 
-std::vector<int> ycbcr(int r, int g, int b) {
-    unsigned char y, cb, cr;
-    vorc::convert_RGB_to_YCbCr(static_cast<unsigned char>(r), static_cast<unsigned char>(g),
-                               static_cast<unsigned char>(b), &y, &cb, &cr);
-    return {y, cb, cr};
-}
+class RawFrameDumper : public ::testing::Test {
+protected:
+    vorctest::StatusCapture messages;
+    Calls calls;  // outlives the dumpers of the test
+};
 
 TEST(ColorConversion, ReferenceColours) {
-    EXPECT_EQ(ycbcr(255, 255, 255), (std::vector<int>{255, 128, 128}));
-    EXPECT_EQ(ycbcr(0, 0, 0), (std::vector<int>{0, 128, 128}));
-    EXPECT_EQ(ycbcr(255, 0, 0), (std::vector<int>{76, 84, 255}));
-    EXPECT_EQ(ycbcr(0, 255, 0), (std::vector<int>{149, 43, 21}));
-    EXPECT_EQ(ycbcr(0, 0, 255), (std::vector<int>{29, 255, 107}));
-    // The shift rounds toward minus infinity.
-    EXPECT_EQ(ycbcr(1, 0, 0)[1], 127);
+    // R, G, B, then Y, Cb, Cr; the shift rounds toward minus infinity.
+    const std::vector<std::array<unsigned char, 6>> cases = {
+        {255, 255, 255, 255, 128, 128}, {0, 0, 0, 0, 128, 128},    {255, 0, 0, 76, 84, 255},
+        {0, 255, 0, 149, 43, 21},       {0, 0, 255, 29, 255, 107}, {1, 0, 0, 0, 127, 128}};
+    for (const auto& c : cases) {
+        unsigned char y, cb, cr;
+        vorc::convert_RGB_to_YCbCr(c[0], c[1], c[2], &y, &cb, &cr);
+        EXPECT_EQ((std::array<int, 3>{y, cb, cr}), (std::array<int, 3>{c[3], c[4], c[5]}))
+            << +c[0] << "," << +c[1] << "," << +c[2];
+    }
 }
 
-TEST(RawFrameDumper, TwoByTwoRedIsSixBytesCrBeforeCb) {
-    vorctest::StatusCapture messages;
-    auto calls = std::make_shared<Calls>();
-    Dumper dumper(calls, true);
+TEST_F(RawFrameDumper, YCbCrIsOneCallOfPlanesTopDownCrBeforeCb) {
+    Dumper dumper(&calls, true);
     dumper.videoResolutionChanged(2, 2);
     EXPECT_TRUE(messages.contains("TesraRawFrameDumper : resized YUV buffer to 2x2"));
     dumper.paint(255, 0, 0);
     dumper.frameComplete();
-    ASSERT_EQ(calls->size(), 1u);
-    EXPECT_EQ((*calls)[0], (std::vector<uint8_t>{76, 76, 76, 76, 252, 84}));
-}
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], (std::vector<uint8_t>{76, 76, 76, 76, 252, 84}));
 
-TEST(RawFrameDumper, Vga_YCbCrIsOneCallWithPlanesTopDown) {
-    vorctest::StatusCapture messages;
-    auto calls = std::make_shared<Calls>();
-    Dumper dumper(calls, true);
+    calls.clear();
     dumper.videoResolutionChanged(640, 480);
     dumper.paint(255, 0, 0);
     // A blue top-left 2x2 block marks the first sample of every plane.
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x) dumper.setPixel(x, y, 0, 0, 255);
+    for (int i = 0; i < 4; ++i) dumper.setPixel(i % 2, i / 2, 0, 0, 255);
     dumper.frameComplete();
-    ASSERT_EQ(calls->size(), 1u);
-    const std::vector<uint8_t>& frame = (*calls)[0];
-    ASSERT_EQ(frame.size(), 460800u);
-    EXPECT_EQ(frame[0], 29);
-    EXPECT_EQ(frame[2], 76);
-    EXPECT_EQ(frame[640 * 480 - 1], 76);
-    EXPECT_EQ(frame[307200], 4 * (107 >> 2));  // Cr of blue
-    EXPECT_EQ(frame[307201], 252);              // Cr of red
-    EXPECT_EQ(frame[384000], 252);              // Cb of blue
-    EXPECT_EQ(frame[384001], 84);               // Cb of red
+    ASSERT_EQ(calls.size(), 1u);
+    const std::vector<uint8_t>& f = calls[0];
+    ASSERT_EQ(f.size(), 460800u);
+    // Y of blue, of red and of the last pixel; Cr of blue and red; Cb of blue and red.
+    EXPECT_EQ((std::vector<int>{f[0], f[2], f[307199], f[307200], f[307201], f[384000], f[384001]}),
+              (std::vector<int>{29, 76, 76, 4 * (107 >> 2), 252, 252, 84}));
 }
 
-TEST(RawFrameDumper, Vga_RgbIsOneCallPerRowTopFirst) {
-    vorctest::StatusCapture messages;
-    auto calls = std::make_shared<Calls>();
-    Dumper dumper(calls, false);
+TEST_F(RawFrameDumper, RgbIsOneCallPerRowTopFirst) {
+    Dumper dumper(&calls, false);
     dumper.videoResolutionChanged(640, 480);
     dumper.paint(1, 2, 3);
     dumper.setPixel(0, 0, 200, 100, 50);
     dumper.setPixel(639, 479, 9, 8, 7);
     dumper.frameComplete();
-    ASSERT_EQ(calls->size(), 480u);
-    for (const auto& row : *calls) ASSERT_EQ(row.size(), 1920u);
-    EXPECT_EQ((*calls)[0][0], 200);
-    EXPECT_EQ((*calls)[0][3], 1);
-    EXPECT_EQ((*calls)[479][1917], 9);
-}
+    ASSERT_EQ(calls.size(), 480u);
+    for (const auto& row : calls) ASSERT_EQ(row.size(), 1920u);
+    EXPECT_EQ((std::vector<int>{calls[0][0], calls[0][3], calls[479][1917]}),
+              (std::vector<int>{200, 1, 9}));
 
-TEST(RawFrameDumper, RowsAreTakenAboveThePaddingOfTheBottomTileRow) {
-    vorctest::StatusCapture messages;
-    auto calls = std::make_shared<Calls>();
-    Dumper dumper(calls, false);
+    // 100x34: the rows are taken above the padding of the bottom tile row.
+    calls.clear();
     dumper.videoResolutionChanged(100, 34);
-    // Everything, padding included, is 0xEE; then each picture row y gets y.
-    std::memset(dumper.frameBuffer, 0xEE, static_cast<size_t>(dumper.tileColumns) * dumper.tileRows * 768);
-    for (int y = 0; y < 34; ++y)
-        for (int x = 0; x < 100; ++x) dumper.setPixel(x, y, static_cast<uint8_t>(y), static_cast<uint8_t>(y), static_cast<uint8_t>(y));
+    std::memset(dumper.frameBuffer, 0xEE,
+                static_cast<size_t>(dumper.tileColumns) * dumper.tileRows * 768);
+    for (int y = 0; y < 34; ++y) std::memset(dumper.at(0, y), y, 300);
     dumper.dumpFrame();
-    ASSERT_EQ(calls->size(), 34u);
-    for (int y = 0; y < 34; ++y) EXPECT_EQ((*calls)[y], std::vector<uint8_t>(300, static_cast<uint8_t>(y))) << "row " << y;
+    ASSERT_EQ(calls.size(), 34u);
+    for (int y = 0; y < 34; ++y)
+        EXPECT_EQ(calls[y], std::vector<uint8_t>(300, static_cast<uint8_t>(y))) << "row " << y;
 }
 
-TEST(RawFrameDumper, OddSizesGetNoYCbCrBufferButRgbGoesOn) {
-    vorctest::StatusCapture messages;
-    auto yuvCalls = std::make_shared<Calls>();
-    Dumper yuv(yuvCalls, true);
+TEST_F(RawFrameDumper, OddSizesGetNoYCbCrButRgbGoesOn) {
+    Dumper yuv(&calls, true);
+    Dumper rgb(&calls, false);
     yuv.videoResolutionChanged(101, 34);
-    EXPECT_TRUE(messages.contains("TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!"));
-    EXPECT_FALSE(yuv.hasYuvBuffer());
-    yuv.frameComplete();
-    EXPECT_TRUE(yuvCalls->empty());
+    rgb.videoResolutionChanged(101, 33);
+    const std::string refusal =
+        "TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!";
+    EXPECT_EQ(std::count(messages.messages().begin(), messages.messages().end(), refusal), 2);
+    yuv.frameComplete();  // nothing
+    rgb.frameComplete();
     yuv.videoResolutionChanged(100, 34);
     yuv.frameComplete();
-    ASSERT_EQ(yuvCalls->size(), 1u);
-    EXPECT_EQ((*yuvCalls)[0].size(), 100u * 34 * 3 / 2);
-
-    auto rgbCalls = std::make_shared<Calls>();
-    Dumper rgb(rgbCalls, false);
-    messages.clear();
-    rgb.videoResolutionChanged(101, 33);
-    EXPECT_TRUE(messages.contains("TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!"));
-    rgb.frameComplete();
-    ASSERT_EQ(rgbCalls->size(), 33u);
-    EXPECT_EQ((*rgbCalls)[0].size(), 303u);
+    std::vector<size_t> sizes, expected(33, 303);  // 33 RGB rows, then one 100x34 YCbCr frame
+    expected.push_back(100 * 34 * 3 / 2);
+    for (const auto& call : calls) sizes.push_back(call.size());
+    EXPECT_EQ(sizes, expected);
 }
 
-TEST(RawFrameDumper, ExplicitModeDumpsOnlyOnRequest) {
-    vorctest::StatusCapture messages;
-    auto calls = std::make_shared<Calls>();
-    Dumper dumper(calls, true);
+TEST_F(RawFrameDumper, ExplicitModeDumpsOnlyOnRequest) {
+    Dumper dumper(&calls, true);
     dumper.dumpFrame();  // no picture yet
-    EXPECT_TRUE(calls->empty());
+    EXPECT_TRUE(calls.empty());
     dumper.setExplicitDumpModeEnabled(true);
     dumper.videoResolutionChanged(16, 16);
     dumper.paint(10, 20, 30);
     dumper.frameComplete();
-    EXPECT_TRUE(calls->empty());
+    EXPECT_TRUE(calls.empty());
     dumper.dumpFrame();
     dumper.dumpFrame();
-    ASSERT_EQ(calls->size(), 2u);
-    EXPECT_EQ((*calls)[0], (*calls)[1]);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], calls[1]);
     dumper.setExplicitDumpModeEnabled(false);
     dumper.frameComplete();
-    EXPECT_EQ(calls->size(), 3u);
-}
+    EXPECT_EQ(calls.size(), 3u);
 
-TEST(RawFrameDumper, NullReceiverWritesNothing) {
-    vorctest::StatusCapture messages;
-    vorcTesraRawFrameDumper dumper(nullptr, false);
-    dumper.videoResolutionChanged(32, 32);
-    dumper.frameComplete();
-    dumper.dumpFrame();
+    // A null receiver writes nothing, and does not crash.
+    vorcTesraRawFrameDumper silent(nullptr, false);
+    silent.videoResolutionChanged(32, 32);
+    silent.frameComplete();
+    silent.dumpFrame();
 }
 
 }  // namespace
