@@ -5,18 +5,16 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "vorc/sinks/binary_file_writer.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
@@ -25,271 +23,183 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
+using std::chrono::milliseconds;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vorc-sinks-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const {
-        return (fs::path(path_) / name).string();
-    }
-
-private:
-    std::string path_;
+struct Sinks : ::testing::Test {
+    std::string dir = ::mkdtemp((fs::temp_directory_path() / "vorc-sinks-XXXXXX").string().data());
+    ~Sinks() override { fs::remove_all(dir); }
 };
 
-Bytes readFile(const std::string& path) {
+std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes concat(std::initializer_list<Bytes> pieces) {
-    Bytes all;
-    for (const Bytes& piece : pieces) all.insert(all.end(), piece.begin(), piece.end());
-    return all;
-}
-
-Bytes pattern(size_t size) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
     return bytes;
 }
 
-// Exposes the writer's state flag.
-class ProbedWriter : public vorcBinaryFileWriter {
-public:
-    using vorcBinaryFileWriter::vorcBinaryFileWriter;
-    bool hasFailed() const { return failed != 0; }
-    void send(const Bytes& bytes) {
-        receiveStreamBytes(bytes.data(), static_cast<int>(bytes.size()));
-    }
-};
-
-// Reads a pipe to its end on a thread of its own.
-class PipeDrain {
-public:
-    explicit PipeDrain(int fd, std::chrono::milliseconds startDelay = std::chrono::milliseconds(0))
-        : thread_([this, fd, startDelay] {
-              std::this_thread::sleep_for(startDelay);
-              unsigned char buffer[4096];
-              for (;;) {
-                  const ssize_t got = ::read(fd, buffer, sizeof buffer);
-                  if (got > 0) {
-                      bytes_.insert(bytes_.end(), buffer, buffer + got);
-                  } else if (got == 0 || errno != EINTR) {
-                      break;
-                  }
-              }
-          }) {}
-    Bytes finish() {
-        thread_.join();
-        return bytes_;
-    }
-
-private:
-    Bytes bytes_;
-    std::thread thread_;
-};
-
-int openDescriptorCount() {
-    return static_cast<int>(
-        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+const unsigned char* data(const std::string& bytes) {
+    return reinterpret_cast<const unsigned char*>(bytes.data());
 }
 
-void sendImage(vorcJPEGReceiver& receiver, const Bytes& image) {
+void sendImage(vorcJPEGReceiver& receiver, const std::string& image) {
     receiver.beginFrame();
-    receiver.receiveJPEGBytes(image.data(), static_cast<int>(image.size()));
+    receiver.receiveJPEGBytes(data(image), static_cast<int>(image.size()));
     receiver.endFrame();
 }
 
-TEST(MJPEGWriter, FramesImagesWithTheSeparator) {
-    TempDir dir;
-    const Bytes image = pattern(100);
-    {
-        vorcMJPEGWriter writer((dir / "abc.mjpg").c_str(), "abc");
-        sendImage(writer, image);
+// Exposes the writer's state flag.
+struct ProbedWriter : vorcBinaryFileWriter {
+    using vorcBinaryFileWriter::vorcBinaryFileWriter;
+    bool hasFailed() const { return failed != 0; }
+    void send(const std::string& bytes) { receiveStreamBytes(data(bytes), int(bytes.size())); }
+};
+
+TEST_F(Sinks, MjpegWriterFramesImagesWithTheSeparator) {
+    const std::string image = pattern(100);
+    const std::string head = "Content-type: multipart/x-mixed-replace;boundary=";
+    // The last row: an uncreatable path, where nothing is written, quietly.
+    const struct {
+        const char* name;
+        const char* separator;
+        int frames;
+        std::string expected;
+        size_t size;
+    } cases[] = {
+        {"abc", "abc", 1,
+         head + "\"abc\"\r\n\r\n--abc\r\nContent-type: image/jpeg\r\n\r\n" + image +
+             "\r\n--abc--\r\n",
+         56 + 37 + 100 + 11},
+        {"none", "abc", 0, head + "\"abc\"\r\n\r\n--abc--\r\n", 56 + 11},
+        {"null", nullptr, 2, image + image, 200},
+        {"empty", "", 1,
+         head + "\"\"\r\n\r\n--\r\nContent-type: image/jpeg\r\n\r\n" + image + "\r\n----\r\n",
+         53 + 34 + 100 + 8},
+        {"missing/out", "abc", 1, "", 0},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir + "/" + c.name + ".mjpg";
+        {
+            vorcMJPEGWriter writer(path.c_str(), c.separator);
+            for (int i = 0; i < c.frames; ++i) sendImage(writer, image);
+        }
+        EXPECT_EQ(fs::exists(path), c.size != 0) << c.name;
+        EXPECT_EQ(readFile(path), c.expected) << c.name;
+        EXPECT_EQ(c.expected.size(), c.size);
     }
-    const Bytes expected = concat(
-        {text("Content-type: multipart/x-mixed-replace;boundary=\"abc\"\r\n"),
-         text("\r\n--abc\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n--abc--\r\n")});
-    EXPECT_EQ(expected.size(), 56u + 37u + image.size() + 11u);
-    EXPECT_EQ(readFile(dir / "abc.mjpg"), expected);
 }
 
-TEST(MJPEGWriter, SeparatorVariantsAndNoFrames) {
-    TempDir dir;
-    const Bytes image = pattern(10);
-    { vorcMJPEGWriter writer((dir / "none.mjpg").c_str(), "abc"); }
-    EXPECT_EQ(readFile(dir / "none.mjpg"),
-              text("Content-type: multipart/x-mixed-replace;boundary=\"abc\"\r\n\r\n--abc--\r\n"));
-    {
-        vorcMJPEGWriter writer((dir / "null.mjpg").c_str(), nullptr);
-        sendImage(writer, image);
-        sendImage(writer, image);
-    }
-    EXPECT_EQ(readFile(dir / "null.mjpg"), concat({image, image}));
-    {
-        vorcMJPEGWriter writer((dir / "empty.mjpg").c_str(), "");
-        sendImage(writer, image);
-    }
-    EXPECT_EQ(
-        readFile(dir / "empty.mjpg"),
-        concat({text("Content-type: multipart/x-mixed-replace;boundary=\"\"\r\n"),
-                text("\r\n--\r\nContent-type: image/jpeg\r\n\r\n"), image, text("\r\n----\r\n")}));
-}
-
-TEST(MJPEGWriter, UncreatablePathWritesNothingQuietly) {
-    TempDir dir;
-    const std::string path = dir / "missing/out.mjpg";
-    {
-        vorcMJPEGWriter writer(path.c_str(), "abc");
-        sendImage(writer, pattern(10));
-    }
-    EXPECT_FALSE(fs::exists(path));
-    ProbedWriter writer(path.c_str());
-    EXPECT_TRUE(writer.hasFailed());
-}
-
-TEST(MJPEGWriter, LeavesTheCallersDescriptorOpen) {
+TEST_F(Sinks, WritersCloseOnlyTheDescriptorsTheyOpenedAndStopOnWriteErrors) {
+    ::signal(SIGPIPE, SIG_IGN);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    PipeDrain drain(fds[0]);
+    ::close(fds[0]);  // the reader has gone
+    ProbedWriter broken(fds[1]);
+    broken.send(pattern(10));
+    EXPECT_TRUE(broken.hasFailed());
+    ::close(fds[1]);
+
+    const int fd = ::open((dir + "/fd.mjpg").c_str(), O_WRONLY | O_CREAT, 0644);
     {
-        vorcMJPEGWriter writer(fds[1], "x");
+        vorcMJPEGWriter writer(fd, "x");
         sendImage(writer, pattern(5));
     }
-    EXPECT_NE(::fcntl(fds[1], F_GETFD), -1);
-    ::close(fds[1]);
-    EXPECT_EQ(drain.finish().size(), 54u + 35u + 5u + 9u);
-    ::close(fds[0]);
-}
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    ::close(fd);
+    EXPECT_EQ(fs::file_size(dir + "/fd.mjpg"), 54u + 35u + 5u + 9u);
 
-TEST(BinaryFileWriter, ClosesOnlyWhatItOpened) {
-    TempDir dir;
-    const std::string path = dir / "existing";
-    { std::ofstream(path) << "old contents"; }
-    const int before = openDescriptorCount();
+    const std::string path = dir + "/existing";
+    std::ofstream(path) << "old contents";
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openDescriptors();
     {
         ProbedWriter writer(path.c_str());
         EXPECT_EQ(fs::file_size(path), 0u);
-        EXPECT_EQ(openDescriptorCount(), before + 1);
+        EXPECT_EQ(openDescriptors(), before + 1);
     }
-    EXPECT_EQ(openDescriptorCount(), before);
-    {
-        ProbedWriter writer(-1);
-        writer.send(pattern(3));
-        EXPECT_FALSE(writer.hasFailed());
-    }
-}
-
-TEST(BinaryFileWriter, StopsForGoodAfterAWriteError) {
-    ::signal(SIGPIPE, SIG_IGN);
-    int broken[2];
-    int healthy[2];
-    ASSERT_EQ(::pipe(broken), 0);
-    ASSERT_EQ(::pipe(healthy), 0);
-    ::close(broken[0]);
-    ProbedWriter writer(broken[1]);
-    writer.send(pattern(10));
-    EXPECT_TRUE(writer.hasFailed());
-    // The same descriptor number now takes data, but the writer stays silent.
-    ASSERT_EQ(::dup2(healthy[1], broken[1]), broken[1]);
-    writer.send(pattern(10));
-    ::close(broken[1]);
-    ::close(healthy[1]);
-    unsigned char byte;
-    EXPECT_EQ(::read(healthy[0], &byte, 1), 0);
-    ::close(healthy[0]);
-}
-
-TEST(BinaryFileWriter, ContinuesShortWritesOnAFullNonBlockingPipe) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
-    // The reader starts late, so the pipe fills up and writes come back short.
-    PipeDrain drain(fds[0], std::chrono::milliseconds(50));
-    const Bytes data = pattern(1 << 20);
-    ProbedWriter writer(fds[1]);
-    writer.send(data);
-    EXPECT_FALSE(writer.hasFailed());
-    ::close(fds[1]);
-    EXPECT_EQ(drain.finish(), data);
-    ::close(fds[0]);
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 std::atomic<int> signalsSeen{0};
-void countSignal(int) { signalsSeen.fetch_add(1); }
 
-TEST(BinaryFileWriter, RetriesWritesInterruptedBySignals) {
-    struct sigaction action {};
-    action.sa_handler = countSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked write returns EINTR
-    struct sigaction previous {};
+// The reader starts late, so the pipe fills up: a blocking write waits and
+// is interrupted by signals (EINTR), a non-blocking one comes back short and
+// then fails with EAGAIN. Either way every byte arrives.
+TEST_F(Sinks, FileWriterContinuesShortAndInterruptedWrites) {
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = [](int) { signalsSeen.fetch_add(1); };  // no SA_RESTART
     ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
-
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pthread_t writerThread = ::pthread_self();
-    signalsSeen = 0;
-    // Interrupts the writer while it is blocked on the full pipe, then drains.
-    std::thread interrupter([&] {
-        for (int i = 0; i < 5; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            ::pthread_kill(writerThread, SIGUSR1);
-        }
-    });
-    PipeDrain drain(fds[0], std::chrono::milliseconds(150));
-    const Bytes data = pattern(1 << 20);
-    ProbedWriter writer(fds[1]);
-    writer.send(data);
-    interrupter.join();
-    EXPECT_FALSE(writer.hasFailed());
-    ::close(fds[1]);
-    EXPECT_EQ(drain.finish(), data);
-    ::close(fds[0]);
-    EXPECT_EQ(signalsSeen.load(), 5);
+    const std::string data = pattern(1 << 20);
+    for (const bool nonBlocking : {false, true}) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_TRUE(!nonBlocking || ::fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0);
+        signalsSeen = 0;
+        std::thread interrupter([writerThread = ::pthread_self()] {
+            for (int i = 0; i < 5; ++i) {
+                std::this_thread::sleep_for(milliseconds(20));
+                ::pthread_kill(writerThread, SIGUSR1);
+            }
+        });
+        // Reads the pipe to its end, starting late.
+        auto drained = std::async(std::launch::async, [fd = fds[0]] {
+            std::this_thread::sleep_for(milliseconds(150));
+            std::string bytes;
+            char buffer[4096];
+            for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
+                if (got > 0) bytes.append(buffer, static_cast<size_t>(got));
+                if (got < 0 && errno != EINTR) break;
+            }
+            return bytes;
+        });
+        ProbedWriter writer(fds[1]);
+        writer.send(data);
+        interrupter.join();
+        EXPECT_FALSE(writer.hasFailed()) << nonBlocking;
+        ::close(fds[1]);
+        EXPECT_EQ(drained.get(), data) << nonBlocking;
+        ::close(fds[0]);
+        EXPECT_EQ(signalsSeen.load(), 5);
+    }
     ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
-class ProbedSequenceWriter : public vorcJPEGSequenceWriter {
-public:
+struct ProbedSequenceWriter : vorcJPEGSequenceWriter {
     using vorcJPEGSequenceWriter::vorcJPEGSequenceWriter;
     void setFrameNumber(int32_t number) { frameNumber = number; }
 };
 
-TEST(JPEGSequenceWriter, NumbersFramesNotFiles) {
-    TempDir dir;
-    const std::string prefix = dir / "frame_";
+TEST_F(Sinks, SequenceWriterNumbersFramesNotFiles) {
+    const std::string prefix = dir + "/frame_";
     // A directory where frame 1's file should go makes that frame fail.
     fs::create_directory(prefix + "000001.jpg");
     ProbedSequenceWriter writer(prefix.c_str());
-    const Bytes stray = pattern(4);
-    writer.receiveJPEGBytes(stray.data(), 4);  // outside a frame: dropped
+    const std::string stray = pattern(4);
+    writer.receiveJPEGBytes(data(stray), 4);  // outside a frame: dropped
     sendImage(writer, pattern(10));
     sendImage(writer, pattern(11));
     writer.endFrame();  // a second endFrame skips a number
     writer.beginFrame();
-    writer.receiveJPEGBytes(stray.data(), 4);
+    writer.receiveJPEGBytes(data(stray), 4);
     writer.beginFrame();  // again without endFrame: same name, truncated
-    writer.receiveJPEGBytes(stray.data(), 2);
+    writer.receiveJPEGBytes(data(stray), 2);
     writer.endFrame();
-    writer.receiveJPEGBytes(stray.data(), 4);  // after endFrame: dropped
+    writer.receiveJPEGBytes(data(stray), 4);  // after endFrame: dropped
     writer.setFrameNumber(1234567);
     sendImage(writer, pattern(3));
 
     EXPECT_EQ(readFile(prefix + "000000.jpg"), pattern(10));
     EXPECT_TRUE(fs::is_directory(prefix + "000001.jpg"));
     EXPECT_FALSE(fs::exists(prefix + "000002.jpg"));
-    EXPECT_EQ(readFile(prefix + "000003.jpg"), Bytes(stray.begin(), stray.begin() + 2));
+    EXPECT_EQ(readFile(prefix + "000003.jpg"), stray.substr(0, 2));
     EXPECT_EQ(readFile(prefix + "1234567.jpg"), pattern(3));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
 }
 
 }  // namespace
