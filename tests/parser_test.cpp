@@ -1,7 +1,11 @@
 // The framewise parser: frame grammar, callback order, piece-size
-// independence, buffer compaction, ownership.
+// independence, buffer compaction, ownership, and the fatal stream errors,
+// each of which ends the process with status 666 (154 as the parent sees it)
+// after its message.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,187 +14,223 @@
 #include "support/recorders.h"
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
+#include "vorc/backends/default_backend.h"
 #include "vorc/core/framewise_decoder.h"
+#include "vorc/core/status_messages.h"
 
 namespace {
 
 using vorctest::Bytes;
 using vorctest::CallLog;
 using vorctest::PieceSource;
-using vorctest::RecordingBackEnd;
 using vorctest::RecordingScanDecoder;
-using vorctest::StatusCapture;
 using vorctest::StreamBuilder;
-
-struct ParseResult {
-    CallLog log;
-    std::vector<std::string> messages;
-};
 
 // Feeds the stream through a parser, pieces as given, with decode(pull)
 // until the source is exhausted, and returns everything that was called.
-ParseResult parse(const Bytes& stream, std::vector<size_t> pieces = {}, int pull = 65536) {
-    StatusCapture status;
+CallLog parse(const Bytes& stream, std::vector<size_t> pieces = {}, int pull = 65536) {
+    vorctest::StatusCapture quiet;
     auto log = std::make_shared<CallLog>();
     {
-        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)), new RecordingBackEnd(log),
+        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)),
+                                          new vorctest::RecordingBackEnd(log),
                                           new RecordingScanDecoder(log));
         while (decoder.decode(pull) != 0 || decoder.sourceStillUp()) {
         }
         log->push_back("end");
     }
-    return ParseResult{*log, status.messages()};
+    return *log;
 }
 
 std::string hex(const Bytes& bytes) { return vorctest::hexOf(bytes.data(), bytes.size()); }
-
 std::string table(uint8_t value) { return hex(Bytes(64, value)); }
-
-// A stream that exercises every branch of the grammar, with junk between
-// segments and a scan that contains stuffed FF bytes.
-struct RichStream {
-    Bytes stuffedScan{0x12, 0xFF, 0x00, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x56};
-    Bytes bitmap2 = vorctest::tileBitmap(2, 1, {1});
-    Bytes bitmap5 = vorctest::tileBitmap(4, 3, {0, 5, 11});
-    Bytes stream;
-
-    RichStream() {
-        StreamBuilder b;
-        b.raw({0x00, 0x11, 0x22})  // junk before the first SOI
-            .soi().app0().k7img().tsf().dqt(0, 10).dqt(1, 11).sof0(32, 16).dht().sos().scan(stuffedScan);
-        // Bitmap frame without tables, followed by APP13 and junk.
-        b.app13().raw({0x01, 0x02, 0x03}).partialFrame(bitmap2, {0xAA});
-        // DHT-only frame without SOF0, with junk between segments.
-        b.soi().app0().raw({0x55}).tsf().dqt(0, 12).raw({0x66, 0x77}).dqt(1, 13).dht().dht().sos().scan({0xBB});
-        // Bitmap frame with tables and a new size.
-        b.soi().app0().tsf().bitmapComment(bitmap5).dqt(0, 14).dqt(1, 15).sof0(64, 48).sos().scan({0xCC});
-        // Same size again, full picture after a bitmap frame.
-        b.fullFrame(64, 48, {0xDD}, 16);
-        // Last frame: only completed by the following SOI.
-        b.partialFrame(bitmap5, {0xEE}).soi();
-        stream = b.bytes();
-    }
-
-    CallLog expected() const {
-        return {"Y " + table(10),
-                "UV " + table(11),
-                "resolution 32x16",
-                "sweep 32x16 2x1 bitmap=null scan=" + hex(stuffedScan) + "ffd9",
-                "complete",
-                "sweep 32x16 2x1 bitmap=" + hex(bitmap2) + " scan=aaffd9",
-                "complete",
-                "Y " + table(12),
-                "UV " + table(13),
-                "sweep 32x16 2x1 bitmap=null scan=bbffd9",
-                "complete",
-                "Y " + table(14),
-                "UV " + table(15),
-                "resolution 64x48",
-                "sweep 64x48 4x3 bitmap=" + hex(bitmap5) + " scan=ccffd9",
-                "complete",
-                "Y " + table(16),
-                "UV " + table(16),
-                "sweep 64x48 4x3 bitmap=null scan=ddffd9",
-                "complete",
-                "sweep 64x48 4x3 bitmap=" + hex(bitmap5) + " scan=eeffd9",
-                "complete",
-                "end",
-                "scan decoder destroyed"};
-    }
-};
+// Start of a frame up to and including its "TSF" comment, then both tables.
+StreamBuilder head() { return StreamBuilder().soi().app0().tsf(); }
+StreamBuilder tables(uint8_t y = 1, uint8_t uv = 1) { return head().dqt(0, y).dqt(1, uv); }
 
 TEST(Parser, SmallestFrameFedByteByByte) {
     const Bytes scan = vorctest::zeroTilesScan(1);
-    Bytes stream{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xFE, 0x00, 0x05, 'T', 'S', 'F'};
-    for (uint8_t id : {0, 1}) {
-        stream.insert(stream.end(), {0xFF, 0xDB, 0x00, 0x43, id});
-        stream.insert(stream.end(), 64, static_cast<uint8_t>(id + 1));
-    }
-    stream.insert(stream.end(), {0xFF, 0xC0, 0x00, 0x07, 0x08, 0x00, 0x10, 0x00, 0x10, 0xFF, 0xDA, 0x00, 0x02});
-    stream.insert(stream.end(), scan.begin(), scan.end());
-    stream.insert(stream.end(), {0xFF, 0xD9});
-
+    StreamBuilder b;  // by hand, not with the builder's segment helpers
+    b.raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xFE, 0x00, 0x05, 'T', 'S', 'F'});
+    b.raw({0xFF, 0xDB, 0x00, 0x43, 0x00}).raw(Bytes(64, 1));
+    b.raw({0xFF, 0xDB, 0x00, 0x43, 0x01}).raw(Bytes(64, 2));
+    b.raw({0xFF, 0xC0, 0x00, 0x07, 0x08, 0x00, 0x10, 0x00, 0x10, 0xFF, 0xDA, 0x00, 0x02});
+    Bytes stream = b.raw(scan).raw({0xFF, 0xD9}).bytes();
     // Without the next frame's SOI nothing is handed on.
-    ParseResult alone = parse(stream, {}, 1);
-    EXPECT_EQ(alone.log, (CallLog{"Y " + table(1), "UV " + table(2), "end", "scan decoder destroyed"}));
-
+    CallLog expected{"Y " + table(1), "UV " + table(2), "end", "scan decoder destroyed"};
+    EXPECT_EQ(parse(stream, {}, 1), expected);
     stream.insert(stream.end(), {0xFF, 0xD8});
-    ParseResult run = parse(stream, {}, 1);
-    EXPECT_EQ(run.log, (CallLog{"Y " + table(1), "UV " + table(2), "resolution 16x16",
-                                "sweep 16x16 1x1 bitmap=null scan=" + hex(scan) + "ffd9", "complete", "end",
-                                "scan decoder destroyed"}));
-    EXPECT_EQ(run.messages, (std::vector<std::string>{"FramewiseTesraDecoder : acceleration method : none"}));
+    expected.insert(expected.begin() + 2, {"resolution 16x16", "complete"});
+    expected.insert(expected.begin() + 3, "sweep 16x16 1x1 bitmap=null scan=" + hex(scan) + "ffd9");
+    EXPECT_EQ(parse(stream, {}, 1), expected);
 }
 
-TEST(Parser, GrammarAndCallbackOrder) {
-    RichStream rich;
-    EXPECT_EQ(parse(rich.stream).log, rich.expected());
-}
-
-TEST(Parser, SameCallbacksForEveryPieceSize) {
-    RichStream rich;
-    const CallLog expected = rich.expected();
-    EXPECT_EQ(parse(rich.stream, {}, 1).log, expected) << "decode(1)";
+TEST(Parser, GrammarAndCallbackOrderForEveryPieceSize) {
+    const Bytes stuffed{0x12, 0xFF, 0x00, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x56};
+    const Bytes bitmap2 = vorctest::tileBitmap(2, 1, {1});
+    const Bytes bitmap5 = vorctest::tileBitmap(4, 3, {0, 5, 11});
+    StreamBuilder b;
+    // Junk before the first SOI, the optional "#:K7IMG" comment, SOF0 and DHT.
+    b.raw({0x00, 0x11, 0x22}).soi().app0().k7img().tsf().dqt(0, 10).dqt(1, 11);
+    b.sof0(32, 16).dht().sos().scan(stuffed);
+    // Bitmap frame without tables, after APP13 and junk.
+    b.app13().raw({0x01, 0x02, 0x03}).partialFrame(bitmap2, {0xAA});
+    // DHT-only frame without SOF0 (the size stays), with junk between segments.
+    b.soi().app0().raw({0x55}).tsf().dqt(0, 12).raw({0x66, 0x77}).dqt(1, 13);
+    b.dht().dht().sos().scan({0xBB});
+    // Bitmap frame with tables and a new size; then the same size again.
+    b.raw(head().bitmapComment(bitmap5).dqt(0, 14).dqt(1, 15).sof0(64, 48).bytes());
+    b.sos().scan({0xCC}).fullFrame(64, 48, {0xDD}, 16);
+    // The last frame is only completed by the following SOI.
+    b.partialFrame(bitmap5, {0xEE}).soi();
+    const Bytes& stream = b.bytes();
+    CallLog expected;
+    auto frame = [&](const CallLog& calls) {
+        expected.insert(expected.end(), calls.begin(), calls.end());
+    };
+    frame({"Y " + table(10), "UV " + table(11), "resolution 32x16"});
+    frame({"sweep 32x16 2x1 bitmap=null scan=" + hex(stuffed) + "ffd9", "complete"});
+    frame({"sweep 32x16 2x1 bitmap=" + hex(bitmap2) + " scan=aaffd9", "complete"});
+    frame({"Y " + table(12), "UV " + table(13)});
+    frame({"sweep 32x16 2x1 bitmap=null scan=bbffd9", "complete"});
+    frame({"Y " + table(14), "UV " + table(15), "resolution 64x48"});
+    frame({"sweep 64x48 4x3 bitmap=" + hex(bitmap5) + " scan=ccffd9", "complete"});
+    frame({"Y " + table(16), "UV " + table(16), "sweep 64x48 4x3 bitmap=null scan=ddffd9"});
+    frame({"complete", "sweep 64x48 4x3 bitmap=" + hex(bitmap5) + " scan=eeffd9", "complete"});
+    frame({"end", "scan decoder destroyed"});
+    EXPECT_EQ(parse(stream), expected) << "one piece";
+    EXPECT_EQ(parse(stream, {}, 1), expected) << "decode(1)";
     for (unsigned seed = 1; seed <= 20; ++seed) {
-        EXPECT_EQ(parse(rich.stream, PieceSource::randomPieces(rich.stream.size(), 1 + seed * 3, seed)).log, expected)
-            << "seed " << seed;
+        const auto pieces = PieceSource::randomPieces(stream.size(), 1 + seed * 3, seed);
+        EXPECT_EQ(parse(stream, pieces), expected) << seed;
     }
     // Two pieces split at every position: every marker, length field,
     // stuffing pair and closing FF D9 is cut somewhere.
-    for (size_t cut = 1; cut < rich.stream.size(); ++cut) {
-        ASSERT_EQ(parse(rich.stream, {cut, rich.stream.size()}).log, expected) << "cut at " << cut;
+    for (size_t cut = 1; cut < stream.size(); ++cut) {
+        ASSERT_EQ(parse(stream, {cut, stream.size()}), expected) << "cut at " << cut;
     }
 }
 
-TEST(Parser, SizeDefaultsAndResolutionReports) {
-    StreamBuilder b;
+TEST(Parser, SizeDefaultsAndCompaction) {
     // No SOF0 at all: 640x480. Then SOF0 with width 0: 640 wide as well.
-    b.soi().app0().tsf().dqt(0, 1).dqt(1, 1).dht().sos().scan({0x01});
-    b.soi().app0().tsf().dqt(0, 1).dqt(1, 1).sof0(0, 480).sos().scan({0x02});
-    b.fullFrame(704, 576, {0x03}).partialFrame(vorctest::tileBitmap(44, 36, {}), {0x04}).soi();
+    StreamBuilder b = tables().dht().sos().scan({0x01});
+    b.raw(tables().sof0(0, 480).sos().scan({0x02}).bytes()).fullFrame(704, 576, {0x03}).soi();
     CallLog sizes;
-    for (const std::string& line : parse(b.bytes()).log) {
-        if (line.rfind("resolution", 0) == 0 || line.rfind("sweep", 0) == 0) sizes.push_back(line.substr(0, 22));
-    }
-    EXPECT_EQ(sizes, (CallLog{"resolution 640x480", "sweep 640x480 40x30 bi", "sweep 640x480 40x30 bi",
-                              "resolution 704x576", "sweep 704x576 44x36 bi", "sweep 704x576 44x36 bi"}));
-}
-
-TEST(Parser, CompactsTheBufferAfterEachFrame) {
-    // Three frames of 1.5 MiB each only fit the 4 MiB buffer one at a time.
-    const Bytes bigScan(3 << 19, 0x5A);
-    StreamBuilder b;
-    for (int i = 0; i < 3; ++i) b.fullFrame(16, 16, bigScan);
-    b.soi();
-    int sweeps = 0;
-    for (const std::string& line : parse(b.bytes(), {1000003}).log) {
-        if (line.rfind("sweep 16x16 1x1 bitmap=null scan=5a5a", 0) == 0 &&
-            line.size() == std::string("sweep 16x16 1x1 bitmap=null scan=").size() + 2 * (bigScan.size() + 2)) {
-            ++sweeps;
+    for (const std::string& line : parse(b.bytes())) {
+        if (line.rfind("resolution", 0) == 0 || line.rfind("sweep", 0) == 0) {
+            sizes.push_back(line.substr(0, 22));
         }
     }
-    EXPECT_EQ(sweeps, 3);
+    EXPECT_EQ(sizes,
+              (CallLog{"resolution 640x480", "sweep 640x480 40x30 bi", "sweep 640x480 40x30 bi",
+                       "resolution 704x576", "sweep 704x576 44x36 bi"}));
+    // Three frames of 1.5 MiB each only fit the 4 MiB buffer one at a time.
+    const Bytes bigScan(3 << 19, 0x5A);
+    StreamBuilder big;
+    for (int i = 0; i < 3; ++i) big.fullFrame(16, 16, bigScan);
+    const CallLog log = parse(big.soi().bytes(), {1000003});
+    const std::string sweep = "sweep 16x16 1x1 bitmap=null scan=" + hex(bigScan) + "ffd9";
+    EXPECT_EQ(std::count(log.begin(), log.end(), sweep), 3);
 }
 
 TEST(Parser, OwnsAndDestroysItsPartsInOrder) {
     auto log = std::make_shared<CallLog>();
-    struct LoggingBackEnd : RecordingBackEnd {
-        explicit LoggingBackEnd(std::shared_ptr<CallLog> l) : RecordingBackEnd(l), log(std::move(l)) {}
-        ~LoggingBackEnd() override { log->push_back("back end destroyed"); }
-        std::shared_ptr<CallLog> log;
+    struct LoggingBackEnd : vorctest::RecordingBackEnd {
+        using RecordingBackEnd::RecordingBackEnd;
+        ~LoggingBackEnd() override { log_->push_back("back end destroyed"); }
     };
     {
-        StatusCapture status;
+        vorctest::StatusCapture status;
         const std::string longName(150, 'x');
         vorcFramewiseTesraDecoder decoder(new PieceSource({}, {}, log), new LoggingBackEnd(log),
                                           new RecordingScanDecoder(log, longName.c_str()));
         // The announced method name is cut to 99 characters.
-        ASSERT_EQ(status.messages().size(), 1u);
-        EXPECT_EQ(status.messages()[0], "FramewiseTesraDecoder : acceleration method : " + std::string(99, 'x'));
+        const std::string method = "FramewiseTesraDecoder : acceleration method : ";
+        EXPECT_EQ(status.messages(), CallLog{method + std::string(99, 'x')});
         EXPECT_EQ(decoder.decode(10), 0);
         EXPECT_FALSE(decoder.sourceStillUp());
     }
     EXPECT_EQ(*log, (CallLog{"scan decoder destroyed", "back end destroyed", "source destroyed"}));
+}
+
+// Death tests match standard error: status messages go there in the child,
+// and so does every scan sweep.
+struct StandardErrorHandler : vorcStatusMessageHandler {
+    void sendStatusMsg(const char* msg, void*) override { std::fprintf(stderr, "%s\n", msg); }
+};
+struct SweepReporter : RecordingScanDecoder {
+    SweepReporter() : RecordingScanDecoder(std::make_shared<CallLog>()) {}
+    void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor*) override {
+        std::fputs("swept\n", stderr);
+    }
+};
+
+void parseOrDie(const Bytes& stream, int pull) {
+    vorc::setStatusMessageHandler(new StandardErrorHandler);
+    vorcFramewiseTesraDecoder decoder(new PieceSource(stream), new vorcDefaultTesraDecoderBackEnd,
+                                      new SweepReporter);
+    while (decoder.decode(pull) != 0 || decoder.sourceStillUp()) {
+    }
+}
+
+TEST(ParserDeathTest, FatalStreamErrors) {
+    const std::string failure = "!!! Tesra decoder failure \\(", bad = failure + "no_good_state\\)";
+    const std::string shortDqt = failure + "quantization table segment too short";
+    const std::string shortLength = failure + "segment length below 2";
+    const std::string shortBitmap = failure + "tile bitmap too short";
+    const std::string overflow = failure + "prefetch buffer overflow\\)";
+    const Bytes frame = StreamBuilder().fullFrame(16, 16, {1}).bytes();
+    const Bytes bitmap4x4 = head().bitmapComment({0xFF, 0xFF}).dqt(0, 1).dqt(1, 1).bytes();
+    const struct {
+        Bytes stream;
+        std::string message;
+        std::vector<int> pulls = {65536, 1};
+    } cases[] = {
+        // Each waiting state refuses the markers it does not list (the
+        // trailing byte lets the rejection act): no SOI, COM instead of
+        // APP0, an unknown or cut tag, neither SOF0 nor DHT, SOF0 after DHT
+        // or after a bitmap, APP0 after EOI.
+        {StreamBuilder().raw({0xFF, 0xE0, 0x00}).bytes(), bad},
+        {StreamBuilder().soi().tsf().raw({0x00}).bytes(), bad},
+        {StreamBuilder().soi().app0().segment(0xFE, {'X', 'Y', 'Z'}).raw({0}).bytes(), bad},
+        {StreamBuilder().soi().app0().segment(0xFE, {'T', 'S'}).raw({0}).bytes(), bad},
+        {tables().sos().raw({0}).bytes(), bad},
+        {tables().dht().sof0(16, 16).raw({0}).bytes(), bad},
+        {head().bitmapComment({0}).sof0(16, 16).raw({0}).bytes(), bad},
+        {StreamBuilder().raw(frame).app0().raw({0}).bytes(), bad},
+        // The frame before a rejected marker is still completed.
+        {StreamBuilder().raw(frame).raw({0xFF, 0xC4, 0x00}).bytes(), "tiles OK ------\n" + bad},
+        // Stuffing or fill bytes between segments; a restart marker in a scan.
+        {StreamBuilder().raw({0x12, 0xFF, 0x00, 0x34}).bytes(), bad},
+        {head().raw({0xFF, 0xFF, 0xDB, 0x00}).bytes(), bad},
+        {tables().sof0(16, 16).sos().raw({0x12, 0xFF, 0xD0, 0x34}).bytes(),
+         failure + "invalid scan termination\\)"},
+        // decode(0) or less, and a frame that fills the 4 MiB buffer.
+        {StreamBuilder().soi().bytes(), overflow, {0, -5}},
+        {tables().sof0(16, 16).sos().raw(Bytes(4194304, 0x11)).bytes(), overflow, {65536}},
+        // Segments too short for what is read from them; length fields
+        // below 2 at any phase of reading the length.
+        {StreamBuilder().soi().raw({0xFF, 0xE0, 0x00, 0x01, 0x00}).bytes(), shortLength},
+        {StreamBuilder().soi().raw({0xFF, 0xE0, 0x00, 0x00, 0x00}).bytes(), shortLength},
+        {head().segment(0xDB, Bytes(64, 1)).raw({0}).bytes(), shortDqt},
+        {head().dqt(0, 1).segment(0xDB, {1}).raw({0}).bytes(), shortDqt},
+        {tables().segment(0xC0, {8, 0, 16, 0}).raw({0}).bytes(),
+         failure + "frame header segment too short"},
+        {head().segment(0xFE, Bytes(11, 0)).raw({0}).bytes(), shortBitmap},
+        // 12 bytes plus 2 bitmap bytes suit 16 tiles but not the 4x5 tiles
+        // that the frame's own SOF0, after the bitmap, announces.
+        {StreamBuilder().raw(bitmap4x4).sof0(64, 80).sos().scan({1}).soi().bytes(), shortBitmap},
+        // A 640x480 frame (the default size) with a bitmap of 149 instead of
+        // 150 bytes fails before the sweep, right after the parser's first line.
+        {head().bitmapComment(Bytes(149, 0xFF)).sos().scan({1}).soi().bytes(),
+         "method : none\n" + shortBitmap},
+    };
+    for (const auto& c : cases) {
+        for (int pull : c.pulls) {
+            EXPECT_EXIT(parseOrDie(c.stream, pull), ::testing::ExitedWithCode(154), c.message)
+                << "case " << (&c - cases) << ", pull " << pull;
+        }
+    }
 }
 
 }  // namespace

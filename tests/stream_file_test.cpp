@@ -1,19 +1,18 @@
 // The file stream source on regular files, pipes and caller descriptors,
 // with and without the timed wait, and across interrupting signals.
-#include <gtest/gtest.h>
+#include "vorc/sources/stream_file.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
-
-#include "vorc/sources/stream_file.h"
 
 namespace {
 
@@ -23,173 +22,124 @@ struct Pipe {
     int fds[2] = {-1, -1};
     Pipe() { EXPECT_EQ(::pipe(fds), 0); }
     ~Pipe() {
-        for (int fd : fds) {
-            if (fd != -1) ::close(fd);
-        }
-    }
-    int reader() const { return fds[0]; }
-    int writer() const { return fds[1]; }
-    void closeWriter() {
+        ::close(fds[0]);
         ::close(fds[1]);
-        fds[1] = -1;
     }
 };
 
-bool descriptorOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
-
 long millisSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-TEST(StreamFile, RegularFileInPieces) {
-    char path[] = "/tmp/vorc_stream_file_XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_NE(fd, -1);
-    ASSERT_EQ(::write(fd, "0123456789", 10), 10);
-    ::close(fd);
+TEST(StreamFile, RegularFileMissingPathAndPipes) {
+    const std::string path = testing::TempDir() + "vorc_stream_file_" + std::to_string(::getpid());
+    std::ofstream(path) << "0123456789";
+    unsigned char buffer[16];
     {
-        vorcStreamFile source(path);
-        unsigned char buffer[4];
+        vorcStreamFile source(path.c_str());
+        auto fetch = [&](int count) {
+            return std::string(buffer, buffer + source.fetchBytes(buffer, count));
+        };
         EXPECT_TRUE(source.stillUp());
-        EXPECT_EQ(source.fetchBytes(buffer, 0), 0);  // asking for nothing does not end the file
-        EXPECT_EQ(source.fetchBytes(buffer, 4), 4);
-        EXPECT_EQ(std::string(buffer, buffer + 4), "0123");
-        EXPECT_EQ(source.fetchBytes(buffer, 4), 4);
-        EXPECT_EQ(source.fetchBytes(buffer, 4), 2);
-        EXPECT_EQ(std::string(buffer, buffer + 2), "89");
+        EXPECT_EQ(fetch(0), "");  // asking for nothing does not end the file
+        EXPECT_EQ(fetch(4), "0123");
+        EXPECT_EQ(fetch(4), "4567");
+        EXPECT_EQ(fetch(4), "89");
         EXPECT_TRUE(source.stillUp());
-        EXPECT_EQ(source.fetchBytes(buffer, 4), 0);
+        EXPECT_EQ(fetch(4), "");
         EXPECT_FALSE(source.stillUp());
-        EXPECT_EQ(source.fetchBytes(buffer, 4), 0);
+        EXPECT_EQ(fetch(4), "");
     }
-    ::unlink(path);
-}
+    ::unlink(path.c_str());
+    vorcStreamFile missing("/nonexistent/vorc/stream");
+    EXPECT_FALSE(missing.stillUp());
+    EXPECT_EQ(missing.fetchBytes(buffer, 8), 0);
 
-TEST(StreamFile, MissingPathStartsEnded) {
-    vorcStreamFile source("/nonexistent/vorc/stream");
-    unsigned char buffer[8];
-    EXPECT_FALSE(source.stillUp());
-    EXPECT_EQ(source.fetchBytes(buffer, 8), 0);
-}
-
-TEST(StreamFile, PipeUntilWriterClosesAndDescriptorKept) {
-    Pipe pipe;
+    Pipe pipe, nonBlocking;
+    ASSERT_EQ(::fcntl(nonBlocking.fds[0], F_SETFL, O_NONBLOCK), 0);
     {
-        vorcStreamFile source(pipe.reader());
-        ASSERT_EQ(::write(pipe.writer(), "abc", 3), 3);
-        unsigned char buffer[16];
+        vorcStreamFile source(pipe.fds[0]), silent(nonBlocking.fds[0]);
+        // A non-blocking descriptor without data stays up.
+        EXPECT_EQ(silent.fetchBytes(buffer, 16), 0);
+        EXPECT_TRUE(silent.stillUp());
+        ASSERT_EQ(::write(nonBlocking.fds[1], "xy", 2), 2);
+        EXPECT_EQ(silent.fetchBytes(buffer, 16), 2);
+        // A pipe ends when its writer closes.
+        ASSERT_EQ(::write(pipe.fds[1], "abc", 3), 3);
         EXPECT_EQ(source.fetchBytes(buffer, 16), 3);
-        pipe.closeWriter();
+        ::close(pipe.fds[1]);
+        pipe.fds[1] = -1;
         EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
         EXPECT_FALSE(source.stillUp());
     }
-    EXPECT_TRUE(descriptorOpen(pipe.reader()));
+    // The caller's descriptors stay open.
+    EXPECT_NE(::fcntl(pipe.fds[0], F_GETFD), -1);
+    EXPECT_NE(::fcntl(nonBlocking.fds[0], F_GETFD), -1);
 }
 
-TEST(StreamFile, NonBlockingDescriptorWithoutDataStaysUp) {
-    Pipe pipe;
-    ASSERT_EQ(::fcntl(pipe.reader(), F_SETFL, O_NONBLOCK), 0);
-    vorcStreamFile source(pipe.reader());
-    unsigned char buffer[16];
-    EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
-    EXPECT_TRUE(source.stillUp());
-    ASSERT_EQ(::write(pipe.writer(), "xy", 2), 2);
-    EXPECT_EQ(source.fetchBytes(buffer, 16), 2);
-}
-
-void checkTimedWait(int readFd, int writeFd) {
-    vorcStreamFile source(readFd);
-    source.setTimedBlockModeEnabled(true, 250);
-    unsigned char buffer[16];
-    const Clock::time_point start = Clock::now();
-    EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
-    const long waited = millisSince(start);
-    EXPECT_GE(waited, 240);
-    EXPECT_LT(waited, 5000);
-    EXPECT_TRUE(source.stillUp());
-    ASSERT_EQ(::write(writeFd, "data", 4), 4);
-    EXPECT_EQ(source.fetchBytes(buffer, 16), 4);
-    EXPECT_TRUE(source.stillUp());
-}
-
-TEST(StreamFile, TimedModeOnASilentPipe) {
-    Pipe pipe;
-    checkTimedWait(pipe.reader(), pipe.writer());
-}
-
-TEST(StreamFile, TimedModeOnADescriptorBeyondTheSelectSetSize) {
-    rlimit limits{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
-    constexpr int HighFd = 1500;
-    if (limits.rlim_cur <= HighFd) GTEST_SKIP() << "descriptor limit too low";
-    Pipe pipe;
-    ASSERT_EQ(::dup2(pipe.reader(), HighFd), HighFd);
-    checkTimedWait(HighFd, pipe.writer());
-    ::close(HighFd);
-}
-
-void ignoreSignal(int) {}
-
-// Installs a no-op SIGALRM handler without SA_RESTART, so that blocking
-// calls really fail with EINTR, and fires it after delay.
-struct InterruptingAlarm {
-    struct sigaction previous {};
-    explicit InterruptingAlarm(int delayMillis) {
-        struct sigaction action {};
-        action.sa_handler = ignoreSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        sigaction(SIGALRM, &action, &previous);
-        itimerval timer{};
-        timer.it_value.tv_usec = delayMillis * 1000;
-        setitimer(ITIMER_REAL, &timer, nullptr);
-    }
-    ~InterruptingAlarm() {
-        itimerval off{};
-        setitimer(ITIMER_REAL, &off, nullptr);
-        sigaction(SIGALRM, &previous, nullptr);
-    }
-};
-
-// Runs fetch with a SIGALRM at 100 ms aimed at this thread, while another
-// thread writes `late` after writeDelay.
-int fetchThroughAlarm(vorcStreamFile& source, int writeFd, int writeDelayMillis) {
-    // The writer thread inherits a mask that keeps the alarm away from it.
-    sigset_t alarmOnly;
-    sigemptyset(&alarmOnly);
-    sigaddset(&alarmOnly, SIGALRM);
-    pthread_sigmask(SIG_BLOCK, &alarmOnly, nullptr);
-    std::thread writer([writeFd, writeDelayMillis] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(writeDelayMillis));
+// Fetches while another thread interrupts this one with a signal whose
+// handler lacks SA_RESTART (so blocking calls really fail with EINTR) at
+// 100 ms, and writes "late" after writeDelay.
+int fetchThroughSignal(vorcStreamFile& source, int writeFd, int writeDelayMillis) {
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = [](int) {};
+    sigaction(SIGALRM, &action, &previous);
+    const pthread_t reader = ::pthread_self();
+    std::thread writer([=] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::pthread_kill(reader, SIGALRM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(writeDelayMillis - 100));
         EXPECT_EQ(::write(writeFd, "late", 4), 4);
     });
-    pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
     unsigned char buffer[16];
-    int got = -1;
-    {
-        InterruptingAlarm alarm(100);
-        got = source.fetchBytes(buffer, 16);
-    }
+    const int got = source.fetchBytes(buffer, 16);
     writer.join();
+    sigaction(SIGALRM, &previous, nullptr);
     return got;
 }
 
-TEST(StreamFile, InterruptedReadIsRetried) {
+TEST(StreamFile, TimedModeAndInterruptingSignals) {
     Pipe pipe;
-    vorcStreamFile source(pipe.reader());
-    EXPECT_EQ(fetchThroughAlarm(source, pipe.writer(), 400), 4);
-    EXPECT_TRUE(source.stillUp());
-}
-
-TEST(StreamFile, InterruptedTimedWaitKeepsItsLimit) {
-    Pipe pipe;
-    vorcStreamFile source(pipe.reader());
-    source.setTimedBlockModeEnabled(true, 400);
-    const Clock::time_point start = Clock::now();
-    // The late data (after the limit) only unblocks a wait that forgot it.
-    EXPECT_EQ(fetchThroughAlarm(source, pipe.writer(), 1500), 0);
-    EXPECT_GE(millisSince(start), 390);
-    EXPECT_TRUE(source.stillUp());
+    {
+        // Interrupted reads and waits are retried; the wait keeps its limit
+        // (the late data only unblocks a wait that forgot it).
+        vorcStreamFile source(pipe.fds[0]);
+        EXPECT_EQ(fetchThroughSignal(source, pipe.fds[1], 400), 4);
+        EXPECT_TRUE(source.stillUp());
+        source.setTimedBlockModeEnabled(true, 400);
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(fetchThroughSignal(source, pipe.fds[1], 1500), 0);
+        EXPECT_GE(millisSince(start), 390);
+        EXPECT_TRUE(source.stillUp());
+        unsigned char late[4];
+        ASSERT_EQ(::read(pipe.fds[0], late, 4), 4);
+    }
+    // A silent pipe times out and stays up, also on a descriptor beyond the
+    // select() set size.
+    rlimit limits{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
+    constexpr int HighFd = 1500;
+    if (limits.rlim_max <= HighFd) GTEST_SKIP() << "descriptor limit too low";
+    limits.rlim_cur = limits.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limits), 0);
+    ASSERT_EQ(::dup2(pipe.fds[0], HighFd), HighFd);
+    for (int readFd : {pipe.fds[0], HighFd}) {
+        vorcStreamFile source(readFd);
+        source.setTimedBlockModeEnabled(true, 250);
+        unsigned char buffer[16];
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
+        const long waited = millisSince(start);
+        EXPECT_GE(waited, 240);
+        EXPECT_LT(waited, 5000);
+        EXPECT_TRUE(source.stillUp());
+        ASSERT_EQ(::write(pipe.fds[1], "data", 4), 4);
+        EXPECT_EQ(source.fetchBytes(buffer, 16), 4);
+        EXPECT_TRUE(source.stillUp());
+    }
+    ::close(HighFd);
 }
 
 }  // namespace

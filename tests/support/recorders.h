@@ -3,6 +3,7 @@
 #ifndef VORC_TESTS_SUPPORT_RECORDERS_H
 #define VORC_TESTS_SUPPORT_RECORDERS_H
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,15 +21,23 @@ using CallLog = std::vector<std::string>;
 class RecordingBackEnd : public vorcTesraDecoderBackEnd {
 public:
     explicit RecordingBackEnd(std::shared_ptr<CallLog> log) : log_(std::move(log)) {}
-    void videoResolutionChanged(int width, int height) override;
-    void errorEncountered() override;
-    void frameComplete() override;
-    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget,
-                                     int* rowPad) override;
-    void videoTileReceived() override;
+    void videoResolutionChanged(int width, int height) override {
+        log_->push_back("resolution " + std::to_string(width) + "x" + std::to_string(height));
+    }
+    void errorEncountered() override { log_->push_back("error"); }
+    void frameComplete() override { log_->push_back("complete"); }
+    void provideVideoTilePixelTarget(int column, int row, unsigned int** target,
+                                     int* rowPad) override {
+        log_->push_back("tile " + std::to_string(column) + "," + std::to_string(row));
+        *target = scratch_;
+        *rowPad = 0;
+    }
+    void videoTileReceived() override { log_->push_back("received"); }
+
+protected:
+    std::shared_ptr<CallLog> log_;
 
 private:
-    std::shared_ptr<CallLog> log_;
     unsigned int scratch_[192] = {};
 };
 
@@ -36,17 +45,22 @@ private:
 // object and collects the messages; restores the default output afterwards.
 class StatusCapture {
 public:
-    StatusCapture();
-    ~StatusCapture();
-    StatusCapture(const StatusCapture&) = delete;
-    StatusCapture& operator=(const StatusCapture&) = delete;
+    StatusCapture() { vorc::setStatusMessageHandler(new Handler(messages_)); }
+    ~StatusCapture() { vorc::setStatusMessageHandler(nullptr); }
 
-    const std::vector<std::string>& messages() const { return *messages_; }
-    bool contains(const std::string& text) const;
+    const CallLog& messages() const { return *messages_; }
+    bool contains(const std::string& text) const {
+        return std::find(messages_->begin(), messages_->end(), text) != messages_->end();
+    }
     void clear() { messages_->clear(); }
 
 private:
-    std::shared_ptr<std::vector<std::string>> messages_;
+    struct Handler : vorcStatusMessageHandler {
+        explicit Handler(std::shared_ptr<CallLog> sink) : sink(std::move(sink)) {}
+        void sendStatusMsg(const char* msg, void*) override { sink->emplace_back(msg); }
+        std::shared_ptr<CallLog> sink;
+    };
+    std::shared_ptr<CallLog> messages_ = std::make_shared<CallLog>();
 };
 
 }  // namespace vorctest

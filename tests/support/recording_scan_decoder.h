@@ -6,15 +6,21 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "support/recorders.h"
+#include "vorc/core/framewise_decoder.h"
 #include "vorc/core/scan_decoder.h"
 
 namespace vorctest {
 
-// Lowercase hex of count bytes, no separators.
-std::string hexOf(const unsigned char* bytes, size_t count);
+// Lowercase hex of count bytes, no separators; "null" for a null pointer.
+inline std::string hexOf(const unsigned char* bytes, size_t count) {
+    if (bytes == nullptr) return "null";
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+    return text;
+}
 
 class RecordingScanDecoder : public vorcFramewiseTesraScanDecoder {
 public:
@@ -25,9 +31,20 @@ public:
     ~RecordingScanDecoder() override { log_->push_back("scan decoder destroyed"); }
 
     const char* getAccelerationTypeString() override { return acceleration_; }
-    void setYQuantizationTable(unsigned char* table) override { log_->push_back("Y " + hexOf(table, 64)); }
-    void setUVQuantizationTable(unsigned char* table) override { log_->push_back("UV " + hexOf(table, 64)); }
-    void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) override;
+    void setYQuantizationTable(unsigned char* table) override {
+        log_->push_back("Y " + hexOf(table, 64));
+    }
+    void setUVQuantizationTable(unsigned char* table) override {
+        log_->push_back("UV " + hexOf(table, 64));
+    }
+    void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* f) override {
+        const size_t bitmapBytes =
+            (static_cast<size_t>(f->tileColumns) * static_cast<size_t>(f->tileRows) + 7) / 8;
+        log_->push_back("sweep " + std::to_string(f->width) + "x" + std::to_string(f->height) +
+                        " " + std::to_string(f->tileColumns) + "x" + std::to_string(f->tileRows) +
+                        " bitmap=" + hexOf(f->tileBitmap, bitmapBytes) +
+                        " scan=" + hexOf(f->scanBytes, static_cast<size_t>(f->scanLength)));
+    }
 
 private:
     std::shared_ptr<CallLog> log_;
