@@ -1,8 +1,6 @@
 // Test stream builder and an independent baseline-JPEG entropy coder.
 #include "support/stream_builder.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 namespace vorctest {
@@ -46,58 +44,32 @@ constexpr int kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18,
                              35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                              58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-struct Code {
-    uint16_t bits = 0;
-    int length = 0;
-};
-
-struct CodeTable {
-    Code bySymbol[256];
-    CodeTable(const uint8_t* counts, const uint8_t* symbols) {
-        uint32_t code = 0;
-        int k = 0;
-        for (int length = 1; length <= 16; ++length) {
-            for (int i = 0; i < counts[length - 1]; ++i) {
-                bySymbol[symbols[k++]] = Code{static_cast<uint16_t>(code), length};
-                ++code;
-            }
-            code <<= 1;
+// Writes the code of a symbol: codes of one length are consecutive, and the
+// first code of the next length is one more than the last, shifted left.
+void putSymbol(ScanWriter& writer, const uint8_t* counts, const uint8_t* symbols, int symbol) {
+    for (int size = 1, code = 0, k = 0; size <= 16; ++size, code <<= 1) {
+        for (int i = 0; i < counts[size - 1]; ++i, ++code, ++k) {
+            if (symbols[k] == symbol) return writer.bits(static_cast<uint32_t>(code), size);
         }
     }
-};
-
-const CodeTable& dcTable(int component) {
-    static const CodeTable luma(kDcLumaCounts, kDcSymbols);
-    static const CodeTable chroma(kDcChromaCounts, kDcSymbols);
-    return component == 0 ? luma : chroma;
 }
 
-const CodeTable& acTable(int component) {
-    static const CodeTable luma(kAcLumaCounts, kAcLumaSymbols);
-    static const CodeTable chroma(kAcChromaCounts, kAcChromaSymbols);
-    return component == 0 ? luma : chroma;
-}
-
+// The size category of a value and its magnitude bits (ones' complement if negative).
 int category(int value) {
-    int magnitude = std::abs(value);
-    int bits = 0;
-    while (magnitude != 0) {
-        ++bits;
-        magnitude >>= 1;
-    }
-    return bits;
+    int size = 0;
+    for (int magnitude = std::abs(value); magnitude != 0; magnitude >>= 1) ++size;
+    return size;
 }
 
 uint32_t magnitudeBits(int value, int size) {
-    if (value < 0) value -= 1;
-    return static_cast<uint32_t>(value) & ((1u << size) - 1u);
+    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1u);
 }
 
 }  // namespace
 
-void ScanWriter::put(uint32_t code, int length) {
-    for (int i = length - 1; i >= 0; --i) {
-        accu_ = (accu_ << 1) | ((code >> i) & 1u);
+void ScanWriter::bits(uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+        accu_ = (accu_ << 1) | ((value >> i) & 1u);
         if (++accuBits_ == 8) {
             out_.push_back(static_cast<uint8_t>(accu_));
             if (accu_ == 0xFF) out_.push_back(0x00);
@@ -107,110 +79,31 @@ void ScanWriter::put(uint32_t code, int length) {
     }
 }
 
-void ScanWriter::bits(uint32_t value, int count) { put(value, count); }
-
 void ScanWriter::block(int component, const Block& coefficients) {
-    int difference = coefficients[0] - predictors_[component];
+    const bool luma = component == 0;
+    const auto ac = [&](int symbol) {
+        putSymbol(*this, luma ? kAcLumaCounts : kAcChromaCounts,
+                  luma ? kAcLumaSymbols : kAcChromaSymbols, symbol);
+    };
+    const int difference = coefficients[0] - predictors_[component];
     predictors_[component] = coefficients[0];
-    int size = category(difference);
-    const Code& dc = dcTable(component).bySymbol[size];
-    put(dc.bits, dc.length);
-    if (size > 0) put(magnitudeBits(difference, size), size);
-
-    const CodeTable& ac = acTable(component);
+    const int size = category(difference);
+    putSymbol(*this, luma ? kDcLumaCounts : kDcChromaCounts, kDcSymbols, size);
+    bits(magnitudeBits(difference, size), size);
     int run = 0;
     for (int k = 1; k < 64; ++k) {
-        int value = coefficients[kZigZag[k]];
+        const int value = coefficients[kZigZag[k]];
         if (value == 0) {
             ++run;
             continue;
         }
-        while (run > 15) {
-            put(ac.bySymbol[0xF0].bits, ac.bySymbol[0xF0].length);
-            run -= 16;
-        }
-        int acSize = category(value);
-        const Code& code = ac.bySymbol[(run << 4) | acSize];
-        put(code.bits, code.length);
-        put(magnitudeBits(value, acSize), acSize);
+        for (; run > 15; run -= 16) ac(0xF0);
+        const int acSize = category(value);
+        ac((run << 4) | acSize);
+        bits(magnitudeBits(value, acSize), acSize);
         run = 0;
     }
-    if (run > 0) put(ac.bySymbol[0x00].bits, ac.bySymbol[0x00].length);
-}
-
-void ScanWriter::tile(const Block& y0, const Block& y1, const Block& y2, const Block& y3,
-                      const Block& u, const Block& v) {
-    block(0, y0);
-    block(0, y1);
-    block(0, y2);
-    block(0, y3);
-    block(1, u);
-    block(2, v);
-}
-
-void ScanWriter::zeroTile() {
-    Block zero{};
-    tile(zero, zero, zero, zero, zero, zero);
-}
-
-Bytes ScanWriter::finish() {
-    if (accuBits_ > 0) put(0xFF, 8 - accuBits_);
-    Bytes result;
-    result.swap(out_);
-    return result;
-}
-
-Bytes tileBitmap(int tileColumns, int tileRows, const std::vector<int>& codedTiles) {
-    Bytes bitmap(static_cast<size_t>((tileColumns * tileRows + 7) / 8), 0);
-    for (int k : codedTiles) bitmap[static_cast<size_t>(k / 8)] |= static_cast<uint8_t>(0x80 >> (k % 8));
-    return bitmap;
-}
-
-Bytes zeroTilesScan(int tiles) {
-    ScanWriter writer;
-    for (int i = 0; i < tiles; ++i) writer.zeroTile();
-    return writer.finish();
-}
-
-StreamBuilder& StreamBuilder::raw(const Bytes& bytes) {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    return *this;
-}
-
-StreamBuilder& StreamBuilder::segment(uint8_t code, const Bytes& payload) {
-    size_t length = payload.size() + 2;
-    raw({0xFF, code, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)});
-    return raw(payload);
-}
-
-StreamBuilder& StreamBuilder::soi() { return raw({0xFF, 0xD8}); }
-StreamBuilder& StreamBuilder::app0(const Bytes& payload) { return segment(0xE0, payload); }
-StreamBuilder& StreamBuilder::k7img() { return segment(0xFE, {'#', ':', 'K', '7', 'I', 'M', 'G'}); }
-StreamBuilder& StreamBuilder::tsf() { return segment(0xFE, {'T', 'S', 'F'}); }
-
-StreamBuilder& StreamBuilder::bitmapComment(const Bytes& bitmap) {
-    Bytes payload(12, 0);
-    payload.insert(payload.end(), bitmap.begin(), bitmap.end());
-    return segment(0xFE, payload);
-}
-
-StreamBuilder& StreamBuilder::dqt(uint8_t tableId, const std::array<uint8_t, 64>& zigzagValues) {
-    Bytes payload(1 + zigzagValues.size());
-    payload[0] = tableId;
-    std::copy(zigzagValues.begin(), zigzagValues.end(), payload.begin() + 1);
-    return segment(0xDB, payload);
-}
-
-StreamBuilder& StreamBuilder::dqt(uint8_t tableId, uint8_t allValues) {
-    std::array<uint8_t, 64> values;
-    values.fill(allValues);
-    return dqt(tableId, values);
-}
-
-StreamBuilder& StreamBuilder::sof0(int width, int height) {
-    return segment(0xC0, {8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height & 0xFF),
-                          static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width & 0xFF), 3,
-                          1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1});
+    if (run > 0) ac(0x00);
 }
 
 StreamBuilder& StreamBuilder::dht() {
@@ -218,37 +111,6 @@ StreamBuilder& StreamBuilder::dht() {
     payload.insert(payload.end(), kDcLumaCounts, kDcLumaCounts + 16);
     payload.insert(payload.end(), kDcSymbols, kDcSymbols + 12);
     return segment(0xC4, payload);
-}
-
-StreamBuilder& StreamBuilder::sos() {
-    return segment(0xDA, {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
-}
-
-StreamBuilder& StreamBuilder::scan(const Bytes& entropyCoded) {
-    raw(entropyCoded);
-    return raw({0xFF, 0xD9});
-}
-
-StreamBuilder& StreamBuilder::app13(const Bytes& payload) { return segment(0xED, payload); }
-
-StreamBuilder& StreamBuilder::fullFrame(int width, int height, const Bytes& entropyCoded,
-                                        uint8_t quantValue) {
-    return soi().app0().tsf().dqt(0, quantValue).dqt(1, quantValue).sof0(width, height).dht().sos().scan(
-        entropyCoded);
-}
-
-StreamBuilder& StreamBuilder::partialFrame(const Bytes& bitmap, const Bytes& entropyCoded,
-                                           bool withTables, uint8_t quantValue) {
-    soi().app0().tsf().bitmapComment(bitmap);
-    if (withTables) dqt(0, quantValue).dqt(1, quantValue).dht();
-    return sos().scan(entropyCoded);
-}
-
-bool StreamBuilder::writeFile(const std::string& path) const {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = std::fwrite(bytes_.data(), 1, bytes_.size(), file) == bytes_.size();
-    return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace vorctest
