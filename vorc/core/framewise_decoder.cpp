@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/jpeg_format.h"
@@ -106,6 +107,7 @@ vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, v
 vorcFramewiseTesraDecoder::~vorcFramewiseTesraDecoder() = default;
 
 int vorcFramewiseTesraDecoder::decode(int maxBytes) {
+    releaseCompletedFrames();
     int32_t want = prefetchCapacity - prefetchFill;
     if (maxBytes < want) want = maxBytes;
     if (want < 1) vorc::failStream(MsgOverflow, this);
@@ -364,11 +366,25 @@ void vorcFramewiseTesraDecoder::completeFrame() {
     scanDecoder->performScanSweep(&currentFrame);
     backEnd->frameComplete();
 
-    unsigned char* const start = prefetchBuffer.get();
-    if (bytesLeft != 0) std::memmove(start, cursor, static_cast<size_t>(bytesLeft));
-    cursor = start;
-    prefetchFill = bytesLeft;
+    // The frame's bytes are released by the next decode call.
+    completedBytes = static_cast<int32_t>(cursor - prefetchBuffer.get());
     currentFrame.reset(reportedWidth, reportedHeight);
+}
+
+// Once per decode call, not at every frame: a piece of many small frames
+// would otherwise be moved once per frame, in time quadratic in its size.
+void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
+    if (completedBytes == 0) return;
+    unsigned char* const start = prefetchBuffer.get();
+    unsigned char* const kept = start + completedBytes;
+    const int32_t keptBytes = prefetchFill - completedBytes;
+    if (keptBytes != 0) std::memmove(start, kept, static_cast<size_t>(keptBytes));
+    // What the next frame has collected so far moves with its bytes.
+    for (unsigned char** pointer : {&payload, &currentFrame.scanBytes, &currentFrame.tileBitmap}) {
+        if (*pointer != nullptr && *pointer >= kept) *pointer -= completedBytes;
+    }
+    prefetchFill = keptBytes;
+    completedBytes = 0;
 }
 
 void vorcFramewiseTesraDecoder::requirePayload(int32_t needed, const char* failureMessage) {

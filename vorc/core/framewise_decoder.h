@@ -72,6 +72,9 @@ protected:
 
 private:
     void completeFrame();
+    // Moves the bytes after the frames completed since the last call to the
+    // start of the buffer.
+    void releaseCompletedFrames();
     // The payload must hold at least `needed` bytes, or the stream is corrupt.
     void requirePayload(int32_t needed, const char* failureMessage);
     bool payloadStartsWith(const char* tag, int32_t tagLength) const;
@@ -80,6 +83,8 @@ private:
     // together they keep every read inside the bytes received.
     int32_t payloadLength = 0;
     int32_t bitmapPayloadLength = 0;
+    // Bytes at the start of the buffer that belong to completed frames.
+    int32_t completedBytes = 0;
 };
 
 #endif
