@@ -1,6 +1,9 @@
-// libjpeg-turbo wrappers for the tests: in-memory compression and the two
-// kinds of decompression, with errors turned into empty results.
+// libjpeg-turbo wrappers for the tests: in-memory compression, decompression
+// to RGB, to Y, Cb, Cr samples or to coefficients with errors turned into
+// empty results, and splitting an MJPEG stream into its images.
 #include "support/libjpeg_helpers.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -15,54 +18,77 @@ namespace {
 
 // libjpeg reports errors through a callback that must not return; jumping
 // back to the caller keeps the library's default exit() out of the tests.
+// Warnings (message level -1; higher levels are trace output) are collected
+// when there is a list for them.
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf jump;
+    std::vector<std::string>* warnings;
 };
 
-void onError(j_common_ptr info) {
+std::string messageOf(j_common_ptr info) {
     char text[JMSG_LENGTH_MAX];
     info->err->format_message(info, text);
-    std::fprintf(stderr, "libjpeg: %s\n", text);
+    return text;
+}
+
+void onError(j_common_ptr info) {
+    std::fprintf(stderr, "libjpeg: %s\n", messageOf(info).c_str());
     std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
-bool compressInto(const RgbPicture& picture, int quality, unsigned char** out, unsigned long* size) {
-    jpeg_compress_struct info{};
+void onMessage(j_common_ptr info, int level) {
+    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
+    if (level < 0 && errors->warnings != nullptr) errors->warnings->push_back(messageOf(info));
+}
+
+// Runs body (which creates the compressor or decompressor info and returns
+// whether it succeeded) with libjpeg errors turned into false; info is
+// destroyed either way.
+template <class Info, class Body>
+bool guarded(Info& info, std::vector<std::string>* warnings, Body body) {
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = onError;
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_compress(&info);
-        return false;
-    }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, out, size);
-    info.image_width = static_cast<JDIMENSION>(picture.width);
-    info.image_height = static_cast<JDIMENSION>(picture.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    // The defaults already are 2x2/1x1/1x1 sampling and fixed tables; being
-    // explicit protects the stream layout against a changed default.
-    info.comp_info[0].h_samp_factor = 2;
-    info.comp_info[0].v_samp_factor = 2;
-    for (int c = 1; c < 3; ++c) {
-        info.comp_info[c].h_samp_factor = 1;
-        info.comp_info[c].v_samp_factor = 1;
-    }
-    info.optimize_coding = FALSE;
-    info.restart_interval = 0;
-    info.restart_in_rows = 0;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture.at(0, static_cast<int>(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
+    errors.base.emit_message = onMessage;
+    errors.warnings = warnings;
+    bool succeeded = false;
+    if (setjmp(errors.jump) == 0) succeeded = body();
+    jpeg_destroy(reinterpret_cast<j_common_ptr>(&info));
+    return succeeded;
+}
+
+// The one decompression set-up: reads the header of an in-memory image,
+// hands the decompressor to body and finishes if body succeeded.
+template <class Body>
+bool decompress(const Bytes& jpeg, std::vector<std::string>* warnings, Body body) {
+    jpeg_decompress_struct info{};
+    return guarded(info, warnings, [&] {
+        jpeg_create_decompress(&info);
+        jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+        jpeg_read_header(&info, TRUE);
+        if (!body(info)) return false;
+        jpeg_finish_decompress(&info);
+        return true;
+    });
+}
+
+// Raw: Y, Cb, Cr in place of R, G, B, without interpolated chrominance.
+RgbPicture decodePixels(const Bytes& jpeg, std::vector<std::string>* warnings, bool raw) {
+    RgbPicture picture;
+    const bool decoded = decompress(jpeg, warnings, [&picture, raw](jpeg_decompress_struct& info) {
+        info.out_color_space = raw ? JCS_YCbCr : JCS_RGB;
+        info.do_fancy_upsampling = raw ? FALSE : TRUE;
+        jpeg_start_decompress(&info);
+        picture = {int(info.output_width), int(info.output_height), {}};
+        picture.pixels.resize(size_t(picture.width) * picture.height * 3);
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW row = &picture.pixels[size_t(info.output_scanline) * picture.width * 3];
+            jpeg_read_scanlines(&info, &row, 1);
+        }
+        return true;
+    });
+    return decoded ? picture : RgbPicture{};
 }
 
 }  // namespace
@@ -70,120 +96,143 @@ bool compressInto(const RgbPicture& picture, int quality, unsigned char** out, u
 Bytes compressJpeg(const RgbPicture& picture, int quality) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
+    jpeg_compress_struct info{};
+    const bool compressed = guarded(info, nullptr, [&] {
+        jpeg_create_compress(&info);
+        jpeg_mem_dest(&info, &buffer, &size);
+        info.image_width = static_cast<JDIMENSION>(picture.width);
+        info.image_height = static_cast<JDIMENSION>(picture.height);
+        info.input_components = 3;
+        info.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&info);
+        jpeg_set_quality(&info, quality, TRUE);
+        // The defaults already are 2x2/1x1/1x1 sampling, fixed tables and no
+        // restart markers; being explicit protects the stream layout against
+        // a changed default.
+        for (int c = 0; c < 3; ++c)
+            info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = c == 0 ? 2 : 1;
+        info.optimize_coding = FALSE;
+        info.restart_interval = info.restart_in_rows = 0;
+        jpeg_start_compress(&info, TRUE);
+        while (info.next_scanline < info.image_height) {
+            JSAMPROW row =
+                const_cast<JSAMPROW>(picture.at(0, static_cast<int>(info.next_scanline)));
+            jpeg_write_scanlines(&info, &row, 1);
+        }
+        jpeg_finish_compress(&info);
+        return true;
+    });
     Bytes result;
-    if (compressInto(picture, quality, &buffer, &size)) result.assign(buffer, buffer + size);
+    if (compressed) result.assign(buffer, buffer + size);
     std::free(buffer);
     return result;
 }
 
 Bytes jpegToTesraFrame(const Bytes& jpeg) {
-    if (jpeg.size() < 6 || jpeg[0] != 0xFF || jpeg[1] != 0xD8 || jpeg[2] != 0xFF || jpeg[3] != 0xE0) {
+    if (jpeg.size() < 6 || jpeg[0] != 0xFF || jpeg[1] != 0xD8 || jpeg[2] != 0xFF || jpeg[3] != 0xE0)
         return {};
-    }
-    const size_t app0End = 4 + ((static_cast<size_t>(jpeg[4]) << 8) | jpeg[5]);
+    const size_t app0End = 4 + ((size_t(jpeg[4]) << 8) | jpeg[5]);
     if (app0End > jpeg.size()) return {};
-    Bytes frame(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(app0End));
-    const Bytes comment = {0xFF, 0xFE, 0x00, 0x05, 'T', 'S', 'F'};
-    frame.insert(frame.end(), comment.begin(), comment.end());
-    frame.insert(frame.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(app0End), jpeg.end());
+    Bytes frame(jpeg.begin(), jpeg.begin() + app0End);
+    frame.insert(frame.end(), {0xFF, 0xFE, 0x00, 0x05, 'T', 'S', 'F'});
+    frame.insert(frame.end(), jpeg.begin() + app0End, jpeg.end());
     return frame;
 }
 
-RgbPicture decompressJpeg(const Bytes& jpeg) {
-    RgbPicture picture;
-    jpeg_decompress_struct info{};
-    ErrorManager errors{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = onError;
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return RgbPicture{};
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    picture.width = static_cast<int>(info.output_width);
-    picture.height = static_cast<int>(info.output_height);
-    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * 3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &picture.pixels[static_cast<size_t>(info.output_scanline) * picture.width * 3];
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
+RgbPicture decompressJpeg(const Bytes& jpeg) { return decodePixels(jpeg, nullptr, false); }
+RgbPicture decompressJpegRaw(const Bytes& jpeg) { return decodePixels(jpeg, nullptr, true); }
+
+RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what) {
+    std::vector<std::string> warnings;
+    RgbPicture picture = decodePixels(jpeg, &warnings, false);
+    if (picture.width == 0) ADD_FAILURE() << what << ": libjpeg could not decode the image";
+    for (const std::string& warning : warnings)
+        ADD_FAILURE() << what << ": libjpeg warning: " << warning;
     return picture;
 }
 
-RawPlanes decompressJpegRaw(const Bytes& jpeg) {
-    RawPlanes planes;
-    jpeg_decompress_struct info{};
-    ErrorManager errors{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = onError;
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return RawPlanes{};
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&info, TRUE);
-    info.raw_data_out = TRUE;
-    jpeg_start_decompress(&info);
-    planes.width = static_cast<int>(info.output_width);
-    planes.height = static_cast<int>(info.output_height);
-    const int lumaRows = (planes.height + 15) / 16 * 16;
-    planes.lumaStride = (planes.width + 15) / 16 * 16;
-    planes.chromaStride = planes.lumaStride / 2;
-    planes.y.assign(static_cast<size_t>(planes.lumaStride) * lumaRows, 0);
-    planes.cb.assign(static_cast<size_t>(planes.chromaStride) * lumaRows / 2, 0);
-    planes.cr.assign(planes.cb.size(), 0);
-    while (info.output_scanline < info.output_height) {
-        const int top = static_cast<int>(info.output_scanline);
-        JSAMPROW lumaRowPointers[16];
-        JSAMPROW cbRowPointers[8];
-        JSAMPROW crRowPointers[8];
-        for (int r = 0; r < 16; ++r) {
-            lumaRowPointers[r] = &planes.y[static_cast<size_t>(top + r) * planes.lumaStride];
+JpegCoefficients readJpegCoefficients(const Bytes& jpeg) {
+    JpegCoefficients result;
+    const bool read = decompress(jpeg, &result.warnings, [&result](jpeg_decompress_struct& info) {
+        const jpeg_component_info* c = info.comp_info;
+        if (info.num_components != 3 || c[0].h_samp_factor != 2 || c[0].v_samp_factor != 2 ||
+            c[1].h_samp_factor * c[1].v_samp_factor * c[2].h_samp_factor * c[2].v_samp_factor != 1)
+            return false;
+        jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
+        result.width = static_cast<int>(info.image_width);
+        result.height = static_cast<int>(info.image_height);
+        result.tileColumns = (result.width + 15) / 16;
+        result.tileRows = (result.height + 15) / 16;
+        for (int table = 0; table < 2; ++table)
+            std::copy_n(c[table].quant_table->quantval, 64, result.quant[table].begin());
+        result.tiles.resize(size_t(result.tileColumns) * result.tileRows);
+        for (int row = 0; row < result.tileRows; ++row) {
+            // Two luminance block rows and one row of each chrominance per tile row.
+            JBLOCKARRAY blocks[3];
+            for (int k = 0; k < 3; ++k) {
+                blocks[k] = info.mem->access_virt_barray(
+                    reinterpret_cast<j_common_ptr>(&info), arrays[k],
+                    JDIMENSION(k == 0 ? row * 2 : row), k == 0 ? 2 : 1, FALSE);
+            }
+            for (int column = 0; column < result.tileColumns; ++column) {
+                for (int b = 0; b < 6; ++b) {
+                    const JCOEF* from =
+                        b < 4 ? blocks[0][b / 2][column * 2 + b % 2] : blocks[b - 3][0][column];
+                    std::copy_n(from, 64,
+                                result.tiles[size_t(row) * result.tileColumns + column][b].begin());
+                }
+            }
         }
-        for (int r = 0; r < 8; ++r) {
-            const size_t offset = static_cast<size_t>(top / 2 + r) * planes.chromaStride;
-            cbRowPointers[r] = &planes.cb[offset];
-            crRowPointers[r] = &planes.cr[offset];
-        }
-        JSAMPARRAY components[3] = {lumaRowPointers, cbRowPointers, crRowPointers};
-        if (jpeg_read_raw_data(&info, components, 16) == 0) break;
+        return true;
+    });
+    return read ? result : JpegCoefficients{};
+}
+
+std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boundary) {
+    const std::string text(stream.begin(), stream.end());
+    const std::string header =
+        "Content-type: multipart/x-mixed-replace;boundary=\"" + boundary + "\"\r\n";
+    const std::string partHeader = "\r\n--" + boundary + "\r\nContent-type: image/jpeg\r\n\r\n";
+    const std::string closing = "\r\n--" + boundary + "--\r\n";
+    std::vector<Bytes> parts;
+    if (text.compare(0, header.size(), header) != 0 ||
+        text.size() < header.size() + closing.size() ||
+        text.compare(text.size() - closing.size(), closing.size(), closing) != 0) {
+        ADD_FAILURE() << "MJPEG stream header or closing delimiter missing";
+        return parts;
     }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return planes;
+    const size_t end = text.size() - closing.size();
+    for (size_t position = header.size(); position < end;) {
+        if (text.compare(position, partHeader.size(), partHeader) != 0) {
+            ADD_FAILURE() << "MJPEG part header expected at byte " << position;
+            break;
+        }
+        // A JPEG image can contain the delimiter text only by chance; each
+        // part runs to the next part header or to the closing delimiter.
+        const size_t start = position + partHeader.size();
+        position = std::min(text.find(partHeader, start), end);
+        parts.emplace_back(stream.begin() + start, stream.begin() + position);
+    }
+    return parts;
 }
 
 RgbPicture syntheticPicture(int width, int height, bool grey, uint32_t seed) {
-    RgbPicture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.pixels.resize(static_cast<size_t>(width) * height * 3);
+    RgbPicture picture{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
     uint32_t noise = seed * 2654435761u + 1u;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             noise = noise * 1664525u + 1013904223u;
             const int grain = static_cast<int>((noise >> 24) % 17) - 8;
             // A few hard edges (a disc and a bar) give the blocks real AC content.
-            const int dx = x - width / 2;
-            const int dy = y - height / 2;
-            const bool inDisc = dx * dx + dy * dy < (width * width + height * height) / 16;
-            const bool inBar = (x / 24) % 5 == 2;
+            const int dx = x - width / 2, dy = y - height / 2;
             int r = (x * 255) / (width > 1 ? width - 1 : 1);
             int g = (y * 255) / (height > 1 ? height - 1 : 1);
-            int b = inDisc ? 230 : 40;
-            if (inBar) r = 255 - r;
+            int b = dx * dx + dy * dy < (width * width + height * height) / 16 ? 230 : 40;
+            if ((x / 24) % 5 == 2) r = 255 - r;
             if (grey) r = g = b = (r + 2 * g + b) / 4;
-            uint8_t* pixel = &picture.pixels[(static_cast<size_t>(y) * width + x) * 3];
-            pixel[0] = static_cast<uint8_t>(std::min(255, std::max(0, r + grain)));
-            pixel[1] = static_cast<uint8_t>(std::min(255, std::max(0, g + grain)));
-            pixel[2] = static_cast<uint8_t>(std::min(255, std::max(0, b + grain)));
+            uint8_t* pixel = &picture.pixels[(size_t(y) * width + x) * 3];
+            for (const int value : {r, g, b})
+                *pixel++ = static_cast<uint8_t>(std::clamp(value + grain, 0, 255));
         }
     }
     return picture;

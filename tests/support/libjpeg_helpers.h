@@ -1,11 +1,16 @@
 // Test support: libjpeg-turbo as an independent reference. Makes baseline
 // 4:2:0 JPEG pictures with the standard Huffman tables (whose layout is a
-// Tesra full frame once the "TSF" comment is added) and decodes JPEG images
-// to RGB or to raw, not upsampled Y, Cb, Cr planes.
+// Tesra full frame once the "TSF" comment is added), decodes JPEG images to
+// RGB or to their Y, Cb, Cr samples as decoded, and judges the JPEG images
+// the library writes: their quantised coefficients and tables exactly as
+// stored, and a decoding with every libjpeg warning (corrupt data, premature
+// end, extraneous bytes) turned into a test failure.
 #ifndef VORC_TESTS_SUPPORT_LIBJPEG_HELPERS_H
 #define VORC_TESTS_SUPPORT_LIBJPEG_HELPERS_H
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/stream_builder.h"
@@ -18,24 +23,25 @@ struct RgbPicture {
     int height = 0;
     std::vector<uint8_t> pixels;
 
-    const uint8_t* at(int x, int y) const { return &pixels[(static_cast<size_t>(y) * width + x) * 3]; }
+    const uint8_t* at(int x, int y) const { return &pixels[(size_t(y) * width + x) * 3]; }
 };
 
-// The three planes of a 4:2:0 picture as the JPEG decoder's inverse DCT
-// produced them. The luminance plane covers whole 16x16 tiles; the
-// chrominance planes have half its width and height.
-struct RawPlanes {
+// The six blocks of one 16x16 tile in scan order: Y0 Y1 Y2 Y3 Cb Cr.
+using TileBlocks = std::array<Block, 6>;
+
+struct JpegCoefficients {
     int width = 0;
     int height = 0;
-    int lumaStride = 0;
-    int chromaStride = 0;
-    std::vector<uint8_t> y;
-    std::vector<uint8_t> cb;
-    std::vector<uint8_t> cr;
+    int tileColumns = 0;
+    int tileRows = 0;
+    // Quantisation tables of luminance and chrominance, natural order.
+    std::array<std::array<uint16_t, 64>, 2> quant{};
+    // Row-major, tileColumns x tileRows tiles.
+    std::vector<TileBlocks> tiles;
+    // Warnings libjpeg gave while reading; empty for a clean image.
+    std::vector<std::string> warnings;
 
-    int lumaAt(int x, int y) const { return this->y[static_cast<size_t>(y) * lumaStride + x]; }
-    int cbAt(int x, int y) const { return cb[static_cast<size_t>(y / 2) * chromaStride + x / 2]; }
-    int crAt(int x, int y) const { return cr[static_cast<size_t>(y / 2) * chromaStride + x / 2]; }
+    bool valid() const { return width > 0; }
 };
 
 // Baseline, 4:2:0, standard tables, no restart markers, no optimised
@@ -47,13 +53,27 @@ Bytes compressJpeg(const RgbPicture& picture, int quality);
 Bytes jpegToTesraFrame(const Bytes& jpeg);
 
 // Decoded with libjpeg's default (accurate integer) settings. An empty
-// picture (width 0) on failure.
+// picture (width 0) on failure. The raw decoding gives each pixel's Y, Cb
+// and Cr samples as the inverse DCT produced them, in place of R, G and B;
+// each chrominance sample serves its 2x2 pixels (no interpolation).
 RgbPicture decompressJpeg(const Bytes& jpeg);
-RawPlanes decompressJpegRaw(const Bytes& jpeg);
+RgbPicture decompressJpegRaw(const Bytes& jpeg);
 
 // Deterministic test content: smooth gradients with some edges and texture.
 // With grey set, every pixel has R = G = B.
 RgbPicture syntheticPicture(int width, int height, bool grey, uint32_t seed = 1);
+
+// Reads a baseline 4:2:0 image with jpeg_read_coefficients. An invalid
+// result (width 0) if libjpeg fails or the image is not 2x2/1x1/1x1.
+JpegCoefficients readJpegCoefficients(const Bytes& jpeg);
+
+// Decodes to RGB; every libjpeg warning is reported with ADD_FAILURE
+// (labelled with what), and an error gives an empty picture.
+RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what);
+
+// Splits a multipart/x-mixed-replace stream into its JPEG parts; expects
+// the framing the MJPEG writer produces with the given boundary.
+std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boundary);
 
 }  // namespace vorctest
 

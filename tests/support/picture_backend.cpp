@@ -1,38 +1,52 @@
-// Test support: reading the buffered back end's bottom-up picture, and a
-// complete decoding chain over a byte vector.
+// Test support: reading the buffered back end's bottom-up picture at every
+// frame end, in a complete decoding chain over a byte vector.
 #include "support/picture_backend.h"
 
 #include <cstring>
+#include <memory>
 
 #include "support/piece_source.h"
 #include "support/recorders.h"
+#include "vorc/backends/buffered_backend.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 
 namespace vorctest {
 
-RgbPicture pictureOf(const vorcBufferedTesraDecoderBackEnd& backEnd) {
-    RgbPicture picture;
-    if (backEnd.frameBuffer == nullptr) return picture;
-    picture.width = backEnd.width;
-    picture.height = backEnd.height;
-    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * 3);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(backEnd.frameBuffer);
-    const size_t memoryRowBytes = static_cast<size_t>(backEnd.tileColumns) * 48;
-    const size_t memoryRows = static_cast<size_t>(backEnd.tileRows) * 16;
-    for (int y = 0; y < picture.height; ++y) {
-        const uint8_t* row = bytes + (memoryRows - 1 - static_cast<size_t>(y)) * memoryRowBytes;
-        std::memcpy(&picture.pixels[static_cast<size_t>(y) * picture.width * 3], row,
-                    static_cast<size_t>(picture.width) * 3);
+namespace {
+
+class PictureBackEnd : public vorcBufferedTesraDecoderBackEnd {
+public:
+    explicit PictureBackEnd(std::shared_ptr<DecodeOutcome> outcome)
+        : outcome_(std::move(outcome)) {}
+    void errorEncountered() override { ++outcome_->errors; }
+    void videoTileReceived() override { ++outcome_->tiles; }
+    void frameComplete() override {
+        RgbPicture picture;
+        if (frameBuffer != nullptr) {
+            picture = {width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
+            const size_t rowBytes = size_t(tileColumns) * 48;
+            const auto* lastRow = reinterpret_cast<const uint8_t*>(frameBuffer) +
+                                  (size_t(tileRows) * 16 - 1) * rowBytes;
+            for (int y = 0; y < height; ++y)
+                std::memcpy(&picture.pixels[size_t(y) * width * 3], lastRow - y * rowBytes,
+                            size_t(width) * 3);
+        }
+        outcome_->frames.push_back(std::move(picture));
     }
-    return picture;
-}
+
+private:
+    std::shared_ptr<DecodeOutcome> outcome_;
+};
+
+}  // namespace
 
 DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces) {
     StatusCapture quiet;
     auto outcome = std::make_shared<DecodeOutcome>();
     {
-        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)), new PictureBackEnd(outcome),
+        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)),
+                                          new PictureBackEnd(outcome),
                                           new vorcFramewiseTesraScanDecoderSoftwareOnly());
         while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
         }
