@@ -12,8 +12,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
 namespace {
@@ -283,43 +285,22 @@ void printUsage() {
         StreamPath);
 }
 
-bool parseCount(const char* text, long* value) {
-    char* rest = nullptr;
-    *value = std::strtol(text, &rest, 10);
-    return *text != '\0' && *rest == '\0' && *value >= 0;
-}
-
 int runCamera(int argc, char** argv) {
     const char* listenText = nullptr;
     const char* path = nullptr;
     ServerSettings settings;
     long exitAfterSeconds = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            printUsage();
-            return ExitOk;
-        }
-        if (arg == "--listen") {
-            if (!hasValue) return usageError(CommandName, "--listen needs [ADDRESS:]PORT");
-            listenText = argv[++i];
-        } else if (arg == "--loops") {
-            if (!hasValue || !parseCount(argv[++i], &settings.loops)) {
-                return usageError(CommandName, "--loops needs a whole number of at least 0");
-            }
-        } else if (arg == "--exit-after") {
-            if (!hasValue || !parseCount(argv[++i], &exitAfterSeconds)) {
-                return usageError(CommandName, "--exit-after needs a whole number of seconds");
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError(CommandName, "unknown option '" + arg + "'");
-        } else if (path != nullptr) {
-            return usageError(CommandName, "more than one stream FILE ('" + arg + "')");
-        } else {
-            path = argv[i];
-        }
-    }
+    if (const auto done =
+            parseArguments(CommandName, printUsage, argc, argv,
+                           {{{"--listen"}, "--listen needs [ADDRESS:]PORT", &listenText},
+                            {{"--loops"},
+                             "--loops needs a whole number of at least 0",
+                             wholeNumber(0, LONG_MAX, &settings.loops)},
+                            {{"--exit-after"},
+                             "--exit-after needs a whole number of seconds",
+                             wholeNumber(0, LONG_MAX, &exitAfterSeconds)}},
+                           Operands(&path, "more than one stream FILE", nullptr)))
+        return *done;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen [ADDRESS:]PORT");
     if (path == nullptr) return usageError(CommandName, "missing stream FILE");
     sockaddr_in address{};

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 
@@ -40,31 +41,16 @@ int runDump(int argc, char** argv) {
     OutputRequest request;
     request.kind = OutputKind::Dump;
     const char* path = nullptr;
-    bool haveOutput = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            printUsage();
-            return ExitOk;
-        }
-        if (arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "--yuv") {
-            request.yuv = true;
-        } else if (arg == "-o" || arg == "--output") {
-            if (i + 1 >= argc) return usageError(CommandName, "-o needs an output file ('-' for standard output)");
-            request.path = argv[++i];
-            haveOutput = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError(CommandName, "unknown option '" + arg + "'");
-        } else if (path != nullptr) {
-            return usageError(CommandName, "more than one input file ('" + arg + "')");
-        } else {
-            path = argv[i];
-        }
-    }
-    if (path == nullptr) return usageError(CommandName, "missing input FILE");
-    if (!haveOutput) return usageError(CommandName, "missing -o OUT");
+    const char* output = nullptr;
+    if (const auto done = parseArguments(
+            CommandName, printUsage, argc, argv,
+            {{{"--quiet"}, &quiet},
+             {{"--yuv"}, &request.yuv},
+             {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
+            inputFile(&path)))
+        return *done;
+    if (output == nullptr) return usageError(CommandName, "missing -o OUT");
+    request.path = output;
 
     DecodingChain chain;
     const int status = chain.decodeFile(CommandName, path, request, quiet, true);

@@ -7,13 +7,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/command_registry.h"
 #include "tools/image_reader.h"
+#include "tools/option_parser.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/encode/stream_encoder.h"
@@ -69,22 +70,15 @@ void printUsage() {
         DefaultHeight, DefaultFrames);
 }
 
-bool parseNumber(const char* text, long lowest, long highest, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < lowest || parsed > highest) return false;
-    value = parsed;
-    return true;
-}
-
 bool parseSize(const char* text, int& width, int& height) {
     const char* x = std::strchr(text, 'x');
     if (x == nullptr) return false;
     long w = 0;
     long h = 0;
     const std::string widthText(text, x);
-    if (!parseNumber(widthText.c_str(), 1, 65535, w) || !parseNumber(x + 1, 1, 65535, h)) return false;
+    if (!parseWholeNumber(widthText.c_str(), 1, 65535, &w) ||
+        !parseWholeNumber(x + 1, 1, 65535, &h))
+        return false;
     width = static_cast<int>(w);
     height = static_cast<int>(h);
     return true;
@@ -107,57 +101,35 @@ struct Options {
     std::vector<std::string> pictures;
 };
 
-// Returns -1 when the options are fine, otherwise the exit code.
-int parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char*& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        const char* text = nullptr;
-        if (arg == "--help" || arg == "-h") {
-            printUsage();
-            return ExitOk;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "--synthetic") {
-            options.synthetic = true;
-        } else if (arg == "--tables-in-partial") {
-            options.tablesInPartial = true;
-        } else if (arg == "--image-tag") {
-            options.imageTag = true;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(options.output)) return usageError(CommandName, arg + " needs a file name");
-        } else if (arg == "--quality") {
-            if (!value(text) || !parseNumber(text, 1, 100, options.quality)) {
-                return usageError(CommandName, "--quality needs a number from 1 to 100");
-            }
-        } else if (arg == "--key-interval") {
-            if (!value(text) || !parseNumber(text, 1, 1000000, options.keyInterval)) {
-                return usageError(CommandName, "--key-interval needs a number of at least 1");
-            }
-        } else if (arg == "--threshold") {
-            if (!value(text) || !parseNumber(text, 0, 1000000, options.threshold)) {
-                return usageError(CommandName, "--threshold needs a number of at least 0");
-            }
-        } else if (arg == "--size") {
-            if (!value(text) || !parseSize(text, options.width, options.height)) {
-                return usageError(CommandName, "--size needs WIDTHxHEIGHT, each 1 to 65535 (e.g. 640x480)");
-            }
-            options.sizeGiven = true;
-        } else if (arg == "--frames") {
-            if (!value(text) || !parseNumber(text, 1, 100000000, options.frames)) {
-                return usageError(CommandName, "--frames needs a number of at least 1");
-            }
-            options.framesGiven = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError(CommandName, "unknown option '" + arg + "'");
-        } else {
-            options.pictures.push_back(arg);
-        }
-    }
+std::optional<int> parseOptions(int argc, char** argv, Options& options) {
+    const auto size = [&](const char* text, std::string&) {
+        options.sizeGiven = true;
+        return parseSize(text, options.width, options.height);
+    };
+    const auto frames = [&](const char* text, std::string&) {
+        options.framesGiven = true;
+        return parseWholeNumber(text, 1, 100000000, &options.frames);
+    };
+    if (const auto done = parseArguments(
+            CommandName, printUsage, argc, argv,
+            {{{"--quiet"}, &options.quiet},
+             {{"--synthetic"}, &options.synthetic},
+             {{"--tables-in-partial"}, &options.tablesInPartial},
+             {{"--image-tag"}, &options.imageTag},
+             {{"-o", "--output"}, "%s needs a file name", &options.output},
+             {{"--quality"},
+              "--quality needs a number from 1 to 100",
+              wholeNumber(1, 100, &options.quality)},
+             {{"--key-interval"},
+              "--key-interval needs a number of at least 1",
+              wholeNumber(1, 1000000, &options.keyInterval)},
+             {{"--threshold"},
+              "--threshold needs a number of at least 0",
+              wholeNumber(0, 1000000, &options.threshold)},
+             {{"--size"}, "--size needs WIDTHxHEIGHT, each 1 to 65535 (e.g. 640x480)", size},
+             {{"--frames"}, "--frames needs a number of at least 1", frames}},
+            Operands(&options.pictures)))
+        return done;
     if (options.output == nullptr) return usageError(CommandName, "missing -o OUTPUT");
     if (options.synthetic && !options.pictures.empty()) {
         return usageError(CommandName, "--synthetic takes no pictures");
@@ -173,13 +145,12 @@ int parseOptions(int argc, char** argv, Options& options) {
             return usageError(CommandName, "cannot open '" + picture + "': " + std::strerror(errno));
         }
     }
-    return -1;
+    return std::nullopt;
 }
 
 int runEncode(int argc, char** argv) {
     Options options;
-    const int parsed = parseOptions(argc, argv, options);
-    if (parsed >= 0) return parsed;
+    if (const auto done = parseOptions(argc, argv, options)) return *done;
 
     const bool toStandardOutput = std::strcmp(options.output, "-") == 0;
     routeStatusMessages(toStandardOutput, options.quiet);

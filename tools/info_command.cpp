@@ -5,10 +5,9 @@
 // only walked and their coded tiles counted, which checks the stream's
 // structure without decoding a pixel.
 #include <cstdio>
-#include <cstring>
-#include <string>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 
@@ -37,25 +36,10 @@ int runInfo(int argc, char** argv) {
     bool quiet = false;
     bool parseOnly = false;
     const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            printUsage();
-            return ExitOk;
-        }
-        if (std::strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (std::strcmp(arg, "--parse-only") == 0) {
-            parseOnly = true;
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            return usageError(CommandName, std::string("unknown option '") + arg + "'");
-        } else if (path != nullptr) {
-            return usageError(CommandName, std::string("more than one input file ('") + arg + "')");
-        } else {
-            path = arg;
-        }
-    }
-    if (path == nullptr) return usageError(CommandName, "missing input FILE");
+    if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
+                                         {{{"--quiet"}, &quiet}, {{"--parse-only"}, &parseOnly}},
+                                         inputFile(&path)))
+        return *done;
 
     OutputRequest request;
     request.kind = parseOnly ? OutputKind::ParseOnly : OutputKind::Report;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
@@ -112,18 +113,12 @@ bool parseCamera(const std::string& text, vorcIPAddress* address, int* port) {
     return colon + 1 < text.size() && *rest == '\0' && number > 0 && number <= 65535;
 }
 
-bool parseNumber(const char* text, double* value) {
-    char* rest = nullptr;
-    *value = std::strtod(text, &rest);
-    return *text != '\0' && *rest == '\0' && *value >= 0.0 && *value < 1e9;
-}
-
-// Sets the output once; a second output option is an error.
-bool chooseOutput(OutputRequest* request, OutputKind kind, const char* path) {
-    if (request->kind != OutputKind::Report) return false;
-    request->kind = kind;
-    request->path = path;
-    return true;
+ValueHandler number(double* value) {
+    return [value](const char* text, std::string&) {
+        char* rest = nullptr;
+        *value = std::strtod(text, &rest);
+        return *text != '\0' && *rest == '\0' && *value >= 0.0 && *value < 1e9;
+    };
 }
 
 int runRecord(int argc, char** argv) {
@@ -134,40 +129,30 @@ int runRecord(int argc, char** argv) {
     double fps = 0.0;
     double frameLimit = 0.0;
     double secondsLimit = 0.0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            printUsage();
-            return ExitOk;
-        }
-        if (arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "--yuv") {
-            yuv = true;
-        } else if (arg == "--fps" || arg == "--frames" || arg == "--seconds") {
-            double* target = arg == "--fps" ? &fps : (arg == "--frames" ? &frameLimit : &secondsLimit);
-            if (value == nullptr || !parseNumber(value, target)) {
-                return usageError(CommandName, arg + " needs a number of at least 0");
+    const auto output = [&request](OutputKind kind) -> ValueHandler {
+        return [&request, kind](const char* path, std::string& error) {
+            if (request.kind != OutputKind::Report) {
+                error = "only one output at a time";
+                return false;
             }
-            ++i;
-        } else if (arg == "-o" || arg == "--jpeg-prefix" || arg == "--snapshot" || arg == "--dump") {
-            const OutputKind kind = arg == "-o" ? OutputKind::Mjpeg
-                                    : arg == "--jpeg-prefix" ? OutputKind::JpegFiles
-                                    : arg == "--snapshot"    ? OutputKind::Snapshot
-                                                             : OutputKind::Dump;
-            if (value == nullptr) return usageError(CommandName, arg + " needs a file name");
-            if (!chooseOutput(&request, kind, value)) return usageError(CommandName, "only one output at a time");
-            ++i;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError(CommandName, "unknown option '" + arg + "'");
-        } else if (cameraText != nullptr) {
-            return usageError(CommandName, "more than one camera ('" + arg + "')");
-        } else {
-            cameraText = argv[i];
-        }
-    }
-    if (cameraText == nullptr) return usageError(CommandName, "missing HOST:PORT of the camera");
+            request.kind = kind;
+            request.path = path;
+            return true;
+        };
+    };
+    if (const auto done = parseArguments(
+            CommandName, printUsage, argc, argv,
+            {{{"--quiet"}, &quiet},
+             {{"--yuv"}, &yuv},
+             {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
+             {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
+             {{"--seconds"}, "%s needs a number of at least 0", number(&secondsLimit)},
+             {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
+             {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
+             {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
+             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
+            Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
+        return *done;
     if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
     if (request.kind == OutputKind::Snapshot && request.path == "-") {
         return usageError(CommandName, "--snapshot needs a file name");

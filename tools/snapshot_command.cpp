@@ -2,13 +2,12 @@
 // whole pixel chain (file source -> parser -> software scan decoder ->
 // buffered back end -> PNG file) and writes the picture as it stands after
 // frame N (or after the last complete frame).
-#include <cerrno>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 
@@ -34,47 +33,26 @@ void printUsage() {
         "  vorc snapshot camera.tesra --frame 25 -o frame25.png\n");
 }
 
-bool parseFrameNumber(const char* text, long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long number = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || number < 1) return false;
-    *value = number;
-    return true;
-}
-
 int runSnapshot(int argc, char** argv) {
     bool quiet = false;
     const char* path = nullptr;
+    const char* output = nullptr;
     OutputRequest request;
     request.kind = OutputKind::Snapshot;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            printUsage();
-            return ExitOk;
-        }
-        if (std::strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0) {
-            if (++i == argc) return usageError(CommandName, std::string(arg) + " needs a file name");
-            request.path = argv[i];
-        } else if (std::strcmp(arg, "--frame") == 0) {
-            if (++i == argc) return usageError(CommandName, "--frame needs a number");
-            if (!parseFrameNumber(argv[i], &request.frame)) {
-                return usageError(CommandName, std::string("--frame wants a frame number from 1 on, not '") +
-                                                   argv[i] + "'");
-            }
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            return usageError(CommandName, std::string("unknown option '") + arg + "'");
-        } else if (path != nullptr) {
-            return usageError(CommandName, std::string("more than one input file ('") + arg + "')");
-        } else {
-            path = arg;
-        }
-    }
-    if (path == nullptr) return usageError(CommandName, "missing input FILE");
-    if (request.path.empty()) return usageError(CommandName, "missing output file (-o OUT.png)");
+    const auto frame = [&](const char* value, std::string& error) {
+        if (!parseWholeNumber(value, 1, LONG_MAX, &request.frame))
+            error = std::string("--frame wants a frame number from 1 on, not '") + value + "'";
+        return error.empty();
+    };
+    if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
+                                         {{{"--quiet"}, &quiet},
+                                          {{"-o", "--output"}, "%s needs a file name", &output},
+                                          {{"--frame"}, "--frame needs a number", frame}},
+                                         inputFile(&path)))
+        return *done;
+    if (output == nullptr || *output == '\0')
+        return usageError(CommandName, "missing output file (-o OUT.png)");
+    request.path = output;
 
     DecodingChain chain;
     const int status = chain.decodeFile(CommandName, path, request, quiet, writesStandardOutput(request));

@@ -4,10 +4,10 @@
 // numbered JPEG files (--jpeg-prefix). Ends with a summary of the frames and
 // bytes written.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "tools/command_registry.h"
+#include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
 
@@ -45,33 +45,14 @@ int runTranscode(int argc, char** argv) {
     const char* output = nullptr;
     const char* prefix = nullptr;
     const char* boundary = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            printUsage();
-            return ExitOk;
-        }
-        if (std::strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0) {
-            if ((output = value()) == nullptr)
-                return usageError(CommandName, "-o needs an OUTPUT file");
-        } else if (std::strcmp(arg, "--jpeg-prefix") == 0) {
-            if ((prefix = value()) == nullptr)
-                return usageError(CommandName, "--jpeg-prefix needs a PREFIX");
-        } else if (std::strcmp(arg, "--boundary") == 0) {
-            if ((boundary = value()) == nullptr)
-                return usageError(CommandName, "--boundary needs a TEXT");
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            return usageError(CommandName, std::string("unknown option '") + arg + "'");
-        } else if (path != nullptr) {
-            return usageError(CommandName, std::string("more than one input file ('") + arg + "')");
-        } else {
-            path = arg;
-        }
-    }
-    if (path == nullptr) return usageError(CommandName, "missing input FILE");
+    if (const auto done =
+            parseArguments(CommandName, printUsage, argc, argv,
+                           {{{"--quiet"}, &quiet},
+                            {{"-o", "--output"}, "-o needs an OUTPUT file", &output},
+                            {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
+                            {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                           inputFile(&path)))
+        return *done;
     if ((output == nullptr) == (prefix == nullptr)) {
         return usageError(CommandName, "give exactly one of -o OUTPUT and --jpeg-prefix PREFIX");
     }
