@@ -5,35 +5,26 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
-#include <string>
 #include <thread>
 
+#include "support/files.h"
 #include "vorc/sinks/binary_file_writer.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-struct Sinks : ::testing::Test {
-    std::string dir = ::mkdtemp((fs::temp_directory_path() / "vorc-sinks-XXXXXX").string().data());
-    ~Sinks() override { fs::remove_all(dir); }
-};
+using vorctest::readFile;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+struct Sinks : ::testing::Test {
+    const vorctest::TempDir temp;
+    const std::string dir = temp.path;
+};
 
 std::string pattern(size_t size) {
     std::string bytes(size, '\0');
@@ -201,5 +192,3 @@ TEST_F(Sinks, SequenceWriterNumbersFramesNotFiles) {
     EXPECT_EQ(readFile(prefix + "1234567.jpg"), pattern(3));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
 }
-
-}  // namespace

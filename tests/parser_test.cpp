@@ -1,24 +1,15 @@
-// The framewise parser: frame grammar, callback order, piece-size
-// independence, buffer compaction, ownership, and the fatal stream errors,
+// The framewise parser: frame grammar, callback order, independence of piece
+// sizes and decode call sizes, buffer compaction, and the fatal stream errors,
 // each of which ends the process with status 666 (154 as the parent sees it)
 // after its message.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "support/piece_source.h"
-#include "support/recorders.h"
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
-
-namespace {
 
 using vorctest::Bytes;
 using vorctest::CallLog;
@@ -47,23 +38,6 @@ std::string table(uint8_t value) { return hex(Bytes(64, value)); }
 // Start of a frame up to and including its "TSF" comment, then both tables.
 StreamBuilder head() { return StreamBuilder().soi().app0().tsf(); }
 StreamBuilder tables(uint8_t y = 1, uint8_t uv = 1) { return head().dqt(0, y).dqt(1, uv); }
-
-TEST(Parser, SmallestFrameFedByteByByte) {
-    const Bytes scan = vorctest::zeroTilesScan(1);
-    StreamBuilder b;  // by hand, not with the builder's segment helpers
-    b.raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xFE, 0x00, 0x05, 'T', 'S', 'F'});
-    b.raw({0xFF, 0xDB, 0x00, 0x43, 0x00}).raw(Bytes(64, 1));
-    b.raw({0xFF, 0xDB, 0x00, 0x43, 0x01}).raw(Bytes(64, 2));
-    b.raw({0xFF, 0xC0, 0x00, 0x07, 0x08, 0x00, 0x10, 0x00, 0x10, 0xFF, 0xDA, 0x00, 0x02});
-    Bytes stream = b.raw(scan).raw({0xFF, 0xD9}).bytes();
-    // Without the next frame's SOI nothing is handed on.
-    CallLog expected{"Y " + table(1), "UV " + table(2), "end", "scan decoder destroyed"};
-    EXPECT_EQ(parse(stream, {}, 1), expected);
-    stream.insert(stream.end(), {0xFF, 0xD8});
-    expected.insert(expected.begin() + 2, {"resolution 16x16", "complete"});
-    expected.insert(expected.begin() + 3, "sweep 16x16 1x1 bitmap=null scan=" + hex(scan) + "ffd9");
-    EXPECT_EQ(parse(stream, {}, 1), expected);
-}
 
 TEST(Parser, GrammarAndCallbackOrderForEveryPieceSize) {
     const Bytes stuffed{0x12, 0xFF, 0x00, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x56};
@@ -99,31 +73,21 @@ TEST(Parser, GrammarAndCallbackOrderForEveryPieceSize) {
     frame({"complete", "sweep 64x48 4x3 bitmap=" + hex(bitmap5) + " scan=eeffd9", "complete"});
     frame({"end", "scan decoder destroyed"});
     EXPECT_EQ(parse(stream), expected) << "one piece";
-    EXPECT_EQ(parse(stream, {}, 1), expected) << "decode(1)";
     for (unsigned seed = 1; seed <= 20; ++seed) {
         const auto pieces = PieceSource::randomPieces(stream.size(), 1 + seed * 3, seed);
         EXPECT_EQ(parse(stream, pieces), expected) << seed;
     }
     // Two pieces split at every position: every marker, length field,
-    // stuffing pair and closing FF D9 is cut somewhere.
+    // stuffing pair and closing FF D9 is cut somewhere. Decode calls of every
+    // size, decode(1) first: what the next frame has collected when a frame
+    // completes inside a call moves to the buffer start in the next call.
     for (size_t cut = 1; cut < stream.size(); ++cut) {
+        ASSERT_EQ(parse(stream, {}, int(cut)), expected) << "decode(" << cut << ")";
         ASSERT_EQ(parse(stream, {cut, stream.size()}), expected) << "cut at " << cut;
     }
 }
 
-TEST(Parser, SizeDefaultsAndCompaction) {
-    // No SOF0 at all: 640x480. Then SOF0 with width 0: 640 wide as well.
-    StreamBuilder b = tables().dht().sos().scan({0x01});
-    b.raw(tables().sof0(0, 480).sos().scan({0x02}).bytes()).fullFrame(704, 576, {0x03}).soi();
-    CallLog sizes;
-    for (const std::string& line : parse(b.bytes())) {
-        if (line.rfind("resolution", 0) == 0 || line.rfind("sweep", 0) == 0) {
-            sizes.push_back(line.substr(0, 22));
-        }
-    }
-    EXPECT_EQ(sizes,
-              (CallLog{"resolution 640x480", "sweep 640x480 40x30 bi", "sweep 640x480 40x30 bi",
-                       "resolution 704x576", "sweep 704x576 44x36 bi"}));
+TEST(Parser, BufferCompaction) {
     // Three frames of 1.5 MiB each only fit the 4 MiB buffer one at a time.
     const Bytes bigScan(3 << 19, 0x5A);
     StreamBuilder big;
@@ -131,26 +95,6 @@ TEST(Parser, SizeDefaultsAndCompaction) {
     const CallLog log = parse(big.soi().bytes(), {1000003});
     const std::string sweep = "sweep 16x16 1x1 bitmap=null scan=" + hex(bigScan) + "ffd9";
     EXPECT_EQ(std::count(log.begin(), log.end(), sweep), 3);
-}
-
-TEST(Parser, OwnsAndDestroysItsPartsInOrder) {
-    auto log = std::make_shared<CallLog>();
-    struct LoggingBackEnd : vorctest::RecordingBackEnd {
-        using RecordingBackEnd::RecordingBackEnd;
-        ~LoggingBackEnd() override { log_->push_back("back end destroyed"); }
-    };
-    {
-        vorctest::StatusCapture status;
-        const std::string longName(150, 'x');
-        vorcFramewiseTesraDecoder decoder(new PieceSource({}, {}, log), new LoggingBackEnd(log),
-                                          new RecordingScanDecoder(log, longName.c_str()));
-        // The announced method name is cut to 99 characters.
-        const std::string method = "FramewiseTesraDecoder : acceleration method : ";
-        EXPECT_EQ(status.messages(), CallLog{method + std::string(99, 'x')});
-        EXPECT_EQ(decoder.decode(10), 0);
-        EXPECT_FALSE(decoder.sourceStillUp());
-    }
-    EXPECT_EQ(*log, (CallLog{"scan decoder destroyed", "back end destroyed", "source destroyed"}));
 }
 
 // Death tests match standard error: status messages go there in the child,
@@ -232,5 +176,3 @@ TEST(ParserDeathTest, FatalStreamErrors) {
         }
     }
 }
-
-}  // namespace

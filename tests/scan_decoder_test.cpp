@@ -1,18 +1,18 @@
-// Software scan decoder on hand-made frame records: the worked tiles, colour
-// conversion, EXTEND, block ends, bitmap skipping with DC prediction, the
-// recoverable errors and the fatal ones.
+// The software pixel decoder: Huffman trees from the default tables, the
+// integer inverse DCT, and the scan decoder on hand-made frame records
+// (worked tiles, colour conversion, EXTEND, block ends, bitmap skipping with
+// DC prediction, the recoverable errors and the fatal ones).
+#include "vorc/core/scan_decoder.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
-#include <string>
-#include <vector>
+#include <random>
 
 #include "support/recorders.h"
 #include "support/stream_builder.h"
+#include "vorc/decode/huffman_tree.h"
 #include "vorc/decode/scan_decoder_software.h"
-
-namespace {
 
 using vorctest::Block;
 using vorctest::Bytes;
@@ -23,7 +23,7 @@ using Pixel = std::array<int, 3>;
 constexpr int Fatal = 154;  // exit status 666 as a parent sees it
 
 // One frame of columns x rows tiles whose scan is the given bytes plus EOI,
-// with every quantiser set to quant (0: none set), decoded into a top-down
+// with every quantiser set to quant, decoded into a top-down
 // RGB picture of whole tiles that starts as 0xAB bytes; the back end calls
 // are logged.
 struct Frame : vorcTesraDecoderBackEnd {
@@ -93,10 +93,6 @@ TEST(ScanDecoder, WorkedTiles) {
             for (int x = 0; x < 16; ++x)
                 ASSERT_EQ(f.at(x, y), x < 8 && y < 8 ? columns[x] : g) << x << "," << y;
     }
-    // Without quantisation tables every tile is grey.
-    Frame unquantised(1, 1, cases[1].first, 0);
-    unquantised.sweep();
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(unquantised.at(i % 16, i / 16), (Pixel{128, 128, 128}));
 }
 
 TEST(ScanDecoder, ColourConversion) {
@@ -110,7 +106,6 @@ TEST(ScanDecoder, ColourConversion) {
         Frame f(1, 1, writer.finish(), 1);
         f.sweep();
         EXPECT_EQ(f.at(0, 0), rgb) << yuv[0] << " " << yuv[1] << " " << yuv[2];
-        EXPECT_EQ(f.at(15, 15), rgb);
     }
 }
 
@@ -223,4 +218,96 @@ TEST(ScanDecoderDeath, FatalScanErrors) {
     EXPECT_EXIT(sweepToDeath({0xFF}, 2), ::testing::ExitedWithCode(Fatal), "not more scan bytes!");
 }
 
-}  // namespace
+using Tables = vorcFramewiseTesraScanDecoder;
+
+TEST(HuffmanTree, DefaultTablesGiveTheCanonicalCodesAndOverfullTablesNone) {
+    struct Case {
+        const unsigned char* table;
+        int leaves;
+        std::vector<std::string> codes;
+        std::vector<int> symbols;
+    };
+    // In the AC tables 0x00 is the block end and 0xF0 a run of 16 zeros.
+    const Case cases[] = {
+        {Tables::DefaultHuffmanTable_Y_DC,
+         12,
+         {"00", "010", "011", "100", "110", "1110", "111111110"},
+         {0, 1, 2, 3, 5, 6, 11}},
+        {Tables::DefaultHuffmanTable_UV_DC,
+         12,
+         {"00", "01", "10", "110", "11111111110"},
+         {0, 1, 2, 3, 11}},
+        {Tables::DefaultHuffmanTable_Y_AC,
+         162,
+         {"1010", "00", "11111111001", "1111111111111110"},
+         {0x00, 0x01, 0xF0, 0xFA}},
+        {Tables::DefaultHuffmanTable_UV_AC, 162, {"00", "1111111010"}, {0x00, 0xF0}}};
+    vorcHuffmanTree tree;  // reconfigured for each table
+    for (const Case& c : cases) {
+        ASSERT_EQ(tree.configureFromTable(c.table, 16), 0);
+        EXPECT_EQ(tree.countLeaves(), c.leaves);
+        for (size_t k = 0; k < c.codes.size(); ++k) {
+            const vorcHuffmanTree::Node* node = tree.getRoot();
+            for (char bit : c.codes[k]) node = bit == '1' ? node->child1 : node->child0;
+            EXPECT_EQ(node->isLeaf ? node->symbol : -1, c.symbols[k]) << c.codes[k];
+        }
+    }
+    // Three 1-bit or five 2-bit codes do not fit: failure, and an empty tree.
+    unsigned char threeOneBitCodes[19] = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+    EXPECT_EQ(tree.configureFromTable(threeOneBitCodes, 16), 1);
+    EXPECT_EQ(tree.getRoot()->child0, nullptr);
+    EXPECT_EQ(tree.getRoot()->child1, nullptr);
+    unsigned char fiveTwoBitCodes[21] = {0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0, 0, 0, 0, 0, 1, 2, 3, 4, 5};
+    EXPECT_EQ(tree.configureFromTable(fiveTwoBitCodes, 16), 1);
+    EXPECT_EQ(tree.countLeaves(), 0);
+}
+
+using Samples = std::array<short, 64>;
+
+Samples transformed(Samples block) {
+    vorcFramewiseTesraScanDecoderSoftwareOnly::idct(block.data());
+    return block;
+}
+
+TEST(InverseDct, WorkedBlocks) {
+    // DC only: a flat block (zero stays zero; 2100 saturates).
+    const std::pair<short, short> flat[] = {{0, 0},  {80, 10}, {4, 1},
+                                            {-4, 0}, {-5, -1}, {2100, 255}};
+    for (const auto& [dc, sample] : flat) {
+        Samples block{}, expected;
+        block[0] = dc;
+        expected.fill(sample);
+        EXPECT_EQ(transformed(block), expected) << "dc " << dc;
+    }
+    Samples block{};
+    block[0] = 240;
+    block[1] = -60;
+    block[8] = 30;
+    const Samples out = transformed(block);
+    const short firstRow[8] = {25, 26, 29, 33, 37, 41, 44, 46};
+    const short lastRow[8] = {14, 16, 19, 23, 27, 31, 34, 35};
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(out[c], firstRow[c]) << "column " << c;
+        EXPECT_EQ(out[56 + c], lastRow[c]) << "column " << c;
+    }
+}
+
+// Extreme inputs overflow the 32-bit intermediates; the results must still
+// be saturated samples, and (checked by the sanitizers) no clip lookup may
+// leave the table.
+TEST(InverseDct, ExtremeInputsStayInRange) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::uniform_int_distribution<int> pick(0, 2);
+    const short extremes[3] = {-32767, 32767, -32768};
+    for (int trial = 0; trial < 20000; ++trial) {
+        Samples block;
+        for (short& value : block) value = trial % 2 == 0 ? any(random) : extremes[pick(random)];
+        if (trial < 2) block.fill(trial == 0 ? 32767 : -32767);
+        for (const short sample : transformed(block)) {
+            ASSERT_GE(sample, -256);
+            ASSERT_LE(sample, 255);
+        }
+    }
+}

@@ -1,5 +1,5 @@
-// The stream encoder, checked from the outside: libjpeg-turbo decodes its
-// full frames and the transcoder's images of its streams, every stream it
+// The stream encoder, checked from the outside: libjpeg-turbo decodes the
+// transcoder's images of its streams, every stream it
 // writes goes through the library's parser and decoders, partial frames carry
 // exactly the tiles that changed, and bad arguments are refused before
 // anything is written.
@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "support/picture_backend.h"
 #include "support/piece_source.h"
@@ -20,8 +17,6 @@
 #include "vorc/core/exceptions.h"
 #include "vorc/encode/synthetic_scene.h"
 #include "vorc/transcode/jpeg_converter.h"
-
-namespace {
 
 using vorctest::Bytes;
 using vorctest::RgbPicture;
@@ -57,8 +52,6 @@ Bytes encode(const std::vector<RgbPicture>& pictures,
     }
     return out[0];
 }
-
-const auto quality90 = [](Encoder& e) { e.setQuality(90); };
 
 RgbPicture sceneFrame(int width, int height, uint32_t frame) {
     vorcSyntheticScene scene(width, height);
@@ -107,27 +100,15 @@ void paint(RgbPicture& p, int x0, int y0, int width, int height, uint8_t grey) {
         std::fill_n(&p.pixels[(size_t(y) * p.width + x0) * 3], 3 * width, grey);
 }
 
-// A full frame alone is an ordinary baseline JPEG image, about as faithful
-// as libjpeg-turbo's own at the same quality (the colour conversion
-// truncates, which costs a little). Whole streams are measured through the
-// transcoder's images: the pixel decoder's colour equations are not the
-// inverse of the encoder's.
-TEST(StreamEncoder, LibjpegDecodesFullFramesAndTranscodedImagesCloseToTheInput) {
-    for (const RgbPicture& picture :
-         {vorctest::syntheticPicture(1, 1, false), vorctest::syntheticPicture(37, 21, false),
-          sceneFrame(640, 480, 0)}) {
-        const RgbPicture decoded = vorctest::decompressJpeg(encode({picture}, quality90, false));
-        const double libjpegs =
-            psnr(vorctest::decompressJpeg(vorctest::compressJpeg(picture, 90)), picture);
-        EXPECT_GE(psnr(decoded, picture), std::min(libjpegs - 1.0, 40.0))
-            << picture.width << "x" << picture.height;
-    }
-
+// Streams are measured through the transcoder's images: the pixel decoder's
+// colour equations are not the inverse of the encoder's.
+TEST(StreamEncoder, TranscodedImagesAreCloseToTheInput) {
     std::vector<RgbPicture> pictures;
     for (uint32_t frame = 0; frame < 6; ++frame)
         pictures.push_back(sceneFrame(640, 480, frame * 3));
     std::vector<Bytes> images;
-    decodeAll(encode(pictures, quality90), new vorcDefaultTesraDecoderBackEnd(),
+    decodeAll(encode(pictures, [](Encoder& e) { e.setQuality(90); }),
+              new vorcDefaultTesraDecoderBackEnd(),
               new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new Collector(images)));
     ASSERT_EQ(images.size(), pictures.size());
     for (size_t i = 0; i < pictures.size(); ++i) {
@@ -135,8 +116,6 @@ TEST(StreamEncoder, LibjpegDecodesFullFramesAndTranscodedImagesCloseToTheInput) 
     }
 }
 
-// Below the change threshold a tile is not sent, and the reference keeps
-// the old tile, so a slow drift is sent once it has added up.
 TEST(StreamEncoder, PartialFramesCarryExactlyTheChangedTiles) {
     // 100 x 50 pixels: 7 x 4 tiles, the last column and row only partly inside.
     const RgbPicture original = vorctest::syntheticPicture(100, 50, false);
@@ -147,24 +126,6 @@ TEST(StreamEncoder, PartialFramesCarryExactlyTheChangedTiles) {
     const std::string changedTiles = hexBitmap(7, 4, {0, 9, 27});
     EXPECT_EQ(frameBitmaps(encode({original, changed, changed, original})),
               (std::vector<std::string>{"null", changedTiles, hexBitmap(7, 4, {}), changedTiles}));
-    EXPECT_EQ(frameBitmaps(encode({original, changed, changed, original},
-                                  [](Encoder& e) { e.setKeyFrameInterval(2); })),
-              (std::vector<std::string>{"null", changedTiles, "null", changedTiles}));
-
-    std::vector<RgbPicture> drift(13, vorctest::syntheticPicture(64, 32, true));
-    for (int step = 0; step < 13; ++step)
-        paint(drift[step], 16, 0, 16, 16, 100 + 2 * step);  // tile 1
-    const std::vector<std::string> bitmaps = frameBitmaps(encode(drift, [](Encoder& e) {
-        e.setQuality(50);
-        e.setChangeThreshold(10);
-    }));
-    ASSERT_EQ(bitmaps.size(), drift.size());
-    EXPECT_EQ(bitmaps[1], hexBitmap(4, 2, {}));
-    const auto sent = std::count(bitmaps.begin() + 1, bitmaps.end(), hexBitmap(4, 2, {1}));
-    EXPECT_EQ(sent + std::count(bitmaps.begin() + 1, bitmaps.end(), hexBitmap(4, 2, {})), 12)
-        << "no other tile";
-    EXPECT_GE(sent, 2);
-    EXPECT_LE(sent, 6);
 }
 
 // The decoder keeps the tiles a partial frame leaves out, so a stream of
@@ -237,5 +198,3 @@ TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
     }
     EXPECT_EQ(vorctest::decodeStream(out[0]).frames.size(), 1u);
 }
-
-}  // namespace

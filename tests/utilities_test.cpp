@@ -1,16 +1,16 @@
-// Base64 against the RFC 4648 vectors, the lap timer's arithmetic and the
-// value range tracker.
+// Utilities: base64 against the RFC 4648 vectors, the lap timer's
+// arithmetic; status messages through the installed
+// handler and the default output, and the default back end's messages and
+// counters.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
+#include "support/recorders.h"
+#include "vorc/backends/default_backend.h"
 #include "vorc/core/base64.h"
 #include "vorc/core/lap_timer.h"
-#include "vorc/core/value_range.h"
-
-namespace {
+#include "vorc/core/status_messages.h"
 
 TEST(Base64, Rfc4648VectorsHighBytesAndNoLineBreaks) {
     std::string high;  // 57 bytes: one 76-character line, where MIME would break
@@ -42,17 +42,52 @@ TEST(LapTimer, MillisecondsBorrowFromTheSeconds) {
     EXPECT_EQ(vorcTime::millisecondsBetween(timeval{10, 100000}, timeval{11, 101999}), 1001);
 }
 
-TEST(ValueRange, TracksMinimumAndMaximum) {
-    vorcValueRange range;
-    EXPECT_EQ(std::make_tuple(range.empty, range.minValue, range.maxValue),
-              std::make_tuple(true, 0, 0));
-    range.feedValue(7);
-    EXPECT_EQ(std::make_tuple(range.empty, range.minValue, range.maxValue),
-              std::make_tuple(false, 7, 7));
-    for (int value : {5, -3, 12}) range.feedValue(value);
-    ::testing::internal::CaptureStdout();
-    range.dumpRange();
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "[      -3 ,      12 ]");
+using Log = vorctest::CallLog;
+
+// Logs what it receives and its own destruction.
+struct LoggingHandler : vorcStatusMessageHandler {
+    LoggingHandler(const char* name, Log* log) : name(name), log(log) {}
+    ~LoggingHandler() override { log->push_back(name + " destroyed"); }
+    void sendStatusMsg(const char* msg, void*) override { log->push_back(name + " got " + msg); }
+    std::string name;
+    Log* log;
+};
+
+TEST(StatusMessages, InstallReplaceAndReset) {
+    Log log;
+    auto* a = new LoggingHandler("A", &log);
+    vorc::setStatusMessageHandler(a);
+    vorc::sendStatusMsg("one", nullptr);
+    vorc::setStatusMessageHandler(a);  // installing it again keeps it alive
+    vorc::sendStatusMsg("two", a);
+    vorc::setStatusMessageHandler(new LoggingHandler("B", &log));
+    vorc::sendStatusMsg("three", nullptr);
+    vorc::setStatusMessageHandler(nullptr);
+    EXPECT_EQ(log, (Log{"A got one", "A got two", "A destroyed", "B got three", "B destroyed"}));
+    testing::internal::CaptureStdout();
+    int context = 0;
+    vorc::sendStatusMsg("back to the default", &context);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "vorc : back to the default\n");
 }
 
-}  // namespace
+TEST(DefaultBackEnd, CountsFramesAndTilesAndReportsCorruptFrames) {
+    vorctest::StatusCapture status;
+    vorcDefaultTesraDecoderBackEnd backEnd;
+    EXPECT_EQ(backEnd.getDecodedFramesNum(), 0);
+    backEnd.videoResolutionChanged(640, 480);
+    backEnd.frameComplete();  // no tile at all
+    for (int i = 0; i < 5; ++i) backEnd.videoTileReceived();
+    for (int i = 0; i < 2; ++i) backEnd.errorEncountered();
+    backEnd.frameComplete();
+    for (int i = 0; i < 2; ++i) backEnd.videoTileReceived();
+    backEnd.videoResolutionChanged(320, 240);  // does not touch the tile count
+    backEnd.frameComplete();
+    EXPECT_EQ(
+        status.messages(),
+        (Log{"vorcDefaultTesraDecoderBackEnd : video resolution changed to 640x480.",
+             "vorcDefaultTesraDecoderBackEnd : ------ video frame #1 with 0 tiles OK ------",
+             "@@@@@@@@ vorcDefaultTesraDecoderBackEnd : CORRUPT FRAME",
+             "vorcDefaultTesraDecoderBackEnd : video resolution changed to 320x240.",
+             "vorcDefaultTesraDecoderBackEnd : ------ video frame #3 with 2 tiles OK ------"}));
+    EXPECT_EQ(backEnd.getDecodedFramesNum(), 3);
+}

@@ -1,6 +1,6 @@
 // libjpeg-turbo wrappers for the tests: in-memory compression, decompression
 // to RGB, to Y, Cb, Cr samples or to coefficients with errors turned into
-// empty results, and splitting an MJPEG stream into its images.
+// empty results.
 #include "support/libjpeg_helpers.h"
 
 #include <gtest/gtest.h>
@@ -139,8 +139,7 @@ Bytes jpegToTesraFrame(const Bytes& jpeg) {
     return frame;
 }
 
-RgbPicture decompressJpeg(const Bytes& jpeg) { return decodePixels(jpeg, nullptr, false); }
-RgbPicture decompressJpegRaw(const Bytes& jpeg) { return decodePixels(jpeg, nullptr, true); }
+RgbPicture decompressJpeg(const Bytes& jpeg, bool raw) { return decodePixels(jpeg, nullptr, raw); }
 
 RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what) {
     std::vector<std::string> warnings;
@@ -154,66 +153,35 @@ RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what) {
 JpegCoefficients readJpegCoefficients(const Bytes& jpeg) {
     JpegCoefficients result;
     const bool read = decompress(jpeg, &result.warnings, [&result](jpeg_decompress_struct& info) {
-        const jpeg_component_info* c = info.comp_info;
-        if (info.num_components != 3 || c[0].h_samp_factor != 2 || c[0].v_samp_factor != 2 ||
-            c[1].h_samp_factor * c[1].v_samp_factor * c[2].h_samp_factor * c[2].v_samp_factor != 1)
+        const jpeg_component_info* comp = info.comp_info;
+        if (info.num_components != 3 || comp[0].h_samp_factor != 2 || comp[0].v_samp_factor != 2 ||
+            comp[1].h_samp_factor * comp[1].v_samp_factor * comp[2].h_samp_factor *
+                    comp[2].v_samp_factor !=
+                1)
             return false;
         jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
         result.width = static_cast<int>(info.image_width);
         result.height = static_cast<int>(info.image_height);
-        result.tileColumns = (result.width + 15) / 16;
-        result.tileRows = (result.height + 15) / 16;
+        const int columns = (result.width + 15) / 16;
         for (int table = 0; table < 2; ++table)
-            std::copy_n(c[table].quant_table->quantval, 64, result.quant[table].begin());
-        result.tiles.resize(size_t(result.tileColumns) * result.tileRows);
-        for (int row = 0; row < result.tileRows; ++row) {
-            // Two luminance block rows and one row of each chrominance per tile row.
-            JBLOCKARRAY blocks[3];
-            for (int k = 0; k < 3; ++k) {
-                blocks[k] = info.mem->access_virt_barray(
-                    reinterpret_cast<j_common_ptr>(&info), arrays[k],
-                    JDIMENSION(k == 0 ? row * 2 : row), k == 0 ? 2 : 1, FALSE);
-            }
-            for (int column = 0; column < result.tileColumns; ++column) {
-                for (int b = 0; b < 6; ++b) {
-                    const JCOEF* from =
-                        b < 4 ? blocks[0][b / 2][column * 2 + b % 2] : blocks[b - 3][0][column];
-                    std::copy_n(from, 64,
-                                result.tiles[size_t(row) * result.tileColumns + column][b].begin());
-                }
+            std::copy_n(comp[table].quant_table->quantval, 64, result.quant[table].begin());
+        result.tiles.resize(size_t(columns) * ((result.height + 15) / 16));
+        // Blocks Y0 Y1 Y2 Y3 Cb Cr of tile k: two luminance block rows and
+        // columns, one of each chrominance.
+        for (size_t k = 0; k < result.tiles.size(); ++k) {
+            const int row = int(k) / columns, column = int(k) % columns;
+            for (int b = 0; b < 6; ++b) {
+                const int c = b < 4 ? 0 : b - 3;
+                const JBLOCKARRAY blocks = info.mem->access_virt_barray(
+                    reinterpret_cast<j_common_ptr>(&info), arrays[c],
+                    JDIMENSION(c == 0 ? row * 2 + b / 2 : row), 1, FALSE);
+                std::copy_n(blocks[0][c == 0 ? column * 2 + b % 2 : column], 64,
+                            result.tiles[k][b].begin());
             }
         }
         return true;
     });
     return read ? result : JpegCoefficients{};
-}
-
-std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boundary) {
-    const std::string text(stream.begin(), stream.end());
-    const std::string header =
-        "Content-type: multipart/x-mixed-replace;boundary=\"" + boundary + "\"\r\n";
-    const std::string partHeader = "\r\n--" + boundary + "\r\nContent-type: image/jpeg\r\n\r\n";
-    const std::string closing = "\r\n--" + boundary + "--\r\n";
-    std::vector<Bytes> parts;
-    if (text.compare(0, header.size(), header) != 0 ||
-        text.size() < header.size() + closing.size() ||
-        text.compare(text.size() - closing.size(), closing.size(), closing) != 0) {
-        ADD_FAILURE() << "MJPEG stream header or closing delimiter missing";
-        return parts;
-    }
-    const size_t end = text.size() - closing.size();
-    for (size_t position = header.size(); position < end;) {
-        if (text.compare(position, partHeader.size(), partHeader) != 0) {
-            ADD_FAILURE() << "MJPEG part header expected at byte " << position;
-            break;
-        }
-        // A JPEG image can contain the delimiter text only by chance; each
-        // part runs to the next part header or to the closing delimiter.
-        const size_t start = position + partHeader.size();
-        position = std::min(text.find(partHeader, start), end);
-        parts.emplace_back(stream.begin() + start, stream.begin() + position);
-    }
-    return parts;
 }
 
 RgbPicture syntheticPicture(int width, int height, bool grey, uint32_t seed) {

@@ -32,16 +32,12 @@ using TileBlocks = std::array<Block, 6>;
 struct JpegCoefficients {
     int width = 0;
     int height = 0;
-    int tileColumns = 0;
-    int tileRows = 0;
     // Quantisation tables of luminance and chrominance, natural order.
     std::array<std::array<uint16_t, 64>, 2> quant{};
-    // Row-major, tileColumns x tileRows tiles.
+    // Row-major tiles.
     std::vector<TileBlocks> tiles;
     // Warnings libjpeg gave while reading; empty for a clean image.
     std::vector<std::string> warnings;
-
-    bool valid() const { return width > 0; }
 };
 
 // Baseline, 4:2:0, standard tables, no restart markers, no optimised
@@ -56,8 +52,7 @@ Bytes jpegToTesraFrame(const Bytes& jpeg);
 // picture (width 0) on failure. The raw decoding gives each pixel's Y, Cb
 // and Cr samples as the inverse DCT produced them, in place of R, G and B;
 // each chrominance sample serves its 2x2 pixels (no interpolation).
-RgbPicture decompressJpeg(const Bytes& jpeg);
-RgbPicture decompressJpegRaw(const Bytes& jpeg);
+RgbPicture decompressJpeg(const Bytes& jpeg, bool raw = false);
 
 // Deterministic test content: smooth gradients with some edges and texture.
 // With grey set, every pixel has R = G = B.
@@ -70,10 +65,6 @@ JpegCoefficients readJpegCoefficients(const Bytes& jpeg);
 // Decodes to RGB; every libjpeg warning is reported with ADD_FAILURE
 // (labelled with what), and an error gives an empty picture.
 RgbPicture decodeJpegStrictly(const Bytes& jpeg, const std::string& what);
-
-// Splits a multipart/x-mixed-replace stream into its JPEG parts; expects
-// the framing the MJPEG writer produces with the given boundary.
-std::vector<Bytes> splitMjpegStream(const Bytes& stream, const std::string& boundary);
 
 }  // namespace vorctest
 

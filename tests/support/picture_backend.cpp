@@ -41,14 +41,14 @@ private:
 
 }  // namespace
 
-DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces) {
+DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces, int pull) {
     StatusCapture quiet;
     auto outcome = std::make_shared<DecodeOutcome>();
     {
         vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)),
                                           new PictureBackEnd(outcome),
                                           new vorcFramewiseTesraScanDecoderSoftwareOnly());
-        while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+        while (decoder.decode(pull) != 0 || decoder.sourceStillUp()) {
         }
     }
     return *outcome;

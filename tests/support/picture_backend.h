@@ -16,9 +16,9 @@ struct DecodeOutcome {
     int tiles = 0;
 };
 
-// The whole stream served in the given piece sizes (empty: all at once).
-// Status messages are collected and dropped.
-DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces = {});
+// The whole stream served in the given piece sizes (empty: all at once),
+// with decode calls of at most pull bytes. Status messages are dropped.
+DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces = {}, int pull = 65536);
 
 }  // namespace vorctest
 

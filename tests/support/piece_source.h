@@ -18,15 +18,9 @@ class PieceSource : public vorcStreamSource {
 public:
     // Each fetch delivers at most the next piece size (cycling through
     // pieceSizes; an empty list means everything at once) and at most what
-    // was asked for. Optionally logs "source destroyed" into destroyLog.
-    PieceSource(std::vector<uint8_t> bytes, std::vector<size_t> pieceSizes = {},
-                std::shared_ptr<std::vector<std::string>> destroyLog = nullptr)
-        : bytes_(std::move(bytes)),
-          pieces_(std::move(pieceSizes)),
-          destroyLog_(std::move(destroyLog)) {}
-    ~PieceSource() override {
-        if (destroyLog_) destroyLog_->push_back("source destroyed");
-    }
+    // was asked for.
+    PieceSource(std::vector<uint8_t> bytes, std::vector<size_t> pieceSizes = {})
+        : bytes_(std::move(bytes)), pieces_(std::move(pieceSizes)) {}
 
     int fetchBytes(unsigned char* buffer, int maxBytes) override {
         size_t count =
@@ -55,7 +49,6 @@ public:
 private:
     std::vector<uint8_t> bytes_;
     std::vector<size_t> pieces_;
-    std::shared_ptr<std::vector<std::string>> destroyLog_;
     size_t position_ = 0, nextPiece_ = 0, pieceLeft_ = 0;
 };
 

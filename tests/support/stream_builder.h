@@ -6,7 +6,7 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -123,10 +123,9 @@ public:
     const Bytes& bytes() const { return bytes_; }
     // Writes the stream to a file; false on failure.
     bool writeFile(const std::string& path) const {
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr) return false;
-        const bool ok = std::fwrite(bytes_.data(), 1, bytes_.size(), file) == bytes_.size();
-        return std::fclose(file) == 0 && ok;
+        std::ofstream out(path, std::ios::binary);
+        return out.write(reinterpret_cast<const char*>(bytes_.data()), long(bytes_.size())) &&
+               out.flush();
     }
 
 private:
