@@ -71,6 +71,10 @@ TEST(StreamFile, RegularFileMissingPathAndPipes) {
     Pipe pipe;
     {
         vorcStreamFile source(pipe.fds[0]);
+        // Nothing waiting on a non-blocking descriptor is not its end.
+        ::fcntl(pipe.fds[0], F_SETFL, O_NONBLOCK);
+        EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
+        EXPECT_TRUE(source.stillUp());
         // A pipe ends when its writer closes.
         ASSERT_EQ(::write(pipe.fds[1], "abc", 3), 3);
         EXPECT_EQ(source.fetchBytes(buffer, 16), 3);

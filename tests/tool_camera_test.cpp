@@ -115,6 +115,11 @@ TEST_F(ToolCamera, ServesTheFileAndAnswersWrongRequestsWithHttpErrors) {
     EXPECT_EQ(exchange(port, "GET /control/faststream.jpg?noaudio&fps=0.000000 HTTP/1.0\n\n"),
               "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" +
                   readFile(stream) + readFile(stream));
+    for (const auto& [request, status] : std::vector<std::pair<std::string, std::string>>{
+             {"GET /index.html HTTP/1.0\n\n", "HTTP/1.0 404"},
+             {"GET /control/faststream.jpg?noaudio&fps=abc HTTP/1.0\n\n", "HTTP/1.0 400"}}) {
+        EXPECT_EQ(exchange(port, request).rfind(status, 0), 0u) << request;
+    }
 
     camera.signal(SIGINT);
     EXPECT_EQ(camera.wait(), 0) << camera.errors();

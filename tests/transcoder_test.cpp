@@ -207,9 +207,14 @@ TEST(Transcoder, ScansThatRunOutReportWhereAndInTheirOwnOrder) {
     }
 }
 
-TEST(Transcoder, TheOneTileImage) {
+TEST(Transcoder, HugePicturesAndTheOneTileImage) {
     StatusCapture status;
     Sweeper s;
+    // 4096 x 4096 tiles: 12.9 GB of coefficients, more than 32 bits can count.
+    s.sweep(65535, 65535, {}, false);
+    EXPECT_EQ(*s.log, CallLog{"error"});
+    EXPECT_TRUE(status.contains("JPG converter : reallocated coeff buffer") ||
+                status.contains("JPG converter : CoeffBuffer == NULL!"));
     // An all-zero tile without quantisation tables, byte for byte.
     s.sweep(16, 16, zeroTilesScan(1));
     ASSERT_EQ(s.images->size(), 1u);
@@ -306,4 +311,10 @@ TEST(HuffmanEncoderDeathTest, DcOutOfRangeEndsTheProcess) {
         EXPECT_EXIT((messagesToStandardError(), probe.encode(Block{dc})),
                     ::testing::ExitedWithCode(154), "Out of Range");
     }
+    // A word is written only while 8 bytes of the output buffer are free.
+    auto& state = probe.HuffmanBufferState;
+    state.writePos = state.bufferLimit - 8;
+    EncoderProbe::copyAccuToGlobalHuffBuffer(0, &state);
+    EXPECT_EXIT((messagesToStandardError(), EncoderProbe::copyAccuToGlobalHuffBuffer(0, &state)),
+                ::testing::ExitedWithCode(154), "Huffman Buffer Overflow!");
 }
