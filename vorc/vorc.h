@@ -4,8 +4,8 @@
 
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/color_conversion.h"
-#include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/backends/default_backend.h"
+#include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/core/base64.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
