@@ -47,9 +47,12 @@ struct ChainStats {
     uint64_t bytesWritten = 0;
 };
 
+// Bytes pulled per decode call unless a live source asks for fewer.
+constexpr int DefaultPieceSize = 65536;
+
 // How a live source is driven; files need none of it.
 struct LoopControl {
-    int pieceSize = 65536;
+    int pieceSize = DefaultPieceSize;
     // Asked before each piece; a reason ends the loop.
     std::function<const char*()> stopReason;
     // Called when the source had nothing yet but has not ended.

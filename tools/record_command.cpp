@@ -30,7 +30,6 @@
 namespace {
 
 constexpr const char* CommandName = "record";
-constexpr int PullSize = 65536;
 constexpr int PollSliceMillis = 100;
 
 using Clock = std::chrono::steady_clock;
@@ -51,12 +50,12 @@ public:
 // without a system call per byte.
 class ReadAheadSource : public vorcStreamSource {
 public:
-    explicit ReadAheadSource(PollableCameraStream* camera) : camera_(camera), buffer_(PullSize) {}
+    explicit ReadAheadSource(PollableCameraStream* camera) : camera_(camera), buffer_(DefaultPieceSize) {}
 
     int fetchBytes(unsigned char* buffer, int maxBytes) override {
         if (next_ == filled_) {
             next_ = 0;
-            filled_ = static_cast<size_t>(camera_->fetchBytes(buffer_.data(), PullSize));
+            filled_ = static_cast<size_t>(camera_->fetchBytes(buffer_.data(), DefaultPieceSize));
         }
         const size_t count = std::min(filled_ - next_, static_cast<size_t>(std::max(maxBytes, 0)));
         std::memcpy(buffer, buffer_.data() + next_, count);
@@ -187,7 +186,7 @@ int runRecord(int argc, char** argv) {
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsLimit));
     LoopControl control;
     // With a frame limit the parser is fed byte by byte, see ReadAheadSource.
-    control.pieceSize = frames > 0 ? 1 : PullSize;
+    control.pieceSize = frames > 0 ? 1 : DefaultPieceSize;
     control.stopReason = [&]() -> const char* {
         if (stopRequested) return "interrupted";
         if (frames > 0 && chain.stats().frames >= frames) return "frame limit reached";
