@@ -23,11 +23,13 @@
 #include <iterator>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tools/command_registry.h"
+#include "tools/http_request.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
@@ -35,7 +37,6 @@ namespace {
 
 constexpr const char* CommandName = "camera";
 constexpr const char* StreamPath = "/control/faststream.jpg";
-constexpr size_t MaxRequestBytes = 8192;
 constexpr int RequestTimeoutMillis = 5000;
 constexpr int PollSliceMillis = 50;
 
@@ -147,59 +148,42 @@ bool sleepUntil(Clock::time_point when) {
 
 struct Request {
     int status = 200;
-    std::string reason;
     double fps = 0.0;
 };
 
-// Checks the request line: GET of the stream path; the fps query parameter
+// Checks the request: GET of the stream path; the fps query parameter
 // (absent means "as fast as possible") must be a finite rate of at least 0.
-Request parseRequest(const std::string& text) {
-    Request request;
-    const std::string line = text.substr(0, text.find_first_of("\r\n"));
-    const size_t firstSpace = line.find(' ');
-    const size_t secondSpace = firstSpace == std::string::npos ? std::string::npos : line.find(' ', firstSpace + 1);
-    if (secondSpace == std::string::npos || line.compare(secondSpace + 1, 5, "HTTP/") != 0) {
-        return Request{400, "Bad Request", 0.0};
+Request checkRequest(const HttpHead& head) {
+    if (head.state != HttpHeadState::Complete) return Request{head.status, 0.0};
+    const HttpRequest& request = head.request;
+    if (request.method != "GET") return Request{405, 0.0};
+    if (request.path != StreamPath) return Request{404, 0.0};
+    Request checked;
+    if (const std::optional<std::string> value = request.queryParameter("fps")) {
+        char* rest = nullptr;
+        checked.fps = std::strtod(value->c_str(), &rest);
+        if (value->empty() || *rest != '\0' || !std::isfinite(checked.fps) || checked.fps < 0.0) return Request{400, 0.0};
     }
-    if (line.compare(0, firstSpace, "GET") != 0) return Request{405, "Method Not Allowed", 0.0};
-    const std::string target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-    const size_t question = target.find('?');
-    if (target.substr(0, question) != StreamPath) return Request{404, "Not Found", 0.0};
-    const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
-    size_t start = 0;
-    while (start <= query.size()) {
-        const size_t end = std::min(query.find('&', start), query.size());
-        const std::string parameter = query.substr(start, end - start);
-        if (parameter.compare(0, 4, "fps=") == 0) {
-            const std::string value = parameter.substr(4);
-            char* rest = nullptr;
-            const double fps = std::strtod(value.c_str(), &rest);
-            if (value.empty() || *rest != '\0' || !std::isfinite(fps) || fps < 0.0) {
-                return Request{400, "Bad Request", 0.0};
-            }
-            request.fps = fps;
-        }
-        start = end + 1;
-    }
-    return request;
+    return checked;
 }
 
-// Reads up to the empty line that ends the request (LF LF or CR LF CR LF).
-bool readRequest(int fd, std::string* text) {
+// Reads until the request head is complete or known to be bad.
+HttpHead readRequest(int fd) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(RequestTimeoutMillis);
+    std::string text;
     char chunk[1024];
-    while (text->size() < MaxRequestBytes) {
-        if (text->find("\n\n") != std::string::npos || text->find("\r\n\r\n") != std::string::npos) return true;
-        if (!waitFor(fd, POLLIN, deadline)) return false;
+    while (true) {
+        HttpHead head = parseHttpHead(text);
+        if (head.state != HttpHeadState::Incomplete) return head;
+        if (!waitFor(fd, POLLIN, deadline)) return head;
         const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (got == 0) return false;
+        if (got == 0) return head;
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return false;
+            return head;
         }
-        text->append(chunk, static_cast<size_t>(got));
+        text.append(chunk, static_cast<size_t>(got));
     }
-    return false;
 }
 
 struct ServerSettings {
@@ -208,16 +192,17 @@ struct ServerSettings {
 };
 
 void serveClient(int fd, const std::string& peer, const ServerSettings& settings) {
-    std::string text;
-    if (!readRequest(fd, &text)) {
+    const HttpHead head = readRequest(fd);
+    if (head.state == HttpHeadState::Incomplete) {
         std::fprintf(stderr, "camera: %s: no complete request, closing\n", peer.c_str());
         return;
     }
-    const Request request = parseRequest(text);
+    const Request request = checkRequest(head);
     if (request.status != 200) {
-        std::fprintf(stderr, "camera: %s: answered %d %s\n", peer.c_str(), request.status, request.reason.c_str());
-        sendText(fd, "HTTP/1.0 " + std::to_string(request.status) + " " + request.reason +
-                         "\r\nContent-Type: text/plain\r\n\r\n" + request.reason + "\n");
+        const std::string status = httpStatusText(request.status);
+        const std::string reason = status.substr(4);
+        std::fprintf(stderr, "camera: %s: answered %s\n", peer.c_str(), status.c_str());
+        sendText(fd, "HTTP/1.0 " + status + "\r\nContent-Type: text/plain\r\n\r\n" + reason + "\n");
         return;
     }
     std::fprintf(stderr, "camera: %s: streaming at %s\n", peer.c_str(),

@@ -1,0 +1,265 @@
+// The source thread of `vorc serve`. One chain at a time: source -> parser
+// -> JPEG transcoder, with a back end that only counts frames (and paces a
+// file) and a JPEG receiver that publishes each image into the hub. A
+// camera gets a fresh chain per connection, since its stream starts again.
+#include "tools/serve_source.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <thread>
+
+#include "vorc/core/exceptions.h"
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/sources/camera_live_stream.h"
+#include "vorc/transcode/jpeg_converter.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int PieceSize = 16384;
+constexpr int PollSliceMillis = 50;
+constexpr double FirstRetrySeconds = 0.5;
+constexpr double LongestRetrySeconds = 8.0;
+
+// Sleeps until the time point, in slices; false when stop was set.
+bool sleepUntil(Clock::time_point when, const std::atomic<bool>& stop) {
+    while (!stop) {
+        const auto now = Clock::now();
+        if (now >= when) return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(when - now, std::chrono::milliseconds(PollSliceMillis)));
+    }
+    return false;
+}
+
+Clock::duration seconds(double value) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
+}
+
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Counts frames and damaged frames; with a rate, holds each frame back
+// until its time, counted from the first one.
+class CountingPacer : public vorcTesraDecoderBackEnd {
+public:
+    CountingPacer(SourceCounters& counters, PictureSize& size, double fps, const std::atomic<bool>& stop)
+        : counters_(counters), size_(size), fps_(fps), stop_(stop) {}
+
+    void videoResolutionChanged(int width, int height) override {
+        size_.width = width;
+        size_.height = height;
+    }
+    void errorEncountered() override { damaged_ = true; }
+    void frameComplete() override {
+        ++counters_.framesIn;
+        if (damaged_) ++counters_.damagedFrames;
+        damaged_ = false;
+        if (fps_ <= 0.0) return;
+        const auto now = Clock::now();
+        if (paced_ == 0 || now > start_ + seconds(static_cast<double>(paced_) / fps_ + 1.0)) {
+            // First frame, or far behind (a stopped debugger, a busy machine):
+            // start counting again rather than rush to catch up.
+            start_ = now;
+            paced_ = 0;
+        }
+        sleepUntil(start_ + seconds(static_cast<double>(++paced_) / fps_), stop_);
+    }
+    // The transcoder never asks for pixels.
+    void provideVideoTilePixelTarget(int, int, unsigned int** pixelTarget, int* rowPad) override {
+        *pixelTarget = nullptr;
+        *rowPad = 0;
+    }
+    void videoTileReceived() override {}
+
+private:
+    SourceCounters& counters_;
+    PictureSize& size_;
+    const double fps_;
+    const std::atomic<bool>& stop_;
+    bool damaged_ = false;
+    Clock::time_point start_;
+    long paced_ = 0;
+};
+
+// Collects each image the transcoder writes and publishes it whole.
+class PublishingReceiver : public vorcJPEGReceiver {
+public:
+    PublishingReceiver(ImageHub& hub, const PictureSize& size) : hub_(hub), size_(size) {}
+    void beginFrame() override { bytes_.clear(); }
+    void receiveJPEGBytes(const unsigned char* bytes, int count) override {
+        bytes_.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(std::max(count, 0)));
+    }
+    void endFrame() override {
+        hub_.publish(bytes_, size_.width, size_.height);
+        hub_.counters.up = true;
+    }
+
+private:
+    ImageHub& hub_;
+    const PictureSize& size_;
+    std::string bytes_;
+};
+
+// The file's stream again and again.
+class LoopingSource : public vorcStreamSource {
+public:
+    explicit LoopingSource(std::vector<unsigned char> stream) : stream_(std::move(stream)) {}
+    int fetchBytes(unsigned char* buffer, int maxBytes) override {
+        if (next_ == stream_.size()) next_ = 0;
+        const size_t count = std::min(stream_.size() - next_, static_cast<size_t>(std::max(maxBytes, 0)));
+        std::memcpy(buffer, stream_.data() + next_, count);
+        next_ += count;
+        return static_cast<int>(count);
+    }
+    bool stillUp() override { return true; }
+
+private:
+    const std::vector<unsigned char> stream_;
+    size_t next_ = 0;
+};
+
+class PollableCamera : public vorcWatchedCameraLiveTesraFastStreamPOSIX {
+public:
+    using vorcWatchedCameraLiveTesraFastStreamPOSIX::vorcWatchedCameraLiveTesraFastStreamPOSIX;
+    int descriptor() const { return socketFd; }
+};
+
+vorcFramewiseTesraDecoder* buildChain(vorcStreamSource* source, ImageHub& hub, PictureSize& size, double pace,
+                                      const std::atomic<bool>& stop) {
+    return new vorcFramewiseTesraDecoder(
+        source, new CountingPacer(hub.counters, size, pace, stop),
+        new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new PublishingReceiver(hub, size)));
+}
+
+void runFile(const ServeSource& settings, std::vector<unsigned char> stream, ImageHub& hub,
+             const std::atomic<bool>& stop) {
+    PictureSize size;
+    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(
+        buildChain(new LoopingSource(std::move(stream)), hub, size, settings.fps, stop));
+    while (!stop) decoder->decode(PieceSize);
+}
+
+// The camera's IPv4 address, from a dotted address or a host name.
+bool resolveCamera(const std::string& host, vorcIPAddress* address, std::string* problem) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result != 0) {
+        *problem = ::gai_strerror(result);
+        return false;
+    }
+    const uint32_t value = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(found);
+    *address = vorcIPAddress(static_cast<int>(value >> 24), static_cast<int>((value >> 16) & 0xFF),
+                             static_cast<int>((value >> 8) & 0xFF), static_cast<int>(value & 0xFF));
+    return true;
+}
+
+// Runs one connection's chain until the camera closes, falls silent or stop
+// is set; true when it delivered at least one image.
+bool runCameraConnection(PollableCamera* camera, const ServeSource& settings, ImageHub& hub,
+                         const std::atomic<bool>& stop, const char** ending) {
+    PictureSize size;
+    const int fd = camera->descriptor();
+    const uint64_t imagesBefore = hub.latest() ? hub.latest()->number : 0;
+    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(camera, hub, size, 0.0, stop));
+    auto lastData = Clock::now();
+    *ending = "stopping";
+    while (!stop) {
+        if (decoder->decode(PieceSize) > 0) {
+            lastData = Clock::now();
+            continue;
+        }
+        if (!decoder->sourceStillUp()) {
+            *ending = "the camera closed the connection";
+            break;
+        }
+        if (Clock::now() - lastData > seconds(settings.timeoutSeconds)) {
+            *ending = "the camera sent nothing in time";
+            break;
+        }
+        pollfd entry{fd, POLLIN, 0};
+        ::poll(&entry, 1, PollSliceMillis);
+    }
+    const auto latest = hub.latest();
+    return latest && latest->number > imagesBefore;
+}
+
+void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
+    const std::string name = settings.cameraHost + ":" + std::to_string(settings.cameraPort);
+    double retrySeconds = FirstRetrySeconds;
+    bool connectedBefore = false;
+    std::string lastProblem;
+    while (!stop) {
+        vorcIPAddress address;
+        std::string problem = "connection failed";
+        std::unique_ptr<PollableCamera> camera;
+        if (resolveCamera(settings.cameraHost, &address, &problem)) {
+            try {
+                camera.reset(new PollableCamera(address, settings.cameraPort, static_cast<float>(settings.fps), true));
+            } catch (const vorcException&) {
+                problem = "cannot connect";
+            }
+        }
+        if (camera == nullptr) {
+            hub.counters.up = false;
+            if (problem != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
+            lastProblem = problem;
+            sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+            retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
+            continue;
+        }
+        if (connectedBefore) ++hub.counters.reconnects;
+        connectedBefore = true;
+        lastProblem.clear();
+        std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
+        const char* ending = nullptr;
+        if (runCameraConnection(camera.release(), settings, hub, stop, &ending)) retrySeconds = FirstRetrySeconds;
+        hub.counters.up = false;
+        std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending);
+        if (!stop) sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+    }
+}
+
+}  // namespace
+
+std::vector<unsigned char> loadLoopableStream(const std::string& path, std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = "cannot open '" + path + "': " + std::strerror(errno);
+        return {};
+    }
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xD8) {
+            data.erase(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(i));
+            return data;
+        }
+    }
+    *error = "no frames in '" + path + "'";
+    return {};
+}
+
+void runServeSource(const ServeSource& source, std::vector<unsigned char> stream, ImageHub& hub,
+                    const std::atomic<bool>& stop) {
+    if (source.file.empty()) {
+        runCamera(source, hub, stop);
+    } else {
+        runFile(source, std::move(stream), hub, stop);
+    }
+}
