@@ -1,105 +1,19 @@
 // `vorc camera` and `vorc record` run as a user would: the camera serves the
 // file's frames, a wrong request gets an HTTP error, it ends cleanly on
 // SIGINT and SIGTERM, and record writes the same JPEG images as transcode.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-
-#include <chrono>
-#include <thread>
 
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
+#include "support/tool_process.h"
 
+using vorctest::exchange;
 using vorctest::readFile;
+using vorctest::Vorc;
 
-// `vorc ARGUMENTS` as a child process with standard error in a file. It is
-// killed when the object dies, so a failing test leaves nothing running.
-class Vorc {
-public:
-    Vorc(const std::string& errorPath, std::vector<std::string> arguments) : errorPath_(errorPath) {
-        arguments.insert(arguments.begin(), VORC_TOOL_PATH);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-            ::dup2(::open(errorPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Vorc() {
-        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
-    }
-    std::string errors() const { return readFile(errorPath_); }
-    // The exit status; -1 when killed by a signal or still running after the time.
-    int wait(int seconds = 10) {
-        int status = -1;
-        for (int slice = 0; pid_ > 0 && slice < seconds * 200; ++slice) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
-            if (pid_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return pid_ < 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    // The port of the camera's first line, "listening on 127.0.0.1:PORT", within 10 s; or 0.
-    int port() const {
-        std::string text;
-        for (int slice = 0; slice < 2000 && (text = errors()).find('\n') == text.npos; ++slice)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const size_t at = text.find("listening on 127.0.0.1:");
-        return at == std::string::npos ? 0 : std::stoi(text.substr(at + 23));
-    }
-    void signal(int number) {
-        if (pid_ > 0) ::kill(pid_, number);  // never -1: that would reach every process
-    }
-
-private:
-    const std::string errorPath_;
-    pid_t pid_ = -1;
-};
-
-// Sends the request to the camera and returns its whole answer.
-std::string exchange(int port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    std::string answer;
-    char chunk[4096];
-    for (ssize_t got; answer.size() < (1u << 20) && (got = ::read(fd, chunk, sizeof chunk)) > 0;)
-        answer.append(chunk, static_cast<size_t>(got));
-    ::close(fd);
-    return answer;
-}
-
-// A file of real pictures as full frames with partial frames between them,
-// in a directory of its own; the bitmap of the second partial frame holds
-// the bytes FF D8, which must not be taken for the start of a frame.
 class ToolCamera : public ::testing::Test {
 protected:
-    void SetUp() override {
-        vorctest::StreamBuilder builder;
-        for (uint32_t seed = 1; seed <= 3; ++seed) {
-            builder.raw(vorctest::jpegToTesraFrame(
-                vorctest::compressJpeg(vorctest::syntheticPicture(128, 64, false, seed), 80)));
-            builder.partialFrame(vorctest::tileBitmap(8, 4, {0, 9, 31}),
-                                 vorctest::zeroTilesScan(3));
-            builder.partialFrame(vorctest::Bytes{0xFF, 0xD8, 0x00, 0x00},
-                                 vorctest::zeroTilesScan(12), true);
-        }
-        builder.app13();
-        ASSERT_TRUE(builder.writeFile(stream = dir + "camera.tesra"));
-    }
+    void SetUp() override { ASSERT_TRUE(vorctest::writeLiveTestStream(stream = dir + "camera.tesra")); }
     const vorctest::TempDir temp;
     const std::string dir = temp.path + "/";
     std::string stream;

@@ -24,6 +24,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int LongestPollMillis = 250;
 constexpr double LingerSeconds = 2.0;
 constexpr size_t ReadChunkBytes = 4096;
+// The kernel's send buffer of a stream client: a few images, so that a
+// client that stops reading is noticed within seconds, not after the
+// megabytes of an automatically grown buffer.
+constexpr int StreamSendBufferBytes = 256 * 1024;
 
 Clock::duration seconds(double value) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
@@ -242,6 +246,7 @@ void MjpegServer::answerRequest(Connection& connection) {
     }
     if (path != "/stream.mjpg") return answer(connection, 404, "text/plain", httpStatusText(404));
     connection.phase = Connection::Phase::Stream;
+    ::setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &StreamSendBufferBytes, sizeof StreamSendBufferBytes);
     connection.pending = std::string("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=") +
                          ImageHub::Boundary + "\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
     connection.deadline = Clock::now() + seconds(settings_.sendSeconds);

@@ -18,7 +18,7 @@ struct MjpegServerSettings {
     // A request must be complete this long after the connection opens.
     double requestSeconds = 10.0;
     // A client that takes no bytes for this long while some wait is dropped.
-    double sendSeconds = 30.0;
+    double sendSeconds = 10.0;
     size_t maxConnections = 1000;
     std::string sourceName;  // shown on the page
 };

@@ -161,7 +161,8 @@ void printUsage() {
         "  --fps F             file: frames per second (0: as fast as they decode);\n"
         "                      camera: the rate asked for (0: its maximum); default 25\n"
         "  --timeout S         reconnect a camera that sends nothing for S seconds (default 10)\n"
-        "  --client-timeout S  drop a client that takes no data for S seconds (default 30)\n"
+        "  --client-timeout S  drop a client that has not finished its request, or has\n"
+        "                      taken no data, for S seconds (default 10)\n"
         "  --max-clients N     connections at once (default 1000)\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n"
         "  --quiet             no library status messages\n"
@@ -213,6 +214,7 @@ int runServe(int argc, char** argv) {
     } else {
         return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
     }
+    settings.requestSeconds = settings.sendSeconds;
     settings.sourceName = sourceText;
     settings.maxConnections = connectionCeiling(maxClients);
 

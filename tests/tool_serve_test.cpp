@@ -1,0 +1,440 @@
+// `vorc serve` on loopback as browsers and monitoring would use it: every
+// stream part is a complete JPEG byte-identical to what `vorc transcode`
+// makes of the same file, the snapshot is one of them, the metrics parse and
+// move, bad requests get their status without disturbing the stream, a
+// stalled client holds back none of 200 others and is dropped, a camera that
+// drops is reconnected, and headless Chromium shows the picture. Also the
+// HTTP request parser the server shares with `vorc camera`.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <poll.h>
+
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "support/files.h"
+#include "support/libjpeg_helpers.h"
+#include "support/tool_process.h"
+#include "tools/http_request.h"
+
+using vorctest::readFile;
+using vorctest::Vorc;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
+    const std::string longTarget = "GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < 70; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
+    const std::string hugeHeader = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'b') + "\r\n\r\n";
+    struct Case {
+        std::string text;
+        int status;  // 0: complete
+    };
+    for (const Case& c : std::vector<Case>{
+             {"GET /a/b?x=1&fps=2.5&noaudio HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Thing:  v a l \r\n\r\nrest", 0},
+             {"GET /control/faststream.jpg?noaudio&fps=4.000000 HTTP/1.0\n\n", 0},
+             {"GET / HTTP/1.1\r\nHost x\r\n\r\n", 400},
+             {"GET / HTTP/1.1\r\nHo st: x\r\n\r\n", 400},
+             {"GET / HTTP/1.1\r\n folded: x\r\n\r\n", 400},
+             {"GET /\r\n\r\n", 400},
+             {"GET  / HTTP/1.1\r\n\r\n", 400},
+             {"GET a HTTP/1.1\r\n\r\n", 400},
+             {"G\x01T / HTTP/1.1\r\n\r\n", 400},
+             {"GET /\r HTTP/1.1\r\n\r\n", 400},
+             {"GET / HTTP/1.1x\r\n\r\n", 400},
+             {"\r\n\r\n", 400},
+             {"GET / HTTP/2.0\r\n\r\n", 505},
+             {longTarget, 414},
+             {manyHeaders, 431},
+             {hugeHeader, 431}}) {
+        const HttpHead whole = parseHttpHead(c.text);
+        EXPECT_EQ(whole.state, c.status == 0 ? HttpHeadState::Complete : HttpHeadState::Bad) << c.text;
+        EXPECT_EQ(whole.status, c.status) << c.text;
+        // Before the deciding byte every prefix is incomplete; from it on
+        // the verdict is the one of the whole.
+        bool decided = false;
+        for (size_t length = 0; length <= c.text.size(); ++length) {
+            const HttpHead head = parseHttpHead(std::string_view(c.text).substr(0, length));
+            if (head.state == HttpHeadState::Incomplete) {
+                ASSERT_FALSE(decided) << c.text << " at " << length;
+                continue;
+            }
+            decided = true;
+            ASSERT_EQ(head.status, c.status) << c.text << " at " << length;
+        }
+    }
+    const std::string text = "GET /a/b?x=1&fps=2.5&noaudio HTTP/1.1\r\nHost: h\r\nX-Thing:  v a l \r\n\r\n";
+    const HttpHead head = parseHttpHead(text + "GET");
+    EXPECT_EQ(head.length, text.size());
+    EXPECT_EQ(head.request.method, "GET");
+    EXPECT_EQ(head.request.path, "/a/b");
+    EXPECT_EQ(head.request.queryParameter("fps"), "2.5");
+    EXPECT_EQ(head.request.queryParameter("noaudio"), "");
+    EXPECT_EQ(head.request.queryParameter("fp"), std::nullopt);
+    EXPECT_EQ(head.request.headers,
+              (std::vector<std::pair<std::string, std::string>>{{"host", "h"}, {"x-thing", "v a l"}}));
+}
+
+// A client of /stream.mjpg that checks the framing of every part as it
+// arrives and counts (or keeps) the JPEG images.
+class StreamReader {
+public:
+    explicit StreamReader(int port, bool keep = false, int receiveBuffer = 0)
+        : fd_(vorctest::connectToLoopback(port, receiveBuffer)), keep_(keep) {
+        const std::string request = "GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~StreamReader() { ::close(fd_); }
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
+
+    // Takes what has arrived; false once the server has closed.
+    bool pump() {
+        char chunk[65536];
+        ssize_t got;
+        while ((got = ::recv(fd_, chunk, sizeof chunk, 0)) > 0) data_.append(chunk, static_cast<size_t>(got));
+        if (got == 0) open_ = false;
+        parse();
+        return open_;
+    }
+    int fd() const { return fd_; }
+    size_t images() const { return images_; }
+    const std::vector<std::string>& kept() const { return kept_; }
+
+private:
+    void parse() {
+        if (!headerSeen_) {
+            const size_t end = data_.find("\r\n\r\n");
+            if (end == std::string::npos) return;
+            const std::string header = data_.substr(0, end + 4);
+            EXPECT_EQ(header.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << header;
+            EXPECT_NE(header.find("\r\nContent-Type: multipart/x-mixed-replace;boundary=vorcframe\r\n"),
+                      std::string::npos)
+                << header;
+            data_.erase(0, end + 4);
+            headerSeen_ = true;
+        }
+        static const std::string partHead = "--vorcframe\r\nContent-Type: image/jpeg\r\nContent-Length: ";
+        while (!broken_ && data_.size() >= partHead.size()) {
+            const size_t end = data_.find("\r\n\r\n");
+            if (end == std::string::npos) return;
+            const std::string length = data_.substr(partHead.size(), end - partHead.size());
+            if (data_.compare(0, partHead.size(), partHead) != 0 || length.empty() || length.size() > 9 ||
+                length.find_first_not_of("0123456789") != std::string::npos) {
+                ADD_FAILURE() << "bad part head: " << data_.substr(0, std::min<size_t>(end, 200));
+                broken_ = true;
+                return;
+            }
+            const size_t jpegLength = std::stoul(length);
+            const size_t total = end + 4 + jpegLength + 2;
+            if (data_.size() < total) return;
+            if (data_.compare(total - 2, 2, "\r\n") != 0) {
+                ADD_FAILURE() << "part not ended by CR LF";
+                broken_ = true;
+                return;
+            }
+            if (keep_) kept_.push_back(data_.substr(end + 4, jpegLength));
+            ++images_;
+            data_.erase(0, total);
+        }
+    }
+
+    const int fd_;
+    const bool keep_;
+    bool open_ = true;
+    bool headerSeen_ = false;
+    bool broken_ = false;
+    std::string data_;
+    size_t images_ = 0;
+    std::vector<std::string> kept_;
+};
+
+using Readers = std::vector<std::unique_ptr<StreamReader>>;
+
+// Pumps the readers for a while or until done() says so; false on time-out.
+bool pumpUntil(const Readers& readers, double seconds, const std::function<bool()>& done = nullptr) {
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<pollfd> entries;
+    for (const auto& reader : readers) entries.push_back(pollfd{reader->fd(), POLLIN, 0});
+    while (Clock::now() < end) {
+        if (done && done()) return true;
+        ::poll(entries.data(), entries.size(), 20);
+        for (size_t i = 0; i < readers.size(); ++i) {
+            if (entries[i].revents != 0) readers[i]->pump();
+        }
+    }
+    return done == nullptr || done();
+}
+
+struct Answer {
+    std::string head;
+    std::string body;
+};
+
+Answer get(int port, const std::string& path) {
+    const std::string text = vorctest::exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const size_t end = text.find("\r\n\r\n");
+    if (end == std::string::npos) return Answer{text, ""};
+    return Answer{text.substr(0, end + 4), text.substr(end + 4)};
+}
+
+// The samples of a Prometheus text answer; every line must be a HELP or
+// TYPE comment or a sample of a declared metric, counters named *_total.
+std::map<std::string, double> metrics(int port) {
+    const Answer answer = get(port, "/metrics");
+    EXPECT_NE(answer.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << answer.head;
+    static const std::regex help("# HELP ([a-zA-Z_:][a-zA-Z0-9_:]*) .+");
+    static const std::regex type("# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge)");
+    static const std::regex sample("([a-zA-Z_:][a-zA-Z0-9_:]*) ([0-9]+(\\.[0-9]+)?)");
+    std::map<std::string, double> values;
+    std::map<std::string, std::string> types;
+    std::istringstream lines(answer.body);
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, match, type)) {
+            types[match[1]] = match[2];
+            EXPECT_EQ(match[2] == "counter", line.find("_total ") != std::string::npos) << line;
+        } else if (std::regex_match(line, match, sample)) {
+            EXPECT_EQ(types.count(match[1]), 1u) << "no TYPE before " << line;
+            values[match[1]] = std::stod(match[2]);
+        } else {
+            EXPECT_TRUE(std::regex_match(line, help)) << line;
+        }
+    }
+    return values;
+}
+
+bool waitForHealth(int port, const std::string& status, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    while (Clock::now() < end) {
+        if (get(port, "/health").head.rfind("HTTP/1.1 " + status, 0) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+class ToolServe : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(vorctest::writeLiveTestStream(stream = dir + "live.tesra")); }
+
+    // The images `vorc transcode` makes of the file.
+    std::set<std::string> transcodedImages() {
+        Vorc transcode(dir + "transcode.err", {"transcode", "--quiet", stream, "--jpeg-prefix", dir + "file_"});
+        EXPECT_EQ(transcode.wait(), 0) << transcode.errors();
+        std::set<std::string> images;
+        for (int i = 0; i < 9; ++i) images.insert(readFile(dir + "file_" + std::to_string(1000000 + i).substr(1) + ".jpg"));
+        EXPECT_EQ(images.size(), 9u);
+        return images;
+    }
+
+    const vorctest::TempDir temp;
+    const std::string dir = temp.path + "/";
+    std::string stream;
+};
+
+TEST_F(ToolServe, FansTheTranscodersImagesOutAndAnswersEveryAddress) {
+    const std::set<std::string> expected = transcodedImages();
+    Vorc serve(dir + "serve.err",
+               {"serve", "--listen", "127.0.0.1:0", "--fps", "50", "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+
+    Readers readers;
+    for (int i = 0; i < 3; ++i) readers.push_back(std::make_unique<StreamReader>(port, true));
+    // More than one pass through the file's nine frames.
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] {
+        return std::all_of(readers.begin(), readers.end(), [](const auto& r) { return r->images() >= 12; });
+    }));
+    for (const auto& reader : readers) {
+        for (const std::string& image : reader->kept()) EXPECT_EQ(expected.count(image), 1u);
+    }
+    const Answer snapshot = get(port, "/snapshot.jpg");
+    EXPECT_EQ(snapshot.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << snapshot.head;
+    EXPECT_NE(snapshot.head.find("Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(snapshot.body.size())),
+              std::string::npos);
+    EXPECT_EQ(expected.count(snapshot.body), 1u);
+
+    std::map<std::string, double> before = metrics(port);
+    pumpUntil(readers, 0.5);
+    std::map<std::string, double> after = metrics(port);
+    for (const char* counter : {"vorc_serve_frames_in_total", "vorc_serve_images_out_total", "vorc_serve_sent_bytes_total"})
+        EXPECT_GT(after[counter], before[counter]) << counter;
+    EXPECT_EQ(after["vorc_serve_clients"], 3);
+    EXPECT_EQ(after["vorc_serve_clients_total"], 3);
+    EXPECT_EQ(after["vorc_serve_damaged_frames_total"], 0);
+    EXPECT_EQ(after["vorc_serve_source_reconnects_total"], 0);
+    EXPECT_EQ(after["vorc_serve_source_up"], 1);
+    EXPECT_EQ(after["vorc_serve_picture_width"], 128);
+    EXPECT_EQ(after["vorc_serve_picture_height"], 64);
+
+    const Answer page = get(port, "/");
+    EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
+    EXPECT_NE(page.body.find("<img id=\"picture\" src=\"/stream.mjpg\""), std::string::npos);
+    EXPECT_NE(page.body.find("128x64"), std::string::npos);
+    EXPECT_EQ(get(port, "/health").body, "source up\n");
+
+    const size_t imagesBefore = readers[0]->images();
+    for (const auto& [request, status] : std::vector<std::pair<std::string, std::string>>{
+             {"POST /stream.mjpg HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "405"},
+             {"GET /stream.mjpeg HTTP/1.1\r\n\r\n", "404"},
+             {"GET /../etc/passwd HTTP/1.0\r\n\r\n", "404"},
+             {"hello\r\n\r\n", "400"},
+             {"GET /" + std::string(5000, 'x') + " HTTP/1.1\r\n\r\n", "414"},
+             {"GET / HTTP/1.1\r\nX: " + std::string(10000, 'y') + "\r\n\r\n", "431"}}) {
+        EXPECT_EQ(vorctest::exchange(port, request).rfind("HTTP/1.1 " + status, 0), 0u) << request.substr(0, 40);
+    }
+    EXPECT_TRUE(pumpUntil(readers, 10, [&] { return readers[0]->images() > imagesBefore + 5; }));
+    for (const auto& reader : readers) EXPECT_TRUE(reader->pump());
+
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+TEST_F(ToolServe, AStalledClientHoldsBackNoneOf200OthersAndIsDropped) {
+    constexpr int Clients = 200;
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "50", "--client-timeout", "2",
+                                   "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    // Asks for the stream and never reads it, through a small window.
+    StreamReader stalled(port, false, 4096);
+    // Connects and says nothing.
+    const int silent = vorctest::connectToLoopback(port);
+    Readers readers;
+    for (int i = 0; i < Clients; ++i) readers.push_back(std::make_unique<StreamReader>(port));
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] {
+        return std::all_of(readers.begin(), readers.end(), [](const auto& r) { return r->images() >= 2; });
+    }));
+
+    std::vector<size_t> counts;
+    for (const auto& reader : readers) counts.push_back(reader->images());
+    const double framesBefore = metrics(port)["vorc_serve_frames_in_total"];
+    pumpUntil(readers, 3);
+    const double frames = metrics(port)["vorc_serve_frames_in_total"] - framesBefore;
+    EXPECT_GE(frames, 50);
+    size_t slowest = SIZE_MAX;
+    for (size_t i = 0; i < readers.size(); ++i) slowest = std::min(slowest, readers[i]->images() - counts[i]);
+    // Every reader saw nearly every frame the source delivered meanwhile.
+    EXPECT_GE(static_cast<double>(slowest), 0.7 * frames - 3) << "frames in: " << frames;
+    std::printf("frames in during 3 s: %.0f; fewest images a reader took: %zu\n", frames, slowest);
+
+    // The stalled client had sent its request, so it is dropped once its
+    // window stays full; by now both it and all others were served.
+    EXPECT_TRUE(pumpUntil(readers, 20, [&] { return metrics(port)["vorc_serve_clients"] == Clients; }));
+    bool stalledOpen = true;
+    for (int slice = 0; slice < 500 && stalledOpen; ++slice) {
+        stalledOpen = stalled.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(stalledOpen);
+    char byte;
+    EXPECT_EQ(::recv(silent, &byte, 1, MSG_DONTWAIT), 0) << "the silent client is still connected";
+    ::close(silent);
+    serve.signal(SIGINT);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+TEST_F(ToolServe, ReconnectsACameraThatDropsAndSaysSoMeanwhile) {
+    auto camera = std::make_unique<Vorc>(dir + "camera.err",
+                                         std::vector<std::string>{"camera", "--listen", "127.0.0.1:0", "--exit-after", "120", stream});
+    const int cameraPort = camera->port();
+    ASSERT_GT(cameraPort, 0) << camera->errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "50", "--timeout", "3",
+                                   "--exit-after", "120", "--quiet", "127.0.0.1:" + std::to_string(cameraPort)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10)) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port));
+    ASSERT_TRUE(pumpUntil(readers, 10, [&] { return readers[0]->images() >= 2; }));
+
+    camera->signal(SIGTERM);
+    EXPECT_EQ(camera->wait(), 0) << camera->errors();
+    EXPECT_TRUE(waitForHealth(port, "503", 10)) << serve.errors();
+    EXPECT_EQ(metrics(port)["vorc_serve_source_up"], 0);
+
+    camera = std::make_unique<Vorc>(dir + "camera2.err", std::vector<std::string>{"camera", "--listen", "127.0.0.1:" + std::to_string(cameraPort),
+                                                                                 "--exit-after", "120", stream});
+    ASSERT_EQ(camera->port(), cameraPort) << camera->errors();
+    EXPECT_TRUE(waitForHealth(port, "200", 20)) << serve.errors();
+    const size_t imagesBefore = readers[0]->images();
+    EXPECT_TRUE(pumpUntil(readers, 10, [&] { return readers[0]->images() >= imagesBefore + 3; }));
+    EXPECT_EQ(metrics(port)["vorc_serve_source_reconnects_total"], 1);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// The PNG as RGB; empty if it cannot be read.
+vorctest::RgbPicture readPng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    vorctest::RgbPicture picture;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
+    image.format = PNG_FORMAT_RGB;
+    picture.pixels.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr)) return vorctest::RgbPicture();
+    picture.width = static_cast<int>(image.width);
+    picture.height = static_cast<int>(image.height);
+    return picture;
+}
+
+// Headless Chromium's screenshot of the address, within 60 s; false if none.
+bool screenshot(const std::string& url, const std::string& png, const std::string& scratch) {
+    vorctest::ChildProcess chromium(scratch + "chromium.log",
+                           {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                            "--user-data-dir=" + scratch + "profile", "--window-size=400,300",
+                            "--force-device-scale-factor=1", "--hide-scrollbars", "--screenshot=" + png, url});
+    chromium.wait(60);
+    return readPng(png).width > 0;
+}
+
+TEST_F(ToolServe, ChromiumShowsThePicture) {
+    // Four flat quadrants, so that any JPEG decoder gives nearly the same colours.
+    vorctest::RgbPicture picture{160, 96, std::vector<uint8_t>(160 * 96 * 3)};
+    const uint8_t colours[4][3] = {{200, 40, 40}, {40, 180, 60}, {40, 60, 200}, {220, 200, 50}};
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const uint8_t* colour = colours[(y >= 48) * 2 + (x >= 80)];
+            std::copy(colour, colour + 3, &picture.pixels[(size_t(y) * 160 + x) * 3]);
+        }
+    }
+    vorctest::StreamBuilder builder;
+    builder.raw(vorctest::jpegToTesraFrame(vorctest::compressJpeg(picture, 90)));
+    ASSERT_TRUE(builder.writeFile(stream = dir + "quadrants.tesra"));
+    Vorc serve(dir + "serve.err",
+               {"serve", "--listen", "127.0.0.1:0", "--fps", "10", "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10));
+    const vorctest::RgbPicture served = vorctest::decompressJpeg(vorctest::Bytes(
+        [&] { const std::string s = get(port, "/snapshot.jpg").body; return std::vector<uint8_t>(s.begin(), s.end()); }()));
+    ASSERT_EQ(served.width, 160);
+
+    const std::string png = dir + "page.png";
+    if (!screenshot("http://127.0.0.1:" + std::to_string(port) + "/", png, dir)) {
+        if (!screenshot("about:blank", dir + "blank.png", dir + "blank-"))
+            GTEST_SKIP() << "chromium cannot start: " << readFile(dir + "blank-chromium.log").substr(0, 2000);
+        FAIL() << "no screenshot of the page: " << readFile(dir + "chromium.log").substr(0, 2000);
+    }
+    const vorctest::RgbPicture shot = readPng(png);
+    ASSERT_GE(shot.width, 200);
+    ASSERT_GE(shot.height, 120);
+    // The picture sits at the top left, the page's dark background beside it.
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{20, 20}, {60, 30}, {120, 20}, {140, 40}, {20, 70},
+                                                              {70, 90}, {100, 60}, {150, 80}}) {
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(shot.at(x, y)[c], served.at(x, y)[c], 12) << "at " << x << "," << y << " channel " << c;
+    }
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(shot.at(190, 20)[c], 0x20, 4);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+}  // namespace
