@@ -10,8 +10,9 @@ ASAN_DIR  ?= build-asan
 BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
+# chromium: the serve test looks at the served page in a headless browser.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-                libbenchmark-dev libjpeg62-turbo-dev libpng-dev
+                libbenchmark-dev libjpeg62-turbo-dev libpng-dev chromium
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
