@@ -94,7 +94,6 @@ HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
             if (const int status = parseRequestLine(line, &head.request)) return bad(status);
         } else if (line.empty()) {
             head.state = HttpHeadState::Complete;
-            head.length = lineStart;
             return head;
         } else {
             if (lines > limits.maxHeaderLines) return bad(431);

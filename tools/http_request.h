@@ -33,9 +33,8 @@ enum class HttpHeadState { Incomplete, Complete, Bad };
 
 struct HttpHead {
     HttpHeadState state = HttpHeadState::Incomplete;
-    int status = 0;             // with Bad: 400, 414, 431 or 505
-    size_t length = 0;          // with Complete: bytes up to and including the empty line
-    HttpRequest request;        // with Complete
+    int status = 0;        // with Bad: 400, 414, 431 or 505
+    HttpRequest request;   // with Complete
 };
 
 // Reads the request head at the start of received, which holds every byte
