@@ -269,6 +269,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
     const char* stopReason = nullptr;
     vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
                                       new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
+                                                    : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(ProgressLine::wanted(quiet));
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
@@ -280,6 +282,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
         if (control.waitForData) control.waitForData();
     }
     progress.finish();
+    stats_.damagedFrames = static_cast<long>(decoder.damagedFrames());
+    stats_.skippedBytes = decoder.skippedBytes();
     if (snapshotBackEnd_ != nullptr) snapshotBackEnd_->writeLastPicture();
     if (writer_ != nullptr) writeFailed_ = writer_->hasFailed();
     snapshotBackEnd_ = nullptr;

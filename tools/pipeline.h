@@ -32,12 +32,15 @@ struct OutputRequest {
     bool yuv = false;                   // Dump
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
+    bool keepGoing = false;             // skip damaged frames instead of ending the process
 };
 
 struct ChainStats {
     long frames = 0;  // completed, corrupt ones included
     long fullFrames = 0;
     long corruptFrames = 0;
+    long damagedFrames = 0;  // skipped stream errors (keepGoing)
+    uint64_t skippedBytes = 0;
     int64_t codedTiles = 0;
     int width = 0;
     int height = 0;
