@@ -121,7 +121,9 @@ TEST_F(ToolCamera, ServesTheFileAndAnswersWrongRequestsWithHttpErrors) {
                   readFile(stream) + readFile(stream));
     for (const auto& [request, status] : std::vector<std::pair<std::string, std::string>>{
              {"GET /index.html HTTP/1.0\n\n", "HTTP/1.0 404"},
-             {"GET /control/faststream.jpg?noaudio&fps=abc HTTP/1.0\n\n", "HTTP/1.0 400"}}) {
+             {"GET /control/faststream.jpg?noaudio&fps=abc HTTP/1.0\n\n", "HTTP/1.0 400"},
+             {"GET /control/faststream.jpg?fps=1000.5 HTTP/1.0\n\n", "HTTP/1.0 400"},
+             {"GET /control/faststream.jpg?fps=-1 HTTP/1.0\n\n", "HTTP/1.0 400"}}) {
         EXPECT_EQ(exchange(port, request).rfind(status, 0), 0u) << request;
     }
 
