@@ -63,7 +63,8 @@ struct LoopControl {
 };
 
 class SnapshotBackEnd;
-class CheckedWriter;
+class vorcMJPEGWriter;
+class vorcJPEGSequenceWriter;
 
 // How far the snapshot got.
 enum class SnapshotState { Waiting, NoPicture, WriteFailed, Written };
@@ -102,7 +103,9 @@ private:
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
     SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives
-    const CheckedWriter* writer_ = nullptr;                       // likewise
+    const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
+    const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
+    std::string writeFailure_;  // the sequence writer's first failure
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::FILE* snapshotFile_ = nullptr;
     int outputFd_ = -1;  // a file the chain opened and closes
