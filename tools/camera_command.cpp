@@ -9,11 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -23,22 +23,21 @@
 #include <iterator>
 #include <list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tools/camera_request.h"
 #include "tools/command_registry.h"
-#include "tools/http_request.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
 namespace {
 
 constexpr const char* CommandName = "camera";
-constexpr const char* StreamPath = "/control/faststream.jpg";
 constexpr int RequestTimeoutMillis = 5000;
 constexpr int PollSliceMillis = 50;
+constexpr double MaxPacingSeconds = 365.0 * 24 * 3600;
 
 using Clock = std::chrono::steady_clock;
 
@@ -146,27 +145,6 @@ bool sleepUntil(Clock::time_point when) {
     return false;
 }
 
-struct Request {
-    int status = 200;
-    double fps = 0.0;
-};
-
-// Checks the request: GET of the stream path; the fps query parameter
-// (absent means "as fast as possible") must be a finite rate of at least 0.
-Request checkRequest(const HttpHead& head) {
-    if (head.state != HttpHeadState::Complete) return Request{head.status, 0.0};
-    const HttpRequest& request = head.request;
-    if (request.method != "GET") return Request{405, 0.0};
-    if (request.path != StreamPath) return Request{404, 0.0};
-    Request checked;
-    if (const std::optional<std::string> value = request.queryParameter("fps")) {
-        char* rest = nullptr;
-        checked.fps = std::strtod(value->c_str(), &rest);
-        if (value->empty() || *rest != '\0' || !std::isfinite(checked.fps) || checked.fps < 0.0) return Request{400, 0.0};
-    }
-    return checked;
-}
-
 // Reads until the request head is complete or known to be bad.
 HttpHead readRequest(int fd) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(RequestTimeoutMillis);
@@ -197,7 +175,7 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
         std::fprintf(stderr, "camera: %s: no complete request, closing\n", peer.c_str());
         return;
     }
-    const Request request = checkRequest(head);
+    const CameraRequest request = checkCameraRequest(head);
     if (request.status != 200) {
         const std::string status = httpStatusText(request.status);
         const std::string reason = status.substr(4);
@@ -215,8 +193,11 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
     for (long pass = 0; going && (settings.loops == 0 || pass < settings.loops); ++pass) {
         for (const Frame& frame : settings.frames) {
             if (request.fps > 0.0) {
+                // A very slow rate puts the next frame beyond what the clock
+                // can count; a year is as good as for ever.
+                const double seconds = std::min(static_cast<double>(sent) / request.fps, MaxPacingSeconds);
                 const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(static_cast<double>(sent) / request.fps));
+                                             std::chrono::duration<double>(seconds));
                 if (!sleepUntil(due)) going = false;
             }
             if (!going || !sendAll(fd, frame.bytes, frame.length)) {
@@ -267,7 +248,7 @@ void printUsage() {
         "example:\n"
         "  vorc camera --listen 127.0.0.1:8080 camera.tesra &\n"
         "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n",
-        StreamPath);
+        CameraStreamPath);
 }
 
 int runCamera(int argc, char** argv) {
