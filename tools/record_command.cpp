@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/camera_source.h"
 #include "tools/command_registry.h"
-#include "tools/http_response.h"
 #include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
@@ -40,65 +40,6 @@ using Clock = std::chrono::steady_clock;
 std::atomic<bool> stopRequested{false};
 
 void requestStop(int) { stopRequested = true; }
-
-class PollableCameraStream : public vorcWatchedCameraLiveTesraFastStreamPOSIX {
-public:
-    using vorcWatchedCameraLiveTesraFastStreamPOSIX::vorcWatchedCameraLiveTesraFastStreamPOSIX;
-    int descriptor() const { return socketFd; }
-};
-
-// What became of the camera's answer; outlives the source, which the
-// parser destroys.
-struct CameraAnswer {
-    HttpResponseHead head;
-    bool timedOut = false;
-    // Why the recording failed; empty while all is well.
-    std::string failure;
-};
-
-// Reads the camera in large pieces but hands them out in any size, so that
-// with a frame limit the parser can be fed byte by byte (a frame completes
-// on the byte after it, and no frame beyond the limit reaches the output)
-// without a system call per byte. The HTTP answer head is kept back.
-class ReadAheadSource : public vorcStreamSource {
-public:
-    ReadAheadSource(PollableCameraStream* camera, CameraAnswer* answer)
-        : camera_(camera), answer_(answer), buffer_(DefaultPieceSize) {}
-
-    int fetchBytes(unsigned char* buffer, int maxBytes) override {
-        if (next_ == filled_) {
-            if (!answer_->failure.empty()) return 0;
-            next_ = 0;
-            filled_ = static_cast<size_t>(camera_->fetchBytes(buffer_.data(), DefaultPieceSize));
-            answer_->timedOut = camera_->timedOut();
-            if (answer_->head.state() == HttpResponseHead::State::Reading) readHead();
-        }
-        const size_t count = std::min(filled_ - next_, static_cast<size_t>(std::max(maxBytes, 0)));
-        std::memcpy(buffer, buffer_.data() + next_, count);
-        next_ += count;
-        return static_cast<int>(count);
-    }
-    bool stillUp() override { return answer_->failure.empty() && (next_ < filled_ || camera_->stillUp()); }
-    int descriptor() const { return camera_->descriptor(); }
-
-private:
-    void readHead() {
-        next_ = answer_->head.feed(buffer_.data(), filled_);
-        const HttpResponseHead& head = answer_->head;
-        if (head.state() == HttpResponseHead::State::Malformed) {
-            answer_->failure = "the camera's answer is not HTTP";
-        } else if (head.state() == HttpResponseHead::State::Complete && head.statusCode() != 200) {
-            answer_->failure = "the camera answered '" + head.statusLine() + "'";
-        }
-        if (!answer_->failure.empty()) next_ = filled_ = 0;
-    }
-
-    std::unique_ptr<PollableCameraStream> camera_;
-    CameraAnswer* answer_;
-    std::vector<unsigned char> buffer_;
-    size_t next_ = 0;
-    size_t filled_ = 0;
-};
 
 void printUsage() {
     std::printf(
@@ -224,15 +165,7 @@ int runRecord(int argc, char** argv) {
         ::poll(&entry, 1, waitMillis);
     };
     const char* reason = chain.run(source, quiet, control);
-    if (reason == nullptr && answer.failure.empty()) {
-        if (answer.timedOut) {
-            char text[64];
-            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", timeoutSeconds);
-            answer.failure = text;
-        } else if (answer.head.state() != HttpResponseHead::State::Complete) {
-            answer.failure = "the camera closed the connection without an HTTP answer";
-        }
-    }
+    if (reason == nullptr) answer.explainEnd(timeoutSeconds);
     const ChainStats& stats = chain.stats();
     std::string damage;
     if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "tools/option_parser.h"
 #include "tools/serve_source.h"
 #include "tools/tool_common.h"
+#include "vorc/sources/ip_address.h"
 
 namespace {
 
@@ -202,15 +204,14 @@ int runServe(int argc, char** argv) {
     // An existing file is a file; anything else must name a camera.
     std::vector<unsigned char> stream;
     struct stat info {};
-    HostPort camera;
     if (::stat(sourceText, &info) == 0) {
         std::string problem;
         source.file = sourceText;
         stream = loadLoopableStream(source.file, &problem);
         if (stream.empty()) return usageError(CommandName, problem);
-    } else if (splitHostPort(sourceText, "", &camera) && !camera.host.empty() && camera.port != "0") {
-        source.cameraHost = camera.host;
-        source.cameraPort = std::atoi(camera.port.c_str());
+    } else if (const std::optional<vorc::HostAndPort> camera = vorc::parseHostAndPort(sourceText)) {
+        source.cameraHost = camera->host;
+        source.cameraPort = camera->port;
     } else {
         return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
     }

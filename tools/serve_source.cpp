@@ -4,10 +4,7 @@
 // camera gets a fresh chain per connection, since its stream starts again.
 #include "tools/serve_source.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,9 +15,9 @@
 #include <memory>
 #include <thread>
 
+#include "tools/camera_source.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
-#include "vorc/sources/camera_live_stream.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -131,17 +128,14 @@ private:
     size_t next_ = 0;
 };
 
-class PollableCamera : public vorcWatchedCameraLiveTesraFastStreamPOSIX {
-public:
-    using vorcWatchedCameraLiveTesraFastStreamPOSIX::vorcWatchedCameraLiveTesraFastStreamPOSIX;
-    int descriptor() const { return socketFd; }
-};
-
+// A damaged frame is counted and skipped: the server must outlive it.
 vorcFramewiseTesraDecoder* buildChain(vorcStreamSource* source, ImageHub& hub, PictureSize& size, double pace,
                                       const std::atomic<bool>& stop) {
-    return new vorcFramewiseTesraDecoder(
+    auto* decoder = new vorcFramewiseTesraDecoder(
         source, new CountingPacer(hub.counters, size, pace, stop),
         new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new PublishingReceiver(hub, size)));
+    decoder->setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
+    return decoder;
 }
 
 void runFile(const ServeSource& settings, std::vector<unsigned char> stream, ImageHub& hub,
@@ -152,74 +146,46 @@ void runFile(const ServeSource& settings, std::vector<unsigned char> stream, Ima
     while (!stop) decoder->decode(PieceSize);
 }
 
-// The camera's IPv4 address, from a dotted address or a host name.
-bool resolveCamera(const std::string& host, vorcIPAddress* address, std::string* problem) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (result != 0) {
-        *problem = ::gai_strerror(result);
-        return false;
-    }
-    const uint32_t value = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    ::freeaddrinfo(found);
-    *address = vorcIPAddress(static_cast<int>(value >> 24), static_cast<int>((value >> 16) & 0xFF),
-                             static_cast<int>((value >> 8) & 0xFF), static_cast<int>(value & 0xFF));
-    return true;
-}
-
-// Runs one connection's chain until the camera closes, falls silent or stop
-// is set; true when it delivered at least one image.
-bool runCameraConnection(PollableCamera* camera, const ServeSource& settings, ImageHub& hub,
-                         const std::atomic<bool>& stop, const char** ending) {
+// Runs one connection's chain until the camera closes, falls silent, fails
+// its answer or stop is set; true when it delivered at least one image.
+bool runCameraConnection(PollableCameraStream* camera, const ServeSource& settings, ImageHub& hub,
+                         const std::atomic<bool>& stop, std::string* ending) {
     PictureSize size;
-    const int fd = camera->descriptor();
     const uint64_t imagesBefore = hub.latest() ? hub.latest()->number : 0;
-    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(camera, hub, size, 0.0, stop));
-    auto lastData = Clock::now();
-    *ending = "stopping";
+    CameraAnswer answer;
+    auto* source = new ReadAheadSource(camera, &answer);
+    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(source, hub, size, 0.0, stop));
     while (!stop) {
-        if (decoder->decode(PieceSize) > 0) {
-            lastData = Clock::now();
-            continue;
-        }
-        if (!decoder->sourceStillUp()) {
-            *ending = "the camera closed the connection";
-            break;
-        }
-        if (Clock::now() - lastData > seconds(settings.timeoutSeconds)) {
-            *ending = "the camera sent nothing in time";
-            break;
-        }
-        pollfd entry{fd, POLLIN, 0};
+        if (decoder->decode(PieceSize) > 0) continue;
+        if (!decoder->sourceStillUp()) break;
+        pollfd entry{source->descriptor(), POLLIN, 0};
         ::poll(&entry, 1, PollSliceMillis);
     }
+    if (!stop) answer.explainEnd(settings.timeoutSeconds);
+    *ending = stop ? "stopping" : answer.failure.empty() ? "the camera closed the connection" : answer.failure;
     const auto latest = hub.latest();
     return latest && latest->number > imagesBefore;
 }
 
 void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
-    const std::string name = settings.cameraHost + ":" + std::to_string(settings.cameraPort);
+    const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
+    const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
+                             std::to_string(settings.cameraPort);
+    const auto timeout = std::chrono::milliseconds(static_cast<long long>(settings.timeoutSeconds * 1000.0));
     double retrySeconds = FirstRetrySeconds;
     bool connectedBefore = false;
     std::string lastProblem;
     while (!stop) {
-        vorcIPAddress address;
-        std::string problem = "connection failed";
-        std::unique_ptr<PollableCamera> camera;
-        if (resolveCamera(settings.cameraHost, &address, &problem)) {
-            try {
-                camera.reset(new PollableCamera(address, settings.cameraPort, static_cast<float>(settings.fps), true));
-            } catch (const vorcException&) {
-                problem = "cannot connect";
-            }
-        }
-        if (camera == nullptr) {
+        std::unique_ptr<PollableCameraStream> camera;
+        try {
+            camera.reset(new PollableCameraStream(settings.cameraHost, settings.cameraPort,
+                                                  static_cast<float>(settings.fps), true,
+                                                  vorc::LiveStreamTimeouts{timeout, timeout}));
+        } catch (const vorcException& failure) {
             hub.counters.up = false;
-            if (problem != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
-            lastProblem = problem;
+            // Said once per outage, not at every try.
+            if (failure.what() != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), failure.what());
+            lastProblem = failure.what();
             sleepUntil(Clock::now() + seconds(retrySeconds), stop);
             retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
             continue;
@@ -228,10 +194,10 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
         connectedBefore = true;
         lastProblem.clear();
         std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
-        const char* ending = nullptr;
+        std::string ending;
         if (runCameraConnection(camera.release(), settings, hub, stop, &ending)) retrySeconds = FirstRetrySeconds;
         hub.counters.up = false;
-        std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending);
+        std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending.c_str());
         if (!stop) sleepUntil(Clock::now() + seconds(retrySeconds), stop);
     }
 }
