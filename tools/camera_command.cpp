@@ -42,6 +42,16 @@ constexpr int PollSliceMillis = 50;
 using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> stopRequested{false};
+Verbosity verbosity = Verbosity::Normal;
+
+// One line of the camera's log on standard error, shown at the given
+// verbosity and above.
+template <typename... Values>
+void logLine(Verbosity lowest, const char* format, Values... values) {
+    if (static_cast<int>(verbosity) < static_cast<int>(lowest)) return;
+    std::fprintf(stderr, format, values...);
+    std::fflush(stderr);
+}
 
 void requestStop(int) { stopRequested = true; }
 
@@ -210,18 +220,18 @@ struct ServerSettings {
 void serveClient(int fd, const std::string& peer, const ServerSettings& settings) {
     std::string text;
     if (!readRequest(fd, &text)) {
-        std::fprintf(stderr, "camera: %s: no complete request, closing\n", peer.c_str());
+        logLine(Verbosity::Normal, "camera: %s: no complete request, closing\n", peer.c_str());
         return;
     }
     const Request request = parseRequest(text);
     if (request.status != 200) {
-        std::fprintf(stderr, "camera: %s: answered %d %s\n", peer.c_str(), request.status, request.reason.c_str());
+        logLine(Verbosity::Normal, "camera: %s: answered %d %s\n", peer.c_str(), request.status, request.reason.c_str());
         sendText(fd, "HTTP/1.0 " + std::to_string(request.status) + " " + request.reason +
                          "\r\nContent-Type: text/plain\r\n\r\n" + request.reason + "\n");
         return;
     }
-    std::fprintf(stderr, "camera: %s: streaming at %s\n", peer.c_str(),
-                 request.fps > 0.0 ? (std::to_string(request.fps) + " fps").c_str() : "maximum rate");
+    logLine(Verbosity::Verbose, "camera: %s: streaming at %s\n", peer.c_str(),
+            request.fps > 0.0 ? (std::to_string(request.fps) + " fps").c_str() : "maximum rate");
     if (!sendText(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")) return;
 
     const auto start = Clock::now();
@@ -241,8 +251,8 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
             ++sent;
         }
     }
-    std::fprintf(stderr, "camera: %s: %ld frames sent, %s\n", peer.c_str(), sent,
-                 stopRequested ? "stopping" : (going ? "file done" : "client gone"));
+    logLine(Verbosity::Normal, "camera: %s: %ld frames sent, %s\n", peer.c_str(), sent,
+            stopRequested ? "stopping" : (going ? "file done" : "client gone"));
 }
 
 struct Client {
@@ -276,13 +286,15 @@ void printUsage() {
         "options:\n"
         "  --listen A:P        address and port to listen on (IPv4; default address 127.0.0.1)\n"
         "  --loops N           send the file N times to each client, then close (default: endless)\n"
-        "  --exit-after S      stop by itself after S seconds (default: never)\n"
-        "  --help              show this help\n"
+        "  --exit-after S      stop by itself after S seconds (default: never)\n",
+        StreamPath);
+    printCommonOptionsHelp(22, "print only errors (and the port chosen for PORT 0)",
+                           "also log every connection and the rate it asked for");
+    std::printf(
         "\n"
         "example:\n"
         "  vorc camera --listen 127.0.0.1:8080 camera.tesra &\n"
-        "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n",
-        StreamPath);
+        "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n");
 }
 
 int runCamera(int argc, char** argv) {
@@ -290,8 +302,9 @@ int runCamera(int argc, char** argv) {
     const char* path = nullptr;
     ServerSettings settings;
     long exitAfterSeconds = 0;
+    CommonOptions common;
     if (const auto done =
-            parseArguments(CommandName, printUsage, argc, argv,
+            parseArguments(CommandName, printUsage, argc, argv, &common,
                            {{{"--listen"}, "--listen needs [ADDRESS:]PORT", &listenText},
                             {{"--loops"},
                              "--loops needs a whole number of at least 0",
@@ -301,6 +314,7 @@ int runCamera(int argc, char** argv) {
                              wholeNumber(0, LONG_MAX, &exitAfterSeconds)}},
                            Operands(&path, "more than one stream FILE", nullptr)))
         return *done;
+    verbosity = common.verbosity;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen [ADDRESS:]PORT");
     if (path == nullptr) return usageError(CommandName, "missing stream FILE");
     sockaddr_in address{};
@@ -309,20 +323,21 @@ int runCamera(int argc, char** argv) {
     }
 
     std::ifstream file(path, std::ios::binary);
-    if (!file) return usageError(CommandName, std::string("cannot open '") + path + "'");
+    if (!file) return usageError(CommandName, systemError("open", path));
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     settings.frames = splitFrames(data);
     if (settings.frames.empty()) return usageError(CommandName, std::string("no frames in '") + path + "'");
 
+    const bool portChosen = address.sin_port == 0;
     const int listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int reuse = 1;
     socklen_t length = sizeof address;
     if (listenFd < 0 || ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
         ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd, 16) != 0 || ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const int error = errno;
+        const std::string problem = systemError("listen on", listenText);
         if (listenFd >= 0) ::close(listenFd);
-        std::fprintf(stderr, "vorc camera: cannot listen on %s: %s\n", listenText, std::strerror(error));
+        std::fprintf(stderr, "vorc camera: %s\n", problem.c_str());
         return ExitFailure;
     }
 
@@ -336,9 +351,9 @@ int runCamera(int argc, char** argv) {
 
     char host[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    std::fprintf(stderr, "listening on %s:%d (%zu frames from %s)\n", host, ntohs(address.sin_port),
-                 settings.frames.size(), path);
-    std::fflush(stderr);
+    // The port is the one thing a caller of PORT 0 must learn, even quietly.
+    logLine(portChosen ? Verbosity::Quiet : Verbosity::Normal, "listening on %s:%d (%zu frames from %s)\n", host,
+            ntohs(address.sin_port), settings.frames.size(), path);
 
     const auto stopAt = Clock::now() + std::chrono::seconds(exitAfterSeconds);
     std::list<Client> clients;
@@ -360,7 +375,7 @@ int runCamera(int argc, char** argv) {
         char peerHost[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &peerAddress.sin_addr, peerHost, sizeof peerHost);
         const std::string peer = std::string(peerHost) + ":" + std::to_string(ntohs(peerAddress.sin_port));
-        std::fprintf(stderr, "camera: %s: connected\n", peer.c_str());
+        logLine(Verbosity::Verbose, "camera: %s: connected\n", peer.c_str());
         auto done = std::make_shared<std::atomic<bool>>(false);
         clients.push_back(Client{std::thread([client, peer, done, &settings] {
                                      serveClient(client, peer, settings);
@@ -373,7 +388,7 @@ int runCamera(int argc, char** argv) {
     stopRequested = true;
     for (Client& client : clients) client.thread.join();
     ::close(listenFd);
-    std::fprintf(stderr, "camera: stopped\n");
+    logLine(Verbosity::Normal, "camera: stopped\n");
     return ExitOk;
 }
 

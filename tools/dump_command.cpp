@@ -26,10 +26,10 @@ void printUsage() {
         "The frame size and format are printed on standard error at the end.\n"
         "\n"
         "options:\n"
-        "  -o OUT     the raw video file to write\n"
-        "  --yuv      planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
-        "  --quiet    no library status messages and no progress line\n"
-        "  --help     show this help\n"
+        "  -o OUT         the raw video file to write\n"
+        "  --yuv          planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n");
+    printCommonOptionsHelp(17);
+    std::printf(
         "\n"
         "example:\n"
         "  vorc dump --yuv camera.tesra -o camera.yuv\n"
@@ -37,15 +37,14 @@ void printUsage() {
 }
 
 int runDump(int argc, char** argv) {
-    bool quiet = false;
+    CommonOptions common;
     OutputRequest request;
     request.kind = OutputKind::Dump;
     const char* path = nullptr;
     const char* output = nullptr;
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
-             {{"--yuv"}, &request.yuv},
+            CommandName, printUsage, argc, argv, &common,
+            {{{"--yuv"}, &request.yuv},
              {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
             inputFile(&path)))
         return *done;
@@ -53,7 +52,8 @@ int runDump(int argc, char** argv) {
     request.path = output;
 
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, quiet, true);
+    const int status = chain.decodeFile(CommandName, path, request, common,
+                                        verboseMessageTarget(common, writesStandardOutput(request)));
     if (status != ExitOk) return status;
     std::fprintf(stderr, "%s\n", describeDump(request, chain.stats()).c_str());
     return chain.finish(CommandName);

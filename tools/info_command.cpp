@@ -24,27 +24,28 @@ void printUsage() {
         "size, and of corrupt frames if there were any.\n"
         "\n"
         "options:\n"
-        "  --parse-only  only check the stream's structure and count the coded tiles\n"
-        "  --quiet       no per-frame messages, only the summary\n"
-        "  --help        show this help\n"
+        "  --parse-only   only check the stream's structure and count the coded tiles\n");
+    printCommonOptionsHelp(17, "no frame lines, only the summary and errors");
+    std::printf(
         "\n"
         "example:\n"
         "  vorc info --parse-only camera.tesra\n");
 }
 
 int runInfo(int argc, char** argv) {
-    bool quiet = false;
+    CommonOptions common;
     bool parseOnly = false;
     const char* path = nullptr;
-    if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
-                                         {{{"--quiet"}, &quiet}, {{"--parse-only"}, &parseOnly}},
+    if (const auto done = parseArguments(CommandName, printUsage, argc, argv, &common,
+                                         {{{"--parse-only"}, &parseOnly}},
                                          inputFile(&path)))
         return *done;
 
     OutputRequest request;
     request.kind = parseOnly ? OutputKind::ParseOnly : OutputKind::Report;
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, quiet, false);
+    // The frame lines are what this command is for.
+    const int status = chain.decodeFile(CommandName, path, request, common, common.quiet() ? nullptr : stdout);
     if (status != ExitOk) return status;
 
     const ChainStats& stats = chain.stats();

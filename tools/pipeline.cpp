@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "tools/png_writer.h"
+#include "tools/progress_line.h"
 #include "tools/tool_common.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
@@ -165,8 +165,6 @@ private:
     ChainStats* stats_;
 };
 
-std::string cannotCreate(const std::string& path) { return "cannot create '" + path + "': " + std::strerror(errno); }
-
 // The directory part of a file name prefix must exist and take new files.
 bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
@@ -177,13 +175,15 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
         return false;
     }
     if (::access(directory.c_str(), W_OK) != 0) {
-        *problem = "cannot write into '" + directory + "': " + std::strerror(errno);
+        *problem = systemError("write into", directory);
         return false;
     }
     return true;
 }
 
-std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path) {
+// Opens FILE ("-": standard input); *size is its size when it is a
+// regular file, 0 otherwise.
+std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path, uint64_t* size) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -192,9 +192,12 @@ std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* pat
     }
     auto source = fromStandardInput ? std::make_unique<vorcStreamFile>(STDIN_FILENO) : std::make_unique<vorcStreamFile>(path);
     if (!source->stillUp()) {
-        usageError(command, std::string("cannot open '") + path + "': " + std::strerror(errno));
+        usageError(command, systemError("open", path));
         return nullptr;
     }
+    const bool regular = fromStandardInput ? ::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode)
+                                           : ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
+    *size = regular ? static_cast<uint64_t>(info.st_size) : 0;
     return source;
 }
 
@@ -235,7 +238,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (kind == OutputKind::Snapshot) {
         snapshotFile_ = toStandardOutput ? stdout : std::fopen(request.path.c_str(), "wb");
         if (snapshotFile_ == nullptr) {
-            *error = cannotCreate(request.path);
+            *error = systemError("create", request.path);
             return false;
         }
         snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_);
@@ -246,7 +249,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (!toStandardOutput) {
         outputFd_ = ::open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (outputFd_ == -1) {
-            *error = cannotCreate(request.path);
+            *error = systemError("create", request.path);
             return false;
         }
     }
@@ -265,11 +268,12 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     return true;
 }
 
-const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopControl& control) {
+const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes,
+                               const LoopControl& control) {
     const char* stopReason = nullptr;
     vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
                                       new CountingScanDecoder(scanDecoder_.release(), &stats_));
-    ProgressLine progress(ProgressLine::wanted(quiet));
+    ProgressLine progress(showProgress, totalBytes, 0);
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -287,14 +291,15 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
     return stopReason;
 }
 
-int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
-                              bool statusToStandardError) {
-    std::unique_ptr<vorcStreamSource> source = openInput(command, path);
+int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request,
+                              const CommonOptions& options, std::FILE* everyMessageTo) {
+    uint64_t size = 0;
+    std::unique_ptr<vorcStreamSource> source = openInput(command, path, &size);
     if (source == nullptr) return ExitUsage;
-    routeStatusMessages(statusToStandardError, quiet);
+    routeStatusMessages(options.verbosity, everyMessageTo);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    run(source.release(), quiet);
+    run(source.release(), ProgressLine::wanted(options), size);
     return ExitOk;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/status_output.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/stream_interfaces.h"
 
@@ -78,13 +79,17 @@ public:
     bool open(const OutputRequest& request, std::string* error);
     // Feeds the chain from source (taken over) until the source ends, the
     // output needs no more frames or control names a stop reason (returned;
-    // null otherwise). Tearing the parser down completes every output.
-    const char* run(vorcStreamSource* source, bool quiet, const LoopControl& control = LoopControl());
-    // The above for a command reading FILE ("-": standard input), with its
-    // status messages routed first: ExitOk, or ExitUsage after printing why
-    // the input or the output cannot be opened.
-    int decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
-                   bool statusToStandardError);
+    // null otherwise), with a progress line when showProgress. totalBytes
+    // is the size of the input, 0 when unknown. Tearing the parser down
+    // completes every output.
+    const char* run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes = 0,
+                    const LoopControl& control = LoopControl());
+    // The above for a command reading FILE ("-": standard input), with the
+    // library's status messages routed first (every one of them to
+    // everyMessageTo, if set): ExitOk, or ExitUsage after printing why the
+    // input or the output cannot be opened.
+    int decodeFile(const char* command, const char* path, const OutputRequest& request,
+                   const CommonOptions& options, std::FILE* everyMessageTo);
     // Closes the output: ExitOk, or an exit status after printing the
     // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file).
     int finish(const char* command);

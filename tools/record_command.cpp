@@ -23,6 +23,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_parser.h"
 #include "tools/pipeline.h"
+#include "tools/progress_line.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/sources/camera_live_stream.h"
@@ -90,9 +91,9 @@ void printUsage() {
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
-        "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
-        "  --quiet             no library status messages and no progress line\n"
-        "  --help              show this help\n"
+        "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n");
+    printCommonOptionsHelp(22);
+    std::printf(
         "\n"
         "example:\n"
         "  vorc record 127.0.0.1:8080 --fps 5 --seconds 60 -o out.mjpg\n");
@@ -123,7 +124,7 @@ ValueHandler number(double* value) {
 int runRecord(int argc, char** argv) {
     const char* cameraText = nullptr;
     OutputRequest request;
-    bool quiet = false;
+    CommonOptions common;
     bool yuv = false;
     double fps = 0.0;
     double frameLimit = 0.0;
@@ -140,9 +141,8 @@ int runRecord(int argc, char** argv) {
         };
     };
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
-             {{"--yuv"}, &yuv},
+            CommandName, printUsage, argc, argv, &common,
+            {{{"--yuv"}, &yuv},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
              {{"--seconds"}, "%s needs a number of at least 0", number(&secondsLimit)},
@@ -170,7 +170,7 @@ int runRecord(int argc, char** argv) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s\n", cameraText);
         return ExitFailure;
     }
-    routeStatusMessages(writesStandardOutput(request), quiet);
+    routeStatusMessages(common.verbosity, verboseMessageTarget(common, writesStandardOutput(request)));
     DecodingChain chain;
     std::string error;
     if (!chain.open(request, &error)) return usageError(CommandName, error);
@@ -202,12 +202,14 @@ int runRecord(int argc, char** argv) {
         pollfd entry{source->descriptor(), POLLIN, 0};
         ::poll(&entry, 1, waitMillis);
     };
-    const char* reason = chain.run(source, quiet, control);
+    const char* reason = chain.run(source, ProgressLine::wanted(common), 0, control);
     const ChainStats& stats = chain.stats();
-    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
-                 reason != nullptr ? reason : "the camera closed the stream", stats.frames,
-                 static_cast<unsigned long long>(stats.bytesRead), cameraText);
-    if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
+    if (!common.quiet()) {
+        std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
+                     reason != nullptr ? reason : "the camera closed the stream", stats.frames,
+                     static_cast<unsigned long long>(stats.bytesRead), cameraText);
+        if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
+    }
     return chain.finish(CommandName) == ExitOk ? ExitOk : ExitFailure;
 }
 
