@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -147,6 +149,39 @@ private:
     uint64_t bytesAtLastFrame_ = 0;
 };
 
+// Passes on whole bytes of any size in pieces a receiver takes.
+void sendBytes(vorcByteStreamReceiver* receiver, const unsigned char* bytes, size_t count) {
+    for (size_t sent = 0; sent < count;) {
+        const size_t piece = std::min<size_t>(count - sent, INT_MAX);
+        receiver->receiveStreamBytes(bytes + sent, static_cast<int>(piece));
+        sent += piece;
+    }
+}
+
+// Turns the dumper's planar frames (Y, Cr, Cb) into I420 (Y, Cb, Cr). A
+// frame arrives whole before the picture size can change again, so the
+// size in stats is the size of the frame being collected.
+class ChromaSwappingReceiver : public vorcByteStreamReceiver {
+public:
+    ChromaSwappingReceiver(vorcByteStreamReceiver* next, const ChainStats* stats) : next_(next), stats_(stats) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        frame_.insert(frame_.end(), bytes, bytes + count);
+        const size_t pixels = static_cast<size_t>(stats_->width) * static_cast<size_t>(stats_->height);
+        const size_t chroma = pixels / 4;
+        if (frame_.size() < pixels + 2 * chroma) return;
+        const unsigned char* y = frame_.data();
+        sendBytes(next_.get(), y, pixels);
+        sendBytes(next_.get(), y + pixels + chroma, chroma);  // Cb
+        sendBytes(next_.get(), y + pixels, chroma);           // Cr
+        frame_.clear();
+    }
+
+private:
+    std::unique_ptr<vorcByteStreamReceiver> next_;
+    const ChainStats* stats_;
+    std::vector<unsigned char> frame_;
+};
+
 // Counts the bytes on their way to the output; takes JPEG images from the
 // transcoder and raw frames from the dumper alike.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
@@ -210,6 +245,22 @@ DecodingChain::~DecodingChain() {
     if (snapshotFile_ != nullptr && snapshotFile_ != stdout) std::fclose(snapshotFile_);
 }
 
+const char* rawFormatName(RawFormat format) {
+    switch (format) {
+        case RawFormat::Yvu420p: return "yvu420p";
+        case RawFormat::Yuv420p: return "yuv420p";
+        case RawFormat::Rgb24: break;
+    }
+    return "rgb24";
+}
+
+bool chooseRawFormat(RawFormat* format, bool yuv, bool i420) {
+    if (yuv && i420) return false;
+    if (yuv) *format = RawFormat::Yvu420p;
+    if (i420) *format = RawFormat::Yuv420p;
+    return true;
+}
+
 bool writesStandardOutput(const OutputRequest& request) {
     return (request.kind == OutputKind::Dump || request.kind == OutputKind::Mjpeg ||
             request.kind == OutputKind::Snapshot) &&
@@ -257,7 +308,9 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (kind == OutputKind::Dump) {
         auto* writer = new CheckedWriter(fd, nullptr);
         writer_ = writer;
-        backEnd_.reset(new vorcTesraRawFrameDumper(new CountingSink(writer, &stats_), request.yuv));
+        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_);
+        if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
+        backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
     } else {
         auto* writer = new CheckedWriter(fd, request.boundary.c_str());
@@ -337,9 +390,11 @@ int DecodingChain::finishSnapshot(std::string* problem) {
 std::string describeDump(const OutputRequest& request, const ChainStats& stats) {
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", stats.width, stats.height);
-    // Our planes come as Y, Cr, Cb: the "yvu420p" (YV12) order, not I420.
-    const char* format = request.yuv ? "yvu420p" : "rgb24";
-    std::string text = std::string(size) + " " + format + (request.yuv ? " (planes Y, Cr, Cb)" : "") + ", " +
+    const char* format = rawFormatName(request.rawFormat);
+    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb)"
+                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420)"
+                                                                   : "";
+    std::string text = std::string(size) + " " + format + planes + ", " +
                        std::to_string(stats.framesWritten) + " frames";
     if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
         text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + ", size " + size;

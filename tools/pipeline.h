@@ -19,18 +19,31 @@
 enum class OutputKind {
     Report,     // decode pixels; the default back end reports every frame
     ParseOnly,  // only walk the frames and count their coded tiles
-    Dump,       // raw RGB rows or planar Y, Cr, Cb
+    Dump,       // raw RGB rows or planar 4:2:0
     Mjpeg,      // transcode into one MJPEG multipart stream
     JpegFiles,  // transcode into numbered JPEG files
     Snapshot,   // decode pixels; one picture as a PNG
 };
+
+// The pixel formats of a raw dump, by the names raw-video players use.
+enum class RawFormat {
+    Rgb24,    // RGB rows, top row first
+    Yvu420p,  // planar 4:2:0: Y, then Cr, then Cb (the dumper's own order, YV12)
+    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420)
+};
+
+const char* rawFormatName(RawFormat format);
+
+// Picks a planar format for --yuv or --i420; false when the other one was
+// taken already.
+bool chooseRawFormat(RawFormat* format, bool yuv, bool i420);
 
 struct OutputRequest {
     OutputKind kind = OutputKind::Report;
     // Dump, Mjpeg, Snapshot: the file ("-" for standard output); JpegFiles:
     // the file name prefix.
     std::string path;
-    bool yuv = false;                   // Dump
+    RawFormat rawFormat = RawFormat::Rgb24;  // Dump
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
 };

@@ -91,7 +91,8 @@ void printUsage() {
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
-        "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n");
+        "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
+        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n");
     printCommonOptionsHelp(22);
     std::printf(
         "\n"
@@ -126,6 +127,7 @@ int runRecord(int argc, char** argv) {
     OutputRequest request;
     CommonOptions common;
     bool yuv = false;
+    bool i420 = false;
     double fps = 0.0;
     double frameLimit = 0.0;
     double secondsLimit = 0.0;
@@ -143,6 +145,7 @@ int runRecord(int argc, char** argv) {
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
             {{{"--yuv"}, &yuv},
+             {{"--i420"}, &i420},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
              {{"--seconds"}, "%s needs a number of at least 0", number(&secondsLimit)},
@@ -152,11 +155,13 @@ int runRecord(int argc, char** argv) {
              {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
-    if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
+    if ((yuv || i420) && request.kind != OutputKind::Dump)
+        return usageError(CommandName, "--yuv and --i420 go with --dump");
+    if (!chooseRawFormat(&request.rawFormat, yuv, i420))
+        return usageError(CommandName, "give at most one of --yuv and --i420");
     if (request.kind == OutputKind::Snapshot && request.path == "-") {
         return usageError(CommandName, "--snapshot needs a file name");
     }
-    request.yuv = yuv;
     vorcIPAddress address;
     int port = 0;
     if (!parseCamera(cameraText, &address, &port)) {
