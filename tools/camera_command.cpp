@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tools/command_registry.h"
+#include "tools/frame_index.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
@@ -60,55 +61,16 @@ struct Frame {
     size_t length;
 };
 
-bool isStandaloneMarker(uint8_t code) { return code == 0xD8 || code == 0xD9 || code == 0x01 || (code >= 0xD0 && code <= 0xD7); }
-
-size_t findSoi(const std::vector<uint8_t>& data, size_t from) {
-    for (size_t i = from; i + 1 < data.size(); ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD8) return i;
-    }
-    return data.size();
-}
-
-// Splits the stream at the SOI markers that start frames. The walk follows
-// segment lengths and scans, because segment payloads (the tile bitmap, the
-// quantisation tables) may contain the bytes FF D8 by chance. Bytes after a
+// Splits the stream into frames with the tool's marker walk: bytes after a
 // frame's EOI (e.g. APP13 segments) stay with that frame; bytes before the
 // first SOI are dropped so that looping the file keeps the stream valid.
 std::vector<Frame> splitFrames(const std::vector<uint8_t>& data) {
-    std::vector<size_t> starts;
-    const size_t n = data.size();
-    size_t p = findSoi(data, 0);
-    while (p + 1 < n) {
-        if (data[p] != 0xFF) {
-            p = findSoi(data, p);
-            continue;
-        }
-        const uint8_t code = data[p + 1];
-        if (code == 0xFF) {
-            ++p;
-            continue;
-        }
-        if (code == 0xD8) starts.push_back(p);
-        if (isStandaloneMarker(code)) {
-            p += 2;
-            continue;
-        }
-        if (p + 3 >= n) break;
-        const size_t length = static_cast<size_t>(data[p + 2]) << 8 | data[p + 3];
-        if (length < 2) {
-            p = findSoi(data, p + 2);
-            continue;
-        }
-        p += 2 + length;
-        if (code == 0xDA) {
-            while (p + 1 < n && !(data[p] == 0xFF && data[p + 1] != 0x00 && !(data[p + 1] >= 0xD0 && data[p + 1] <= 0xD7))) ++p;
-        }
-    }
+    FrameIndex index;
+    index.feed(data.data(), data.size());
+    index.finish();
     std::vector<Frame> frames;
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t end = i + 1 < starts.size() ? starts[i + 1] : n;
-        frames.push_back(Frame{data.data() + starts[i], end - starts[i]});
-    }
+    for (const FrameExtent& extent : index.completed())
+        frames.push_back(Frame{data.data() + extent.offset, static_cast<size_t>(extent.bytes)});
     return frames;
 }
 

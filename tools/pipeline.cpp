@@ -101,8 +101,10 @@ public:
     void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
     void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
     void performScanSweep(Frame* frame) override {
-        if (frame->tileBitmap == nullptr) ++stats_->fullFrames;
-        stats_->codedTiles += codedTilesOf(*frame);
+        stats_->current.full = frame->tileBitmap == nullptr;
+        stats_->current.codedTiles = codedTilesOf(*frame);
+        if (stats_->current.full) ++stats_->fullFrames;
+        stats_->codedTiles += stats_->current.codedTiles;
         // The parser hands its back end to this link only.
         inner_->setBackEnd(backEnd);
         inner_->performScanSweep(frame);
@@ -114,10 +116,11 @@ private:
 };
 
 // Counts frames, picture sizes, corrupt frames and frames that reached the
-// output, whatever back end the output uses.
+// output, whatever back end the output uses, and tells the watcher.
 class CountingBackEnd : public vorcTesraDecoderBackEnd {
 public:
-    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
+    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
+        : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
     void videoResolutionChanged(int width, int height) override {
         if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
         stats_->width = width;
@@ -131,6 +134,13 @@ public:
     void frameComplete() override {
         ++stats_->frames;
         if (corrupt_) ++stats_->corruptFrames;
+        FrameFacts& facts = stats_->current;
+        facts.index = stats_->frames;
+        facts.width = stats_->width;
+        facts.height = stats_->height;
+        facts.damaged = corrupt_;
+        if (watcher_) watcher_(facts);
+        facts = FrameFacts{};
         corrupt_ = false;
         inner_->frameComplete();
         // The transcoder writes during the sweep, the dumper here.
@@ -145,8 +155,25 @@ public:
 private:
     std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
     ChainStats* stats_;
+    FrameWatcher watcher_;
     bool corrupt_ = false;
     uint64_t bytesAtLastFrame_ = 0;
+};
+
+// Shows every piece of input to a watcher on its way to the parser.
+class WatchedSource : public vorcStreamSource {
+public:
+    WatchedSource(vorcStreamSource* inner, InputWatcher watcher) : inner_(inner), watcher_(std::move(watcher)) {}
+    int fetchBytes(unsigned char* buffer, int maxBytes) override {
+        const int got = inner_->fetchBytes(buffer, maxBytes);
+        if (got > 0) watcher_(buffer, static_cast<size_t>(got));
+        return got;
+    }
+    bool stillUp() override { return inner_->stillUp(); }
+
+private:
+    std::unique_ptr<vorcStreamSource> inner_;
+    InputWatcher watcher_;
 };
 
 // Passes on whole bytes of any size in pieces a receiver takes.
@@ -324,7 +351,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
 const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes,
                                const LoopControl& control) {
     const char* stopReason = nullptr;
-    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
+    if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
+    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_),
                                       new CountingScanDecoder(scanDecoder_.release(), &stats_));
     ProgressLine progress(showProgress, totalBytes, 0);
     while (snapshot_ == SnapshotState::Waiting) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tools/status_output.h"
 #include "vorc/core/scan_decoder.h"
@@ -48,6 +49,16 @@ struct OutputRequest {
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
 };
 
+// What decoding found in one frame.
+struct FrameFacts {
+    long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
+    int width = 0;
+    int height = 0;
+    bool full = false;  // every tile coded; false also for a frame that never reached its scan
+    int64_t codedTiles = 0;
+    bool damaged = false;
+};
+
 struct ChainStats {
     long frames = 0;  // completed, corrupt ones included
     long fullFrames = 0;
@@ -59,7 +70,13 @@ struct ChainStats {
     uint64_t bytesRead = 0;
     long framesWritten = 0;  // frames that put bytes into the output
     uint64_t bytesWritten = 0;
+    FrameFacts current;  // of the frame being decoded
 };
+
+// Called with every completed frame, and with every piece of input on its
+// way from the source to the parser.
+using FrameWatcher = std::function<void(const FrameFacts&)>;
+using InputWatcher = std::function<void(const unsigned char* bytes, size_t count)>;
 
 // Bytes pulled per decode call unless a live source asks for fewer.
 constexpr int DefaultPieceSize = 65536;
@@ -85,6 +102,10 @@ public:
     ~DecodingChain();
     DecodingChain(const DecodingChain&) = delete;
     DecodingChain& operator=(const DecodingChain&) = delete;
+
+    // Set before run or decodeFile.
+    void watchFrames(FrameWatcher watcher) { frameWatcher_ = std::move(watcher); }
+    void watchInput(InputWatcher watcher) { inputWatcher_ = std::move(watcher); }
 
     // Opens the output and builds the objects; on failure returns false with
     // a message in *error. Route the status messages first: building
@@ -113,6 +134,8 @@ private:
     int finishSnapshot(std::string* problem);
 
     OutputRequest request_;
+    FrameWatcher frameWatcher_;
+    InputWatcher inputWatcher_;
     ChainStats stats_;
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
