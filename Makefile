@@ -11,7 +11,7 @@ BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-                libbenchmark-dev libjpeg62-turbo-dev libpng-dev
+                libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
@@ -109,9 +109,9 @@ demo: build
 	@echo "== data/sample.tesra: a synthetic scene, full and partial frames"
 	@set -o pipefail; $(VORC_TOOL) info data/sample.tesra | tail -n 2
 	@set -e -o pipefail; start=$$(date +%s%N); \
-	$(VORC_TOOL) transcode data/sample.tesra -o out/sample.mjpg | tail -n 1; \
+	$(VORC_TOOL) transcode data/sample.tesra -o out/sample.mjpg 2>&1 | tail -n 1; \
 	$(VORC_TOOL) snapshot --quiet data/sample.tesra -o out/last.png; \
-	$(VORC_TOOL) dump --quiet --yuv data/sample.tesra -o out/sample.yuv 2>/dev/null; \
+	$(VORC_TOOL) dump --quiet --i420 data/sample.tesra -o out/sample.yuv; \
 	end=$$(date +%s%N); \
 	frames=$$($(VORC_TOOL) info --quiet data/sample.tesra | sed -n 's/^frames: \([0-9]*\),.*/\1/p'); \
 	awk -v ns=$$((end - start)) -v frames=$$frames 'BEGIN { s = ns / 1e9; \
@@ -119,8 +119,8 @@ demo: build
 	@echo "out/sample.mjpg: every frame as a JPEG image in an MJPEG stream;"
 	@echo "   play it with any video player that reads MJPEG"
 	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
-	@echo "out/sample.yuv: raw planar 4:2:0 video (Y, then Cr, then Cb), 640x480, no header;"
-	@echo "   a raw-video player shows it as pixel format yvu420p, size 640x480, 25 frames/s"
+	@echo "out/sample.yuv: raw planar 4:2:0 video (I420: Y, then Cb, then Cr), 640x480, no header;"
+	@echo "   a raw-video player shows it as pixel format yuv420p, size 640x480, 25 frames/s"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out

@@ -211,8 +211,7 @@ int runEncode(int argc, char** argv) {
         return ExitFailure;
     }
     if (!options.common.quiet()) {
-        std::fprintf(toStandardOutput ? stderr : stdout,
-                     "frames: %llu (%llu full, %llu partial), tiles per frame: %.1f, bytes: %llu\n",
+        std::fprintf(stderr, "frames: %llu (%llu full, %llu partial), tiles per frame: %.1f, bytes: %llu\n",
                      static_cast<unsigned long long>(frames), static_cast<unsigned long long>(fullFrames),
                      static_cast<unsigned long long>(frames - fullFrames),
                      frames > 0 ? static_cast<double>(tiles) / static_cast<double>(frames) : 0.0,

@@ -54,9 +54,16 @@ int runSnapshot(int argc, char** argv) {
     request.path = output;
 
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, common,
-                                        verboseMessageTarget(common, writesStandardOutput(request)));
-    return status != ExitOk ? status : chain.finish(CommandName);
+    int status = chain.decodeFile(CommandName, path, request, common,
+                                  verboseMessageTarget(common, writesStandardOutput(request)));
+    if (status == ExitOk) status = chain.finish(CommandName);
+    if (status == ExitOk && !common.quiet()) {
+        const ChainStats& stats = chain.stats();
+        std::fprintf(stderr, "picture after frame %ld (%dx%d) written to %s\n",
+                     request.frame != 0 ? request.frame : stats.frames, stats.width, stats.height,
+                     request.path == "-" ? "standard output" : request.path.c_str());
+    }
+    return status;
 }
 
 const CommandRegistrar registrar({CommandName, "write the decoded picture after one frame as a PNG", 20,
