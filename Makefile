@@ -86,8 +86,9 @@ fuzz:
 	done
 
 # Installs the normal build into a scratch prefix, builds examples/ against
-# it with find_package(vorc) and once more with pkg-config, and runs both
-# builds of the example on the bundled sample.
+# it with find_package(vorc) and once more with pkg-config, runs both builds
+# of the example on the bundled sample, and reads the installed man page and
+# bash completion.
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
@@ -99,7 +100,13 @@ install-check: build
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
 	"$$prefix/decode_file_pc" data/sample.tesra >/dev/null; \
-	echo "install-check: the installed library works with find_package(vorc) and pkg-config"
+	MANWIDTH=80 man -l "$$prefix/share/man/man1/vorc.1" | grep -q 'vorc dump' \
+	  || { echo "install-check: the man page vorc.1 was not installed" >&2; exit 1; }; \
+	bash -c 'source "$$1"; COMP_WORDS=(vorc i); COMP_CWORD=1; _vorc; [[ $${COMPREPLY[*]} == info ]]' \
+	  _ "$$prefix/share/bash-completion/completions/vorc" \
+	  || { echo "install-check: the bash completion was not installed" >&2; exit 1; }; \
+	echo "install-check: the installed library works with find_package(vorc) and pkg-config;" \
+	  "the man page and the bash completion are installed"
 
 # The main job on the bundled sample: a summary of the stream, then the
 # three outputs (each with a way to look at it) and how fast they were made.

@@ -11,6 +11,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <tuple>
 
 #include "support/files.h"
@@ -450,4 +454,59 @@ TEST(FrameIndex, FindsTheSameFramesInPiecesOfAnySize) {
     EXPECT_EQ(std::get<0>(whole.back()) + std::get<1>(whole.back()), stream.size());
     EXPECT_TRUE(std::get<2>(whole[0]) && std::get<2>(whole[25]) && !std::get<2>(whole[1])) << "full frames carry tables";
     EXPECT_TRUE(std::get<4>(whole.back()) && !std::get<4>(whole[0])) << "APP13 after the last frame";
+}
+
+// The installed man page and bash completion against the tool's own help
+// texts: every command in `vorc --help` and every option in `vorc COMMAND
+// --help` appears in the rendered page (a command's own options in its
+// section) and among the completions of that command, which offer nothing
+// more.
+TEST_F(Tool, ManPageAndCompletionKnowEveryCommandAndOption) {
+    const std::string docs = std::string(VORC_SOURCE_DIR) + "/tools/";
+    const auto shell = [&](const std::string& command) {
+        EXPECT_EQ(std::system((command + " >" + at("shell.out")).c_str()), 0) << command;
+        return readFile(at("shell.out"));
+    };
+    // The rendered page, by section: "COMMON OPTIONS", "info", "dump", ...
+    std::map<std::string, std::string> page;
+    std::istringstream rendered(shell("LC_ALL=C MANWIDTH=100 man -l " + docs + "vorc.1"));
+    std::string section;
+    for (std::string line; std::getline(rendered, line);) {
+        if (!line.empty() && line[0] != ' ') section = line;
+        if (line.rfind("   vorc ", 0) == 0) section = line.substr(8, line.find(' ', 8) - 8);
+        page[section] += line + "\n";
+    }
+    ASSERT_TRUE(page.count("COMMON OPTIONS") && page.count("EXIT STATUS")) << "man -l renders the page";
+    const auto completions = [&](const std::string& words) {
+        std::istringstream list(shell("bash -c 'source " + docs + "vorc.bash-completion; COMP_WORDS=(vorc " + words +
+                                      "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vorc; printf \"%s\\n\" \"${COMPREPLY[@]}\"'"));
+        std::set<std::string> words_;
+        for (std::string word; list >> word;) words_.insert(word);
+        return words_;
+    };
+    const std::set<std::string> common = {"--quiet", "--verbose", "--no-progress", "--help"};
+    const std::set<std::string> commandWords = completions("\"\"");
+    ASSERT_EQ(run("--help"), 0);
+    const std::regex commandLine("\n  ([a-z]+) "), optionLine("\n  (-[^ ]+( --?[a-z][-a-z0-9]*)?)"), option("-[-a-z0-9]+");
+    const std::string list = out_;
+    for (std::sregex_iterator c(list.begin(), list.end(), commandLine), end; c != end; ++c) {
+        const std::string command = (*c)[1];
+        EXPECT_TRUE(commandWords.count(command)) << command << " is not completed";
+        EXPECT_TRUE(page.count(command)) << command << " has no section in the man page";
+        ASSERT_EQ(run(command + " --help"), 0);
+        std::set<std::string> options;
+        for (std::sregex_iterator o(out_.begin(), out_.end(), optionLine); o != end; ++o) {
+            const std::string names = (*o)[1];
+            for (std::sregex_iterator n(names.begin(), names.end(), option); n != end; ++n) options.insert(n->str());
+        }
+        EXPECT_TRUE(std::includes(options.begin(), options.end(), common.begin(), common.end())) << command;
+        std::set<std::string> offered = completions(command + " -");
+        for (const std::string& name : options) {
+            const std::string& text = page[common.count(name) ? "COMMON OPTIONS" : command];
+            EXPECT_TRUE(std::regex_search(text, std::regex("(^|[^-a-z])" + name + "($|[^-a-z0-9])")))
+                << name << " of " << command << " is not in the man page";
+        }
+        offered.erase("-h");
+        EXPECT_EQ(offered, options) << command << ": completions and help differ";
+    }
 }

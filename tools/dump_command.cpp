@@ -27,10 +27,10 @@ void printUsage() {
         "The frame size and format are printed on standard error at the end.\n"
         "\n"
         "options:\n"
-        "  -o OUT         the raw video file to write\n"
-        "  --yuv          planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
-        "  --i420         planar Y, Cb, Cr 4:2:0 instead of RGB (needs even sizes)\n");
-    printCommonOptionsHelp(17);
+        "  -o, --output OUT  the raw video file to write\n"
+        "  --yuv             planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
+        "  --i420            planar Y, Cb, Cr 4:2:0 instead of RGB (needs even sizes)\n");
+    printCommonOptionsHelp(20);
     std::printf(
         "\n"
         "example:\n"

@@ -26,7 +26,7 @@ void printUsage() {
         "PREFIX000000.jpg, PREFIX000001.jpg, ...\n"
         "\n"
         "options:\n"
-        "  -o OUTPUT             write the MJPEG stream to OUTPUT ('-' for standard\n"
+        "  -o, --output OUTPUT   write the MJPEG stream to OUTPUT ('-' for standard\n"
         "                        output; status messages then go to standard error)\n"
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
         "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
