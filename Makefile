@@ -12,7 +12,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 # chromium: the serve test looks at the served page in a headless browser.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-                libbenchmark-dev libjpeg62-turbo-dev libpng-dev chromium
+                libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
@@ -88,8 +88,9 @@ fuzz:
 	done
 
 # Installs the normal build into a scratch prefix, builds examples/ against
-# it with find_package(vorc) and once more with pkg-config, and runs both
-# builds of the example on the bundled sample.
+# it with find_package(vorc) and once more with pkg-config, runs both builds
+# of the example on the bundled sample, and reads the installed man page and
+# bash completion.
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
@@ -101,7 +102,13 @@ install-check: build
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
 	"$$prefix/decode_file_pc" data/sample.tesra >/dev/null; \
-	echo "install-check: the installed library works with find_package(vorc) and pkg-config"
+	MANWIDTH=80 man -l "$$prefix/share/man/man1/vorc.1" | grep -q 'vorc dump' \
+	  || { echo "install-check: the man page vorc.1 was not installed" >&2; exit 1; }; \
+	bash -c 'source "$$1"; COMP_WORDS=(vorc i); COMP_CWORD=1; _vorc; [[ $${COMPREPLY[*]} == info ]]' \
+	  _ "$$prefix/share/bash-completion/completions/vorc" \
+	  || { echo "install-check: the bash completion was not installed" >&2; exit 1; }; \
+	echo "install-check: the installed library works with find_package(vorc) and pkg-config;" \
+	  "the man page and the bash completion are installed"
 
 # The main job on the bundled sample: a summary of the stream, then the
 # three outputs (each with a way to look at it) and how fast they were made.
@@ -111,9 +118,9 @@ demo: build
 	@echo "== data/sample.tesra: a synthetic scene, full and partial frames"
 	@set -o pipefail; $(VORC_TOOL) info data/sample.tesra | tail -n 2
 	@set -e -o pipefail; start=$$(date +%s%N); \
-	$(VORC_TOOL) transcode data/sample.tesra -o out/sample.mjpg | tail -n 1; \
+	$(VORC_TOOL) transcode data/sample.tesra -o out/sample.mjpg 2>&1 | tail -n 1; \
 	$(VORC_TOOL) snapshot --quiet data/sample.tesra -o out/last.png; \
-	$(VORC_TOOL) dump --quiet --yuv data/sample.tesra -o out/sample.yuv 2>/dev/null; \
+	$(VORC_TOOL) dump --quiet --i420 data/sample.tesra -o out/sample.yuv; \
 	end=$$(date +%s%N); \
 	frames=$$($(VORC_TOOL) info --quiet data/sample.tesra | sed -n 's/^frames: \([0-9]*\),.*/\1/p'); \
 	awk -v ns=$$((end - start)) -v frames=$$frames 'BEGIN { s = ns / 1e9; \
@@ -121,8 +128,8 @@ demo: build
 	@echo "out/sample.mjpg: every frame as a JPEG image in an MJPEG stream;"
 	@echo "   play it with any video player that reads MJPEG"
 	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
-	@echo "out/sample.yuv: raw planar 4:2:0 video (Y, then Cr, then Cb), 640x480, no header;"
-	@echo "   a raw-video player shows it as pixel format yvu420p, size 640x480, 25 frames/s"
+	@echo "out/sample.yuv: raw planar 4:2:0 video (I420: Y, then Cb, then Cr), 640x480, no header;"
+	@echo "   a raw-video player shows it as pixel format yuv420p, size 640x480, 25 frames/s"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out

@@ -1,17 +1,25 @@
 // The vorc tool end to end, run as a user would: the conventions every
-// subcommand shares (help, bad options, exit codes and messages), the
-// outputs of the reading commands on the bundled sample, `vorc encode`,
-// which reproduces the sample byte for byte and makes streams from
-// pictures, and `vorc info`, `snapshot` and `transcode` on made streams.
+// subcommand shares (help, bad options, exit codes and messages, how much
+// it says, the progress line on a terminal), the outputs of the reading
+// commands on the bundled sample, `vorc encode`, which reproduces the
+// sample byte for byte and makes streams from pictures, and `vorc info`
+// (text and JSON), `snapshot`, `transcode` and `dump` (RGB, YV12, I420) on
+// made streams.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <tuple>
 
 #include "support/files.h"
 #include "support/picture_backend.h"
+#include "tools/frame_index.h"
 
 namespace fs = std::filesystem;
 using vorctest::readFile;
@@ -29,6 +37,30 @@ protected:
         out_ = readFile(at("out"));
         err_ = readFile(at("err"));
         return code;
+    }
+    // `vorc info --json ARGUMENTS` read by Python's json module, which also
+    // checks that the frames are numbered from 1, lie back to back in the
+    // stream and add up to the summary. For each frame: F or P (full or
+    // partial), the coded tiles, then q, t, a, d for tables, tag, APP13 and
+    // damage; then "| frames bytes WxH". Empty when a check fails.
+    std::string jsonSignature(const std::string& arguments) {
+        std::ofstream(at("check.py")) << R"(import json, sys
+lines = [json.loads(line) for line in sys.stdin]
+frames, summary = lines[:-1], lines[-1]
+assert summary["type"] == "summary" and all(f["type"] == "frame" for f in frames)
+assert [f["index"] for f in frames] == list(range(1, len(frames) + 1))
+assert all(a["offset"] + a["bytes"] == b["offset"] for a, b in zip(frames, frames[1:]))
+counts = {"frames": len(frames), "full_frames": sum(f["full"] for f in frames),
+          "partial_frames": sum(not f["full"] for f in frames),
+          "damaged_frames": sum(f["damaged"] for f in frames),
+          "coded_tiles": sum(f["coded_tiles"] for f in frames)}
+assert all(summary[key] == value for key, value in counts.items()), summary
+print(" ".join(("F" if f["full"] else "P") + str(f["coded_tiles"]) +
+               "".join(flag for flag, key in zip("qtad", ("tables", "tag", "app13", "damaged")) if f[key])
+               for f in frames), "| %d %d %dx%d" % (summary["frames"], summary["bytes"], summary["width"], summary["height"]))
+)";
+        if (run("info --json " + arguments + " 2>/dev/null | /usr/bin/python3 " + at("check.py")) != 0) return "";
+        return out_;
     }
     bool saidOut(const std::string& text) const { return out_.find(text) != std::string::npos; }
     bool saidErr(const std::string& text) const { return err_.find(text) != std::string::npos; }
@@ -92,6 +124,44 @@ TEST_F(Tool, ExitCodesAndMessages) {
     }
 }
 
+// Without options a command prints only its summary, on standard error;
+// --verbose brings the library's messages back, --quiet leaves nothing. A
+// progress line is drawn only on a terminal, here a pseudo-terminal made by
+// script(1), and not with --no-progress.
+TEST_F(Tool, QuietByDefaultVerboseOnRequestProgressOnlyOnATerminal) {
+    const std::string in = at("in.tesra");
+    ASSERT_EQ(run("encode --synthetic --size 160x96 --frames 20 --quiet -o " + in), 0);
+    const std::vector<std::pair<std::string, bool>> commands = {
+        // command, whether the library has status messages for it
+        {"transcode " + in + " -o " + at("x.mjpg"), true},
+        {"dump " + in + " -o " + at("x.rgb"), true},
+        {"snapshot " + in + " -o " + at("x.png"), true},
+        {"encode --synthetic --size 160x96 --frames 20 -o " + at("x.tesra"), false},
+    };
+    constexpr const char* Redraw = "\r\033[K";
+    for (const auto& [command, hasMessages] : commands) {
+        ASSERT_EQ(run(command), 0) << command << ": " << err_;
+        EXPECT_EQ(out_, "") << command;
+        EXPECT_FALSE(err_.empty() || saidErr("vorc : ") || saidErr("\r")) << command << ": " << err_;
+        ASSERT_EQ(run(command + " --verbose"), 0) << command;
+        EXPECT_EQ(saidOut("vorc : "), hasMessages) << command << ": " << out_;
+        ASSERT_EQ(run(command + " --quiet"), 0) << command;
+        EXPECT_EQ(out_ + err_, "") << command;
+        for (const std::string option : {"", " --quiet", " --no-progress"}) {
+            const std::string terminal = at("terminal");
+            ASSERT_EQ(std::system(("script -qec \"" + ToolPath + command + option + "\" /dev/null </dev/null >" +
+                                   terminal)
+                                      .c_str()),
+                      0);
+            const std::string screen = readFile(terminal);
+            EXPECT_EQ(screen.find(Redraw) != std::string::npos && screen.find("%), ") != std::string::npos,
+                      option != " --no-progress")
+                << command << option << ": " << screen;
+        }
+    }
+    EXPECT_EQ(run("info --quiet --verbose " + Sample), 2);
+}
+
 TEST_F(Tool, ReadingCommandsTurnTheSampleIntoTheirOutputs) {
     ASSERT_EQ(run("info --quiet " + Sample), 0) << err_;
     EXPECT_TRUE(saidOut("frames: 75") && saidOut("640x480") &&
@@ -132,7 +202,7 @@ TEST_F(Tool, EncodeReproducesTheSampleAndMakesStreamsFromPictures) {
     const std::string pictures =
         at("a.png") + " " + at("a.png") + " " + at("b.ppm") + " " + at("b.ppm");
     ASSERT_EQ(run("encode --quality 90 -o " + at("pictures.tesra") + " " + pictures), 0) << err_;
-    EXPECT_TRUE(saidOut("frames: 4 (1 full, 3 partial)")) << out_;
+    EXPECT_TRUE(saidErr("frames: 4 (1 full, 3 partial)")) << err_;
     ASSERT_EQ(run("info --quiet " + at("pictures.tesra")), 0);
     EXPECT_TRUE(saidOut("frames: 4")) << out_;
 
@@ -173,6 +243,19 @@ TEST_F(Tool, InfoReportsEveryFrameAndASummary) {
     // Further summary lines may follow the first one.
     EXPECT_EQ(run("info --parse-only " + at("s.tesra")), 0);
     EXPECT_EQ(out_.substr(0, frames.size() + summary.size()), frames + summary);
+
+    const std::string bytes = std::to_string(b.bytes().size());
+    for (const std::string mode : {"", "--parse-only ", "--verbose "})
+        EXPECT_EQ(jsonSignature(mode + at("s.tesra")), "F2qa P1 F6q F6q | 4 " + bytes + " 48x32\n") << mode;
+    // The tag and tables in every frame, APP13 after the last one, read
+    // from standard input.
+    ASSERT_EQ(run("encode --synthetic --size 32x32 --frames 3 --image-tag --tables-in-partial -o " +
+                  at("tagged.tesra")),
+              0);
+    const std::string tagged = jsonSignature("- < " + at("tagged.tesra"));
+    EXPECT_EQ(tagged.substr(0, tagged.find('P')), "F4qt ") << tagged;
+    EXPECT_NE(tagged.find("qta | 3 " + std::to_string(fs::file_size(at("tagged.tesra"))) + " 32x32"), std::string::npos)
+        << tagged;
 }
 
 TEST_F(Tool, InfoDecodingShowsADamagedScanWhichParsingAloneDoesNot) {
@@ -194,6 +277,7 @@ TEST_F(Tool, InfoDecodingShowsADamagedScanWhichParsingAloneDoesNot) {
         << out_;
     EXPECT_EQ(run("info --parse-only " + at("s.tesra")), 0);
     EXPECT_FALSE(saidOut("CORRUPT") || saidOut("corrupt frames")) << out_;
+    EXPECT_EQ(jsonSignature(at("s.tesra")), "F2qd F2q | 2 " + std::to_string(b.bytes().size()) + " 32x16\n");
 }
 
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the
@@ -298,4 +382,136 @@ TEST_F(Tool, TranscodeWritesAnMjpegFileNumberedFilesOrStandardOutput) {
     // Usage errors: no output named, an uncreatable file prefix.
     EXPECT_EQ(run("transcode " + in), 2);
     EXPECT_EQ(run(transcode + " --jpeg-prefix " + at("no/such/f_")), 2);
+}
+
+// `vorc dump --i420` writes the planes of `--yuv` with Cb and Cr swapped,
+// and they match libjpeg's own Y, Cb, Cr decoding of the transcoded images
+// within rounding. The samples go through RGB on the way: the pixel
+// decoder's colour multipliers (1.140, 0.394, 0.581, 2.032) and the
+// dumper's conversion back (JFIF) keep Y but scale Cb by 1.146 and Cr by
+// 0.813, and the dumper averages the chroma of each 2x2 block in quarters
+// rounded down. Standard error names both formats.
+TEST_F(Tool, DumpI420IsTheYuvDumpWithChromaSwappedAndMatchesLibjpeg) {
+    constexpr int Width = 96, Height = 64, Frames = 4;
+    constexpr size_t Luma = size_t(Width) * Height, Chroma = Luma / 4, FrameBytes = Luma + 2 * Chroma;
+    vorctest::StreamBuilder stream;
+    for (uint32_t seed = 1; seed <= Frames / 2; ++seed) {
+        // Softened into 64..191, so that no colour is clipped in RGB.
+        vorctest::RgbPicture picture = vorctest::syntheticPicture(Width, Height, false, seed);
+        for (uint8_t& value : picture.pixels) value = uint8_t(64 + value / 2);
+        stream.raw(vorctest::jpegToTesraFrame(vorctest::compressJpeg(picture, 90)));
+        stream.partialFrame(vorctest::tileBitmap(6, 4, {0, 7, 23}), vorctest::zeroTilesScan(3));
+    }
+    const std::string in = at("in.tesra");
+    ASSERT_TRUE(stream.soi().writeFile(in));
+    ASSERT_EQ(run("dump --yuv " + in + " -o " + at("yv12")), 0);
+    EXPECT_TRUE(saidErr("96x64 yvu420p (planes Y, Cr, Cb), 4 frames")) << err_;
+    ASSERT_EQ(run("dump --i420 " + in + " -o " + at("i420")), 0);
+    EXPECT_TRUE(saidErr("96x64 yuv420p (planes Y, Cb, Cr; I420), 4 frames")) << err_;
+    ASSERT_EQ(run("transcode --quiet " + in + " --jpeg-prefix " + at("f_")), 0);
+
+    const std::string yv12 = readFile(at("yv12")), i420 = readFile(at("i420"));
+    ASSERT_EQ(i420.size(), Frames * FrameBytes);
+    ASSERT_EQ(yv12.size(), i420.size());
+    constexpr double Scale[3] = {1.0, 1.146, 0.813}, Tolerance[3] = {2.5, 5.5, 5.5};
+    for (size_t frame = 0; frame < Frames; ++frame) {
+        const size_t y0 = frame * FrameBytes, cb0 = y0 + Luma, cr0 = cb0 + Chroma;
+        EXPECT_EQ(i420.substr(y0, Luma), yv12.substr(y0, Luma));
+        EXPECT_EQ(i420.substr(cb0, Chroma), yv12.substr(cr0, Chroma)) << "Cb";
+        EXPECT_EQ(i420.substr(cr0, Chroma), yv12.substr(cb0, Chroma)) << "Cr";
+
+        const std::string jpeg = readFile(at("f_00000") + char('0' + frame) + ".jpg");
+        const vorctest::RgbPicture samples =
+            vorctest::decompressJpeg(vorctest::Bytes(jpeg.begin(), jpeg.end()), true);
+        ASSERT_EQ(samples.width, Width);
+        double worst[3] = {0, 0, 0};
+        for (int y = 0; y < Height; ++y) {
+            for (int x = 0; x < Width; ++x) {
+                const size_t chroma = size_t(y / 2) * (Width / 2) + x / 2;
+                const size_t at[3] = {y0 + size_t(y) * Width + x, cb0 + chroma, cr0 + chroma};
+                for (int c = 0; c < 3; ++c) {
+                    const double centre = c == 0 ? 0.0 : 128.0;
+                    const double expected = centre + Scale[c] * (samples.at(x, y)[c] - centre);
+                    worst[c] = std::max(worst[c], std::abs(uint8_t(i420[at[c]]) - expected));
+                }
+            }
+        }
+        for (int c = 0; c < 3; ++c) EXPECT_LE(worst[c], Tolerance[c]) << "frame " << frame << " plane " << c;
+    }
+}
+
+// The marker walk behind `info --json` and `camera` finds the same frames
+// whether the stream comes whole or in pieces down to single bytes.
+TEST(FrameIndex, FindsTheSameFramesInPiecesOfAnySize) {
+    const std::string stream = readFile(Sample);
+    const auto bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    std::vector<std::tuple<uint64_t, uint64_t, bool, bool, bool>> whole;
+    for (const size_t piece : {stream.size(), size_t(1), size_t(7), size_t(4096)}) {
+        FrameIndex index;
+        for (size_t at = 0; at < stream.size(); at += piece) index.feed(bytes + at, std::min(piece, stream.size() - at));
+        index.finish();
+        std::vector<std::tuple<uint64_t, uint64_t, bool, bool, bool>> frames;
+        for (const FrameExtent& f : index.completed()) frames.emplace_back(f.offset, f.bytes, f.tables, f.tag, f.app13);
+        if (whole.empty()) whole = frames;
+        EXPECT_EQ(frames, whole) << "pieces of " << piece;
+    }
+    ASSERT_EQ(whole.size(), 75u);
+    EXPECT_EQ(std::get<0>(whole.back()) + std::get<1>(whole.back()), stream.size());
+    EXPECT_TRUE(std::get<2>(whole[0]) && std::get<2>(whole[25]) && !std::get<2>(whole[1])) << "full frames carry tables";
+    EXPECT_TRUE(std::get<4>(whole.back()) && !std::get<4>(whole[0])) << "APP13 after the last frame";
+}
+
+// The installed man page and bash completion against the tool's own help
+// texts: every command in `vorc --help` and every option in `vorc COMMAND
+// --help` appears in the rendered page (a command's own options in its
+// section) and among the completions of that command, which offer nothing
+// more.
+TEST_F(Tool, ManPageAndCompletionKnowEveryCommandAndOption) {
+    const std::string docs = std::string(VORC_SOURCE_DIR) + "/tools/";
+    const auto shell = [&](const std::string& command) {
+        EXPECT_EQ(std::system((command + " >" + at("shell.out")).c_str()), 0) << command;
+        return readFile(at("shell.out"));
+    };
+    // The rendered page, by section: "COMMON OPTIONS", "info", "dump", ...
+    std::map<std::string, std::string> page;
+    std::istringstream rendered(shell("LC_ALL=C MANWIDTH=100 man -l " + docs + "vorc.1"));
+    std::string section;
+    for (std::string line; std::getline(rendered, line);) {
+        if (!line.empty() && line[0] != ' ') section = line;
+        if (line.rfind("   vorc ", 0) == 0) section = line.substr(8, line.find(' ', 8) - 8);
+        page[section] += line + "\n";
+    }
+    ASSERT_TRUE(page.count("COMMON OPTIONS") && page.count("EXIT STATUS")) << "man -l renders the page";
+    const auto completions = [&](const std::string& words) {
+        std::istringstream list(shell("bash -c 'source " + docs + "vorc.bash-completion; COMP_WORDS=(vorc " + words +
+                                      "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vorc; printf \"%s\\n\" \"${COMPREPLY[@]}\"'"));
+        std::set<std::string> words_;
+        for (std::string word; list >> word;) words_.insert(word);
+        return words_;
+    };
+    const std::set<std::string> common = {"--quiet", "--verbose", "--no-progress", "--help"};
+    const std::set<std::string> commandWords = completions("\"\"");
+    ASSERT_EQ(run("--help"), 0);
+    const std::regex commandLine("\n  ([a-z]+) "), optionLine("\n  (-[^ ]+( --?[a-z][-a-z0-9]*)?)"), option("-[-a-z0-9]+");
+    const std::string list = out_;
+    for (std::sregex_iterator c(list.begin(), list.end(), commandLine), end; c != end; ++c) {
+        const std::string command = (*c)[1];
+        EXPECT_TRUE(commandWords.count(command)) << command << " is not completed";
+        EXPECT_TRUE(page.count(command)) << command << " has no section in the man page";
+        ASSERT_EQ(run(command + " --help"), 0);
+        std::set<std::string> options;
+        for (std::sregex_iterator o(out_.begin(), out_.end(), optionLine); o != end; ++o) {
+            const std::string names = (*o)[1];
+            for (std::sregex_iterator n(names.begin(), names.end(), option); n != end; ++n) options.insert(n->str());
+        }
+        EXPECT_TRUE(std::includes(options.begin(), options.end(), common.begin(), common.end())) << command;
+        std::set<std::string> offered = completions(command + " -");
+        for (const std::string& name : options) {
+            const std::string& text = page[common.count(name) ? "COMMON OPTIONS" : command];
+            EXPECT_TRUE(std::regex_search(text, std::regex("(^|[^-a-z])" + name + "($|[^-a-z0-9])")))
+                << name << " of " << command << " is not in the man page";
+        }
+        offered.erase("-h");
+        EXPECT_EQ(offered, options) << command << ": completions and help differ";
+    }
 }

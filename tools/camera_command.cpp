@@ -29,6 +29,7 @@
 
 #include "tools/camera_request.h"
 #include "tools/command_registry.h"
+#include "tools/frame_index.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
@@ -42,6 +43,16 @@ constexpr double MaxPacingSeconds = 365.0 * 24 * 3600;
 using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> stopRequested{false};
+Verbosity verbosity = Verbosity::Normal;
+
+// One line of the camera's log on standard error, shown at the given
+// verbosity and above.
+template <typename... Values>
+void logLine(Verbosity lowest, const char* format, Values... values) {
+    if (static_cast<int>(verbosity) < static_cast<int>(lowest)) return;
+    std::fprintf(stderr, format, values...);
+    std::fflush(stderr);
+}
 
 void requestStop(int) { stopRequested = true; }
 
@@ -50,55 +61,16 @@ struct Frame {
     size_t length;
 };
 
-bool isStandaloneMarker(uint8_t code) { return code == 0xD8 || code == 0xD9 || code == 0x01 || (code >= 0xD0 && code <= 0xD7); }
-
-size_t findSoi(const std::vector<uint8_t>& data, size_t from) {
-    for (size_t i = from; i + 1 < data.size(); ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD8) return i;
-    }
-    return data.size();
-}
-
-// Splits the stream at the SOI markers that start frames. The walk follows
-// segment lengths and scans, because segment payloads (the tile bitmap, the
-// quantisation tables) may contain the bytes FF D8 by chance. Bytes after a
+// Splits the stream into frames with the tool's marker walk: bytes after a
 // frame's EOI (e.g. APP13 segments) stay with that frame; bytes before the
 // first SOI are dropped so that looping the file keeps the stream valid.
 std::vector<Frame> splitFrames(const std::vector<uint8_t>& data) {
-    std::vector<size_t> starts;
-    const size_t n = data.size();
-    size_t p = findSoi(data, 0);
-    while (p + 1 < n) {
-        if (data[p] != 0xFF) {
-            p = findSoi(data, p);
-            continue;
-        }
-        const uint8_t code = data[p + 1];
-        if (code == 0xFF) {
-            ++p;
-            continue;
-        }
-        if (code == 0xD8) starts.push_back(p);
-        if (isStandaloneMarker(code)) {
-            p += 2;
-            continue;
-        }
-        if (p + 3 >= n) break;
-        const size_t length = static_cast<size_t>(data[p + 2]) << 8 | data[p + 3];
-        if (length < 2) {
-            p = findSoi(data, p + 2);
-            continue;
-        }
-        p += 2 + length;
-        if (code == 0xDA) {
-            while (p + 1 < n && !(data[p] == 0xFF && data[p + 1] != 0x00 && !(data[p + 1] >= 0xD0 && data[p + 1] <= 0xD7))) ++p;
-        }
-    }
+    FrameIndex index;
+    index.feed(data.data(), data.size());
+    index.finish();
     std::vector<Frame> frames;
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t end = i + 1 < starts.size() ? starts[i + 1] : n;
-        frames.push_back(Frame{data.data() + starts[i], end - starts[i]});
-    }
+    for (const FrameExtent& extent : index.completed())
+        frames.push_back(Frame{data.data() + extent.offset, static_cast<size_t>(extent.bytes)});
     return frames;
 }
 
@@ -172,19 +144,19 @@ struct ServerSettings {
 void serveClient(int fd, const std::string& peer, const ServerSettings& settings) {
     const HttpHead head = readRequest(fd);
     if (head.state == HttpHeadState::Incomplete) {
-        std::fprintf(stderr, "camera: %s: no complete request, closing\n", peer.c_str());
+        logLine(Verbosity::Normal, "camera: %s: no complete request, closing\n", peer.c_str());
         return;
     }
     const CameraRequest request = checkCameraRequest(head);
     if (request.status != 200) {
         const std::string status = httpStatusText(request.status);
         const std::string reason = status.substr(4);
-        std::fprintf(stderr, "camera: %s: answered %s\n", peer.c_str(), status.c_str());
+        logLine(Verbosity::Normal, "camera: %s: answered %s\n", peer.c_str(), status.c_str());
         sendText(fd, "HTTP/1.0 " + status + "\r\nContent-Type: text/plain\r\n\r\n" + reason + "\n");
         return;
     }
-    std::fprintf(stderr, "camera: %s: streaming at %s\n", peer.c_str(),
-                 request.fps > 0.0 ? (std::to_string(request.fps) + " fps").c_str() : "maximum rate");
+    logLine(Verbosity::Verbose, "camera: %s: streaming at %s\n", peer.c_str(),
+            request.fps > 0.0 ? (std::to_string(request.fps) + " fps").c_str() : "maximum rate");
     if (!sendText(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")) return;
 
     const auto start = Clock::now();
@@ -207,8 +179,8 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
             ++sent;
         }
     }
-    std::fprintf(stderr, "camera: %s: %ld frames sent, %s\n", peer.c_str(), sent,
-                 stopRequested ? "stopping" : (going ? "file done" : "client gone"));
+    logLine(Verbosity::Normal, "camera: %s: %ld frames sent, %s\n", peer.c_str(), sent,
+            stopRequested ? "stopping" : (going ? "file done" : "client gone"));
 }
 
 struct Client {
@@ -242,13 +214,15 @@ void printUsage() {
         "options:\n"
         "  --listen A:P        address and port to listen on (IPv4; default address 127.0.0.1)\n"
         "  --loops N           send the file N times to each client, then close (default: endless)\n"
-        "  --exit-after S      stop by itself after S seconds (default: never)\n"
-        "  --help              show this help\n"
+        "  --exit-after S      stop by itself after S seconds (default: never)\n",
+        CameraStreamPath);
+    printCommonOptionsHelp(22, "print only errors (and the port chosen for PORT 0)",
+                           "also log every connection and the rate it asked for");
+    std::printf(
         "\n"
         "example:\n"
         "  vorc camera --listen 127.0.0.1:8080 camera.tesra &\n"
-        "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n",
-        CameraStreamPath);
+        "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n");
 }
 
 int runCamera(int argc, char** argv) {
@@ -256,8 +230,9 @@ int runCamera(int argc, char** argv) {
     const char* path = nullptr;
     ServerSettings settings;
     long exitAfterSeconds = 0;
+    CommonOptions common;
     if (const auto done =
-            parseArguments(CommandName, printUsage, argc, argv,
+            parseArguments(CommandName, printUsage, argc, argv, &common,
                            {{{"--listen"}, "--listen needs [ADDRESS:]PORT", &listenText},
                             {{"--loops"},
                              "--loops needs a whole number of at least 0",
@@ -267,6 +242,7 @@ int runCamera(int argc, char** argv) {
                              wholeNumber(0, LONG_MAX, &exitAfterSeconds)}},
                            Operands(&path, "more than one stream FILE", nullptr)))
         return *done;
+    verbosity = common.verbosity;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen [ADDRESS:]PORT");
     if (path == nullptr) return usageError(CommandName, "missing stream FILE");
     sockaddr_in address{};
@@ -275,20 +251,21 @@ int runCamera(int argc, char** argv) {
     }
 
     std::ifstream file(path, std::ios::binary);
-    if (!file) return usageError(CommandName, std::string("cannot open '") + path + "'");
+    if (!file) return usageError(CommandName, systemError("open", path));
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     settings.frames = splitFrames(data);
     if (settings.frames.empty()) return usageError(CommandName, std::string("no frames in '") + path + "'");
 
+    const bool portChosen = address.sin_port == 0;
     const int listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int reuse = 1;
     socklen_t length = sizeof address;
     if (listenFd < 0 || ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
         ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd, 16) != 0 || ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const int error = errno;
+        const std::string problem = systemError("listen on", listenText);
         if (listenFd >= 0) ::close(listenFd);
-        std::fprintf(stderr, "vorc camera: cannot listen on %s: %s\n", listenText, std::strerror(error));
+        std::fprintf(stderr, "vorc camera: %s\n", problem.c_str());
         return ExitFailure;
     }
 
@@ -302,9 +279,9 @@ int runCamera(int argc, char** argv) {
 
     char host[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    std::fprintf(stderr, "listening on %s:%d (%zu frames from %s)\n", host, ntohs(address.sin_port),
-                 settings.frames.size(), path);
-    std::fflush(stderr);
+    // The port is the one thing a caller of PORT 0 must learn, even quietly.
+    logLine(portChosen ? Verbosity::Quiet : Verbosity::Normal, "listening on %s:%d (%zu frames from %s)\n", host,
+            ntohs(address.sin_port), settings.frames.size(), path);
 
     const auto stopAt = Clock::now() + std::chrono::seconds(exitAfterSeconds);
     std::list<Client> clients;
@@ -326,7 +303,7 @@ int runCamera(int argc, char** argv) {
         char peerHost[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &peerAddress.sin_addr, peerHost, sizeof peerHost);
         const std::string peer = std::string(peerHost) + ":" + std::to_string(ntohs(peerAddress.sin_port));
-        std::fprintf(stderr, "camera: %s: connected\n", peer.c_str());
+        logLine(Verbosity::Verbose, "camera: %s: connected\n", peer.c_str());
         auto done = std::make_shared<std::atomic<bool>>(false);
         clients.push_back(Client{std::thread([client, peer, done, &settings] {
                                      serveClient(client, peer, settings);
@@ -339,7 +316,7 @@ int runCamera(int argc, char** argv) {
     stopRequested = true;
     for (Client& client : clients) client.thread.join();
     ::close(listenFd);
-    std::fprintf(stderr, "camera: stopped\n");
+    logLine(Verbosity::Normal, "camera: stopped\n");
     return ExitOk;
 }
 

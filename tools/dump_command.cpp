@@ -1,8 +1,8 @@
 // `vorc dump FILE -o OUT`: decodes a stream file through the pixel chain
 // (file source -> parser -> software scan decoder -> raw frame dumper ->
-// file writer) into raw, headerless video: RGB rows, or with --yuv planar
-// 4:2:0 in the order Y, Cr, Cb. Standard error names the frame size and
-// pixel format that a raw-video player needs.
+// file writer) into raw, headerless video: RGB rows, or planar 4:2:0 in the
+// order Y, Cr, Cb (--yuv) or Y, Cb, Cr (--i420). Standard error names the
+// frame size and pixel format that a raw-video player needs.
 #include <cstdio>
 #include <string>
 
@@ -21,41 +21,48 @@ void printUsage() {
         "\n"
         "Decodes the Tesra stream FILE ('-' for standard input) and writes every\n"
         "frame's whole picture to OUT ('-' for standard output) as raw video with\n"
-        "no header: RGB rows of 3 bytes per pixel (rgb24), or with --yuv planar\n"
-        "4:2:0 with the Y plane, then Cr, then Cb (yvu420p, also called YV12).\n"
+        "no header: RGB rows of 3 bytes per pixel (rgb24), or planar 4:2:0 with\n"
+        "the Y plane, then Cr, then Cb (--yuv: yvu420p, also called YV12), or\n"
+        "the Y plane, then Cb, then Cr (--i420: yuv420p, what most tools expect).\n"
         "The frame size and format are printed on standard error at the end.\n"
         "\n"
         "options:\n"
-        "  -o OUT     the raw video file to write\n"
-        "  --yuv      planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
-        "  --quiet    no library status messages and no progress line\n"
-        "  --help     show this help\n"
+        "  -o, --output OUT  the raw video file to write\n"
+        "  --yuv             planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
+        "  --i420            planar Y, Cb, Cr 4:2:0 instead of RGB (needs even sizes)\n");
+    printCommonOptionsHelp(20);
+    std::printf(
         "\n"
         "example:\n"
-        "  vorc dump --yuv camera.tesra -o camera.yuv\n"
-        "  (a raw-video player shows it as pixel format yvu420p, size 640x480)\n");
+        "  vorc dump --i420 camera.tesra -o camera.yuv\n"
+        "  (a raw-video player shows it as pixel format yuv420p, size 640x480)\n");
 }
 
 int runDump(int argc, char** argv) {
-    bool quiet = false;
+    CommonOptions common;
     OutputRequest request;
     request.kind = OutputKind::Dump;
     const char* path = nullptr;
     const char* output = nullptr;
+    bool yuv = false;
+    bool i420 = false;
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
-             {{"--yuv"}, &request.yuv},
+            CommandName, printUsage, argc, argv, &common,
+            {{{"--yuv"}, &yuv},
+             {{"--i420"}, &i420},
              {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
             inputFile(&path)))
         return *done;
     if (output == nullptr) return usageError(CommandName, "missing -o OUT");
+    if (!chooseRawFormat(&request.rawFormat, yuv, i420))
+        return usageError(CommandName, "give at most one of --yuv and --i420");
     request.path = output;
 
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, quiet, true);
+    const int status = chain.decodeFile(CommandName, path, request, common,
+                                        verboseMessageTarget(common, writesStandardOutput(request)));
     if (status != ExitOk) return status;
-    std::fprintf(stderr, "%s\n", describeDump(request, chain.stats()).c_str());
+    if (!common.quiet()) std::fprintf(stderr, "%s\n", describeDump(request, chain.stats()).c_str());
     return chain.finish(CommandName);
 }
 

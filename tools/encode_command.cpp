@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "tools/command_registry.h"
 #include "tools/image_reader.h"
 #include "tools/option_parser.h"
+#include "tools/progress_line.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/encode/stream_encoder.h"
@@ -59,15 +59,15 @@ void printUsage() {
         "  --image-tag           add the \"#:K7IMG\" comment to every frame\n"
         "  --synthetic           encode the test scene instead of pictures\n"
         "  --size WxH            size of the test scene, default %dx%d\n"
-        "  --frames N            frames of the test scene, default %ld\n"
-        "  --quiet               print nothing but errors\n"
-        "  --help                show this help\n"
+        "  --frames N            frames of the test scene, default %ld\n",
+        vorcTesraStreamEncoder::DefaultQuality, vorcTesraStreamEncoder::DefaultKeyFrameInterval, DefaultWidth,
+        DefaultHeight, DefaultFrames);
+    printCommonOptionsHelp(24);
+    std::printf(
         "\n"
         "examples:\n"
         "  vorc encode --synthetic -o sample.tesra\n"
-        "  vorc encode --quality 90 -o clip.tesra frame*.png\n",
-        vorcTesraStreamEncoder::DefaultQuality, vorcTesraStreamEncoder::DefaultKeyFrameInterval, DefaultWidth,
-        DefaultHeight, DefaultFrames);
+        "  vorc encode --quality 90 -o clip.tesra frame*.png\n");
 }
 
 bool parseSize(const char* text, int& width, int& height) {
@@ -97,7 +97,7 @@ struct Options {
     int width = DefaultWidth;
     int height = DefaultHeight;
     long frames = DefaultFrames;
-    bool quiet = false;
+    CommonOptions common;
     std::vector<std::string> pictures;
 };
 
@@ -111,9 +111,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options) {
         return parseWholeNumber(text, 1, 100000000, &options.frames);
     };
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &options.quiet},
-             {{"--synthetic"}, &options.synthetic},
+            CommandName, printUsage, argc, argv, &options.common,
+            {{{"--synthetic"}, &options.synthetic},
              {{"--tables-in-partial"}, &options.tablesInPartial},
              {{"--image-tag"}, &options.imageTag},
              {{"-o", "--output"}, "%s needs a file name", &options.output},
@@ -142,7 +141,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options) {
     }
     for (const std::string& picture : options.pictures) {
         if (::access(picture.c_str(), R_OK) != 0) {
-            return usageError(CommandName, "cannot open '" + picture + "': " + std::strerror(errno));
+            return usageError(CommandName, systemError("open", picture));
         }
     }
     return std::nullopt;
@@ -153,12 +152,10 @@ int runEncode(int argc, char** argv) {
     if (const auto done = parseOptions(argc, argv, options)) return *done;
 
     const bool toStandardOutput = std::strcmp(options.output, "-") == 0;
-    routeStatusMessages(toStandardOutput, options.quiet);
+    routeStatusMessages(options.common.verbosity, verboseMessageTarget(options.common, toStandardOutput));
     const int descriptor =
         toStandardOutput ? STDOUT_FILENO : ::open(options.output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (descriptor < 0) {
-        return usageError(CommandName, std::string("cannot create '") + options.output + "': " + std::strerror(errno));
-    }
+    if (descriptor < 0) return usageError(CommandName, systemError("create", options.output));
 
     bool writeFailed = false;
     std::string failure;
@@ -174,7 +171,8 @@ int runEncode(int argc, char** argv) {
         encoder.setTablesInPartialFramesEnabled(options.tablesInPartial);
         encoder.setImageTagEnabled(options.imageTag);
 
-        ProgressLine progress(ProgressLine::wanted(options.quiet));
+        ProgressLine progress(ProgressLine::wanted(options.common), 0,
+                              options.synthetic ? options.frames : static_cast<long>(options.pictures.size()));
         if (options.synthetic) {
             vorcSyntheticScene scene(options.width, options.height);
             for (long frame = 0; frame < options.frames; ++frame) {
@@ -212,9 +210,8 @@ int runEncode(int argc, char** argv) {
         std::fprintf(stderr, "vorc %s: writing '%s' failed\n", CommandName, options.output);
         return ExitFailure;
     }
-    if (!options.quiet) {
-        std::fprintf(toStandardOutput ? stderr : stdout,
-                     "frames: %llu (%llu full, %llu partial), tiles per frame: %.1f, bytes: %llu\n",
+    if (!options.common.quiet()) {
+        std::fprintf(stderr, "frames: %llu (%llu full, %llu partial), tiles per frame: %.1f, bytes: %llu\n",
                      static_cast<unsigned long long>(frames), static_cast<unsigned long long>(fullFrames),
                      static_cast<unsigned long long>(frames - fullFrames),
                      frames > 0 ? static_cast<double>(tiles) / static_cast<double>(frames) : 0.0,

@@ -27,7 +27,12 @@ Operands inputFile(const char** path) {
 }
 
 std::optional<int> parseArguments(const char* command, void (*usage)(), int argc, char** argv,
-                                  const std::vector<Option>& options, const Operands& operands) {
+                                  CommonOptions* common, const std::vector<Option>& commandOptions,
+                                  const Operands& operands) {
+    bool quiet = false;
+    bool verbose = false;
+    std::vector<Option> options = {{{"--quiet"}, &quiet}, {{"--verbose"}, &verbose}, {{"--no-progress"}, &common->noProgress}};
+    options.insert(options.end(), commandOptions.begin(), commandOptions.end());
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -64,6 +69,8 @@ std::optional<int> parseArguments(const char* command, void (*usage)(), int argc
         if (!option->handler(value, error))
             return usageError(command, error.empty() ? needsValue : error);
     }
+    if (quiet && verbose) return usageError(command, "--quiet and --verbose exclude each other");
+    common->verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
     if (operands.missing != nullptr && *operands.one == nullptr)
         return usageError(command, operands.missing);
     return std::nullopt;

@@ -1,7 +1,8 @@
 // The command-line parser every vorc subcommand shares: a command lists its
-// options and the operands it takes; the parser handles --help, unknown
-// options, missing values and surplus or missing operands, with one wording
-// and the usage exit code for all commands.
+// options and the operands it takes; the parser handles --help, the common
+// options (--quiet, --verbose, --no-progress), unknown options, missing
+// values and surplus or missing operands, with one wording and the usage
+// exit code for all commands.
 #ifndef VORC_TOOLS_OPTION_PARSER_H
 #define VORC_TOOLS_OPTION_PARSER_H
 
@@ -10,6 +11,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tools/status_output.h"
 
 // Takes an option's value. On false the parser reports error, or when it is
 // left empty the option's needsValue message, so that a bad value and a
@@ -47,9 +50,11 @@ struct Operands {
 Operands inputFile(const char** path);
 
 // Returns the exit code when the command has nothing more to do (help shown,
-// usage error reported), nothing when it should run.
+// usage error reported), nothing when it should run. The common options go
+// into *common.
 std::optional<int> parseArguments(const char* command, void (*usage)(), int argc, char** argv,
-                                  const std::vector<Option>& options, const Operands& operands);
+                                  CommonOptions* common, const std::vector<Option>& commandOptions,
+                                  const Operands& operands);
 
 // A whole number from lowest to highest and nothing else; *value is only
 // changed when it is one.

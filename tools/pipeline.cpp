@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "tools/png_writer.h"
+#include "tools/progress_line.h"
 #include "tools/tool_common.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
@@ -90,8 +92,10 @@ public:
     void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
     void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
     void performScanSweep(Frame* frame) override {
-        if (frame->tileBitmap == nullptr) ++stats_->fullFrames;
-        stats_->codedTiles += codedTilesOf(*frame);
+        stats_->current.full = frame->tileBitmap == nullptr;
+        stats_->current.codedTiles = codedTilesOf(*frame);
+        if (stats_->current.full) ++stats_->fullFrames;
+        stats_->codedTiles += stats_->current.codedTiles;
         // The parser hands its back end to this link only.
         inner_->setBackEnd(backEnd);
         inner_->performScanSweep(frame);
@@ -103,10 +107,11 @@ private:
 };
 
 // Counts frames, picture sizes, corrupt frames and frames that reached the
-// output, whatever back end the output uses.
+// output, whatever back end the output uses, and tells the watcher.
 class CountingBackEnd : public vorcTesraDecoderBackEnd {
 public:
-    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
+    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
+        : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
     void videoResolutionChanged(int width, int height) override {
         if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
         stats_->width = width;
@@ -120,6 +125,13 @@ public:
     void frameComplete() override {
         ++stats_->frames;
         if (corrupt_) ++stats_->corruptFrames;
+        FrameFacts& facts = stats_->current;
+        facts.index = stats_->frames;
+        facts.width = stats_->width;
+        facts.height = stats_->height;
+        facts.damaged = corrupt_;
+        if (watcher_) watcher_(facts);
+        facts = FrameFacts{};
         corrupt_ = false;
         inner_->frameComplete();
         // The transcoder writes during the sweep, the dumper here.
@@ -134,8 +146,58 @@ public:
 private:
     std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
     ChainStats* stats_;
+    FrameWatcher watcher_;
     bool corrupt_ = false;
     uint64_t bytesAtLastFrame_ = 0;
+};
+
+// Shows every piece of input to a watcher on its way to the parser.
+class WatchedSource : public vorcStreamSource {
+public:
+    WatchedSource(vorcStreamSource* inner, InputWatcher watcher) : inner_(inner), watcher_(std::move(watcher)) {}
+    int fetchBytes(unsigned char* buffer, int maxBytes) override {
+        const int got = inner_->fetchBytes(buffer, maxBytes);
+        if (got > 0) watcher_(buffer, static_cast<size_t>(got));
+        return got;
+    }
+    bool stillUp() override { return inner_->stillUp(); }
+
+private:
+    std::unique_ptr<vorcStreamSource> inner_;
+    InputWatcher watcher_;
+};
+
+// Passes on whole bytes of any size in pieces a receiver takes.
+void sendBytes(vorcByteStreamReceiver* receiver, const unsigned char* bytes, size_t count) {
+    for (size_t sent = 0; sent < count;) {
+        const size_t piece = std::min<size_t>(count - sent, INT_MAX);
+        receiver->receiveStreamBytes(bytes + sent, static_cast<int>(piece));
+        sent += piece;
+    }
+}
+
+// Turns the dumper's planar frames (Y, Cr, Cb) into I420 (Y, Cb, Cr). A
+// frame arrives whole before the picture size can change again, so the
+// size in stats is the size of the frame being collected.
+class ChromaSwappingReceiver : public vorcByteStreamReceiver {
+public:
+    ChromaSwappingReceiver(vorcByteStreamReceiver* next, const ChainStats* stats) : next_(next), stats_(stats) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        frame_.insert(frame_.end(), bytes, bytes + count);
+        const size_t pixels = static_cast<size_t>(stats_->width) * static_cast<size_t>(stats_->height);
+        const size_t chroma = pixels / 4;
+        if (frame_.size() < pixels + 2 * chroma) return;
+        const unsigned char* y = frame_.data();
+        sendBytes(next_.get(), y, pixels);
+        sendBytes(next_.get(), y + pixels + chroma, chroma);  // Cb
+        sendBytes(next_.get(), y + pixels, chroma);           // Cr
+        frame_.clear();
+    }
+
+private:
+    std::unique_ptr<vorcByteStreamReceiver> next_;
+    const ChainStats* stats_;
+    std::vector<unsigned char> frame_;
 };
 
 // Counts the bytes on their way to the output; takes JPEG images from the
@@ -156,8 +218,6 @@ private:
     ChainStats* stats_;
 };
 
-std::string cannotCreate(const std::string& path) { return "cannot create '" + path + "': " + std::strerror(errno); }
-
 // The directory part of a file name prefix must exist and take new files.
 bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
@@ -168,13 +228,15 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
         return false;
     }
     if (::access(directory.c_str(), W_OK) != 0) {
-        *problem = "cannot write into '" + directory + "': " + std::strerror(errno);
+        *problem = systemError("write into", directory);
         return false;
     }
     return true;
 }
 
-std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path) {
+// Opens FILE ("-": standard input); *size is its size when it is a
+// regular file, 0 otherwise.
+std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path, uint64_t* size) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -183,9 +245,12 @@ std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* pat
     }
     auto source = fromStandardInput ? std::make_unique<vorcStreamFile>(STDIN_FILENO) : std::make_unique<vorcStreamFile>(path);
     if (!source->stillUp()) {
-        usageError(command, std::string("cannot open '") + path + "': " + std::strerror(errno));
+        usageError(command, systemError("open", path));
         return nullptr;
     }
+    const bool regular = fromStandardInput ? ::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode)
+                                           : ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
+    *size = regular ? static_cast<uint64_t>(info.st_size) : 0;
     return source;
 }
 
@@ -196,6 +261,22 @@ DecodingChain::DecodingChain() = default;
 DecodingChain::~DecodingChain() {
     if (outputFd_ != -1) ::close(outputFd_);
     if (snapshotFile_ != nullptr && snapshotFile_ != stdout) std::fclose(snapshotFile_);
+}
+
+const char* rawFormatName(RawFormat format) {
+    switch (format) {
+        case RawFormat::Yvu420p: return "yvu420p";
+        case RawFormat::Yuv420p: return "yuv420p";
+        case RawFormat::Rgb24: break;
+    }
+    return "rgb24";
+}
+
+bool chooseRawFormat(RawFormat* format, bool yuv, bool i420) {
+    if (yuv && i420) return false;
+    if (yuv) *format = RawFormat::Yvu420p;
+    if (i420) *format = RawFormat::Yuv420p;
+    return true;
 }
 
 bool writesStandardOutput(const OutputRequest& request) {
@@ -227,7 +308,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (kind == OutputKind::Snapshot) {
         snapshotFile_ = toStandardOutput ? stdout : std::fopen(request.path.c_str(), "wb");
         if (snapshotFile_ == nullptr) {
-            *error = cannotCreate(request.path);
+            *error = systemError("create", request.path);
             return false;
         }
         snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_);
@@ -238,7 +319,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (!toStandardOutput) {
         outputFd_ = ::open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (outputFd_ == -1) {
-            *error = cannotCreate(request.path);
+            *error = systemError("create", request.path);
             return false;
         }
     }
@@ -247,7 +328,9 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // Without a boundary the writer puts out plain bytes, as the dump needs.
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
-        backEnd_.reset(new vorcTesraRawFrameDumper(new CountingSink(writer, &stats_), request.yuv));
+        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_);
+        if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
+        backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
     } else {
         auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
@@ -258,13 +341,15 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     return true;
 }
 
-const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopControl& control) {
+const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes,
+                               const LoopControl& control) {
     const char* stopReason = nullptr;
-    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
+    if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
+    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_),
                                       new CountingScanDecoder(scanDecoder_.release(), &stats_));
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
-    ProgressLine progress(ProgressLine::wanted(quiet));
+    ProgressLine progress(showProgress, totalBytes, 0);
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -289,14 +374,15 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
     return stopReason;
 }
 
-int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
-                              bool statusToStandardError) {
-    std::unique_ptr<vorcStreamSource> source = openInput(command, path);
+int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request,
+                              const CommonOptions& options, std::FILE* everyMessageTo) {
+    uint64_t size = 0;
+    std::unique_ptr<vorcStreamSource> source = openInput(command, path, &size);
     if (source == nullptr) return ExitUsage;
-    routeStatusMessages(statusToStandardError, quiet);
+    routeStatusMessages(options.verbosity, everyMessageTo);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    run(source.release(), quiet);
+    run(source.release(), ProgressLine::wanted(options), size);
     return ExitOk;
 }
 
@@ -336,9 +422,11 @@ int DecodingChain::finishSnapshot(std::string* problem) {
 std::string describeDump(const OutputRequest& request, const ChainStats& stats) {
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", stats.width, stats.height);
-    // Our planes come as Y, Cr, Cb: the "yvu420p" (YV12) order, not I420.
-    const char* format = request.yuv ? "yvu420p" : "rgb24";
-    std::string text = std::string(size) + " " + format + (request.yuv ? " (planes Y, Cr, Cb)" : "") + ", " +
+    const char* format = rawFormatName(request.rawFormat);
+    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb)"
+                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420)"
+                                                                   : "";
+    std::string text = std::string(size) + " " + format + planes + ", " +
                        std::to_string(stats.framesWritten) + " frames";
     if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
         text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + ", size " + size;

@@ -11,28 +11,53 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "tools/status_output.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/stream_interfaces.h"
 
 enum class OutputKind {
     Report,     // decode pixels; the default back end reports every frame
     ParseOnly,  // only walk the frames and count their coded tiles
-    Dump,       // raw RGB rows or planar Y, Cr, Cb
+    Dump,       // raw RGB rows or planar 4:2:0
     Mjpeg,      // transcode into one MJPEG multipart stream
     JpegFiles,  // transcode into numbered JPEG files
     Snapshot,   // decode pixels; one picture as a PNG
 };
+
+// The pixel formats of a raw dump, by the names raw-video players use.
+enum class RawFormat {
+    Rgb24,    // RGB rows, top row first
+    Yvu420p,  // planar 4:2:0: Y, then Cr, then Cb (the dumper's own order, YV12)
+    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420)
+};
+
+const char* rawFormatName(RawFormat format);
+
+// Picks a planar format for --yuv or --i420; false when the other one was
+// taken already.
+bool chooseRawFormat(RawFormat* format, bool yuv, bool i420);
 
 struct OutputRequest {
     OutputKind kind = OutputKind::Report;
     // Dump, Mjpeg, Snapshot: the file ("-" for standard output); JpegFiles:
     // the file name prefix.
     std::string path;
-    bool yuv = false;                   // Dump
+    RawFormat rawFormat = RawFormat::Rgb24;  // Dump
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
     bool keepGoing = false;             // skip damaged frames instead of ending the process
+};
+
+// What decoding found in one frame.
+struct FrameFacts {
+    long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
+    int width = 0;
+    int height = 0;
+    bool full = false;  // every tile coded; false also for a frame that never reached its scan
+    int64_t codedTiles = 0;
+    bool damaged = false;
 };
 
 struct ChainStats {
@@ -48,7 +73,13 @@ struct ChainStats {
     uint64_t bytesRead = 0;
     long framesWritten = 0;  // frames that put bytes into the output
     uint64_t bytesWritten = 0;
+    FrameFacts current;  // of the frame being decoded
 };
+
+// Called with every completed frame, and with every piece of input on its
+// way from the source to the parser.
+using FrameWatcher = std::function<void(const FrameFacts&)>;
+using InputWatcher = std::function<void(const unsigned char* bytes, size_t count)>;
 
 // Bytes pulled per decode call unless a live source asks for fewer.
 constexpr int DefaultPieceSize = 65536;
@@ -76,19 +107,27 @@ public:
     DecodingChain(const DecodingChain&) = delete;
     DecodingChain& operator=(const DecodingChain&) = delete;
 
+    // Set before run or decodeFile.
+    void watchFrames(FrameWatcher watcher) { frameWatcher_ = std::move(watcher); }
+    void watchInput(InputWatcher watcher) { inputWatcher_ = std::move(watcher); }
+
     // Opens the output and builds the objects; on failure returns false with
     // a message in *error. Route the status messages first: building
     // already reports.
     bool open(const OutputRequest& request, std::string* error);
     // Feeds the chain from source (taken over) until the source ends, the
     // output needs no more frames or control names a stop reason (returned;
-    // null otherwise). Tearing the parser down completes every output.
-    const char* run(vorcStreamSource* source, bool quiet, const LoopControl& control = LoopControl());
-    // The above for a command reading FILE ("-": standard input), with its
-    // status messages routed first: ExitOk, or ExitUsage after printing why
-    // the input or the output cannot be opened.
-    int decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
-                   bool statusToStandardError);
+    // null otherwise), with a progress line when showProgress. totalBytes
+    // is the size of the input, 0 when unknown. Tearing the parser down
+    // completes every output.
+    const char* run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes = 0,
+                    const LoopControl& control = LoopControl());
+    // The above for a command reading FILE ("-": standard input), with the
+    // library's status messages routed first (every one of them to
+    // everyMessageTo, if set): ExitOk, or ExitUsage after printing why the
+    // input or the output cannot be opened.
+    int decodeFile(const char* command, const char* path, const OutputRequest& request,
+                   const CommonOptions& options, std::FILE* everyMessageTo);
     // Closes the output: ExitOk, or an exit status after printing the
     // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file).
     int finish(const char* command);
@@ -99,6 +138,8 @@ private:
     int finishSnapshot(std::string* problem);
 
     OutputRequest request_;
+    FrameWatcher frameWatcher_;
+    InputWatcher inputWatcher_;
     ChainStats stats_;
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise

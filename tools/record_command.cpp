@@ -25,6 +25,7 @@
 #include "tools/command_registry.h"
 #include "tools/option_parser.h"
 #include "tools/pipeline.h"
+#include "tools/progress_line.h"
 #include "tools/tool_common.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/sources/camera_live_stream.h"
@@ -64,8 +65,9 @@ void printUsage() {
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
-        "  --quiet             no library status messages and no progress line\n"
-        "  --help              show this help\n"
+        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n");
+    printCommonOptionsHelp(22);
+    std::printf(
         "\n"
         "example:\n"
         "  vorc record 127.0.0.1:8080 --fps 5 --seconds 60 -o out.mjpg\n");
@@ -82,8 +84,9 @@ ValueHandler number(double* value) {
 int runRecord(int argc, char** argv) {
     const char* cameraText = nullptr;
     OutputRequest request;
-    bool quiet = false;
+    CommonOptions common;
     bool yuv = false;
+    bool i420 = false;
     double fps = 0.0;
     double frameLimit = 0.0;
     double secondsLimit = 0.0;
@@ -100,9 +103,9 @@ int runRecord(int argc, char** argv) {
         };
     };
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
-             {{"--yuv"}, &yuv},
+            CommandName, printUsage, argc, argv, &common,
+            {{{"--yuv"}, &yuv},
+             {{"--i420"}, &i420},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
              {{"--seconds"}, "%s needs a number of at least 0", number(&secondsLimit)},
@@ -113,11 +116,13 @@ int runRecord(int argc, char** argv) {
              {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
-    if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
+    if ((yuv || i420) && request.kind != OutputKind::Dump)
+        return usageError(CommandName, "--yuv and --i420 go with --dump");
+    if (!chooseRawFormat(&request.rawFormat, yuv, i420))
+        return usageError(CommandName, "give at most one of --yuv and --i420");
     if (request.kind == OutputKind::Snapshot && request.path == "-") {
         return usageError(CommandName, "--snapshot needs a file name");
     }
-    request.yuv = yuv;
     request.keepGoing = true;
     const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
@@ -131,7 +136,7 @@ int runRecord(int argc, char** argv) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
     }
-    routeStatusMessages(writesStandardOutput(request), quiet);
+    routeStatusMessages(common.verbosity, verboseMessageTarget(common, writesStandardOutput(request)));
     DecodingChain chain;
     std::string error;
     if (!chain.open(request, &error)) return usageError(CommandName, error);
@@ -164,18 +169,20 @@ int runRecord(int argc, char** argv) {
         pollfd entry{source->descriptor(), POLLIN, 0};
         ::poll(&entry, 1, waitMillis);
     };
-    const char* reason = chain.run(source, quiet, control);
+    const char* reason = chain.run(source, ProgressLine::wanted(common), 0, control);
     if (reason == nullptr) answer.explainEnd(timeoutSeconds);
     const ChainStats& stats = chain.stats();
-    std::string damage;
-    if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
-        damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
-                 " bytes skipped)";
+    if (!common.quiet()) {
+        std::string damage;
+        if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
+            damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
+                     " bytes skipped)";
+        }
+        std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
+                     reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
+                     static_cast<unsigned long long>(stats.bytesRead), cameraText);
+        if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     }
-    std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
-                 reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
-                 static_cast<unsigned long long>(stats.bytesRead), cameraText);
-    if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     const bool finished = chain.finish(CommandName) == ExitOk;
     if (!answer.failure.empty()) {
         std::fprintf(stderr, "vorc record: %s\n", answer.failure.c_str());

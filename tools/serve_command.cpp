@@ -30,6 +30,7 @@
 #include "tools/mjpeg_server.h"
 #include "tools/option_parser.h"
 #include "tools/serve_source.h"
+#include "tools/status_output.h"
 #include "tools/tool_common.h"
 #include "vorc/sources/ip_address.h"
 
@@ -166,9 +167,9 @@ void printUsage() {
         "  --client-timeout S  drop a client that has not finished its request, or has\n"
         "                      taken no data, for S seconds (default 10)\n"
         "  --max-clients N     connections at once (default 1000)\n"
-        "  --exit-after S      stop by itself after S seconds (default: never)\n"
-        "  --quiet             no library status messages\n"
-        "  --help              show this help\n"
+        "  --exit-after S      stop by itself after S seconds (default: never)\n");
+    printCommonOptionsHelp(22, "print only errors (and the addresses listened on)");
+    std::printf(
         "\n"
         "examples:\n"
         "  vorc serve --listen 127.0.0.1:8000 camera.tesra\n"
@@ -183,16 +184,15 @@ int runServe(int argc, char** argv) {
     MjpegServerSettings settings;
     long maxClients = static_cast<long>(settings.maxConnections);
     double exitAfter = 0.0;
-    bool quiet = false;
+    CommonOptions common;
     if (const auto done = parseArguments(
-            CommandName, printUsage, argc, argv,
+            CommandName, printUsage, argc, argv, &common,
             {{{"--listen"}, "--listen needs ADDRESS:PORT", &listenText},
              {{"--fps"}, "%s needs a number of at least 0", seconds(&source.fps)},
              {{"--timeout"}, "%s needs a number of seconds", seconds(&source.timeoutSeconds)},
              {{"--client-timeout"}, "%s needs a number of seconds", seconds(&settings.sendSeconds)},
              {{"--max-clients"}, "%s needs a whole number of at least 1", wholeNumber(1, INT_MAX, &maxClients)},
-             {{"--exit-after"}, "%s needs a number of seconds", seconds(&exitAfter)},
-             {{"--quiet"}, &quiet}},
+             {{"--exit-after"}, "%s needs a number of seconds", seconds(&exitAfter)}},
             Operands(&sourceText, "more than one SOURCE", "missing SOURCE (a stream file or a camera's HOST:PORT)")))
         return *done;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen ADDRESS:PORT");
@@ -227,11 +227,13 @@ int runServe(int argc, char** argv) {
         std::fprintf(stderr, "vorc serve: cannot listen on %s: %s\n", listenText, problem.c_str());
         return ExitFailure;
     }
+    // The addresses are the one thing a caller of port 0 must learn, even quietly.
     for (const std::string& name : names) std::fprintf(stderr, "listening on %s\n", name.c_str());
-    std::fprintf(stderr, "open http://%s/ in a browser\n", names.front().c_str());
+    if (!common.quiet()) std::fprintf(stderr, "open http://%s/ in a browser\n", names.front().c_str());
     std::fflush(stderr);
 
-    routeStatusMessages(true, quiet);
+    source.logEvents = !common.quiet();
+    routeStatusMessages(common.verbosity, verboseMessageTarget(common, true));
     std::signal(SIGPIPE, SIG_IGN);
     signalledHub = &hub;
     struct sigaction action {};
@@ -256,8 +258,10 @@ int runServe(int argc, char** argv) {
     sourceThread.join();
     if (timer.joinable()) timer.join();
     signalledHub = nullptr;
-    std::fprintf(stderr, "serve: stopped after %llu frames\n",
-                 static_cast<unsigned long long>(hub.counters.framesIn.load()));
+    if (!common.quiet()) {
+        std::fprintf(stderr, "serve: stopped after %llu frames\n",
+                     static_cast<unsigned long long>(hub.counters.framesIn.load()));
+    }
     return ExitOk;
 }
 

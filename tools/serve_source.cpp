@@ -184,7 +184,7 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
         } catch (const vorcException& failure) {
             hub.counters.up = false;
             // Said once per outage, not at every try.
-            if (failure.what() != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), failure.what());
+            if (settings.logEvents && failure.what() != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), failure.what());
             lastProblem = failure.what();
             sleepUntil(Clock::now() + seconds(retrySeconds), stop);
             retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
@@ -193,11 +193,11 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
         if (connectedBefore) ++hub.counters.reconnects;
         connectedBefore = true;
         lastProblem.clear();
-        std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
+        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
         std::string ending;
         if (runCameraConnection(camera.release(), settings, hub, stop, &ending)) retrySeconds = FirstRetrySeconds;
         hub.counters.up = false;
-        std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending.c_str());
+        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending.c_str());
         if (!stop) sleepUntil(Clock::now() + seconds(retrySeconds), stop);
     }
 }

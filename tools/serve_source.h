@@ -21,6 +21,8 @@ struct ServeSource {
     double fps = 25.0;
     // A camera that sends nothing for this long is dropped and reconnected.
     double timeoutSeconds = 10.0;
+    // Connections and losses of the camera on standard error.
+    bool logEvents = true;
 };
 
 // Reads the file's stream: empty, with *error set, when it cannot be read or

@@ -25,16 +25,16 @@ void printUsage() {
         "options:\n"
         "  -o, --output OUT  the PNG file to write ('-' for standard output)\n"
         "  --frame N         the picture after frame N (counted from 1);\n"
-        "                    default: after the last complete frame\n"
-        "  --quiet           no status messages\n"
-        "  --help            show this help\n"
+        "                    default: after the last complete frame\n");
+    printCommonOptionsHelp(20);
+    std::printf(
         "\n"
         "example:\n"
         "  vorc snapshot camera.tesra --frame 25 -o frame25.png\n");
 }
 
 int runSnapshot(int argc, char** argv) {
-    bool quiet = false;
+    CommonOptions common;
     const char* path = nullptr;
     const char* output = nullptr;
     OutputRequest request;
@@ -44,9 +44,8 @@ int runSnapshot(int argc, char** argv) {
             error = std::string("--frame wants a frame number from 1 on, not '") + value + "'";
         return error.empty();
     };
-    if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
-                                         {{{"--quiet"}, &quiet},
-                                          {{"-o", "--output"}, "%s needs a file name", &output},
+    if (const auto done = parseArguments(CommandName, printUsage, argc, argv, &common,
+                                         {{{"-o", "--output"}, "%s needs a file name", &output},
                                           {{"--frame"}, "--frame needs a number", frame}},
                                          inputFile(&path)))
         return *done;
@@ -55,8 +54,16 @@ int runSnapshot(int argc, char** argv) {
     request.path = output;
 
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, quiet, writesStandardOutput(request));
-    return status != ExitOk ? status : chain.finish(CommandName);
+    int status = chain.decodeFile(CommandName, path, request, common,
+                                  verboseMessageTarget(common, writesStandardOutput(request)));
+    if (status == ExitOk) status = chain.finish(CommandName);
+    if (status == ExitOk && !common.quiet()) {
+        const ChainStats& stats = chain.stats();
+        std::fprintf(stderr, "picture after frame %ld (%dx%d) written to %s\n",
+                     request.frame != 0 ? request.frame : stats.frames, stats.width, stats.height,
+                     request.path == "-" ? "standard output" : request.path.c_str());
+    }
+    return status;
 }
 
 const CommandRegistrar registrar({CommandName, "write the decoded picture after one frame as a PNG", 20,

@@ -1,9 +1,7 @@
-// Helpers shared by the vorc tool's subcommands: exit codes, usage errors,
-// where the library's status messages go, and the progress line.
+// Helpers shared by the vorc tool's subcommands: exit codes and usage errors.
 #ifndef VORC_TOOLS_TOOL_COMMON_H
 #define VORC_TOOLS_TOOL_COMMON_H
 
-#include <cstdint>
 #include <string>
 
 constexpr int ExitOk = 0;
@@ -13,25 +11,7 @@ constexpr int ExitUsage = 2;
 // Prints "vorc COMMAND: MESSAGE" and a hint to standard error; returns ExitUsage.
 int usageError(const char* command, const std::string& message);
 
-// Routes the library's status messages: to standard error (so that standard
-// output can carry data), or nowhere with quiet.
-void routeStatusMessages(bool toStandardError, bool quiet);
+// "cannot WHAT 'NAME': the system's reason", from errno.
+std::string systemError(const char* what, const std::string& name);
 
-// A progress line on standard error ("frames N, X.X MB, Y.Y fps"), redrawn
-// in place; only drawn when enabled (standard error is a terminal and the
-// user did not ask for quiet).
-class ProgressLine {
-public:
-    explicit ProgressLine(bool enabled);
-    ~ProgressLine();
-    void update(long frames, uint64_t bytes);
-    void finish();
-    static bool wanted(bool quiet);
-
-private:
-    bool enabled_;
-    bool drawn_ = false;
-    double startSeconds_;
-    double lastDrawSeconds_ = -1.0;
-};
 #endif

@@ -26,29 +26,28 @@ void printUsage() {
         "PREFIX000000.jpg, PREFIX000001.jpg, ...\n"
         "\n"
         "options:\n"
-        "  -o OUTPUT             write the MJPEG stream to OUTPUT ('-' for standard\n"
+        "  -o, --output OUTPUT   write the MJPEG stream to OUTPUT ('-' for standard\n"
         "                        output; status messages then go to standard error)\n"
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
-        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n"
-        "  --quiet               no status messages, only the summary\n"
-        "  --help                show this help\n"
+        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
+        OutputRequest().boundary.c_str());
+    printCommonOptionsHelp(24);
+    std::printf(
         "\n"
         "examples:\n"
         "  vorc transcode camera.tesra -o camera.mjpg\n"
-        "  vorc transcode camera.tesra --jpeg-prefix frames/cam_\n",
-        OutputRequest().boundary.c_str());
+        "  vorc transcode camera.tesra --jpeg-prefix frames/cam_\n");
 }
 
 int runTranscode(int argc, char** argv) {
-    bool quiet = false;
+    CommonOptions common;
     const char* path = nullptr;
     const char* output = nullptr;
     const char* prefix = nullptr;
     const char* boundary = nullptr;
     if (const auto done =
-            parseArguments(CommandName, printUsage, argc, argv,
-                           {{{"--quiet"}, &quiet},
-                            {{"-o", "--output"}, "-o needs an OUTPUT file", &output},
+            parseArguments(CommandName, printUsage, argc, argv, &common,
+                           {{{"-o", "--output"}, "-o needs an OUTPUT file", &output},
                             {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
                             {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
                            inputFile(&path)))
@@ -68,13 +67,16 @@ int runTranscode(int argc, char** argv) {
     request.kind = output != nullptr ? OutputKind::Mjpeg : OutputKind::JpegFiles;
     request.path = output != nullptr ? output : prefix;
     DecodingChain chain;
-    const int status = chain.decodeFile(CommandName, path, request, quiet, writesStandardOutput(request));
+    const int status = chain.decodeFile(CommandName, path, request, common,
+                                        verboseMessageTarget(common, writesStandardOutput(request)));
     if (status != ExitOk) return status;
 
     const ChainStats& stats = chain.stats();
-    std::fprintf(writesStandardOutput(request) ? stderr : stdout,
-                 "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", stats.framesWritten,
-                 static_cast<unsigned long long>(stats.bytesWritten), static_cast<unsigned long long>(stats.bytesRead));
+    if (!common.quiet()) {
+        std::fprintf(stderr, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", stats.framesWritten,
+                     static_cast<unsigned long long>(stats.bytesWritten),
+                     static_cast<unsigned long long>(stats.bytesRead));
+    }
     return chain.finish(CommandName);
 }
 

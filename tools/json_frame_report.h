@@ -1,0 +1,37 @@
+// `vorc info --json`: the frames of a stream as JSON Lines, one object per
+// frame and a last summary object, for scripts. Decoding gives each frame's
+// size, coded tiles and damage; the tool's marker walk over the same input
+// gives its offset, length and optional segments. The two are paired in
+// stream order.
+#ifndef VORC_TOOLS_JSON_FRAME_REPORT_H
+#define VORC_TOOLS_JSON_FRAME_REPORT_H
+
+#include <cstdio>
+#include <deque>
+
+#include "tools/frame_index.h"
+#include "tools/pipeline.h"
+
+class JsonFrameReport {
+public:
+    explicit JsonFrameReport(std::FILE* out) : out_(out) {}
+
+    // Wires the report into the chain before it runs.
+    void watch(DecodingChain* chain);
+    // Prints the frames still waiting and the summary.
+    void finish(const ChainStats& stats);
+
+private:
+    void printPairedFrames();
+    void printFrame(const FrameFacts& facts, const FrameExtent* extent);
+
+    std::FILE* out_;
+    FrameIndex index_;
+    std::deque<FrameFacts> decoded_;
+    long frames_ = 0;
+    long fullFrames_ = 0;
+    long damagedFrames_ = 0;
+    int64_t codedTiles_ = 0;
+};
+
+#endif

@@ -1,0 +1,47 @@
+// How much the vorc tool says, shared by every command: the verbosity and
+// progress options (--quiet, --verbose, --no-progress) and the status
+// handler that passes the library's messages on accordingly. The library
+// gives its messages no level, so the ones that report a problem are known
+// by their wording.
+#ifndef VORC_TOOLS_STATUS_OUTPUT_H
+#define VORC_TOOLS_STATUS_OUTPUT_H
+
+#include <cstdio>
+
+enum class Verbosity {
+    Quiet,    // errors only
+    Normal,   // warnings, errors and the command's own summary
+    Verbose,  // every status message of the library besides
+};
+
+// The options every command takes besides --help.
+struct CommonOptions {
+    Verbosity verbosity = Verbosity::Normal;
+    bool noProgress = false;
+
+    bool quiet() const { return verbosity == Verbosity::Quiet; }
+    bool verbose() const { return verbosity == Verbosity::Verbose; }
+};
+
+enum class MessageWeight { Status, Warning, Error };
+
+MessageWeight weighMessage(const char* message);
+
+// Installs the tool's handler for the library's status messages. Errors
+// always reach standard error, warnings too unless quiet. With
+// everyMessageTo, every message is printed there as well (an error that
+// goes to standard output is repeated on standard error).
+void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo);
+
+// Where a command other than `info` prints every status message: nowhere
+// unless verbose; then on standard output, or on standard error when
+// standard output carries data.
+std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput);
+
+// Prints the help lines of the common options, their descriptions starting
+// at column (counted from 0); the meanings say what --quiet leaves and
+// what --verbose adds.
+void printCommonOptionsHelp(int column, const char* quietMeaning = "print only errors",
+                            const char* verboseMeaning = "also print the library's status messages");
+
+#endif
