@@ -194,6 +194,10 @@ void MjpegServer::acceptClients(int listener) {
 
 void MjpegServer::service(Connection& connection, short events) {
     if (connection.closed) return;
+    // A connection that was already waiting to send is tried again only
+    // when it can take bytes: with many blocked clients, trying them all at
+    // every turn would cost a system call each.
+    const bool blocked = connection.hasPending() && !(events & POLLOUT);
     if (events & (POLLERR | POLLNVAL)) {
         connection.closed = true;
         return;
@@ -213,7 +217,7 @@ void MjpegServer::service(Connection& connection, short events) {
         }
     }
     if (connection.phase == Connection::Phase::Stream && !connection.hasPending()) startNextImage(connection);
-    if (connection.hasPending()) sendPending(connection);
+    if (connection.hasPending() && !blocked) sendPending(connection);
     if (connection.phase == Connection::Phase::Answer && !connection.hasPending()) {
         // Closing with unread bytes would reset the connection and could
         // cut the answer short: end our side and wait for the client's.
