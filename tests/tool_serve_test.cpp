@@ -10,6 +10,7 @@
 #include <png.h>
 #include <poll.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
@@ -338,6 +339,31 @@ TEST_F(ToolServe, AStalledClientHoldsBackNoneOf200OthersAndIsDropped) {
     EXPECT_EQ(::recv(silent, &byte, 1, MSG_DONTWAIT), 0) << "the silent client is still connected";
     ::close(silent);
     serve.signal(SIGINT);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+TEST_F(ToolServe, CountsDamagedFramesAndGoesOn) {
+    // Garbage in the middle of the second full frame's scan.
+    std::string bytes = readFile(stream);
+    const size_t secondScan = bytes.find("\xFF\xDA", bytes.find("\xFF\xDA", bytes.find("\xFF\xDA") + 2) + 2);
+    ASSERT_NE(secondScan, std::string::npos);
+    for (size_t i = secondScan + 40; i < secondScan + 60; ++i) bytes[i] = '\xFF';
+    {
+        std::ofstream damaged(dir + "damaged.tesra", std::ios::binary);
+        damaged << bytes;
+    }
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "100", "--exit-after", "120",
+                                   "--quiet", dir + "damaged.tesra"});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port));
+    // Two passes through the file, each with its damaged frame.
+    EXPECT_TRUE(pumpUntil(readers, 20, [&] { return readers[0]->images() >= 20; }));
+    const std::map<std::string, double> values = metrics(port);
+    EXPECT_GE(values.at("vorc_serve_damaged_frames_total"), 1);
+    EXPECT_LT(values.at("vorc_serve_damaged_frames_total"), values.at("vorc_serve_frames_in_total") / 2);
+    serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
 }
 
