@@ -367,13 +367,35 @@ TEST_F(ToolServe, CountsDamagedFramesAndGoesOn) {
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
 }
 
+TEST_F(ToolServe, ListensOnIPv6) {
+    Vorc serve(dir + "serve.err",
+               {"serve", "--listen", "[::1]:0", "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port("[::1]");
+    ASSERT_GT(port, 0) << serve.errors();
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    address.sin6_addr = in6addr_loopback;
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /health HTTP/1.1\r\nHost: [::1]\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char chunk[512];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<size_t>(got));
+    ::close(fd);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
 TEST_F(ToolServe, ReconnectsACameraThatDropsAndSaysSoMeanwhile) {
     auto camera = std::make_unique<Vorc>(dir + "camera.err",
                                          std::vector<std::string>{"camera", "--listen", "127.0.0.1:0", "--exit-after", "120", stream});
     const int cameraPort = camera->port();
     ASSERT_GT(cameraPort, 0) << camera->errors();
     Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "50", "--timeout", "3",
-                                   "--exit-after", "120", "--quiet", "127.0.0.1:" + std::to_string(cameraPort)});
+                                   "--exit-after", "120", "--quiet", "localhost:" + std::to_string(cameraPort)});
     const int port = serve.port();
     ASSERT_GT(port, 0) << serve.errors();
     ASSERT_TRUE(waitForHealth(port, "200", 10)) << serve.errors();

@@ -53,13 +53,15 @@ public:
         }
         return pid_ < 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    // The port of a server's first line, "listening on 127.0.0.1:PORT", within 10 s; or 0.
-    int port() const {
+    // The port of a server's first line, "listening on 127.0.0.1:PORT" (or
+    // another address), within 10 s; or 0.
+    int port(const std::string& address = "127.0.0.1") const {
         std::string text;
         for (int slice = 0; slice < 2000 && (text = errors()).find('\n') == text.npos; ++slice)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const size_t at = text.find("listening on 127.0.0.1:");
-        return at == std::string::npos ? 0 : std::stoi(text.substr(at + 23));
+        const std::string line = "listening on " + address + ":";
+        const size_t at = text.find(line);
+        return at == std::string::npos ? 0 : std::stoi(text.substr(at + line.size()));
     }
     void signal(int number) {
         if (pid_ > 0) ::kill(pid_, number);  // never -1: that would reach every process
