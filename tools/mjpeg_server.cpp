@@ -165,14 +165,11 @@ void MjpegServer::run(const std::atomic<bool>& stop) {
             const bool waitsForImage = connection.phase == Connection::Phase::Stream && !connection.hasPending();
             if (!connection.closed && !waitsForImage && now > connection.deadline) connection.closed = true;
         }
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if ((*it)->closed) {
-                if ((*it)->phase == Connection::Phase::Stream) --streamClients_;
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        const auto gone = std::remove_if(connections_.begin(), connections_.end(), [this](const auto& connection) {
+            if (connection->closed && connection->phase == Connection::Phase::Stream) --streamClients_;
+            return connection->closed;
+        });
+        connections_.erase(gone, connections_.end());
     }
     connections_.clear();
     streamClients_ = 0;
