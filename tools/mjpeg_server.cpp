@@ -47,7 +47,7 @@ p { margin: 8px; }
 <body>
 <img id="picture" src="/stream.mjpg" alt="live picture">
 <p>@SOURCE@: <span id="size">@SIZE@</span>, <span id="fps">-</span> frames/s,
-<span id="frames">@FRAMES@</span> frames so far</p>
+<span id="frames">@FRAMES@</span> frames so far<span id="down"></span></p>
 <script>
 let previous = null;
 async function refresh() {
@@ -59,6 +59,7 @@ async function refresh() {
     document.getElementById('size').textContent =
       value('vorc_serve_picture_width') + 'x' + value('vorc_serve_picture_height');
     document.getElementById('frames').textContent = frames;
+    document.getElementById('down').textContent = value('vorc_serve_source_up') ? '' : ' (source down)';
     if (previous) {
       document.getElementById('fps').textContent =
         ((frames - previous.frames) * 1000 / (now - previous.now)).toFixed(1);
