@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "tools/progress_line.h"
+
 namespace {
 
 const char* boolean(bool value) { return value ? "true" : "false"; }
@@ -35,6 +37,7 @@ void JsonFrameReport::printFrame(const FrameFacts& facts, const FrameExtent* ext
     if (facts.full) ++fullFrames_;
     if (facts.damaged) ++damagedFrames_;
     codedTiles_ += facts.codedTiles;
+    ProgressLine::makeRoomForMessage();
     std::string place = "\"offset\":null,\"bytes\":null";
     if (extent != nullptr)
         place = "\"offset\":" + std::to_string(extent->offset) + ",\"bytes\":" + std::to_string(extent->bytes);

@@ -22,8 +22,9 @@ bool containsAny(const char* message, const char* const (&marks)[N]) {
     return false;
 }
 
+// Standard output may share the terminal with the progress line too.
 void printMessage(std::FILE* stream, const char* message) {
-    if (stream == stderr) ProgressLine::makeRoomForMessage();
+    ProgressLine::makeRoomForMessage();
     std::fprintf(stream, "vorc : %s\n", message);
     std::fflush(stream);
 }
