@@ -112,6 +112,8 @@ class CountingBackEnd : public vorcTesraDecoderBackEnd {
 public:
     CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
         : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
+    // The parser that owns this back end, which knows where a frame lies.
+    void setParser(const vorcFramewiseTesraDecoder* parser) { parser_ = parser; }
     void videoResolutionChanged(int width, int height) override {
         if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
         stats_->width = width;
@@ -127,6 +129,7 @@ public:
         if (corrupt_) ++stats_->corruptFrames;
         FrameFacts& facts = stats_->current;
         facts.index = stats_->frames;
+        facts.offset = parser_->frameStreamOffset();
         facts.width = stats_->width;
         facts.height = stats_->height;
         facts.damaged = corrupt_;
@@ -147,6 +150,7 @@ private:
     std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
     ChainStats* stats_;
     FrameWatcher watcher_;
+    const vorcFramewiseTesraDecoder* parser_ = nullptr;
     bool corrupt_ = false;
     uint64_t bytesAtLastFrame_ = 0;
 };
@@ -345,8 +349,9 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
                                const LoopControl& control) {
     const char* stopReason = nullptr;
     if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
-    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_),
-                                      new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    auto* counter = new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_);
+    vorcFramewiseTesraDecoder decoder(source, counter, new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    counter->setParser(&decoder);
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(showProgress, totalBytes, 0);

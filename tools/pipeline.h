@@ -53,6 +53,7 @@ struct OutputRequest {
 // What decoding found in one frame.
 struct FrameFacts {
     long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
+    uint64_t offset = 0;  // of its SOI in the stream
     int width = 0;
     int height = 0;
     bool full = false;  // every tile coded; false also for a frame that never reached its scan

@@ -83,6 +83,11 @@ public:
     uint64_t skippedBytes() const { return skippedByteCount; }
     // Empty until a stream error has been skipped.
     const std::optional<vorc::StreamError>& lastStreamError() const { return lastError; }
+    // Stream offset of the SOI of the frame being handed on; meaningful
+    // during its scan sweep and the back end's frameComplete.
+    uint64_t frameStreamOffset() const {
+        return bufferStreamOffset + static_cast<uint64_t>(frameStart - prefetchBuffer.get()) - 2;
+    }
 
 protected:
     // Runs the state machine over a piece that already lies in the buffer.
