@@ -123,6 +123,7 @@ void printUsage() {
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
+        "  --max-pixels N      refuse pictures of more than N pixels (default 64000000)\n"
         "  --quiet             no library status messages and no progress line\n"
         "  --help              show this help\n"
         "\n"
@@ -160,7 +161,7 @@ int runRecord(int argc, char** argv) {
     };
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
+            withStreamOptions({{{"--quiet"}, &quiet},
              {{"--yuv"}, &yuv},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
@@ -169,7 +170,7 @@ int runRecord(int argc, char** argv) {
              {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
              {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
              {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
-             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
+             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}}, &request),
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
     if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
@@ -234,13 +235,8 @@ int runRecord(int argc, char** argv) {
         }
     }
     const ChainStats& stats = chain.stats();
-    std::string damage;
-    if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
-        damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
-                 " bytes skipped)";
-    }
-    std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
-                 reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
+    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
+                 reason != nullptr ? reason : "the camera closed the stream", stats.frames,
                  static_cast<unsigned long long>(stats.bytesRead), cameraText);
     if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     const bool finished = chain.finish(CommandName) == ExitOk;
