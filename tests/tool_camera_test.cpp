@@ -228,6 +228,18 @@ TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
         {ok + readFile(stream), false, AF_INET, "localhost", 0, "9 frames, "},
         {ok + readFile(stream), false, AF_INET6, "[::1]", 0, "9 frames, "},
     };
+    // The tool's own camera on IPv6.
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "[::1]:0", "--exit-after", "60", stream});
+    std::string listening;
+    for (int slice = 0; slice < 2000 && (listening = camera.errors()).find('\n') == std::string::npos; ++slice)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(listening.rfind("listening on [::1]:", 0), 0u) << listening;
+    Vorc recordV6(dir + "record.err", {"record", "[::1]:" + std::to_string(std::stoi(listening.substr(19))),
+                                       "--frames", "3", "-o", dir + "recorded.mjpg"});
+    EXPECT_EQ(recordV6.wait(20), 0) << recordV6.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
+
     for (const auto& c : cases) {
         FakeCamera camera(c.answer, c.silent, c.family);
         Vorc record(dir + "record.err", {"record", c.host + ":" + std::to_string(camera.port), "--timeout", "0.5",
