@@ -60,8 +60,10 @@ void JsonFrameReport::finish(const ChainStats& stats) {
     printPairedFrames(true);
     std::fprintf(out_,
                  "{\"type\":\"summary\",\"frames\":%ld,\"full_frames\":%ld,\"partial_frames\":%ld,"
-                 "\"damaged_frames\":%ld,\"coded_tiles\":%lld,\"bytes\":%llu,\"width\":%d,\"height\":%d}\n",
-                 frames_, fullFrames_, frames_ - fullFrames_, damagedFrames_, static_cast<long long>(codedTiles_),
+                 "\"damaged_frames\":%ld,\"skipped_bytes\":%llu,\"coded_tiles\":%lld,\"bytes\":%llu,\"width\":%d,"
+                 "\"height\":%d}\n",
+                 frames_, fullFrames_, frames_ - fullFrames_, damagedFrames_,
+                 static_cast<unsigned long long>(stats.skippedBytes), static_cast<long long>(codedTiles_),
                  static_cast<unsigned long long>(stats.bytesRead), stats.width, stats.height);
     std::fflush(out_);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "vorc/backends/default_backend.h"
 #include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/core/framewise_decoder.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
@@ -26,6 +28,11 @@
 #include "vorc/transcode/jpeg_converter.h"
 
 using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
+
+namespace {
+// How often a silent input lets the decode loop look for a stop signal.
+constexpr long SignalCheckMillis = 100;
+}  // namespace
 
 // Keeps the picture and writes it as a PNG when the wanted frame completes,
 // or, without one, when asked before the parser goes away.
@@ -240,7 +247,7 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
 
 // Opens FILE ("-": standard input); *size is its size when it is a
 // regular file, 0 otherwise.
-std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path, uint64_t* size) {
+std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path, uint64_t* size) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -289,8 +296,31 @@ bool writesStandardOutput(const OutputRequest& request) {
            request.path == "-";
 }
 
+std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request) {
+    options.emplace_back(std::vector<std::string>{"--keep-going"}, &request->keepGoing);
+    options.emplace_back(std::vector<std::string>{"--max-pixels"}, "%s needs a number of pixels",
+                         [request](const char* text, std::string&) {
+                             long pixels = 0;
+                             if (!parseWholeNumber(text, 1, LONG_MAX, &pixels)) return false;
+                             request->maxPixels = static_cast<uint64_t>(pixels);
+                             return true;
+                         });
+    return options;
+}
+
+void printStreamOptionsHelp(int column) {
+    printOptionHelp(column, "--keep-going", "skip damaged frames instead of stopping at the first");
+    printOptionHelp(column, "--max-pixels N", "refuse pictures of more than N pixels (default 64000000)");
+}
+
+std::string describeDamage(const ChainStats& stats) {
+    return "damaged frames: " + std::to_string(stats.damagedFrames) +
+           ", skipped bytes: " + std::to_string(stats.skippedBytes);
+}
+
 bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     request_ = request;
+    vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
     if (kind == OutputKind::Report || kind == OutputKind::ParseOnly) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
@@ -355,6 +385,7 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(showProgress, totalBytes, 0);
+    const FatalReasonOnExit fatalReason;
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -382,12 +413,18 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
 int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request,
                               const CommonOptions& options, std::FILE* everyMessageTo) {
     uint64_t size = 0;
-    std::unique_ptr<vorcStreamSource> source = openInput(command, path, &size);
+    std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size);
     if (source == nullptr) return ExitUsage;
     routeStatusMessages(options.verbosity, everyMessageTo);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    run(source.release(), ProgressLine::wanted(options), size);
+    // A pipe that stays silent must not keep a signal from being seen.
+    source->setTimedBlockModeEnabled(true, SignalCheckMillis);
+    const StopOnSignals signals;
+    LoopControl control;
+    control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
+    run(source.release(), ProgressLine::wanted(options), size, control);
+    stopSignal_ = StopOnSignals::received();
     return ExitOk;
 }
 
@@ -400,6 +437,13 @@ int DecodingChain::finish(const char* command) {
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
+    if (stats_.damagedFrames > 0 || stats_.skippedBytes > 0)
+        std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
+    if (status == ExitOk && stopSignal_ != 0) {
+        std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
+                     command, stats_.frames);
+        return 128 + stopSignal_;
+    }
     return status;
 }
 

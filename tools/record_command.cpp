@@ -124,7 +124,8 @@ void printUsage() {
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
-        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n");
+        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n"
+        "  --max-pixels N      refuse pictures of more than N pixels (default 64000000)\n");
     printCommonOptionsHelp(22);
     std::printf(
         "\n"
@@ -163,7 +164,7 @@ int runRecord(int argc, char** argv) {
     };
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
-            {{{"--yuv"}, &yuv},
+            withStreamOptions({{{"--yuv"}, &yuv},
              {{"--i420"}, &i420},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
@@ -172,7 +173,7 @@ int runRecord(int argc, char** argv) {
              {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
              {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
              {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
-             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
+             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}}, &request),
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
     if ((yuv || i420) && request.kind != OutputKind::Dump)

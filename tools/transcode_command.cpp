@@ -33,6 +33,7 @@ void printUsage() {
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
         "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
         OutputRequest().boundary.c_str());
+    printStreamOptionsHelp(24);
     printCommonOptionsHelp(24);
     std::printf(
         "\n"
@@ -47,11 +48,13 @@ int runTranscode(int argc, char** argv) {
     const char* output = nullptr;
     const char* prefix = nullptr;
     const char* boundary = nullptr;
+    OutputRequest request;
     if (const auto done =
             parseArguments(CommandName, printUsage, argc, argv, &common,
-                           {{{"-o", "--output"}, "-o needs an OUTPUT file", &output},
-                            {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
-                            {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                           withStreamOptions({{{"-o", "--output"}, "-o needs an OUTPUT file", &output},
+                                              {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
+                                              {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                                             &request),
                            inputFile(&path)))
         return *done;
     if ((output == nullptr) == (prefix == nullptr)) {
@@ -59,7 +62,6 @@ int runTranscode(int argc, char** argv) {
     }
     if (boundary != nullptr && output == nullptr)
         return usageError(CommandName, "--boundary needs -o OUTPUT");
-    OutputRequest request;
     if (boundary != nullptr) request.boundary = boundary;
     if (request.boundary.empty() || request.boundary.size() > 70 ||
         request.boundary.find_first_of("\r\n\"") != std::string::npos) {
