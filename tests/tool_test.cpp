@@ -110,9 +110,10 @@ TEST_F(Tool, ExitCodesAndMessages) {
             {std::string("encode --synthetic ") + bad + " -o " + at("x.tesra"), 2, "vorc encode"});
     }
     if (fs::exists("/dev/full")) {  // every write fails there: lost data must not pass unnoticed
-        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: writing '/dev/full' failed"});
-        rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1,
-                        "vorc transcode: writing '/dev/full' failed"});
+        const std::string full = "cannot write '/dev/full': No space left on device";
+        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: " + full});
+        rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1, "vorc transcode: " + full});
+        rows.push_back({"encode --synthetic --frames 1 -o /dev/full", 1, "vorc encode: " + full});
         // One image of the sequence lands on the full disk.
         fs::create_symlink("/dev/full", at("full_000003.jpg"));
         rows.push_back({"transcode --quiet " + Sample + " --jpeg-prefix " + at("full_"), 1,

@@ -213,20 +213,37 @@ private:
 
 // Counts the bytes on their way to the output; takes JPEG images from the
 // transcoder and raw frames from the dumper alike.
+// A binary writer reports only that it failed; the system's reason is kept
+// here right after the failing call, while errno still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats) : sink_(sink), stats_(stats) {}
-    void beginFrame() override { sink_->beginFrame(); }
-    void endFrame() override { sink_->endFrame(); }
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, const vorcBinaryFileWriter* writer = nullptr,
+                 int* failureErrno = nullptr)
+        : sink_(sink), stats_(stats), writer_(writer), failureErrno_(failureErrno) {}
+    void beginFrame() override {
+        sink_->beginFrame();
+        noteFailure();
+    }
+    void endFrame() override {
+        sink_->endFrame();
+        noteFailure();
+    }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
         stats_->bytesWritten += static_cast<uint64_t>(count);
+        noteFailure();
     }
     void receiveStreamBytes(const unsigned char* bytes, int count) override { receiveJPEGBytes(bytes, count); }
 
 private:
+    void noteFailure() {
+        if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = errno != 0 ? errno : EIO;
+    }
+
     std::unique_ptr<vorcJPEGReceiver> sink_;
     ChainStats* stats_;
+    const vorcBinaryFileWriter* writer_;
+    int* failureErrno_;
 };
 
 // The directory part of a file name prefix must exist and take new files.
@@ -362,15 +379,18 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // Without a boundary the writer puts out plain bytes, as the dump needs.
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
-        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_);
+        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_, writer, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
         backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
     } else {
         auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
         writer_ = writer;
+        // The stream header goes out at once.
+        if (writer->hasFailed()) writeErrno_ = errno != 0 ? errno : EIO;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
+            new CountingSink(writer, &stats_, writer, &writeErrno_)));
     }
     return true;
 }
@@ -431,7 +451,9 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
 int DecodingChain::finish(const char* command) {
     if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
     outputFd_ = -1;
+    const std::string output = request_.path == "-" ? std::string("standard output") : request_.path;
     std::string problem = !writeFailure_.empty() ? writeFailure_
+                          : writeErrno_ != 0     ? "cannot write '" + output + "': " + std::strerror(writeErrno_)
                           : request_.path == "-" ? std::string("writing the output failed")
                                                  : "writing '" + request_.path + "' failed";
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)

@@ -158,6 +158,7 @@ private:
     const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
     const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
     std::string writeFailure_;  // the sequence writer's first failure
+    int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::FILE* snapshotFile_ = nullptr;
     int outputFd_ = -1;  // a file the chain opened and closes
