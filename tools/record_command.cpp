@@ -35,6 +35,8 @@ namespace {
 constexpr const char* CommandName = "record";
 constexpr int PollSliceMillis = 100;
 constexpr double DefaultTimeoutSeconds = 10.0;
+// At a slow rate a camera may be silent for this many frame intervals.
+constexpr double FramesOfSilence = 3.0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -118,7 +120,7 @@ void printUsage() {
         "  --frames N          stop after N frames\n"
         "  --seconds S         stop after S seconds\n"
         "  --timeout S         give up connecting, or on a silent camera, after S seconds\n"
-        "                      (default 10; 0: wait for ever)\n"
+        "                      (default 10, at least 3 frame intervals; 0: wait for ever)\n"
         "  -o OUT.mjpg         transcode into an MJPEG stream ('-' for standard output)\n"
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
@@ -188,10 +190,14 @@ int runRecord(int argc, char** argv) {
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
 
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0));
+    // A slow rate asked for leaves gaps between frames that are no silence.
+    const double silenceSeconds =
+        timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
+    const auto silence = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000.0));
     std::unique_ptr<PollableCameraStream> camera;
     try {
         camera.reset(new PollableCameraStream(endpoint->host, endpoint->port, static_cast<float>(fps), true,
-                                              vorc::LiveStreamTimeouts{timeout, timeout}));
+                                              vorc::LiveStreamTimeouts{timeout, silence}));
     } catch (const vorcException& failure) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
@@ -233,7 +239,7 @@ int runRecord(int argc, char** argv) {
     if (reason == nullptr && answer.failure.empty()) {
         if (answer.timedOut) {
             char text[64];
-            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", timeoutSeconds);
+            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", silenceSeconds);
             answer.failure = text;
         } else if (answer.head.state() != HttpResponseHead::State::Complete) {
             answer.failure = "the camera closed the connection without an HTTP answer";
