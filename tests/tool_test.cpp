@@ -49,7 +49,7 @@ lines = [json.loads(line) for line in sys.stdin]
 frames, summary = lines[:-1], lines[-1]
 assert summary["type"] == "summary" and all(f["type"] == "frame" for f in frames)
 assert [f["index"] for f in frames] == list(range(1, len(frames) + 1))
-assert all(a["offset"] + a["bytes"] == b["offset"] for a, b in zip(frames, frames[1:]))
+assert all(a["bytes"] is None or a["offset"] + a["bytes"] == b["offset"] for a, b in zip(frames, frames[1:]))
 counts = {"frames": len(frames), "full_frames": sum(f["full"] for f in frames),
           "partial_frames": sum(not f["full"] for f in frames),
           "damaged_frames": sum(f["damaged"] for f in frames),
@@ -110,9 +110,10 @@ TEST_F(Tool, ExitCodesAndMessages) {
             {std::string("encode --synthetic ") + bad + " -o " + at("x.tesra"), 2, "vorc encode"});
     }
     if (fs::exists("/dev/full")) {  // every write fails there: lost data must not pass unnoticed
-        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: writing '/dev/full' failed"});
-        rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1,
-                        "vorc transcode: writing '/dev/full' failed"});
+        const std::string full = "cannot write '/dev/full': No space left on device";
+        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: " + full});
+        rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1, "vorc transcode: " + full});
+        rows.push_back({"encode --synthetic --frames 1 -o /dev/full", 1, "vorc encode: " + full});
         // One image of the sequence lands on the full disk.
         fs::create_symlink("/dev/full", at("full_000003.jpg"));
         rows.push_back({"transcode --quiet " + Sample + " --jpeg-prefix " + at("full_"), 1,
@@ -464,7 +465,7 @@ TEST(FrameIndex, FindsTheSameFramesInPiecesOfAnySize) {
 // The installed man page and bash completion against the tool's own help
 // texts: every command in `vorc --help` and every option in `vorc COMMAND
 // --help` appears in the rendered page (a command's own options in its
-// section) and among the completions of that command, which offer nothing
+// section or among the options of every command reading a stream) and among the completions of that command, which offer nothing
 // more.
 TEST_F(Tool, ManPageAndCompletionKnowEveryCommandAndOption) {
     const std::string docs = std::string(VORC_SOURCE_DIR) + "/tools/";
@@ -507,11 +508,50 @@ TEST_F(Tool, ManPageAndCompletionKnowEveryCommandAndOption) {
         EXPECT_TRUE(std::includes(options.begin(), options.end(), common.begin(), common.end())) << command;
         std::set<std::string> offered = completions(command + " -");
         for (const std::string& name : options) {
-            const std::string& text = page[common.count(name) ? "COMMON OPTIONS" : command];
+            const std::string& text =
+                page[common.count(name) ? "COMMON OPTIONS" : command] + page["STREAM OPTIONS"];
             EXPECT_TRUE(std::regex_search(text, std::regex("(^|[^-a-z])" + name + "($|[^-a-z0-9])")))
                 << name << " of " << command << " is not in the man page";
         }
         offered.erase("-h");
         EXPECT_EQ(offered, options) << command << ": completions and help differ";
     }
+}
+
+// The sample with its 11th frame cut short: the parser meets the next SOI
+// inside that frame's scan. Without --keep-going that ends the process (its
+// reason on standard error, --quiet or not); with it, every command goes on
+// and counts what it skipped. Pictures beyond --max-pixels are refused.
+TEST_F(Tool, DamagedStreamsKeepGoingAndLimits) {
+    const std::string sample = readFile(Sample);
+    size_t eleventh = 0;
+    for (int frame = 0; frame < 11; ++frame) eleventh = sample.find("\xFF\xD8", eleventh + 2);
+    const size_t twelfth = sample.find("\xFF\xD8", eleventh + 2);
+    const std::string damaged = sample.substr(0, twelfth - 40) + sample.substr(twelfth);
+    std::ofstream(at("damaged.tesra"), std::ios::binary) << damaged;
+    const std::string input = at("damaged.tesra");
+    const std::string counts =
+        "damaged frames: 1, skipped bytes: " + std::to_string(twelfth - 40 - eleventh - 2);
+
+    for (const std::string quiet : {"", "--quiet "}) {
+        EXPECT_EQ(run("info " + quiet + input), 154) << quiet;
+        EXPECT_TRUE(saidErr("!!! Tesra decoder failure (invalid scan termination) !!!")) << quiet << err_;
+    }
+    ASSERT_EQ(run("info --quiet --keep-going " + input), 0) << err_;
+    EXPECT_TRUE(saidOut("frames: 75,") && saidOut("corrupt frames: 1") && saidOut(counts)) << out_;
+    const std::string json = jsonSignature("--keep-going " + input);
+    EXPECT_EQ(std::count(json.begin(), json.end(), 'd'), 1) << json;
+    EXPECT_NE(json.find("| 75 " + std::to_string(damaged.size()) + " 640x480"), std::string::npos) << json;
+    ASSERT_EQ(run("transcode --keep-going " + input + " -o " + at("out.mjpg")), 0) << err_;
+    EXPECT_TRUE(saidErr("frames written: 74,") && saidErr("vorc transcode: " + counts)) << err_;
+    ASSERT_EQ(run("dump --quiet --keep-going " + input + " -o " + at("out.rgb")), 0) << err_;
+    EXPECT_EQ(fs::file_size(at("out.rgb")), 75u * 640 * 480 * 3);
+    ASSERT_EQ(run("snapshot --quiet --keep-going " + input + " -o " + at("out.png")), 0) << err_;
+    EXPECT_TRUE(saidErr("vorc snapshot: " + counts)) << err_;
+
+    EXPECT_EQ(run("transcode --max-pixels 307199 " + Sample + " -o " + at("out.mjpg")), 0) << err_;
+    EXPECT_TRUE(saidErr("frames written: 0,")) << err_;
+    EXPECT_EQ(run("snapshot --quiet --max-pixels 307199 " + Sample + " -o " + at("out.png")), 1);
+    EXPECT_TRUE(saidErr("no picture after that frame")) << err_;
+    EXPECT_EQ(run("snapshot --quiet --max-pixels 307200 " + Sample + " -o " + at("out.png")), 0) << err_;
 }

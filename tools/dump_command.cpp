@@ -30,6 +30,7 @@ void printUsage() {
         "  -o, --output OUT  the raw video file to write\n"
         "  --yuv             planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
         "  --i420            planar Y, Cb, Cr 4:2:0 instead of RGB (needs even sizes)\n");
+    printStreamOptionsHelp(20);
     printCommonOptionsHelp(20);
     std::printf(
         "\n"
@@ -48,9 +49,10 @@ int runDump(int argc, char** argv) {
     bool i420 = false;
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
-            {{{"--yuv"}, &yuv},
-             {{"--i420"}, &i420},
-             {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
+            withStreamOptions({{{"--yuv"}, &yuv},
+                               {{"--i420"}, &i420},
+                               {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
+                              &request),
             inputFile(&path)))
         return *done;
     if (output == nullptr) return usageError(CommandName, "missing -o OUT");

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,15 +30,18 @@ constexpr int DefaultHeight = 480;
 constexpr long DefaultFrames = 75;
 
 // The library's file writer drops bytes silently after a failure; the tool
-// wants to tell the user, so it looks at the writer's state at the end.
+// wants to tell the user why, so it keeps the system's reason for the first
+// failed write.
 class CheckedFileWriter : public vorcBinaryFileWriter {
 public:
-    explicit CheckedFileWriter(int descriptor, bool* failedFlag)
-        : vorcBinaryFileWriter(descriptor), failedFlag_(failedFlag) {}
-    ~CheckedFileWriter() override { *failedFlag_ = failed != 0; }
+    CheckedFileWriter(int descriptor, int* failureErrno) : vorcBinaryFileWriter(descriptor), failureErrno_(failureErrno) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        vorcBinaryFileWriter::receiveStreamBytes(bytes, count);
+        if (*failureErrno_ == 0 && hasFailed()) *failureErrno_ = errno != 0 ? errno : EIO;
+    }
 
 private:
-    bool* failedFlag_;
+    int* failureErrno_;
 };
 
 void printUsage() {
@@ -157,14 +161,14 @@ int runEncode(int argc, char** argv) {
         toStandardOutput ? STDOUT_FILENO : ::open(options.output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0) return usageError(CommandName, systemError("create", options.output));
 
-    bool writeFailed = false;
+    int writeErrno = 0;
     std::string failure;
     uint64_t frames = 0;
     uint64_t fullFrames = 0;
     uint64_t tiles = 0;
     uint64_t bytes = 0;
     {
-        vorcTesraStreamEncoder encoder(new CheckedFileWriter(descriptor, &writeFailed));
+        vorcTesraStreamEncoder encoder(new CheckedFileWriter(descriptor, &writeErrno));
         encoder.setQuality(static_cast<int>(options.quality));
         encoder.setKeyFrameInterval(static_cast<int>(options.keyInterval));
         encoder.setChangeThreshold(static_cast<int>(options.threshold));
@@ -206,8 +210,10 @@ int runEncode(int argc, char** argv) {
         std::fprintf(stderr, "vorc %s: %s\n", CommandName, failure.c_str());
         return ExitFailure;
     }
-    if (writeFailed) {
-        std::fprintf(stderr, "vorc %s: writing '%s' failed\n", CommandName, options.output);
+    if (writeErrno != 0) {
+        errno = writeErrno;
+        std::fprintf(stderr, "vorc %s: %s\n", CommandName,
+                     systemError("write", toStandardOutput ? "standard output" : options.output).c_str());
         return ExitFailure;
     }
     if (!options.common.quiet()) {

@@ -28,14 +28,17 @@ void printUsage() {
         "With --json, standard output carries JSON Lines instead: for every frame\n"
         "{\"type\":\"frame\", \"index\", \"offset\" and \"bytes\" in the stream, \"width\",\n"
         "\"height\", \"full\" (false: a partial frame), \"coded_tiles\", \"tables\",\n"
-        "\"tag\", \"app13\" (segments present), \"damaged\"}, then one object\n"
+        "\"tag\", \"app13\" (segments present; null after damage when unknown),\n"
+        "\"damaged\"}, then one object\n"
         "{\"type\":\"summary\", \"frames\", \"full_frames\", \"partial_frames\",\n"
-        "\"damaged_frames\", \"coded_tiles\", \"bytes\", \"width\", \"height\"}.\n"
+        "\"damaged_frames\", \"skipped_bytes\", \"coded_tiles\", \"bytes\", \"width\",\n"
+        "\"height\"}.\n"
         "\n"
         "options:\n"
-        "  --parse-only   only check the stream's structure and count the coded tiles\n"
-        "  --json         JSON Lines on standard output instead of text\n");
-    printCommonOptionsHelp(17, "no frame lines, only the summary and errors");
+        "  --parse-only      only check the stream's structure and count the coded tiles\n"
+        "  --json            JSON Lines on standard output instead of text\n");
+    printStreamOptionsHelp(20);
+    printCommonOptionsHelp(20, "no frame lines, only the summary and errors");
     std::printf(
         "\n"
         "examples:\n"
@@ -48,12 +51,12 @@ int runInfo(int argc, char** argv) {
     bool parseOnly = false;
     bool json = false;
     const char* path = nullptr;
+    OutputRequest request;
     if (const auto done = parseArguments(CommandName, printUsage, argc, argv, &common,
-                                         {{{"--parse-only"}, &parseOnly}, {{"--json"}, &json}},
+                                         withStreamOptions({{{"--parse-only"}, &parseOnly}, {{"--json"}, &json}}, &request),
                                          inputFile(&path)))
         return *done;
 
-    OutputRequest request;
     request.kind = parseOnly ? OutputKind::ParseOnly : OutputKind::Report;
     DecodingChain chain;
     JsonFrameReport report(stdout);
@@ -78,6 +81,7 @@ int runInfo(int argc, char** argv) {
     std::printf("full frames: %ld, partial frames: %ld, tiles per frame: %.1f\n", stats.fullFrames,
                 stats.frames - stats.fullFrames, static_cast<double>(stats.codedTiles) / static_cast<double>(stats.frames));
     if (stats.corruptFrames > 0) std::printf("corrupt frames: %ld\n", stats.corruptFrames);
+    if (request.keepGoing) std::printf("%s\n", describeDamage(stats).c_str());
     return ExitOk;
 }
 

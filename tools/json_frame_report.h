@@ -1,8 +1,10 @@
 // `vorc info --json`: the frames of a stream as JSON Lines, one object per
 // frame and a last summary object, for scripts. Decoding gives each frame's
-// size, coded tiles and damage; the tool's marker walk over the same input
-// gives its offset, length and optional segments. The two are paired in
-// stream order.
+// offset, size, coded tiles and damage; the tool's marker walk over the same
+// input gives its length and optional segments. The two are paired by
+// offset: after damage the parser may find a frame the walk passed over
+// (its length is then null), and the walk may find one the parser skipped
+// (left out).
 #ifndef VORC_TOOLS_JSON_FRAME_REPORT_H
 #define VORC_TOOLS_JSON_FRAME_REPORT_H
 
@@ -22,7 +24,8 @@ public:
     void finish(const ChainStats& stats);
 
 private:
-    void printPairedFrames();
+    // Prints the decoded frames whose walk is done; at the end all of them.
+    void printPairedFrames(bool streamEnded);
     void printFrame(const FrameFacts& facts, const FrameExtent* extent);
 
     std::FILE* out_;

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "tools/tool_common.h"
@@ -74,6 +76,18 @@ std::optional<int> parseArguments(const char* command, void (*usage)(), int argc
     if (operands.missing != nullptr && *operands.one == nullptr)
         return usageError(command, operands.missing);
     return std::nullopt;
+}
+
+void printOptionHelp(int column, const char* option, const char* meaning) {
+    const int padding = column - 2 - static_cast<int>(std::strlen(option));
+    std::printf("  %s%*s%s\n", option, padding > 0 ? padding : 1, "", meaning);
+}
+
+void printCommonOptionsHelp(int column, const char* quietMeaning, const char* verboseMeaning) {
+    printOptionHelp(column, "--quiet", quietMeaning);
+    printOptionHelp(column, "--verbose", verboseMeaning);
+    printOptionHelp(column, "--no-progress", "no progress line (drawn only on a terminal)");
+    printOptionHelp(column, "--help", "show this help");
 }
 
 bool parseWholeNumber(const char* text, long lowest, long highest, long* value) {

@@ -56,6 +56,15 @@ std::optional<int> parseArguments(const char* command, void (*usage)(), int argc
                                   CommonOptions* common, const std::vector<Option>& commandOptions,
                                   const Operands& operands);
 
+// One line of a command's help: "  OPTION", then meaning from column on
+// (counted from 0), or one space further when the option is longer.
+void printOptionHelp(int column, const char* option, const char* meaning);
+
+// The help lines of the common options; the meanings say what --quiet
+// leaves and what --verbose adds.
+void printCommonOptionsHelp(int column, const char* quietMeaning = "print only errors",
+                            const char* verboseMeaning = "also print the library's status messages");
+
 // A whole number from lowest to highest and nothing else; *value is only
 // changed when it is one.
 bool parseWholeNumber(const char* text, long lowest, long highest, long* value);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "vorc/backends/default_backend.h"
 #include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/core/framewise_decoder.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
@@ -26,6 +28,11 @@
 #include "vorc/transcode/jpeg_converter.h"
 
 using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
+
+namespace {
+// How often a silent input lets the decode loop look for a stop signal.
+constexpr long SignalCheckMillis = 100;
+}  // namespace
 
 // Keeps the picture and writes it as a PNG when the wanted frame completes,
 // or, without one, when asked before the parser goes away.
@@ -112,6 +119,8 @@ class CountingBackEnd : public vorcTesraDecoderBackEnd {
 public:
     CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
         : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
+    // The parser that owns this back end, which knows where a frame lies.
+    void setParser(const vorcFramewiseTesraDecoder* parser) { parser_ = parser; }
     void videoResolutionChanged(int width, int height) override {
         if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
         stats_->width = width;
@@ -127,6 +136,7 @@ public:
         if (corrupt_) ++stats_->corruptFrames;
         FrameFacts& facts = stats_->current;
         facts.index = stats_->frames;
+        facts.offset = parser_->frameStreamOffset();
         facts.width = stats_->width;
         facts.height = stats_->height;
         facts.damaged = corrupt_;
@@ -147,6 +157,7 @@ private:
     std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
     ChainStats* stats_;
     FrameWatcher watcher_;
+    const vorcFramewiseTesraDecoder* parser_ = nullptr;
     bool corrupt_ = false;
     uint64_t bytesAtLastFrame_ = 0;
 };
@@ -202,20 +213,37 @@ private:
 
 // Counts the bytes on their way to the output; takes JPEG images from the
 // transcoder and raw frames from the dumper alike.
+// A binary writer reports only that it failed; the system's reason is kept
+// here right after the failing call, while errno still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats) : sink_(sink), stats_(stats) {}
-    void beginFrame() override { sink_->beginFrame(); }
-    void endFrame() override { sink_->endFrame(); }
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, const vorcBinaryFileWriter* writer = nullptr,
+                 int* failureErrno = nullptr)
+        : sink_(sink), stats_(stats), writer_(writer), failureErrno_(failureErrno) {}
+    void beginFrame() override {
+        sink_->beginFrame();
+        noteFailure();
+    }
+    void endFrame() override {
+        sink_->endFrame();
+        noteFailure();
+    }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
         stats_->bytesWritten += static_cast<uint64_t>(count);
+        noteFailure();
     }
     void receiveStreamBytes(const unsigned char* bytes, int count) override { receiveJPEGBytes(bytes, count); }
 
 private:
+    void noteFailure() {
+        if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = errno != 0 ? errno : EIO;
+    }
+
     std::unique_ptr<vorcJPEGReceiver> sink_;
     ChainStats* stats_;
+    const vorcBinaryFileWriter* writer_;
+    int* failureErrno_;
 };
 
 // The directory part of a file name prefix must exist and take new files.
@@ -236,7 +264,7 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
 
 // Opens FILE ("-": standard input); *size is its size when it is a
 // regular file, 0 otherwise.
-std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path, uint64_t* size) {
+std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path, uint64_t* size) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -285,8 +313,31 @@ bool writesStandardOutput(const OutputRequest& request) {
            request.path == "-";
 }
 
+std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request) {
+    options.emplace_back(std::vector<std::string>{"--keep-going"}, &request->keepGoing);
+    options.emplace_back(std::vector<std::string>{"--max-pixels"}, "%s needs a number of pixels",
+                         [request](const char* text, std::string&) {
+                             long pixels = 0;
+                             if (!parseWholeNumber(text, 1, LONG_MAX, &pixels)) return false;
+                             request->maxPixels = static_cast<uint64_t>(pixels);
+                             return true;
+                         });
+    return options;
+}
+
+void printStreamOptionsHelp(int column) {
+    printOptionHelp(column, "--keep-going", "skip damaged frames instead of stopping at the first");
+    printOptionHelp(column, "--max-pixels N", "refuse pictures of more than N pixels (default 64000000)");
+}
+
+std::string describeDamage(const ChainStats& stats) {
+    return "damaged frames: " + std::to_string(stats.damagedFrames) +
+           ", skipped bytes: " + std::to_string(stats.skippedBytes);
+}
+
 bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     request_ = request;
+    vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
     if (kind == OutputKind::Report || kind == OutputKind::ParseOnly) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
@@ -328,15 +379,18 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // Without a boundary the writer puts out plain bytes, as the dump needs.
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
-        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_);
+        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_, writer, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
         backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
     } else {
         auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
         writer_ = writer;
+        // The stream header goes out at once.
+        if (writer->hasFailed()) writeErrno_ = errno != 0 ? errno : EIO;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
+            new CountingSink(writer, &stats_, writer, &writeErrno_)));
     }
     return true;
 }
@@ -345,11 +399,13 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
                                const LoopControl& control) {
     const char* stopReason = nullptr;
     if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
-    vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_),
-                                      new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    auto* counter = new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_);
+    vorcFramewiseTesraDecoder decoder(source, counter, new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    counter->setParser(&decoder);
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(showProgress, totalBytes, 0);
+    const FatalReasonOnExit fatalReason;
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -377,24 +433,39 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
 int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request,
                               const CommonOptions& options, std::FILE* everyMessageTo) {
     uint64_t size = 0;
-    std::unique_ptr<vorcStreamSource> source = openInput(command, path, &size);
+    std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size);
     if (source == nullptr) return ExitUsage;
     routeStatusMessages(options.verbosity, everyMessageTo);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    run(source.release(), ProgressLine::wanted(options), size);
+    // A pipe that stays silent must not keep a signal from being seen.
+    source->setTimedBlockModeEnabled(true, SignalCheckMillis);
+    const StopOnSignals signals;
+    LoopControl control;
+    control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
+    run(source.release(), ProgressLine::wanted(options), size, control);
+    stopSignal_ = StopOnSignals::received();
     return ExitOk;
 }
 
 int DecodingChain::finish(const char* command) {
     if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
     outputFd_ = -1;
+    const std::string output = request_.path == "-" ? std::string("standard output") : request_.path;
     std::string problem = !writeFailure_.empty() ? writeFailure_
+                          : writeErrno_ != 0     ? "cannot write '" + output + "': " + std::strerror(writeErrno_)
                           : request_.path == "-" ? std::string("writing the output failed")
                                                  : "writing '" + request_.path + "' failed";
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
+    if (stats_.damagedFrames > 0 || stats_.skippedBytes > 0)
+        std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
+    if (status == ExitOk && stopSignal_ != 0) {
+        std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
+                     command, stats_.frames);
+        return 128 + stopSignal_;
+    }
     return status;
 }
 

@@ -12,7 +12,9 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "tools/option_parser.h"
 #include "tools/status_output.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/stream_interfaces.h"
@@ -48,17 +50,24 @@ struct OutputRequest {
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
     bool keepGoing = false;             // skip damaged frames instead of ending the process
+    uint64_t maxPixels = 0;             // largest picture to allocate for; 0: the library's default
 };
 
 // What decoding found in one frame.
 struct FrameFacts {
     long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
+    uint64_t offset = 0;  // of its SOI in the stream
     int width = 0;
     int height = 0;
     bool full = false;  // every tile coded; false also for a frame that never reached its scan
     int64_t codedTiles = 0;
     bool damaged = false;
 };
+
+// --keep-going and --max-pixels, which every command reading a stream takes,
+// and their lines for the help (meanings from column on).
+std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request);
+void printStreamOptionsHelp(int column);
 
 struct ChainStats {
     long frames = 0;  // completed, corrupt ones included
@@ -129,7 +138,9 @@ public:
     int decodeFile(const char* command, const char* path, const OutputRequest& request,
                    const CommonOptions& options, std::FILE* everyMessageTo);
     // Closes the output: ExitOk, or an exit status after printing the
-    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file).
+    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file); 128
+    // + the signal when SIGINT or SIGTERM stopped decodeFile. Damaged frames
+    // and skipped bytes are counted on standard error.
     int finish(const char* command);
 
     const ChainStats& stats() const { return stats_; }
@@ -147,14 +158,19 @@ private:
     const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
     const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
     std::string writeFailure_;  // the sequence writer's first failure
+    int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::FILE* snapshotFile_ = nullptr;
     int outputFd_ = -1;  // a file the chain opened and closes
+    int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;
 };
 
 // Standard output carries data, so status messages must go elsewhere.
 bool writesStandardOutput(const OutputRequest& request);
+
+// "damaged frames: N, skipped bytes: M".
+std::string describeDamage(const ChainStats& stats);
 
 // One line for standard error about a finished raw dump: size, pixel
 // format, frame count, and how to view it.

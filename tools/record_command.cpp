@@ -35,6 +35,8 @@ namespace {
 constexpr const char* CommandName = "record";
 constexpr int PollSliceMillis = 100;
 constexpr double DefaultTimeoutSeconds = 10.0;
+// At a slow rate a camera may be silent for this many frame intervals.
+constexpr double FramesOfSilence = 3.0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -59,13 +61,14 @@ void printUsage() {
         "  --frames N          stop after N frames\n"
         "  --seconds S         stop after S seconds\n"
         "  --timeout S         give up connecting, or on a silent camera, after S seconds\n"
-        "                      (default 10; 0: wait for ever)\n"
+        "                      (default 10, at least 3 frame intervals; 0: wait for ever)\n"
         "  -o OUT.mjpg         transcode into an MJPEG stream ('-' for standard output)\n"
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
-        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n");
+        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n"
+        "  --max-pixels N      refuse pictures of more than N pixels (default 64000000)\n");
     printCommonOptionsHelp(22);
     std::printf(
         "\n"
@@ -104,7 +107,7 @@ int runRecord(int argc, char** argv) {
     };
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
-            {{{"--yuv"}, &yuv},
+            withStreamOptions({{{"--yuv"}, &yuv},
              {{"--i420"}, &i420},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
@@ -113,7 +116,7 @@ int runRecord(int argc, char** argv) {
              {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
              {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
              {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
-             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
+             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}}, &request),
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
     if ((yuv || i420) && request.kind != OutputKind::Dump)
@@ -128,10 +131,14 @@ int runRecord(int argc, char** argv) {
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
 
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0));
+    // A slow rate asked for leaves gaps between frames that are no silence.
+    const double silenceSeconds =
+        timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
+    const auto silence = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000.0));
     std::unique_ptr<PollableCameraStream> camera;
     try {
         camera.reset(new PollableCameraStream(endpoint->host, endpoint->port, static_cast<float>(fps), true,
-                                              vorc::LiveStreamTimeouts{timeout, timeout}));
+                                              vorc::LiveStreamTimeouts{timeout, silence}));
     } catch (const vorcException& failure) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
@@ -170,7 +177,7 @@ int runRecord(int argc, char** argv) {
         ::poll(&entry, 1, waitMillis);
     };
     const char* reason = chain.run(source, ProgressLine::wanted(common), 0, control);
-    if (reason == nullptr) answer.explainEnd(timeoutSeconds);
+    if (reason == nullptr) answer.explainEnd(silenceSeconds);
     const ChainStats& stats = chain.stats();
     if (!common.quiet()) {
         std::string damage;

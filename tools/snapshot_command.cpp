@@ -26,6 +26,7 @@ void printUsage() {
         "  -o, --output OUT  the PNG file to write ('-' for standard output)\n"
         "  --frame N         the picture after frame N (counted from 1);\n"
         "                    default: after the last complete frame\n");
+    printStreamOptionsHelp(20);
     printCommonOptionsHelp(20);
     std::printf(
         "\n"
@@ -45,8 +46,9 @@ int runSnapshot(int argc, char** argv) {
         return error.empty();
     };
     if (const auto done = parseArguments(CommandName, printUsage, argc, argv, &common,
-                                         {{{"-o", "--output"}, "%s needs a file name", &output},
-                                          {{"--frame"}, "--frame needs a number", frame}},
+                                         withStreamOptions({{{"-o", "--output"}, "%s needs a file name", &output},
+                                                            {{"--frame"}, "--frame needs a number", frame}},
+                                                           &request),
                                          inputFile(&path)))
         return *done;
     if (output == nullptr || *output == '\0')

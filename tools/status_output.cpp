@@ -1,6 +1,8 @@
 // The vorc tool's verbosity and its handler for the library's status messages.
 #include "tools/status_output.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/progress_line.h"
@@ -14,6 +16,16 @@ constexpr const char* ErrorMarks[] = {"!!!"};
 // A damaged frame or a step that did not work out; decoding goes on.
 constexpr const char* WarningMarks[] = {"CORRUPT", "fail", "cannot", "too many", "NULL", "invalid", "error"};
 
+// The library's last message, kept for the exit guard.
+char lastMessage[512];
+bool lastMessageOnStandardError = false;
+std::atomic<bool> exitGuarded{false};
+
+void reportFatalReason() {
+    if (!exitGuarded || lastMessage[0] == '\0' || lastMessageOnStandardError) return;
+    std::fprintf(stderr, "vorc : %s\n", lastMessage);
+}
+
 template <size_t N>
 bool containsAny(const char* message, const char* const (&marks)[N]) {
     for (const char* mark : marks) {
@@ -22,8 +34,9 @@ bool containsAny(const char* message, const char* const (&marks)[N]) {
     return false;
 }
 
+// Standard output may share the terminal with the progress line too.
 void printMessage(std::FILE* stream, const char* message) {
-    if (stream == stderr) ProgressLine::makeRoomForMessage();
+    ProgressLine::makeRoomForMessage();
     std::fprintf(stream, "vorc : %s\n", message);
     std::fflush(stream);
 }
@@ -34,12 +47,16 @@ public:
         : verbosity_(verbosity), everyMessageTo_(everyMessageTo) {}
 
     void sendStatusMsg(const char* msg, void*) override {
+        std::snprintf(lastMessage, sizeof lastMessage, "%s", msg);
         const MessageWeight weight = weighMessage(msg);
         if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg);
+        lastMessageOnStandardError = everyMessageTo_ == stderr;
         if (everyMessageTo_ == stderr) return;
         if (weight == MessageWeight::Error ||
-            (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet))
+            (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
             printMessage(stderr, msg);
+            lastMessageOnStandardError = true;
+        }
     }
 
 private:
@@ -59,21 +76,16 @@ void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo) {
     vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo));
 }
 
+FatalReasonOnExit::FatalReasonOnExit() {
+    static const bool registered = std::atexit(reportFatalReason) == 0;
+    (void)registered;
+    lastMessage[0] = '\0';
+    exitGuarded = true;
+}
+
+FatalReasonOnExit::~FatalReasonOnExit() { exitGuarded = false; }
+
 std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput) {
     if (!options.verbose()) return nullptr;
     return dataOnStandardOutput ? stderr : stdout;
-}
-
-void printCommonOptionsHelp(int column, const char* quietMeaning, const char* verboseMeaning) {
-    const struct {
-        const char* option;
-        const char* meaning;
-    } lines[] = {{"--quiet", quietMeaning},
-                 {"--verbose", verboseMeaning},
-                 {"--no-progress", "no progress line (drawn only on a terminal)"},
-                 {"--help", "show this help"}};
-    for (const auto& line : lines) {
-        const int padding = column - 2 - static_cast<int>(std::strlen(line.option));
-        std::printf("  %s%*s%s\n", line.option, padding > 0 ? padding : 1, "", line.meaning);
-    }
 }

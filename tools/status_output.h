@@ -33,15 +33,20 @@ MessageWeight weighMessage(const char* message);
 // goes to standard output is repeated on standard error).
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo);
 
+// While one exists, an exit of the process (the library's, on a corrupt
+// stream) first makes sure the library's last status message, the reason,
+// has reached standard error, whatever the routing above.
+class FatalReasonOnExit {
+public:
+    FatalReasonOnExit();
+    ~FatalReasonOnExit();
+    FatalReasonOnExit(const FatalReasonOnExit&) = delete;
+    FatalReasonOnExit& operator=(const FatalReasonOnExit&) = delete;
+};
+
 // Where a command other than `info` prints every status message: nowhere
 // unless verbose; then on standard output, or on standard error when
 // standard output carries data.
 std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput);
-
-// Prints the help lines of the common options, their descriptions starting
-// at column (counted from 0); the meanings say what --quiet leaves and
-// what --verbose adds.
-void printCommonOptionsHelp(int column, const char* quietMeaning = "print only errors",
-                            const char* verboseMeaning = "also print the library's status messages");
 
 #endif

@@ -1,4 +1,5 @@
-// Helpers shared by the vorc tool's subcommands: exit codes and usage errors.
+// Helpers shared by the vorc tool's subcommands: exit codes, usage errors,
+// system error texts, and stopping cleanly on a signal.
 #ifndef VORC_TOOLS_TOOL_COMMON_H
 #define VORC_TOOLS_TOOL_COMMON_H
 
@@ -13,5 +14,17 @@ int usageError(const char* command, const std::string& message);
 
 // "cannot WHAT 'NAME': the system's reason", from errno.
 std::string systemError(const char* what, const std::string& name);
+
+// Until the returned guard dies, SIGINT and SIGTERM only set the flag, so
+// that a command can stop between frames and complete its outputs.
+class StopOnSignals {
+public:
+    StopOnSignals();
+    ~StopOnSignals();
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+    // The signal that arrived, or 0.
+    static int received();
+};
 
 #endif

@@ -23,7 +23,9 @@ void printUsage() {
         "Turns every frame of the Tesra stream in FILE ('-' for standard input)\n"
         "into a complete JPEG image without decoding pixels: either one MJPEG\n"
         "multipart stream (multipart/x-mixed-replace) or numbered JPEG files\n"
-        "PREFIX000000.jpg, PREFIX000001.jpg, ...\n"
+        "PREFIX000000.jpg, PREFIX000001.jpg, ... The files count from 0, while\n"
+        "'vorc info' and 'vorc snapshot --frame' count frames from 1: frame N is\n"
+        "file number N-1.\n"
         "\n"
         "options:\n"
         "  -o, --output OUTPUT   write the MJPEG stream to OUTPUT ('-' for standard\n"
@@ -31,6 +33,7 @@ void printUsage() {
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
         "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
         OutputRequest().boundary.c_str());
+    printStreamOptionsHelp(24);
     printCommonOptionsHelp(24);
     std::printf(
         "\n"
@@ -45,11 +48,13 @@ int runTranscode(int argc, char** argv) {
     const char* output = nullptr;
     const char* prefix = nullptr;
     const char* boundary = nullptr;
+    OutputRequest request;
     if (const auto done =
             parseArguments(CommandName, printUsage, argc, argv, &common,
-                           {{{"-o", "--output"}, "-o needs an OUTPUT file", &output},
-                            {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
-                            {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                           withStreamOptions({{{"-o", "--output"}, "-o needs an OUTPUT file", &output},
+                                              {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
+                                              {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                                             &request),
                            inputFile(&path)))
         return *done;
     if ((output == nullptr) == (prefix == nullptr)) {
@@ -57,7 +62,6 @@ int runTranscode(int argc, char** argv) {
     }
     if (boundary != nullptr && output == nullptr)
         return usageError(CommandName, "--boundary needs -o OUTPUT");
-    OutputRequest request;
     if (boundary != nullptr) request.boundary = boundary;
     if (request.boundary.empty() || request.boundary.size() > 70 ||
         request.boundary.find_first_of("\r\n\"") != std::string::npos) {

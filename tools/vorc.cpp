@@ -20,7 +20,7 @@ void printHelp(std::FILE* out) {
     for (const ToolCommand& command : registeredCommands()) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     }
-    std::fprintf(out, "\n'vorc COMMAND --help' describes a command's options.\n");
+    std::fprintf(out, "\n'vorc COMMAND --help' describes a command's options, 'man vorc' all of them.\n");
 }
 
 }  // namespace
