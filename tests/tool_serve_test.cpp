@@ -434,9 +434,10 @@ vorctest::RgbPicture readPng(const std::string& path) {
 }
 
 // Headless Chromium's screenshot of the address, within 60 s; false if none.
+// Its home is the scratch directory too, since a test run may have none.
 bool screenshot(const std::string& url, const std::string& png, const std::string& scratch) {
     vorctest::ChildProcess chromium(scratch + "chromium.log",
-                           {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                           {"env", "HOME=" + scratch, "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                             "--disable-background-networking", "--disable-component-update", "--disable-sync",
                             "--user-data-dir=" + scratch + "profile", "--window-size=400,300",
                             "--force-device-scale-factor=1", "--hide-scrollbars", "--screenshot=" + png, url});
