@@ -1,0 +1,88 @@
+"""The Python module judged by the vorc tool's own outputs: raw RGB and
+Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True."""
+import os
+import pathlib
+import subprocess
+
+import numpy
+import pytest
+
+import vorc
+
+TOOL = os.environ["VORC_TOOL"]
+SAMPLE = str(pathlib.Path(os.environ["VORC_SOURCE_DIR"]) / "data" / "sample.tesra")
+WIDTH, HEIGHT = 640, 480
+
+
+def tool(*arguments):
+    subprocess.run([TOOL, *arguments, "--quiet"], check=True, stderr=subprocess.DEVNULL)
+
+
+@pytest.fixture(scope="module")
+def dumps(tmp_path_factory):
+    """The sample as the tool dumps it: RGB frames and (Y, Cr, Cb) planes."""
+    folder = tmp_path_factory.mktemp("dumps")
+    tool("dump", SAMPLE, "-o", str(folder / "rgb"))
+    tool("dump", "--yuv", SAMPLE, "-o", str(folder / "yuv"))
+    rgb = numpy.fromfile(folder / "rgb", numpy.uint8).reshape(-1, HEIGHT, WIDTH, 3)
+    yuv = numpy.fromfile(folder / "yuv", numpy.uint8).reshape(len(rgb), -1)
+    return rgb, yuv
+
+
+def test_frames_equal_the_tools_dumps_in_every_format(dumps):
+    rgb, yuv = dumps
+    luma = WIDTH * HEIGHT
+    chroma = luma // 4
+    expected = {
+        "rgb": lambda n: rgb[n],
+        "bgr": lambda n: rgb[n][..., ::-1],
+        "rgba": lambda n: numpy.dstack([rgb[n], numpy.full((HEIGHT, WIDTH), 255, numpy.uint8)]),
+        "gray": lambda n: yuv[n][:luma].reshape(HEIGHT, WIDTH),
+        # I420 puts U (Cb) before V (Cr); the dump has Cr first.
+        "i420": lambda n: numpy.concatenate(
+            [yuv[n][:luma], yuv[n][luma + chroma:], yuv[n][luma:luma + chroma]]).reshape(-1, WIDTH),
+    }
+    for format, picture in expected.items():
+        frames = list(vorc.open(SAMPLE, format=format))
+        assert [frame.index for frame in frames] == list(range(1, len(rgb) + 1)), format
+        for n, frame in enumerate(frames):
+            assert not frame.damaged
+            numpy.testing.assert_array_equal(numpy.asarray(frame), picture(n), err_msg=f"{format} {n}")
+
+
+def test_arrays_are_views_of_the_frame():
+    frame = next(vorc.open(SAMPLE))
+    first = numpy.asarray(frame)
+    assert first.dtype == numpy.uint8 and not first.flags.owndata
+    first[0, 0] = (1, 2, 3)
+    assert tuple(numpy.asarray(frame)[0, 0]) == (1, 2, 3)
+    assert frame.full_frame and frame.coded_tiles == (WIDTH // 16) * (HEIGHT // 16)
+
+
+def test_jpeg_images_equal_the_tools_jpeg_files(tmp_path):
+    tool("transcode", SAMPLE, "--jpeg-prefix", str(tmp_path / "f_"))
+    files = sorted(tmp_path.glob("f_*.jpg"))
+    images = list(vorc.open(SAMPLE, jpeg=True))
+    assert len(images) == len(files) > 0
+    for n, (image, path) in enumerate(zip(images, files)):
+        assert image.index == n + 1 and not image.damaged
+        assert bytes(image) == path.read_bytes()
+
+
+def test_sources_that_fail_raise_with_the_reason(tmp_path):
+    with pytest.raises(vorc.SourceError, match="No such file"):
+        vorc.open(str(tmp_path / "missing.tesra"))
+    with pytest.raises(OSError, match="is a directory"):
+        vorc.open(str(tmp_path))
+    with pytest.raises(ValueError, match="unknown pixel format"):
+        vorc.open(SAMPLE, format="yuv")
+
+
+def test_silent_unless_asked(capfd):
+    messages = []
+    assert len(list(vorc.open(SAMPLE, format="gray"))) > 0
+    assert len(list(vorc.open(SAMPLE, jpeg=True, status=lambda *message: messages.append(message)))) > 0
+    out, err = capfd.readouterr()
+    assert out == "" and err == ""
+    assert ("info", "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480") not in messages
+    assert ("info", "FramewiseTesraDecoder : acceleration method : none") in messages

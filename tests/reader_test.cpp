@@ -1,0 +1,247 @@
+// vorc::Reader judged by the rest of the library: its frames equal the
+// buffered back end's pictures turned top-down (in every pixel format, I420
+// against the raw frame dumper's planes), its JPEG images equal the tool's
+// transcoded files; failing sources throw with the reason, nothing reaches
+// standard output, and Readers on several threads give what one gives alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "support/files.h"
+#include "support/picture_backend.h"
+#include "support/piece_source.h"
+#include "support/recorders.h"
+#include "vorc/backends/color_conversion.h"
+#include "vorc/backends/raw_frame_dumper.h"
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/reader.h"
+
+using namespace vorctest;
+
+namespace {
+
+const std::string SamplePath = VORC_SOURCE_DIR "/data/sample.tesra";
+
+// The sample's first frames (full and partial ones), the last completed by
+// the SOI that follows it.
+Bytes sampleFrames(int frames) {
+    const std::string text = readFile(SamplePath);
+    const std::string frameStart = "\xFF\xD8\xFF\xE0";
+    size_t end = 0;
+    for (int n = 0; n <= frames; ++n) end = text.find(frameStart, end + 1);
+    return Bytes(text.begin(), text.begin() + std::ptrdiff_t(std::min(end, text.size()) + 2));
+}
+
+// Two frames of a size that is no multiple of 16: a whole picture, then
+// the second tile row again with other content.
+Bytes unevenStream(int width, int height) {
+    StreamBuilder builder;
+    builder.raw(jpegToTesraFrame(compressJpeg(syntheticPicture(width, height, false, 3), 80)));
+    const int columns = (width + 15) / 16;
+    const int rows = (height + 15) / 16;
+    std::vector<int> secondRow(static_cast<size_t>(columns));
+    for (int k = 0; k < columns; ++k) secondRow[size_t(k)] = columns + k;
+    ScanWriter scan;
+    for (int k = 0; k < columns; ++k) {
+        Block bright{};
+        bright[0] = int16_t(40 + k);
+        scan.tile(bright, bright, bright, bright, Block{}, bright);
+    }
+    builder.partialFrame(tileBitmap(columns, rows, secondRow), scan.finish());
+    return builder.soi().bytes();  // the next SOI completes the last frame
+}
+
+template <typename Next>
+auto readAll(const std::string& path, vorc::ReaderOptions options, Next next) {
+    vorc::Reader reader(path, options);
+    std::vector<typename decltype(next(reader))::value_type> frames;
+    while (auto frame = next(reader)) frames.push_back(std::move(*frame));
+    return frames;
+}
+
+std::vector<vorc::Frame> readFrames(const std::string& path, vorc::PixelFormat format) {
+    vorc::ReaderOptions options;
+    options.format = format;
+    return readAll(path, options, [](vorc::Reader& reader) { return reader.next(); });
+}
+
+// Every frame's picture as the raw frame dumper writes it: Y, Cr, Cb.
+class DumpCollector : public vorcByteStreamReceiver {
+public:
+    explicit DumpCollector(std::vector<Bytes>* dumps) : dumps_(dumps) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override { dumps_->emplace_back(bytes, bytes + count); }
+
+private:
+    std::vector<Bytes>* dumps_;
+};
+
+std::vector<Bytes> dumpYCrCb(const Bytes& stream) {
+    StatusCapture quiet;
+    std::vector<Bytes> dumps;
+    vorcStreamSource* source = new PieceSource(stream);
+    vorcFramewiseTesraDecoder decoder(source, new vorcTesraRawFrameDumper(new DumpCollector(&dumps), true),
+                                      new vorcFramewiseTesraScanDecoderSoftwareOnly());
+    while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+    }
+    return dumps;
+}
+
+uint8_t lumaOf(const uint8_t* rgb) {
+    unsigned char y = 0, cb = 0, cr = 0;
+    vorc::convert_RGB_to_YCbCr(rgb[0], rgb[1], rgb[2], &y, &cb, &cr);
+    return y;
+}
+
+// The packed formats, row by row from the back end's RGB picture.
+void expectPackedPixels(const RgbPicture& picture, const vorc::Frame& frame) {
+    for (int y = 0; y < picture.height; ++y) {
+        Bytes expected;
+        for (int x = 0; x < picture.width; ++x) {
+            const uint8_t* rgb = picture.at(x, y);
+            switch (frame.format()) {
+                case vorc::PixelFormat::RGB24:
+                    expected.insert(expected.end(), {rgb[0], rgb[1], rgb[2]});
+                    break;
+                case vorc::PixelFormat::BGR24:
+                    expected.insert(expected.end(), {rgb[2], rgb[1], rgb[0]});
+                    break;
+                case vorc::PixelFormat::RGBA:
+                    expected.insert(expected.end(), {rgb[0], rgb[1], rgb[2], 255});
+                    break;
+                case vorc::PixelFormat::GRAY8:
+                case vorc::PixelFormat::I420:
+                    expected.push_back(lumaOf(rgb));
+                    break;
+            }
+        }
+        const uint8_t* row = frame.data() + size_t(y) * frame.stride();
+        ASSERT_EQ(Bytes(row, row + expected.size()), expected) << "row " << y;
+    }
+}
+
+}  // namespace
+
+TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
+    TempDir dir;
+    struct Case {
+        std::string name;
+        Bytes stream;
+    };
+    const std::vector<Case> cases = {{"sample", sampleFrames(12)}, {"100x34", unevenStream(100, 34)},
+                                     {"37x21", unevenStream(37, 21)}};
+    const vorc::PixelFormat formats[] = {vorc::PixelFormat::RGB24, vorc::PixelFormat::BGR24, vorc::PixelFormat::RGBA,
+                                         vorc::PixelFormat::GRAY8, vorc::PixelFormat::I420};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir[c.name];
+        ASSERT_TRUE(StreamBuilder().raw(c.stream).writeFile(path));
+        const DecodeOutcome judge = decodeStream(c.stream);
+        ASSERT_GE(judge.frames.size(), 2u);
+        for (vorc::PixelFormat format : formats) {
+            SCOPED_TRACE(int(format));
+            const std::vector<vorc::Frame> frames = readFrames(path, format);
+            ASSERT_EQ(frames.size(), judge.frames.size());
+            for (size_t n = 0; n < frames.size(); ++n) {
+                EXPECT_EQ(frames[n].index, n + 1);
+                EXPECT_FALSE(frames[n].damaged);
+                ASSERT_EQ(frames[n].width, judge.frames[n].width);
+                ASSERT_EQ(frames[n].height, judge.frames[n].height);
+                expectPackedPixels(judge.frames[n], frames[n]);
+            }
+            EXPECT_TRUE(frames[0].fullFrame);
+            EXPECT_EQ(frames[0].codedTiles, int64_t{(frames[0].width + 15) / 16} * ((frames[0].height + 15) / 16));
+        }
+        // The dumper makes planes of even sizes only.
+        if (judge.frames[0].width % 2 != 0) continue;
+        const std::vector<Bytes> dumps = dumpYCrCb(c.stream);
+        const std::vector<vorc::Frame> frames = readFrames(path, vorc::PixelFormat::I420);
+        ASSERT_EQ(frames.size(), dumps.size());
+        for (size_t n = 0; n < frames.size(); ++n) {
+            const size_t luma = frames[n].planeStride(0) * frames[n].planeHeight(0);
+            const size_t chroma = frames[n].planeStride(1) * frames[n].planeHeight(1);
+            ASSERT_EQ(frames[n].size(), dumps[n].size());
+            const uint8_t* planes = frames[n].data();
+            EXPECT_TRUE(std::equal(planes, planes + luma, dumps[n].begin()));
+            EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumps[n].begin() + luma + chroma));
+            EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumps[n].begin() + luma));
+        }
+    }
+}
+
+TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
+    TempDir dir;
+    ASSERT_EQ(runVorc("transcode --quiet '" + SamplePath + "' --jpeg-prefix '" + dir["f_"] + "'"), 0);
+    const auto images =
+        readAll(SamplePath, vorc::ReaderOptions(), [](vorc::Reader& reader) { return reader.nextJPEG(); });
+    ASSERT_FALSE(images.empty());
+    for (size_t n = 0; n <= images.size(); ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f_%06zu.jpg", n);
+        // One file per image, and none more.
+        EXPECT_EQ(std::filesystem::exists(dir[name]), n < images.size()) << name;
+        if (n == images.size()) break;
+        EXPECT_EQ(images[n].index, n + 1);
+        const std::string file = readFile(dir[name]);
+        EXPECT_EQ(std::string(images[n].bytes.begin(), images[n].bytes.end()), file) << name;
+    }
+}
+
+TEST(Reader, SourcesThatFailThrowWithTheReason) {
+    TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory"},
+        {dir.path, "cannot read " + dir.path + ": is a directory"},
+    };
+    for (const auto& [source, reason] : cases) {
+        try {
+            vorc::Reader reader(source);
+            ADD_FAILURE() << source << " opened";
+        } catch (const vorc::SourceError& error) {
+            EXPECT_EQ(error.what(), reason);
+        }
+    }
+}
+
+TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {
+    std::vector<std::pair<vorc::StatusLevel, std::string>> messages;
+    vorc::ReaderOptions options;
+    options.status = [&messages](vorc::StatusLevel level, const std::string& text) { messages.emplace_back(level, text); };
+    testing::internal::CaptureStdout();
+    const size_t quietFrames = readFrames(SamplePath, vorc::PixelFormat::RGB24).size();
+    const size_t toldFrames = readAll(SamplePath, options, [](vorc::Reader& reader) { return reader.next(); }).size();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(quietFrames, toldFrames);
+    const std::pair<vorc::StatusLevel, std::string> resolution = {
+        vorc::StatusLevel::Info, "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480"};
+    EXPECT_NE(std::find(messages.begin(), messages.end(), resolution), messages.end());
+}
+
+TEST(Reader, ReadersOnSeveralThreadsGiveWhatOneGivesAlone) {
+    const std::vector<vorc::Frame> alone = readFrames(SamplePath, vorc::PixelFormat::BGR24);
+    const auto jpegAlone =
+        readAll(SamplePath, vorc::ReaderOptions(), [](vorc::Reader& reader) { return reader.nextJPEG(); });
+    constexpr int Threads = 4;
+    std::vector<char> same(Threads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            if (t % 2 == 0) {
+                const std::vector<vorc::Frame> frames = readFrames(SamplePath, vorc::PixelFormat::BGR24);
+                same[size_t(t)] = std::equal(frames.begin(), frames.end(), alone.begin(), alone.end(),
+                                             [](const vorc::Frame& a, const vorc::Frame& b) {
+                                                 return a.index == b.index && std::equal(a.data(), a.data() + a.size(), b.data());
+                                             });
+            } else {
+                const auto images = readAll(SamplePath, vorc::ReaderOptions(),
+                                            [](vorc::Reader& reader) { return reader.nextJPEG(); });
+                same[size_t(t)] = std::equal(images.begin(), images.end(), jpegAlone.begin(), jpegAlone.end(),
+                                             [](const vorc::JPEGFrame& a, const vorc::JPEGFrame& b) { return a.bytes == b.bytes; });
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < Threads; ++t) EXPECT_TRUE(same[size_t(t)]) << "thread " << t;
+}
