@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "exact_size_parser.h"
-#include "fatal_error_for_fuzzing.h"
+#include "fuzz_check.h"
 #include "exact_size_source.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/decode/scan_decoder_software.h"
@@ -71,7 +71,7 @@ void requireReadBack(vorcFramewiseTesraScanDecoder* scanDecoder, const std::vect
     Reading reading;
     vorcfuzz::ExactSizeParser parser(new vorcfuzz::ExactSizeSource(stream.data(), stream.size(), pieceSeed),
                                      new CountingBackEnd(reading), scanDecoder, stream.size());
-    if (!parser.decodeAll()) reject("fatal stream error");
+    if (!parser.decodeAll()) reject("damaged frame");
     if (reading.corruptFrames != 0) reject("corrupt frame");
     if (reading.tilesPerFrame != codedTiles) reject("frames or tiles differ from what was encoded");
 }

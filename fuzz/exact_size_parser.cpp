@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "fatal_error_for_fuzzing.h"
 #include "vorc/core/status_messages.h"
 
 namespace vorcfuzz {
@@ -26,15 +25,14 @@ ExactSizeParser::ExactSizeParser(vorcStreamSource* source, vorcTesraDecoderBackE
     const size_t capacity = std::max<size_t>(streamSize, 1);
     prefetchBuffer.reset(new unsigned char[capacity]);
     prefetchCapacity = static_cast<int32_t>(std::min<size_t>(capacity, DefaultPrefetchCapacity));
+    setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
 }
 
 bool ExactSizeParser::decodeAll() {
-    try {
-        while (sourceStillUp()) decode(BytesPerDecodeCall);
-    } catch (const FatalStreamError&) {
-        return false;
+    // The last call finds the source ended and hands on a last frame.
+    while (decode(BytesPerDecodeCall) != 0 || sourceStillUp()) {
     }
-    return true;
+    return damagedFrames() == 0;
 }
 
 bool ExactSizeParser::picturesFit(const uint8_t* stream, size_t size, int64_t maxTiles) {

@@ -15,13 +15,13 @@ namespace vorcfuzz {
 class ExactSizeParser : public vorcFramewiseTesraDecoder {
 public:
     // Takes ownership of all three objects, like the parser; streamSize is
-    // the number of bytes the source will deliver in all.
+    // the number of bytes the source will deliver in all. Damaged frames are
+    // skipped (StreamErrorPolicy::SkipFrame).
     ExactSizeParser(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
                     vorcFramewiseTesraScanDecoder* scanDecoder, size_t streamSize);
 
-    // Calls decode until the source has delivered everything. False when
-    // the stream ended in a fatal stream error (the library's copy for
-    // fuzzing throws it); the chain is then still whole and can be destroyed.
+    // Calls decode until the source has ended. False when a frame was
+    // handed on as damaged.
     bool decodeAll();
 
     // False when a frame header in the stream announces a picture of more

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "exact_size_parser.h"
-#include "fatal_error_for_fuzzing.h"
+#include "fuzz_check.h"
 #include "exact_size_source.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/transcode/jpeg_converter.h"

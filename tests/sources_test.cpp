@@ -2,7 +2,8 @@
 // descriptors, with and without the timed wait, and across interrupting
 // signals. The live camera source against a loopback socket standing in for
 // the camera: the request it sends, the stream it delivers through the
-// parser, and that it releases its socket however it ends.
+// parser, that it releases its socket however it ends, host names, IPv6,
+// reasons for failures and the read time-out.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -153,20 +154,26 @@ TEST(StreamFile, TimedModeAndInterruptingSignals) {
 
 using Stream = vorcWatchedCameraLiveTesraFastStreamPOSIX;
 
-// A TCP socket on a free port of 127.0.0.1, closed with the object; when
-// not listening, connecting to it is refused. The kernel completes a
+// A TCP socket on a free port of 127.0.0.1 (or ::1), closed with the object;
+// when not listening, connecting to it is refused. The kernel completes a
 // client's connect before accept, so no server thread is needed.
 struct LoopbackSocket {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd;
     int port = 0;
-    explicit LoopbackSocket(bool listening) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
+    explicit LoopbackSocket(bool listening, int family = AF_INET) : fd(::socket(family, SOCK_STREAM, 0)) {
+        sockaddr_storage address{};
+        socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        if (family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_family = AF_INET6;
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr = in6addr_loopback;
+        } else {
+            reinterpret_cast<sockaddr_in*>(&address)->sin_family = AF_INET;
+            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        }
         EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
         EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        port = ntohs(address.sin_port);
+        // The port lies at the same place in both address types.
+        port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
         EXPECT_EQ(listening ? ::listen(fd, 8) : 0, 0);
     }
     ~LoopbackSocket() { ::close(fd); }
@@ -259,6 +266,7 @@ TEST(CameraLiveStream, RefusedOrRepeatedConnectionsLeaveNoDescriptor) {
     };
     const auto before = openDescriptors();
     EXPECT_THROW(Stream(vorcIPAddress(), refusing.port, 1.0f, false), vorcIOFailure);
+    EXPECT_THROW(Stream("127.0.0.1", refusing.port, 1.0f, false), vorcIOFailure);
     EXPECT_THROW(Stream(127, 0, 0, 1, refusing.port, 1, true), vorcIOFailure);
     EXPECT_EQ(openDescriptors(), before);
     for (int i = 0; i < 100; ++i) {
@@ -267,4 +275,60 @@ TEST(CameraLiveStream, RefusedOrRepeatedConnectionsLeaveNoDescriptor) {
                   "GET /control/faststream.jpg?noaudio&fps=25.000000 HTTP/1.0\n\n");
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST(CameraLiveStream, HostNamesIPv6AndReasonsForFailure) {
+    const std::string request = "GET /control/faststream.jpg?noaudio&fps=25.000000 HTTP/1.0\n\n";
+    for (const int family : {AF_INET, AF_INET6}) {
+        LoopbackSocket camera(true, family);
+        const std::string host = family == AF_INET ? "localhost" : "::1";
+        { Stream stream(host, camera.port, 25.0f, false, {std::chrono::seconds(5), {}}); }
+        EXPECT_EQ(camera.serveOne(), request) << host;
+    }
+    LoopbackSocket refusing(false);
+    const auto reason = [](const std::string& host, int port) -> std::string {
+        try {
+            Stream stream(host, port, 1.0f, true);
+        } catch (const vorcConnectionFailure& failure) {
+            return failure.what();
+        }
+        return "connected";
+    };
+    EXPECT_EQ(reason("127.0.0.1", refusing.port),
+              "cannot connect to 127.0.0.1 port " + std::to_string(refusing.port) + ": Connection refused");
+
+    const struct {
+        const char* text;
+        const char* host;
+        int port;
+    } addresses[] = {{"localhost:8080", "localhost", 8080}, {"[::1]:80", "::1", 80},
+                     {"192.0.2.7:65535", "192.0.2.7", 65535}, {"::1:80", nullptr, 0},
+                     {"host:0", nullptr, 0}, {"host:65536", nullptr, 0}, {"host:", nullptr, 0},
+                     {":80", nullptr, 0}, {"[::1:80", nullptr, 0}, {"host:8x", nullptr, 0}};
+    for (const auto& address : addresses) {
+        const auto parsed = vorc::parseHostAndPort(address.text);
+        ASSERT_EQ(parsed.has_value(), address.host != nullptr) << address.text;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->host, address.host);
+        EXPECT_EQ(parsed->port, address.port);
+    }
+}
+
+// A camera that accepts and then sends nothing: after the read time-out the
+// source has ended, blocking or not, and says that it timed out.
+TEST(CameraLiveStream, SilentCameraTimesOut) {
+    LoopbackSocket camera(true);
+    for (const bool nonBlocking : {false, true}) {
+        Stream stream("127.0.0.1", camera.port, 1.0f, nonBlocking, {{}, std::chrono::milliseconds(300)});
+        unsigned char buffer[16];
+        const Clock::time_point start = Clock::now();
+        while (stream.stillUp() && millisSince(start) < 5000) {
+            EXPECT_EQ(stream.fetchBytes(buffer, 16), 0);
+            if (nonBlocking) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_FALSE(stream.stillUp());
+        EXPECT_TRUE(stream.timedOut());
+        EXPECT_GE(millisSince(start), 250);
+        EXPECT_LT(millisSince(start), 5000);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "support/piece_source.h"
 #include "support/recorders.h"
@@ -19,7 +20,10 @@ class PictureBackEnd : public vorcBufferedTesraDecoderBackEnd {
 public:
     explicit PictureBackEnd(std::shared_ptr<DecodeOutcome> outcome)
         : outcome_(std::move(outcome)) {}
-    void errorEncountered() override { ++outcome_->errors; }
+    void errorEncountered() override {
+        ++outcome_->errors;
+        frameDamaged_ = true;
+    }
     void videoTileReceived() override { ++outcome_->tiles; }
     void frameComplete() override {
         RgbPicture picture;
@@ -33,23 +37,29 @@ public:
                             size_t(width) * 3);
         }
         outcome_->frames.push_back(std::move(picture));
+        outcome_->damaged.push_back(std::exchange(frameDamaged_, false));
     }
 
 private:
+    bool frameDamaged_ = false;
     std::shared_ptr<DecodeOutcome> outcome_;
 };
 
 }  // namespace
 
-DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces, int pull) {
+DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces, int pull,
+                           vorc::StreamErrorPolicy policy) {
     StatusCapture quiet;
     auto outcome = std::make_shared<DecodeOutcome>();
     {
         vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)),
                                           new PictureBackEnd(outcome),
                                           new vorcFramewiseTesraScanDecoderSoftwareOnly());
+        decoder.setStreamErrorPolicy(policy);
         while (decoder.decode(pull) != 0 || decoder.sourceStillUp()) {
         }
+        outcome->skippedBytes = decoder.skippedBytes();
+        outcome->lastError = decoder.lastStreamError();
     }
     return *outcome;
 }

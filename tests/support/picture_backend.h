@@ -7,18 +7,23 @@
 #include <vector>
 
 #include "support/libjpeg_helpers.h"
+#include "vorc/core/framewise_decoder.h"
 
 namespace vorctest {
 
 struct DecodeOutcome {
     std::vector<RgbPicture> frames;  // one per frameComplete
+    std::vector<bool> damaged;       // per frame: errorEncountered came first
     int errors = 0;
     int tiles = 0;
+    uint64_t skippedBytes = 0;
+    std::optional<vorc::StreamError> lastError;
 };
 
 // The whole stream served in the given piece sizes (empty: all at once),
 // with decode calls of at most pull bytes. Status messages are dropped.
-DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces = {}, int pull = 65536);
+DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces = {}, int pull = 65536,
+                           vorc::StreamErrorPolicy policy = vorc::StreamErrorPolicy::ExitProcess);
 
 }  // namespace vorctest
 

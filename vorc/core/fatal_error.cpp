@@ -1,7 +1,7 @@
-// Ends the process on a fatal stream error, after reporting its reason.
+// Fatal stream errors: report the reason, then end the process or, inside a
+// parser that skips damaged frames, unwind to it.
 #include "vorc/core/fatal_error.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "vorc/core/status_messages.h"
@@ -9,17 +9,32 @@
 namespace vorc {
 
 namespace {
+
+thread_local bool skippingStreamErrors = false;
+
 [[noreturn]] void endProcess() { std::exit(FatalStreamErrorExitStatus); }
+
 }  // namespace
 
 void failStream(const char* msg, void* context) {
     sendStatusMsg(msg, context);
+    if (skippingStreamErrors) throw detail::StreamErrorSkipped{msg};
     endProcess();
 }
 
-void failInvalidCodeword() {
-    std::puts(" !!! invalid codeword !!!");
+void failInvalidCodeword() { failStream(" !!! invalid codeword !!!", nullptr); }
+
+void failInternal(const char* msg, void* context) {
+    sendStatusMsg(msg, context);
     endProcess();
 }
+
+namespace detail {
+
+SkipStreamErrors::SkipStreamErrors(bool skip) : outer_(skippingStreamErrors) { skippingStreamErrors = skip; }
+
+SkipStreamErrors::~SkipStreamErrors() { skippingStreamErrors = outer_; }
+
+}  // namespace detail
 
 }  // namespace vorc

@@ -1,8 +1,9 @@
 // The framewise stream parser: the link between the source and the scan
 // decoder in the chain source -> parser -> scan decoder -> back end. It walks
 // the bytes at the level of JPEG markers, in pieces of any size, and hands
-// each collected frame on without copying. Every stream error is fatal and
-// goes through vorc::failStream.
+// each collected frame on without copying. Every stream error goes through
+// vorc::failStream: it ends the process, or under SkipFrame it unwinds to
+// feedPiece, which hands the frame on as damaged and searches the next SOI.
 #include "vorc/core/framewise_decoder.h"
 
 #include <cstdint>
@@ -67,6 +68,8 @@ constexpr const char* MsgBadLength = "!!! Tesra decoder failure (segment length 
 constexpr const char* MsgShortDQT = "!!! Tesra decoder failure (quantization table segment too short) !!!";
 constexpr const char* MsgShortSOF0 = "!!! Tesra decoder failure (frame header segment too short) !!!";
 constexpr const char* MsgShortBitmap = "!!! Tesra decoder failure (tile bitmap too short for the picture) !!!";
+constexpr const char* MsgStreamEnded = "!!! Tesra decoder failure (stream ended inside a frame) !!!";
+constexpr const char* MsgStrayBytes = "!!! Tesra decoder failure (stray bytes between segments) !!!";
 
 }  // namespace
 
@@ -107,25 +110,91 @@ vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, v
 vorcFramewiseTesraDecoder::~vorcFramewiseTesraDecoder() = default;
 
 int vorcFramewiseTesraDecoder::decode(int maxBytes) {
+    using vorc::detail::StreamErrorSkipped;
+    const vorc::detail::SkipStreamErrors scope(errorPolicy == vorc::StreamErrorPolicy::SkipFrame);
+    if (maxBytes < 1) {
+        // The caller's mistake, not a damaged stream: no frame is lost.
+        try {
+            vorc::failStream(MsgOverflow, this);
+        } catch (const StreamErrorSkipped& error) {
+            recordStreamError(error.message, prefetchBuffer.get() + prefetchFill);
+            return 0;
+        }
+    }
     releaseCompletedFrames();
+    if (prefetchFill >= prefetchCapacity) {
+        // The frame in progress does not fit: it is damaged like any other.
+        unsigned char* const end = prefetchBuffer.get() + prefetchFill;
+        try {
+            vorc::failStream(MsgOverflow, this);
+        } catch (const StreamErrorSkipped& error) {
+            cursor = end;
+            bytesLeft = 0;
+            unsigned char* const resume = skipDamagedFrame(error.message);
+            feedPiece(resume, static_cast<int>(end - resume));
+            releaseCompletedFrames();
+        }
+    }
     int32_t want = prefetchCapacity - prefetchFill;
     if (maxBytes < want) want = maxBytes;
-    if (want < 1) vorc::failStream(MsgOverflow, this);
 
     int total = 0;
     while (want > 0) {
         unsigned char* const piece = prefetchBuffer.get() + prefetchFill;
         const int got = source->fetchBytes(piece, want);
-        if (got <= 0) break;
+        if (got <= 0) {
+            if (frameBegun && !source->stillUp()) finishStream();
+            break;
+        }
         // A source that stores more than it was asked for has already written
         // past the room it was given; nothing sane can follow.
-        if (got > want) vorc::failStream(MsgInternal, nullptr);
+        if (got > want) vorc::failInternal(MsgInternal, nullptr);
         total += got;
         prefetchFill += got;
-        feedBytes(piece, got);
+        feedPiece(piece, got);
         want -= got;
     }
     return total;
+}
+
+void vorcFramewiseTesraDecoder::feedPiece(unsigned char* bytes, int count) {
+    unsigned char* const end = bytes + count;
+    for (;;) {
+        try {
+            feedBytes(bytes, static_cast<int>(end - bytes));
+            return;
+        } catch (const vorc::detail::StreamErrorSkipped& error) {
+            bytes = skipDamagedFrame(error.message);
+        }
+    }
+}
+
+unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) {
+    recordStreamError(message, cursor);
+    unsigned char* resume = cursor;
+    markerFFPending = 0;
+    if (frameBegun) {
+        backEnd->errorEncountered();
+        backEnd->frameComplete();
+        ++damagedFrameCount;
+        ++handedOnFrames;
+        resume = frameStart;
+        frameBegun = false;
+    }
+    state = AwaitSOI;
+    seekingFrame = true;
+    payloadPhase = 0;
+    lengthHighByte = 0;
+    payloadBytesToSkip = 0;
+    scanFFPending = 0;
+    payload = nullptr;
+    currentFrame.reset(reportedWidth, reportedHeight);
+    return resume;
+}
+
+void vorcFramewiseTesraDecoder::recordStreamError(const char* message, const unsigned char* at) {
+    lastError = vorc::StreamError{message, handedOnFrames,
+                                  bufferStreamOffset + static_cast<uint64_t>(at - prefetchBuffer.get())};
 }
 
 void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
@@ -136,8 +205,14 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
     while (bytesLeft != 0) {
         switch (state) {
             case AwaitSOI:
-                if (!awaitMarker(&code)) return;
+                if (seekingFrame) {
+                    if (!seekStartOfImage()) return;
+                    code = MarkerSOI;
+                } else if (!awaitMarker(&code)) {
+                    return;
+                }
                 state = code == MarkerSOI ? AwaitAPP0 : Rejected;
+                if (state == AwaitAPP0) beginFrame();
                 break;
             case AwaitAPP0:
                 if (!awaitMarker(&code)) return;
@@ -251,39 +326,45 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
                     // before the marker is rejected.
                     state = code == MarkerSOI ? AwaitAPP0 : Rejected;
                     completeFrame();
+                    if (state == AwaitAPP0) beginFrame();
                 }
                 break;
             case ReadAPP13:
                 if (!readMarkerPayload()) return;
                 state = AwaitSOI;
+                if (errorPolicy == vorc::StreamErrorPolicy::SkipFrame) resumeAtSOIInPayload();
                 completeFrame();
                 break;
             case Rejected:
                 vorc::failStream(MsgNoGoodState, this);
             default:
-                vorc::failStream(MsgInternal, nullptr);
+                vorc::failInternal(MsgInternal, nullptr);
         }
     }
 }
 
 bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
-    if (markerFFPending != 0) {
-        *code = *cursor++;
-        --bytesLeft;
-        markerFFPending = 0;
-        return true;
-    }
+    const bool skipping = errorPolicy == vorc::StreamErrorPolicy::SkipFrame;
+    // Inside a frame, segments follow each other without a gap. Stray bytes
+    // there mean that a damaged length has led astray: under SkipFrame they
+    // end the frame before it can take in the next frame's segments.
+    const bool strayBytesAreDamage = skipping && frameBegun && state != AwaitNextFrame;
     while (bytesLeft != 0) {
         const unsigned char byte = *cursor++;
         --bytesLeft;
-        if (byte != MarkerPrefix) continue;
-        if (bytesLeft == 0) {
-            markerFFPending = 1;
-            return false;
+        if (markerFFPending != 0) {
+            // Under SkipFrame, FF fill bytes before a marker code are passed
+            // over, as JPEG allows; the default policy rejects them.
+            if (skipping && byte == MarkerPrefix) continue;
+            markerFFPending = 0;
+            *code = byte;
+            return true;
         }
-        *code = *cursor++;
-        --bytesLeft;
-        return true;
+        if (byte == MarkerPrefix) {
+            markerFFPending = 1;
+        } else if (strayBytesAreDamage) {
+            vorc::failStream(MsgStrayBytes, this);
+        }
     }
     return false;
 }
@@ -353,36 +434,119 @@ bool vorcFramewiseTesraDecoder::doScan() {
     return false;
 }
 
+bool vorcFramewiseTesraDecoder::seekStartOfImage() {
+    while (bytesLeft != 0) {
+        const unsigned char byte = *cursor++;
+        --bytesLeft;
+        ++skippedByteCount;
+        if (markerFFPending != 0 && byte == MarkerSOI) {
+            // The FF D8 itself belongs to the frame found.
+            skippedByteCount -= 2;
+            markerFFPending = 0;
+            seekingFrame = false;
+            return true;
+        }
+        markerFFPending = byte == MarkerPrefix ? 1 : 0;
+    }
+    return false;
+}
+
+void vorcFramewiseTesraDecoder::resumeAtSOIInPayload() {
+    const unsigned char* const end = payload + payloadLength;
+    for (unsigned char* at = payload; at + 1 < end; ++at) {
+        if (at[0] != MarkerPrefix || at[1] != MarkerSOI) continue;
+        bytesLeft += static_cast<int32_t>(cursor - at);
+        cursor = at;
+        return;
+    }
+}
+
+void vorcFramewiseTesraDecoder::beginFrame() {
+    frameBegun = true;
+    frameStart = cursor;
+    // Whatever came before the SOI is of no more use.
+    completedBytes = static_cast<int32_t>(cursor - prefetchBuffer.get());
+}
+
 void vorcFramewiseTesraDecoder::completeFrame() {
-    if (currentFrame.tileBitmap != nullptr) {
-        const int64_t tiles = static_cast<int64_t>(currentFrame.tileColumns) * currentFrame.tileRows;
-        if (bitmapPayloadLength - BitmapOffset < (tiles + 7) / 8) vorc::failStream(MsgShortBitmap, this);
+    // The frame ends here even when its sweep fails: the next frame's
+    // markers have already been read.
+    try {
+        if (currentFrame.tileBitmap != nullptr) {
+            const int64_t tiles = static_cast<int64_t>(currentFrame.tileColumns) * currentFrame.tileRows;
+            if (bitmapPayloadLength - BitmapOffset < (tiles + 7) / 8) vorc::failStream(MsgShortBitmap, this);
+        }
+        if (currentFrame.width != reportedWidth || currentFrame.height != reportedHeight) {
+            backEnd->videoResolutionChanged(currentFrame.width, currentFrame.height);
+            reportedWidth = currentFrame.width;
+            reportedHeight = currentFrame.height;
+        }
+        scanDecoder->performScanSweep(&currentFrame);
+    } catch (const vorc::detail::StreamErrorSkipped& error) {
+        recordStreamError(error.message, cursor);
+        backEnd->errorEncountered();
+        ++damagedFrameCount;
     }
-    if (currentFrame.width != reportedWidth || currentFrame.height != reportedHeight) {
-        backEnd->videoResolutionChanged(currentFrame.width, currentFrame.height);
-        reportedWidth = currentFrame.width;
-        reportedHeight = currentFrame.height;
-    }
-    scanDecoder->performScanSweep(&currentFrame);
     backEnd->frameComplete();
+    ++handedOnFrames;
+    frameBegun = false;
 
     // The frame's bytes are released by the next decode call.
     completedBytes = static_cast<int32_t>(cursor - prefetchBuffer.get());
     currentFrame.reset(reportedWidth, reportedHeight);
 }
 
+void vorcFramewiseTesraDecoder::finishStream() {
+    unsigned char* const end = prefetchBuffer.get() + prefetchFill;
+    const bool skipping = errorPolicy == vorc::StreamErrorPolicy::SkipFrame;
+    while (frameBegun) {
+        if (state == AwaitNextFrame || state == ReadAPP13) {
+            // The frame's EOI has arrived: it is whole. Under SkipFrame, an
+            // APP13 cut off by the end may have swallowed further frames.
+            unsigned char* const rest = state == ReadAPP13 && payloadPhase == 2 ? payload : end;
+            cursor = end;
+            bytesLeft = 0;
+            markerFFPending = 0;
+            payloadPhase = 0;
+            lengthHighByte = 0;
+            payloadBytesToSkip = 0;
+            state = AwaitSOI;
+            completeFrame();
+            if (!skipping) return;
+            seekingFrame = true;
+            feedPiece(rest, static_cast<int>(end - rest));
+            continue;
+        }
+        // Under SkipFrame a frame cut off by the end is damaged; its search
+        // for the next SOI may find frames that a damaged length swallowed.
+        if (!skipping) return;
+        const vorc::detail::SkipStreamErrors scope(true);
+        try {
+            vorc::failStream(MsgStreamEnded, this);
+        } catch (const vorc::detail::StreamErrorSkipped& error) {
+            cursor = end;
+            bytesLeft = 0;
+            unsigned char* const resume = skipDamagedFrame(error.message);
+            feedPiece(resume, static_cast<int>(end - resume));
+        }
+    }
+}
+
 // Once per decode call, not at every frame: a piece of many small frames
 // would otherwise be moved once per frame, in time quadratic in its size.
 void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
+    // Between frames every byte fed so far is used up.
+    if (state == AwaitSOI && !frameBegun) completedBytes = prefetchFill;
     if (completedBytes == 0) return;
     unsigned char* const start = prefetchBuffer.get();
     unsigned char* const kept = start + completedBytes;
     const int32_t keptBytes = prefetchFill - completedBytes;
     if (keptBytes != 0) std::memmove(start, kept, static_cast<size_t>(keptBytes));
     // What the next frame has collected so far moves with its bytes.
-    for (unsigned char** pointer : {&payload, &currentFrame.scanBytes, &currentFrame.tileBitmap}) {
+    for (unsigned char** pointer : {&payload, &currentFrame.scanBytes, &currentFrame.tileBitmap, &frameStart}) {
         if (*pointer != nullptr && *pointer >= kept) *pointer -= completedBytes;
     }
+    bufferStreamOffset += static_cast<uint64_t>(completedBytes);
     prefetchFill = keptBytes;
     completedBytes = 0;
 }

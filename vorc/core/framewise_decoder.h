@@ -10,10 +10,37 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "vorc/core/stream_interfaces.h"
 
 class vorcFramewiseTesraScanDecoder;
+
+namespace vorc {
+
+// What the parser does on a corrupt stream (a rejected marker, a short
+// segment, a marker, invalid codeword or overflow inside a scan, a frame
+// larger than the prefetch buffer, decode with a size below 1).
+enum class StreamErrorPolicy {
+    // Report the reason and end the process with exit status 666.
+    ExitProcess,
+    // Report the reason, hand the frame in progress to the back end as
+    // damaged (errorEncountered, then frameComplete), skip to the next SOI
+    // and go on; decode returns normally.
+    SkipFrame,
+};
+
+// The last stream error that the parser skipped.
+struct StreamError {
+    std::string message;
+    // Frames handed on before the damaged one (damaged ones included).
+    uint64_t frameNumber = 0;
+    // Stream offset of the byte at which the error showed.
+    uint64_t streamOffset = 0;
+};
+
+}  // namespace vorc
 
 class vorcFramewiseTesraDecoder : public vorcTesraDecoder {
 public:
@@ -44,6 +71,19 @@ public:
 
     int decode(int maxBytes) override;
 
+    // ExitProcess unless set otherwise; may be changed between decode calls.
+    void setStreamErrorPolicy(vorc::StreamErrorPolicy policy) { errorPolicy = policy; }
+    vorc::StreamErrorPolicy streamErrorPolicy() const { return errorPolicy; }
+    // Frames handed on so far, damaged ones included.
+    uint64_t framesHandedOn() const { return handedOnFrames; }
+    // Frames handed on as damaged under SkipFrame.
+    uint64_t damagedFrames() const { return damagedFrameCount; }
+    // Bytes passed over while looking for the next SOI after a stream error:
+    // the damaged frame's bytes after its SOI and anything up to the next SOI.
+    uint64_t skippedBytes() const { return skippedByteCount; }
+    // Empty until a stream error has been skipped.
+    const std::optional<vorc::StreamError>& lastStreamError() const { return lastError; }
+
 protected:
     // Runs the state machine over a piece that already lies in the buffer.
     void feedBytes(unsigned char* bytes, int count);
@@ -71,7 +111,25 @@ protected:
     int32_t prefetchFill;
 
 private:
+    // Runs the state machine over a piece, skipping stream errors under
+    // SkipFrame.
+    void feedPiece(unsigned char* bytes, int count);
+    // Hands the frame in progress on as damaged, restarts the state machine
+    // in its search for an SOI and returns where that search begins: right
+    // after the damaged frame's SOI, since a cut frame may have swallowed the
+    // start of the next one.
+    unsigned char* skipDamagedFrame(const char* message);
+    void recordStreamError(const char* message, const unsigned char* at);
+    // Looks for FF D8 while skipping after a stream error, counting what it
+    // passes over.
+    bool seekStartOfImage();
+    // An APP13 segment whose length was damaged may have swallowed the next
+    // frame's start: the parser goes back to an SOI inside its payload.
+    void resumeAtSOIInPayload();
+    void beginFrame();
     void completeFrame();
+    // The source has ended for good: hands on a frame whose EOI has arrived.
+    void finishStream();
     // Moves the bytes after the frames completed since the last call to the
     // start of the buffer.
     void releaseCompletedFrames();
@@ -85,6 +143,20 @@ private:
     int32_t bitmapPayloadLength = 0;
     // Bytes at the start of the buffer that belong to completed frames.
     int32_t completedBytes = 0;
+
+    vorc::StreamErrorPolicy errorPolicy = vorc::StreamErrorPolicy::ExitProcess;
+    // Set from a frame's SOI until it is handed on; frameStart is the byte
+    // after that SOI.
+    bool frameBegun = false;
+    unsigned char* frameStart = nullptr;
+    // Skipping to the next SOI after a stream error.
+    bool seekingFrame = false;
+    // Stream offset of the first byte in the buffer.
+    uint64_t bufferStreamOffset = 0;
+    uint64_t handedOnFrames = 0;
+    uint64_t damagedFrameCount = 0;
+    uint64_t skippedByteCount = 0;
+    std::optional<vorc::StreamError> lastError;
 };
 
 #endif

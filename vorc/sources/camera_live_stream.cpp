@@ -3,16 +3,72 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "vorc/core/exceptions.h"
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+// The remaining milliseconds until deadline as a poll time-out.
+int millisUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : left > 3600000 ? 3600000 : static_cast<int>(left);
+}
+
+// Connects fd, waiting at most timeout (zero: as long as the system does);
+// 0 or the errno value of the failure.
+int connectWithin(int fd, const sockaddr* address, socklen_t length, milliseconds timeout) {
+    if (timeout.count() <= 0) {
+        if (::connect(fd, address, length) == 0) return 0;
+        // Interrupted, the connection goes on being made: wait for it.
+        if (errno != EINTR) return errno;
+    } else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags == -1 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) return errno;
+        const int result = ::connect(fd, address, length);
+        const int error = errno;
+        if (::fcntl(fd, F_SETFL, flags) == -1) return errno;
+        if (result == 0) return 0;
+        if (error != EINPROGRESS && error != EINTR) return error;
+    }
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, timeout.count() <= 0 ? -1 : millisUntil(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return errno;
+        if (ready == 0) return ETIMEDOUT;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+        return error;
+    }
+}
+
+std::string describeAddress(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    const void* binary = address->sa_family == AF_INET6
+                             ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr)
+                             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+    ::inet_ntop(address->sa_family, binary, text, sizeof text);
+    return address->sa_family == AF_INET6 ? "[" + std::string(text) + "]" : std::string(text);
+}
+
+}  // namespace
 
 vorcCameraLiveTesraFastStream::vorcCameraLiveTesraFastStream(int, int, int, int, int, int) {}
 
@@ -29,37 +85,88 @@ vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(int a, in
     constructCommonStuff(vorcIPAddress(a, b, c, d), port, static_cast<float>(fps), nonBlocking);
 }
 
+vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port,
+                                                                       float fps, bool nonBlocking,
+                                                                       vorc::LiveStreamTimeouts timeouts)
+    : vorcCameraLiveTesraFastStream(0, 0, 0, 0, port, static_cast<int>(fps)),
+      socketFd(-1),
+      readTimeout(timeouts.read) {
+    connectTo(host, port, timeouts.connect);
+    finishSetUp(fps, nonBlocking);
+}
+
 vorcCameraLiveTesraFastStreamPOSIX::~vorcCameraLiveTesraFastStreamPOSIX() { releaseSocket(); }
 
 void vorcCameraLiveTesraFastStreamPOSIX::constructCommonStuff(const vorcIPAddress& address, int port, float fps,
                                                               bool nonBlocking) {
-    socketFd = -1;
-    socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in camera{};
+    camera.sin_family = AF_INET;
+    camera.sin_port = htons(static_cast<uint16_t>(port));
+    const uint32_t host = ((static_cast<uint32_t>(address.a) * 256 + static_cast<uint32_t>(address.b)) * 256 +
+                           static_cast<uint32_t>(address.c)) * 256 + static_cast<uint32_t>(address.d);
+    camera.sin_addr.s_addr = htonl(host);
+    connectSocket(AF_INET, &camera, sizeof camera, milliseconds(0));
+    finishSetUp(fps, nonBlocking);
+}
+
+void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int port, milliseconds timeout) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (resolved != 0) {
+        throw vorcConnectionFailure("cannot resolve " + host + ": " + ::gai_strerror(resolved));
+    }
+    const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
+    std::string failures;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        try {
+            connectSocket(entry->ai_family, entry->ai_addr, static_cast<unsigned>(entry->ai_addrlen), timeout);
+            return;
+        } catch (const vorcConnectionFailure& failure) {
+            failures += (failures.empty() ? "" : "; ") + std::string(failure.what());
+        }
+    }
+    throw vorcConnectionFailure(failures.empty() ? "cannot resolve " + host : failures);
+}
+
+void vorcCameraLiveTesraFastStreamPOSIX::connectSocket(int family, const void* address, unsigned addressLength,
+                                                       milliseconds timeout) {
+    const auto* target = static_cast<const sockaddr*>(address);
+    const std::string where = describeAddress(target) + " port " +
+                              std::to_string(ntohs(reinterpret_cast<const sockaddr_in*>(target)->sin_port));
+    socketFd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socketFd < 0) {
         socketFd = -1;
-        throw vorcIOFailure();
+        throw vorcConnectionFailure("cannot open a socket for " + where + ": " + std::strerror(errno));
     }
-    try {
-        sockaddr_in camera{};
-        camera.sin_family = AF_INET;
-        camera.sin_port = htons(static_cast<uint16_t>(port));
-        const uint32_t host = ((static_cast<uint32_t>(address.a) * 256 + static_cast<uint32_t>(address.b)) * 256 +
-                               static_cast<uint32_t>(address.c)) * 256 + static_cast<uint32_t>(address.d);
-        camera.sin_addr.s_addr = htonl(host);
-        if (::connect(socketFd, reinterpret_cast<const sockaddr*>(&camera), sizeof camera) != 0) {
-            throw vorcIOFailure();
-        }
-        if (nonBlocking) {
-            const int flags = ::fcntl(socketFd, F_GETFL);
-            if (flags == -1 || ::fcntl(socketFd, F_SETFL, flags | O_NONBLOCK) == -1) throw vorcIOFailure();
-        }
-        sendRequest(fps);
-    } catch (...) {
+    const int error = connectWithin(socketFd, target, addressLength, timeout);
+    if (error != 0) {
         // The constructor fails, so no destructor will run: release here, or
         // a viewer that keeps retrying would run out of descriptors.
         releaseSocket();
+        throw vorcConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
+    }
+}
+
+void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking) {
+    try {
+        if (nonBlocking) {
+            const int flags = ::fcntl(socketFd, F_GETFL);
+            if (flags == -1 || ::fcntl(socketFd, F_SETFL, flags | O_NONBLOCK) == -1) {
+                throw vorcConnectionFailure(std::string("cannot set the socket non-blocking: ") +
+                                            std::strerror(errno));
+            }
+        }
+        nonBlockingReads = nonBlocking;
+        sendRequest(fps);
+    } catch (...) {
+        releaseSocket();
         throw;
     }
+    lastData = Clock::now();
 }
 
 void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps) {
@@ -82,10 +189,10 @@ void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps) {
             if (errno == EINTR) continue;
             // Also EAGAIN: a non-blocking socket that cannot take a request
             // this small is failing, and retrying could spin.
-            throw vorcIOFailure();
+            throw vorcConnectionFailure(std::string("cannot send the request: ") + std::strerror(errno));
         }
         // A write that takes nothing would repeat for ever.
-        if (sent == 0) throw vorcIOFailure();
+        if (sent == 0) throw vorcConnectionFailure("cannot send the request: the camera takes nothing");
         next += sent;
         left -= static_cast<size_t>(sent);
     }
@@ -98,11 +205,37 @@ void vorcCameraLiveTesraFastStreamPOSIX::releaseSocket() {
     socketFd = -1;
 }
 
+bool vorcCameraLiveTesraFastStreamPOSIX::awaitData() {
+    if (readTimeout.count() <= 0) return true;
+    const Clock::time_point deadline = lastData + readTimeout;
+    for (;;) {
+        pollfd entry{socketFd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, millisUntil(deadline));
+        if (ready != 0) return true;  // data, an end or an error: read tells
+        if (Clock::now() >= deadline) return false;
+    }
+}
+
 int vorcCameraLiveTesraFastStreamPOSIX::fetchBytes(unsigned char* buffer, int maxBytes) {
     // A read of zero bytes would return 0 and look like the camera hanging up.
     if (maxBytes <= 0) return 0;
+    // Non-blocking, a read returns at once; the time-out is checked after it.
+    if (!nonBlockingReads && !awaitData()) {
+        readTimedOut = true;
+        readFinished(-1, ETIMEDOUT);
+        return 0;
+    }
     const ssize_t got = ::read(socketFd, buffer, static_cast<size_t>(maxBytes));
-    readFinished(got, got < 0 ? errno : 0);
+    const int error = got < 0 ? errno : 0;
+    if (got > 0) {
+        lastData = Clock::now();
+    } else if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK) && readTimeout.count() > 0 &&
+               Clock::now() - lastData >= readTimeout) {
+        readTimedOut = true;
+        readFinished(-1, ETIMEDOUT);
+        return 0;
+    }
+    readFinished(got, error);
     return got < 0 ? 0 : static_cast<int>(got);
 }
 

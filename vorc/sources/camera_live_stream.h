@@ -3,16 +3,32 @@
 // It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
-// SOI marker skips it.
+// SOI marker skips it. Connecting by host name (IPv4 or IPv6) and time limits
+// for the connect and for a silent camera are optional.
 #ifndef VORC_SOURCES_CAMERA_LIVE_STREAM_H
 #define VORC_SOURCES_CAMERA_LIVE_STREAM_H
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "vorc/core/stream_interfaces.h"
 #include "vorc/sources/ip_address.h"
+
+namespace vorc {
+
+// Time limits of a live camera connection; zero means none.
+struct LiveStreamTimeouts {
+    // For each address a host name resolves to.
+    std::chrono::milliseconds connect{0};
+    // For a camera that sends nothing: a blocking fetch waits no longer, and
+    // a non-blocking source that has had no byte for this long has ended.
+    std::chrono::milliseconds read{0};
+};
+
+}  // namespace vorc
 
 // Any live source; it holds nothing itself.
 class vorcCameraLiveTesraFastStream : public vorcStreamSource {
@@ -33,12 +49,25 @@ public:
     // 0 for the camera's maximum.
     vorcCameraLiveTesraFastStreamPOSIX(const vorcIPAddress& address, int port, float fps, bool nonBlocking);
     vorcCameraLiveTesraFastStreamPOSIX(int a, int b, int c, int d, int port, int fps, bool nonBlocking);
+    // host is a name, an IPv4 address or an IPv6 address (without brackets);
+    // each address it resolves to is tried in turn. Throws
+    // vorcConnectionFailure, which says why, when none can be connected or
+    // the request cannot be sent.
+    vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port, float fps, bool nonBlocking,
+                                       vorc::LiveStreamTimeouts timeouts = {});
     // Shuts the connection down and releases the socket.
     ~vorcCameraLiveTesraFastStreamPOSIX() override;
 
     // One read: the byte count, 0 when the camera closed the connection,
-    // and 0 too for an error or (non-blocking) no data waiting.
+    // and 0 too for an error, a read time-out or (non-blocking) no data
+    // waiting.
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
+
+    // Zero (the default of the address constructors) waits for ever.
+    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
+    // The camera has sent nothing for the read time-out; a read that ended
+    // so is passed to readFinished as failed with ETIMEDOUT.
+    bool timedOut() const { return readTimedOut; }
 
 protected:
     void constructCommonStuff(const vorcIPAddress& address, int port, float fps, bool nonBlocking);
@@ -49,13 +78,25 @@ protected:
     int32_t socketFd;
 
 private:
+    void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout);
+    void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout);
+    void finishSetUp(float fps, bool nonBlocking);
+    // Waits until data is waiting or the read time-out has passed; false
+    // when it has passed.
+    bool awaitData();
     void sendRequest(float fps);
     void releaseSocket();
+
+    std::chrono::milliseconds readTimeout{0};
+    std::chrono::steady_clock::time_point lastData;
+    bool nonBlockingReads = false;
+    bool readTimedOut = false;
 };
 
 // The live source ready for use: it reports itself ended once the camera
-// has closed the connection or a read has failed for good. A non-blocking
-// read that finds nothing waiting, or one cut short by a signal, is no end.
+// has closed the connection, a read has failed for good or timed out. A
+// non-blocking read that finds nothing waiting, or one cut short by a
+// signal, is no end.
 class vorcWatchedCameraLiveTesraFastStreamPOSIX : public vorcCameraLiveTesraFastStreamPOSIX {
 public:
     using vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX;

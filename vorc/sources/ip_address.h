@@ -1,10 +1,13 @@
 // An IPv4 address as the four octets of its written form, used to name the
 // camera that a live stream source (the first link of the chain source ->
-// parser -> scan decoder -> back end) connects to.
+// parser -> scan decoder -> back end) connects to; and the split of a
+// written camera address with a host name or an IPv6 address and a port.
 #ifndef VORC_SOURCES_IP_ADDRESS_H
 #define VORC_SOURCES_IP_ADDRESS_H
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 class vorcIPAddress {
 public:
@@ -19,5 +22,18 @@ public:
     int32_t c;
     int32_t d;
 };
+
+namespace vorc {
+
+struct HostAndPort {
+    std::string host;  // a name or an IPv4 address; an IPv6 address without brackets
+    int port = 0;
+};
+
+// "name:port", "192.0.2.1:port" or "[2001:db8::1]:port" with a port of 1 to
+// 65535; nothing for anything else.
+std::optional<HostAndPort> parseHostAndPort(const std::string& text);
+
+}  // namespace vorc
 
 #endif
