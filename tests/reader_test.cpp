@@ -1,12 +1,19 @@
 // vorc::Reader judged by the rest of the library: its frames equal the
 // buffered back end's pictures turned top-down (in every pixel format, I420
-// against the raw frame dumper's planes), its JPEG images equal the tool's
-// transcoded files; failing sources throw with the reason, nothing reaches
-// standard output, and Readers on several threads give what one gives alone.
+// against the raw frame dumper's planes), also in damaged streams, and its
+// JPEG images equal the tool's transcoded files; failing and silent sources
+// throw with the reason, nothing reaches standard output, and Readers on
+// several threads give what one gives alone.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "support/files.h"
@@ -25,14 +32,20 @@ namespace {
 
 const std::string SamplePath = VORC_SOURCE_DIR "/data/sample.tesra";
 
-// The sample's first frames (full and partial ones), the last completed by
-// the SOI that follows it.
-Bytes sampleFrames(int frames) {
+// Where each frame of a stream starts (SOI APP0).
+std::vector<size_t> frameStarts(const Bytes& stream) {
+    const Bytes start = {0xFF, 0xD8, 0xFF, 0xE0};
+    std::vector<size_t> starts;
+    for (auto at = stream.begin(); (at = std::search(at, stream.end(), start.begin(), start.end())) != stream.end(); ++at)
+        starts.push_back(size_t(at - stream.begin()));
+    return starts;
+}
+
+// The sample's first frames, full and partial ones.
+Bytes sampleFrames(size_t frames) {
     const std::string text = readFile(SamplePath);
-    const std::string frameStart = "\xFF\xD8\xFF\xE0";
-    size_t end = 0;
-    for (int n = 0; n <= frames; ++n) end = text.find(frameStart, end + 1);
-    return Bytes(text.begin(), text.begin() + std::ptrdiff_t(std::min(end, text.size()) + 2));
+    const Bytes sample(text.begin(), text.end());
+    return Bytes(sample.begin(), sample.begin() + std::ptrdiff_t(frameStarts(sample).at(frames)));
 }
 
 // Two frames of a size that is no multiple of 16: a whole picture, then
@@ -51,7 +64,7 @@ Bytes unevenStream(int width, int height) {
         scan.tile(bright, bright, bright, bright, Block{}, bright);
     }
     builder.partialFrame(tileBitmap(columns, rows, secondRow), scan.finish());
-    return builder.soi().bytes();  // the next SOI completes the last frame
+    return builder.bytes();
 }
 
 template <typename Next>
@@ -168,6 +181,86 @@ TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
             EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumps[n].begin() + luma + chroma));
             EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumps[n].begin() + luma));
         }
+    }
+}
+
+TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
+    TempDir dir;
+    const Bytes clean = sampleFrames(12);
+    Bytes garbage(20000);
+    std::mt19937 random(7);
+    for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(random());
+    const std::vector<size_t> starts = frameStarts(clean);
+    // Cut in the middle of the seventh frame.
+    const Bytes cut(clean.begin(), clean.begin() + std::ptrdiff_t(starts[6] + starts[7]) / 2);
+    // An FF 01 pair inside the scan of the fifth frame.
+    Bytes broken = clean;
+    const Bytes sos = {0xFF, 0xDA};
+    const auto scan5 = std::search(broken.begin() + std::ptrdiff_t(starts[4]), broken.end(), sos.begin(), sos.end());
+    scan5[40] = 0xFF;
+    scan5[41] = 0x01;
+    struct Case {
+        std::string name;
+        Bytes stream;
+        size_t damagedFrame;  // 0: garbage may hold anything
+    };
+    const Case cases[] = {{"garbage", garbage, 0}, {"cut", cut, 7}, {"broken", broken, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(StreamBuilder().raw(c.stream).writeFile(dir[c.name]));
+        const DecodeOutcome judge = decodeStream(c.stream, {}, 65536, vorc::StreamErrorPolicy::SkipFrame);
+        testing::internal::CaptureStdout();
+        vorc::Reader reader(dir[c.name]);
+        std::vector<vorc::Frame> frames;
+        while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(frames.size(), judge.frames.size());
+        EXPECT_EQ(reader.damagedFrames(), size_t(std::count(judge.damaged.begin(), judge.damaged.end(), true)));
+        for (size_t n = 0; n < frames.size(); ++n) {
+            EXPECT_EQ(frames[n].index, n + 1);
+            EXPECT_EQ(frames[n].damaged, judge.damaged[n]) << n;
+            if (c.damagedFrame != 0) {
+                EXPECT_EQ(frames[n].damaged, n + 1 == c.damagedFrame) << n;
+            }
+            if (frames[n].width > 0) expectPackedPixels(judge.frames[n], frames[n]);
+        }
+    }
+}
+
+// A camera on loopback that accepts connections (the kernel does) but never
+// answers, or with listening false, one that refuses them.
+struct LoopbackCamera {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::string address;
+    explicit LoopbackCamera(bool listening) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof local;
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), length), 0);
+        EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length), 0);
+        if (listening) {
+            EXPECT_EQ(::listen(fd, 4), 0);
+        }
+        address = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+    }
+    ~LoopbackCamera() { ::close(fd); }
+};
+
+TEST(Reader, SilentCameraTimesOutAndRefusedOneSaysWhy) {
+    vorc::ReaderOptions options;
+    options.timeout = std::chrono::milliseconds(200);
+    LoopbackCamera silent(true);
+    vorc::Reader reader(silent.address, options);
+    EXPECT_THROW(reader.next(), vorc::TimeoutError);
+    // The connection is given up.
+    EXPECT_FALSE(reader.next().has_value());
+    LoopbackCamera refusing(false);
+    try {
+        vorc::Reader refused(refusing.address, options);
+        ADD_FAILURE() << "connected";
+    } catch (const vorc::SourceError& error) {
+        EXPECT_NE(std::string(error.what()).find("Connection refused"), std::string::npos) << error.what();
     }
 }
 

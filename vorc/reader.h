@@ -7,6 +7,9 @@
 //
 // Thread-safety: one Reader is used by one thread at a time; Readers on
 // different threads run in parallel and share nothing.
+//
+// Damaged input never ends the process: the parser skips a damaged frame to
+// the next one and the frame comes out with `damaged` set.
 #ifndef VORC_READER_H
 #define VORC_READER_H
 
@@ -59,8 +62,9 @@ private:
     std::string reason_;
 };
 
-// The source stayed silent longer than the timeout. The Reader stays usable:
-// the next call waits again.
+// The source stayed silent longer than the timeout. A camera connection is
+// then given up (later calls return nothing); standard input or a file may
+// still deliver at the next call.
 class TimeoutError : public SourceError {
 public:
     using SourceError::SourceError;
@@ -113,8 +117,8 @@ class Reader {
 public:
     // source: a file path, "-" for standard input, or a camera as HOST:PORT
     // (an IPv4 address, a host name, or an IPv6 address in brackets); an
-    // existing file of that name wins. Throws SourceError (TimeoutError for a
-    // camera that does not answer in time) when the source cannot be opened.
+    // existing file of that name wins. Throws SourceError when the source
+    // cannot be opened or connected in time.
     explicit Reader(const std::string& source, ReaderOptions options = ReaderOptions());
     ~Reader();
     Reader(Reader&&) noexcept;

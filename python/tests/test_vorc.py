@@ -1,8 +1,11 @@
 """The Python module judged by the vorc tool's own outputs: raw RGB and
-Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True."""
+Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True; a live
+`vorc camera` on loopback read by the module and by examples/next_frame."""
 import os
 import pathlib
+import socket
 import subprocess
+import threading
 
 import numpy
 import pytest
@@ -86,3 +89,41 @@ def test_silent_unless_asked(capfd):
     assert out == "" and err == ""
     assert ("info", "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480") not in messages
     assert ("info", "FramewiseTesraDecoder : acceleration method : none") in messages
+
+
+def test_readers_on_threads_give_what_one_gives_alone():
+    alone = [numpy.asarray(frame).copy() for frame in vorc.open(SAMPLE, format="bgr")]
+    results = [None] * 3
+
+    def read(slot):
+        results[slot] = [numpy.asarray(frame).copy() for frame in vorc.open(SAMPLE, format="bgr")]
+
+    threads = [threading.Thread(target=read, args=(slot,)) for slot in range(len(results))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for frames in results:
+        assert len(frames) == len(alone)
+        assert all(numpy.array_equal(a, b) for a, b in zip(frames, alone))
+
+
+def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(dumps):
+    rgb, _ = dumps
+    camera = subprocess.Popen([TOOL, "camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "60",
+                               SAMPLE], stderr=subprocess.PIPE, text=True)
+    try:
+        address = camera.stderr.readline().split()[2]  # "listening on 127.0.0.1:PORT (...)"
+        frames = [numpy.asarray(frame).copy() for frame in vorc.open(address, timeout=10)]
+        assert len(frames) == len(rgb)
+        assert all(numpy.array_equal(a, b) for a, b in zip(frames, rgb))
+        lines = subprocess.run([os.environ["VORC_NEXT_FRAME"], address], check=True, capture_output=True,
+                               text=True).stdout.splitlines()
+        assert lines[-1] == f"frame {len(rgb)}: {WIDTH}x{HEIGHT}"
+    finally:
+        camera.terminate()
+        camera.wait()
+    with socket.create_server(("127.0.0.1", 0)) as silent:
+        reader = vorc.open(f"127.0.0.1:{silent.getsockname()[1]}", timeout=0.2)
+        with pytest.raises(TimeoutError, match="no data for 200 ms"):
+            next(reader)

@@ -43,7 +43,9 @@ public:
         : name(sourceName), options(std::move(readerOptions)) {
         router.callback = options.status;
         StatusMessageScope scope(&router);
-        source = openSource(name, options);
+        OpenedSource opened = openSource(name, options);
+        source = std::move(opened.source);
+        camera = opened.camera;
     }
 
     ~Chain() {
@@ -71,6 +73,7 @@ public:
         auto* tracking = new TrackingScanDecoder(std::move(scanDecoder), &tracker);
         // The parser owns all three from here on, also if its constructor throws.
         parser = std::make_unique<vorcFramewiseTesraDecoder>(source.release(), backEnd.release(), tracking);
+        parser->setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
         output = wanted;
     }
 
@@ -82,11 +85,12 @@ public:
         while (queue.empty()) {
             if (ended) return std::nullopt;
             if (parser->decode(PieceSize) != 0) continue;
-            if (parser->sourceStillUp()) {
-                throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
-            }
+            // A file source in timed mode is still up and may deliver at the
+            // next call; a camera that stayed silent has ended.
+            const bool timedOut = parser->sourceStillUp() || (camera != nullptr && camera->timedOut());
             // The frames handed on at the end of the source are still queued.
-            ended = true;
+            ended = !parser->sourceStillUp();
+            if (timedOut) throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
         }
         std::optional<typename Queue::value_type> frame(std::move(queue.front()));
         queue.pop_front();
@@ -101,6 +105,7 @@ public:
     std::deque<JPEGFrame> jpegFrames;
     std::vector<uint8_t> jpegImage;
     std::unique_ptr<vorcStreamSource> source;  // until the parser takes it
+    const vorcCameraLiveTesraFastStreamPOSIX* camera = nullptr;  // the source, if it is one
     std::unique_ptr<vorcFramewiseTesraDecoder> parser;
     Output output = Output::Undecided;
     bool ended = false;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "vorc/core/exceptions.h"
+#include "vorc/sources/ip_address.h"
 #include "vorc/sources/stream_file.h"
 
 namespace vorc {
@@ -23,7 +25,7 @@ public:
 
 std::string describeError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
-std::unique_ptr<vorcStreamSource> openFile(const std::string& path) {
+std::unique_ptr<vorcStreamFile> openFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1) throw SourceError(describeError("cannot open " + path, errno));
     auto source = std::make_unique<OpenedStreamFile>(fd);
@@ -32,21 +34,33 @@ std::unique_ptr<vorcStreamSource> openFile(const std::string& path) {
     return source;
 }
 
-void limitWaits(vorcStreamFile* source, const ReaderOptions& options) {
-    if (options.timeout.count() > 0) source->setTimedBlockModeEnabled(true, long(options.timeout.count()));
+OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options) {
+    try {
+        auto source = std::make_unique<vorcWatchedCameraLiveTesraFastStreamPOSIX>(
+            camera.host, camera.port, options.cameraFps, false, LiveStreamTimeouts{options.timeout, options.timeout});
+        OpenedSource opened;
+        opened.camera = source.get();
+        opened.source = std::move(source);
+        return opened;
+    } catch (const vorcConnectionFailure& failure) {
+        throw SourceError(failure.what());
+    }
 }
 
 }  // namespace
 
-std::unique_ptr<vorcStreamSource> openSource(const std::string& name, const ReaderOptions& options) {
-    std::unique_ptr<vorcStreamSource> source;
-    if (name == "-") {
-        source = std::make_unique<vorcStreamFile>(STDIN_FILENO);
-    } else {
-        source = openFile(name);
+OpenedSource openSource(const std::string& name, const ReaderOptions& options) {
+    struct stat status {};
+    const bool fileExists = ::stat(name.c_str(), &status) == 0;
+    if (!fileExists && name != "-") {
+        if (const std::optional<HostAndPort> camera = parseHostAndPort(name)) return openCamera(*camera, options);
     }
-    limitWaits(static_cast<vorcStreamFile*>(source.get()), options);
-    return source;
+    std::unique_ptr<vorcStreamFile> file =
+        name == "-" ? std::make_unique<vorcStreamFile>(STDIN_FILENO) : openFile(name);
+    if (options.timeout.count() > 0) file->setTimedBlockModeEnabled(true, long(options.timeout.count()));
+    OpenedSource opened;
+    opened.source = std::move(file);
+    return opened;
 }
 
 }  // namespace vorc

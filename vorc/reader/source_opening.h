@@ -10,10 +10,17 @@
 
 #include "vorc/core/stream_interfaces.h"
 #include "vorc/reader.h"
+#include "vorc/sources/camera_live_stream.h"
 
 namespace vorc {
 
-std::unique_ptr<vorcStreamSource> openSource(const std::string& name, const ReaderOptions& options);
+struct OpenedSource {
+    std::unique_ptr<vorcStreamSource> source;
+    // The same source when it is a camera, to ask whether it timed out.
+    const vorcCameraLiveTesraFastStreamPOSIX* camera = nullptr;
+};
+
+OpenedSource openSource(const std::string& name, const ReaderOptions& options);
 
 }  // namespace vorc
 
