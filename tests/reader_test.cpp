@@ -227,6 +227,23 @@ TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
     }
 }
 
+TEST(Reader, PicturesBeyondTheLimitComeOutDamagedAndEmpty) {
+    TempDir dir;
+    ASSERT_TRUE(StreamBuilder().raw(unevenStream(100, 34)).writeFile(dir["uneven"]));
+    vorc::ReaderOptions options;
+    options.maxPixels = 100 * 34 - 1;
+    vorc::Reader pictures(dir["uneven"], options);
+    vorc::Reader images(dir["uneven"], options);
+    for (uint64_t index = 1; index <= 2; ++index) {
+        const std::optional<vorc::Frame> frame = pictures.next();
+        const std::optional<vorc::JPEGFrame> image = images.nextJPEG();
+        ASSERT_TRUE(frame && image);
+        EXPECT_TRUE(frame->index == index && frame->damaged && frame->width == 0 && frame->size() == 0);
+        EXPECT_TRUE(image->index == index && image->damaged && image->bytes.empty());
+    }
+    EXPECT_FALSE(pictures.next() || images.nextJPEG());
+}
+
 // A camera on loopback that accepts connections (the kernel does) but never
 // answers, or with listening false, one that refuses them.
 struct LoopbackCamera {

@@ -48,7 +48,8 @@ struct ReaderOptions {
     uint64_t maxPixels = uint64_t{64} << 20;
     // The frame rate asked of a camera; 0 is the camera's maximum.
     float cameraFps = 0.0f;
-    // Receives the library's status messages; without it they are dropped.
+    // Receives the library's status messages, on the thread that calls the
+    // Reader; without it they are dropped. It must not throw.
     StatusCallback status;
 };
 

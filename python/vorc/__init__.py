@@ -7,9 +7,10 @@
 
 A source is a file path, "-" for standard input, or a camera as HOST:PORT.
 Formats: "rgb" (default), "bgr" (for OpenCV), "rgba", "gray", and "i420"
-(the Y, U and V planes stacked, (height * 3 / 2) x width). Damaged frames
-come out flagged instead of ending the stream. Errors raise vorc.SourceError
-(an OSError) or vorc.TimeoutError (a TimeoutError) with the reason.
+(the Y, U and V planes stacked, (height * 3 / 2) x width; flat when a side
+is odd). Damaged frames come out flagged instead of ending the stream.
+Errors raise vorc.SourceError (an OSError) or vorc.TimeoutError (a
+TimeoutError; a silent camera is then given up) with the reason.
 """
 
 from ._vorc import Error, Frame, Reader, SourceError, TimeoutError

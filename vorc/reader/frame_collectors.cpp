@@ -2,6 +2,9 @@
 // ends (pictures and JPEG images).
 #include "vorc/reader/frame_collectors.h"
 
+#include <string>
+
+#include "vorc/core/status_messages.h"
 #include "vorc/reader/picture_conversion.h"
 
 namespace vorc {
@@ -17,6 +20,10 @@ int64_t codedTilesOf(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& 
 }
 
 }  // namespace
+
+bool pictureWithinLimit(uint64_t maxPixels, int width, int height) {
+    return width > 0 && height > 0 && uint64_t(width) * uint64_t(height) <= maxPixels;
+}
 
 void FrameTracker::frameSwept(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame) {
     current_.fullFrame = frame.tileBitmap == nullptr;
@@ -35,15 +42,36 @@ FrameInfo FrameTracker::completeFrame(int width, int height) {
 
 void TrackingScanDecoder::performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) {
     tracker_->frameSwept(*frame);
+    if (!pictureWithinLimit(maxPixels_, frame->width, frame->height)) {
+        backEnd->errorEncountered();
+        return;
+    }
     // The parser hands its back end to this link only.
     inner_->setBackEnd(backEnd);
     inner_->performScanSweep(frame);
 }
 
+void PictureCollector::videoResolutionChanged(int newWidth, int newHeight) {
+    if (pictureWithinLimit(maxPixels_, newWidth, newHeight)) {
+        vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(newWidth, newHeight);
+        return;
+    }
+    // What the buffered back end does when the memory runs out, without
+    // asking for it.
+    delete[] frameBuffer;
+    frameBuffer = nullptr;
+    width = height = tileColumns = tileRows = pictureOffset = 0;
+    const std::string message = "vorc::Reader : !!! picture of " + std::to_string(newWidth) + "x" +
+                                std::to_string(newHeight) + " exceeds the limit of " + std::to_string(maxPixels_) +
+                                " pixels !!!";
+    vorc::sendStatusMsg(message.c_str(), nullptr);
+}
+
 void PictureCollector::frameComplete() {
-    // Without a picture (none yet, or one that could not be allocated) the
-    // frame comes out empty.
+    // Without a picture (none yet, one too large or one that could not be
+    // allocated) the frame comes out empty and damaged.
     const bool hasPicture = frameBuffer != nullptr;
+    if (!hasPicture) tracker_->frameDamaged();
     const FrameInfo info = tracker_->completeFrame(hasPicture ? width : 0, hasPicture ? height : 0);
     Frame frame(format_, info.width, info.height);
     static_cast<FrameInfo&>(frame) = info;

@@ -33,11 +33,17 @@ private:
     uint64_t damagedFrames_ = 0;
 };
 
-// Passes everything on to the real scan decoder, after noting each frame.
+// Whether the Reader decodes a picture of this size at all.
+bool pictureWithinLimit(uint64_t maxPixels, int width, int height);
+
+// Passes everything on to the real scan decoder, after noting each frame;
+// a frame larger than the Reader's limit is damaged and not swept, so the
+// transcoder allocates nothing for it.
 class TrackingScanDecoder : public vorcFramewiseTesraScanDecoder {
 public:
-    TrackingScanDecoder(std::unique_ptr<vorcFramewiseTesraScanDecoder> inner, FrameTracker* tracker)
-        : inner_(std::move(inner)), tracker_(tracker) {}
+    TrackingScanDecoder(std::unique_ptr<vorcFramewiseTesraScanDecoder> inner, FrameTracker* tracker,
+                        uint64_t maxPixels)
+        : inner_(std::move(inner)), tracker_(tracker), maxPixels_(maxPixels) {}
     const char* getAccelerationTypeString() override { return inner_->getAccelerationTypeString(); }
     void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
     void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
@@ -46,19 +52,24 @@ public:
 private:
     std::unique_ptr<vorcFramewiseTesraScanDecoder> inner_;
     FrameTracker* tracker_;
+    uint64_t maxPixels_;
 };
 
-// Decoded pictures, converted at every completed frame.
+// Decoded pictures, converted at every completed frame. A picture larger
+// than the Reader's limit gets no buffer; its frames come out damaged and
+// empty.
 class PictureCollector : public vorcBufferedTesraDecoderBackEnd {
 public:
-    PictureCollector(PixelFormat format, FrameTracker* tracker, std::deque<Frame>* frames)
-        : format_(format), tracker_(tracker), frames_(frames) {}
+    PictureCollector(PixelFormat format, uint64_t maxPixels, FrameTracker* tracker, std::deque<Frame>* frames)
+        : format_(format), maxPixels_(maxPixels), tracker_(tracker), frames_(frames) {}
+    void videoResolutionChanged(int width, int height) override;
     void errorEncountered() override { tracker_->frameDamaged(); }
     void frameComplete() override;
     void videoTileReceived() override {}
 
 private:
     PixelFormat format_;
+    uint64_t maxPixels_;
     FrameTracker* tracker_;
     std::deque<Frame>* frames_;
 };

@@ -64,13 +64,13 @@ public:
         std::unique_ptr<vorcTesraDecoderBackEnd> backEnd;
         if (wanted == Output::Pictures) {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanDecoderSoftwareOnly>();
-            backEnd = std::make_unique<PictureCollector>(options.format, &tracker, &pictures);
+            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &tracker, &pictures);
         } else {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(
                 new JPEGImageReceiver(&jpegImage));
             backEnd = std::make_unique<JPEGCollector>(&tracker, &jpegImage, &jpegFrames);
         }
-        auto* tracking = new TrackingScanDecoder(std::move(scanDecoder), &tracker);
+        auto* tracking = new TrackingScanDecoder(std::move(scanDecoder), &tracker, options.maxPixels);
         // The parser owns all three from here on, also if its constructor throws.
         parser = std::make_unique<vorcFramewiseTesraDecoder>(source.release(), backEnd.release(), tracking);
         parser->setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
