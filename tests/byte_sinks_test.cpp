@@ -45,7 +45,6 @@ void sendImage(vorcJPEGReceiver& receiver, const std::string& image) {
 // Exposes the writer's state flag.
 struct ProbedWriter : vorcBinaryFileWriter {
     using vorcBinaryFileWriter::vorcBinaryFileWriter;
-    bool hasFailed() const { return failed != 0; }
     void send(const std::string& bytes) { receiveStreamBytes(data(bytes), int(bytes.size())); }
 };
 
@@ -191,4 +190,21 @@ TEST_F(Sinks, SequenceWriterNumbersFramesNotFiles) {
     EXPECT_EQ(readFile(prefix + "000003.jpg"), stray.substr(0, 2));
     EXPECT_EQ(readFile(prefix + "1234567.jpg"), pattern(3));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+    EXPECT_EQ(writer.failure(), "cannot write '" + prefix + "000001.jpg': Is a directory");
+}
+
+// A full disk shows only when the buffered image is flushed at the close;
+// it must not go unnoticed.
+TEST_F(Sinks, WritersOnAFullDiskSayThatTheyFailed) {
+    const std::string prefix = dir + "/full_";
+    fs::create_symlink("/dev/full", prefix + "000001.jpg");
+    vorcJPEGSequenceWriter sequence(prefix.c_str());
+    sendImage(sequence, pattern(10));
+    EXPECT_FALSE(sequence.hasFailed());
+    sendImage(sequence, pattern(10));
+    sendImage(sequence, pattern(10));
+    EXPECT_TRUE(sequence.hasFailed());
+    EXPECT_EQ(sequence.failure(), "cannot write '" + prefix + "000001.jpg': No space left on device");
+    vorcMJPEGWriter mjpeg("/dev/full", "frame");
+    EXPECT_TRUE(mjpeg.hasFailed());
 }

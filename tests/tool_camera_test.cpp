@@ -1,6 +1,7 @@
 // `vorc camera` and `vorc record` run as a user would: the camera serves the
 // file's frames, a wrong request gets an HTTP error, it ends cleanly on
-// SIGINT and SIGTERM, and record writes the same JPEG images as transcode.
+// SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
+// checks the camera's HTTP status, times out and takes names and IPv6.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <poll.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -117,7 +121,9 @@ TEST_F(ToolCamera, ServesTheFileAndAnswersWrongRequestsWithHttpErrors) {
                   readFile(stream) + readFile(stream));
     for (const auto& [request, status] : std::vector<std::pair<std::string, std::string>>{
              {"GET /index.html HTTP/1.0\n\n", "HTTP/1.0 404"},
-             {"GET /control/faststream.jpg?noaudio&fps=abc HTTP/1.0\n\n", "HTTP/1.0 400"}}) {
+             {"GET /control/faststream.jpg?noaudio&fps=abc HTTP/1.0\n\n", "HTTP/1.0 400"},
+             {"GET /control/faststream.jpg?fps=1000.5 HTTP/1.0\n\n", "HTTP/1.0 400"},
+             {"GET /control/faststream.jpg?fps=-1 HTTP/1.0\n\n", "HTTP/1.0 400"}}) {
         EXPECT_EQ(exchange(port, request).rfind(status, 0), 0u) << request;
     }
 
@@ -150,4 +156,81 @@ TEST_F(ToolCamera, RecordWritesTheSameImagesAsTranscodingTheFile) {
     }
     camera.signal(SIGTERM);
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
+}
+
+// A camera on a free loopback port (IPv4 or IPv6) that accepts one
+// connection, reads the request and sends a canned answer; when told to
+// stay silent it sends nothing and keeps the connection open until it dies.
+class FakeCamera {
+public:
+    FakeCamera(std::string answer, bool silent, int family = AF_INET)
+        : listenFd_(::socket(family, SOCK_STREAM, 0)), answer_(std::move(answer)), silent_(silent) {
+        sockaddr_in6 address{};
+        address.sin6_family = static_cast<sa_family_t>(family);
+        if (family == AF_INET6) {
+            address.sin6_addr = in6addr_loopback;
+        } else {
+            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        }
+        socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        EXPECT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        port = ntohs(address.sin6_port);  // at the same place in both address types
+        EXPECT_EQ(::listen(listenFd_, 4), 0);
+        server_ = std::thread([this] { serve(); });
+    }
+    ~FakeCamera() {
+        ::shutdown(listenFd_, SHUT_RDWR);
+        stop_ = true;
+        server_.join();
+        ::close(listenFd_);
+    }
+    int port = 0;
+
+private:
+    void serve() {
+        pollfd entry{listenFd_, POLLIN, 0};
+        if (::poll(&entry, 1, 10000) != 1) return;
+        const int client = ::accept(listenFd_, nullptr, nullptr);
+        if (client < 0) return;
+        char request[512];
+        (void)::read(client, request, sizeof request);
+        if (!silent_) ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+        while (silent_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(client);
+    }
+    const int listenFd_;
+    const std::string answer_;
+    const bool silent_;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+// record reads the HTTP status before anything else, gives up on a silent
+// camera after --timeout, and takes host names and IPv6 addresses.
+TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
+    const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+    const struct {
+        std::string answer;
+        bool silent;
+        int family;
+        std::string host;
+        int exitStatus;
+        std::string message;
+    } cases[] = {
+        {"HTTP/1.0 404 Not Found\r\n\r\nnot here\n", false, AF_INET, "127.0.0.1", 1,
+         "vorc record: the camera answered 'HTTP/1.0 404 Not Found'\n"},
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n" + readFile(stream), false, AF_INET, "127.0.0.1", 1,
+         "vorc record: the camera answered 'HTTP/1.1 401 Unauthorized'\n"},
+        {"", true, AF_INET, "127.0.0.1", 1, "vorc record: the camera sent nothing for 0.5 s\n"},
+        {ok + readFile(stream), false, AF_INET, "localhost", 0, "9 frames, "},
+        {ok + readFile(stream), false, AF_INET6, "[::1]", 0, "9 frames, "},
+    };
+    for (const auto& c : cases) {
+        FakeCamera camera(c.answer, c.silent, c.family);
+        Vorc record(dir + "record.err", {"record", c.host + ":" + std::to_string(camera.port), "--timeout", "0.5",
+                                         "-o", dir + "recorded.mjpg"});
+        EXPECT_EQ(record.wait(20), c.exitStatus) << record.errors();
+        EXPECT_NE(record.errors().find(c.message), std::string::npos) << record.errors();
+    }
 }

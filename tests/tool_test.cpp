@@ -78,8 +78,13 @@ TEST_F(Tool, ExitCodesAndMessages) {
             {std::string("encode --synthetic ") + bad + " -o " + at("x.tesra"), 2, "vorc encode"});
     }
     if (fs::exists("/dev/full")) {  // every write fails there: lost data must not pass unnoticed
-        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1,
-                        "vorc dump: writing the output failed"});
+        rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: writing '/dev/full' failed"});
+        rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1,
+                        "vorc transcode: writing '/dev/full' failed"});
+        // One image of the sequence lands on the full disk.
+        fs::create_symlink("/dev/full", at("full_000003.jpg"));
+        rows.push_back({"transcode --quiet " + Sample + " --jpeg-prefix " + at("full_"), 1,
+                        "vorc transcode: cannot write '" + at("full_000003.jpg") + "': No space left on device"});
     }
     for (const auto& [arguments, exitCode, message] : rows) {
         EXPECT_EQ(run(arguments), exitCode) << arguments;

@@ -9,11 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/camera_request.h"
 #include "tools/command_registry.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
@@ -34,10 +35,10 @@
 namespace {
 
 constexpr const char* CommandName = "camera";
-constexpr const char* StreamPath = "/control/faststream.jpg";
 constexpr size_t MaxRequestBytes = 8192;
 constexpr int RequestTimeoutMillis = 5000;
 constexpr int PollSliceMillis = 50;
+constexpr double MaxPacingSeconds = 365.0 * 24 * 3600;
 
 using Clock = std::chrono::steady_clock;
 
@@ -145,45 +146,6 @@ bool sleepUntil(Clock::time_point when) {
     return false;
 }
 
-struct Request {
-    int status = 200;
-    std::string reason;
-    double fps = 0.0;
-};
-
-// Checks the request line: GET of the stream path; the fps query parameter
-// (absent means "as fast as possible") must be a finite rate of at least 0.
-Request parseRequest(const std::string& text) {
-    Request request;
-    const std::string line = text.substr(0, text.find_first_of("\r\n"));
-    const size_t firstSpace = line.find(' ');
-    const size_t secondSpace = firstSpace == std::string::npos ? std::string::npos : line.find(' ', firstSpace + 1);
-    if (secondSpace == std::string::npos || line.compare(secondSpace + 1, 5, "HTTP/") != 0) {
-        return Request{400, "Bad Request", 0.0};
-    }
-    if (line.compare(0, firstSpace, "GET") != 0) return Request{405, "Method Not Allowed", 0.0};
-    const std::string target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-    const size_t question = target.find('?');
-    if (target.substr(0, question) != StreamPath) return Request{404, "Not Found", 0.0};
-    const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
-    size_t start = 0;
-    while (start <= query.size()) {
-        const size_t end = std::min(query.find('&', start), query.size());
-        const std::string parameter = query.substr(start, end - start);
-        if (parameter.compare(0, 4, "fps=") == 0) {
-            const std::string value = parameter.substr(4);
-            char* rest = nullptr;
-            const double fps = std::strtod(value.c_str(), &rest);
-            if (value.empty() || *rest != '\0' || !std::isfinite(fps) || fps < 0.0) {
-                return Request{400, "Bad Request", 0.0};
-            }
-            request.fps = fps;
-        }
-        start = end + 1;
-    }
-    return request;
-}
-
 // Reads up to the empty line that ends the request (LF LF or CR LF CR LF).
 bool readRequest(int fd, std::string* text) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(RequestTimeoutMillis);
@@ -213,7 +175,7 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
         std::fprintf(stderr, "camera: %s: no complete request, closing\n", peer.c_str());
         return;
     }
-    const Request request = parseRequest(text);
+    const CameraRequest request = parseCameraRequest(text);
     if (request.status != 200) {
         std::fprintf(stderr, "camera: %s: answered %d %s\n", peer.c_str(), request.status, request.reason.c_str());
         sendText(fd, "HTTP/1.0 " + std::to_string(request.status) + " " + request.reason +
@@ -230,8 +192,11 @@ void serveClient(int fd, const std::string& peer, const ServerSettings& settings
     for (long pass = 0; going && (settings.loops == 0 || pass < settings.loops); ++pass) {
         for (const Frame& frame : settings.frames) {
             if (request.fps > 0.0) {
+                // A very slow rate puts the next frame beyond what the clock
+                // can count; a year is as good as for ever.
+                const double seconds = std::min(static_cast<double>(sent) / request.fps, MaxPacingSeconds);
                 const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(static_cast<double>(sent) / request.fps));
+                                             std::chrono::duration<double>(seconds));
                 if (!sleepUntil(due)) going = false;
             }
             if (!going || !sendAll(fd, frame.bytes, frame.length)) {
@@ -282,7 +247,7 @@ void printUsage() {
         "example:\n"
         "  vorc camera --listen 127.0.0.1:8080 camera.tesra &\n"
         "  vorc record 127.0.0.1:8080 --fps 5 --frames 50 -o out.mjpg\n",
-        StreamPath);
+        CameraStreamPath);
 }
 
 int runCamera(int argc, char** argv) {

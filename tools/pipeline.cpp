@@ -25,15 +25,6 @@
 
 using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 
-// The library's writers fall silent after their first failure; this one
-// lets the chain notice. Without a boundary it writes plain bytes, which is
-// what the raw dump needs.
-class CheckedWriter : public vorcMJPEGWriter {
-public:
-    using vorcMJPEGWriter::vorcMJPEGWriter;
-    bool hasFailed() const { return failed != 0; }
-};
-
 // Keeps the picture and writes it as a PNG when the wanted frame completes,
 // or, without one, when asked before the parser goes away.
 class SnapshotBackEnd : public vorcBufferedTesraDecoderBackEnd {
@@ -225,8 +216,9 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (kind == OutputKind::JpegFiles) {
         if (!prefixUsable(request.path, error)) return false;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
-            new CountingSink(new vorcJPEGSequenceWriter(request.path.c_str()), &stats_)));
+        auto* writer = new vorcJPEGSequenceWriter(request.path.c_str());
+        sequenceWriter_ = writer;
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
         return true;
     }
     // Opened now, so that an output that cannot be written is reported
@@ -252,12 +244,13 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     }
     const int fd = toStandardOutput ? STDOUT_FILENO : outputFd_;
     if (kind == OutputKind::Dump) {
-        auto* writer = new CheckedWriter(fd, nullptr);
+        // Without a boundary the writer puts out plain bytes, as the dump needs.
+        auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
         backEnd_.reset(new vorcTesraRawFrameDumper(new CountingSink(writer, &stats_), request.yuv));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
     } else {
-        auto* writer = new CheckedWriter(fd, request.boundary.c_str());
+        auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
         writer_ = writer;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
         scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
@@ -269,6 +262,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
     const char* stopReason = nullptr;
     vorcFramewiseTesraDecoder decoder(source, new CountingBackEnd(backEnd_.release(), &stats_),
                                       new CountingScanDecoder(scanDecoder_.release(), &stats_));
+    decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
+                                                    : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(ProgressLine::wanted(quiet));
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
@@ -280,10 +275,17 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
         if (control.waitForData) control.waitForData();
     }
     progress.finish();
+    stats_.damagedFrames = static_cast<long>(decoder.damagedFrames());
+    stats_.skippedBytes = decoder.skippedBytes();
     if (snapshotBackEnd_ != nullptr) snapshotBackEnd_->writeLastPicture();
     if (writer_ != nullptr) writeFailed_ = writer_->hasFailed();
+    if (sequenceWriter_ != nullptr && sequenceWriter_->hasFailed()) {
+        writeFailed_ = true;
+        writeFailure_ = sequenceWriter_->failure();
+    }
     snapshotBackEnd_ = nullptr;
     writer_ = nullptr;
+    sequenceWriter_ = nullptr;
     return stopReason;
 }
 
@@ -301,7 +303,9 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
 int DecodingChain::finish(const char* command) {
     if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
     outputFd_ = -1;
-    std::string problem = "writing the output failed";
+    std::string problem = !writeFailure_.empty() ? writeFailure_
+                          : request_.path == "-" ? std::string("writing the output failed")
+                                                 : "writing '" + request_.path + "' failed";
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());

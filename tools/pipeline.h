@@ -32,12 +32,15 @@ struct OutputRequest {
     bool yuv = false;                   // Dump
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
+    bool keepGoing = false;             // skip damaged frames instead of ending the process
 };
 
 struct ChainStats {
     long frames = 0;  // completed, corrupt ones included
     long fullFrames = 0;
     long corruptFrames = 0;
+    long damagedFrames = 0;  // skipped stream errors (keepGoing)
+    uint64_t skippedBytes = 0;
     int64_t codedTiles = 0;
     int width = 0;
     int height = 0;
@@ -60,7 +63,8 @@ struct LoopControl {
 };
 
 class SnapshotBackEnd;
-class CheckedWriter;
+class vorcMJPEGWriter;
+class vorcJPEGSequenceWriter;
 
 // How far the snapshot got.
 enum class SnapshotState { Waiting, NoPicture, WriteFailed, Written };
@@ -99,7 +103,9 @@ private:
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
     SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives
-    const CheckedWriter* writer_ = nullptr;                       // likewise
+    const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
+    const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
+    std::string writeFailure_;  // the sequence writer's first failure
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::FILE* snapshotFile_ = nullptr;
     int outputFd_ = -1;  // a file the chain opened and closes

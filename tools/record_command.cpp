@@ -2,10 +2,11 @@
 // files, snapshot, raw dump) fed from a live camera instead of a file. The
 // chain is live source -> parser -> scan decoder -> back end, with the
 // source non-blocking and waited on with poll(), so that Ctrl-C and
-// --seconds are honoured while the camera is silent. However recording
-// ends, the parser is destroyed, which completes every output (the MJPEG
-// closing delimiter included).
-#include <arpa/inet.h>
+// --seconds are honoured while the camera is silent, and with a time-out
+// for a camera that stops sending. The camera's HTTP answer head is read
+// first: anything but 200 ends the recording. However recording ends, the
+// parser is destroyed, which completes every output (the MJPEG closing
+// delimiter included).
 #include <poll.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "tools/command_registry.h"
+#include "tools/http_response.h"
 #include "tools/option_parser.h"
 #include "tools/pipeline.h"
 #include "tools/tool_common.h"
@@ -31,6 +33,7 @@ namespace {
 
 constexpr const char* CommandName = "record";
 constexpr int PollSliceMillis = 100;
+constexpr double DefaultTimeoutSeconds = 10.0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -44,29 +47,54 @@ public:
     int descriptor() const { return socketFd; }
 };
 
+// What became of the camera's answer; outlives the source, which the
+// parser destroys.
+struct CameraAnswer {
+    HttpResponseHead head;
+    bool timedOut = false;
+    // Why the recording failed; empty while all is well.
+    std::string failure;
+};
+
 // Reads the camera in large pieces but hands them out in any size, so that
 // with a frame limit the parser can be fed byte by byte (a frame completes
 // on the byte after it, and no frame beyond the limit reaches the output)
-// without a system call per byte.
+// without a system call per byte. The HTTP answer head is kept back.
 class ReadAheadSource : public vorcStreamSource {
 public:
-    explicit ReadAheadSource(PollableCameraStream* camera) : camera_(camera), buffer_(DefaultPieceSize) {}
+    ReadAheadSource(PollableCameraStream* camera, CameraAnswer* answer)
+        : camera_(camera), answer_(answer), buffer_(DefaultPieceSize) {}
 
     int fetchBytes(unsigned char* buffer, int maxBytes) override {
         if (next_ == filled_) {
+            if (!answer_->failure.empty()) return 0;
             next_ = 0;
             filled_ = static_cast<size_t>(camera_->fetchBytes(buffer_.data(), DefaultPieceSize));
+            answer_->timedOut = camera_->timedOut();
+            if (answer_->head.state() == HttpResponseHead::State::Reading) readHead();
         }
         const size_t count = std::min(filled_ - next_, static_cast<size_t>(std::max(maxBytes, 0)));
         std::memcpy(buffer, buffer_.data() + next_, count);
         next_ += count;
         return static_cast<int>(count);
     }
-    bool stillUp() override { return next_ < filled_ || camera_->stillUp(); }
+    bool stillUp() override { return answer_->failure.empty() && (next_ < filled_ || camera_->stillUp()); }
     int descriptor() const { return camera_->descriptor(); }
 
 private:
+    void readHead() {
+        next_ = answer_->head.feed(buffer_.data(), filled_);
+        const HttpResponseHead& head = answer_->head;
+        if (head.state() == HttpResponseHead::State::Malformed) {
+            answer_->failure = "the camera's answer is not HTTP";
+        } else if (head.state() == HttpResponseHead::State::Complete && head.statusCode() != 200) {
+            answer_->failure = "the camera answered '" + head.statusLine() + "'";
+        }
+        if (!answer_->failure.empty()) next_ = filled_ = 0;
+    }
+
     std::unique_ptr<PollableCameraStream> camera_;
+    CameraAnswer* answer_;
     std::vector<unsigned char> buffer_;
     size_t next_ = 0;
     size_t filled_ = 0;
@@ -76,16 +104,20 @@ void printUsage() {
     std::printf(
         "usage: vorc record HOST:PORT [OPTIONS]\n"
         "\n"
-        "Asks the camera at HOST:PORT (an IPv4 address) for its live stream and\n"
+        "Asks the camera at HOST:PORT (a name, an IPv4 address or [IPv6]) for\n"
+        "its live stream and\n"
         "handles it like a stream file: by default every frame is decoded and\n"
         "reported; the options below write an output instead. Recording ends\n"
-        "after --frames or --seconds, when the camera closes, or on Ctrl-C; the\n"
-        "outputs are always completed.\n"
+        "after --frames or --seconds, when the camera closes or stays silent for\n"
+        "--timeout, or on Ctrl-C; the outputs are always completed. Damaged frames\n"
+        "are skipped.\n"
         "\n"
         "options:\n"
         "  --fps F             frame rate to ask for (default 0: the camera's maximum)\n"
         "  --frames N          stop after N frames\n"
         "  --seconds S         stop after S seconds\n"
+        "  --timeout S         give up connecting, or on a silent camera, after S seconds\n"
+        "                      (default 10; 0: wait for ever)\n"
         "  -o OUT.mjpg         transcode into an MJPEG stream ('-' for standard output)\n"
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
@@ -96,20 +128,6 @@ void printUsage() {
         "\n"
         "example:\n"
         "  vorc record 127.0.0.1:8080 --fps 5 --seconds 60 -o out.mjpg\n");
-}
-
-bool parseCamera(const std::string& text, vorcIPAddress* address, int* port) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
-    in_addr binary{};
-    if (::inet_pton(AF_INET, text.substr(0, colon).c_str(), &binary) != 1) return false;
-    const uint32_t host = ntohl(binary.s_addr);
-    *address = vorcIPAddress(static_cast<int>(host >> 24), static_cast<int>((host >> 16) & 0xFF),
-                             static_cast<int>((host >> 8) & 0xFF), static_cast<int>(host & 0xFF));
-    char* rest = nullptr;
-    const long number = std::strtol(text.c_str() + colon + 1, &rest, 10);
-    *port = static_cast<int>(number);
-    return colon + 1 < text.size() && *rest == '\0' && number > 0 && number <= 65535;
 }
 
 ValueHandler number(double* value) {
@@ -128,6 +146,7 @@ int runRecord(int argc, char** argv) {
     double fps = 0.0;
     double frameLimit = 0.0;
     double secondsLimit = 0.0;
+    double timeoutSeconds = DefaultTimeoutSeconds;
     const auto output = [&request](OutputKind kind) -> ValueHandler {
         return [&request, kind](const char* path, std::string& error) {
             if (request.kind != OutputKind::Report) {
@@ -146,6 +165,7 @@ int runRecord(int argc, char** argv) {
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
              {{"--seconds"}, "%s needs a number of at least 0", number(&secondsLimit)},
+             {{"--timeout"}, "%s needs a number of at least 0", number(&timeoutSeconds)},
              {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
              {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
              {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
@@ -157,17 +177,17 @@ int runRecord(int argc, char** argv) {
         return usageError(CommandName, "--snapshot needs a file name");
     }
     request.yuv = yuv;
-    vorcIPAddress address;
-    int port = 0;
-    if (!parseCamera(cameraText, &address, &port)) {
-        return usageError(CommandName, std::string("cannot use '") + cameraText + "' as IPv4 HOST:PORT");
-    }
+    request.keepGoing = true;
+    const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
+    if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
 
+    const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0));
     std::unique_ptr<PollableCameraStream> camera;
     try {
-        camera.reset(new PollableCameraStream(address, port, static_cast<float>(fps), true));
-    } catch (const vorcException&) {
-        std::fprintf(stderr, "vorc record: cannot get a stream from %s\n", cameraText);
+        camera.reset(new PollableCameraStream(endpoint->host, endpoint->port, static_cast<float>(fps), true,
+                                              vorc::LiveStreamTimeouts{timeout, timeout}));
+    } catch (const vorcException& failure) {
+        std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
     }
     routeStatusMessages(writesStandardOutput(request), quiet);
@@ -181,7 +201,8 @@ int runRecord(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    auto* source = new ReadAheadSource(camera.release());
+    CameraAnswer answer;
+    auto* source = new ReadAheadSource(camera.release(), &answer);
     const long frames = static_cast<long>(frameLimit);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsLimit));
     LoopControl control;
@@ -203,12 +224,31 @@ int runRecord(int argc, char** argv) {
         ::poll(&entry, 1, waitMillis);
     };
     const char* reason = chain.run(source, quiet, control);
+    if (reason == nullptr && answer.failure.empty()) {
+        if (answer.timedOut) {
+            char text[64];
+            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", timeoutSeconds);
+            answer.failure = text;
+        } else if (answer.head.state() != HttpResponseHead::State::Complete) {
+            answer.failure = "the camera closed the connection without an HTTP answer";
+        }
+    }
     const ChainStats& stats = chain.stats();
-    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
-                 reason != nullptr ? reason : "the camera closed the stream", stats.frames,
+    std::string damage;
+    if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
+        damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
+                 " bytes skipped)";
+    }
+    std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
+                 reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
                  static_cast<unsigned long long>(stats.bytesRead), cameraText);
     if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
-    return chain.finish(CommandName) == ExitOk ? ExitOk : ExitFailure;
+    const bool finished = chain.finish(CommandName) == ExitOk;
+    if (!answer.failure.empty()) {
+        std::fprintf(stderr, "vorc record: %s\n", answer.failure.c_str());
+        return ExitFailure;
+    }
+    return finished ? ExitOk : ExitFailure;
 }
 
 const CommandRegistrar registrar(ToolCommand{CommandName, "record or convert a live camera stream", 70, runRecord});

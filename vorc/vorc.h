@@ -10,6 +10,7 @@
 #include "vorc/core/exceptions.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/lap_timer.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/core/stream_interfaces.h"

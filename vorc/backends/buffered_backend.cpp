@@ -4,16 +4,20 @@
 // (65535 x 65535) needs about 12.9 GB and word offsets beyond the int range.
 #include "vorc/backends/buffered_backend.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <new>
 
+#include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 
 namespace {
 
 constexpr int TileSize = 16;
+// A new picture shows mid-grey until its tiles arrive.
+constexpr unsigned char BlankLevel = 128;
 
 int tilesFor(int pixels) { return (pixels >> 4) + ((pixels & 15) != 0 ? 1 : 0); }
 
@@ -62,9 +66,12 @@ void vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(int newWidth, int n
 
     const Geometry g = geometryFor(newWidth, newHeight);
     unsigned int* buffer = nullptr;
-    if (g.ok) {
+    if (g.ok && vorc::picturePixelsAllowed(newWidth, newHeight)) {
         try {
             buffer = new unsigned int[g.words];
+            // Never what the memory held before: that would show other data
+            // and differ from run to run.
+            std::fill_n(reinterpret_cast<unsigned char*>(buffer), g.words * sizeof(unsigned int), BlankLevel);
         } catch (const std::bad_alloc&) {
             buffer = nullptr;
         }

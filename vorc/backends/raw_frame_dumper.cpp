@@ -38,7 +38,8 @@ vorcTesraRawFrameDumper::~vorcTesraRawFrameDumper() {
 void vorcTesraRawFrameDumper::videoResolutionChanged(int newWidth, int newHeight) {
     vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(newWidth, newHeight);
     yuvBuffer.reset();
-    if (frameBuffer == nullptr) return;
+    // RGB rows need no second buffer, and any size suits them.
+    if (frameBuffer == nullptr || !yuvMode) return;
     if (newWidth % 2 != 0 || newHeight % 2 != 0) {
         vorc::sendStatusMsg("TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!", nullptr);
         errorEncountered();

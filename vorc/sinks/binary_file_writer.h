@@ -1,7 +1,7 @@
 // A byte sink on a POSIX descriptor, opened from a path (and then closed by
-// the writer) or handed in by the caller (never closed). It reports nothing:
-// the first failed open or write switches it into a state that silently
-// drops every later byte.
+// the writer) or handed in by the caller (never closed). The first failed
+// open or write switches it into a state that drops every later byte;
+// hasFailed() lets the caller learn of it.
 #ifndef VORC_SINKS_BINARY_FILE_WRITER_H
 #define VORC_SINKS_BINARY_FILE_WRITER_H
 
@@ -18,6 +18,8 @@ public:
     ~vorcBinaryFileWriter() override;
 
     void receiveStreamBytes(const unsigned char* bytes, int count) override;
+    // An open or a write has failed: bytes were lost.
+    bool hasFailed() const { return failed != 0; }
 
 protected:
     int32_t fd;

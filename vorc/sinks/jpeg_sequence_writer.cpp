@@ -1,6 +1,7 @@
 // Numbered JPEG files, one per transcoded frame.
 #include "vorc/sinks/jpeg_sequence_writer.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -24,11 +25,15 @@ void vorcJPEGSequenceWriter::beginFrame() {
     std::snprintf(fileName.get(), fileNameSize, "%s%06d.jpg", prefix.get(),
                   static_cast<int>(frameNumber));
     file = std::fopen(fileName.get(), "w");
+    if (file == nullptr) noteFailure(errno);
 }
 
 void vorcJPEGSequenceWriter::receiveJPEGBytes(const unsigned char* bytes, int count) {
     if (file == nullptr || count <= 0) return;
-    if (std::fwrite(bytes, static_cast<size_t>(count), 1, file) != 1) closeFile();
+    if (std::fwrite(bytes, static_cast<size_t>(count), 1, file) != 1) {
+        noteFailure(errno);
+        closeFile();
+    }
 }
 
 void vorcJPEGSequenceWriter::endFrame() {
@@ -38,6 +43,12 @@ void vorcJPEGSequenceWriter::endFrame() {
 
 void vorcJPEGSequenceWriter::closeFile() {
     if (file == nullptr) return;
-    std::fclose(file);
+    // The buffered rest of the image is written only now: a full disk shows here.
+    if (std::fclose(file) != 0) noteFailure(errno);
     file = nullptr;
+}
+
+void vorcJPEGSequenceWriter::noteFailure(int error) {
+    if (!firstFailure.empty()) return;
+    firstFailure = std::string("cannot write '") + fileName.get() + "': " + std::strerror(error);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "vorc/core/jpeg_format.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_bit_reader.h"
 #include "vorc/transcode/jpeg_converter.h"
@@ -71,9 +72,12 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
         const size_t tiles =
             static_cast<size_t>(frame.tileColumns) * static_cast<size_t>(frame.tileRows);
         // Zeroed: tiles not yet received show mid-grey. calloc also checks
-        // the size product for overflow.
-        CoeffBuffer.reset(
-            static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
+        // the size product for overflow. A picture beyond the size limit
+        // takes the path of a failed allocation.
+        if (vorc::picturePixelsAllowed(frame.width, frame.height)) {
+            CoeffBuffer.reset(
+                static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
+        }
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
