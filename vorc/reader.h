@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "vorc/core/exceptions.h"
+#include "vorc/core/picture_limits.h"
 
 namespace vorc {
 
@@ -44,8 +45,9 @@ struct ReaderOptions {
     // for ever.
     std::chrono::milliseconds timeout{10000};
     // Pictures with more pixels are not decoded; their frames come out
-    // damaged and empty.
-    uint64_t maxPixels = uint64_t{64} << 20;
+    // damaged and empty. The library-wide limit (setMaxPicturePixels)
+    // applies as well.
+    uint64_t maxPixels = DefaultMaxPicturePixels;
     // The frame rate asked of a camera; 0 is the camera's maximum.
     float cameraFps = 0.0f;
     // Receives the library's status messages, on the thread that calls the

@@ -24,12 +24,14 @@ class JpegImage(bytes):
     full_frame and coded_tiles."""
 
 
-def open(source, format="rgb", jpeg=False, timeout=10.0, max_pixels=64 << 20, fps=0.0, status=None):
+def open(source, format="rgb", jpeg=False, **options):
     """Opens source at once (raising if it cannot be opened) and returns an
     iterator over its frames: Frame objects, or JpegImage bytes with
-    jpeg=True. timeout is in seconds (0: wait for ever); status, if given,
-    is called as status(level, message) with level "info" or "warning"."""
-    reader = Reader(source, format, timeout, max_pixels, fps, status)
+    jpeg=True. Options: timeout in seconds (default 10, 0 waits for ever),
+    max_pixels (larger pictures come out as damaged, empty frames), fps
+    asked of a camera (0: its maximum), and status, called as
+    status(level, message) with level "info" or "warning"."""
+    reader = Reader(source, format, **options)
     return _jpeg_images(reader) if jpeg else _frames(reader)
 
 
