@@ -124,6 +124,7 @@ public:
     // cannot be opened or connected in time.
     explicit Reader(const std::string& source, ReaderOptions options = ReaderOptions());
     ~Reader();
+    // A Reader that has been moved from may only be destroyed or assigned to.
     Reader(Reader&&) noexcept;
     Reader& operator=(Reader&&) noexcept;
 

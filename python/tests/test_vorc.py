@@ -13,8 +13,8 @@ import pytest
 import vorc
 
 TOOL = os.environ["VORC_TOOL"]
-SAMPLE = str(pathlib.Path(os.environ["VORC_SOURCE_DIR"]) / "data" / "sample.tesra")
 WIDTH, HEIGHT = 640, 480
+FRAMES = 12
 
 
 def tool(*arguments):
@@ -22,17 +22,29 @@ def tool(*arguments):
 
 
 @pytest.fixture(scope="module")
-def dumps(tmp_path_factory):
+def sample(tmp_path_factory):
+    """The bundled sample's first frames, full and partial ones."""
+    stream = (pathlib.Path(os.environ["VORC_SOURCE_DIR"]) / "data" / "sample.tesra").read_bytes()
+    end = -1
+    for _ in range(FRAMES + 1):
+        end = stream.index(b"\xff\xd8\xff\xe0", end + 1)
+    path = tmp_path_factory.mktemp("sample") / "sample.tesra"
+    path.write_bytes(stream[:end])
+    return str(path)
+
+
+@pytest.fixture(scope="module")
+def dumps(sample, tmp_path_factory):
     """The sample as the tool dumps it: RGB frames and (Y, Cr, Cb) planes."""
     folder = tmp_path_factory.mktemp("dumps")
-    tool("dump", SAMPLE, "-o", str(folder / "rgb"))
-    tool("dump", "--yuv", SAMPLE, "-o", str(folder / "yuv"))
-    rgb = numpy.fromfile(folder / "rgb", numpy.uint8).reshape(-1, HEIGHT, WIDTH, 3)
+    tool("dump", sample, "-o", str(folder / "rgb"))
+    tool("dump", "--yuv", sample, "-o", str(folder / "yuv"))
+    rgb = numpy.fromfile(folder / "rgb", numpy.uint8).reshape(FRAMES, HEIGHT, WIDTH, 3)
     yuv = numpy.fromfile(folder / "yuv", numpy.uint8).reshape(len(rgb), -1)
     return rgb, yuv
 
 
-def test_frames_equal_the_tools_dumps_in_every_format(dumps):
+def test_frames_equal_the_tools_dumps_in_every_format(sample, dumps):
     rgb, yuv = dumps
     luma = WIDTH * HEIGHT
     chroma = luma // 4
@@ -46,15 +58,15 @@ def test_frames_equal_the_tools_dumps_in_every_format(dumps):
             [yuv[n][:luma], yuv[n][luma + chroma:], yuv[n][luma:luma + chroma]]).reshape(-1, WIDTH),
     }
     for format, picture in expected.items():
-        frames = list(vorc.open(SAMPLE, format=format))
+        frames = list(vorc.open(sample, format=format))
         assert [frame.index for frame in frames] == list(range(1, len(rgb) + 1)), format
         for n, frame in enumerate(frames):
             assert not frame.damaged
             numpy.testing.assert_array_equal(numpy.asarray(frame), picture(n), err_msg=f"{format} {n}")
 
 
-def test_arrays_are_views_of_the_frame():
-    frame = next(vorc.open(SAMPLE))
+def test_arrays_are_views_of_the_frame(sample):
+    frame = next(vorc.open(sample))
     first = numpy.asarray(frame)
     assert first.dtype == numpy.uint8 and not first.flags.owndata
     first[0, 0] = (1, 2, 3)
@@ -62,41 +74,41 @@ def test_arrays_are_views_of_the_frame():
     assert frame.full_frame and frame.coded_tiles == (WIDTH // 16) * (HEIGHT // 16)
 
 
-def test_jpeg_images_equal_the_tools_jpeg_files(tmp_path):
-    tool("transcode", SAMPLE, "--jpeg-prefix", str(tmp_path / "f_"))
+def test_jpeg_images_equal_the_tools_jpeg_files(sample, tmp_path):
+    tool("transcode", sample, "--jpeg-prefix", str(tmp_path / "f_"))
     files = sorted(tmp_path.glob("f_*.jpg"))
-    images = list(vorc.open(SAMPLE, jpeg=True))
+    images = list(vorc.open(sample, jpeg=True))
     assert len(images) == len(files) > 0
     for n, (image, path) in enumerate(zip(images, files)):
         assert image.index == n + 1 and not image.damaged
         assert bytes(image) == path.read_bytes()
 
 
-def test_sources_that_fail_raise_with_the_reason(tmp_path):
+def test_sources_that_fail_raise_with_the_reason(sample, tmp_path):
     with pytest.raises(vorc.SourceError, match="No such file"):
         vorc.open(str(tmp_path / "missing.tesra"))
     with pytest.raises(OSError, match="is a directory"):
         vorc.open(str(tmp_path))
     with pytest.raises(ValueError, match="unknown pixel format"):
-        vorc.open(SAMPLE, format="yuv")
+        vorc.open(sample, format="yuv")
 
 
-def test_silent_unless_asked(capfd):
+def test_silent_unless_asked(sample, capfd):
     messages = []
-    assert len(list(vorc.open(SAMPLE, format="gray"))) > 0
-    assert len(list(vorc.open(SAMPLE, jpeg=True, status=lambda *message: messages.append(message)))) > 0
+    assert len(list(vorc.open(sample, format="gray"))) > 0
+    assert len(list(vorc.open(sample, jpeg=True, status=lambda *message: messages.append(message)))) > 0
     out, err = capfd.readouterr()
     assert out == "" and err == ""
     assert ("info", "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480") not in messages
     assert ("info", "FramewiseTesraDecoder : acceleration method : none") in messages
 
 
-def test_readers_on_threads_give_what_one_gives_alone():
-    alone = [numpy.asarray(frame).copy() for frame in vorc.open(SAMPLE, format="bgr")]
+def test_readers_on_threads_give_what_one_gives_alone(sample):
+    alone = [numpy.asarray(frame).copy() for frame in vorc.open(sample, format="bgr")]
     results = [None] * 3
 
     def read(slot):
-        results[slot] = [numpy.asarray(frame).copy() for frame in vorc.open(SAMPLE, format="bgr")]
+        results[slot] = [numpy.asarray(frame).copy() for frame in vorc.open(sample, format="bgr")]
 
     threads = [threading.Thread(target=read, args=(slot,)) for slot in range(len(results))]
     for thread in threads:
@@ -108,10 +120,10 @@ def test_readers_on_threads_give_what_one_gives_alone():
         assert all(numpy.array_equal(a, b) for a, b in zip(frames, alone))
 
 
-def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(dumps):
+def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(sample, dumps):
     rgb, _ = dumps
     camera = subprocess.Popen([TOOL, "camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "60",
-                               SAMPLE], stderr=subprocess.PIPE, text=True)
+                               sample], stderr=subprocess.PIPE, text=True)
     try:
         address = camera.stderr.readline().split()[2]  # "listening on 127.0.0.1:PORT (...)"
         frames = [numpy.asarray(frame).copy() for frame in vorc.open(address, timeout=10)]
