@@ -129,7 +129,8 @@ PYBIND11_MODULE(_vorc, m) {
     py::class_<PyReader>(m, "Reader")
         .def(py::init<const std::string&, const std::string&, double, uint64_t, float, py::object>(),
              py::arg("source"), py::arg("format") = "rgb", py::arg("timeout") = 10.0,
-             py::arg("max_pixels") = vorc::DefaultMaxPicturePixels, py::arg("fps") = 0.0f, py::arg("status") = py::none())
+             py::arg("max_pixels") = vorc::DefaultMaxPicturePixels, py::arg("fps") = 0.0f,
+             py::arg("status") = py::none())
         .def("next", &PyReader::next, "The next frame, or None at the end of the source.")
         .def("next_jpeg",
              [](PyReader& reader) -> py::object {

@@ -36,7 +36,8 @@ const std::string SamplePath = VORC_SOURCE_DIR "/data/sample.tesra";
 std::vector<size_t> frameStarts(const Bytes& stream) {
     const Bytes start = {0xFF, 0xD8, 0xFF, 0xE0};
     std::vector<size_t> starts;
-    for (auto at = stream.begin(); (at = std::search(at, stream.end(), start.begin(), start.end())) != stream.end(); ++at)
+    auto at = std::search(stream.begin(), stream.end(), start.begin(), start.end());
+    for (; at != stream.end(); at = std::search(at + 1, stream.end(), start.begin(), start.end()))
         starts.push_back(size_t(at - stream.begin()));
     return starts;
 }
@@ -85,7 +86,9 @@ std::vector<vorc::Frame> readFrames(const std::string& path, vorc::PixelFormat f
 class DumpCollector : public vorcByteStreamReceiver {
 public:
     explicit DumpCollector(std::vector<Bytes>* dumps) : dumps_(dumps) {}
-    void receiveStreamBytes(const unsigned char* bytes, int count) override { dumps_->emplace_back(bytes, bytes + count); }
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        dumps_->emplace_back(bytes, bytes + count);
+    }
 
 private:
     std::vector<Bytes>* dumps_;
@@ -145,8 +148,9 @@ TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
     };
     const std::vector<Case> cases = {{"sample", sampleFrames(12)}, {"100x34", unevenStream(100, 34)},
                                      {"37x21", unevenStream(37, 21)}};
-    const vorc::PixelFormat formats[] = {vorc::PixelFormat::RGB24, vorc::PixelFormat::BGR24, vorc::PixelFormat::RGBA,
-                                         vorc::PixelFormat::GRAY8, vorc::PixelFormat::I420};
+    using vorc::PixelFormat;
+    const PixelFormat formats[] = {PixelFormat::RGB24, PixelFormat::BGR24, PixelFormat::RGBA, PixelFormat::GRAY8,
+                                   PixelFormat::I420};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir[c.name];
@@ -176,10 +180,11 @@ TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
             const size_t luma = frames[n].planeStride(0) * frames[n].planeHeight(0);
             const size_t chroma = frames[n].planeStride(1) * frames[n].planeHeight(1);
             ASSERT_EQ(frames[n].size(), dumps[n].size());
-            const uint8_t* planes = frames[n].data();
-            EXPECT_TRUE(std::equal(planes, planes + luma, dumps[n].begin()));
-            EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumps[n].begin() + luma + chroma));
-            EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumps[n].begin() + luma));
+            // Y, U (Cb), V (Cr) against the dump's Y, Cr, Cb.
+            const auto dumped = dumps[n].begin();
+            EXPECT_TRUE(std::equal(frames[n].plane(0), frames[n].plane(0) + luma, dumped));
+            EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumped + luma + chroma));
+            EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumped + luma));
         }
     }
 }
@@ -196,7 +201,8 @@ TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
     // An FF 01 pair inside the scan of the fifth frame.
     Bytes broken = clean;
     const Bytes sos = {0xFF, 0xDA};
-    const auto scan5 = std::search(broken.begin() + std::ptrdiff_t(starts[4]), broken.end(), sos.begin(), sos.end());
+    const auto frame5 = broken.begin() + std::ptrdiff_t(starts[4]);
+    const auto scan5 = std::search(frame5, broken.end(), sos.begin(), sos.end());
     scan5[40] = 0xFF;
     scan5[41] = 0x01;
     struct Case {
@@ -318,10 +324,13 @@ TEST(Reader, SourcesThatFailThrowWithTheReason) {
 TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {
     std::vector<std::pair<vorc::StatusLevel, std::string>> messages;
     vorc::ReaderOptions options;
-    options.status = [&messages](vorc::StatusLevel level, const std::string& text) { messages.emplace_back(level, text); };
+    options.status = [&messages](vorc::StatusLevel level, const std::string& text) {
+        messages.emplace_back(level, text);
+    };
     testing::internal::CaptureStdout();
     const size_t quietFrames = readFrames(SamplePath, vorc::PixelFormat::RGB24).size();
-    const size_t toldFrames = readAll(SamplePath, options, [](vorc::Reader& reader) { return reader.next(); }).size();
+    const size_t toldFrames =
+        readAll(SamplePath, options, [](vorc::Reader& reader) { return reader.next(); }).size();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(quietFrames, toldFrames);
     const std::pair<vorc::StatusLevel, std::string> resolution = {
@@ -330,28 +339,23 @@ TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {
 }
 
 TEST(Reader, ReadersOnSeveralThreadsGiveWhatOneGivesAlone) {
-    const std::vector<vorc::Frame> alone = readFrames(SamplePath, vorc::PixelFormat::BGR24);
-    const auto jpegAlone =
-        readAll(SamplePath, vorc::ReaderOptions(), [](vorc::Reader& reader) { return reader.nextJPEG(); });
-    constexpr int Threads = 4;
-    std::vector<char> same(Threads, 0);
+    // Every frame's bytes one after the other: BGR pictures, or JPEG images.
+    const auto readEverything = [](bool jpeg) {
+        vorc::ReaderOptions options;
+        options.format = vorc::PixelFormat::BGR24;
+        vorc::Reader reader(SamplePath, options);
+        std::string all;
+        if (jpeg) {
+            while (auto image = reader.nextJPEG()) all.append(image->bytes.begin(), image->bytes.end());
+        } else {
+            while (auto frame = reader.next()) all.append(frame->data(), frame->data() + frame->size());
+        }
+        return all;
+    };
+    const std::string alone[] = {readEverything(false), readEverything(true)};
+    std::string together[4];
     std::vector<std::thread> threads;
-    for (int t = 0; t < Threads; ++t) {
-        threads.emplace_back([&, t] {
-            if (t % 2 == 0) {
-                const std::vector<vorc::Frame> frames = readFrames(SamplePath, vorc::PixelFormat::BGR24);
-                same[size_t(t)] = std::equal(frames.begin(), frames.end(), alone.begin(), alone.end(),
-                                             [](const vorc::Frame& a, const vorc::Frame& b) {
-                                                 return a.index == b.index && std::equal(a.data(), a.data() + a.size(), b.data());
-                                             });
-            } else {
-                const auto images = readAll(SamplePath, vorc::ReaderOptions(),
-                                            [](vorc::Reader& reader) { return reader.nextJPEG(); });
-                same[size_t(t)] = std::equal(images.begin(), images.end(), jpegAlone.begin(), jpegAlone.end(),
-                                             [](const vorc::JPEGFrame& a, const vorc::JPEGFrame& b) { return a.bytes == b.bytes; });
-            }
-        });
-    }
+    for (size_t t = 0; t < 4; ++t) threads.emplace_back([&, t] { together[t] = readEverything(t % 2 == 1); });
     for (std::thread& thread : threads) thread.join();
-    for (int t = 0; t < Threads; ++t) EXPECT_TRUE(same[size_t(t)]) << "thread " << t;
+    for (size_t t = 0; t < 4; ++t) EXPECT_TRUE(together[t] == alone[t % 2]) << "thread " << t;
 }

@@ -90,7 +90,9 @@ public:
             const bool timedOut = parser->sourceStillUp() || (camera != nullptr && camera->timedOut());
             // The frames handed on at the end of the source are still queued.
             ended = !parser->sourceStillUp();
-            if (timedOut) throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
+            if (timedOut) {
+                throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
+            }
         }
         std::optional<typename Queue::value_type> frame(std::move(queue.front()));
         queue.pop_front();

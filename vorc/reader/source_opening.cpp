@@ -30,14 +30,17 @@ std::unique_ptr<vorcStreamFile> openFile(const std::string& path) {
     if (fd == -1) throw SourceError(describeError("cannot open " + path, errno));
     auto source = std::make_unique<OpenedStreamFile>(fd);
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) throw SourceError("cannot read " + path + ": is a directory");
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw SourceError("cannot read " + path + ": is a directory");
+    }
     return source;
 }
 
 OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options) {
     try {
-        auto source = std::make_unique<vorcWatchedCameraLiveTesraFastStreamPOSIX>(
-            camera.host, camera.port, options.cameraFps, false, LiveStreamTimeouts{options.timeout, options.timeout});
+        const LiveStreamTimeouts timeouts{options.timeout, options.timeout};
+        auto source = std::make_unique<vorcWatchedCameraLiveTesraFastStreamPOSIX>(camera.host, camera.port,
+                                                                                   options.cameraFps, false, timeouts);
         OpenedSource opened;
         opened.camera = source.get();
         opened.source = std::move(source);
