@@ -5,6 +5,7 @@
 // stream that ends right after its EOI, and the reasons of skipped errors.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "support/piece_source.h"
@@ -14,6 +15,7 @@
 #include "vorc/backends/default_backend.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
+#include "vorc/transcode/jpeg_converter.h"
 
 using vorc::StreamErrorPolicy;
 using vorctest::Bytes;
@@ -89,9 +91,12 @@ TEST(StreamRecovery, DamagedFramesLeaveTheOthersAlone) {
         SCOPED_TRACE("cut at " + std::to_string(cut - start));
         expectOthersIntact(skipping(stream), reference, hit);
     }
-    // Every bit of the third frame flipped, one at a time.
+    // One bit of every byte of the third frame flipped, a different bit
+    // from byte to byte, and every bit of its length fields.
     for (size_t at = start; at < end; ++at) {
+        const bool lengthByte = at >= start + 2 && clean.bytes[at - 2] == 0xFF && clean.bytes[at - 1] != 0x00;
         for (int bit = 0; bit < 8; ++bit) {
+            if (!lengthByte && bit != int(at % 8)) continue;
             Bytes stream = clean.bytes;
             stream[at] = static_cast<uint8_t>(stream[at] ^ (1 << bit));
             SCOPED_TRACE("byte " + std::to_string(at - start) + " bit " + std::to_string(bit));
@@ -193,4 +198,50 @@ TEST(StreamRecovery, InvalidCodewordGoesThroughTheStatusHandler) {
     EXPECT_EQ(outcome.damaged, (std::vector<bool>{true, false}));
     ASSERT_TRUE(outcome.lastError.has_value());
     EXPECT_EQ(outcome.lastError->message, " !!! invalid codeword !!!");
+}
+
+// The transcoder reports through the same fatal path. A picture store whose
+// DC values lie too far apart for a baseline code (1500 beside -1500, from
+// two frames) makes the second frame's image fail: under SkipFrame it is
+// lost whole, and the images before and after it are complete.
+TEST(StreamRecovery, TranscoderLosesOnlyTheImageThatCannotBeCoded) {
+    struct Images : vorcJPEGReceiver {
+        explicit Images(std::vector<Bytes>& images) : images(images) {}
+        void beginFrame() override { open.emplace(); }
+        void receiveJPEGBytes(const unsigned char* bytes, int count) override {
+            if (open) open->insert(open->end(), bytes, bytes + count);
+        }
+        void endFrame() override {
+            if (open) images.push_back(*open);
+            open.reset();
+        }
+        std::vector<Bytes>& images;
+        std::optional<Bytes> open;
+    };
+    vorctest::Block bright{}, dark{};
+    bright[0] = 1500;
+    dark[0] = -1500;
+    vorctest::ScanWriter first, second;
+    for (int tile = 0; tile < 2; ++tile) first.tile(bright, bright, bright, bright, bright, bright);
+    second.tile(dark, dark, dark, dark, dark, dark);
+    vorctest::StreamBuilder stream;
+    stream.fullFrame(32, 16, first.finish()).partialFrame(vorctest::tileBitmap(2, 1, {1}), second.finish());
+    stream.fullFrame(32, 16, vorctest::zeroTilesScan(2)).app13();
+
+    vorctest::StatusCapture status;
+    std::vector<Bytes> images;
+    {
+        vorcFramewiseTesraDecoder decoder(new vorctest::PieceSource(stream.bytes()), new vorcDefaultTesraDecoderBackEnd,
+                                          new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new Images(images)));
+        decoder.setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
+        while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+        }
+        EXPECT_EQ(decoder.damagedFrames(), 1u);
+        ASSERT_TRUE(decoder.lastStreamError().has_value());
+        EXPECT_EQ(decoder.lastStreamError()->message, "Out of Range");
+    }
+    ASSERT_EQ(images.size(), 2u);
+    const RgbPicture grey = vorctest::decompressJpeg(images[1]);
+    ASSERT_EQ(grey.width, 32);
+    EXPECT_EQ(std::count(grey.pixels.begin(), grey.pixels.end(), 128), 32 * 16 * 3);
 }

@@ -1,13 +1,15 @@
 // `vorc camera` and `vorc record` run as a user would: the camera serves the
 // file's frames, a wrong request gets an HTTP error, it ends cleanly on
 // SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
-// checks the camera's HTTP status, times out and takes names and IPv6.
+// checks the camera's HTTP status, times out and takes names and IPv6; the
+// reading commands complete their outputs when a signal stops them.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <poll.h>
 
@@ -226,6 +228,18 @@ TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
         {ok + readFile(stream), false, AF_INET, "localhost", 0, "9 frames, "},
         {ok + readFile(stream), false, AF_INET6, "[::1]", 0, "9 frames, "},
     };
+    // The tool's own camera on IPv6.
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "[::1]:0", "--exit-after", "60", stream});
+    std::string listening;
+    for (int slice = 0; slice < 2000 && (listening = camera.errors()).find('\n') == std::string::npos; ++slice)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(listening.rfind("listening on [::1]:", 0), 0u) << listening;
+    Vorc recordV6(dir + "record.err", {"record", "[::1]:" + std::to_string(std::stoi(listening.substr(19))),
+                                       "--frames", "3", "-o", dir + "recorded.mjpg"});
+    EXPECT_EQ(recordV6.wait(20), 0) << recordV6.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
+
     for (const auto& c : cases) {
         FakeCamera camera(c.answer, c.silent, c.family);
         Vorc record(dir + "record.err", {"record", c.host + ":" + std::to_string(camera.port), "--timeout", "0.5",
@@ -233,4 +247,49 @@ TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
         EXPECT_EQ(record.wait(20), c.exitStatus) << record.errors();
         EXPECT_NE(record.errors().find(c.message), std::string::npos) << record.errors();
     }
+}
+
+// SIGINT or SIGTERM while a command reads a pipe that has gone quiet: the
+// outputs are complete (whole images and the MJPEG closing boundary, whole
+// frames in a dump, a whole PNG) and the exit status tells of the signal.
+TEST_F(ToolCamera, SignalsLeaveWellFormedOutputs) {
+    // Eight frames complete; the ninth waits for the marker after it.
+    const std::string bytes = readFile(stream);
+    const size_t held = bytes.rfind("\xFF\xD9") + 2;
+    const struct {
+        std::vector<std::string> arguments;
+        int signal;
+    } cases[] = {{{"transcode", "-o", dir + "out.mjpg"}, SIGINT},
+                 {{"dump", "-o", dir + "out.rgb"}, SIGTERM},
+                 {{"snapshot", "-o", dir + "out.png"}, SIGINT}};
+    for (const auto& c : cases) {
+        const std::string fifo = dir + c.arguments[0] + ".fifo";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.begin() + 1, {"--quiet", fifo});
+        Vorc command(dir + "command.err", arguments);
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::write(writer, bytes.data(), held), static_cast<ssize_t>(held));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        command.signal(c.signal);
+        EXPECT_EQ(command.wait(), 128 + c.signal) << command.errors();
+        ::close(writer);
+        EXPECT_NE(command.errors().find("interrupted after 8 frames"), std::string::npos) << command.errors();
+    }
+    const std::string mjpeg = readFile(dir + "out.mjpg");
+    const std::string closing = "\r\n--vorcframe--\r\n";
+    EXPECT_EQ(mjpeg.compare(mjpeg.size() - closing.size(), closing.size(), closing), 0);
+    size_t images = 0;
+    for (size_t at = mjpeg.find("\xFF\xD8"); at != std::string::npos; at = mjpeg.find("\xFF\xD8", at + 2)) {
+        const size_t end = mjpeg.find("\xFF\xD9", at) + 2;
+        const std::string image = mjpeg.substr(at, end - at);
+        EXPECT_EQ(vorctest::decompressJpeg(vorctest::Bytes(image.begin(), image.end())).width, 128);
+        ++images;
+    }
+    EXPECT_EQ(images, 8u);
+    EXPECT_EQ(readFile(dir + "out.rgb").size(), 8u * 128 * 64 * 3);
+    const std::string png = readFile(dir + "out.png");
+    EXPECT_EQ(png.compare(1, 3, "PNG"), 0);
+    EXPECT_EQ(png.compare(png.size() - 8, 4, "IEND"), 0);
 }

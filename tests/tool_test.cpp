@@ -299,3 +299,38 @@ TEST_F(Tool, TranscodeWritesAnMjpegFileNumberedFilesOrStandardOutput) {
     EXPECT_EQ(run("transcode " + in), 2);
     EXPECT_EQ(run(transcode + " --jpeg-prefix " + at("no/such/f_")), 2);
 }
+
+// The sample with its 11th frame cut short: the parser meets the next SOI
+// inside that frame's scan. Without --keep-going that ends the process (its
+// reason on standard error, --quiet or not); with it, every command goes on
+// and counts what it skipped. Pictures beyond --max-pixels are refused.
+TEST_F(Tool, DamagedStreamsKeepGoingAndLimits) {
+    const std::string sample = readFile(Sample);
+    size_t eleventh = 0;
+    for (int frame = 0; frame < 11; ++frame) eleventh = sample.find("\xFF\xD8", eleventh + 2);
+    const size_t twelfth = sample.find("\xFF\xD8", eleventh + 2);
+    const std::string damaged = sample.substr(0, twelfth - 40) + sample.substr(twelfth);
+    std::ofstream(at("damaged.tesra"), std::ios::binary) << damaged;
+    const std::string input = at("damaged.tesra");
+    const std::string counts =
+        "damaged frames: 1, skipped bytes: " + std::to_string(twelfth - 40 - eleventh - 2);
+
+    for (const std::string quiet : {"", "--quiet "}) {
+        EXPECT_EQ(run("info " + quiet + input), 154) << quiet;
+        EXPECT_TRUE(saidErr("!!! Tesra decoder failure (invalid scan termination) !!!")) << quiet << err_;
+    }
+    ASSERT_EQ(run("info --quiet --keep-going " + input), 0) << err_;
+    EXPECT_TRUE(saidOut("frames: 75,") && saidOut("corrupt frames: 1") && saidOut(counts)) << out_;
+    ASSERT_EQ(run("transcode --quiet --keep-going " + input + " -o " + at("out.mjpg")), 0) << err_;
+    EXPECT_TRUE(saidOut("frames written: 74,") && saidErr("vorc transcode: " + counts)) << out_ << err_;
+    ASSERT_EQ(run("dump --quiet --keep-going " + input + " -o " + at("out.rgb")), 0) << err_;
+    EXPECT_EQ(fs::file_size(at("out.rgb")), 75u * 640 * 480 * 3);
+    ASSERT_EQ(run("snapshot --quiet --keep-going " + input + " -o " + at("out.png")), 0) << err_;
+    EXPECT_TRUE(saidErr("vorc snapshot: " + counts)) << err_;
+
+    EXPECT_EQ(run("transcode --quiet --max-pixels 307199 " + Sample + " -o " + at("out.mjpg")), 0) << err_;
+    EXPECT_TRUE(saidOut("frames written: 0,")) << out_;
+    EXPECT_EQ(run("snapshot --quiet --max-pixels 307199 " + Sample + " -o " + at("out.png")), 1);
+    EXPECT_TRUE(saidErr("no picture after that frame")) << err_;
+    EXPECT_EQ(run("snapshot --quiet --max-pixels 307200 " + Sample + " -o " + at("out.png")), 0) << err_;
+}

@@ -4,6 +4,7 @@
 // then the frames of a stream file, paced at the requested rate and looped,
 // one thread per client.
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -215,17 +216,45 @@ struct Client {
     std::shared_ptr<std::atomic<bool>> done;
 };
 
-bool parseListenAddress(const std::string& text, sockaddr_in* address) {
+// [HOST:]PORT with HOST a name, an IPv4 address or a bracketed IPv6 address,
+// resolved to the first address it names; PORT 0 takes any free port.
+bool resolveListenAddress(const std::string& text, sockaddr_storage* address) {
     const size_t colon = text.rfind(':');
-    const std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+    std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
     const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find_first_of(":[]") != std::string::npos) {
+        return false;
+    }
     char* rest = nullptr;
     const long number = std::strtol(port.c_str(), &rest, 10);
     if (port.empty() || *rest != '\0' || number < 0 || number > 65535) return false;
-    *address = sockaddr_in{};
-    address->sin_family = AF_INET;
-    address->sin_port = htons(static_cast<uint16_t>(number));
-    return ::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (host.empty() || ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return false;
+    std::memcpy(address, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    return true;
+}
+
+socklen_t addressLength(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+// "127.0.0.1:8080" or "[::1]:8080".
+std::string describeAddress(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    const bool v6 = address.ss_family == AF_INET6;
+    const auto* v4Address = reinterpret_cast<const sockaddr_in*>(&address);
+    const auto* v6Address = reinterpret_cast<const sockaddr_in6*>(&address);
+    ::inet_ntop(address.ss_family, v6 ? static_cast<const void*>(&v6Address->sin6_addr) : &v4Address->sin_addr,
+                host, sizeof host);
+    const int port = ntohs(v6 ? v6Address->sin6_port : v4Address->sin_port);
+    return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::to_string(port);
 }
 
 void printUsage() {
@@ -239,7 +268,7 @@ void printUsage() {
         "picks a free port; the port chosen is printed on standard error.\n"
         "\n"
         "options:\n"
-        "  --listen A:P        address and port to listen on (IPv4; default address 127.0.0.1)\n"
+        "  --listen A:P        address (a name, IPv4 or [IPv6]; default 127.0.0.1) and port\n"
         "  --loops N           send the file N times to each client, then close (default: endless)\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n"
         "  --help              show this help\n"
@@ -268,9 +297,9 @@ int runCamera(int argc, char** argv) {
         return *done;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen [ADDRESS:]PORT");
     if (path == nullptr) return usageError(CommandName, "missing stream FILE");
-    sockaddr_in address{};
-    if (!parseListenAddress(listenText, &address)) {
-        return usageError(CommandName, std::string("cannot use '") + listenText + "' as IPv4 ADDRESS:PORT");
+    sockaddr_storage address{};
+    if (!resolveListenAddress(listenText, &address)) {
+        return usageError(CommandName, std::string("cannot use '") + listenText + "' as [ADDRESS:]PORT");
     }
 
     std::ifstream file(path, std::ios::binary);
@@ -279,11 +308,11 @@ int runCamera(int argc, char** argv) {
     settings.frames = splitFrames(data);
     if (settings.frames.empty()) return usageError(CommandName, std::string("no frames in '") + path + "'");
 
-    const int listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int listenFd = ::socket(address.ss_family, SOCK_STREAM, 0);
     const int reuse = 1;
     socklen_t length = sizeof address;
     if (listenFd < 0 || ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), addressLength(address)) != 0 ||
         ::listen(listenFd, 16) != 0 || ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const int error = errno;
         if (listenFd >= 0) ::close(listenFd);
@@ -299,9 +328,7 @@ int runCamera(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    char host[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    std::fprintf(stderr, "listening on %s:%d (%zu frames from %s)\n", host, ntohs(address.sin_port),
+    std::fprintf(stderr, "listening on %s (%zu frames from %s)\n", describeAddress(address).c_str(),
                  settings.frames.size(), path);
     std::fflush(stderr);
 
@@ -318,13 +345,11 @@ int runCamera(int argc, char** argv) {
         }
         pollfd entry{listenFd, POLLIN, 0};
         if (::poll(&entry, 1, PollSliceMillis) <= 0) continue;
-        sockaddr_in peerAddress{};
+        sockaddr_storage peerAddress{};
         socklen_t peerLength = sizeof peerAddress;
         const int client = ::accept(listenFd, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength);
         if (client < 0) continue;
-        char peerHost[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peerAddress.sin_addr, peerHost, sizeof peerHost);
-        const std::string peer = std::string(peerHost) + ":" + std::to_string(ntohs(peerAddress.sin_port));
+        const std::string peer = describeAddress(peerAddress);
         std::fprintf(stderr, "camera: %s: connected\n", peer.c_str());
         auto done = std::make_shared<std::atomic<bool>>(false);
         clients.push_back(Client{std::thread([client, peer, done, &settings] {

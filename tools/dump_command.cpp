@@ -29,11 +29,13 @@ void printUsage() {
         "  -o OUT     the raw video file to write\n"
         "  --yuv      planar Y, Cr, Cb 4:2:0 instead of RGB (needs even sizes)\n"
         "  --quiet    no library status messages and no progress line\n"
+        "%s"
         "  --help     show this help\n"
         "\n"
         "example:\n"
         "  vorc dump --yuv camera.tesra -o camera.yuv\n"
-        "  (a raw-video player shows it as pixel format yvu420p, size 640x480)\n");
+        "  (a raw-video player shows it as pixel format yvu420p, size 640x480)\n",
+        StreamOptionsHelp);
 }
 
 int runDump(int argc, char** argv) {
@@ -44,9 +46,10 @@ int runDump(int argc, char** argv) {
     const char* output = nullptr;
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
-             {{"--yuv"}, &request.yuv},
-             {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
+            withStreamOptions({{{"--quiet"}, &quiet},
+                               {{"--yuv"}, &request.yuv},
+                               {{"-o", "--output"}, "-o needs an output file ('-' for standard output)", &output}},
+                              &request),
             inputFile(&path)))
         return *done;
     if (output == nullptr) return usageError(CommandName, "missing -o OUT");

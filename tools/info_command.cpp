@@ -26,22 +26,24 @@ void printUsage() {
         "options:\n"
         "  --parse-only  only check the stream's structure and count the coded tiles\n"
         "  --quiet       no per-frame messages, only the summary\n"
+        "%s"
         "  --help        show this help\n"
         "\n"
         "example:\n"
-        "  vorc info --parse-only camera.tesra\n");
+        "  vorc info --parse-only camera.tesra\n",
+        StreamOptionsHelp);
 }
 
 int runInfo(int argc, char** argv) {
     bool quiet = false;
     bool parseOnly = false;
     const char* path = nullptr;
-    if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
-                                         {{{"--quiet"}, &quiet}, {{"--parse-only"}, &parseOnly}},
-                                         inputFile(&path)))
+    OutputRequest request;
+    if (const auto done = parseArguments(
+            CommandName, printUsage, argc, argv,
+            withStreamOptions({{{"--quiet"}, &quiet}, {{"--parse-only"}, &parseOnly}}, &request), inputFile(&path)))
         return *done;
 
-    OutputRequest request;
     request.kind = parseOnly ? OutputKind::ParseOnly : OutputKind::Report;
     DecodingChain chain;
     const int status = chain.decodeFile(CommandName, path, request, quiet, false);
@@ -57,6 +59,7 @@ int runInfo(int argc, char** argv) {
     std::printf("full frames: %ld, partial frames: %ld, tiles per frame: %.1f\n", stats.fullFrames,
                 stats.frames - stats.fullFrames, static_cast<double>(stats.codedTiles) / static_cast<double>(stats.frames));
     if (stats.corruptFrames > 0) std::printf("corrupt frames: %ld\n", stats.corruptFrames);
+    if (request.keepGoing) std::printf("%s\n", describeDamage(stats).c_str());
     return ExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "vorc/backends/default_backend.h"
 #include "vorc/backends/raw_frame_dumper.h"
 #include "vorc/core/framewise_decoder.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
@@ -24,6 +26,11 @@
 #include "vorc/transcode/jpeg_converter.h"
 
 using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
+
+namespace {
+// How often a silent input lets the decode loop look for a stop signal.
+constexpr long SignalCheckMillis = 100;
+}  // namespace
 
 // Keeps the picture and writes it as a PNG when the wanted frame completes,
 // or, without one, when asked before the parser goes away.
@@ -174,7 +181,7 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
     return true;
 }
 
-std::unique_ptr<vorcStreamSource> openInput(const char* command, const char* path) {
+std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -204,8 +211,26 @@ bool writesStandardOutput(const OutputRequest& request) {
            request.path == "-";
 }
 
+std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request) {
+    options.emplace_back(std::vector<std::string>{"--keep-going"}, &request->keepGoing);
+    options.emplace_back(std::vector<std::string>{"--max-pixels"}, "%s needs a number of pixels",
+                         [request](const char* text, std::string&) {
+                             long pixels = 0;
+                             if (!parseWholeNumber(text, 1, LONG_MAX, &pixels)) return false;
+                             request->maxPixels = static_cast<uint64_t>(pixels);
+                             return true;
+                         });
+    return options;
+}
+
+std::string describeDamage(const ChainStats& stats) {
+    return "damaged frames: " + std::to_string(stats.damagedFrames) +
+           ", skipped bytes: " + std::to_string(stats.skippedBytes);
+}
+
 bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     request_ = request;
+    vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
     if (kind == OutputKind::Report || kind == OutputKind::ParseOnly) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
@@ -265,6 +290,7 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(ProgressLine::wanted(quiet));
+    const FatalReasonOnExit fatalReason;
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -291,12 +317,18 @@ const char* DecodingChain::run(vorcStreamSource* source, bool quiet, const LoopC
 
 int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
                               bool statusToStandardError) {
-    std::unique_ptr<vorcStreamSource> source = openInput(command, path);
+    std::unique_ptr<vorcStreamFile> source = openInput(command, path);
     if (source == nullptr) return ExitUsage;
     routeStatusMessages(statusToStandardError, quiet);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    run(source.release(), quiet);
+    // A pipe that stays silent must not keep a signal from being seen.
+    source->setTimedBlockModeEnabled(true, SignalCheckMillis);
+    const StopOnSignals signals;
+    LoopControl control;
+    control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
+    run(source.release(), quiet, control);
+    stopSignal_ = StopOnSignals::received();
     return ExitOk;
 }
 
@@ -309,6 +341,13 @@ int DecodingChain::finish(const char* command) {
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
+    if (stats_.damagedFrames > 0 || stats_.skippedBytes > 0)
+        std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
+    if (status == ExitOk && stopSignal_ != 0) {
+        std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
+                     command, stats_.frames);
+        return 128 + stopSignal_;
+    }
     return status;
 }
 

@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tools/option_parser.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/stream_interfaces.h"
 
@@ -33,7 +35,15 @@ struct OutputRequest {
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
     bool keepGoing = false;             // skip damaged frames instead of ending the process
+    uint64_t maxPixels = 0;             // largest picture to allocate for; 0: the library's default
 };
+
+// --keep-going and --max-pixels, which every command reading a stream takes,
+// and their lines for the help.
+std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request);
+constexpr const char* StreamOptionsHelp =
+    "  --keep-going       skip damaged frames instead of stopping at the first\n"
+    "  --max-pixels N     refuse pictures of more than N pixels (default 64000000)\n";
 
 struct ChainStats {
     long frames = 0;  // completed, corrupt ones included
@@ -90,7 +100,9 @@ public:
     int decodeFile(const char* command, const char* path, const OutputRequest& request, bool quiet,
                    bool statusToStandardError);
     // Closes the output: ExitOk, or an exit status after printing the
-    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file).
+    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file); 128
+    // + the signal when SIGINT or SIGTERM stopped decodeFile. Damaged frames
+    // and skipped bytes are counted on standard error.
     int finish(const char* command);
 
     const ChainStats& stats() const { return stats_; }
@@ -109,11 +121,15 @@ private:
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::FILE* snapshotFile_ = nullptr;
     int outputFd_ = -1;  // a file the chain opened and closes
+    int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;
 };
 
 // Standard output carries data, so status messages must go elsewhere.
 bool writesStandardOutput(const OutputRequest& request);
+
+// "damaged frames: N, skipped bytes: M".
+std::string describeDamage(const ChainStats& stats);
 
 // One line for standard error about a finished raw dump: size, pixel
 // format, frame count, and how to view it.

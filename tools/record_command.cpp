@@ -34,6 +34,8 @@ namespace {
 constexpr const char* CommandName = "record";
 constexpr int PollSliceMillis = 100;
 constexpr double DefaultTimeoutSeconds = 10.0;
+// At a slow rate a camera may be silent for this many frame intervals.
+constexpr double FramesOfSilence = 3.0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -117,12 +119,13 @@ void printUsage() {
         "  --frames N          stop after N frames\n"
         "  --seconds S         stop after S seconds\n"
         "  --timeout S         give up connecting, or on a silent camera, after S seconds\n"
-        "                      (default 10; 0: wait for ever)\n"
+        "                      (default 10, at least 3 frame intervals; 0: wait for ever)\n"
         "  -o OUT.mjpg         transcode into an MJPEG stream ('-' for standard output)\n"
         "  --jpeg-prefix P     transcode into numbered JPEG files P000000.jpg, ...\n"
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
+        "  --max-pixels N      refuse pictures of more than N pixels (default 64000000)\n"
         "  --quiet             no library status messages and no progress line\n"
         "  --help              show this help\n"
         "\n"
@@ -160,7 +163,7 @@ int runRecord(int argc, char** argv) {
     };
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv,
-            {{{"--quiet"}, &quiet},
+            withStreamOptions({{{"--quiet"}, &quiet},
              {{"--yuv"}, &yuv},
              {{"--fps"}, "%s needs a number of at least 0", number(&fps)},
              {{"--frames"}, "%s needs a number of at least 0", number(&frameLimit)},
@@ -169,7 +172,7 @@ int runRecord(int argc, char** argv) {
              {{"-o"}, "%s needs a file name", output(OutputKind::Mjpeg)},
              {{"--jpeg-prefix"}, "%s needs a file name", output(OutputKind::JpegFiles)},
              {{"--snapshot"}, "%s needs a file name", output(OutputKind::Snapshot)},
-             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}},
+             {{"--dump"}, "%s needs a file name", output(OutputKind::Dump)}}, &request),
             Operands(&cameraText, "more than one camera", "missing HOST:PORT of the camera")))
         return *done;
     if (yuv && request.kind != OutputKind::Dump) return usageError(CommandName, "--yuv goes with --dump");
@@ -182,10 +185,14 @@ int runRecord(int argc, char** argv) {
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
 
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0));
+    // A slow rate asked for leaves gaps between frames that are no silence.
+    const double silenceSeconds =
+        timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
+    const auto silence = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000.0));
     std::unique_ptr<PollableCameraStream> camera;
     try {
         camera.reset(new PollableCameraStream(endpoint->host, endpoint->port, static_cast<float>(fps), true,
-                                              vorc::LiveStreamTimeouts{timeout, timeout}));
+                                              vorc::LiveStreamTimeouts{timeout, silence}));
     } catch (const vorcException& failure) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
@@ -227,20 +234,15 @@ int runRecord(int argc, char** argv) {
     if (reason == nullptr && answer.failure.empty()) {
         if (answer.timedOut) {
             char text[64];
-            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", timeoutSeconds);
+            std::snprintf(text, sizeof text, "the camera sent nothing for %g s", silenceSeconds);
             answer.failure = text;
         } else if (answer.head.state() != HttpResponseHead::State::Complete) {
             answer.failure = "the camera closed the connection without an HTTP answer";
         }
     }
     const ChainStats& stats = chain.stats();
-    std::string damage;
-    if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
-        damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
-                 " bytes skipped)";
-    }
-    std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
-                 reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
+    std::fprintf(stderr, "vorc record: %s after %ld frames, %llu bytes from %s\n",
+                 reason != nullptr ? reason : "the camera closed the stream", stats.frames,
                  static_cast<unsigned long long>(stats.bytesRead), cameraText);
     if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     const bool finished = chain.finish(CommandName) == ExitOk;

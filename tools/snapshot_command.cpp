@@ -27,10 +27,12 @@ void printUsage() {
         "  --frame N         the picture after frame N (counted from 1);\n"
         "                    default: after the last complete frame\n"
         "  --quiet           no status messages\n"
+        "%s"
         "  --help            show this help\n"
         "\n"
         "example:\n"
-        "  vorc snapshot camera.tesra --frame 25 -o frame25.png\n");
+        "  vorc snapshot camera.tesra --frame 25 -o frame25.png\n",
+        StreamOptionsHelp);
 }
 
 int runSnapshot(int argc, char** argv) {
@@ -45,9 +47,10 @@ int runSnapshot(int argc, char** argv) {
         return error.empty();
     };
     if (const auto done = parseArguments(CommandName, printUsage, argc, argv,
-                                         {{{"--quiet"}, &quiet},
-                                          {{"-o", "--output"}, "%s needs a file name", &output},
-                                          {{"--frame"}, "--frame needs a number", frame}},
+                                         withStreamOptions({{{"--quiet"}, &quiet},
+                                                            {{"-o", "--output"}, "%s needs a file name", &output},
+                                                            {{"--frame"}, "--frame needs a number", frame}},
+                                                           &request),
                                          inputFile(&path)))
         return *done;
     if (output == nullptr || *output == '\0')

@@ -3,16 +3,47 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "vorc/core/status_messages.h"
 
 namespace {
-class StandardErrorStatusHandler : public vorcStatusMessageHandler {
+
+enum class Destination { StandardOutput, StandardError, Nowhere };
+
+// The library's last message, kept for the exit guard.
+char lastMessage[512];
+bool lastMessageOnStandardError = false;
+std::atomic<bool> exitGuarded{false};
+
+// Writes each message where it was routed, as "vorc : <text>", and keeps it.
+class RoutingStatusHandler : public vorcStatusMessageHandler {
 public:
-    void sendStatusMsg(const char* msg, void*) override { std::fprintf(stderr, "vorc : %s\n", msg); }
+    explicit RoutingStatusHandler(Destination destination) : destination_(destination) {}
+    void sendStatusMsg(const char* msg, void*) override {
+        std::snprintf(lastMessage, sizeof lastMessage, "%s", msg);
+        lastMessageOnStandardError = destination_ == Destination::StandardError;
+        if (destination_ != Destination::Nowhere)
+            std::fprintf(destination_ == Destination::StandardError ? stderr : stdout, "vorc : %s\n", msg);
+    }
+
+private:
+    Destination destination_;
 };
+
+void reportFatalReason() {
+    if (!exitGuarded || lastMessage[0] == '\0' || lastMessageOnStandardError) return;
+    std::fprintf(stderr, "vorc : %s\n", lastMessage);
+}
+
+std::atomic<int> stopSignal{0};
+
+void noteStopSignal(int number) { stopSignal = number; }
+
 }  // namespace
 
 int usageError(const char* command, const std::string& message) {
@@ -21,14 +52,41 @@ int usageError(const char* command, const std::string& message) {
 }
 
 void routeStatusMessages(bool toStandardError, bool quiet) {
-    if (quiet) {
-        vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
-    } else if (toStandardError) {
-        vorc::setStatusMessageHandler(new StandardErrorStatusHandler);
-    } else {
-        vorc::setStatusMessageHandler(nullptr);
-    }
+    vorc::setStatusMessageHandler(new RoutingStatusHandler(quiet             ? Destination::Nowhere
+                                                           : toStandardError ? Destination::StandardError
+                                                                             : Destination::StandardOutput));
 }
+
+FatalReasonOnExit::FatalReasonOnExit() {
+    static const bool registered = std::atexit(reportFatalReason) == 0;
+    (void)registered;
+    lastMessage[0] = '\0';
+    exitGuarded = true;
+}
+
+FatalReasonOnExit::~FatalReasonOnExit() { exitGuarded = false; }
+
+namespace {
+struct sigaction previousInterrupt {}, previousTerminate{};
+}  // namespace
+
+StopOnSignals::StopOnSignals() {
+    stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted, so that no read or write of the outputs fails half-way.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &previousInterrupt);
+    sigaction(SIGTERM, &action, &previousTerminate);
+}
+
+StopOnSignals::~StopOnSignals() {
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    sigaction(SIGTERM, &previousTerminate, nullptr);
+}
+
+int StopOnSignals::received() { return stopSignal; }
 
 namespace {
 double nowSeconds() {

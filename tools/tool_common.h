@@ -17,6 +17,29 @@ int usageError(const char* command, const std::string& message);
 // output can carry data), or nowhere with quiet.
 void routeStatusMessages(bool toStandardError, bool quiet);
 
+// While one exists, an exit of the process (the library's, on a corrupt
+// stream) first makes sure the library's last status message, the reason,
+// has reached standard error, whatever the routing above.
+class FatalReasonOnExit {
+public:
+    FatalReasonOnExit();
+    ~FatalReasonOnExit();
+    FatalReasonOnExit(const FatalReasonOnExit&) = delete;
+    FatalReasonOnExit& operator=(const FatalReasonOnExit&) = delete;
+};
+
+// Until the returned guard dies, SIGINT and SIGTERM only set the flag, so
+// that a command can stop between frames and complete its outputs.
+class StopOnSignals {
+public:
+    StopOnSignals();
+    ~StopOnSignals();
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+    // The signal that arrived, or 0.
+    static int received();
+};
+
 // A progress line on standard error ("frames N, X.X MB, Y.Y fps"), redrawn
 // in place; only drawn when enabled (standard error is a terminal and the
 // user did not ask for quiet).

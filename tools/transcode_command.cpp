@@ -31,12 +31,13 @@ void printUsage() {
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
         "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n"
         "  --quiet               no status messages, only the summary\n"
+        "%s"
         "  --help                show this help\n"
         "\n"
         "examples:\n"
         "  vorc transcode camera.tesra -o camera.mjpg\n"
         "  vorc transcode camera.tesra --jpeg-prefix frames/cam_\n",
-        OutputRequest().boundary.c_str());
+        OutputRequest().boundary.c_str(), StreamOptionsHelp);
 }
 
 int runTranscode(int argc, char** argv) {
@@ -45,12 +46,14 @@ int runTranscode(int argc, char** argv) {
     const char* output = nullptr;
     const char* prefix = nullptr;
     const char* boundary = nullptr;
+    OutputRequest request;
     if (const auto done =
             parseArguments(CommandName, printUsage, argc, argv,
-                           {{{"--quiet"}, &quiet},
-                            {{"-o", "--output"}, "-o needs an OUTPUT file", &output},
-                            {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
-                            {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                           withStreamOptions({{{"--quiet"}, &quiet},
+                                              {{"-o", "--output"}, "-o needs an OUTPUT file", &output},
+                                              {{"--jpeg-prefix"}, "--jpeg-prefix needs a PREFIX", &prefix},
+                                              {{"--boundary"}, "--boundary needs a TEXT", &boundary}},
+                                             &request),
                            inputFile(&path)))
         return *done;
     if ((output == nullptr) == (prefix == nullptr)) {
@@ -58,7 +61,6 @@ int runTranscode(int argc, char** argv) {
     }
     if (boundary != nullptr && output == nullptr)
         return usageError(CommandName, "--boundary needs -o OUTPUT");
-    OutputRequest request;
     if (boundary != nullptr) request.boundary = boundary;
     if (request.boundary.empty() || request.boundary.size() > 70 ||
         request.boundary.find_first_of("\r\n\"") != std::string::npos) {

@@ -162,6 +162,11 @@ void vorcFramewiseTesraDecoder::feedPiece(unsigned char* bytes, int count) {
     for (;;) {
         try {
             feedBytes(bytes, static_cast<int>(end - bytes));
+            // A marker rejected as the last byte of a piece is acted on now,
+            // not when a further byte comes: under SkipFrame the outcome
+            // must not depend on where pieces end.
+            if (state == Rejected && errorPolicy == vorc::StreamErrorPolicy::SkipFrame)
+                vorc::failStream(MsgNoGoodState, this);
             return;
         } catch (const vorc::detail::StreamErrorSkipped& error) {
             bytes = skipDamagedFrame(error.message);

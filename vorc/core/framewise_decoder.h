@@ -21,13 +21,16 @@ namespace vorc {
 
 // What the parser does on a corrupt stream (a rejected marker, a short
 // segment, a marker, invalid codeword or overflow inside a scan, a frame
-// larger than the prefetch buffer, decode with a size below 1).
+// larger than the prefetch buffer) and on decode with a size below 1.
 enum class StreamErrorPolicy {
     // Report the reason and end the process with exit status 666.
     ExitProcess,
     // Report the reason, hand the frame in progress to the back end as
     // damaged (errorEncountered, then frameComplete), skip to the next SOI
-    // and go on; decode returns normally.
+    // and go on; decode returns normally. Stricter than ExitProcess in one
+    // respect: stray bytes between a frame's segments damage the frame, and
+    // so does the end of the source inside a frame. decode with a size
+    // below 1 is only reported (and returns 0): no frame is lost.
     SkipFrame,
 };
 
@@ -128,7 +131,8 @@ private:
     void resumeAtSOIInPayload();
     void beginFrame();
     void completeFrame();
-    // The source has ended for good: hands on a frame whose EOI has arrived.
+    // The source has ended for good: hands on a frame whose EOI has arrived;
+    // under SkipFrame a frame cut off is damaged.
     void finishStream();
     // Moves the bytes after the frames completed since the last call to the
     // start of the buffer.

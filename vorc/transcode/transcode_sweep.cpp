@@ -131,9 +131,14 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 }
 
 void Converter::writeImage(const Frame& frame) {
-    writeHeader(frame);
+    // The scan is coded first, into the encoder's buffer: a coefficient that
+    // no baseline code can carry ends the frame as a stream error before any
+    // byte of the image reaches the receiver, and the next image starts from
+    // an empty buffer.
+    resetHuffmanEncoderBufferState();
     encodePicture();
     shutDownHuffAccu();
+    writeHeader(frame);
     const ptrdiff_t scanLength = HuffmanBufferState.writePos - HuffmanBufferState.bufferStart;
     jpegReceiver->receiveJPEGBytes(HuffmanBufferState.bufferStart, static_cast<int>(scanLength));
     resetHuffmanEncoderBufferState();
