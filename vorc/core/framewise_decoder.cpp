@@ -525,7 +525,6 @@ void vorcFramewiseTesraDecoder::finishStream() {
         // Under SkipFrame a frame cut off by the end is damaged; its search
         // for the next SOI may find frames that a damaged length swallowed.
         if (!skipping) return;
-        const vorc::detail::SkipStreamErrors scope(true);
         try {
             vorc::failStream(MsgStreamEnded, this);
         } catch (const vorc::detail::StreamErrorSkipped& error) {
