@@ -10,9 +10,11 @@ ASAN_DIR  ?= build-asan
 BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
-# chromium: the serve test looks at the served page in a headless browser.
+# chromium: the serve test looks at the served page in a headless browser;
+# python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-                libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium
+                libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
+                python3-dev pybind11-dev python3-numpy python3-pytest
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
@@ -87,17 +89,27 @@ fuzz:
 	  grep -E '^stat::(number_of_executed_units|new_units_added)' $(FUZZ_DIR)/$$t.log; \
 	done
 
-# Installs the normal build into a scratch prefix, builds examples/ against
-# it with find_package(vorc) and once more with pkg-config, runs both builds
-# of the example on the bundled sample, and reads the installed man page and
-# bash completion.
+# Installs the normal build into a scratch prefix, checks that only public
+# headers went in and that each compiles on its own, builds examples/
+# against it with find_package(vorc) and once more with pkg-config, runs
+# the examples on the bundled sample, runs the Python example with the
+# installed module, and reads the installed man page and bash completion.
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
+	for internal in core/fatal_error.h decode/scan_bit_reader.h encode/forward_dct.h; do \
+	  test ! -e "$$prefix/include/vorc/$$internal" || { echo "install-check: internal header $$internal installed" >&2; exit 1; }; \
+	done; \
+	for header in $$(cd "$$prefix/include" && find vorc -name '*.h'); do \
+	  echo "#include \"$$header\"" | $${CXX:-c++} -std=c++17 -fsyntax-only -x c++ -I"$$prefix/include" - \
+	    || { echo "install-check: $$header does not compile on its own" >&2; exit 1; }; \
+	done; \
 	cmake -S examples -B "$$prefix/example-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_PREFIX_PATH="$$prefix" >/dev/null; \
 	cmake --build "$$prefix/example-build" >/dev/null; \
 	"$$prefix/example-build/decode_file" data/sample.tesra; \
+	"$$prefix/example-build/next_frame" data/sample.tesra | tail -n 1; \
+	PYTHONPATH="$$prefix/lib/python3/dist-packages" /usr/bin/python3 examples/python/stats.py data/sample.tesra | tail -n 1; \
 	pcdir=$$(dirname "$$(find "$$prefix" -name vorc.pc)"); \
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
@@ -108,7 +120,7 @@ install-check: build
 	  _ "$$prefix/share/bash-completion/completions/vorc" \
 	  || { echo "install-check: the bash completion was not installed" >&2; exit 1; }; \
 	echo "install-check: the installed library works with find_package(vorc) and pkg-config;" \
-	  "the man page and the bash completion are installed"
+	  "the module with python3; the man page and the bash completion are installed"
 
 # The main job on the bundled sample: a summary of the stream, then the
 # three outputs (each with a way to look at it) and how fast they were made.

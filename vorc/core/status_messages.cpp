@@ -9,7 +9,15 @@ namespace vorc {
 
 vorcStatusMessageHandler* StatusMessageHandler = nullptr;
 
+namespace {
+thread_local vorcStatusMessageHandler* threadHandler = nullptr;
+}  // namespace
+
 void sendStatusMsg(const char* msg, void* context) {
+    if (threadHandler != nullptr) {
+        threadHandler->sendStatusMsg(msg, context);
+        return;
+    }
     if (StatusMessageHandler != nullptr) {
         StatusMessageHandler->sendStatusMsg(msg, context);
         return;
@@ -24,5 +32,11 @@ void setStatusMessageHandler(vorcStatusMessageHandler* handler) {
     StatusMessageHandler = handler;
     delete old;
 }
+
+StatusMessageScope::StatusMessageScope(vorcStatusMessageHandler* handler) : previous_(threadHandler) {
+    threadHandler = handler;
+}
+
+StatusMessageScope::~StatusMessageScope() { threadHandler = previous_; }
 
 }  // namespace vorc

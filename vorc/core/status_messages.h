@@ -2,7 +2,8 @@
 // (parser, scan decoders, back ends, transcoder) reports progress, warnings
 // and the reason for a fatal stream error. Every line goes through
 // vorc::sendStatusMsg to a single replaceable handler, or to standard output
-// as "vorc : <text>" while none is installed.
+// as "vorc : <text>" while none is installed. A thread may route its own
+// messages elsewhere for a while (StatusMessageScope).
 #ifndef VORC_CORE_STATUS_MESSAGES_H
 #define VORC_CORE_STATUS_MESSAGES_H
 
@@ -30,6 +31,21 @@ void sendStatusMsg(const char* msg, void* context);
 // Destroys the installed handler (unless it is the one being installed) and
 // installs handler; null restores the default output.
 void setStatusMessageHandler(vorcStatusMessageHandler* handler);
+
+// While it lives, the messages sent on the constructing thread go to handler
+// instead of the library-wide one, so that chains driven on different
+// threads each keep their own messages and never touch the shared handler.
+// The handler is borrowed; scopes nest and must end in reverse order.
+class StatusMessageScope {
+public:
+    explicit StatusMessageScope(vorcStatusMessageHandler* handler);
+    ~StatusMessageScope();
+    StatusMessageScope(const StatusMessageScope&) = delete;
+    StatusMessageScope& operator=(const StatusMessageScope&) = delete;
+
+private:
+    vorcStatusMessageHandler* previous_;
+};
 
 }  // namespace vorc
 

@@ -1,0 +1,141 @@
+"""The Python module judged by the vorc tool's own outputs: raw RGB and
+Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True; a live
+`vorc camera` on loopback read by the module and by examples/next_frame."""
+import os
+import pathlib
+import socket
+import subprocess
+import threading
+
+import numpy
+import pytest
+
+import vorc
+
+TOOL = os.environ["VORC_TOOL"]
+WIDTH, HEIGHT = 640, 480
+FRAMES = 12
+
+
+def tool(*arguments):
+    subprocess.run([TOOL, *arguments, "--quiet"], check=True, stderr=subprocess.DEVNULL)
+
+
+@pytest.fixture(scope="module")
+def sample(tmp_path_factory):
+    """The bundled sample's first frames, full and partial ones."""
+    stream = (pathlib.Path(os.environ["VORC_SOURCE_DIR"]) / "data" / "sample.tesra").read_bytes()
+    end = -1
+    for _ in range(FRAMES + 1):
+        end = stream.index(b"\xff\xd8\xff\xe0", end + 1)
+    path = tmp_path_factory.mktemp("sample") / "sample.tesra"
+    path.write_bytes(stream[:end])
+    return str(path)
+
+
+@pytest.fixture(scope="module")
+def dumps(sample, tmp_path_factory):
+    """The sample as the tool dumps it: RGB frames and (Y, Cr, Cb) planes."""
+    folder = tmp_path_factory.mktemp("dumps")
+    tool("dump", sample, "-o", str(folder / "rgb"))
+    tool("dump", "--yuv", sample, "-o", str(folder / "yuv"))
+    rgb = numpy.fromfile(folder / "rgb", numpy.uint8).reshape(FRAMES, HEIGHT, WIDTH, 3)
+    yuv = numpy.fromfile(folder / "yuv", numpy.uint8).reshape(len(rgb), -1)
+    return rgb, yuv
+
+
+def test_frames_equal_the_tools_dumps_in_every_format(sample, dumps):
+    rgb, yuv = dumps
+    luma = WIDTH * HEIGHT
+    chroma = luma // 4
+    expected = {
+        "rgb": lambda n: rgb[n],
+        "bgr": lambda n: rgb[n][..., ::-1],
+        "rgba": lambda n: numpy.dstack([rgb[n], numpy.full((HEIGHT, WIDTH), 255, numpy.uint8)]),
+        "gray": lambda n: yuv[n][:luma].reshape(HEIGHT, WIDTH),
+        # I420 puts U (Cb) before V (Cr); the dump has Cr first.
+        "i420": lambda n: numpy.concatenate(
+            [yuv[n][:luma], yuv[n][luma + chroma:], yuv[n][luma:luma + chroma]]).reshape(-1, WIDTH),
+    }
+    for format, picture in expected.items():
+        frames = list(vorc.open(sample, format=format))
+        assert [frame.index for frame in frames] == list(range(1, len(rgb) + 1)), format
+        for n, frame in enumerate(frames):
+            assert not frame.damaged
+            numpy.testing.assert_array_equal(numpy.asarray(frame), picture(n), err_msg=f"{format} {n}")
+
+
+def test_arrays_are_views_of_the_frame(sample):
+    frame = next(vorc.open(sample))
+    first = numpy.asarray(frame)
+    assert first.dtype == numpy.uint8 and not first.flags.owndata
+    first[0, 0] = (1, 2, 3)
+    assert tuple(numpy.asarray(frame)[0, 0]) == (1, 2, 3)
+    assert frame.full_frame and frame.coded_tiles == (WIDTH // 16) * (HEIGHT // 16)
+
+
+def test_jpeg_images_equal_the_tools_jpeg_files(sample, tmp_path):
+    tool("transcode", sample, "--jpeg-prefix", str(tmp_path / "f_"))
+    files = sorted(tmp_path.glob("f_*.jpg"))
+    images = list(vorc.open(sample, jpeg=True))
+    assert len(images) == len(files) > 0
+    for n, (image, path) in enumerate(zip(images, files)):
+        assert image.index == n + 1 and not image.damaged
+        assert bytes(image) == path.read_bytes()
+
+
+def test_sources_that_fail_raise_with_the_reason(sample, tmp_path):
+    with pytest.raises(vorc.SourceError, match="No such file"):
+        vorc.open(str(tmp_path / "missing.tesra"))
+    with pytest.raises(OSError, match="is a directory"):
+        vorc.open(str(tmp_path))
+    with pytest.raises(ValueError, match="unknown pixel format"):
+        vorc.open(sample, format="yuv")
+
+
+def test_silent_unless_asked(sample, capfd):
+    messages = []
+    assert len(list(vorc.open(sample, format="gray"))) > 0
+    assert len(list(vorc.open(sample, jpeg=True, status=lambda *message: messages.append(message)))) > 0
+    out, err = capfd.readouterr()
+    assert out == "" and err == ""
+    assert ("info", "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480") not in messages
+    assert ("info", "FramewiseTesraDecoder : acceleration method : none") in messages
+
+
+def test_readers_on_threads_give_what_one_gives_alone(sample):
+    alone = [numpy.asarray(frame).copy() for frame in vorc.open(sample, format="bgr")]
+    results = [None] * 3
+
+    def read(slot):
+        results[slot] = [numpy.asarray(frame).copy() for frame in vorc.open(sample, format="bgr")]
+
+    threads = [threading.Thread(target=read, args=(slot,)) for slot in range(len(results))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for frames in results:
+        assert len(frames) == len(alone)
+        assert all(numpy.array_equal(a, b) for a, b in zip(frames, alone))
+
+
+def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(sample, dumps):
+    rgb, _ = dumps
+    camera = subprocess.Popen([TOOL, "camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "60",
+                               sample], stderr=subprocess.PIPE, text=True)
+    try:
+        address = camera.stderr.readline().split()[2]  # "listening on 127.0.0.1:PORT (...)"
+        frames = [numpy.asarray(frame).copy() for frame in vorc.open(address, timeout=10)]
+        assert len(frames) == len(rgb)
+        assert all(numpy.array_equal(a, b) for a, b in zip(frames, rgb))
+        lines = subprocess.run([os.environ["VORC_NEXT_FRAME"], address], check=True, capture_output=True,
+                               text=True).stdout.splitlines()
+        assert lines[-1] == f"frame {len(rgb)}: {WIDTH}x{HEIGHT}"
+    finally:
+        camera.terminate()
+        camera.wait()
+    with socket.create_server(("127.0.0.1", 0)) as silent:
+        reader = vorc.open(f"127.0.0.1:{silent.getsockname()[1]}", timeout=0.2)
+        with pytest.raises(TimeoutError, match="no data for 200 ms"):
+            next(reader)

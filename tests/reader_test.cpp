@@ -1,0 +1,361 @@
+// vorc::Reader judged by the rest of the library: its frames equal the
+// buffered back end's pictures turned top-down (in every pixel format, I420
+// against the raw frame dumper's planes), also in damaged streams, and its
+// JPEG images equal the tool's transcoded files; failing and silent sources
+// throw with the reason, nothing reaches standard output, and Readers on
+// several threads give what one gives alone.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "support/files.h"
+#include "support/picture_backend.h"
+#include "support/piece_source.h"
+#include "support/recorders.h"
+#include "vorc/backends/color_conversion.h"
+#include "vorc/backends/raw_frame_dumper.h"
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/reader.h"
+
+using namespace vorctest;
+
+namespace {
+
+const std::string SamplePath = VORC_SOURCE_DIR "/data/sample.tesra";
+
+// Where each frame of a stream starts (SOI APP0).
+std::vector<size_t> frameStarts(const Bytes& stream) {
+    const Bytes start = {0xFF, 0xD8, 0xFF, 0xE0};
+    std::vector<size_t> starts;
+    auto at = std::search(stream.begin(), stream.end(), start.begin(), start.end());
+    for (; at != stream.end(); at = std::search(at + 1, stream.end(), start.begin(), start.end()))
+        starts.push_back(size_t(at - stream.begin()));
+    return starts;
+}
+
+// The sample's first frames, full and partial ones.
+Bytes sampleFrames(size_t frames) {
+    const std::string text = readFile(SamplePath);
+    const Bytes sample(text.begin(), text.end());
+    return Bytes(sample.begin(), sample.begin() + std::ptrdiff_t(frameStarts(sample).at(frames)));
+}
+
+// Two frames of a size that is no multiple of 16: a whole picture, then
+// the second tile row again with other content.
+Bytes unevenStream(int width, int height) {
+    StreamBuilder builder;
+    builder.raw(jpegToTesraFrame(compressJpeg(syntheticPicture(width, height, false, 3), 80)));
+    const int columns = (width + 15) / 16;
+    const int rows = (height + 15) / 16;
+    std::vector<int> secondRow(static_cast<size_t>(columns));
+    for (int k = 0; k < columns; ++k) secondRow[size_t(k)] = columns + k;
+    ScanWriter scan;
+    for (int k = 0; k < columns; ++k) {
+        Block bright{};
+        bright[0] = int16_t(40 + k);
+        scan.tile(bright, bright, bright, bright, Block{}, bright);
+    }
+    builder.partialFrame(tileBitmap(columns, rows, secondRow), scan.finish());
+    return builder.bytes();
+}
+
+template <typename Next>
+auto readAll(const std::string& path, vorc::ReaderOptions options, Next next) {
+    vorc::Reader reader(path, options);
+    std::vector<typename decltype(next(reader))::value_type> frames;
+    while (auto frame = next(reader)) frames.push_back(std::move(*frame));
+    return frames;
+}
+
+std::vector<vorc::Frame> readFrames(const std::string& path, vorc::PixelFormat format) {
+    vorc::ReaderOptions options;
+    options.format = format;
+    return readAll(path, options, [](vorc::Reader& reader) { return reader.next(); });
+}
+
+// Every frame's picture as the raw frame dumper writes it: Y, Cr, Cb.
+class DumpCollector : public vorcByteStreamReceiver {
+public:
+    explicit DumpCollector(std::vector<Bytes>* dumps) : dumps_(dumps) {}
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        dumps_->emplace_back(bytes, bytes + count);
+    }
+
+private:
+    std::vector<Bytes>* dumps_;
+};
+
+std::vector<Bytes> dumpYCrCb(const Bytes& stream) {
+    StatusCapture quiet;
+    std::vector<Bytes> dumps;
+    vorcStreamSource* source = new PieceSource(stream);
+    vorcFramewiseTesraDecoder decoder(source, new vorcTesraRawFrameDumper(new DumpCollector(&dumps), true),
+                                      new vorcFramewiseTesraScanDecoderSoftwareOnly());
+    while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+    }
+    return dumps;
+}
+
+uint8_t lumaOf(const uint8_t* rgb) {
+    unsigned char y = 0, cb = 0, cr = 0;
+    vorc::convert_RGB_to_YCbCr(rgb[0], rgb[1], rgb[2], &y, &cb, &cr);
+    return y;
+}
+
+// The packed formats, row by row from the back end's RGB picture.
+void expectPackedPixels(const RgbPicture& picture, const vorc::Frame& frame) {
+    for (int y = 0; y < picture.height; ++y) {
+        Bytes expected;
+        for (int x = 0; x < picture.width; ++x) {
+            const uint8_t* rgb = picture.at(x, y);
+            switch (frame.format()) {
+                case vorc::PixelFormat::RGB24:
+                    expected.insert(expected.end(), {rgb[0], rgb[1], rgb[2]});
+                    break;
+                case vorc::PixelFormat::BGR24:
+                    expected.insert(expected.end(), {rgb[2], rgb[1], rgb[0]});
+                    break;
+                case vorc::PixelFormat::RGBA:
+                    expected.insert(expected.end(), {rgb[0], rgb[1], rgb[2], 255});
+                    break;
+                case vorc::PixelFormat::GRAY8:
+                case vorc::PixelFormat::I420:
+                    expected.push_back(lumaOf(rgb));
+                    break;
+            }
+        }
+        const uint8_t* row = frame.data() + size_t(y) * frame.stride();
+        ASSERT_EQ(Bytes(row, row + expected.size()), expected) << "row " << y;
+    }
+}
+
+}  // namespace
+
+TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
+    TempDir dir;
+    struct Case {
+        std::string name;
+        Bytes stream;
+    };
+    const std::vector<Case> cases = {{"sample", sampleFrames(12)}, {"100x34", unevenStream(100, 34)},
+                                     {"37x21", unevenStream(37, 21)}};
+    using vorc::PixelFormat;
+    const PixelFormat formats[] = {PixelFormat::RGB24, PixelFormat::BGR24, PixelFormat::RGBA, PixelFormat::GRAY8,
+                                   PixelFormat::I420};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir[c.name];
+        ASSERT_TRUE(StreamBuilder().raw(c.stream).writeFile(path));
+        const DecodeOutcome judge = decodeStream(c.stream);
+        ASSERT_GE(judge.frames.size(), 2u);
+        for (vorc::PixelFormat format : formats) {
+            SCOPED_TRACE(int(format));
+            const std::vector<vorc::Frame> frames = readFrames(path, format);
+            ASSERT_EQ(frames.size(), judge.frames.size());
+            for (size_t n = 0; n < frames.size(); ++n) {
+                EXPECT_EQ(frames[n].index, n + 1);
+                EXPECT_FALSE(frames[n].damaged);
+                ASSERT_EQ(frames[n].width, judge.frames[n].width);
+                ASSERT_EQ(frames[n].height, judge.frames[n].height);
+                expectPackedPixels(judge.frames[n], frames[n]);
+            }
+            EXPECT_TRUE(frames[0].fullFrame);
+            EXPECT_EQ(frames[0].codedTiles, int64_t{(frames[0].width + 15) / 16} * ((frames[0].height + 15) / 16));
+        }
+        // The dumper makes planes of even sizes only.
+        if (judge.frames[0].width % 2 != 0) continue;
+        const std::vector<Bytes> dumps = dumpYCrCb(c.stream);
+        const std::vector<vorc::Frame> frames = readFrames(path, vorc::PixelFormat::I420);
+        ASSERT_EQ(frames.size(), dumps.size());
+        for (size_t n = 0; n < frames.size(); ++n) {
+            const size_t luma = frames[n].planeStride(0) * frames[n].planeHeight(0);
+            const size_t chroma = frames[n].planeStride(1) * frames[n].planeHeight(1);
+            ASSERT_EQ(frames[n].size(), dumps[n].size());
+            // Y, U (Cb), V (Cr) against the dump's Y, Cr, Cb.
+            const auto dumped = dumps[n].begin();
+            EXPECT_TRUE(std::equal(frames[n].plane(0), frames[n].plane(0) + luma, dumped));
+            EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumped + luma + chroma));
+            EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumped + luma));
+        }
+    }
+}
+
+TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
+    TempDir dir;
+    const Bytes clean = sampleFrames(12);
+    Bytes garbage(20000);
+    std::mt19937 random(7);
+    for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(random());
+    const std::vector<size_t> starts = frameStarts(clean);
+    // Cut in the middle of the seventh frame.
+    const Bytes cut(clean.begin(), clean.begin() + std::ptrdiff_t(starts[6] + starts[7]) / 2);
+    // An FF 01 pair inside the scan of the fifth frame.
+    Bytes broken = clean;
+    const Bytes sos = {0xFF, 0xDA};
+    const auto frame5 = broken.begin() + std::ptrdiff_t(starts[4]);
+    const auto scan5 = std::search(frame5, broken.end(), sos.begin(), sos.end());
+    scan5[40] = 0xFF;
+    scan5[41] = 0x01;
+    struct Case {
+        std::string name;
+        Bytes stream;
+        size_t damagedFrame;  // 0: garbage may hold anything
+    };
+    const Case cases[] = {{"garbage", garbage, 0}, {"cut", cut, 7}, {"broken", broken, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(StreamBuilder().raw(c.stream).writeFile(dir[c.name]));
+        const DecodeOutcome judge = decodeStream(c.stream, {}, 65536, vorc::StreamErrorPolicy::SkipFrame);
+        testing::internal::CaptureStdout();
+        vorc::Reader reader(dir[c.name]);
+        std::vector<vorc::Frame> frames;
+        while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(frames.size(), judge.frames.size());
+        EXPECT_EQ(reader.damagedFrames(), size_t(std::count(judge.damaged.begin(), judge.damaged.end(), true)));
+        for (size_t n = 0; n < frames.size(); ++n) {
+            EXPECT_EQ(frames[n].index, n + 1);
+            EXPECT_EQ(frames[n].damaged, judge.damaged[n]) << n;
+            if (c.damagedFrame != 0) {
+                EXPECT_EQ(frames[n].damaged, n + 1 == c.damagedFrame) << n;
+            }
+            if (frames[n].width > 0) expectPackedPixels(judge.frames[n], frames[n]);
+        }
+    }
+}
+
+TEST(Reader, PicturesBeyondTheLimitComeOutDamagedAndEmpty) {
+    TempDir dir;
+    ASSERT_TRUE(StreamBuilder().raw(unevenStream(100, 34)).writeFile(dir["uneven"]));
+    vorc::ReaderOptions options;
+    options.maxPixels = 100 * 34 - 1;
+    vorc::Reader pictures(dir["uneven"], options);
+    vorc::Reader images(dir["uneven"], options);
+    for (uint64_t index = 1; index <= 2; ++index) {
+        const std::optional<vorc::Frame> frame = pictures.next();
+        const std::optional<vorc::JPEGFrame> image = images.nextJPEG();
+        ASSERT_TRUE(frame && image);
+        EXPECT_TRUE(frame->index == index && frame->damaged && frame->width == 0 && frame->size() == 0);
+        EXPECT_TRUE(image->index == index && image->damaged && image->bytes.empty());
+    }
+    EXPECT_FALSE(pictures.next() || images.nextJPEG());
+}
+
+// A camera on loopback that accepts connections (the kernel does) but never
+// answers, or with listening false, one that refuses them.
+struct LoopbackCamera {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::string address;
+    explicit LoopbackCamera(bool listening) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof local;
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), length), 0);
+        EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length), 0);
+        if (listening) {
+            EXPECT_EQ(::listen(fd, 4), 0);
+        }
+        address = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+    }
+    ~LoopbackCamera() { ::close(fd); }
+};
+
+TEST(Reader, SilentCameraTimesOutAndRefusedOneSaysWhy) {
+    vorc::ReaderOptions options;
+    options.timeout = std::chrono::milliseconds(200);
+    LoopbackCamera silent(true);
+    vorc::Reader reader(silent.address, options);
+    EXPECT_THROW(reader.next(), vorc::TimeoutError);
+    // The connection is given up.
+    EXPECT_FALSE(reader.next().has_value());
+    LoopbackCamera refusing(false);
+    try {
+        vorc::Reader refused(refusing.address, options);
+        ADD_FAILURE() << "connected";
+    } catch (const vorc::SourceError& error) {
+        EXPECT_NE(std::string(error.what()).find("Connection refused"), std::string::npos) << error.what();
+    }
+}
+
+TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
+    TempDir dir;
+    ASSERT_EQ(runVorc("transcode --quiet '" + SamplePath + "' --jpeg-prefix '" + dir["f_"] + "'"), 0);
+    const auto images =
+        readAll(SamplePath, vorc::ReaderOptions(), [](vorc::Reader& reader) { return reader.nextJPEG(); });
+    ASSERT_FALSE(images.empty());
+    for (size_t n = 0; n <= images.size(); ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f_%06zu.jpg", n);
+        // One file per image, and none more.
+        EXPECT_EQ(std::filesystem::exists(dir[name]), n < images.size()) << name;
+        if (n == images.size()) break;
+        EXPECT_EQ(images[n].index, n + 1);
+        const std::string file = readFile(dir[name]);
+        EXPECT_EQ(std::string(images[n].bytes.begin(), images[n].bytes.end()), file) << name;
+    }
+}
+
+TEST(Reader, SourcesThatFailThrowWithTheReason) {
+    TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory"},
+        {dir.path, "cannot read " + dir.path + ": is a directory"},
+    };
+    for (const auto& [source, reason] : cases) {
+        try {
+            vorc::Reader reader(source);
+            ADD_FAILURE() << source << " opened";
+        } catch (const vorc::SourceError& error) {
+            EXPECT_EQ(error.what(), reason);
+        }
+    }
+}
+
+TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {
+    std::vector<std::pair<vorc::StatusLevel, std::string>> messages;
+    vorc::ReaderOptions options;
+    options.status = [&messages](vorc::StatusLevel level, const std::string& text) {
+        messages.emplace_back(level, text);
+    };
+    testing::internal::CaptureStdout();
+    const size_t quietFrames = readFrames(SamplePath, vorc::PixelFormat::RGB24).size();
+    const size_t toldFrames =
+        readAll(SamplePath, options, [](vorc::Reader& reader) { return reader.next(); }).size();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(quietFrames, toldFrames);
+    const std::pair<vorc::StatusLevel, std::string> resolution = {
+        vorc::StatusLevel::Info, "vorcBufferedTesraDecoderBackEnd : switched video resolution to 640x480"};
+    EXPECT_NE(std::find(messages.begin(), messages.end(), resolution), messages.end());
+}
+
+TEST(Reader, ReadersOnSeveralThreadsGiveWhatOneGivesAlone) {
+    // Every frame's bytes one after the other: BGR pictures, or JPEG images.
+    const auto readEverything = [](bool jpeg) {
+        vorc::ReaderOptions options;
+        options.format = vorc::PixelFormat::BGR24;
+        vorc::Reader reader(SamplePath, options);
+        std::string all;
+        if (jpeg) {
+            while (auto image = reader.nextJPEG()) all.append(image->bytes.begin(), image->bytes.end());
+        } else {
+            while (auto frame = reader.next()) all.append(frame->data(), frame->data() + frame->size());
+        }
+        return all;
+    };
+    const std::string alone[] = {readEverything(false), readEverything(true)};
+    std::string together[4];
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t) threads.emplace_back([&, t] { together[t] = readEverything(t % 2 == 1); });
+    for (std::thread& thread : threads) thread.join();
+    for (size_t t = 0; t < 4; ++t) EXPECT_TRUE(together[t] == alone[t % 2]) << "thread " << t;
+}

@@ -1,0 +1,133 @@
+// vorc::Reader: owns one decoding chain (source -> parser -> scan decoder ->
+// back end) and pulls bytes through it until a frame has come out. The
+// chain is built at the first request, with the pixel decoder for next() or
+// the transcoder for nextJPEG(); the source is opened at once, so that a
+// source that cannot be opened fails in the constructor.
+#include "vorc/reader.h"
+
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+
+#include "vorc/core/framewise_decoder.h"
+#include "vorc/core/status_messages.h"
+#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/reader/frame_collectors.h"
+#include "vorc/reader/source_opening.h"
+#include "vorc/transcode/jpeg_converter.h"
+
+namespace vorc {
+
+namespace {
+
+// Bytes per decode call: small enough that one call rarely completes more
+// than a few frames, each of which is held as a converted picture.
+constexpr int PieceSize = 4096;
+
+// Hands the library's messages to the Reader's callback, if there is one.
+class StatusRouter : public vorcStatusMessageHandler {
+public:
+    void sendStatusMsg(const char* msg, void*) override {
+        if (!callback) return;
+        // The library frames failures with "!!!"; the Reader goes past them.
+        callback(std::strstr(msg, "!!!") != nullptr ? StatusLevel::Warning : StatusLevel::Info, msg);
+    }
+    StatusCallback callback;
+};
+
+}  // namespace
+
+class Reader::Chain {
+public:
+    Chain(const std::string& sourceName, ReaderOptions readerOptions)
+        : name(sourceName), options(std::move(readerOptions)) {
+        router.callback = options.status;
+        StatusMessageScope scope(&router);
+        OpenedSource opened = openSource(name, options);
+        source = std::move(opened.source);
+        camera = opened.camera;
+    }
+
+    ~Chain() {
+        StatusMessageScope scope(&router);
+        parser.reset();
+    }
+
+    enum class Output { Undecided, Pictures, JPEGImages };
+
+    void build(Output wanted) {
+        if (output == wanted) return;
+        if (output != Output::Undecided) {
+            throw std::logic_error("vorc::Reader: next() and nextJPEG() cannot be mixed on one Reader");
+        }
+        std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder;
+        std::unique_ptr<vorcTesraDecoderBackEnd> backEnd;
+        if (wanted == Output::Pictures) {
+            scanDecoder = std::make_unique<vorcFramewiseTesraScanDecoderSoftwareOnly>();
+            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &tracker, &pictures);
+        } else {
+            scanDecoder = std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(
+                new JPEGImageReceiver(&jpegImage));
+            backEnd = std::make_unique<JPEGCollector>(&tracker, &jpegImage, &jpegFrames);
+        }
+        auto* tracking = new TrackingScanDecoder(std::move(scanDecoder), &tracker, options.maxPixels);
+        // The parser owns all three from here on, also if its constructor throws.
+        parser = std::make_unique<vorcFramewiseTesraDecoder>(source.release(), backEnd.release(), tracking);
+        parser->setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
+        output = wanted;
+    }
+
+    // Decodes until queue holds a frame or the source has ended.
+    template <typename Queue>
+    std::optional<typename Queue::value_type> pull(Output wanted, Queue& queue) {
+        StatusMessageScope scope(&router);
+        build(wanted);
+        while (queue.empty()) {
+            if (ended) return std::nullopt;
+            if (parser->decode(PieceSize) != 0) continue;
+            // A file source in timed mode is still up and may deliver at the
+            // next call; a camera that stayed silent has ended.
+            const bool timedOut = parser->sourceStillUp() || (camera != nullptr && camera->timedOut());
+            // The frames handed on at the end of the source are still queued.
+            ended = !parser->sourceStillUp();
+            if (timedOut) {
+                throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
+            }
+        }
+        std::optional<typename Queue::value_type> frame(std::move(queue.front()));
+        queue.pop_front();
+        return frame;
+    }
+
+    std::string name;
+    ReaderOptions options;
+    StatusRouter router;
+    FrameTracker tracker;
+    std::deque<Frame> pictures;
+    std::deque<JPEGFrame> jpegFrames;
+    std::vector<uint8_t> jpegImage;
+    std::unique_ptr<vorcStreamSource> source;  // until the parser takes it
+    const vorcCameraLiveTesraFastStreamPOSIX* camera = nullptr;  // the source, if it is one
+    std::unique_ptr<vorcFramewiseTesraDecoder> parser;
+    Output output = Output::Undecided;
+    bool ended = false;
+};
+
+Reader::Reader(const std::string& source, ReaderOptions options)
+    : chain_(std::make_unique<Chain>(source, std::move(options))) {}
+
+Reader::~Reader() = default;
+Reader::Reader(Reader&&) noexcept = default;
+Reader& Reader::operator=(Reader&&) noexcept = default;
+
+std::optional<Frame> Reader::next() { return chain_->pull(Chain::Output::Pictures, chain_->pictures); }
+
+std::optional<JPEGFrame> Reader::nextJPEG() { return chain_->pull(Chain::Output::JPEGImages, chain_->jpegFrames); }
+
+void Reader::setStatusCallback(StatusCallback callback) {
+    chain_->router.callback = std::move(callback);
+}
+
+uint64_t Reader::damagedFrames() const { return chain_->tracker.damagedFrames(); }
+
+}  // namespace vorc
