@@ -68,7 +68,7 @@ bench: deps
 # into fuzz/corpus/<target>/ with the fix.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer
+FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer transcode_differential_fuzzer
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 fuzz:

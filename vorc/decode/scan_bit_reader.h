@@ -91,14 +91,21 @@ enum class BlockOutcome {
     TooManyCoefficients,
 };
 
+// What a caller may watch while a block decodes: the end of the DC code and
+// its bits, and each AC symbol (EOB included) once its bits are read.
+struct UnwatchedBlock {
+    void dcDecoded() {}
+    void acSymbolDecoded(int) {}
+};
+
 // Entropy-decodes one block into 64 quantised coefficients in natural order,
 // DC absolute, and moves the component's DC predictor on. A failed block
 // keeps what was written up to the failure: the transcoder's store shows it
 // in later images.
-template <typename Cursor>
+template <typename Cursor, typename Watcher = UnwatchedBlock>
 BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, int16_t& predictor,
                                 const vorcHuffmanTree::Node* dcRoot,
-                                const vorcHuffmanTree::Node* acRoot) {
+                                const vorcHuffmanTree::Node* acRoot, Watcher watcher = Watcher{}) {
     const vorcHuffmanTree::Node* leaf = reader.consumeHuffmanCodeword(dcRoot);
     if (leaf == nullptr) return BlockOutcome::DCCodewordMissing;
     int32_t difference = 0;
@@ -109,6 +116,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
     }
     predictor = static_cast<int16_t>(predictor + difference);
     block[0] = predictor;
+    watcher.dcDecoded();
 
     int position = 1;
     while (position < 64) {
@@ -116,6 +124,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
         if (leaf == nullptr) return BlockOutcome::ACCodewordMissing;
         const int symbol = leaf->symbol;
         if (symbol == 0) {
+            watcher.acSymbolDecoded(symbol);
             for (; position < 64; ++position) block[jpeg::ZigZagNaturalOrder[position]] = 0;
             break;
         }
@@ -127,6 +136,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
             reader.additionalBitsValue = 0;
         }
         if (position + run > 63) return BlockOutcome::TooManyCoefficients;
+        watcher.acSymbolDecoded(symbol);
         for (const int end = position + run; position < end; ++position)
             block[jpeg::ZigZagNaturalOrder[position]] = 0;
         block[jpeg::ZigZagNaturalOrder[position++]] =

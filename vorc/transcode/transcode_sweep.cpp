@@ -1,13 +1,17 @@
 // The transcoder's per-frame sweep: decode the coded tiles of the frame's
-// scan into the whole-picture coefficient store, then write the whole
-// picture as one JPEG image to the receiver. Also the scan bit reader, which
-// never reads a byte beyond the scan it was given.
+// scan into the whole-picture coefficient store, keeping each tile's bits
+// where a baseline encoder would have written them just so, then write the
+// whole picture as one JPEG image to the receiver from the kept bits. Also
+// the scan bit reader, which never reads a byte beyond the scan it was given.
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/block_encoder.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -18,6 +22,8 @@ using Node = vorcHuffmanTree::Node;
 
 constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
+constexpr int ZeroRunOfSixteen = 0xF0;
+constexpr int EndOfBlock = 0x00;
 constexpr unsigned char StartOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerSOI};
 constexpr unsigned char EndOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerEOI};
 
@@ -32,6 +38,23 @@ void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
     vorc::sendStatusMsg(msg, nullptr);
     backEnd->errorEncountered();
 }
+
+// Watches a block decode for what an encoder would have written otherwise
+// (a ZRL that only leads to the end of the block) and for where its DC code
+// ends.
+struct CodingWatcher {
+    const unsigned char* const& cursor;
+    const uint8_t& bitMask;
+    vorcTileBitStore::ScanPosition& dcEnd;
+    bool& zeroRunPending;
+    bool& canonical;
+
+    void dcDecoded() { dcEnd = {cursor, bitMask}; }
+    void acSymbolDecoded(int symbol) {
+        if (symbol == EndOfBlock && zeroRunPending) canonical = false;
+        zeroRunPending = symbol == ZeroRunOfSixteen;
+    }
+};
 
 }  // namespace
 
@@ -50,14 +73,15 @@ void Converter::performScanSweep(Frame* frame) {
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
 
+    tileBits.compactIfWasteful();
+
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
     int16_t predictors[3] = {0, 0, 0};
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (decodeTile(CoeffBuffer.get() + tile * CoefficientsPerTile, predictors, roots) != 0)
-            return;
+        if (decodeTile(tile, predictors, roots) != 0) return;
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
@@ -74,6 +98,7 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
         // the size product for overflow.
         CoeffBuffer.reset(
             static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
+        if (CoeffBuffer != nullptr && !tileBits.resize(tiles)) CoeffBuffer.reset();
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
@@ -85,23 +110,51 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
     return CoeffBuffer != nullptr;
 }
 
-int Converter::decodeTile(int16_t* tile, int16_t* predictors, const Node* const* roots) {
+// A tile's bits are kept as they stand in the scan when decoding them again
+// and coding the coefficients with the standard tables gives the same bits:
+// no ZRL may lead only to the end of a block, and the DC differences inside
+// the tile (Y1..Y3 against the block before) must be ones the encoder
+// writes. The other DC codes are not kept, so their predictors do not
+// matter. Otherwise the tile is coded afresh when the image is written.
+int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
+    // Forgotten first: a tile that fails half-way keeps what it decoded.
+    tileBits.forget(tile);
+    int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
+    vorcTileBitStore::ScanPosition runStarts[3];
+    vorcTileBitStore::ScanPosition runEnds[3];
+    vorcTileBitStore::ScanPosition dcEnd{};
+    bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int rootPair = block < LumaBlocks ? 0 : 2;
-        if (decodeBlock(tile + block * 64, &predictors[predictorOf(block)], roots[rootPair],
-                        roots[rootPair + 1]) != 0) {
+        int16_t* coded = coefficients + block * 64;
+        int16_t& predictor = predictors[predictorOf(block)];
+        const int16_t before = predictor;
+        bool zeroRunPending = false;
+        if (decodeBlock(coded, &predictor, roots[rootPair], roots[rootPair + 1],
+                        CodingWatcher{scanCursor, scanBitMask, dcEnd, zeroRunPending,
+                                      canonical}) != 0) {
             return 1;
         }
+        if (zeroRunPending) canonical = false;
+        const int difference = static_cast<int16_t>(coded[0] - before);
+        if (block > 0 && block < LumaBlocks &&
+            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
+            canonical = false;
+        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
+        if (block == 0 || block >= LumaBlocks) runStarts[run] = dcEnd;
+        runEnds[run] = scanPosition();
     }
+    if (canonical) tileBits.keepScanBits(tile, runStarts, runEnds, coefficients);
     return 0;
 }
 
+template <typename Watcher>
 int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
-                           const Node* acRoot) {
+                           const Node* acRoot, Watcher watcher) {
     using vorc::detail::BlockOutcome;
     const BlockOutcome outcome = vorc::detail::decodeCoefficients(
         vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
-        block, *predictor, dcRoot, acRoot);
+        block, *predictor, dcRoot, acRoot, watcher);
     switch (outcome) {
         case BlockOutcome::Decoded:
             return 0;
@@ -128,11 +181,14 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 
 void Converter::writeImage(const Frame& frame) {
     writeHeader(frame);
-    encodePicture();
-    shutDownHuffAccu();
-    const ptrdiff_t scanLength = HuffmanBufferState.writePos - HuffmanBufferState.bufferStart;
-    jpegReceiver->receiveJPEGBytes(HuffmanBufferState.bufferStart, static_cast<int>(scanLength));
-    resetHuffmanEncoderBufferState();
+    const size_t scanLength = tileBits.writeScan(scanBuffer, CoeffBuffer.get());
+    // In one call, unless it is longer than a call can say.
+    size_t done = 0;
+    do {
+        const size_t piece = std::min<size_t>(scanLength - done, INT_MAX);
+        jpegReceiver->receiveJPEGBytes(scanBuffer.data() + done, static_cast<int>(piece));
+        done += piece;
+    } while (done < scanLength);
     jpegReceiver->receiveJPEGBytes(EndOfImage, sizeof EndOfImage);
     jpegReceiver->endFrame();
 }
@@ -177,18 +233,6 @@ void Converter::writeHeader(const Frame& frame) {
         jpegReceiver->receiveJPEGBytes(huffman.table, huffman.size);
     }
     jpegReceiver->receiveJPEGBytes(sosSegment.data(), static_cast<int>(sosSegment.size()));
-}
-
-void Converter::encodePicture() {
-    int16_t predictors[3] = {0, 0, 0};
-    const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
-    int16_t* tile = CoeffBuffer.get();
-    for (size_t index = 0; index < tiles; ++index, tile += CoefficientsPerTile) {
-        for (int block = 0; block < BlocksPerTile; ++block) {
-            encodeSubMCUTiles(tile + block * 64, &predictors[predictorOf(block)],
-                              &Huff_Y_UV[block < LumaBlocks ? 0 : 1], &HuffmanBufferState);
-        }
-    }
 }
 
 int Converter::consumeScanBit() {

@@ -1,0 +1,131 @@
+// The writing end of the JPEG entropy coding, shared by the transcoder (which
+// writes every frame as a JPEG image) and the stream encoder: a byte buffer
+// that grows as needed, and a bit writer that appends codes to it, most
+// significant bit first, with FF 00 byte stuffing for scans. Stored runs of
+// bits are copied a 32-bit word at a time, whatever their bit alignment.
+// Internal to the library: vorc/vorc.h leaves it out.
+#ifndef VORC_JPEG_BIT_WRITER_H
+#define VORC_JPEG_BIT_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace vorc::jpeg {
+
+// Bytes written so far into storage that is kept from image to image; it
+// grows (keeping its contents) when a writer needs more room and never
+// shrinks, so once the pictures are of a stable size nothing is allocated.
+class ByteBuffer {
+public:
+    unsigned char* data() { return bytes_.get(); }
+    const unsigned char* data() const { return bytes_.get(); }
+    size_t capacity() const { return capacity_; }
+
+    // Makes room for at least `needed` bytes in all, keeping the first `kept`.
+    void reserve(size_t needed, size_t kept) {
+        if (needed <= capacity_) return;
+        size_t grown = capacity_ + capacity_ / 2;
+        if (grown < needed) grown = needed;
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[grown]);
+        if (kept != 0) std::memcpy(larger.get(), bytes_.get(), kept);
+        bytes_ = std::move(larger);
+        capacity_ = grown;
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> bytes_;
+    size_t capacity_ = 0;
+};
+
+// Appends bits to a ByteBuffer from a given byte offset on. With
+// StuffAfterFF (an entropy-coded scan) every FF byte written is followed by
+// 00; without it (a store of plain bits) the bytes go out as they are. Bits
+// gather in a 64-bit accumulator and go out 32 at a time.
+template <bool StuffAfterFF>
+class BitWriter {
+public:
+    BitWriter(ByteBuffer& buffer, size_t offset) : buffer_(buffer), written_(offset) {}
+
+    // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
+    void put(uint32_t bits, unsigned count) {
+        accumulator_ = (accumulator_ << count) | bits;
+        pending_ += count;
+        bitsPut_ += count;
+        if (pending_ >= 32) {
+            pending_ -= 32;
+            putWord(static_cast<uint32_t>(accumulator_ >> pending_));
+        }
+    }
+
+    // `count` bits of plain (unstuffed) storage, from the top bit of `from` on.
+    void copy(const unsigned char* from, size_t count) {
+        for (; count >= 32; count -= 32, from += 4) {
+            put(static_cast<uint32_t>(from[0]) << 24 | static_cast<uint32_t>(from[1]) << 16 |
+                    static_cast<uint32_t>(from[2]) << 8 | from[3],
+                32);
+        }
+        for (; count >= 8; count -= 8) put(*from++, 8);
+        if (count != 0) put(static_cast<uint32_t>(*from) >> (8 - count), static_cast<unsigned>(count));
+    }
+
+    // Bits put since the writer was made, padding included.
+    uint64_t bitsPut() const { return bitsPut_; }
+
+    // Fills the last byte with `padding` bits (0 or 1), writes out everything
+    // pending and returns the offset just behind the last byte.
+    size_t alignToByte(uint32_t padding) {
+        const unsigned partial = pending_ % 8;
+        if (partial != 0) put(padding != 0 ? (1u << (8 - partial)) - 1 : 0, 8 - partial);
+        room(8);
+        while (pending_ != 0) {
+            pending_ -= 8;
+            putByte(static_cast<unsigned char>(accumulator_ >> pending_));
+        }
+        return written_;
+    }
+
+private:
+    void room(size_t bytes) {
+        if (written_ + bytes > buffer_.capacity()) buffer_.reserve(written_ + bytes + 4096, written_);
+    }
+    void putByte(unsigned char byte) {
+        unsigned char* at = buffer_.data() + written_;
+        *at = byte;
+        ++written_;
+        if (StuffAfterFF && byte == 0xFF) {
+            at[1] = 0x00;
+            ++written_;
+        }
+    }
+    void putWord(uint32_t word) {
+        room(8);
+        // A byte of the word is FF where the inverted word has a zero byte.
+        const uint32_t inverted = ~word;
+        if (StuffAfterFF && ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                putByte(static_cast<unsigned char>(word >> shift));
+            return;
+        }
+        unsigned char* at = buffer_.data() + written_;
+        at[0] = static_cast<unsigned char>(word >> 24);
+        at[1] = static_cast<unsigned char>(word >> 16);
+        at[2] = static_cast<unsigned char>(word >> 8);
+        at[3] = static_cast<unsigned char>(word);
+        written_ += 4;
+    }
+
+    ByteBuffer& buffer_;
+    size_t written_;
+    uint64_t bitsPut_ = 0;
+    uint64_t accumulator_ = 0;
+    unsigned pending_ = 0;  // bits in the accumulator not yet written, < 32 between calls
+};
+
+using ScanBitWriter = BitWriter<true>;
+using PlainBitWriter = BitWriter<false>;
+
+}  // namespace vorc::jpeg
+
+#endif
