@@ -13,6 +13,7 @@
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/decode/huffman_tree.h"
+#include "vorc/jpeg/standard_tables.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace vorctest {
@@ -106,8 +107,8 @@ protected:
     // Shared by all instances, computed once per process: [0] luminance,
     // [1] chrominance.
     static FoldedHuffTbl_DC_AC Huff_Y_UV[2];
-    static const unsigned char HuffTbl_Y_UV_DC[56];
-    static const unsigned char HuffTbl_Y_UV_AC[356];
+    static constexpr const unsigned char (&HuffTbl_Y_UV_DC)[56] = vorc::jpeg::StandardDCTables;
+    static constexpr const unsigned char (&HuffTbl_Y_UV_AC)[356] = vorc::jpeg::StandardACTables;
     // Magnitude bases 2^(n-1) of the bit reader, by size n; every size a
     // symbol's low nibble can name has an entry.
     static constexpr const int32_t (&bases)[16] = vorc::jpeg::MagnitudeBases;

@@ -4,7 +4,7 @@
 #include "vorc/encode/scan_entropy_coder.h"
 
 #include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/standard_tables.h"
 
 namespace {
 
@@ -32,10 +32,10 @@ uint32_t additionalBits(int32_t value, int size) {
 }  // namespace
 
 vorcScanEntropyCoder::vorcScanEntropyCoder() {
-    dcCodes_[0] = makeCodeBook(vorcFramewiseTesraScanDecoder::DefaultHuffmanTable_Y_DC);
-    dcCodes_[1] = makeCodeBook(vorcFramewiseTesraScanDecoder::DefaultHuffmanTable_UV_DC);
-    acCodes_[0] = makeCodeBook(vorcFramewiseTesraScanDecoder::DefaultHuffmanTable_Y_AC);
-    acCodes_[1] = makeCodeBook(vorcFramewiseTesraScanDecoder::DefaultHuffmanTable_UV_AC);
+    dcCodes_[0] = makeCodeBook(vorc::jpeg::standardDCTable(0));
+    dcCodes_[1] = makeCodeBook(vorc::jpeg::standardDCTable(1));
+    acCodes_[0] = makeCodeBook(vorc::jpeg::standardACTable(0));
+    acCodes_[1] = makeCodeBook(vorc::jpeg::standardACTable(1));
 }
 
 vorcScanEntropyCoder::CodeBook vorcScanEntropyCoder::makeCodeBook(const unsigned char* table) {

@@ -1,7 +1,7 @@
 // The encoder's code books, from the standard tables every image declares.
 #include "vorc/jpeg/block_encoder.h"
 
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/standard_tables.h"
 
 namespace vorc::jpeg {
 
@@ -22,10 +22,9 @@ EncoderCodeBook makeCodeBook(const unsigned char* dcTable, const unsigned char* 
 }  // namespace
 
 const EncoderCodeBook& standardCodeBook(ComponentClass componentClass) {
-    using Tables = vorcFramewiseTesraScanDecoder;
     static const EncoderCodeBook books[2] = {
-        makeCodeBook(Tables::DefaultHuffmanTable_Y_DC, Tables::DefaultHuffmanTable_Y_AC),
-        makeCodeBook(Tables::DefaultHuffmanTable_UV_DC, Tables::DefaultHuffmanTable_UV_AC)};
+        makeCodeBook(standardDCTable(Luminance), standardACTable(Luminance)),
+        makeCodeBook(standardDCTable(Chrominance), standardACTable(Chrominance))};
     return books[componentClass];
 }
 

@@ -1,0 +1,71 @@
+// The fast scan bit reader of the scan decoders (parser -> scan decoder):
+// a 64-bit bit buffer refilled several bytes at a time, with FF 00 stuffing
+// removed. It only reads the clean part of a scan, the bytes before the
+// first 0xFF that is not stuffing, and leaves the last part of that to the
+// exact bit-serial reader, which it hands its position over to.
+#ifndef VORC_JPEG_SCAN_BIT_READER_H
+#define VORC_JPEG_SCAN_BIT_READER_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorc::jpeg {
+
+// The first byte of [begin, end) that is an 0xFF not followed by a stuffed
+// 0x00 (a marker, or an 0xFF as the last byte), or end.
+const unsigned char* findScanMarker(const unsigned char* begin, const unsigned char* end);
+
+class ScanBitReader {
+public:
+    // The longest a block can be: a DC code and magnitude, then 63 AC codes
+    // with magnitudes, every data byte stuffed; plus the bytes a refill reads
+    // ahead.
+    static constexpr ptrdiff_t MaxBlockBits = 16 + 11 + 63 * (16 + 15);
+    static constexpr ptrdiff_t BlockMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8 + 8;
+    // Bits a symbol can need: the longest code plus the largest magnitude.
+    static constexpr int SymbolBits = 16 + 15;
+
+    // Reads from begin; nothing at or after cleanEnd is ever read.
+    void start(const unsigned char* begin, const unsigned char* cleanEnd) {
+        scanBegin_ = begin;
+        cursor_ = begin;
+        cleanEnd_ = cleanEnd;
+        bits_ = 0;
+        count_ = 0;
+    }
+
+    // Whole blocks are read only where the longest block stays clean.
+    bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
+
+    void ensure(int bitCount) {
+        if (count_ < bitCount) refill();
+    }
+    uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
+    void skip(int bitCount) {
+        bits_ <<= bitCount;
+        count_ -= bitCount;
+    }
+    uint32_t take(int bitCount) {
+        const uint32_t value = peek(bitCount);
+        skip(bitCount);
+        return value;
+    }
+
+    // Where the bit-serial reader goes on: the byte that holds the next
+    // unread bit and the mask of that bit.
+    const unsigned char* position(uint8_t& bitMask) const;
+
+private:
+    // Needs fewer than 32 bits in the buffer; leaves more than 56.
+    void refill();
+
+    const unsigned char* scanBegin_ = nullptr;
+    const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
+    const unsigned char* cleanEnd_ = nullptr;
+    uint64_t bits_ = 0;  // next bit at the top; the bits below count_ are 0
+    int count_ = 0;
+};
+
+}  // namespace vorc::jpeg
+
+#endif
