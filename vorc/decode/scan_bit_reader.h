@@ -91,10 +91,9 @@ enum class BlockOutcome {
     TooManyCoefficients,
 };
 
-// What a caller may watch while a block decodes: the end of the DC code and
-// its bits, and each AC symbol (EOB included) once its bits are read.
+// What a caller may watch while a block decodes: each AC symbol (EOB
+// included) once its bits are read.
 struct UnwatchedBlock {
-    void dcDecoded() {}
     void acSymbolDecoded(int) {}
 };
 
@@ -116,7 +115,6 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
     }
     predictor = static_cast<int16_t>(predictor + difference);
     block[0] = predictor;
-    watcher.dcDecoded();
 
     int position = 1;
     while (position < 64) {

@@ -51,16 +51,19 @@ enum class FastBlockOutcome { Decoded, TooManyCoefficients };
 // Decodes one block into coefficients (natural order, DC absolute) of a
 // block that is all zero on entry, and moves the DC predictor on.
 // lastPosition becomes the zig-zag position of the last non-zero AC
-// coefficient, 0 for none. The reader must have room for a block.
+// coefficient, 0 for none; endPosition the position at which the block's
+// codes ended (that of its EOB, or 64), which is lastPosition + 1 unless
+// ZRL codes only led to the end. The reader must have room for a block.
 inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
-                                    int16_t* block, int16_t& predictor, int& lastPosition) {
+                                    int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
     reader.ensure(ScanBitReader::SymbolBits);
     const int dcSize = decodeSymbol(reader, dc) & 0x0F;
     predictor = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSize));
     block[0] = predictor;
 
     lastPosition = 0;
-    for (int position = 1; position < 64;) {
+    int position = 1;
+    while (position < 64) {
         reader.ensure(ScanBitReader::SymbolBits);
         const int32_t known = ac.coefficientOf[reader.peek(HuffmanLookup::LookupBits)];
         if (known != 0) {
@@ -81,7 +84,14 @@ inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& 
         if (size != 0) lastPosition = position;
         ++position;
     }
+    endPosition = position;
     return FastBlockOutcome::Decoded;
+}
+
+inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                                    int16_t* block, int16_t& predictor, int& lastPosition) {
+    int endPosition = 0;
+    return decodeBlock(reader, dc, ac, block, predictor, lastPosition, endPosition);
 }
 
 }  // namespace vorc::jpeg

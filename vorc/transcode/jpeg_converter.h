@@ -25,6 +25,7 @@
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
 
@@ -88,6 +89,9 @@ protected:
     // image being written; each transcoder has its own.
     vorcTileBitStore tileBits;
     vorc::jpeg::ByteBuffer scanBuffer;
+    // The fast reader of the clean part of the scan, while it is in use.
+    vorc::jpeg::ScanBitReader fastReader;
+    bool fastReading = false;
 
     // Magnitude bases 2^(n-1) of the bit reader, by size n; every size a
     // symbol's low nibble can name has an entry.
@@ -101,7 +105,12 @@ private:
     template <typename Watcher>
     int decodeBlock(int16_t* block, int16_t* predictor, const vorcHuffmanTree::Node* dcRoot,
                     const vorcHuffmanTree::Node* acRoot, Watcher watcher);
-    vorcTileBitStore::ScanPosition scanPosition() const { return {scanCursor, scanBitMask}; }
+    int decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
+                                  const vorcHuffmanTree::Node* const* roots, bool& canonical);
+    // Where the reader in use stands.
+    vorcTileBitStore::ScanPosition readerPosition() const;
+    // Hands over from the fast reader to the bit-serial one, at `from`.
+    void continueBitSerially(const vorc::jpeg::ScanBitReader& from);
     void writeImage(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
     void writeHeader(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
 };

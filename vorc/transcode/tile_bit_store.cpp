@@ -51,6 +51,13 @@ uint64_t putRun(PlainBitWriter& writer, PutRun&& putBits) {
 
 }  // namespace
 
+vorcTileBitStore::ScanPosition vorcTileBitStore::skipBits(ScanPosition at, unsigned bits) {
+    unsigned index = bitIndex(at.mask) + bits;
+    for (; index >= 8; index -= 8) at.byte += *at.byte == 0xFF ? 2 : 1;
+    at.mask = static_cast<uint8_t>(0x80u >> index);
+    return at;
+}
+
 bool vorcTileBitStore::resize(size_t tiles) {
     tiles_.reset(static_cast<TileBits*>(std::calloc(tiles, sizeof(TileBits))));
     compactionOrder_.reset(static_cast<uint32_t*>(std::calloc(tiles, sizeof(uint32_t))));

@@ -35,6 +35,9 @@ public:
         uint8_t mask;
     };
 
+    // The position `bits` bits (not counting stuffed bytes) after `at`.
+    static ScanPosition skipBits(ScanPosition at, unsigned bits);
+
     // Forgets everything and makes room for the tiles of a new grid; false
     // (and no tiles) when memory runs out.
     bool resize(size_t tiles);

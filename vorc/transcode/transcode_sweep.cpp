@@ -7,10 +7,12 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/transcode/jpeg_converter.h"
 
@@ -39,22 +41,27 @@ void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
     backEnd->errorEncountered();
 }
 
-// Watches a block decode for what an encoder would have written otherwise
-// (a ZRL that only leads to the end of the block) and for where its DC code
-// ends.
+// Watches a bit-serial block decode for what an encoder would have written
+// otherwise: a ZRL that only leads to the end of the block.
 struct CodingWatcher {
-    const unsigned char* const& cursor;
-    const uint8_t& bitMask;
-    vorcTileBitStore::ScanPosition& dcEnd;
     bool& zeroRunPending;
     bool& canonical;
 
-    void dcDecoded() { dcEnd = {cursor, bitMask}; }
     void acSymbolDecoded(int symbol) {
         if (symbol == EndOfBlock && zeroRunPending) canonical = false;
         zeroRunPending = symbol == ZeroRunOfSixteen;
     }
 };
+
+// Bits of the code and magnitude of a DC difference.
+unsigned dcCodeBits(int componentClass, int difference) {
+    const unsigned category =
+        vorc::jpeg::magnitudeCategory(static_cast<uint32_t>(difference < 0 ? -difference : difference));
+    return vorc::jpeg::standardCodeBook(static_cast<vorc::jpeg::ComponentClass>(componentClass))
+               .dc[category]
+               .length +
+           category;
+}
 
 }  // namespace
 
@@ -72,6 +79,10 @@ void Converter::performScanSweep(Frame* frame) {
     scanCursor = frame->scanBytes;
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
+    // The fast reader takes the clean part of the scan, up to the first
+    // marker; the bit-serial reader the rest, from where it stopped.
+    fastReading = true;
+    fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft));
 
     tileBits.compactIfWasteful();
 
@@ -122,29 +133,79 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
     vorcTileBitStore::ScanPosition runStarts[3];
     vorcTileBitStore::ScanPosition runEnds[3];
-    vorcTileBitStore::ScanPosition dcEnd{};
+    vorcTileBitStore::ScanPosition blockStart = readerPosition();
     bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
-        const int rootPair = block < LumaBlocks ? 0 : 2;
+        const int componentClass = block < LumaBlocks ? 0 : 1;
         int16_t* coded = coefficients + block * 64;
         int16_t& predictor = predictors[predictorOf(block)];
         const int16_t before = predictor;
-        bool zeroRunPending = false;
-        if (decodeBlock(coded, &predictor, roots[rootPair], roots[rootPair + 1],
-                        CodingWatcher{scanCursor, scanBitMask, dcEnd, zeroRunPending,
-                                      canonical}) != 0) {
+        if (decodeBlockOnEitherReader(coded, predictor, componentClass, roots, canonical) != 0)
             return 1;
-        }
-        if (zeroRunPending) canonical = false;
         const int difference = static_cast<int16_t>(coded[0] - before);
         if (block > 0 && block < LumaBlocks &&
             (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
             canonical = false;
+        // Runs start after the DC codes of Y0, Cb and Cr and end after Y3, Cb and Cr.
         const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
-        if (block == 0 || block >= LumaBlocks) runStarts[run] = dcEnd;
-        runEnds[run] = scanPosition();
+        if (block == 0 || block >= LumaBlocks)
+            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
+        if (block >= LumaBlocks - 1) {
+            runEnds[run] = readerPosition();
+            blockStart = runEnds[run];
+        }
     }
     if (canonical) tileBits.keepScanBits(tile, runStarts, runEnds, coefficients);
+    return 0;
+}
+
+vorcTileBitStore::ScanPosition Converter::readerPosition() const {
+    if (!fastReading) return {scanCursor, scanBitMask};
+    vorcTileBitStore::ScanPosition at{};
+    at.byte = fastReader.position(at.mask);
+    return at;
+}
+
+void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
+    // Until now the bit-serial reader stood at the start of the scan.
+    const unsigned char* resume = from.position(scanBitMask);
+    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
+    scanCursor = resume;
+    fastReading = false;
+}
+
+// The fast reader decodes into a zeroed block that only a success copies
+// into the store; a block it cannot finish is decoded again bit-serially, so
+// that a failure leaves the store, the reports and the reader as the
+// bit-serial decoder leaves them.
+int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
+                                         const Node* const* roots, bool& canonical) {
+    if (fastReading && fastReader.hasRoomForBlock()) {
+        const vorc::jpeg::ScanBitReader blockStart = fastReader;
+        const int16_t predictorBefore = predictor;
+        const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+        int16_t decoded[64] = {};
+        int lastPosition = 0;
+        int endPosition = 0;
+        if (vorc::jpeg::decodeBlock(fastReader, lookups.dc[componentClass], lookups.ac[componentClass],
+                                    decoded, predictor, lastPosition,
+                                    endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
+            std::memcpy(block, decoded, sizeof decoded);
+            if (endPosition != lastPosition + 1) canonical = false;
+            return 0;
+        }
+        predictor = predictorBefore;
+        continueBitSerially(blockStart);
+    } else if (fastReading) {
+        continueBitSerially(fastReader);
+    }
+    bool zeroRunPending = false;
+    const int rootPair = 2 * componentClass;
+    if (decodeBlock(block, &predictor, roots[rootPair], roots[rootPair + 1],
+                    CodingWatcher{zeroRunPending, canonical}) != 0) {
+        return 1;
+    }
+    if (zeroRunPending) canonical = false;
     return 0;
 }
 
