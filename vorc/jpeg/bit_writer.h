@@ -14,6 +14,17 @@
 
 namespace vorc::jpeg {
 
+inline uint32_t loadBigEndian32(const unsigned char* bytes) {
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+// Whether a byte of the word is FF: then the inverted word has a zero byte.
+inline bool hasByteFF(uint32_t word) {
+    const uint32_t inverted = ~word;
+    return ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
+}
+
 // Bytes written so far into storage that is kept from image to image; it
 // grows (keeping its contents) when a writer needs more room and never
 // shrinks, so once the pictures are of a stable size nothing is allocated.
@@ -26,7 +37,7 @@ public:
     // Makes room for at least `needed` bytes in all, keeping the first `kept`.
     void reserve(size_t needed, size_t kept) {
         if (needed <= capacity_) return;
-        size_t grown = capacity_ + capacity_ / 2;
+        size_t grown = capacity_ + capacity_ / 4;
         if (grown < needed) grown = needed;
         std::unique_ptr<unsigned char[]> larger(new unsigned char[grown]);
         if (kept != 0) std::memcpy(larger.get(), bytes_.get(), kept);
@@ -61,11 +72,7 @@ public:
 
     // `count` bits of plain (unstuffed) storage, from the top bit of `from` on.
     void copy(const unsigned char* from, size_t count) {
-        for (; count >= 32; count -= 32, from += 4) {
-            put(static_cast<uint32_t>(from[0]) << 24 | static_cast<uint32_t>(from[1]) << 16 |
-                    static_cast<uint32_t>(from[2]) << 8 | from[3],
-                32);
-        }
+        for (; count >= 32; count -= 32, from += 4) put(loadBigEndian32(from), 32);
         for (; count >= 8; count -= 8) put(*from++, 8);
         if (count != 0) put(static_cast<uint32_t>(*from) >> (8 - count), static_cast<unsigned>(count));
     }
@@ -101,9 +108,7 @@ private:
     }
     void putWord(uint32_t word) {
         room(8);
-        // A byte of the word is FF where the inverted word has a zero byte.
-        const uint32_t inverted = ~word;
-        if (StuffAfterFF && ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0) {
+        if (StuffAfterFF && hasByteFF(word)) {
             for (int shift = 24; shift >= 0; shift -= 8)
                 putByte(static_cast<unsigned char>(word >> shift));
             return;

@@ -30,9 +30,23 @@ void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start,
                   vorcTileBitStore::ScanPosition end) {
     const unsigned char* byte = start.byte;
     unsigned skipped = bitIndex(start.mask);
-    for (; byte != end.byte; byte += *byte == 0xFF ? 2 : 1) {
+    if (byte != end.byte) {
         writer.put(*byte & (0xFFu >> skipped), 8 - skipped);
+        byte += *byte == 0xFF ? 2 : 1;
         skipped = 0;
+    }
+    // Four bytes at a time where none of them is FF.
+    while (byte != end.byte) {
+        if (end.byte - byte >= 4) {
+            const uint32_t word = vorc::jpeg::loadBigEndian32(byte);
+            if (!vorc::jpeg::hasByteFF(word)) {
+                writer.put(word, 32);
+                byte += 4;
+                continue;
+            }
+        }
+        writer.put(*byte, 8);
+        byte += *byte == 0xFF ? 2 : 1;
     }
     const unsigned endBit = bitIndex(end.mask);
     if (endBit > skipped)
@@ -156,7 +170,7 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, const int16_t* coefficients
 
 void vorcTileBitStore::compactIfWasteful() {
     const size_t waste = usedBytes_ - liveBytes_;
-    if (waste <= std::max(MinimumWasteBeforeCompaction, liveBytes_ / 4)) return;
+    if (waste <= std::max(MinimumWasteBeforeCompaction, liveBytes_ / 8)) return;
     // Moving the runs in the order they lie in the store only ever moves
     // them down, onto waste or onto bytes already moved away.
     uint32_t* order = compactionOrder_.get();

@@ -12,7 +12,7 @@
 // values kept beside the runs.
 //
 // Runs are appended to one store; replaced runs stay behind as waste until
-// it outgrows max(1 MiB, a quarter of the live bits), when the live runs are
+// it outgrows max(1 MiB, an eighth of the live bits), when the live runs are
 // moved down together. So the store holds about one image's coded bits.
 #ifndef VORC_TRANSCODE_TILE_BIT_STORE_H
 #define VORC_TRANSCODE_TILE_BIT_STORE_H
