@@ -414,4 +414,10 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
     for (const int16_t dc : {2047, -2047})
         EXPECT_EXIT((messagesToStandardError(), codeLumaBlock(Block{dc})),
                     ::testing::ExitedWithCode(154), "Out of Range");
+    // A tile whose second luminance block steps its DC by 2047 decodes, but
+    // its bits cannot be kept: coding it afresh meets the same limit.
+    ScanWriter writer;
+    writer.tile(Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{});
+    EXPECT_EXIT((messagesToStandardError(), Sweeper().sweep(16, 16, writer.finish())),
+                ::testing::ExitedWithCode(154), "Out of Range");
 }
