@@ -5,8 +5,9 @@
 // coded with the test scan writer). Side by side, in the same run, on the
 // same picture: libjpeg-turbo's in-memory lossless transcode of the full
 // JPEG (jpeg_read_coefficients + jpeg_write_coefficients, standard tables,
-// no optimisation). Reported as frames and megapixels per second, and the
-// transcoder's speed as a multiple of libjpeg-turbo's.
+// no optimisation), and the transcoder as it was (the tests' reference).
+// Reported as frames and megapixels per second, and each speed as a
+// multiple of libjpeg-turbo's.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "support/libjpeg_helpers.h"
+#include "support/reference_transcoder.h"
 #include "support/stream_builder.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
@@ -130,6 +132,7 @@ double libjpegFramesPerSecond(const Bytes& jpeg) {
     return frames / (threadSeconds() - start);
 }
 
+template <typename Transcoder>
 void transcode(benchmark::State& state, bool partial) {
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     const int width = static_cast<int>(state.range(0));
@@ -139,7 +142,7 @@ void transcode(benchmark::State& state, bool partial) {
 
     CountingBackEnd backEnd;
     auto* receiver = new DiscardingReceiver;
-    vorcFramewiseTesraScanToJPEGConverterSoftwareOnly converter(receiver);
+    Transcoder converter(receiver);
     converter.setBackEnd(&backEnd);
     Descriptor frame;
     frame.reset(width, height);
@@ -170,8 +173,15 @@ void transcode(benchmark::State& state, bool partial) {
     vorc::setStatusMessageHandler(nullptr);
 }
 
-void BM_TranscodeFullFrames(benchmark::State& state) { transcode(state, false); }
-void BM_TranscodeTenPercentOfTiles(benchmark::State& state) { transcode(state, true); }
+using Library = vorcFramewiseTesraScanToJPEGConverterSoftwareOnly;
+using Reference = vorctest::ReferenceTranscoder;
+void BM_TranscodeFullFrames(benchmark::State& state) { transcode<Library>(state, false); }
+void BM_TranscodeTenPercentOfTiles(benchmark::State& state) { transcode<Library>(state, true); }
+// The transcoder as it was, which codes every tile again for every image.
+void BM_ReferenceTranscoderFullFrames(benchmark::State& state) { transcode<Reference>(state, false); }
+void BM_ReferenceTranscoderTenPercentOfTiles(benchmark::State& state) {
+    transcode<Reference>(state, true);
+}
 
 BENCHMARK(BM_TranscodeFullFrames)
     ->Args({640, 480})
@@ -181,5 +191,7 @@ BENCHMARK(BM_TranscodeTenPercentOfTiles)
     ->Args({640, 480})
     ->Args({1920, 1080})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceTranscoderFullFrames)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceTranscoderTenPercentOfTiles)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
 }  // namespace
