@@ -53,7 +53,7 @@ private:
 // Appends bits to a ByteBuffer from a given byte offset on. With
 // StuffAfterFF (an entropy-coded scan) every FF byte written is followed by
 // 00; without it (a store of plain bits) the bytes go out as they are. Bits
-// gather in a 64-bit accumulator and go out 32 at a time.
+// gather in a 64-bit accumulator and go out 64 at a time.
 template <bool StuffAfterFF>
 class BitWriter {
 public:
@@ -61,13 +61,19 @@ public:
 
     // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
     void put(uint32_t bits, unsigned count) {
-        accumulator_ = (accumulator_ << count) | bits;
-        pending_ += count;
         bitsPut_ += count;
-        if (pending_ >= 32) {
-            pending_ -= 32;
-            putWord(static_cast<uint32_t>(accumulator_ >> pending_));
+        if (pending_ + count < 64) {
+            accumulator_ = (accumulator_ << count) | bits;
+            pending_ += count;
+            return;
         }
+        // pending_ is at least 32 here, so both shifts stay below 64; the
+        // bits above those pending are shifted out.
+        const unsigned fitting = 64 - pending_;
+        const unsigned rest = count - fitting;
+        putWord((accumulator_ << fitting) | (static_cast<uint64_t>(bits) >> rest));
+        accumulator_ = bits;
+        pending_ = rest;
     }
 
     // `count` bits of plain (unstuffed) storage, from the top bit of `from` on.
@@ -85,7 +91,7 @@ public:
     size_t alignToByte(uint32_t padding) {
         const unsigned partial = pending_ % 8;
         if (partial != 0) put(padding != 0 ? (1u << (8 - partial)) - 1 : 0, 8 - partial);
-        room(8);
+        room(16);
         while (pending_ != 0) {
             pending_ -= 8;
             putByte(static_cast<unsigned char>(accumulator_ >> pending_));
@@ -106,26 +112,24 @@ private:
             ++written_;
         }
     }
-    void putWord(uint32_t word) {
-        room(8);
-        if (StuffAfterFF && hasByteFF(word)) {
-            for (int shift = 24; shift >= 0; shift -= 8)
+    void putWord(uint64_t word) {
+        room(16);
+        if (StuffAfterFF && (hasByteFF(static_cast<uint32_t>(word >> 32)) ||
+                             hasByteFF(static_cast<uint32_t>(word)))) {
+            for (int shift = 56; shift >= 0; shift -= 8)
                 putByte(static_cast<unsigned char>(word >> shift));
             return;
         }
         unsigned char* at = buffer_.data() + written_;
-        at[0] = static_cast<unsigned char>(word >> 24);
-        at[1] = static_cast<unsigned char>(word >> 16);
-        at[2] = static_cast<unsigned char>(word >> 8);
-        at[3] = static_cast<unsigned char>(word);
-        written_ += 4;
+        for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(word >> (56 - 8 * i));
+        written_ += 8;
     }
 
     ByteBuffer& buffer_;
     size_t written_;
     uint64_t bitsPut_ = 0;
     uint64_t accumulator_ = 0;
-    unsigned pending_ = 0;  // bits in the accumulator not yet written, < 32 between calls
+    unsigned pending_ = 0;  // bits in the accumulator not yet written, < 64 between calls
 };
 
 using ScanBitWriter = BitWriter<true>;
