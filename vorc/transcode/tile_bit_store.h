@@ -61,10 +61,6 @@ public:
     // Moves the live runs together when the waste has grown too large.
     void compactIfWasteful();
 
-    // Bytes of live runs and of the store in use (live plus waste).
-    size_t liveBytes() const { return liveBytes_; }
-    size_t usedBytes() const { return usedBytes_; }
-
 private:
     struct TileBits {
         size_t offset;  // of the first run in the store; the others follow
@@ -88,7 +84,7 @@ private:
     std::unique_ptr<uint32_t[], FreeDeleter> compactionOrder_;
     size_t tileCount_ = 0;
     vorc::jpeg::ByteBuffer store_;
-    size_t usedBytes_ = 0;
+    size_t usedBytes_ = 0;  // live runs and waste
     size_t liveBytes_ = 0;
 };
 
