@@ -43,6 +43,7 @@ void reportLeaves(const char* format, vorcHuffmanTree& tree, void* context) {
 struct vorcFramewiseTesraScanDecoderSoftwareOnly::Sweep {
     vorc::jpeg::ScanBitReader fastReader;
     bool fast = false;
+    const vorc::jpeg::StandardLookups* lookups = nullptr;
     Block blocks[vorc::dsp::BlocksPerTile] = {};
     vorc::dsp::TileSamples samples;
     int16_t predictors[3] = {};  // luminance, Cb, Cr
@@ -106,11 +107,10 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
     uint8_t* const samples = sweep.samples[blockIndex];
 
     if (sweep.fast && sweep.fastReader.hasRoomForBlock()) {
-        const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
         int lastPosition = 0;
         const vorc::jpeg::FastBlockOutcome outcome =
-            vorc::jpeg::decodeBlock(sweep.fastReader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                    block, predictor, lastPosition);
+            vorc::jpeg::decodeBlock(sweep.fastReader, sweep.lookups->dc[componentClass],
+                                    sweep.lookups->ac[componentClass], block, predictor, lastPosition);
         if (outcome == vorc::jpeg::FastBlockOutcome::TooManyCoefficients) {
             vorc::sendStatusMsg("too many AC coeffs!", nullptr);
             return false;
@@ -175,6 +175,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     if (sweep.fast) {
         const unsigned char* const end = scanCursor + scanBytesLeft;
         sweep.fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, end));
+        sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;
     const int columns = frame->tileColumns;

@@ -1,24 +1,10 @@
-// The fast scan bit reader's refill, marker search and hand-over position.
+// The fast scan bit reader's marker search and hand-over position.
 #include "vorc/jpeg/scan_bit_reader.h"
 
 #include <cstring>
 
 namespace vorc::jpeg {
 
-namespace {
-
-constexpr uint64_t LowBytes = 0x0101010101010101u;
-constexpr uint64_t HighBits = 0x8080808080808080u;
-
-inline bool hasByteFF(uint64_t word) { return ((~word - LowBytes) & word & HighBits) != 0; }
-
-inline uint64_t loadBigEndian(const unsigned char* bytes) {
-    uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
-    return word;
-}
-
-}  // namespace
 
 const unsigned char* findScanMarker(const unsigned char* begin, const unsigned char* end) {
     const unsigned char* p = begin;
@@ -29,24 +15,6 @@ const unsigned char* findScanMarker(const unsigned char* begin, const unsigned c
         p += 2;
     }
     return end;
-}
-
-void ScanBitReader::refill() {
-    const uint64_t word = loadBigEndian(cursor_);
-    if (!hasByteFF(word)) {
-        const int byteCount = (63 - count_) >> 3;
-        const int unused = 64 - 8 * byteCount;
-        bits_ |= (word >> unused) << (unused - count_);
-        cursor_ += byteCount;
-        count_ += 8 * byteCount;
-        return;
-    }
-    while (count_ <= 56) {
-        const unsigned char byte = *cursor_++;
-        if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
-        bits_ |= uint64_t{byte} << (56 - count_);
-        count_ += 8;
-    }
 }
 
 const unsigned char* ScanBitReader::position(uint8_t& bitMask) const {

@@ -57,7 +57,34 @@ public:
 
 private:
     // Needs fewer than 32 bits in the buffer; leaves more than 56.
-    void refill();
+    void refill() {
+        const uint64_t word = loadBigEndian(cursor_);
+        if (!hasByteFF(word)) {
+            const int byteCount = (63 - count_) >> 3;
+            const int unused = 64 - 8 * byteCount;
+            bits_ |= (word >> unused) << (unused - count_);
+            cursor_ += byteCount;
+            count_ += 8 * byteCount;
+            return;
+        }
+        while (count_ <= 56) {
+            const unsigned char byte = *cursor_++;
+            if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
+            bits_ |= uint64_t{byte} << (56 - count_);
+            count_ += 8;
+        }
+    }
+
+    static uint64_t loadBigEndian(const unsigned char* bytes) {
+        uint64_t word = 0;
+        for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+        return word;
+    }
+    static bool hasByteFF(uint64_t word) {
+        constexpr uint64_t LowBytes = 0x0101010101010101u;
+        constexpr uint64_t HighBits = 0x8080808080808080u;
+        return ((~word - LowBytes) & word & HighBits) != 0;
+    }
 
     const unsigned char* scanBegin_ = nullptr;
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
