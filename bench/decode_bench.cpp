@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "support/libjpeg_helpers.h"
@@ -177,7 +178,9 @@ Measured measure(const vorctest::RgbPicture& picture, int quality) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // An optional argument such as "1920x1080 textured 85" picks one row (for profiling).
+    const std::string only = argc > 1 ? argv[1] : "";
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     std::printf("Pixel decoding, one thread, kernels \"%s\"; MP/s of picture, best of 8 rounds taken in turns\n",
                 vorc::dsp::selectedKernels().name);
@@ -193,6 +196,9 @@ int main() {
             const vorctest::RgbPicture picture = textured ? vorctest::syntheticPicture(size.width, size.height, false)
                                                           : flatPicture(size.width, size.height);
             for (const int quality : {50, 85, 95}) {
+                const std::string row = std::to_string(size.width) + "x" + std::to_string(size.height) +
+                                        (textured ? " textured " : " flat ") + std::to_string(quality);
+                if (!only.empty() && row != only) continue;
                 const Measured m = measure(picture, quality);
                 const double megapixels = size.width * 1e-6 * size.height;
                 std::printf("| %dx%d | %s | %d | %.0f | %.0f | %.0f | %.2fx | %.0f | %.0f |\n", size.width,

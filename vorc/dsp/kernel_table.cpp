@@ -1,6 +1,7 @@
 // The kernel table's run-time choice: once, at first use, the best table the
 // CPU supports (AVX2, then SSE2), unless the environment variable VORC_CPU is
-// "generic", which keeps the portable reference kernels for comparison.
+// "generic", which keeps the portable reference kernels for comparison, or
+// names another supported table ("sse2").
 #include "vorc/dsp/kernel_table.h"
 
 #include <cstdlib>
@@ -30,6 +31,9 @@ const KernelTable* chooseKernels() {
     const char* forced = std::getenv("VORC_CPU");
     if (forced != nullptr && std::strcmp(forced, "generic") == 0) return &ReferenceTable;
     const std::vector<const KernelTable*> tables = supportedKernelTables();
+    // A table this CPU supports may also be named, to compare them.
+    for (const KernelTable* table : tables)
+        if (forced != nullptr && std::strcmp(forced, table->name) == 0) return table;
     return tables.back();
 }
 

@@ -55,8 +55,9 @@ enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 // codeword ends the stream as the bit-serial reader's tree walk does, which
 // reads one bit past the longest code before it gives up.
 template <bool Checked>
-FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
-                             int16_t* block, int16_t& predictor, int& lastPosition) {
+[[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
+                                                               const HuffmanLookup& ac, int16_t* block,
+                                                               int16_t& predictor, int& lastPosition) {
     constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
     auto invalidCodeword = [&reader] {
         if (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits) return FastBlockOutcome::NeedsExactReader;
@@ -97,6 +98,19 @@ FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, con
         ++position;
     }
     return FastBlockOutcome::Decoded;
+}
+
+// The decoder works on copies of the reader and of the last position, so
+// that they stay in registers: nothing written to the block can alias them.
+template <bool Checked>
+FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                             int16_t* block, int16_t& predictor, int& lastPosition) {
+    ScanBitReader local = reader;
+    int last = 0;
+    const FastBlockOutcome outcome = decodeBlockWith<Checked>(local, dc, ac, block, predictor, last);
+    reader = local;
+    lastPosition = last;
+    return outcome;
 }
 
 }  // namespace vorc::jpeg
