@@ -5,7 +5,8 @@
 // decode identical coefficients. libjpeg-turbo runs with fast upsampling,
 // the same chroma replication the pixel decoder does. Partial frames code
 // every tenth tile (the JPEG's own coefficients of those tiles) and are held
-// against a tenth of the full frame plus 20 us. Prints one table.
+// against a tenth of the full frame plus 20 us. The bit-serial reference
+// decoder (what VORC_CPU=generic runs) is measured as well. Prints one table.
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -105,14 +106,16 @@ struct Measured {
     double fullSeconds;
     double partialSeconds;
     double turboSeconds;
+    double referenceSeconds;
     size_t jpegBytes;
 };
 
 // A pixel decoder with its back end, ready to sweep one frame again and again.
 class SweepRunner {
 public:
-    SweepRunner(const JpegParts& parts, int width, int height, const Bytes& scan, const Bytes& bitmap)
-        : scan_(scan), bitmap_(bitmap), luma_(parts.lumaTable), chroma_(parts.chromaTable) {
+    SweepRunner(const JpegParts& parts, int width, int height, const Bytes& scan, const Bytes& bitmap,
+                const vorc::dsp::KernelTable& kernels = vorc::dsp::selectedKernels())
+        : scan_(scan), bitmap_(bitmap), luma_(parts.lumaTable), chroma_(parts.chromaTable), decoder_(kernels) {
         frame_.reset(width, height);
         frame_.tileBitmap = bitmap_.empty() ? nullptr : bitmap_.data();
         frame_.scanBytes = scan_.data();
@@ -156,6 +159,7 @@ Measured measure(const vorctest::RgbPicture& picture, int quality) {
     const Bytes jpeg = vorctest::compressJpeg(picture, quality);
     const JpegParts parts = splitJpeg(jpeg);
     SweepRunner full(parts, width, height, parts.scan, Bytes());
+    SweepRunner reference(parts, width, height, parts.scan, Bytes(), vorc::dsp::referenceKernels());
 
     std::vector<int> coded;
     const Bytes scan = partialScan(jpeg, coded);
@@ -169,11 +173,12 @@ Measured measure(const vorctest::RgbPicture& picture, int quality) {
         tjDecompress2(turbo, jpeg.data(), static_cast<unsigned long>(jpeg.size()), rgb.data(), width, 0, height,
                       TJPF_RGB, TJFLAG_FASTUPSAMPLE);
     };
-    const std::vector<double> seconds = bestSeconds({std::ref(full), std::ref(partial), turboDecode});
+    const std::vector<double> seconds =
+        bestSeconds({std::ref(full), std::ref(partial), turboDecode, std::ref(reference)});
     tjDestroy(turbo);
-    if (full.errors() != 0 || partial.errors() != 0)
+    if (full.errors() != 0 || partial.errors() != 0 || reference.errors() != 0)
         std::fprintf(stderr, "error: a %dx%d frame did not decode\n", width, height);
-    return {seconds[0], seconds[1], seconds[2], jpeg.size()};
+    return {seconds[0], seconds[1], seconds[2], seconds[3], jpeg.size()};
 }
 
 }  // namespace
@@ -184,9 +189,9 @@ int main(int argc, char** argv) {
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     std::printf("Pixel decoding, one thread, kernels \"%s\"; MP/s of picture, best of 8 rounds taken in turns\n",
                 vorc::dsp::selectedKernels().name);
-    std::printf("| picture | content | q | JPEG KB | vorc MP/s | libjpeg-turbo MP/s | ratio "
+    std::printf("| picture | content | q | JPEG KB | vorc MP/s | libjpeg-turbo MP/s | ratio | bit-serial MP/s "
                 "| 10%% frame us | budget us |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     struct Size {
         int width;
         int height;
@@ -201,10 +206,11 @@ int main(int argc, char** argv) {
                 if (!only.empty() && row != only) continue;
                 const Measured m = measure(picture, quality);
                 const double megapixels = size.width * 1e-6 * size.height;
-                std::printf("| %dx%d | %s | %d | %.0f | %.0f | %.0f | %.2fx | %.0f | %.0f |\n", size.width,
+                std::printf("| %dx%d | %s | %d | %.0f | %.0f | %.0f | %.2fx | %.0f | %.0f | %.0f |\n", size.width,
                             size.height, textured ? "textured" : "flat", quality, m.jpegBytes / 1024.0,
                             megapixels / m.fullSeconds, megapixels / m.turboSeconds, m.turboSeconds / m.fullSeconds,
-                            m.partialSeconds * 1e6, (m.fullSeconds / 10 + 20e-6) * 1e6);
+                            megapixels / m.referenceSeconds, m.partialSeconds * 1e6,
+                            (m.fullSeconds / 10 + 20e-6) * 1e6);
                 std::fflush(stdout);
             }
         }
