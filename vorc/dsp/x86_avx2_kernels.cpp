@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include "vorc/dsp/forward_dct_arithmetic.h"
+#include "vorc/dsp/x86_transpose.h"
 
 namespace vorc::dsp {
 
@@ -25,33 +26,6 @@ using H = __m128i;
 // Lanes 0..7 of a and b as eight (a, b) pairs.
 [[gnu::target("avx2")]] inline V pairs(H a, H b) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
-}
-
-[[gnu::target("avx2")]] inline void transpose8x8(H* r) {
-    const H a0 = _mm_unpacklo_epi16(r[0], r[1]);
-    const H a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const H a2 = _mm_unpacklo_epi16(r[2], r[3]);
-    const H a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const H a4 = _mm_unpacklo_epi16(r[4], r[5]);
-    const H a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const H a6 = _mm_unpacklo_epi16(r[6], r[7]);
-    const H a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const H b0 = _mm_unpacklo_epi32(a0, a2);
-    const H b1 = _mm_unpackhi_epi32(a0, a2);
-    const H b2 = _mm_unpacklo_epi32(a1, a3);
-    const H b3 = _mm_unpackhi_epi32(a1, a3);
-    const H b4 = _mm_unpacklo_epi32(a4, a6);
-    const H b5 = _mm_unpackhi_epi32(a4, a6);
-    const H b6 = _mm_unpacklo_epi32(a5, a7);
-    const H b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 // One pass over eight lanes: the row pass (Column false) or the column

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "vorc/dsp/forward_dct_arithmetic.h"
+#include "vorc/dsp/x86_transpose.h"
 
 namespace vorc::dsp {
 
@@ -31,33 +32,6 @@ using V = __m128i;
     const V v32 = _mm_slli_epi32(v, 5);
     const V v128 = _mm_slli_epi32(v, 7);
     return _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(v128, v32), _mm_add_epi32(v16, v4)), v);
-}
-
-[[gnu::target("sse2")]] inline void transpose8x8(V* r) {
-    const V a0 = _mm_unpacklo_epi16(r[0], r[1]);
-    const V a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const V a2 = _mm_unpacklo_epi16(r[2], r[3]);
-    const V a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const V a4 = _mm_unpacklo_epi16(r[4], r[5]);
-    const V a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const V a6 = _mm_unpacklo_epi16(r[6], r[7]);
-    const V a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const V b0 = _mm_unpacklo_epi32(a0, a2);
-    const V b1 = _mm_unpackhi_epi32(a0, a2);
-    const V b2 = _mm_unpacklo_epi32(a1, a3);
-    const V b3 = _mm_unpackhi_epi32(a1, a3);
-    const V b4 = _mm_unpacklo_epi32(a4, a6);
-    const V b5 = _mm_unpackhi_epi32(a4, a6);
-    const V b6 = _mm_unpacklo_epi32(a5, a7);
-    const V b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 // One pass on four of the eight lanes (high selects lanes 4..7): the
