@@ -24,6 +24,9 @@ constexpr int TileSize = 16;
 constexpr int BytesPerPixel = 3;
 constexpr int TileRowBytes = TileSize * BytesPerPixel;
 
+// A block whose AC runs go past its end; callers may match the text.
+constexpr char TooManyCoefficientsMessage[] = "too many AC coeffs!";
+
 std::unique_ptr<vorcHuffmanTree> buildTree(const unsigned char* table) {
     auto tree = std::make_unique<vorcHuffmanTree>();
     if (tree->configureFromTable(table, CodeLengthCount) != 0) throw vorcDidntWorkOutException();
@@ -127,7 +130,7 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
                 }
                 return true;
             case vorc::jpeg::FastBlockOutcome::TooManyCoefficients:
-                vorc::sendStatusMsg("too many AC coeffs!", nullptr);
+                vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
                 return false;
             case vorc::jpeg::FastBlockOutcome::NeedsExactReader:
                 // The bit-serial reader goes on from the start of this block
@@ -149,11 +152,9 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
     const BlockOutcome outcome = vorc::detail::decodeCoefficients(
         vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
         predictor, dcTree->getRoot(), acTree->getRoot());
-    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg("too many AC coeffs!", nullptr);
+    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
     if (outcome != BlockOutcome::Decoded) return false;
     kernels.dequantizeTransformBlock(block, quant, samples);
-    // The fast reader expects zero blocks, should it be in use again.
-    std::memset(block, 0, sizeof(Block));
     return true;
 }
 
