@@ -11,7 +11,7 @@ BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
-                libbenchmark-dev libjpeg62-turbo-dev libpng-dev
+                libbenchmark-dev libjpeg62-turbo-dev libpng-dev libturbojpeg0-dev
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
@@ -68,7 +68,8 @@ bench: deps
 # into fuzz/corpus/<target>/ with the fix.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer transcode_differential_fuzzer
+FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer decode_differential_fuzzer \
+                 transcode_differential_fuzzer
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 fuzz:

@@ -1,8 +1,11 @@
-// The scan bit reader and per-block coefficient decoding that both scan
-// decoders (the pixel decoder and the transcoder, between parser and back
-// end) run on the scans the parser hands them. Each decoder keeps the reader
-// state in its own fields; a reader here is only a view of those fields, so
-// the two decode alike and neither reads a byte past the scan it was given.
+// The bit-serial scan bit reader and per-block coefficient decoding, one
+// tree step per bit: the reference that defines every outcome of a scan
+// (parser -> scan decoder -> back end). The transcoder reads its scans with
+// it; the pixel decoder runs it with the reference kernels, and otherwise
+// hands over to it from the fast reader of vorc/jpeg/ near the end of a scan.
+// Each decoder keeps the reader state in its own fields; a reader here is
+// only a view of those fields, so the decoders decode alike and none reads a
+// byte past the scan it was given.
 // An internal header: the umbrella header vorc/vorc.h leaves it out.
 #ifndef VORC_DECODE_SCAN_BIT_READER_H
 #define VORC_DECODE_SCAN_BIT_READER_H

@@ -2,11 +2,11 @@
 // tile delivery. The parser hands over a whole frame; every coded tile is
 // decoded into six blocks on the stack and written straight into the pixel
 // target of the back end. Nothing is allocated during a sweep. The fast
-// reader reads only the clean part of the scan, while a whole block fits
-// before its end; from there on the bit-serial reader, which checks the
-// bytes left before every byte it touches, goes on from the same bit, so no
-// read goes past the end of the scan the parser found and every outcome is
-// the bit-serial decoder's.
+// reader reads only the clean part of the scan (up to the first marker);
+// the first block that needs more than that is read again, with the rest of
+// the frame, by the bit-serial reader, which checks the bytes left before
+// every byte it touches. So no read goes past the end of the scan the parser
+// found, and every outcome is the bit-serial decoder's.
 #include "vorc/decode/scan_decoder_software.h"
 
 #include <cstdio>
@@ -23,6 +23,9 @@ constexpr int CodeLengthCount = 16;
 constexpr int TileSize = 16;
 constexpr int BytesPerPixel = 3;
 constexpr int TileRowBytes = TileSize * BytesPerPixel;
+
+// A block whose AC runs go past its end; callers may match the text.
+constexpr char TooManyCoefficientsMessage[] = "too many AC coeffs!";
 
 std::unique_ptr<vorcHuffmanTree> buildTree(const unsigned char* table) {
     auto tree = std::make_unique<vorcHuffmanTree>();
@@ -43,6 +46,7 @@ void reportLeaves(const char* format, vorcHuffmanTree& tree, void* context) {
 struct vorcFramewiseTesraScanDecoderSoftwareOnly::Sweep {
     vorc::jpeg::ScanBitReader fastReader;
     bool fast = false;
+    const vorc::jpeg::StandardLookups* lookups = nullptr;
     Block blocks[vorc::dsp::BlocksPerTile] = {};
     vorc::dsp::TileSamples samples;
     int16_t predictors[3] = {};  // luminance, Cb, Cr
@@ -105,33 +109,42 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
     int16_t* const block = sweep.blocks[blockIndex];
     uint8_t* const samples = sweep.samples[blockIndex];
 
-    if (sweep.fast && sweep.fastReader.hasRoomForBlock()) {
-        const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    if (sweep.fast) {
+        const vorc::jpeg::HuffmanLookup& dc = sweep.lookups->dc[componentClass];
+        const vorc::jpeg::HuffmanLookup& ac = sweep.lookups->ac[componentClass];
+        const vorc::jpeg::ScanBitReader blockStart = sweep.fastReader;
+        const int16_t predictorBefore = predictor;
         int lastPosition = 0;
         const vorc::jpeg::FastBlockOutcome outcome =
-            vorc::jpeg::decodeBlock(sweep.fastReader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                    block, predictor, lastPosition);
-        if (outcome == vorc::jpeg::FastBlockOutcome::TooManyCoefficients) {
-            vorc::sendStatusMsg("too many AC coeffs!", nullptr);
-            return false;
+            sweep.fastReader.hasRoomForBlock()
+                ? vorc::jpeg::decodeBlock<false>(sweep.fastReader, dc, ac, block, predictor, lastPosition)
+                : vorc::jpeg::decodeBlock<true>(sweep.fastReader, dc, ac, block, predictor, lastPosition);
+        switch (outcome) {
+            case vorc::jpeg::FastBlockOutcome::Decoded:
+                if (lastPosition == 0) {
+                    std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
+                    block[0] = 0;
+                } else {
+                    kernels.dequantizeTransformBlock(block, quant, samples);
+                    std::memset(block, 0, sizeof(Block));
+                }
+                return true;
+            case vorc::jpeg::FastBlockOutcome::TooManyCoefficients:
+                vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+                return false;
+            case vorc::jpeg::FastBlockOutcome::NeedsExactReader:
+                // The bit-serial reader goes on from the start of this block
+                // for the rest of the frame; until now it stood at the start
+                // of the scan.
+                sweep.fastReader = blockStart;
+                predictor = predictorBefore;
+                std::memset(block, 0, sizeof(Block));
+                unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
+                scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
+                scanCursor = resume;
+                sweep.fast = false;
+                break;
         }
-        if (lastPosition == 0) {
-            std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
-            block[0] = 0;
-        } else {
-            kernels.dequantizeTransformBlock(block, quant, samples);
-            std::memset(block, 0, sizeof(Block));
-        }
-        return true;
-    }
-    if (sweep.fast) {
-        // Near the end of the clean part: the bit-serial reader goes on from
-        // the fast reader's next bit for the rest of the frame.
-        // Until now the bit-serial reader stood at the start of the scan.
-        unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
-        scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-        scanCursor = resume;
-        sweep.fast = false;
     }
     using vorc::detail::BlockOutcome;
     vorcHuffmanTree* const dcTree = componentClass == 0 ? yDCTree.get() : uvDCTree.get();
@@ -139,11 +152,9 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
     const BlockOutcome outcome = vorc::detail::decodeCoefficients(
         vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
         predictor, dcTree->getRoot(), acTree->getRoot());
-    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg("too many AC coeffs!", nullptr);
+    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
     if (outcome != BlockOutcome::Decoded) return false;
     kernels.dequantizeTransformBlock(block, quant, samples);
-    // The fast reader expects zero blocks, should it be in use again.
-    std::memset(block, 0, sizeof(Block));
     return true;
 }
 
@@ -175,6 +186,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     if (sweep.fast) {
         const unsigned char* const end = scanCursor + scanBytesLeft;
         sweep.fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, end));
+        sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;
     const int columns = frame->tileColumns;

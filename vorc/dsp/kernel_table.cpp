@@ -1,6 +1,7 @@
 // The kernel table's run-time choice: once, at first use, the best table the
 // CPU supports (AVX2, then SSE2), unless the environment variable VORC_CPU is
-// "generic", which keeps the portable reference kernels for comparison.
+// "generic", which keeps the portable reference kernels for comparison, or
+// names another supported table ("sse2").
 #include "vorc/dsp/kernel_table.h"
 
 #include <cstdlib>
@@ -30,6 +31,9 @@ const KernelTable* chooseKernels() {
     const char* forced = std::getenv("VORC_CPU");
     if (forced != nullptr && std::strcmp(forced, "generic") == 0) return &ReferenceTable;
     const std::vector<const KernelTable*> tables = supportedKernelTables();
+    // A table this CPU supports may also be named, to compare them.
+    for (const KernelTable* table : tables)
+        if (forced != nullptr && std::strcmp(forced, table->name) == 0) return table;
     return tables.back();
 }
 
@@ -47,15 +51,6 @@ std::vector<const KernelTable*> supportedKernelTables() {
     if (sse2Kernels() != nullptr && cpuHas("sse2")) tables.push_back(sse2Kernels());
     if (avx2Kernels() != nullptr && cpuHas("avx2")) tables.push_back(avx2Kernels());
     return tables;
-}
-
-uint8_t dcOnlySample(int16_t coefficient, uint16_t quantizer) {
-    // What both passes leave of a lone DC value: the row pass scales it by 8
-    // into 16 bits, the column pass rounds it down by 64 and clips it.
-    const auto dequantized = static_cast<int16_t>(int32_t{coefficient} * quantizer);
-    const auto rowValue = static_cast<int16_t>(static_cast<uint32_t>(int32_t{dequantized}) << 3);
-    const int32_t sample = (rowValue + 32) >> 6;
-    return static_cast<uint8_t>((sample < -128 ? -128 : (sample > 127 ? 127 : sample)) + 128);
 }
 
 }  // namespace vorc::dsp

@@ -42,8 +42,15 @@ const KernelTable& referenceKernels();
 std::vector<const KernelTable*> supportedKernelTables();
 
 // The sample that a block with only a DC coefficient decodes to in every
-// position: the inverse DCT's shortcut for such blocks.
-uint8_t dcOnlySample(int16_t coefficient, uint16_t quantizer);
+// position: the inverse DCT's shortcut for such blocks. The row pass scales
+// the lone value by 8 into 16 bits, the column pass rounds it down by 64
+// and clips it.
+inline uint8_t dcOnlySample(int16_t coefficient, uint16_t quantizer) {
+    const auto dequantized = static_cast<int16_t>(int32_t{coefficient} * quantizer);
+    const auto rowValue = static_cast<int16_t>(static_cast<uint32_t>(int32_t{dequantized}) << 3);
+    const int32_t sample = (rowValue + 32) >> 6;
+    return static_cast<uint8_t>((sample < -128 ? -128 : (sample > 127 ? 127 : sample)) + 128);
+}
 
 }  // namespace vorc::dsp
 

@@ -1,5 +1,5 @@
-// AVX2 kernels of the pixel decoder (scan decoder -> kernels -> back end),
-// bit-exact with the reference kernels. The inverse DCT is the SSE2 one
+// AVX2 kernels of the pixel decoder (scan decoder -> kernels -> back end)
+// and of the encoder's forward DCT, bit-exact with the reference kernels. The inverse DCT is the SSE2 one
 // with all eight 1-D transforms of a pass in one register of 32-bit lanes;
 // the colour conversion makes two pixel rows at a time and interleaves
 // R, G and B with byte shuffles.
@@ -9,7 +9,8 @@
 
 #include <immintrin.h>
 
-#include "vorc/dsp/reference_kernels.h"
+#include "vorc/dsp/forward_dct_arithmetic.h"
+#include "vorc/dsp/x86_transpose.h"
 
 namespace vorc::dsp {
 
@@ -25,33 +26,6 @@ using H = __m128i;
 // Lanes 0..7 of a and b as eight (a, b) pairs.
 [[gnu::target("avx2")]] inline V pairs(H a, H b) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
-}
-
-[[gnu::target("avx2")]] inline void transpose8x8(H* r) {
-    const H a0 = _mm_unpacklo_epi16(r[0], r[1]);
-    const H a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const H a2 = _mm_unpacklo_epi16(r[2], r[3]);
-    const H a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const H a4 = _mm_unpacklo_epi16(r[4], r[5]);
-    const H a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const H a6 = _mm_unpacklo_epi16(r[6], r[7]);
-    const H a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const H b0 = _mm_unpacklo_epi32(a0, a2);
-    const H b1 = _mm_unpackhi_epi32(a0, a2);
-    const H b2 = _mm_unpacklo_epi32(a1, a3);
-    const H b3 = _mm_unpackhi_epi32(a1, a3);
-    const H b4 = _mm_unpacklo_epi32(a4, a6);
-    const H b5 = _mm_unpackhi_epi32(a4, a6);
-    const H b6 = _mm_unpacklo_epi32(a5, a7);
-    const H b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 // One pass over eight lanes: the row pass (Column false) or the column
@@ -219,11 +193,45 @@ struct ChromaTerms {
     }
 }
 
+// One pass of the forward DCT on eight lanes: each output the weighted sum
+// of the eight inputs (pairs of inputs by madd), rounded once.
+[[gnu::target("avx2")]] inline void forwardPass(const H* in, int pass, V* out) {
+    V inputPairs[4];
+    for (int j = 0; j < 4; ++j) inputPairs[j] = pairs(in[2 * j], in[2 * j + 1]);
+    for (int k = 0; k < 8; ++k) {
+        const int16_t* w = forward_dct::Weights.weights[pass][k];
+        V sum = madd(inputPairs[0], w[0], w[1]);
+        for (int j = 1; j < 4; ++j) sum = _mm256_add_epi32(sum, madd(inputPairs[j], w[2 * j], w[2 * j + 1]));
+        const int shift = forward_dct::passShift(k, pass == 0);
+        if (shift != 0)
+            sum = _mm256_sra_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << (shift - 1))),
+                                   _mm_cvtsi32_si128(shift));
+        out[k] = sum;
+    }
+}
+
+[[gnu::target("avx2")]] void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients) {
+    const H levelShift = _mm_set1_epi16(128);
+    H rows[8];
+    for (int r = 0; r < 8; ++r)
+        rows[r] = _mm_sub_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples + 8 * r))),
+                                levelShift);
+    // Row pass: lanes are rows. Its results fit in 16 bits.
+    transpose8x8(rows);
+    V sums[8];
+    forwardPass(rows, 0, sums);
+    for (int k = 0; k < 8; ++k) rows[k] = packSigned(sums[k]);
+    // Column pass: lanes are columns, output k is row k.
+    transpose8x8(rows);
+    forwardPass(rows, 1, sums);
+    for (int k = 0; k < 8; ++k) _mm256_storeu_si256(reinterpret_cast<V*>(coefficients + 8 * k), sums[k]);
+}
+
 }  // namespace
 
 const KernelTable* avx2Kernels() {
     static constexpr KernelTable Table = {"avx2", dequantizeTransformBlock, convertTileToRgb,
-                                          reference::forwardTransformBlock};
+                                          forwardTransformBlock};
     return &Table;
 }
 

@@ -1,5 +1,5 @@
-// SSE2 kernels of the pixel decoder (scan decoder -> kernels -> back end),
-// bit-exact with the reference kernels. The inverse DCT runs both passes as
+// SSE2 kernels of the pixel decoder (scan decoder -> kernels -> back end)
+// and of the encoder's forward DCT, bit-exact with the reference kernels. The inverse DCT runs both passes as
 // eight 1-D transforms side by side in 32-bit lanes: products of two 16-bit
 // inputs by madd, x181 by shifts and adds so that it wraps like the
 // reference, and a truncating (not saturating) narrowing between the passes.
@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-#include "vorc/dsp/reference_kernels.h"
+#include "vorc/dsp/forward_dct_arithmetic.h"
+#include "vorc/dsp/x86_transpose.h"
 
 namespace vorc::dsp {
 
@@ -31,33 +32,6 @@ using V = __m128i;
     const V v32 = _mm_slli_epi32(v, 5);
     const V v128 = _mm_slli_epi32(v, 7);
     return _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(v128, v32), _mm_add_epi32(v16, v4)), v);
-}
-
-[[gnu::target("sse2")]] inline void transpose8x8(V* r) {
-    const V a0 = _mm_unpacklo_epi16(r[0], r[1]);
-    const V a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const V a2 = _mm_unpacklo_epi16(r[2], r[3]);
-    const V a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const V a4 = _mm_unpacklo_epi16(r[4], r[5]);
-    const V a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const V a6 = _mm_unpacklo_epi16(r[6], r[7]);
-    const V a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const V b0 = _mm_unpacklo_epi32(a0, a2);
-    const V b1 = _mm_unpackhi_epi32(a0, a2);
-    const V b2 = _mm_unpacklo_epi32(a1, a3);
-    const V b3 = _mm_unpackhi_epi32(a1, a3);
-    const V b4 = _mm_unpacklo_epi32(a4, a6);
-    const V b5 = _mm_unpackhi_epi32(a4, a6);
-    const V b6 = _mm_unpacklo_epi32(a5, a7);
-    const V b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 // One pass on four of the eight lanes (high selects lanes 4..7): the
@@ -216,11 +190,63 @@ struct ChromaTerms {
     }
 }
 
+// One pass of the forward DCT on eight lanes: each output the weighted sum
+// of the eight inputs (pairs of inputs by madd), rounded once; lanes 0..3
+// in low, 4..7 in high.
+[[gnu::target("sse2")]] inline void forwardPass(const V* in, int pass, V* low, V* high) {
+    V pairsLow[4];
+    V pairsHigh[4];
+    for (int j = 0; j < 4; ++j) {
+        pairsLow[j] = _mm_unpacklo_epi16(in[2 * j], in[2 * j + 1]);
+        pairsHigh[j] = _mm_unpackhi_epi16(in[2 * j], in[2 * j + 1]);
+    }
+    for (int k = 0; k < 8; ++k) {
+        const int16_t* w = forward_dct::Weights.weights[pass][k];
+        V sumLow = madd(pairsLow[0], w[0], w[1]);
+        V sumHigh = madd(pairsHigh[0], w[0], w[1]);
+        for (int j = 1; j < 4; ++j) {
+            sumLow = _mm_add_epi32(sumLow, madd(pairsLow[j], w[2 * j], w[2 * j + 1]));
+            sumHigh = _mm_add_epi32(sumHigh, madd(pairsHigh[j], w[2 * j], w[2 * j + 1]));
+        }
+        const int shift = forward_dct::passShift(k, pass == 0);
+        if (shift != 0) {
+            const V half = _mm_set1_epi32(1 << (shift - 1));
+            const V count = _mm_cvtsi32_si128(shift);
+            sumLow = _mm_sra_epi32(_mm_add_epi32(sumLow, half), count);
+            sumHigh = _mm_sra_epi32(_mm_add_epi32(sumHigh, half), count);
+        }
+        low[k] = sumLow;
+        high[k] = sumHigh;
+    }
+}
+
+[[gnu::target("sse2")]] void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients) {
+    const V zero = _mm_setzero_si128();
+    const V levelShift = _mm_set1_epi16(128);
+    V rows[8];
+    for (int r = 0; r < 8; ++r)
+        rows[r] = _mm_sub_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const V*>(samples + 8 * r)), zero), levelShift);
+    // Row pass: lanes are rows. Its results fit in 16 bits.
+    transpose8x8(rows);
+    V low[8];
+    V high[8];
+    forwardPass(rows, 0, low, high);
+    for (int k = 0; k < 8; ++k) rows[k] = _mm_packs_epi32(low[k], high[k]);
+    // Column pass: lanes are columns, output k is row k.
+    transpose8x8(rows);
+    forwardPass(rows, 1, low, high);
+    for (int k = 0; k < 8; ++k) {
+        _mm_storeu_si128(reinterpret_cast<V*>(coefficients + 8 * k), low[k]);
+        _mm_storeu_si128(reinterpret_cast<V*>(coefficients + 8 * k + 4), high[k]);
+    }
+}
+
 }  // namespace
 
 const KernelTable* sse2Kernels() {
     static constexpr KernelTable Table = {"sse2", dequantizeTransformBlock, convertTileToRgb,
-                                          reference::forwardTransformBlock};
+                                          forwardTransformBlock};
     return &Table;
 }
 

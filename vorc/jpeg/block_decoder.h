@@ -22,7 +22,7 @@ struct StandardLookups {
 };
 const StandardLookups& standardLookups();
 
-// The next symbol; an invalid codeword ends the stream as the tree walk's does.
+// The next symbol, or -1 for an invalid codeword.
 inline int decodeSymbol(ScanBitReader& reader, const HuffmanLookup& lookup) {
     const uint16_t entry = lookup.symbolOf[reader.peek(HuffmanLookup::LookupBits)];
     if (entry != 0) {
@@ -36,30 +36,44 @@ inline int decodeSymbol(ScanBitReader& reader, const HuffmanLookup& lookup) {
             return lookup.symbols[lookup.symbolOffset[length] + code];
         }
     }
-    vorc::failInvalidCodeword();
-    return 0;
+    return -1;
 }
 
 inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
     return size == 0 ? 0 : extendMagnitude(reader.take(size), size);
 }
 
-// Whether the block was decoded, or its run of AC coefficients went past
-// the end of the block.
-enum class FastBlockOutcome { Decoded, TooManyCoefficients };
+// How decoding a block ended. NeedsExactReader: near the end of the clean
+// part, bits past it were used, so nothing about this block is known yet.
+enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 
 // Decodes one block into coefficients (natural order, DC absolute) of a
 // block that is all zero on entry, and moves the DC predictor on.
 // lastPosition becomes the zig-zag position of the last non-zero AC
 // coefficient, 0 for none; endPosition the position at which the block's
-// codes ended (that of its EOB, or 64), which is lastPosition + 1 unless
-// ZRL codes only led to the end. The reader must have room for a block.
-inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
-                                    int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
+// codes ended (that of its EOB, or 64), which is lastPosition + 1 unless ZRL
+// codes only led to the end. Unchecked needs a reader with room for a block;
+// otherwise every step checks that it used only clean bits. An invalid
+// codeword ends the stream as the bit-serial reader's tree walk does, which
+// reads one bit past the longest code before it gives up.
+template <bool Checked>
+[[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
+                                                               const HuffmanLookup& ac, int16_t* block,
+                                                               int16_t& predictor, int& lastPosition,
+                                                               int& endPosition) {
+    constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
+    auto invalidCodeword = [&reader] {
+        if (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits) return FastBlockOutcome::NeedsExactReader;
+        vorc::failInvalidCodeword();
+        return FastBlockOutcome::NeedsExactReader;
+    };
     reader.ensure(ScanBitReader::SymbolBits);
-    const int dcSize = decodeSymbol(reader, dc) & 0x0F;
-    predictor = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSize));
-    block[0] = predictor;
+    const int dcSymbol = decodeSymbol(reader, dc);
+    if (dcSymbol < 0) return invalidCodeword();
+    const int16_t dcValue = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSymbol & 0x0F));
+    if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+    predictor = dcValue;
+    block[0] = dcValue;
 
     lastPosition = 0;
     int position = 1;
@@ -68,6 +82,7 @@ inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& 
         const int32_t known = ac.coefficientOf[reader.peek(HuffmanLookup::LookupBits)];
         if (known != 0) {
             reader.skip(known & 0xFF);
+            if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
             position += (known >> 8) & 0x0F;
             if (position > 63) return FastBlockOutcome::TooManyCoefficients;
             block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(known >> 16);
@@ -75,9 +90,11 @@ inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& 
             continue;
         }
         const int symbol = decodeSymbol(reader, ac);
-        if (symbol == 0) break;
+        if (symbol < 0) return invalidCodeword();
         const int size = symbol & 0x0F;
         const int32_t value = decodeMagnitude(reader, size);
+        if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+        if (symbol == 0) break;
         position += symbol >> 4;
         if (position > 63) return FastBlockOutcome::TooManyCoefficients;
         block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(value);
@@ -88,10 +105,26 @@ inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& 
     return FastBlockOutcome::Decoded;
 }
 
-inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
-                                    int16_t* block, int16_t& predictor, int& lastPosition) {
+// The decoder works on copies of the reader and of the last position, so
+// that they stay in registers: nothing written to the block can alias them.
+template <bool Checked>
+FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                             int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
+    ScanBitReader local = reader;
+    int last = 0;
+    int end = 0;
+    const FastBlockOutcome outcome = decodeBlockWith<Checked>(local, dc, ac, block, predictor, last, end);
+    reader = local;
+    lastPosition = last;
+    endPosition = end;
+    return outcome;
+}
+
+template <bool Checked>
+FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                             int16_t* block, int16_t& predictor, int& lastPosition) {
     int endPosition = 0;
-    return decodeBlock(reader, dc, ac, block, predictor, lastPosition, endPosition);
+    return decodeBlock<Checked>(reader, dc, ac, block, predictor, lastPosition, endPosition);
 }
 
 }  // namespace vorc::jpeg

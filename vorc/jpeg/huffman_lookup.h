@@ -12,7 +12,7 @@
 namespace vorc::jpeg {
 
 struct HuffmanLookup {
-    static constexpr int LookupBits = 9;
+    static constexpr int LookupBits = 11;
     static constexpr int MaxCodeLength = 16;
 
     // By the next LookupBits bits: code length << 8 | symbol; 0 when the

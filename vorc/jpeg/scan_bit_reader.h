@@ -1,8 +1,10 @@
 // The fast scan bit reader of the scan decoders (parser -> scan decoder):
 // a 64-bit bit buffer refilled several bytes at a time, with FF 00 stuffing
 // removed. It only reads the clean part of a scan, the bytes before the
-// first 0xFF that is not stuffing, and leaves the last part of that to the
-// exact bit-serial reader, which it hands its position over to.
+// first 0xFF that is not stuffing; past its end it supplies zero bits and
+// tells that it did, so that a block decoded near the end can be given up
+// and read again by the exact bit-serial reader, which it hands its
+// position over to.
 #ifndef VORC_JPEG_SCAN_BIT_READER_H
 #define VORC_JPEG_SCAN_BIT_READER_H
 
@@ -32,10 +34,17 @@ public:
         cleanEnd_ = cleanEnd;
         bits_ = 0;
         count_ = 0;
+        paddingBits_ = 0;
     }
 
-    // Whole blocks are read only where the longest block stays clean.
+    // Whether even the longest block stays clean; otherwise a block must
+    // check overran() and its codes' length.
     bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
+    // Whether bits past the clean part have been used.
+    bool overran() const { return count_ < paddingBits_; }
+    // Unread bits of the clean part in the buffer (after ensure(), all that
+    // are left when there are fewer).
+    int cleanBitsInBuffer() const { return count_ - paddingBits_; }
 
     void ensure(int bitCount) {
         if (count_ < bitCount) refill();
@@ -57,13 +66,48 @@ public:
 
 private:
     // Needs fewer than 32 bits in the buffer; leaves more than 56.
-    void refill();
+    void refill() {
+        if (cleanEnd_ - cursor_ < 8) {
+            refillNearEnd();
+            return;
+        }
+        const uint64_t word = loadBigEndian(cursor_);
+        if (!hasByteFF(word)) {
+            const int byteCount = (63 - count_) >> 3;
+            const int unused = 64 - 8 * byteCount;
+            bits_ |= (word >> unused) << (unused - count_);
+            cursor_ += byteCount;
+            count_ += 8 * byteCount;
+            return;
+        }
+        while (count_ <= 56) {
+            const unsigned char byte = *cursor_++;
+            if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
+            bits_ |= uint64_t{byte} << (56 - count_);
+            count_ += 8;
+        }
+    }
+
+    // Byte by byte up to the end of the clean part, zero bits after it.
+    void refillNearEnd();
+
+    static uint64_t loadBigEndian(const unsigned char* bytes) {
+        uint64_t word = 0;
+        for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+        return word;
+    }
+    static bool hasByteFF(uint64_t word) {
+        constexpr uint64_t LowBytes = 0x0101010101010101u;
+        constexpr uint64_t HighBits = 0x8080808080808080u;
+        return ((~word - LowBytes) & word & HighBits) != 0;
+    }
 
     const unsigned char* scanBegin_ = nullptr;
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
     const unsigned char* cleanEnd_ = nullptr;
     uint64_t bits_ = 0;  // next bit at the top; the bits below count_ are 0
     int count_ = 0;
+    int paddingBits_ = 0;  // zero bits at the bottom of the buffer that lie past the clean part
 };
 
 }  // namespace vorc::jpeg

@@ -187,9 +187,10 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
         int16_t decoded[64] = {};
         int lastPosition = 0;
         int endPosition = 0;
-        if (vorc::jpeg::decodeBlock(fastReader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                    decoded, predictor, lastPosition,
-                                    endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
+        if (vorc::jpeg::decodeBlock<false>(fastReader, lookups.dc[componentClass],
+                                           lookups.ac[componentClass], decoded, predictor,
+                                           lastPosition, endPosition) ==
+            vorc::jpeg::FastBlockOutcome::Decoded) {
             std::memcpy(block, decoded, sizeof decoded);
             if (endPosition != lastPosition + 1) canonical = false;
             return 0;
