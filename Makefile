@@ -14,7 +14,8 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 # python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
-                python3-dev pybind11-dev python3-numpy python3-pytest
+                python3-dev pybind11-dev python3-numpy python3-pytest \
+                libturbojpeg0-dev
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
@@ -72,7 +73,8 @@ bench: deps
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
 FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer piece_size_fuzzer \
-                 camera_request_fuzzer http_response_fuzzer
+                 camera_request_fuzzer http_response_fuzzer decode_differential_fuzzer \
+                 transcode_differential_fuzzer
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 fuzz:

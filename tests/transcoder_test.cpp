@@ -1,10 +1,11 @@
 // The transcoder end to end: every image it writes is checked by libjpeg,
 // both for clean decoding and for carrying exactly the picture's
 // coefficients (the source JPEGs' for full frames, the coded tiles' new and
-// the kept tiles' old ones for partial frames); failed frames,
-// the exact one-tile image and two transcoders side by side. Its
-// JPEG writing: folded code tables, block coding of worked examples,
-// stuffing and padding, and the DC range limit.
+// the kept tiles' old ones for partial frames), and against the reference
+// transcoder, byte for byte; failed frames, tiles whose bits cannot be kept
+// as they came, an image of more than 1 MiB, the exact one-tile image and
+// two transcoders side by side. Its JPEG writing: block coding of worked
+// examples, stuffing, padding and bit-aligned copies, the DC range limit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,8 +14,10 @@
 #include "support/libjpeg_helpers.h"
 #include "support/piece_source.h"
 #include "support/recorders.h"
+#include "support/reference_transcoder.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/jpeg/block_encoder.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using namespace vorctest;
@@ -95,14 +98,18 @@ TEST(Transcoder, ImagesCarryTheSourceJpegsOrThePicturesCoefficients) {
         streams[0].partialFrame(tileBitmap(4, 3, coded), scanOf(model, coded));
         expected[0].push_back((picture.tiles = model, picture));
     }
-    std::unique_ptr<vorcFramewiseTesraDecoder> decoders[2];
-    JpegImages images[2];
-    for (int t = 0; t < 2; ++t) {
+    // Decoders 2 and 3: the reference transcoder on the same streams.
+    std::unique_ptr<vorcFramewiseTesraDecoder> decoders[4];
+    JpegImages images[4];
+    const Bytes bytes[2] = {streams[0].app13().bytes(), streams[1].app13().bytes()};
+    for (int t = 0; t < 4; ++t) {
         images[t] = std::make_shared<std::vector<Bytes>>();
+        vorcJPEGReceiver* collector = new Collector(images[t]);
         decoders[t] = std::make_unique<vorcFramewiseTesraDecoder>(
-            new PieceSource(streams[t].app13().bytes(), {977}),
+            new PieceSource(bytes[t % 2], {977}),
             new RecordingBackEnd(std::make_shared<CallLog>()),
-            new Converter(new Collector(images[t])));
+            t < 2 ? static_cast<vorcFramewiseTesraScanDecoder*>(new Converter(collector))
+                  : new ReferenceTranscoder(collector));
     }
     for (bool busy = true; busy;) {
         busy = false;
@@ -114,17 +121,26 @@ TEST(Transcoder, ImagesCarryTheSourceJpegsOrThePicturesCoefficients) {
         for (size_t i = 0; i < expected[t].size(); ++i)
             expectImage((*images[t])[i], expected[t][i],
                         std::to_string(t) + "/" + std::to_string(i));
+        EXPECT_TRUE(*images[t] == *images[t + 2]) << "against the reference, stream " << t;
     }
 }
 
-// Direct sweeps, for scans the parser could not deliver.
+// Direct sweeps, for scans the parser could not deliver; the reference
+// transcoder makes the same sweeps beside it.
 struct Sweeper {
     JpegImages images = std::make_shared<std::vector<Bytes>>();
     std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
     RecordingBackEnd backEnd{log};
     Converter converter{new Collector(images)};
+    JpegImages referenceImages = std::make_shared<std::vector<Bytes>>();
+    RecordingBackEnd referenceBackEnd{std::make_shared<CallLog>()};
+    ReferenceTranscoder reference{new Collector(referenceImages)};
 
-    Sweeper() { converter.setBackEnd(&backEnd); }
+    Sweeper() {
+        converter.setBackEnd(&backEnd);
+        reference.setBackEnd(&referenceBackEnd);
+    }
+    ~Sweeper() { EXPECT_TRUE(*images == *referenceImages) << "against the reference"; }
 
     // With endMarker the scan ends in FF D9, as the parser delivers it; an
     // empty bitmap codes every tile.
@@ -136,7 +152,9 @@ struct Sweeper {
         frame.scanLength = static_cast<int32_t>(scan.size());
         frame.tileBitmap = bitmap.empty() ? nullptr : bitmap.data();
         converter.performScanSweep(&frame);
+        if (withReference) reference.performScanSweep(&frame);
     }
+    bool withReference = true;
 };
 
 TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
@@ -199,6 +217,7 @@ TEST(Transcoder, ScansThatRunOutReportWhereAndInTheirOwnOrder) {
     for (const auto& c : cases) {
         Sweeper s;
         s.sweep(16, 16, zeroTilesScan(1));  // sets up the coefficient store
+        s.withReference = false;  // its messages would go into the same log
         s.log->clear();
         vorc::setStatusMessageHandler(new LoggingHandler(s.log));
         s.sweep(16, 16, {c.scan}, false);
@@ -211,7 +230,9 @@ TEST(Transcoder, HugePicturesAndTheOneTileImage) {
     StatusCapture status;
     Sweeper s;
     // 4096 x 4096 tiles: 12.9 GB of coefficients, more than 32 bits can count.
+    s.withReference = false;
     s.sweep(65535, 65535, {}, false);
+    s.withReference = true;
     EXPECT_EQ(*s.log, CallLog{"error"});
     EXPECT_TRUE(status.contains("JPG converter : reallocated coeff buffer") ||
                 status.contains("JPG converter : CoeffBuffer == NULL!"));
@@ -225,41 +246,91 @@ TEST(Transcoder, HugePicturesAndTheOneTileImage) {
                      0x11, 0,    0x3F, 0,  0x28, 0xA2, 0x8A, 0x00, 0xFF, 0xD9}));
 }
 
-// Opens the encoder's internals to the tests.
-struct EncoderProbe : Converter {
-    EncoderProbe() : Converter(nullptr) {}
-    using Converter::copyAccuToGlobalHuffBuffer;
-    using Converter::Huff_Y_UV;
-    using Converter::HuffmanBufferState;
-    using Converter::shutDownHuffAccu;
 
-    // Codes one luminance block with a fresh predictor and closes the scan.
-    Bytes encode(Block block) {
-        short predictor = 0;
-        encodeSubMCUTiles(block.data(), &predictor, &Huff_Y_UV[0], &HuffmanBufferState);
-        return closeScan();
-    }
-    Bytes closeScan() {
-        shutDownHuffAccu();
-        Bytes scan(HuffmanBufferState.bufferStart, HuffmanBufferState.writePos);
-        resetHuffmanEncoderBufferState();
-        return scan;
-    }
-};
-
-TEST(HuffmanEncoder, CodesTheWorkedExamples) {
-    EncoderProbe probe;
-    // Folded table entries: EOB, ZRL, DC categories 0 and 5 (luminance),
-    // EOB and ZRL (chrominance).
+// Tiles whose bits a baseline encoder would write otherwise are coded
+// afresh; their neighbours' bits are kept. Each case codes tile 1 of three
+// in a partial frame after a full one; the images must match the
+// reference's and carry the coefficients the tile decodes to.
+TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
+    StatusCapture status;
+    // Codes of the luminance table: DC category 0, EOB, ZRL, run 14 size 1.
+    constexpr uint32_t Dc0 = 0b00, Eob = 0b1010, Zrl = 0x7F9, Run14Size1 = 0xFFEB;
     const struct {
-        int table, entry;
-        uint32_t code, length;
-    } entries[] = {{0, 0, 0b1010, 4}, {0, 15, 0b11111111001, 11},
-                   {0, 1, 0b00, 2},   {0, 6, 0b11000000, 8},
-                   {1, 0, 0b00, 2},   {1, 15, 0b1111111010, 10}};
-    for (const auto& e : entries)
-        EXPECT_EQ(EncoderProbe::Huff_Y_UV[e.table].entries[e.entry].word, e.code << 6 | e.length)
-            << e.table << " " << e.entry;
+        const char* what;
+        std::vector<std::pair<uint32_t, int>> y0;  // the first block's bits; the rest are zero blocks
+        Block decoded;
+    } cases[] = {
+        {"ZRL before EOB", {{Dc0, 2}, {Zrl, 11}, {Eob, 4}}, Block{}},
+        {"two ZRL before EOB", {{Dc0, 2}, {Zrl, 11}, {Zrl, 11}, {Eob, 4}}, Block{}},
+        // A 1 at zig-zag 15, then three ZRL up to the end of the block.
+        {"ZRL chain to the end", {{Dc0, 2}, {Run14Size1, 16}, {1, 1}, {Zrl, 11}, {Zrl, 11}, {Zrl, 11}},
+         [] { Block b{}; b[Converter::ZigZagMap[15]] = 1; return b; }()},
+        {"canonical", {{Dc0, 2}, {Run14Size1, 16}, {1, 1}, {Eob, 4}},
+         [] { Block b{}; b[Converter::ZigZagMap[15]] = 1; return b; }()},
+    };
+    std::mt19937 random(11);
+    for (const auto& c : cases) {
+        Sweeper s;
+        std::vector<TileBlocks> model(3);
+        for (TileBlocks& tile : model) tile = randomTile(random);
+        s.sweep(48, 16, scanOf(model, {0, 1, 2}));
+        ScanWriter writer;
+        for (const auto& [bits, count] : c.y0) writer.bits(bits, count);
+        // Zero blocks after it: every DC of the tile is 0.
+        for (int b = 1; b < 6; ++b) writer.block(b < 4 ? 0 : b - 3, Block{});
+        const Bytes scan = writer.finish();
+        s.sweep(48, 16, scan, true, tileBitmap(3, 1, {1}));
+        model[1] = TileBlocks{c.decoded};
+        ASSERT_EQ(s.images->size(), 2u) << c.what;
+        JpegCoefficients picture{48, 16, {}, model, {}};
+        expectImage(s.images->back(), picture, c.what);
+    }
+}
+
+// Frames whose images take more than 1 MiB: the transcoder used to end the
+// process ("Huffman Buffer Overflow!"). The partial frames after the first
+// leave more than 1 MiB of replaced bits behind, so the last frames find the
+// kept bits, which by then lie out of tile order, moved together.
+TEST(Transcoder, ImagesOfMoreThanOneMebibyteAreWritten) {
+    StatusCapture status;
+    std::mt19937 random(13);
+    std::uniform_int_distribution<int> value(-1023, 1023);
+    const auto denseTile = [&] {
+        TileBlocks tile;
+        for (Block& block : tile)
+            for (size_t i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(value(random) / (i == 0 ? 2 : 1));
+        return tile;
+    };
+    std::vector<TileBlocks> model(40 * 26);
+    std::vector<int> order(model.size());
+    for (size_t k = 0; k < model.size(); ++k) order[k] = static_cast<int>(k);
+    Sweeper s;
+    s.withReference = false;  // it cannot write such images
+    for (int frame = 0; frame < 7; ++frame) {
+        std::shuffle(order.begin(), order.end(), random);
+        std::vector<int> coded(order.begin(), order.begin() + (frame == 0 ? 1040 : frame == 6 ? 0 : 350));
+        std::sort(coded.begin(), coded.end());
+        for (int k : coded) model[size_t(k)] = denseTile();
+        s.sweep(640, 416, scanOf(model, coded), true, frame == 0 ? Bytes{} : tileBitmap(40, 26, coded));
+        ASSERT_EQ(s.images->size(), size_t(frame) + 1);
+        EXPECT_GT(s.images->back().size(), size_t{1} << 20);
+        expectImage(s.images->back(), JpegCoefficients{640, 416, {}, model, {}}, "frame " + std::to_string(frame));
+    }
+    *s.referenceImages = *s.images;
+}
+
+// Codes one luminance block with a fresh predictor and closes the scan.
+Bytes codeLumaBlock(const Block& block) {
+    using namespace vorc::jpeg;
+    ByteBuffer buffer;
+    ScanBitWriter writer(buffer, 0);
+    putDCDifference(writer, block[0], standardCodeBook(Luminance));
+    putACCoefficients(writer, block.data(), standardCodeBook(Luminance));
+    const size_t length = writer.alignToByte(0);
+    return Bytes(buffer.data(), buffer.data() + length);
+}
+
+TEST(JpegWriting, CodesTheWorkedExamples) {
     // Blocks with their bits (the last byte padded with 0 bits, FF stuffed).
     const struct {
         int16_t dc;
@@ -284,37 +355,69 @@ TEST(HuffmanEncoder, CodesTheWorkedExamples) {
         Block block{};
         block[0] = blocks[i].dc;
         block[blocks[i].acAt] = blocks[i].ac;
-        EXPECT_EQ(probe.encode(block), blocks[i].scan) << "row " << i;
+        EXPECT_EQ(codeLumaBlock(block), blocks[i].scan) << "row " << i;
     }
-    // Stuffing after every FF, padding with 0 bits.
-    auto& state = probe.HuffmanBufferState;
-    EncoderProbe::copyAccuToGlobalHuffBuffer(0xFF12FFFFu, &state);
-    EXPECT_EQ(probe.closeScan(), (Bytes{0xFF, 0x00, 0x12, 0xFF, 0x00, 0xFF, 0x00}));
-    state.accu = 0;
-    state.accuBitCount = 2;
-    EXPECT_EQ(probe.closeScan(), Bytes{0x00});
-    state.accu = 0xFFC00000u;
-    state.accuBitCount = 10;
-    EXPECT_EQ(probe.closeScan(), (Bytes{0xFF, 0x00, 0xC0}));
-    EXPECT_EQ(probe.closeScan(), Bytes{});
 }
 
-TEST(HuffmanEncoderDeathTest, DcOutOfRangeEndsTheProcess) {
+// Bit-aligned copies against the same bits put one at a time, in scans
+// (stuffed) and in plain storage, at every alignment and length near the
+// word size; padding with 0 or 1 bits.
+TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
+    using namespace vorc::jpeg;
+    std::mt19937 random(17);
+    Bytes source(16);
+    for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
+    const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
+    for (unsigned lead = 0; lead < 40; ++lead) {
+        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 63, 64, 65, 127}) {
+            ByteBuffer copied, serial, plain;
+            ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
+            PlainBitWriter plainCopy(plain, 0);
+            for (unsigned i = 0; i < lead; ++i) copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1);
+            copying.copy(source.data(), count);
+            plainCopy.copy(source.data(), count);
+            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(i), 1);
+            const size_t length = copying.alignToByte(1);
+            const size_t serialLength = oneByOne.alignToByte(1);
+            ASSERT_EQ(Bytes(copied.data(), copied.data() + length),
+                      Bytes(serial.data(), serial.data() + serialLength))
+                << lead << " + " << count;
+            EXPECT_EQ(plainCopy.bitsPut(), lead + count);
+            const size_t plainLength = plainCopy.alignToByte(0);
+            EXPECT_EQ(plainLength, (lead + count + 7) / 8);
+            for (size_t i = 0; i + 1 < length; ++i) {
+                if (copied.data()[i] == 0xFF) {
+                    EXPECT_EQ(copied.data()[++i], 0x00) << lead << "+" << count;
+                }
+            }
+        }
+    }
+    // Padding: 10 bits FF C0 with 0 bits, 2 bits with 1 bits.
+    ByteBuffer buffer;
+    ScanBitWriter writer(buffer, 0);
+    writer.put(0x3FF, 10);
+    ASSERT_EQ(writer.alignToByte(0), 3u);
+    EXPECT_EQ(Bytes(buffer.data(), buffer.data() + 3), (Bytes{0xFF, 0x00, 0xC0}));
+    ScanBitWriter ones(buffer, 0);
+    ones.put(0, 2);
+    ASSERT_EQ(ones.alignToByte(1), 1u);
+    EXPECT_EQ(buffer.data()[0], 0x3F);
+}
+
+TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
     // The default status output goes to standard output; death tests match
     // standard error.
     const auto messagesToStandardError = [] {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
         vorc::setStatusMessageHandler(nullptr);
     };
-    EncoderProbe probe;
-    for (const int16_t dc : {2047, -2047}) {
-        EXPECT_EXIT((messagesToStandardError(), probe.encode(Block{dc})),
+    for (const int16_t dc : {2047, -2047})
+        EXPECT_EXIT((messagesToStandardError(), codeLumaBlock(Block{dc})),
                     ::testing::ExitedWithCode(154), "Out of Range");
-    }
-    // A word is written only while 8 bytes of the output buffer are free.
-    auto& state = probe.HuffmanBufferState;
-    state.writePos = state.bufferLimit - 8;
-    EncoderProbe::copyAccuToGlobalHuffBuffer(0, &state);
-    EXPECT_EXIT((messagesToStandardError(), EncoderProbe::copyAccuToGlobalHuffBuffer(0, &state)),
-                ::testing::ExitedWithCode(154), "Huffman Buffer Overflow!");
+    // A tile whose second luminance block steps its DC by 2047 decodes, but
+    // its bits cannot be kept: coding it afresh meets the same limit.
+    ScanWriter writer;
+    writer.tile(Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{});
+    EXPECT_EXIT((messagesToStandardError(), Sweeper().sweep(16, 16, writer.finish())),
+                ::testing::ExitedWithCode(154), "Out of Range");
 }

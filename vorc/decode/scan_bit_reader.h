@@ -1,8 +1,11 @@
-// The scan bit reader and per-block coefficient decoding that both scan
-// decoders (the pixel decoder and the transcoder, between parser and back
-// end) run on the scans the parser hands them. Each decoder keeps the reader
-// state in its own fields; a reader here is only a view of those fields, so
-// the two decode alike and neither reads a byte past the scan it was given.
+// The bit-serial scan bit reader and per-block coefficient decoding, one
+// tree step per bit: the reference that defines every outcome of a scan
+// (parser -> scan decoder -> back end). The transcoder reads its scans with
+// it; the pixel decoder runs it with the reference kernels, and otherwise
+// hands over to it from the fast reader of vorc/jpeg/ near the end of a scan.
+// Each decoder keeps the reader state in its own fields; a reader here is
+// only a view of those fields, so the decoders decode alike and none reads a
+// byte past the scan it was given.
 // An internal header: the umbrella header vorc/vorc.h leaves it out.
 #ifndef VORC_DECODE_SCAN_BIT_READER_H
 #define VORC_DECODE_SCAN_BIT_READER_H
@@ -91,14 +94,20 @@ enum class BlockOutcome {
     TooManyCoefficients,
 };
 
+// What a caller may watch while a block decodes: each AC symbol (EOB
+// included) once its bits are read.
+struct UnwatchedBlock {
+    void acSymbolDecoded(int) {}
+};
+
 // Entropy-decodes one block into 64 quantised coefficients in natural order,
 // DC absolute, and moves the component's DC predictor on. A failed block
 // keeps what was written up to the failure: the transcoder's store shows it
 // in later images.
-template <typename Cursor>
+template <typename Cursor, typename Watcher = UnwatchedBlock>
 BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, int16_t& predictor,
                                 const vorcHuffmanTree::Node* dcRoot,
-                                const vorcHuffmanTree::Node* acRoot) {
+                                const vorcHuffmanTree::Node* acRoot, Watcher watcher = Watcher{}) {
     const vorcHuffmanTree::Node* leaf = reader.consumeHuffmanCodeword(dcRoot);
     if (leaf == nullptr) return BlockOutcome::DCCodewordMissing;
     int32_t difference = 0;
@@ -116,6 +125,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
         if (leaf == nullptr) return BlockOutcome::ACCodewordMissing;
         const int symbol = leaf->symbol;
         if (symbol == 0) {
+            watcher.acSymbolDecoded(symbol);
             for (; position < 64; ++position) block[jpeg::ZigZagNaturalOrder[position]] = 0;
             break;
         }
@@ -127,6 +137,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
             reader.additionalBitsValue = 0;
         }
         if (position + run > 63) return BlockOutcome::TooManyCoefficients;
+        watcher.acSymbolDecoded(symbol);
         for (const int end = position + run; position < end; ++position)
             block[jpeg::ZigZagNaturalOrder[position]] = 0;
         block[jpeg::ZigZagNaturalOrder[position++]] =

@@ -1,30 +1,31 @@
-// The pixel decoder's entropy decoding, dequantisation, colour conversion and
+// The pixel decoder's sweep: entropy decoding, the kernels' pixel work and
 // tile delivery. The parser hands over a whole frame; every coded tile is
 // decoded into six blocks on the stack and written straight into the pixel
-// target of the back end. Nothing is allocated during a sweep, and the bit
-// reader checks the bytes left before every byte it touches, so no read goes
-// past the end of the scan the parser found.
+// target of the back end. Nothing is allocated during a sweep. The fast
+// reader reads only the clean part of the scan (up to the first marker);
+// the first block that needs more than that is read again, with the rest of
+// the frame, by the bit-serial reader, which checks the bytes left before
+// every byte it touches. So no read goes past the end of the scan the parser
+// found, and every outcome is the bit-serial decoder's.
 #include "vorc/decode/scan_decoder_software.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/block_decoder.h"
 
 namespace {
 
 constexpr int CodeLengthCount = 16;
-constexpr int BlocksPerTile = 6;
 constexpr int TileSize = 16;
 constexpr int BytesPerPixel = 3;
 constexpr int TileRowBytes = TileSize * BytesPerPixel;
 
-// Fixed-point (x 1024) colour multipliers of the stream's decoder.
-constexpr int32_t RedFromV = 1167;
-constexpr int32_t GreenFromU = 403;
-constexpr int32_t GreenFromV = 595;
-constexpr int32_t BlueFromU = 2081;
+// A block whose AC runs go past its end; callers may match the text.
+constexpr char TooManyCoefficientsMessage[] = "too many AC coeffs!";
 
 std::unique_ptr<vorcHuffmanTree> buildTree(const unsigned char* table) {
     auto tree = std::make_unique<vorcHuffmanTree>();
@@ -38,13 +39,24 @@ void reportLeaves(const char* format, vorcHuffmanTree& tree, void* context) {
     vorc::sendStatusMsg(text, context);
 }
 
-inline int clampInt(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
-
-inline unsigned char colourByte(int32_t fixedPoint) { return static_cast<unsigned char>(clampInt(fixedPoint >> 10, 0, 255)); }
-
 }  // namespace
 
+// Where one sweep stands: the fast reader while it is in use, the six
+// blocks of the current tile and the DC predictors.
+struct vorcFramewiseTesraScanDecoderSoftwareOnly::Sweep {
+    vorc::jpeg::ScanBitReader fastReader;
+    bool fast = false;
+    const vorc::jpeg::StandardLookups* lookups = nullptr;
+    Block blocks[vorc::dsp::BlocksPerTile] = {};
+    vorc::dsp::TileSamples samples;
+    int16_t predictors[3] = {};  // luminance, Cb, Cr
+};
+
 vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftwareOnly()
+    : vorcFramewiseTesraScanDecoderSoftwareOnly(vorc::dsp::selectedKernels()) {}
+
+vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftwareOnly(
+    const vorc::dsp::KernelTable& kernels)
     : yDCTree(buildTree(DefaultHuffmanTable_Y_DC)),
       yACTree(buildTree(DefaultHuffmanTable_Y_AC)),
       uvDCTree(buildTree(DefaultHuffmanTable_UV_DC)),
@@ -54,7 +66,8 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
       scanCursor(nullptr),
       scanBitMask(0x80),
       scanBytesLeft(0),
-      additionalBitsValue(0) {
+      additionalBitsValue(0),
+      kernels(kernels) {
     reportLeaves("symbols in Y/DC Huffman table : %d", *yDCTree, this);
     reportLeaves("symbols in Y/AC Huffman table : %d", *yACTree, this);
     reportLeaves("symbols in UV/DC Huffman table : %d", *uvDCTree, this);
@@ -63,7 +76,7 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::~vorcFramewiseTesraScanDecoderSoftwareOnly() = default;
 
-const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return "none"; }
+const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return kernels.name; }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::setYQuantizationTable(unsigned char* table) {
     for (int k = 0; k < 64; ++k) yQuantTable[ZigZagMap[k]] = table[k];
@@ -89,45 +102,69 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeAdditionalBits(int size) {
         .consumeAdditionalBits(size);
 }
 
-bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Block& block, const vorcHuffmanTree::Node* dcRoot,
-                                                             const vorcHuffmanTree::Node* acRoot,
-                                                             const uint16_t* quant, int16_t& predictor) {
-    using vorc::detail::BlockOutcome;
-    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
-        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
-        block, predictor, dcRoot, acRoot);
-    if (outcome == BlockOutcome::TooManyCoefficients)
-        vorc::sendStatusMsg("too many AC coeffs!", nullptr);
-    if (outcome != BlockOutcome::Decoded) return false;
+bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int blockIndex) {
+    const int componentClass = blockIndex < 4 ? 0 : 1;
+    int16_t& predictor = sweep.predictors[blockIndex < 4 ? 0 : blockIndex - 3];
+    const uint16_t* const quant = componentClass == 0 ? yQuantTable : uvQuantTable;
+    int16_t* const block = sweep.blocks[blockIndex];
+    uint8_t* const samples = sweep.samples[blockIndex];
 
-    for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(int32_t{block[i]} * quant[i]);
-    idct(block);
-    for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(clampInt(block[i], -128, 127) + 128);
+    if (sweep.fast) {
+        const vorc::jpeg::HuffmanLookup& dc = sweep.lookups->dc[componentClass];
+        const vorc::jpeg::HuffmanLookup& ac = sweep.lookups->ac[componentClass];
+        const vorc::jpeg::ScanBitReader blockStart = sweep.fastReader;
+        const int16_t predictorBefore = predictor;
+        int lastPosition = 0;
+        const vorc::jpeg::FastBlockOutcome outcome =
+            sweep.fastReader.hasRoomForBlock()
+                ? vorc::jpeg::decodeBlock<false>(sweep.fastReader, dc, ac, block, predictor, lastPosition)
+                : vorc::jpeg::decodeBlock<true>(sweep.fastReader, dc, ac, block, predictor, lastPosition);
+        switch (outcome) {
+            case vorc::jpeg::FastBlockOutcome::Decoded:
+                if (lastPosition == 0) {
+                    std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
+                    block[0] = 0;
+                } else {
+                    kernels.dequantizeTransformBlock(block, quant, samples);
+                    std::memset(block, 0, sizeof(Block));
+                }
+                return true;
+            case vorc::jpeg::FastBlockOutcome::TooManyCoefficients:
+                vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+                return false;
+            case vorc::jpeg::FastBlockOutcome::NeedsExactReader:
+                // The bit-serial reader goes on from the start of this block
+                // for the rest of the frame; until now it stood at the start
+                // of the scan.
+                sweep.fastReader = blockStart;
+                predictor = predictorBefore;
+                std::memset(block, 0, sizeof(Block));
+                unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
+                scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
+                scanCursor = resume;
+                sweep.fast = false;
+                break;
+        }
+    }
+    using vorc::detail::BlockOutcome;
+    vorcHuffmanTree* const dcTree = componentClass == 0 ? yDCTree.get() : uvDCTree.get();
+    vorcHuffmanTree* const acTree = componentClass == 0 ? yACTree.get() : uvACTree.get();
+    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
+        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
+        predictor, dcTree->getRoot(), acTree->getRoot());
+    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+    if (outcome != BlockOutcome::Decoded) return false;
+    kernels.dequantizeTransformBlock(block, quant, samples);
     return true;
 }
 
-void vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(int tileColumn, int tileRow, const Block* blocks) {
+void vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(int tileColumn, int tileRow,
+                                                            const vorc::dsp::TileSamples& samples) {
     unsigned int* target = nullptr;
     int rowPad = 0;
     backEnd->provideVideoTilePixelTarget(tileColumn, tileRow, &target, &rowPad);
-    auto* const tileStart = reinterpret_cast<unsigned char*>(target);
     const std::ptrdiff_t rowStep = TileRowBytes + 4 * static_cast<std::ptrdiff_t>(rowPad);
-    const Block& u = blocks[4];
-    const Block& v = blocks[5];
-    for (int y = 0; y < TileSize; ++y) {
-        unsigned char* out = tileStart + y * rowStep;
-        for (int x = 0; x < TileSize; ++x) {
-            const int32_t luma = blocks[2 * (y / 8) + x / 8][8 * (y % 8) + x % 8];
-            const int chromaIndex = 8 * (y / 2) + x / 2;
-            const int32_t blueDiff = u[chromaIndex] - 128;
-            const int32_t redDiff = v[chromaIndex] - 128;
-            const int32_t scaledLuma = 1024 * luma;
-            out[0] = colourByte(scaledLuma + RedFromV * redDiff);
-            out[1] = colourByte(scaledLuma - GreenFromU * blueDiff - GreenFromV * redDiff);
-            out[2] = colourByte(scaledLuma + BlueFromU * blueDiff);
-            out += BytesPerPixel;
-        }
-    }
+    kernels.convertTileToRgb(samples, reinterpret_cast<unsigned char*>(target), rowStep);
     backEnd->videoTileReceived();
 }
 
@@ -144,30 +181,25 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         return;
     }
 
-    Block blocks[BlocksPerTile];
-    int16_t lumaPredictor = 0;
-    int16_t blueDiffPredictor = 0;
-    int16_t redDiffPredictor = 0;
-    const vorcHuffmanTree::Node* const yDC = yDCTree->getRoot();
-    const vorcHuffmanTree::Node* const yAC = yACTree->getRoot();
-    const vorcHuffmanTree::Node* const uvDC = uvDCTree->getRoot();
-    const vorcHuffmanTree::Node* const uvAC = uvACTree->getRoot();
+    Sweep sweep;
+    sweep.fast = &kernels != &vorc::dsp::referenceKernels();
+    if (sweep.fast) {
+        const unsigned char* const end = scanCursor + scanBytesLeft;
+        sweep.fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, end));
+        sweep.lookups = &vorc::jpeg::standardLookups();
+    }
     const unsigned char* const bitmap = frame->tileBitmap;
     const int columns = frame->tileColumns;
     const int64_t tileCount = int64_t{columns} * frame->tileRows;
 
     for (int64_t k = 0; k < tileCount; ++k) {
         if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
-        const bool decoded = decodeBlock(blocks[0], yDC, yAC, yQuantTable, lumaPredictor) &&
-                             decodeBlock(blocks[1], yDC, yAC, yQuantTable, lumaPredictor) &&
-                             decodeBlock(blocks[2], yDC, yAC, yQuantTable, lumaPredictor) &&
-                             decodeBlock(blocks[3], yDC, yAC, yQuantTable, lumaPredictor) &&
-                             decodeBlock(blocks[4], uvDC, uvAC, uvQuantTable, blueDiffPredictor) &&
-                             decodeBlock(blocks[5], uvDC, uvAC, uvQuantTable, redDiffPredictor);
-        if (!decoded) {
-            backEnd->errorEncountered();
-            return;
+        for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
+            if (!decodeBlock(sweep, blockIndex)) {
+                backEnd->errorEncountered();
+                return;
+            }
         }
-        deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), blocks);
+        deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
     }
 }

@@ -2,7 +2,10 @@
 // RGB pixels (source -> parser -> scan decoder -> back end). It walks the
 // frame's coded tiles, entropy-decodes each one's six blocks with the default
 // tables, dequantises them, applies the integer inverse DCT, converts to RGB
-// and writes the 16x16 pixels into the target its back end provides.
+// and writes the 16x16 pixels into the target its back end provides. The
+// pixel work runs in the kernels of a kernel table; with the reference table
+// the scan is read bit by bit as well, otherwise by the fast reader, which
+// hands over to the bit-serial one near the end of the scan.
 #ifndef VORC_DECODE_SCAN_DECODER_SOFTWARE_H
 #define VORC_DECODE_SCAN_DECODER_SOFTWARE_H
 
@@ -13,12 +16,18 @@
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
+#include "vorc/dsp/kernel_table.h"
+#include "vorc/dsp/reference_kernels.h"
 
 class vorcFramewiseTesraScanDecoderSoftwareOnly : public vorcFramewiseTesraScanDecoder {
 public:
     // Builds the four trees; throws vorcDidntWorkOutException if a default
-    // table cannot be configured (std::bad_alloc passes through).
+    // table cannot be configured (std::bad_alloc passes through). Runs the
+    // kernels chosen for this CPU.
     vorcFramewiseTesraScanDecoderSoftwareOnly();
+    // The same with the given kernels; vorc::dsp::referenceKernels() gives
+    // the bit-serial reference decoder.
+    explicit vorcFramewiseTesraScanDecoderSoftwareOnly(const vorc::dsp::KernelTable& kernels);
     ~vorcFramewiseTesraScanDecoderSoftwareOnly() override;
 
     const char* getAccelerationTypeString() override;
@@ -33,9 +42,9 @@ public:
     int consumeAdditionalBits(int size);
 
     // Integer inverse DCT of one 8x8 block in place; results in -256..255.
-    static void idct(short* block);
-    static void idctrow(short* row);
-    static void idctcol(short* column);
+    static void idct(short* block) { vorc::dsp::reference::inverseDct(block); }
+    static void idctrow(short* row) { vorc::dsp::reference::inverseDctRow(row); }
+    static void idctcol(short* column) { vorc::dsp::reference::inverseDctColumn(column); }
 
     // Entry k is the natural (row-major) index of the k-th zig-zag coefficient.
     static constexpr const int32_t (&ZigZagMap)[64] = vorc::jpeg::ZigZagNaturalOrder;
@@ -43,8 +52,8 @@ public:
     // Saturation to -256..255 by lookup; iclp[i] is valid for i in -512..511.
     // Built at compile time, so it is ready before any decoder exists and is
     // never written while another thread reads it.
-    static const std::array<int16_t, 1024> iclip;
-    static const int16_t* const iclp;
+    static constexpr const std::array<int16_t, 1024>& iclip = vorc::dsp::reference::InverseDctClipTable;
+    static constexpr const int16_t* iclp = iclip.data() + vorc::dsp::reference::ClipTableCentre;
 
     std::unique_ptr<vorcHuffmanTree> yDCTree;
     std::unique_ptr<vorcHuffmanTree> yACTree;
@@ -59,12 +68,14 @@ public:
 
 private:
     using Block = int16_t[64];
+    struct Sweep;
 
-    // Entropy-decodes, dequantises and transforms one block into level-shifted
-    // samples 0..255. False when the scan ran out or the block overflowed.
-    bool decodeBlock(Block& block, const vorcHuffmanTree::Node* dcRoot,
-                     const vorcHuffmanTree::Node* acRoot, const uint16_t* quant, int16_t& predictor);
-    void deliverTile(int tileColumn, int tileRow, const Block* blocks);
+    // Entropy-decodes one block and turns it into samples 0..255. False
+    // when the scan ran out or the block overflowed.
+    bool decodeBlock(Sweep& sweep, int blockIndex);
+    void deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
+
+    const vorc::dsp::KernelTable& kernels;
 };
 
 #endif

@@ -11,8 +11,8 @@
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
 #include "vorc/encode/forward_dct.h"
+#include "vorc/jpeg/standard_tables.h"
 
 namespace {
 
@@ -160,12 +160,11 @@ void vorcTesraStreamEncoder::appendTables() {
         const unsigned char* bytes;
         size_t size;
     };
-    using Tables = vorcFramewiseTesraScanDecoder;
     const HuffmanTable huffmanTables[] = {
-        {0x00, Tables::DefaultHuffmanTable_Y_DC, Tables::DefaultHuffmanTable_Y_DC_Size},
-        {0x10, Tables::DefaultHuffmanTable_Y_AC, Tables::DefaultHuffmanTable_Y_AC_Size},
-        {0x01, Tables::DefaultHuffmanTable_UV_DC, Tables::DefaultHuffmanTable_UV_DC_Size},
-        {0x11, Tables::DefaultHuffmanTable_UV_AC, Tables::DefaultHuffmanTable_UV_AC_Size},
+        {0x00, standardDCTable(0), DCTableBytes},
+        {0x10, standardACTable(0), ACTableBytes},
+        {0x01, standardDCTable(1), DCTableBytes},
+        {0x11, standardACTable(1), ACTableBytes},
     };
     for (const HuffmanTable& table : huffmanTables) {
         std::vector<unsigned char> payload{table.classAndId};

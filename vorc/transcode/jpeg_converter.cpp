@@ -49,7 +49,6 @@ vorcFramewiseTesraScanToJPEGConverter::~vorcFramewiseTesraScanToJPEGConverter() 
 
 Converter::vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* receiver)
     : vorcFramewiseTesraScanToJPEGConverter(receiver),
-      huffmanOutputBuffer(new unsigned char[HuffmanOutputBufferSize]),
       yQuantTable{},
       uvQuantTable{},
       coeffTileColumns(0),
@@ -60,10 +59,7 @@ Converter::vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* r
       additionalBitsValue(0),
       app0Segment(App0Template),
       sof0Segment(Sof0Template),
-      sosSegment(SosTemplate),
-      HuffmanBufferState{} {
-    initHuffmanEncoderBufferState();
-    calcFoldedHuffTables();
+      sosSegment(SosTemplate) {
     yDCTree = makeTree(DefaultHuffmanTable_Y_DC);
     yACTree = makeTree(DefaultHuffmanTable_Y_AC);
     uvDCTree = makeTree(DefaultHuffmanTable_UV_DC);

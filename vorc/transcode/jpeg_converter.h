@@ -6,9 +6,13 @@
 // the scan decoder's place; the back end only hears of handled tiles and
 // failed frames.
 //
+// Only the tiles a frame carries are entropy-coded work: each one's bits are
+// taken from the frame's scan when they are exactly what a baseline encoder
+// writes for its coefficients (and coded afresh otherwise), and kept in a
+// tile bit store from which every image's scan is copied.
+//
 // jpeg_converter.cpp holds set-up and the header templates,
-// huffman_encoder.cpp the entropy encoder, transcode_sweep.cpp the per-frame
-// sweep and its bit reader.
+// transcode_sweep.cpp the per-frame sweep, tile_bit_store.* the kept bits.
 #ifndef VORC_TRANSCODE_JPEG_CONVERTER_H
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
 
@@ -20,7 +24,10 @@
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
+#include "vorc/jpeg/bit_writer.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
+#include "vorc/transcode/tile_bit_store.h"
 
 class vorcFramewiseTesraScanToJPEGConverter : public vorcFramewiseTesraScanDecoder {
 public:
@@ -35,35 +42,7 @@ protected:
 class vorcFramewiseTesraScanToJPEGConverterSoftwareOnly
     : public vorcFramewiseTesraScanToJPEGConverter {
 public:
-    // One precomputed code: the Huffman code already shifted left by the
-    // symbol's magnitude size (26 bits), one 0 bit, and the total length of
-    // code plus magnitude bits (5 bits), from the most significant end.
-    struct HuffCodeTblEntry {
-        uint32_t word;
-        constexpr uint32_t huffCode() const { return word >> 6; }
-        constexpr uint32_t bitLength() const { return word & 0x1F; }
-    };
-
-    // DC and AC codes of one component class in one table: AC symbol
-    // (run r, size s) at s * 16 + r, so EOB is entry 0 and ZRL entry 15; the
-    // unused slots 1..12 (size 0, run 1..12) hold DC category c at 1 + c.
-    static constexpr int FoldedEntries = 176;
-    struct FoldedHuffTbl_DC_AC {
-        HuffCodeTblEntry entries[FoldedEntries];
-    };
-
-    // Where the entropy-coded scan being made goes. bufferLimit is the end
-    // of the output buffer.
-    struct HuffmanBufferStateStructure {
-        unsigned char* bufferStart;
-        unsigned char* bufferLimit;
-        unsigned char* writePos;
-        uint32_t accu;  // pending bits from the top down, zeros below
-        int32_t accuBitCount;
-    };
-
-    static constexpr size_t HuffmanOutputBufferSize = 1048576;
-    static constexpr int CoefficientsPerTile = 384;
+    static constexpr int CoefficientsPerTile = vorcTileBitStore::CoefficientsPerTile;
 
     // Takes ownership of the receiver (also when construction fails).
     explicit vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* jpegReceiver);
@@ -79,18 +58,6 @@ public:
     static constexpr const uint8_t (&ZigZag_StoreMap)[64] = vorc::jpeg::ZigZagPositionOf.ofNatural;
 
 protected:
-    // Entropy encoder.
-    void initHuffmanEncoderBufferState();
-    void resetHuffmanEncoderBufferState();
-    static void generateHuffTables1(const unsigned char* counts, const unsigned char* symbols,
-                                    int isAC, HuffCodeTblEntry* entries);
-    static void calcFoldedHuffTables();
-    void encodeSubMCUTiles(short* block, short* lastDC, const FoldedHuffTbl_DC_AC* foldedTable,
-                           HuffmanBufferStateStructure* bufferState);
-    static void copyAccuToGlobalHuffBuffer(unsigned int accu,
-                                           HuffmanBufferStateStructure* bufferState);
-    void shutDownHuffAccu();
-
     // Scan bit reader.
     int consumeScanBit();
     const vorcHuffmanTree::Node* consumeHuffmanCodeword(const vorcHuffmanTree::Node* node);
@@ -100,7 +67,6 @@ protected:
         void operator()(void* memory) const { std::free(memory); }
     };
 
-    std::unique_ptr<unsigned char[]> huffmanOutputBuffer;
     std::unique_ptr<vorcHuffmanTree> yDCTree;
     std::unique_ptr<vorcHuffmanTree> yACTree;
     std::unique_ptr<vorcHuffmanTree> uvDCTree;
@@ -119,15 +85,14 @@ protected:
     std::array<uint8_t, 18> app0Segment;
     std::array<uint8_t, 19> sof0Segment;
     std::array<uint8_t, 14> sosSegment;
-    // Each transcoder has its own output state, so several can live in one
-    // process, each writing only into its own buffer.
-    HuffmanBufferStateStructure HuffmanBufferState;
+    // The coded bits of every tile of the last image, and the scan of the
+    // image being written; each transcoder has its own.
+    vorcTileBitStore tileBits;
+    vorc::jpeg::ByteBuffer scanBuffer;
+    // The fast reader of the clean part of the scan, while it is in use.
+    vorc::jpeg::ScanBitReader fastReader;
+    bool fastReading = false;
 
-    // Shared by all instances, computed once per process: [0] luminance,
-    // [1] chrominance.
-    static FoldedHuffTbl_DC_AC Huff_Y_UV[2];
-    static const unsigned char HuffTbl_Y_UV_DC[56];
-    static const unsigned char HuffTbl_Y_UV_AC[356];
     // Magnitude bases 2^(n-1) of the bit reader, by size n; every size a
     // symbol's low nibble can name has an entry.
     static constexpr const int32_t (&bases)[16] = vorc::jpeg::MagnitudeBases;
@@ -136,12 +101,18 @@ private:
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
     // 0 on success; on failure the back end has been told.
-    int decodeTile(int16_t* tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
+    int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
+    template <typename Watcher>
     int decodeBlock(int16_t* block, int16_t* predictor, const vorcHuffmanTree::Node* dcRoot,
-                    const vorcHuffmanTree::Node* acRoot);
+                    const vorcHuffmanTree::Node* acRoot, Watcher watcher);
+    int decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
+                                  const vorcHuffmanTree::Node* const* roots, bool& canonical);
+    // Where the reader in use stands.
+    vorcTileBitStore::ScanPosition readerPosition() const;
+    // Hands over from the fast reader to the bit-serial one, at `from`.
+    void continueBitSerially(const vorc::jpeg::ScanBitReader& from);
     void writeImage(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
     void writeHeader(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
-    void encodePicture();
 };
 
 #endif

@@ -1,14 +1,20 @@
 // The transcoder's per-frame sweep: decode the coded tiles of the frame's
-// scan into the whole-picture coefficient store, then write the whole
-// picture as one JPEG image to the receiver. Also the scan bit reader, which
-// never reads a byte beyond the scan it was given.
+// scan into the whole-picture coefficient store, keeping each tile's bits
+// where a baseline encoder would have written them just so, then write the
+// whole picture as one JPEG image to the receiver from the kept bits. Also
+// the scan bit reader, which never reads a byte beyond the scan it was given.
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/block_decoder.h"
+#include "vorc/jpeg/block_encoder.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -19,6 +25,8 @@ using Node = vorcHuffmanTree::Node;
 
 constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
+constexpr int ZeroRunOfSixteen = 0xF0;
+constexpr int EndOfBlock = 0x00;
 constexpr unsigned char StartOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerSOI};
 constexpr unsigned char EndOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerEOI};
 
@@ -32,6 +40,28 @@ constexpr int predictorOf(int block) { return block < LumaBlocks ? 0 : block - L
 void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
     vorc::sendStatusMsg(msg, nullptr);
     backEnd->errorEncountered();
+}
+
+// Watches a bit-serial block decode for what an encoder would have written
+// otherwise: a ZRL that only leads to the end of the block.
+struct CodingWatcher {
+    bool& zeroRunPending;
+    bool& canonical;
+
+    void acSymbolDecoded(int symbol) {
+        if (symbol == EndOfBlock && zeroRunPending) canonical = false;
+        zeroRunPending = symbol == ZeroRunOfSixteen;
+    }
+};
+
+// Bits of the code and magnitude of a DC difference.
+unsigned dcCodeBits(int componentClass, int difference) {
+    const unsigned category =
+        vorc::jpeg::magnitudeCategory(static_cast<uint32_t>(difference < 0 ? -difference : difference));
+    return vorc::jpeg::standardCodeBook(static_cast<vorc::jpeg::ComponentClass>(componentClass))
+               .dc[category]
+               .length +
+           category;
 }
 
 }  // namespace
@@ -50,6 +80,12 @@ void Converter::performScanSweep(Frame* frame) {
     scanCursor = frame->scanBytes;
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
+    // The fast reader takes the clean part of the scan, up to the first
+    // marker; the bit-serial reader the rest, from where it stopped.
+    fastReading = true;
+    fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft));
+
+    tileBits.compactIfWasteful();
 
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
@@ -57,8 +93,7 @@ void Converter::performScanSweep(Frame* frame) {
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (decodeTile(CoeffBuffer.get() + tile * CoefficientsPerTile, predictors, roots) != 0)
-            return;
+        if (decodeTile(tile, predictors, roots) != 0) return;
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
@@ -78,6 +113,7 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
             CoeffBuffer.reset(
                 static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
         }
+        if (CoeffBuffer != nullptr && !tileBits.resize(tiles)) CoeffBuffer.reset();
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
@@ -89,23 +125,102 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
     return CoeffBuffer != nullptr;
 }
 
-int Converter::decodeTile(int16_t* tile, int16_t* predictors, const Node* const* roots) {
+// A tile's bits are kept as they stand in the scan when decoding them again
+// and coding the coefficients with the standard tables gives the same bits:
+// no ZRL may lead only to the end of a block, and the DC differences inside
+// the tile (Y1..Y3 against the block before) must be ones the encoder
+// writes. The other DC codes are not kept, so their predictors do not
+// matter. Otherwise the tile is coded afresh when the image is written.
+int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
+    // Forgotten first: a tile that fails half-way keeps what it decoded.
+    tileBits.forget(tile);
+    int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
+    vorcTileBitStore::ScanPosition runStarts[3];
+    vorcTileBitStore::ScanPosition runEnds[3];
+    vorcTileBitStore::ScanPosition blockStart = readerPosition();
+    bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
-        const int rootPair = block < LumaBlocks ? 0 : 2;
-        if (decodeBlock(tile + block * 64, &predictors[predictorOf(block)], roots[rootPair],
-                        roots[rootPair + 1]) != 0) {
+        const int componentClass = block < LumaBlocks ? 0 : 1;
+        int16_t* coded = coefficients + block * 64;
+        int16_t& predictor = predictors[predictorOf(block)];
+        const int16_t before = predictor;
+        if (decodeBlockOnEitherReader(coded, predictor, componentClass, roots, canonical) != 0)
             return 1;
+        const int difference = static_cast<int16_t>(coded[0] - before);
+        if (block > 0 && block < LumaBlocks &&
+            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
+            canonical = false;
+        // Runs start after the DC codes of Y0, Cb and Cr and end after Y3, Cb and Cr.
+        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
+        if (block == 0 || block >= LumaBlocks)
+            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
+        if (block >= LumaBlocks - 1) {
+            runEnds[run] = readerPosition();
+            blockStart = runEnds[run];
         }
     }
+    if (canonical) tileBits.keepScanBits(tile, runStarts, runEnds, coefficients);
     return 0;
 }
 
+vorcTileBitStore::ScanPosition Converter::readerPosition() const {
+    if (!fastReading) return {scanCursor, scanBitMask};
+    vorcTileBitStore::ScanPosition at{};
+    at.byte = fastReader.position(at.mask);
+    return at;
+}
+
+void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
+    // Until now the bit-serial reader stood at the start of the scan.
+    const unsigned char* resume = from.position(scanBitMask);
+    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
+    scanCursor = resume;
+    fastReading = false;
+}
+
+// The fast reader decodes into a zeroed block that only a success copies
+// into the store; a block it cannot finish is decoded again bit-serially, so
+// that a failure leaves the store, the reports and the reader as the
+// bit-serial decoder leaves them.
+int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
+                                         const Node* const* roots, bool& canonical) {
+    if (fastReading && fastReader.hasRoomForBlock()) {
+        const vorc::jpeg::ScanBitReader blockStart = fastReader;
+        const int16_t predictorBefore = predictor;
+        const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+        int16_t decoded[64] = {};
+        int lastPosition = 0;
+        int endPosition = 0;
+        if (vorc::jpeg::decodeBlock<false>(fastReader, lookups.dc[componentClass],
+                                           lookups.ac[componentClass], decoded, predictor,
+                                           lastPosition, endPosition) ==
+            vorc::jpeg::FastBlockOutcome::Decoded) {
+            std::memcpy(block, decoded, sizeof decoded);
+            if (endPosition != lastPosition + 1) canonical = false;
+            return 0;
+        }
+        predictor = predictorBefore;
+        continueBitSerially(blockStart);
+    } else if (fastReading) {
+        continueBitSerially(fastReader);
+    }
+    bool zeroRunPending = false;
+    const int rootPair = 2 * componentClass;
+    if (decodeBlock(block, &predictor, roots[rootPair], roots[rootPair + 1],
+                    CodingWatcher{zeroRunPending, canonical}) != 0) {
+        return 1;
+    }
+    if (zeroRunPending) canonical = false;
+    return 0;
+}
+
+template <typename Watcher>
 int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
-                           const Node* acRoot) {
+                           const Node* acRoot, Watcher watcher) {
     using vorc::detail::BlockOutcome;
     const BlockOutcome outcome = vorc::detail::decodeCoefficients(
         vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
-        block, *predictor, dcRoot, acRoot);
+        block, *predictor, dcRoot, acRoot, watcher);
     switch (outcome) {
         case BlockOutcome::Decoded:
             return 0;
@@ -131,17 +246,18 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 }
 
 void Converter::writeImage(const Frame& frame) {
-    // The scan is coded first, into the encoder's buffer: a coefficient that
-    // no baseline code can carry ends the frame as a stream error before any
-    // byte of the image reaches the receiver, and the next image starts from
-    // an empty buffer.
-    resetHuffmanEncoderBufferState();
-    encodePicture();
-    shutDownHuffAccu();
+    // The scan is coded first: a coefficient that no baseline code can
+    // carry ends the frame as a stream error before any byte of the image
+    // reaches the receiver.
+    const size_t scanLength = tileBits.writeScan(scanBuffer, CoeffBuffer.get());
     writeHeader(frame);
-    const ptrdiff_t scanLength = HuffmanBufferState.writePos - HuffmanBufferState.bufferStart;
-    jpegReceiver->receiveJPEGBytes(HuffmanBufferState.bufferStart, static_cast<int>(scanLength));
-    resetHuffmanEncoderBufferState();
+    // In one call, unless it is longer than a call can say.
+    size_t done = 0;
+    do {
+        const size_t piece = std::min<size_t>(scanLength - done, INT_MAX);
+        jpegReceiver->receiveJPEGBytes(scanBuffer.data() + done, static_cast<int>(piece));
+        done += piece;
+    } while (done < scanLength);
     jpegReceiver->receiveJPEGBytes(EndOfImage, sizeof EndOfImage);
     jpegReceiver->endFrame();
 }
@@ -186,18 +302,6 @@ void Converter::writeHeader(const Frame& frame) {
         jpegReceiver->receiveJPEGBytes(huffman.table, huffman.size);
     }
     jpegReceiver->receiveJPEGBytes(sosSegment.data(), static_cast<int>(sosSegment.size()));
-}
-
-void Converter::encodePicture() {
-    int16_t predictors[3] = {0, 0, 0};
-    const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
-    int16_t* tile = CoeffBuffer.get();
-    for (size_t index = 0; index < tiles; ++index, tile += CoefficientsPerTile) {
-        for (int block = 0; block < BlocksPerTile; ++block) {
-            encodeSubMCUTiles(tile + block * 64, &predictors[predictorOf(block)],
-                              &Huff_Y_UV[block < LumaBlocks ? 0 : 1], &HuffmanBufferState);
-        }
-    }
 }
 
 int Converter::consumeScanBit() {

@@ -1,16 +1,18 @@
-// Integer inverse DCT of the pixel decoder: the separable fixed-point
-// Chen-Wang transform, a row pass that keeps three extra fraction bits, then
-// a column pass that ends in a saturating table lookup. Results are bit-exact
-// across platforms, so the arithmetic below must not be "simplified".
+// The reference inverse DCT (scan decoder -> kernels): the separable
+// fixed-point Chen-Wang transform, a row pass that keeps three extra
+// fraction bits, then a column pass that ends in a saturating table lookup.
+// Results are bit-exact across platforms, so the arithmetic below must not be
+// "simplified"; the accelerated kernels reproduce exactly this.
 //
 // Intermediates wrap around in 32 bits (extreme 16-bit inputs do overflow
 // the third stage). The arithmetic is therefore done on uint32_t, where
 // wrap-around is defined, and only reinterpreted as signed for the arithmetic
 // right shifts.
-#include <array>
 #include <cstdint>
 
-#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/dsp/reference_kernels.h"
+
+namespace vorc::dsp::reference {
 
 namespace {
 
@@ -24,31 +26,18 @@ constexpr u32 W6 = 1108;
 constexpr u32 W7 = 565;
 constexpr u32 Sqrt2Half = 181;  // 128 * sqrt(2)
 
-constexpr int ClipRange = 512;
-
-constexpr std::array<int16_t, 1024> makeClipTable() {
-    std::array<int16_t, 1024> table{};
-    for (int i = -ClipRange; i < ClipRange; ++i) {
-        table[static_cast<size_t>(i + ClipRange)] = static_cast<int16_t>(i < -256 ? -256 : (i > 255 ? 255 : i));
-    }
-    return table;
-}
-
 inline u32 wide(int16_t value) { return static_cast<u32>(static_cast<int32_t>(value)); }
 
 inline int32_t asr(u32 value, int shift) { return static_cast<int32_t>(value) >> shift; }
 
 inline int16_t clip(int32_t value) {
-    if (value < -ClipRange || value >= ClipRange) return static_cast<int16_t>(value < 0 ? -256 : 255);
-    return vorcFramewiseTesraScanDecoderSoftwareOnly::iclp[value];
+    if (value < -ClipTableCentre || value >= ClipTableCentre) return static_cast<int16_t>(value < 0 ? -256 : 255);
+    return InverseDctClipTable[static_cast<size_t>(value + ClipTableCentre)];
 }
 
 }  // namespace
 
-const std::array<int16_t, 1024> vorcFramewiseTesraScanDecoderSoftwareOnly::iclip = makeClipTable();
-const int16_t* const vorcFramewiseTesraScanDecoderSoftwareOnly::iclp = iclip.data() + ClipRange;
-
-void vorcFramewiseTesraScanDecoderSoftwareOnly::idctrow(short* b) {
+void inverseDctRow(int16_t* b) {
     u32 x1 = wide(b[4]) << 11;
     u32 x2 = wide(b[6]);
     u32 x3 = wide(b[2]);
@@ -97,7 +86,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::idctrow(short* b) {
     b[7] = static_cast<int16_t>(asr(x7 - x1, 8));
 }
 
-void vorcFramewiseTesraScanDecoderSoftwareOnly::idctcol(short* c) {
+void inverseDctColumn(int16_t* c) {
     u32 x1 = wide(c[8 * 4]) << 8;
     u32 x2 = wide(c[8 * 6]);
     u32 x3 = wide(c[8 * 2]);
@@ -146,7 +135,9 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::idctcol(short* c) {
     c[8 * 7] = clip(asr(x7 - x1, 14));
 }
 
-void vorcFramewiseTesraScanDecoderSoftwareOnly::idct(short* block) {
-    for (int row = 0; row < 8; ++row) idctrow(block + 8 * row);
-    for (int column = 0; column < 8; ++column) idctcol(block + column);
+void inverseDct(int16_t* block) {
+    for (int row = 0; row < 8; ++row) inverseDctRow(block + 8 * row);
+    for (int column = 0; column < 8; ++column) inverseDctColumn(block + column);
 }
+
+}  // namespace vorc::dsp::reference

@@ -1,0 +1,212 @@
+// The kernel table and the fast decoder against their references, in the
+// manner of a checkasm: every kernel this CPU runs on random and extreme
+// input (16-bit coefficients and quantisers whose products and transform
+// intermediates wrap), with guard bytes around what it writes; the DC-only
+// shortcut; and whole sweeps of the fast decoder against the bit-serial
+// one on libjpeg-made scans, cut at many points.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "support/libjpeg_helpers.h"
+#include "support/recorders.h"
+#include "vorc/decode/scan_decoder_software.h"
+#include "vorc/dsp/kernel_table.h"
+
+using vorc::dsp::KernelTable;
+
+namespace {
+
+constexpr int Guard = 32;
+constexpr uint8_t GuardByte = 0xA5;
+
+std::vector<const KernelTable*> acceleratedTables() {
+    std::vector<const KernelTable*> tables = vorc::dsp::supportedKernelTables();
+    tables.erase(tables.begin());  // the reference itself
+    return tables;
+}
+
+// A block of the given kind: 0 small values, 1 any 16-bit values, 2 only
+// extremes, 3 DC and a few low frequencies, 4 one coefficient anywhere.
+void fillBlock(std::mt19937& random, int kind, int16_t* block) {
+    std::uniform_int_distribution<int> any(-32768, 32767), small(-64, 64), index(0, 63), pick(0, 3);
+    const int16_t extremes[4] = {-32768, 32767, -32767, 0};
+    for (int i = 0; i < 64; ++i) {
+        switch (kind) {
+            case 0: block[i] = static_cast<int16_t>(small(random)); break;
+            case 1: block[i] = static_cast<int16_t>(any(random)); break;
+            case 2: block[i] = extremes[pick(random)]; break;
+            case 3: block[i] = static_cast<int16_t>(i < 10 ? small(random) * 8 : 0); break;
+            default: block[i] = 0;
+        }
+    }
+    if (kind == 4) block[index(random)] = static_cast<int16_t>(any(random));
+}
+
+// Quantisers of the given kind: 0 stream values 1..255, 1 all 255, 2 any 16-bit value.
+void fillQuantizer(std::mt19937& random, int kind, uint16_t* quant) {
+    std::uniform_int_distribution<int> byte(1, 255), word(0, 65535);
+    for (int i = 0; i < 64; ++i) quant[i] = static_cast<uint16_t>(kind == 0 ? byte(random) : kind == 1 ? 255 : word(random));
+}
+
+}  // namespace
+
+TEST(Kernels, TableChoiceAndNames) {
+    const std::vector<const KernelTable*> tables = vorc::dsp::supportedKernelTables();
+    ASSERT_FALSE(tables.empty());
+    EXPECT_EQ(tables.front(), &vorc::dsp::referenceKernels());
+    EXPECT_STREQ(tables.front()->name, "none");
+    // The best table unless VORC_CPU names one ("generic" the reference).
+    const std::string forced = std::getenv("VORC_CPU") != nullptr ? std::getenv("VORC_CPU") : "";
+    const KernelTable* expected = forced == "generic" ? tables.front() : tables.back();
+    for (const KernelTable* table : tables)
+        if (forced == table->name) expected = table;
+    EXPECT_EQ(&vorc::dsp::selectedKernels(), expected);
+    vorcFramewiseTesraScanDecoderSoftwareOnly decoder;
+    EXPECT_STREQ(decoder.getAccelerationTypeString(), vorc::dsp::selectedKernels().name);
+    for (const KernelTable* table : tables) {
+        ASSERT_NE(table->dequantizeTransformBlock, nullptr);
+        ASSERT_NE(table->convertTileToRgb, nullptr);
+        ASSERT_NE(table->forwardTransformBlock, nullptr);
+    }
+}
+
+TEST(Kernels, DequantizeTransformMatchesReference) {
+    const KernelTable& reference = vorc::dsp::referenceKernels();
+    for (const KernelTable* table : acceleratedTables()) {
+        SCOPED_TRACE(table->name);
+        std::mt19937 random(5);
+        for (int trial = 0; trial < 20000; ++trial) {
+            int16_t block[64];
+            uint16_t quant[64];
+            fillBlock(random, trial % 5, block);
+            fillQuantizer(random, (trial / 5) % 3, quant);
+            uint8_t expected[64];
+            uint8_t actual[64 + 2 * Guard];
+            std::fill(std::begin(actual), std::end(actual), GuardByte);
+            reference.dequantizeTransformBlock(block, quant, expected);
+            table->dequantizeTransformBlock(block, quant, actual + Guard);
+            ASSERT_TRUE(std::equal(expected, expected + 64, actual + Guard)) << "trial " << trial;
+            for (int i = 0; i < Guard; ++i) {
+                ASSERT_EQ(actual[i], GuardByte);
+                ASSERT_EQ(actual[Guard + 64 + i], GuardByte);
+            }
+        }
+    }
+}
+
+TEST(Kernels, DcOnlyShortcutMatchesTheTransform) {
+    const int16_t dcValues[] = {-32768, -32767, -4097, -1024, -129, -17, -5, -4, -1, 0, 1, 4, 15, 16, 80, 127, 128, 2100, 4095, 32767};
+    for (int quant = 0; quant <= 65535; quant += quant < 300 ? 1 : 257) {
+        for (const int16_t dc : dcValues) {
+            int16_t block[64] = {dc};
+            uint16_t quantizer[64];
+            std::fill(std::begin(quantizer), std::end(quantizer), static_cast<uint16_t>(quant));
+            uint8_t samples[64];
+            vorc::dsp::referenceKernels().dequantizeTransformBlock(block, quantizer, samples);
+            const uint8_t shortcut = vorc::dsp::dcOnlySample(dc, static_cast<uint16_t>(quant));
+            for (const uint8_t sample : samples) ASSERT_EQ(sample, shortcut) << "dc " << dc << " quant " << quant;
+        }
+    }
+}
+
+TEST(Kernels, TileColourConversionMatchesReference) {
+    const KernelTable& reference = vorc::dsp::referenceKernels();
+    // Row steps: packed, padded, and bottom-up as the buffered back end has them.
+    const ptrdiff_t steps[] = {48, 48 + 2 * Guard, -(48 + 2 * Guard)};
+    for (const KernelTable* table : acceleratedTables()) {
+        SCOPED_TRACE(table->name);
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> byte(0, 255), pick(0, 1);
+        for (int trial = 0; trial < 3000; ++trial) {
+            vorc::dsp::TileSamples samples;
+            for (auto& block : samples)
+                for (uint8_t& sample : block)
+                    sample = static_cast<uint8_t>(trial % 3 == 0 ? 255 * pick(random) : byte(random));
+            const ptrdiff_t step = steps[trial % 3];
+            const ptrdiff_t span = 16 * (48 + 2 * Guard);
+            std::vector<uint8_t> expected(static_cast<size_t>(span), GuardByte), actual = expected;
+            const ptrdiff_t first = step > 0 ? Guard : span - (48 + 2 * Guard) + Guard;
+            reference.convertTileToRgb(samples, expected.data() + first, step);
+            table->convertTileToRgb(samples, actual.data() + first, step);
+            ASSERT_EQ(actual, expected) << "trial " << trial << ", row step " << step;
+        }
+    }
+}
+
+TEST(Kernels, ForwardTransformMatchesReference) {
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (const KernelTable* table : acceleratedTables()) {
+        for (int trial = 0; trial < 2000; ++trial) {
+            unsigned char samples[64];
+            for (unsigned char& s : samples) s = static_cast<unsigned char>(trial % 2 == 0 ? byte(random) : 255 * (byte(random) & 1));
+            int32_t expected[64], actual[64];
+            vorc::dsp::referenceKernels().forwardTransformBlock(samples, expected);
+            table->forwardTransformBlock(samples, actual);
+            ASSERT_TRUE(std::equal(expected, expected + 64, actual)) << table->name << " trial " << trial;
+        }
+    }
+}
+
+// What a sweep shows: back-end calls in order, and the picture.
+struct SweepRecord : vorcTesraDecoderBackEnd {
+    SweepRecord(int columns, int rows) : columns(columns), pixels(size_t(columns) * rows * 768, 0x33) {}
+    void videoResolutionChanged(int, int) override {}
+    void errorEncountered() override { calls.push_back("error"); }
+    void frameComplete() override {}
+    void provideVideoTilePixelTarget(int column, int row, unsigned int** target, int* pad) override {
+        calls.push_back("tile " + std::to_string(column) + "," + std::to_string(row));
+        *target = reinterpret_cast<unsigned int*>(&pixels[(size_t(row) * 16 * columns + column) * 48]);
+        *pad = (columns - 1) * 12;
+    }
+    void videoTileReceived() override { calls.push_back("received"); }
+    bool operator==(const SweepRecord& other) const { return calls == other.calls && pixels == other.pixels; }
+
+    int columns;
+    std::vector<uint8_t> pixels;
+    std::vector<std::string> calls;
+};
+
+// The fast reader hands over to the bit-serial one near the end of the
+// scan: cut anywhere (without EOI, and not between an 0xFF and its
+// stuffing, so the scan runs out instead of ending the process), the fast
+// decoder delivers the same tiles and pixels and reports the same error
+// and status messages.
+TEST(FastDecoder, MatchesTheReferenceOnScansCutAnywhere) {
+    const int width = 160, height = 96;
+    for (const int quality : {30, 75, 98}) {
+        const vorctest::Bytes jpeg = vorctest::compressJpeg(vorctest::syntheticPicture(width, height, false), quality);
+        const vorctest::JpegCoefficients coefficients = vorctest::readJpegCoefficients(jpeg);
+        vorctest::ScanWriter writer;
+        for (const vorctest::TileBlocks& t : coefficients.tiles) writer.tile(t[0], t[1], t[2], t[3], t[4], t[5]);
+        const vorctest::Bytes whole = writer.finish();
+        std::vector<unsigned char> quant(64, 3);
+        for (size_t cut = whole.size(); cut > 0; cut = cut > 1200 ? cut - 97 : cut * 3 / 4) {
+            if (whole[cut - 1] == 0xFF) continue;
+            SCOPED_TRACE("q" + std::to_string(quality) + ", cut at " + std::to_string(cut));
+            std::vector<std::unique_ptr<SweepRecord>> records;
+            vorctest::StatusCapture status;
+            for (const KernelTable* table : vorc::dsp::supportedKernelTables()) {
+                vorctest::Bytes scan(whole.begin(), whole.begin() + static_cast<long>(cut));
+                vorcFramewiseTesraDecoder::UndecodedFrameDescriptor frame;
+                frame.reset(width, height);
+                frame.scanBytes = scan.data();
+                frame.scanLength = static_cast<int32_t>(scan.size());
+                records.push_back(std::make_unique<SweepRecord>(frame.tileColumns, frame.tileRows));
+                vorcFramewiseTesraScanDecoderSoftwareOnly decoder(*table);
+                decoder.setBackEnd(records.back().get());
+                decoder.setYQuantizationTable(quant.data());
+                decoder.setUVQuantizationTable(quant.data());
+                status.clear();
+                decoder.performScanSweep(&frame);
+                records.back()->calls.insert(records.back()->calls.end(), status.messages().begin(),
+                                             status.messages().end());
+            }
+            for (size_t i = 1; i < records.size(); ++i)
+                ASSERT_TRUE(*records[i] == *records[0]) << vorc::dsp::supportedKernelTables()[i]->name;
+        }
+    }
+}

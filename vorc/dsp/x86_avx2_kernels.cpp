@@ -1,0 +1,246 @@
+// AVX2 kernels of the pixel decoder (scan decoder -> kernels -> back end)
+// and of the encoder's forward DCT, bit-exact with the reference kernels. The inverse DCT is the SSE2 one
+// with all eight 1-D transforms of a pass in one register of 32-bit lanes;
+// the colour conversion makes two pixel rows at a time and interleaves
+// R, G and B with byte shuffles.
+#include "vorc/dsp/x86_kernels.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include "vorc/dsp/forward_dct_arithmetic.h"
+#include "vorc/dsp/x86_transpose.h"
+
+namespace vorc::dsp {
+
+namespace {
+
+using V = __m256i;
+using H = __m128i;
+
+[[gnu::target("avx2")]] inline V madd(V pairs, int16_t ka, int16_t kb) {
+    return _mm256_madd_epi16(pairs, _mm256_set_epi16(kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka));
+}
+
+// Lanes 0..7 of a and b as eight (a, b) pairs.
+[[gnu::target("avx2")]] inline V pairs(H a, H b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
+}
+
+// One pass over eight lanes: the row pass (Column false) or the column
+// pass; outputs before their final shift, in 32 bits. The 32-bit product
+// by 181 wraps as the reference's does.
+template <bool Column>
+[[gnu::target("avx2")]] inline void pass(const H* in, V* out) {
+    const V p04 = pairs(in[0], in[4]);
+    const V p17 = pairs(in[1], in[7]);
+    const V p53 = pairs(in[5], in[3]);
+    const V p26 = pairs(in[2], in[6]);
+    const int16_t scale = Column ? 256 : 2048;
+    const V bias = _mm256_set1_epi32(Column ? 8192 : 128);
+    V x8 = _mm256_add_epi32(madd(p04, scale, scale), bias);
+    V x0 = _mm256_add_epi32(madd(p04, scale, static_cast<int16_t>(-scale)), bias);
+    V x4 = madd(p17, 2841, 565);
+    V x5 = madd(p17, 565, -2841);
+    V x6 = madd(p53, 1609, 2408);
+    V x7 = madd(p53, 2408, -1609);
+    V x2 = madd(p26, 1108, -2676);
+    V x3 = madd(p26, 2676, 1108);
+    if (Column) {
+        const V four = _mm256_set1_epi32(4);
+        x4 = _mm256_srai_epi32(_mm256_add_epi32(x4, four), 3);
+        x5 = _mm256_srai_epi32(_mm256_add_epi32(x5, four), 3);
+        x6 = _mm256_srai_epi32(_mm256_add_epi32(x6, four), 3);
+        x7 = _mm256_srai_epi32(_mm256_add_epi32(x7, four), 3);
+        x2 = _mm256_srai_epi32(_mm256_add_epi32(x2, four), 3);
+        x3 = _mm256_srai_epi32(_mm256_add_epi32(x3, four), 3);
+    }
+    const V x1 = _mm256_add_epi32(x4, x6);
+    x4 = _mm256_sub_epi32(x4, x6);
+    x6 = _mm256_add_epi32(x5, x7);
+    x5 = _mm256_sub_epi32(x5, x7);
+    x7 = _mm256_add_epi32(x8, x3);
+    x8 = _mm256_sub_epi32(x8, x3);
+    x3 = _mm256_add_epi32(x0, x2);
+    x0 = _mm256_sub_epi32(x0, x2);
+    const V k181 = _mm256_set1_epi32(181);
+    const V half = _mm256_set1_epi32(128);
+    x2 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(x4, x5), k181), half), 8);
+    x4 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(x4, x5), k181), half), 8);
+    out[0] = _mm256_add_epi32(x7, x1);
+    out[1] = _mm256_add_epi32(x3, x2);
+    out[2] = _mm256_add_epi32(x0, x4);
+    out[3] = _mm256_add_epi32(x8, x6);
+    out[4] = _mm256_sub_epi32(x8, x6);
+    out[5] = _mm256_sub_epi32(x0, x4);
+    out[6] = _mm256_sub_epi32(x3, x2);
+    out[7] = _mm256_sub_epi32(x7, x1);
+}
+
+[[gnu::target("avx2")]] inline H packSigned(V v) {
+    return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+[[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
+                                                      uint8_t* samples) {
+    H rows[8];
+    for (int r = 0; r < 8; ++r) {
+        const H c = _mm_loadu_si128(reinterpret_cast<const H*>(coefficients + 8 * r));
+        const H q = _mm_loadu_si128(reinterpret_cast<const H*>(quantizer + 8 * r));
+        rows[r] = _mm_mullo_epi16(c, q);
+    }
+    // Row pass: lanes are rows, so the block goes in transposed; its results
+    // keep their low 16 bits (a truncation, not a saturation).
+    transpose8x8(rows);
+    V wide[8];
+    pass<false>(rows, wide);
+    for (int k = 0; k < 8; ++k)
+        rows[k] = packSigned(_mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(wide[k], 8), 16), 16));
+    // Column pass: lanes are columns. Clip, clamp to -128..127 and level
+    // shift form one saturating chain, as saturation keeps the order.
+    transpose8x8(rows);
+    pass<true>(rows, wide);
+    const H levelShift = _mm_set1_epi16(128);
+    for (int k = 0; k < 8; k += 2) {
+        const H first = _mm_adds_epi16(packSigned(_mm256_srai_epi32(wide[k], 14)), levelShift);
+        const H second = _mm_adds_epi16(packSigned(_mm256_srai_epi32(wide[k + 1], 14)), levelShift);
+        _mm_storeu_si128(reinterpret_cast<H*>(samples + 8 * k), _mm_packus_epi16(first, second));
+    }
+}
+
+// Byte shuffles that spread 16 bytes of one colour over the 48 bytes of 16
+// RGB pixels: output part p (bytes 16p..16p+15) takes byte Picks[c][p][i] of
+// colour c (-1: none).
+struct RgbShuffles {
+    int8_t picks[3][3][16];
+};
+constexpr RgbShuffles makeRgbShuffles() {
+    RgbShuffles shuffles{};
+    for (int colour = 0; colour < 3; ++colour)
+        for (int part = 0; part < 3; ++part)
+            for (int i = 0; i < 16; ++i) {
+                const int byte = 16 * part + i;
+                shuffles.picks[colour][part][i] = static_cast<int8_t>(byte % 3 == colour ? byte / 3 : -1);
+            }
+    return shuffles;
+}
+constexpr RgbShuffles Shuffles = makeRgbShuffles();
+
+[[gnu::target("avx2")]] inline V loadPick(int colour, int part) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const H*>(Shuffles.picks[colour][part])));
+}
+
+// The colour differences of eight chroma samples, already divided by 1024
+// ((1024 Y + d) >> 10 is Y + (d >> 10) for whole Y), each doubled for the
+// two pixels it covers: low half pixels 0..7, high half 8..15, in both lanes.
+struct ChromaTerms {
+    V low;
+    V high;
+};
+
+[[gnu::target("avx2")]] inline ChromaTerms chromaTerm(V uvPairs, int16_t fromBlue, int16_t fromRed) {
+    const V term32 = _mm256_srai_epi32(madd(uvPairs, fromBlue, fromRed), 10);
+    const H term = packSigned(term32);
+    const V low = _mm256_broadcastsi128_si256(_mm_unpacklo_epi16(term, term));
+    const V high = _mm256_broadcastsi128_si256(_mm_unpackhi_epi16(term, term));
+    return {low, high};
+}
+
+[[gnu::target("avx2")]] inline V colourRows(V lumaLow, V lumaHigh, const ChromaTerms& term) {
+    return _mm256_packus_epi16(_mm256_add_epi16(lumaLow, term.low), _mm256_add_epi16(lumaHigh, term.high));
+}
+
+[[gnu::target("avx2")]] void convertTileToRgb(const TileSamples& samples, unsigned char* target,
+                                              ptrdiff_t rowStep) {
+    const V zero = _mm256_setzero_si256();
+    const H offset = _mm_set1_epi16(128);
+    const V picks[3][3] = {{loadPick(0, 0), loadPick(0, 1), loadPick(0, 2)},
+                           {loadPick(1, 0), loadPick(1, 1), loadPick(1, 2)},
+                           {loadPick(2, 0), loadPick(2, 1), loadPick(2, 2)}};
+    for (int chromaRow = 0; chromaRow < 8; ++chromaRow) {
+        const H blueDiff = _mm_sub_epi16(
+            _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples[4] + 8 * chromaRow))), offset);
+        const H redDiff = _mm_sub_epi16(
+            _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples[5] + 8 * chromaRow))), offset);
+        const V uvPairs = pairs(blueDiff, redDiff);
+        const ChromaTerms red = chromaTerm(uvPairs, 0, 1167);
+        const ChromaTerms green = chromaTerm(uvPairs, -403, -595);
+        const ChromaTerms blue = chromaTerm(uvPairs, 2081, 0);
+
+        // Pixel rows y and y + 1, one per 128-bit lane.
+        const int y = 2 * chromaRow;
+        const uint8_t* left = samples[2 * (y / 8)] + 8 * (y % 8);
+        const uint8_t* right = samples[2 * (y / 8) + 1] + 8 * (y % 8);
+        const H upper = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const H*>(left)),
+                                           _mm_loadl_epi64(reinterpret_cast<const H*>(right)));
+        const H lower = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const H*>(left + 8)),
+                                           _mm_loadl_epi64(reinterpret_cast<const H*>(right + 8)));
+        const V luma = _mm256_inserti128_si256(_mm256_castsi128_si256(upper), lower, 1);
+        const V lumaLow = _mm256_unpacklo_epi8(luma, zero);
+        const V lumaHigh = _mm256_unpackhi_epi8(luma, zero);
+        const V colours[3] = {colourRows(lumaLow, lumaHigh, red), colourRows(lumaLow, lumaHigh, green),
+                              colourRows(lumaLow, lumaHigh, blue)};
+        unsigned char* const upperOut = target + y * rowStep;
+        unsigned char* const lowerOut = upperOut + rowStep;
+        for (int part = 0; part < 3; ++part) {
+            const V bytes = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(colours[0], picks[0][part]),
+                                                            _mm256_shuffle_epi8(colours[1], picks[1][part])),
+                                            _mm256_shuffle_epi8(colours[2], picks[2][part]));
+            _mm_storeu_si128(reinterpret_cast<H*>(upperOut + 16 * part), _mm256_castsi256_si128(bytes));
+            _mm_storeu_si128(reinterpret_cast<H*>(lowerOut + 16 * part), _mm256_extracti128_si256(bytes, 1));
+        }
+    }
+}
+
+// One pass of the forward DCT on eight lanes: each output the weighted sum
+// of the eight inputs (pairs of inputs by madd), rounded once.
+[[gnu::target("avx2")]] inline void forwardPass(const H* in, int pass, V* out) {
+    V inputPairs[4];
+    for (int j = 0; j < 4; ++j) inputPairs[j] = pairs(in[2 * j], in[2 * j + 1]);
+    for (int k = 0; k < 8; ++k) {
+        const int16_t* w = forward_dct::Weights.weights[pass][k];
+        V sum = madd(inputPairs[0], w[0], w[1]);
+        for (int j = 1; j < 4; ++j) sum = _mm256_add_epi32(sum, madd(inputPairs[j], w[2 * j], w[2 * j + 1]));
+        const int shift = forward_dct::passShift(k, pass == 0);
+        if (shift != 0)
+            sum = _mm256_sra_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << (shift - 1))),
+                                   _mm_cvtsi32_si128(shift));
+        out[k] = sum;
+    }
+}
+
+[[gnu::target("avx2")]] void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients) {
+    const H levelShift = _mm_set1_epi16(128);
+    H rows[8];
+    for (int r = 0; r < 8; ++r)
+        rows[r] = _mm_sub_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples + 8 * r))),
+                                levelShift);
+    // Row pass: lanes are rows. Its results fit in 16 bits.
+    transpose8x8(rows);
+    V sums[8];
+    forwardPass(rows, 0, sums);
+    for (int k = 0; k < 8; ++k) rows[k] = packSigned(sums[k]);
+    // Column pass: lanes are columns, output k is row k.
+    transpose8x8(rows);
+    forwardPass(rows, 1, sums);
+    for (int k = 0; k < 8; ++k) _mm256_storeu_si256(reinterpret_cast<V*>(coefficients + 8 * k), sums[k]);
+}
+
+}  // namespace
+
+const KernelTable* avx2Kernels() {
+    static constexpr KernelTable Table = {"avx2", dequantizeTransformBlock, convertTileToRgb,
+                                          forwardTransformBlock};
+    return &Table;
+}
+
+}  // namespace vorc::dsp
+
+#else
+
+namespace vorc::dsp {
+const KernelTable* avx2Kernels() { return nullptr; }
+}  // namespace vorc::dsp
+
+#endif

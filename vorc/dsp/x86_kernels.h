@@ -1,0 +1,17 @@
+// The x86-64 kernel tables (SSE2 and AVX2 intrinsics, each function built
+// for its instruction set by a target attribute), for the kernel table's
+// run-time choice. Elsewhere both are absent.
+#ifndef VORC_DSP_X86_KERNELS_H
+#define VORC_DSP_X86_KERNELS_H
+
+#include "vorc/dsp/kernel_table.h"
+
+namespace vorc::dsp {
+
+// Null where the build has no such kernels; the caller checks the CPU.
+const KernelTable* sse2Kernels();
+const KernelTable* avx2Kernels();
+
+}  // namespace vorc::dsp
+
+#endif

@@ -1,0 +1,140 @@
+// The writing end of the JPEG entropy coding, shared by the transcoder (which
+// writes every frame as a JPEG image) and the stream encoder: a byte buffer
+// that grows as needed, and a bit writer that appends codes to it, most
+// significant bit first, with FF 00 byte stuffing for scans. Stored runs of
+// bits are copied a 32-bit word at a time, whatever their bit alignment.
+// Internal to the library: vorc/vorc.h leaves it out.
+#ifndef VORC_JPEG_BIT_WRITER_H
+#define VORC_JPEG_BIT_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace vorc::jpeg {
+
+inline uint32_t loadBigEndian32(const unsigned char* bytes) {
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+// Whether a byte of the word is FF: then the inverted word has a zero byte.
+inline bool hasByteFF(uint32_t word) {
+    const uint32_t inverted = ~word;
+    return ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
+}
+
+// Bytes written so far into storage that is kept from image to image; it
+// grows (keeping its contents) when a writer needs more room and never
+// shrinks, so once the pictures are of a stable size nothing is allocated.
+class ByteBuffer {
+public:
+    unsigned char* data() { return bytes_.get(); }
+    const unsigned char* data() const { return bytes_.get(); }
+    size_t capacity() const { return capacity_; }
+
+    // Makes room for at least `needed` bytes in all, keeping the first `kept`.
+    void reserve(size_t needed, size_t kept) {
+        if (needed <= capacity_) return;
+        size_t grown = capacity_ + capacity_ / 4;
+        if (grown < needed) grown = needed;
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[grown]);
+        if (kept != 0) std::memcpy(larger.get(), bytes_.get(), kept);
+        bytes_ = std::move(larger);
+        capacity_ = grown;
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> bytes_;
+    size_t capacity_ = 0;
+};
+
+// Appends bits to a ByteBuffer from a given byte offset on. With
+// StuffAfterFF (an entropy-coded scan) every FF byte written is followed by
+// 00; without it (a store of plain bits) the bytes go out as they are. Bits
+// gather in a 64-bit accumulator and go out 64 at a time.
+template <bool StuffAfterFF>
+class BitWriter {
+public:
+    BitWriter(ByteBuffer& buffer, size_t offset) : buffer_(buffer), written_(offset) {}
+
+    // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
+    void put(uint32_t bits, unsigned count) {
+        bitsPut_ += count;
+        if (pending_ + count < 64) {
+            accumulator_ = (accumulator_ << count) | bits;
+            pending_ += count;
+            return;
+        }
+        // pending_ is at least 32 here, so both shifts stay below 64; the
+        // bits above those pending are shifted out.
+        const unsigned fitting = 64 - pending_;
+        const unsigned rest = count - fitting;
+        putWord((accumulator_ << fitting) | (static_cast<uint64_t>(bits) >> rest));
+        accumulator_ = bits;
+        pending_ = rest;
+    }
+
+    // `count` bits of plain (unstuffed) storage, from the top bit of `from` on.
+    void copy(const unsigned char* from, size_t count) {
+        for (; count >= 32; count -= 32, from += 4) put(loadBigEndian32(from), 32);
+        for (; count >= 8; count -= 8) put(*from++, 8);
+        if (count != 0) put(static_cast<uint32_t>(*from) >> (8 - count), static_cast<unsigned>(count));
+    }
+
+    // Bits put since the writer was made, padding included.
+    uint64_t bitsPut() const { return bitsPut_; }
+
+    // Fills the last byte with `padding` bits (0 or 1), writes out everything
+    // pending and returns the offset just behind the last byte.
+    size_t alignToByte(uint32_t padding) {
+        const unsigned partial = pending_ % 8;
+        if (partial != 0) put(padding != 0 ? (1u << (8 - partial)) - 1 : 0, 8 - partial);
+        room(16);
+        while (pending_ != 0) {
+            pending_ -= 8;
+            putByte(static_cast<unsigned char>(accumulator_ >> pending_));
+        }
+        return written_;
+    }
+
+private:
+    void room(size_t bytes) {
+        if (written_ + bytes > buffer_.capacity()) buffer_.reserve(written_ + bytes + 4096, written_);
+    }
+    void putByte(unsigned char byte) {
+        unsigned char* at = buffer_.data() + written_;
+        *at = byte;
+        ++written_;
+        if (StuffAfterFF && byte == 0xFF) {
+            at[1] = 0x00;
+            ++written_;
+        }
+    }
+    void putWord(uint64_t word) {
+        room(16);
+        if (StuffAfterFF && (hasByteFF(static_cast<uint32_t>(word >> 32)) ||
+                             hasByteFF(static_cast<uint32_t>(word)))) {
+            for (int shift = 56; shift >= 0; shift -= 8)
+                putByte(static_cast<unsigned char>(word >> shift));
+            return;
+        }
+        unsigned char* at = buffer_.data() + written_;
+        for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(word >> (56 - 8 * i));
+        written_ += 8;
+    }
+
+    ByteBuffer& buffer_;
+    size_t written_;
+    uint64_t bitsPut_ = 0;
+    uint64_t accumulator_ = 0;
+    unsigned pending_ = 0;  // bits in the accumulator not yet written, < 64 between calls
+};
+
+using ScanBitWriter = BitWriter<true>;
+using PlainBitWriter = BitWriter<false>;
+
+}  // namespace vorc::jpeg
+
+#endif

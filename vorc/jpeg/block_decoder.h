@@ -1,0 +1,132 @@
+// The fast block decoder of the pixel decoder (parser -> scan decoder ->
+// kernels): entropy-decodes one 8x8 block from the fast scan bit reader
+// with the lookup tables of the standard Huffman tables. It gives what the
+// bit-serial decoder gives on the same bits: the same coefficients, the same
+// outcome, the same fatal end for an invalid codeword.
+#ifndef VORC_JPEG_BLOCK_DECODER_H
+#define VORC_JPEG_BLOCK_DECODER_H
+
+#include <cstdint>
+
+#include "vorc/core/fatal_error.h"
+#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/huffman_lookup.h"
+#include "vorc/jpeg/scan_bit_reader.h"
+
+namespace vorc::jpeg {
+
+// The lookup tables of the four standard tables, built once.
+struct StandardLookups {
+    HuffmanLookup dc[2];  // luminance, chrominance
+    HuffmanLookup ac[2];
+};
+const StandardLookups& standardLookups();
+
+// The next symbol, or -1 for an invalid codeword.
+inline int decodeSymbol(ScanBitReader& reader, const HuffmanLookup& lookup) {
+    const uint16_t entry = lookup.symbolOf[reader.peek(HuffmanLookup::LookupBits)];
+    if (entry != 0) {
+        reader.skip(entry >> 8);
+        return entry & 0xFF;
+    }
+    for (int length = HuffmanLookup::LookupBits + 1; length <= HuffmanLookup::MaxCodeLength; ++length) {
+        const auto code = static_cast<int32_t>(reader.peek(length));
+        if (code <= lookup.largestCode[length]) {
+            reader.skip(length);
+            return lookup.symbols[lookup.symbolOffset[length] + code];
+        }
+    }
+    return -1;
+}
+
+inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
+    return size == 0 ? 0 : extendMagnitude(reader.take(size), size);
+}
+
+// How decoding a block ended. NeedsExactReader: near the end of the clean
+// part, bits past it were used, so nothing about this block is known yet.
+enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
+
+// Decodes one block into coefficients (natural order, DC absolute) of a
+// block that is all zero on entry, and moves the DC predictor on.
+// lastPosition becomes the zig-zag position of the last non-zero AC
+// coefficient, 0 for none; endPosition the position at which the block's
+// codes ended (that of its EOB, or 64), which is lastPosition + 1 unless ZRL
+// codes only led to the end. Unchecked needs a reader with room for a block;
+// otherwise every step checks that it used only clean bits. An invalid
+// codeword ends the stream as the bit-serial reader's tree walk does, which
+// reads one bit past the longest code before it gives up.
+template <bool Checked>
+[[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
+                                                               const HuffmanLookup& ac, int16_t* block,
+                                                               int16_t& predictor, int& lastPosition,
+                                                               int& endPosition) {
+    constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
+    auto invalidCodeword = [&reader] {
+        if (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits) return FastBlockOutcome::NeedsExactReader;
+        vorc::failInvalidCodeword();
+        return FastBlockOutcome::NeedsExactReader;
+    };
+    reader.ensure(ScanBitReader::SymbolBits);
+    const int dcSymbol = decodeSymbol(reader, dc);
+    if (dcSymbol < 0) return invalidCodeword();
+    const int16_t dcValue = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSymbol & 0x0F));
+    if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+    predictor = dcValue;
+    block[0] = dcValue;
+
+    lastPosition = 0;
+    int position = 1;
+    while (position < 64) {
+        reader.ensure(ScanBitReader::SymbolBits);
+        const int32_t known = ac.coefficientOf[reader.peek(HuffmanLookup::LookupBits)];
+        if (known != 0) {
+            reader.skip(known & 0xFF);
+            if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+            position += (known >> 8) & 0x0F;
+            if (position > 63) return FastBlockOutcome::TooManyCoefficients;
+            block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(known >> 16);
+            lastPosition = position++;
+            continue;
+        }
+        const int symbol = decodeSymbol(reader, ac);
+        if (symbol < 0) return invalidCodeword();
+        const int size = symbol & 0x0F;
+        const int32_t value = decodeMagnitude(reader, size);
+        if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+        if (symbol == 0) break;
+        position += symbol >> 4;
+        if (position > 63) return FastBlockOutcome::TooManyCoefficients;
+        block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(value);
+        if (size != 0) lastPosition = position;
+        ++position;
+    }
+    endPosition = position;
+    return FastBlockOutcome::Decoded;
+}
+
+// The decoder works on copies of the reader and of the last position, so
+// that they stay in registers: nothing written to the block can alias them.
+template <bool Checked>
+FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                             int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
+    ScanBitReader local = reader;
+    int last = 0;
+    int end = 0;
+    const FastBlockOutcome outcome = decodeBlockWith<Checked>(local, dc, ac, block, predictor, last, end);
+    reader = local;
+    lastPosition = last;
+    endPosition = end;
+    return outcome;
+}
+
+template <bool Checked>
+FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                             int16_t* block, int16_t& predictor, int& lastPosition) {
+    int endPosition = 0;
+    return decodeBlock<Checked>(reader, dc, ac, block, predictor, lastPosition, endPosition);
+}
+
+}  // namespace vorc::jpeg
+
+#endif

@@ -1,0 +1,115 @@
+// The fast scan bit reader of the scan decoders (parser -> scan decoder):
+// a 64-bit bit buffer refilled several bytes at a time, with FF 00 stuffing
+// removed. It only reads the clean part of a scan, the bytes before the
+// first 0xFF that is not stuffing; past its end it supplies zero bits and
+// tells that it did, so that a block decoded near the end can be given up
+// and read again by the exact bit-serial reader, which it hands its
+// position over to.
+#ifndef VORC_JPEG_SCAN_BIT_READER_H
+#define VORC_JPEG_SCAN_BIT_READER_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorc::jpeg {
+
+// The first byte of [begin, end) that is an 0xFF not followed by a stuffed
+// 0x00 (a marker, or an 0xFF as the last byte), or end.
+const unsigned char* findScanMarker(const unsigned char* begin, const unsigned char* end);
+
+class ScanBitReader {
+public:
+    // The longest a block can be: a DC code and magnitude, then 63 AC codes
+    // with magnitudes, every data byte stuffed; plus the bytes a refill reads
+    // ahead.
+    static constexpr ptrdiff_t MaxBlockBits = 16 + 11 + 63 * (16 + 15);
+    static constexpr ptrdiff_t BlockMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8 + 8;
+    // Bits a symbol can need: the longest code plus the largest magnitude.
+    static constexpr int SymbolBits = 16 + 15;
+
+    // Reads from begin; nothing at or after cleanEnd is ever read.
+    void start(const unsigned char* begin, const unsigned char* cleanEnd) {
+        scanBegin_ = begin;
+        cursor_ = begin;
+        cleanEnd_ = cleanEnd;
+        bits_ = 0;
+        count_ = 0;
+        paddingBits_ = 0;
+    }
+
+    // Whether even the longest block stays clean; otherwise a block must
+    // check overran() and its codes' length.
+    bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
+    // Whether bits past the clean part have been used.
+    bool overran() const { return count_ < paddingBits_; }
+    // Unread bits of the clean part in the buffer (after ensure(), all that
+    // are left when there are fewer).
+    int cleanBitsInBuffer() const { return count_ - paddingBits_; }
+
+    void ensure(int bitCount) {
+        if (count_ < bitCount) refill();
+    }
+    uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
+    void skip(int bitCount) {
+        bits_ <<= bitCount;
+        count_ -= bitCount;
+    }
+    uint32_t take(int bitCount) {
+        const uint32_t value = peek(bitCount);
+        skip(bitCount);
+        return value;
+    }
+
+    // Where the bit-serial reader goes on: the byte that holds the next
+    // unread bit and the mask of that bit.
+    const unsigned char* position(uint8_t& bitMask) const;
+
+private:
+    // Needs fewer than 32 bits in the buffer; leaves more than 56.
+    void refill() {
+        if (cleanEnd_ - cursor_ < 8) {
+            refillNearEnd();
+            return;
+        }
+        const uint64_t word = loadBigEndian(cursor_);
+        if (!hasByteFF(word)) {
+            const int byteCount = (63 - count_) >> 3;
+            const int unused = 64 - 8 * byteCount;
+            bits_ |= (word >> unused) << (unused - count_);
+            cursor_ += byteCount;
+            count_ += 8 * byteCount;
+            return;
+        }
+        while (count_ <= 56) {
+            const unsigned char byte = *cursor_++;
+            if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
+            bits_ |= uint64_t{byte} << (56 - count_);
+            count_ += 8;
+        }
+    }
+
+    // Byte by byte up to the end of the clean part, zero bits after it.
+    void refillNearEnd();
+
+    static uint64_t loadBigEndian(const unsigned char* bytes) {
+        uint64_t word = 0;
+        for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+        return word;
+    }
+    static bool hasByteFF(uint64_t word) {
+        constexpr uint64_t LowBytes = 0x0101010101010101u;
+        constexpr uint64_t HighBits = 0x8080808080808080u;
+        return ((~word - LowBytes) & word & HighBits) != 0;
+    }
+
+    const unsigned char* scanBegin_ = nullptr;
+    const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
+    const unsigned char* cleanEnd_ = nullptr;
+    uint64_t bits_ = 0;  // next bit at the top; the bits below count_ are 0
+    int count_ = 0;
+    int paddingBits_ = 0;  // zero bits at the bottom of the buffer that lie past the clean part
+};
+
+}  // namespace vorc::jpeg
+
+#endif

@@ -1,0 +1,191 @@
+// The tile bit store: runs of plain bits taken from frames' scans or coded
+// afresh, and the whole picture's scan written from them.
+#include "vorc/transcode/tile_bit_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vorc/jpeg/block_encoder.h"
+
+namespace {
+
+using vorc::jpeg::ByteBuffer;
+using vorc::jpeg::PlainBitWriter;
+using vorc::jpeg::ScanBitWriter;
+
+constexpr size_t MinimumWasteBeforeCompaction = size_t{1} << 20;
+constexpr size_t LumaBlockSize = 64;
+constexpr size_t LastLumaBlock = 3 * LumaBlockSize;
+constexpr size_t BlueBlock = 4 * LumaBlockSize;
+constexpr size_t RedBlock = 5 * LumaBlockSize;
+
+constexpr size_t bytesFor(size_t bits) { return (bits + 7) / 8; }
+
+// Index of the bit a mask picks, 0 for the most significant.
+unsigned bitIndex(uint8_t mask) { return 7u - static_cast<unsigned>(__builtin_ctz(mask)); }
+
+// The bits of a stuffed scan from `start` up to `end`, without the 00 bytes
+// stuffed after each FF.
+void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start,
+                  vorcTileBitStore::ScanPosition end) {
+    const unsigned char* byte = start.byte;
+    unsigned skipped = bitIndex(start.mask);
+    if (byte != end.byte) {
+        writer.put(*byte & (0xFFu >> skipped), 8 - skipped);
+        byte += *byte == 0xFF ? 2 : 1;
+        skipped = 0;
+    }
+    // Four bytes at a time where none of them is FF.
+    while (byte != end.byte) {
+        if (end.byte - byte >= 4) {
+            const uint32_t word = vorc::jpeg::loadBigEndian32(byte);
+            if (!vorc::jpeg::hasByteFF(word)) {
+                writer.put(word, 32);
+                byte += 4;
+                continue;
+            }
+        }
+        writer.put(*byte, 8);
+        byte += *byte == 0xFF ? 2 : 1;
+    }
+    const unsigned endBit = bitIndex(end.mask);
+    if (endBit > skipped)
+        writer.put((*byte >> (8 - endBit)) & ((1u << (endBit - skipped)) - 1u), endBit - skipped);
+}
+
+// Puts one run and ends it on a byte; returns the bits of the run.
+template <typename PutRun>
+uint64_t putRun(PlainBitWriter& writer, PutRun&& putBits) {
+    const uint64_t before = writer.bitsPut();
+    putBits();
+    const uint64_t bits = writer.bitsPut() - before;
+    writer.alignToByte(0);
+    return bits;
+}
+
+}  // namespace
+
+vorcTileBitStore::ScanPosition vorcTileBitStore::skipBits(ScanPosition at, unsigned bits) {
+    unsigned index = bitIndex(at.mask) + bits;
+    for (; index >= 8; index -= 8) at.byte += *at.byte == 0xFF ? 2 : 1;
+    at.mask = static_cast<uint8_t>(0x80u >> index);
+    return at;
+}
+
+bool vorcTileBitStore::resize(size_t tiles) {
+    tiles_.reset(static_cast<TileBits*>(std::calloc(tiles, sizeof(TileBits))));
+    compactionOrder_.reset(static_cast<uint32_t*>(std::calloc(tiles, sizeof(uint32_t))));
+    usedBytes_ = 0;
+    liveBytes_ = 0;
+    if (tiles_ == nullptr || compactionOrder_ == nullptr || tiles > UINT32_MAX) {
+        tiles_.reset();
+        compactionOrder_.reset();
+        tileCount_ = 0;
+        return false;
+    }
+    tileCount_ = tiles;
+    return true;
+}
+
+size_t vorcTileBitStore::storedBytes(const TileBits& bits) {
+    return bytesFor(bits.runBits[0]) + bytesFor(bits.runBits[1]) + bytesFor(bits.runBits[2]);
+}
+
+void vorcTileBitStore::forget(size_t tile) {
+    TileBits& bits = tiles_[tile];
+    if (!bits.kept) return;
+    liveBytes_ -= storedBytes(bits);
+    bits.kept = false;
+}
+
+void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3],
+                            const int16_t* coefficients) {
+    for (int run = 0; run < 3; ++run) bits.runBits[run] = static_cast<uint16_t>(runBits[run]);
+    bits.offset = offset;
+    bits.firstLumaDC = coefficients[0];
+    bits.lastLumaDC = coefficients[LastLumaBlock];
+    bits.blueDC = coefficients[BlueBlock];
+    bits.redDC = coefficients[RedBlock];
+    bits.kept = true;
+    usedBytes_ = offset + storedBytes(bits);
+    liveBytes_ += storedBytes(bits);
+}
+
+void vorcTileBitStore::keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
+                                    const ScanPosition (&runEnds)[3], const int16_t* coefficients) {
+    forget(tile);
+    PlainBitWriter writer(store_, usedBytes_);
+    uint64_t runBits[3];
+    for (int run = 0; run < 3; ++run)
+        runBits[run] = putRun(writer, [&] { copyScanBits(writer, runStarts[run], runEnds[run]); });
+    keep(tiles_[tile], usedBytes_, runBits, coefficients);
+}
+
+void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
+    using namespace vorc::jpeg;
+    const EncoderCodeBook& luma = standardCodeBook(Luminance);
+    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
+    PlainBitWriter writer(store_, usedBytes_);
+    const uint64_t runBits[3] = {
+        putRun(writer,
+               [&] {
+                   putACCoefficients(writer, coefficients, luma);
+                   for (size_t block = 1; block < 4; ++block) {
+                       const int16_t* coded = coefficients + block * LumaBlockSize;
+                       putDCDifference(writer, static_cast<int16_t>(coded[0] - coded[-64]), luma);
+                       putACCoefficients(writer, coded, luma);
+                   }
+               }),
+        putRun(writer, [&] { putACCoefficients(writer, coefficients + BlueBlock, chroma); }),
+        putRun(writer, [&] { putACCoefficients(writer, coefficients + RedBlock, chroma); })};
+    keep(tiles_[tile], usedBytes_, runBits, coefficients);
+}
+
+size_t vorcTileBitStore::writeScan(ByteBuffer& scan, const int16_t* coefficients) {
+    using namespace vorc::jpeg;
+    const EncoderCodeBook& luma = standardCodeBook(Luminance);
+    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
+    ScanBitWriter writer(scan, 0);
+    int16_t lumaPredictor = 0;
+    int16_t bluePredictor = 0;
+    int16_t redPredictor = 0;
+    for (size_t tile = 0; tile < tileCount_; ++tile) {
+        const TileBits& bits = tiles_[tile];
+        if (!bits.kept) codeTile(tile, coefficients + tile * CoefficientsPerTile);
+        const unsigned char* run = store_.data() + bits.offset;
+        putDCDifference(writer, static_cast<int16_t>(bits.firstLumaDC - lumaPredictor), luma);
+        writer.copy(run, bits.runBits[0]);
+        run += bytesFor(bits.runBits[0]);
+        putDCDifference(writer, static_cast<int16_t>(bits.blueDC - bluePredictor), chroma);
+        writer.copy(run, bits.runBits[1]);
+        run += bytesFor(bits.runBits[1]);
+        putDCDifference(writer, static_cast<int16_t>(bits.redDC - redPredictor), chroma);
+        writer.copy(run, bits.runBits[2]);
+        lumaPredictor = bits.lastLumaDC;
+        bluePredictor = bits.blueDC;
+        redPredictor = bits.redDC;
+    }
+    return writer.alignToByte(0);
+}
+
+void vorcTileBitStore::compactIfWasteful() {
+    const size_t waste = usedBytes_ - liveBytes_;
+    if (waste <= std::max(MinimumWasteBeforeCompaction, liveBytes_ / 8)) return;
+    // Moving the runs in the order they lie in the store only ever moves
+    // them down, onto waste or onto bytes already moved away.
+    uint32_t* order = compactionOrder_.get();
+    size_t kept = 0;
+    for (size_t tile = 0; tile < tileCount_; ++tile)
+        if (tiles_[tile].kept) order[kept++] = static_cast<uint32_t>(tile);
+    std::sort(order, order + kept,
+              [this](uint32_t a, uint32_t b) { return tiles_[a].offset < tiles_[b].offset; });
+    size_t to = 0;
+    for (size_t i = 0; i < kept; ++i) {
+        TileBits& bits = tiles_[order[i]];
+        const size_t bytes = storedBytes(bits);
+        std::memmove(store_.data() + to, store_.data() + bits.offset, bytes);
+        bits.offset = to;
+        to += bytes;
+    }
+    usedBytes_ = to;
+}

@@ -1,0 +1,91 @@
+// The transcoder's memory of the image it wrote last: for every tile of the
+// picture, the entropy-coded bits of its six blocks, so that writing the
+// next image costs a bit-aligned copy per tile instead of coding it again.
+// Between parser and JPEG receiver: the sweep fills it from the frame's scan
+// (or has a tile coded afresh from its coefficients) and writes the whole
+// picture's scan from it.
+//
+// A tile's bits are kept as three runs of plain (unstuffed) bits, each
+// starting on a byte: Y0's AC codes and Y1..Y3 whole, Cb's AC codes, Cr's AC
+// codes. Left out are the three DC codes that depend on the tile before it in
+// the image (those of Y0, Cb and Cr), which writeScan codes from the DC
+// values kept beside the runs.
+//
+// Runs are appended to one store; replaced runs stay behind as waste until
+// it outgrows max(1 MiB, an eighth of the live bits), when the live runs are
+// moved down together. So the store holds about one image's coded bits.
+#ifndef VORC_TRANSCODE_TILE_BIT_STORE_H
+#define VORC_TRANSCODE_TILE_BIT_STORE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "vorc/jpeg/bit_writer.h"
+
+class vorcTileBitStore {
+public:
+    static constexpr int CoefficientsPerTile = 384;
+
+    // A point in a stuffed scan: the byte holding the next bit and that
+    // bit's mask, as the scan bit reader keeps them.
+    struct ScanPosition {
+        const unsigned char* byte;
+        uint8_t mask;
+    };
+
+    // The position `bits` bits (not counting stuffed bytes) after `at`.
+    static ScanPosition skipBits(ScanPosition at, unsigned bits);
+
+    // Forgets everything and makes room for the tiles of a new grid; false
+    // (and no tiles) when memory runs out.
+    bool resize(size_t tiles);
+
+    // Marks a tile as to be coded afresh from its coefficients.
+    void forget(size_t tile);
+
+    // Keeps a tile's three runs as they stand in a frame's scan, from
+    // runStarts[i] to runEnds[i], with the DC values of its coefficients
+    // (the tile's 384 values as decoded from those bits).
+    void keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
+                      const ScanPosition (&runEnds)[3], const int16_t* coefficients);
+
+    // Appends the scan of the whole picture to `scan`, from offset 0, and
+    // returns its length: every tile in index order, those forgotten coded
+    // afresh from `coefficients` (CoefficientsPerTile values a tile). The
+    // last byte is padded with 0 bits. A DC difference or AC value without a
+    // code is a fatal stream error, after which the store is as before.
+    size_t writeScan(vorc::jpeg::ByteBuffer& scan, const int16_t* coefficients);
+
+    // Moves the live runs together when the waste has grown too large.
+    void compactIfWasteful();
+
+private:
+    struct TileBits {
+        size_t offset;  // of the first run in the store; the others follow
+        uint16_t runBits[3];
+        int16_t firstLumaDC;
+        int16_t lastLumaDC;
+        int16_t blueDC;
+        int16_t redDC;
+        bool kept;  // false: code it afresh at the next writeScan
+    };
+    struct FreeDeleter {
+        void operator()(void* memory) const { std::free(memory); }
+    };
+
+    static size_t storedBytes(const TileBits& bits);
+    void codeTile(size_t tile, const int16_t* coefficients);
+    // Takes the DC values and the runs that `writer` has just put from `offset` on.
+    void keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const int16_t* coefficients);
+
+    std::unique_ptr<TileBits[], FreeDeleter> tiles_;
+    std::unique_ptr<uint32_t[], FreeDeleter> compactionOrder_;
+    size_t tileCount_ = 0;
+    vorc::jpeg::ByteBuffer store_;
+    size_t usedBytes_ = 0;  // live runs and waste
+    size_t liveBytes_ = 0;
+};
+
+#endif
