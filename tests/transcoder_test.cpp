@@ -15,6 +15,7 @@
 #include "support/piece_source.h"
 #include "support/recorders.h"
 #include "support/reference_transcoder.h"
+#include "vorc/core/fatal_error.h"
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
@@ -188,6 +189,33 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     ASSERT_EQ(s.images->size(), 1u);
     decodeJpegStrictly((*s.images)[0], "after failure");
     EXPECT_EQ(readJpegCoefficients((*s.images)[0]).tiles.at(0), next[0]);
+
+    // Skipped as damaged, an invalid codeword well before the end of the
+    // scan leaves tile 1's first block as the reference leaves it: the codes
+    // before it decoded, the rest of the block as it was. The next image
+    // shows it.
+    ScanWriter invalid;
+    invalid.bits(0, 2);       // luminance DC difference 0
+    invalid.bits(0b001, 3);   // AC: one coefficient of size 1, value 1
+    invalid.bits(0xFFFF, 16);  // no code
+    for (int i = 0; i < 256; ++i) invalid.bits(0xFFFF, 16);
+    Bytes scan = invalid.finish();
+    scan.insert(scan.end(), {0xFF, 0xD9});
+    Frame frame;
+    frame.reset(48, 16);
+    frame.scanBytes = scan.data();
+    frame.scanLength = static_cast<int32_t>(scan.size());
+    Bytes bitmap = tileBitmap(3, 1, {1});
+    frame.tileBitmap = bitmap.data();
+    {
+        const vorc::detail::SkipStreamErrors skip(true);
+        for (vorcFramewiseTesraScanDecoder* transcoder :
+             {static_cast<vorcFramewiseTesraScanDecoder*>(&s.converter),
+              static_cast<vorcFramewiseTesraScanDecoder*>(&s.reference)})
+            EXPECT_THROW(transcoder->performScanSweep(&frame), vorc::detail::StreamErrorSkipped);
+    }
+    s.sweep(48, 16, {}, true, tileBitmap(3, 1, {}));
+    ASSERT_EQ(s.images->size(), 2u);
 }
 
 // Puts status messages into a sweeper's call log, so their order against

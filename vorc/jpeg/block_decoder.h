@@ -47,6 +47,12 @@ inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
 // part, bits past it were used, so nothing about this block is known yet.
 enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 
+// What an invalid codeword does: end the stream at once (the pixel decoder),
+// or give the block to the exact reader, which meets the same codeword after
+// leaving in the block what it decoded so far (the transcoder, whose
+// coefficient store outlives a frame that a parser skips as damaged).
+enum class OnInvalidCodeword { EndStream, UseExactReader };
+
 // Decodes one block into coefficients (natural order, DC absolute) of a
 // block that is all zero on entry, and moves the DC predictor on.
 // lastPosition becomes the zig-zag position of the last non-zero AC
@@ -56,14 +62,16 @@ enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 // otherwise every step checks that it used only clean bits. An invalid
 // codeword ends the stream as the bit-serial reader's tree walk does, which
 // reads one bit past the longest code before it gives up.
-template <bool Checked>
+template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
     constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
     auto invalidCodeword = [&reader] {
-        if (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits) return FastBlockOutcome::NeedsExactReader;
+        if (OnInvalid == OnInvalidCodeword::UseExactReader ||
+            (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits))
+            return FastBlockOutcome::NeedsExactReader;
         vorc::failInvalidCodeword();
         return FastBlockOutcome::NeedsExactReader;
     };
@@ -107,13 +115,14 @@ template <bool Checked>
 
 // The decoder works on copies of the reader and of the last position, so
 // that they stay in registers: nothing written to the block can alias them.
-template <bool Checked>
+template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
                              int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
     ScanBitReader local = reader;
     int last = 0;
     int end = 0;
-    const FastBlockOutcome outcome = decodeBlockWith<Checked>(local, dc, ac, block, predictor, last, end);
+    const FastBlockOutcome outcome =
+        decodeBlockWith<Checked, OnInvalid>(local, dc, ac, block, predictor, last, end);
     reader = local;
     lastPosition = last;
     endPosition = end;

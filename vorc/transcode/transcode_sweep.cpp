@@ -179,9 +179,9 @@ void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
 }
 
 // The fast reader decodes into a zeroed block that only a success copies
-// into the store; a block it cannot finish is decoded again bit-serially, so
-// that a failure leaves the store, the reports and the reader as the
-// bit-serial decoder leaves them.
+// into the store; a block it cannot finish, an invalid codeword included, is
+// decoded again bit-serially, so that a failure leaves the store, the
+// reports and the reader as the bit-serial decoder leaves them.
 int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
                                          const Node* const* roots, bool& canonical) {
     if (fastReading && fastReader.hasRoomForBlock()) {
@@ -191,10 +191,10 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
         int16_t decoded[64] = {};
         int lastPosition = 0;
         int endPosition = 0;
-        if (vorc::jpeg::decodeBlock<false>(fastReader, lookups.dc[componentClass],
-                                           lookups.ac[componentClass], decoded, predictor,
-                                           lastPosition, endPosition) ==
-            vorc::jpeg::FastBlockOutcome::Decoded) {
+        using vorc::jpeg::OnInvalidCodeword;
+        if (vorc::jpeg::decodeBlock<false, OnInvalidCodeword::UseExactReader>(
+                fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
+                predictor, lastPosition, endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
             std::memcpy(block, decoded, sizeof decoded);
             if (endPosition != lastPosition + 1) canonical = false;
             return 0;
