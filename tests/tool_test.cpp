@@ -114,6 +114,7 @@ TEST_F(Tool, ExitCodesAndMessages) {
         rows.push_back({"dump --quiet --yuv " + Sample + " -o /dev/full", 1, "vorc dump: " + full});
         rows.push_back({"transcode --quiet " + Sample + " -o /dev/full", 1, "vorc transcode: " + full});
         rows.push_back({"encode --synthetic --frames 1 -o /dev/full", 1, "vorc encode: " + full});
+        rows.push_back({"snapshot --quiet " + Sample + " -o /dev/full", 1, "vorc snapshot: " + full});
         // One image of the sequence lands on the full disk.
         fs::create_symlink("/dev/full", at("full_000003.jpg"));
         rows.push_back({"transcode --quiet " + Sample + " --jpeg-prefix " + at("full_"), 1,

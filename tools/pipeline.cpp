@@ -38,8 +38,8 @@ constexpr long SignalCheckMillis = 100;
 // or, without one, when asked before the parser goes away.
 class SnapshotBackEnd : public vorcBufferedTesraDecoderBackEnd {
 public:
-    SnapshotBackEnd(long wantedFrame, std::FILE* out, SnapshotState* state)
-        : wantedFrame_(wantedFrame), out_(out), state_(state) {}
+    SnapshotBackEnd(long wantedFrame, std::FILE* out, SnapshotState* state, int* writeErrno)
+        : wantedFrame_(wantedFrame), out_(out), state_(state), writeErrno_(writeErrno) {}
     void errorEncountered() override {}
     void videoTileReceived() override {}
     void frameComplete() override {
@@ -60,13 +60,19 @@ private:
                                       static_cast<size_t>(pictureOffset) * sizeof(unsigned int);
         std::vector<const unsigned char*> rows(static_cast<size_t>(height));
         for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = bottom + static_cast<size_t>(height - 1 - y) * memoryRowBytes;
-        *state_ = writeRgbPng(out_, width, height, rows) ? SnapshotState::Written : SnapshotState::WriteFailed;
+        if (writeRgbPng(out_, width, height, rows)) {
+            *state_ = SnapshotState::Written;
+        } else {
+            *state_ = SnapshotState::WriteFailed;
+            *writeErrno_ = errno;
+        }
     }
 
     long wantedFrame_;
     long completedFrames_ = 0;
     std::FILE* out_;
     SnapshotState* state_;
+    int* writeErrno_;
 };
 
 namespace {
@@ -362,7 +368,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
             *error = systemError("create", request.path);
             return false;
         }
-        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_);
+        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_, &writeErrno_);
         backEnd_.reset(snapshotBackEnd_);
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
         return true;
@@ -475,6 +481,7 @@ int DecodingChain::finishSnapshot(std::string* problem) {
     struct stat info {};
     const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
     const bool closed = toFile ? std::fclose(snapshotFile_) == 0 : std::fflush(stdout) == 0;
+    if (!closed && writeErrno_ == 0) writeErrno_ = errno;
     snapshotFile_ = nullptr;
     if (snapshot_ == SnapshotState::Written && closed) return ExitOk;
     // A failed snapshot leaves no half-written or empty file behind.
@@ -485,8 +492,10 @@ int DecodingChain::finishSnapshot(std::string* problem) {
                                              std::to_string(stats_.frames) + " complete frames)";
         return ExitUsage;
     }
+    const std::string output = toFile ? "'" + request_.path + "'" : std::string("standard output");
     *problem = snapshot_ == SnapshotState::NoPicture ? "no picture after that frame (its size could not be allocated)"
-                                                     : "writing '" + request_.path + "' failed";
+               : writeErrno_ != 0 ? "cannot write " + output + ": " + std::strerror(writeErrno_)
+                                  : "writing " + output + " failed";
     return ExitFailure;
 }
 

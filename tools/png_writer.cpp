@@ -6,9 +6,18 @@
 
 #include <csetjmp>
 
+namespace {
+
+// libpng's own handlers print to standard error; the caller reports the
+// failure itself, with the system's reason, which errno still holds.
+[[noreturn]] void stopOnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void ignoreWarning(png_structp, png_const_charp) {}
+
+}  // namespace
+
 bool writeRgbPng(std::FILE* out, int width, int height, const std::vector<const unsigned char*>& rows) {
     if (width <= 0 || height <= 0 || rows.size() != static_cast<size_t>(height)) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, stopOnError, ignoreWarning);
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {

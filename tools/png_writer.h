@@ -7,7 +7,8 @@
 #include <vector>
 
 // rows[i] is the picture's i-th row from the top, width * 3 bytes of R, G, B.
-// False when libpng reports an error or the file cannot be written.
+// False when libpng reports an error or the file cannot be written; errno
+// then holds the system's reason for a failed write.
 bool writeRgbPng(std::FILE* out, int width, int height, const std::vector<const unsigned char*>& rows);
 
 #endif
