@@ -155,7 +155,9 @@ TEST_F(Sinks, FileWriterContinuesShortAndInterruptedWrites) {
         ::close(fds[1]);
         EXPECT_EQ(drained.get(), data) << nonBlocking;
         ::close(fds[0]);
-        EXPECT_EQ(signalsSeen.load(), 5);
+        // Signals sent while the writer thread waits to run merge into one,
+        // so a loaded machine may see fewer than five.
+        EXPECT_GE(signalsSeen.load(), 1);
     }
     ::sigaction(SIGUSR1, &previous, nullptr);
 }
