@@ -60,8 +60,8 @@ TEST_F(ToolCamera, RecordWritesTheSameImagesAsTranscodingTheFile) {
     Vorc transcode(dir + "transcode.err",
                    {"transcode", "--quiet", stream, "--jpeg-prefix", dir + "file_"});
     ASSERT_EQ(transcode.wait(), 0) << transcode.errors();
-    Vorc camera(dir + "camera.err",
-                {"camera", "--listen", "127.0.0.1:0", "--exit-after", "60", stream});
+    // ":PORT" stands for 127.0.0.1, as in `vorc serve`.
+    Vorc camera(dir + "camera.err", {"camera", "--listen", ":0", "--exit-after", "60", stream});
     const int port = camera.port();
     ASSERT_GT(port, 0) << camera.errors();
     Vorc record(dir + "record.err",

@@ -3,8 +3,6 @@
 // back end. It answers the live-stream HTTP request with a short header and
 // then the frames of a stream file, paced at the requested rate and looped,
 // one thread per client.
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,6 +29,7 @@
 #include "tools/camera_request.h"
 #include "tools/command_registry.h"
 #include "tools/frame_index.h"
+#include "tools/listen_sockets.h"
 #include "tools/option_parser.h"
 #include "tools/tool_common.h"
 
@@ -189,51 +188,6 @@ struct Client {
     std::shared_ptr<std::atomic<bool>> done;
 };
 
-// [HOST:]PORT with HOST a name, an IPv4 address or a bracketed IPv6 address,
-// resolved to the first address it names; PORT 0 takes any free port.
-bool resolveListenAddress(const std::string& text, sockaddr_storage* address) {
-    const size_t colon = text.rfind(':');
-    std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
-    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    } else if (host.find_first_of(":[]") != std::string::npos) {
-        return false;
-    }
-    char* rest = nullptr;
-    const long number = std::strtol(port.c_str(), &rest, 10);
-    if (port.empty() || *rest != '\0' || number < 0 || number > 65535) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return false;
-    std::memcpy(address, found->ai_addr, found->ai_addrlen);
-    ::freeaddrinfo(found);
-    return true;
-}
-
-socklen_t addressLength(const sockaddr_storage& address) {
-    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-
-int portOf(const sockaddr_storage& address) {
-    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
-                                               : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-}
-
-// "127.0.0.1:8080" or "[::1]:8080".
-std::string describeAddress(const sockaddr_storage& address) {
-    char host[INET6_ADDRSTRLEN] = "?";
-    const bool v6 = address.ss_family == AF_INET6;
-    const auto* v4Address = reinterpret_cast<const sockaddr_in*>(&address);
-    const auto* v6Address = reinterpret_cast<const sockaddr_in6*>(&address);
-    ::inet_ntop(address.ss_family, v6 ? static_cast<const void*>(&v6Address->sin6_addr) : &v4Address->sin_addr,
-                host, sizeof host);
-    return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::to_string(portOf(address));
-}
-
 void printUsage() {
     std::printf(
         "usage: vorc camera --listen [ADDRESS:]PORT [OPTIONS] FILE\n"
@@ -245,7 +199,8 @@ void printUsage() {
         "picks a free port; the port chosen is printed on standard error.\n"
         "\n"
         "options:\n"
-        "  --listen A:P        address (a name, IPv4 or [IPv6]; default 127.0.0.1) and port\n"
+        "  --listen A:P        address (a name, IPv4 or [IPv6]; default 127.0.0.1) and port;\n"
+        "                      a name listens on every address it stands for\n"
         "  --loops N           send the file N times to each client, then close (default: endless)\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n",
         CameraStreamPath);
@@ -278,8 +233,8 @@ int runCamera(int argc, char** argv) {
     verbosity = common.verbosity;
     if (listenText == nullptr) return usageError(CommandName, "missing --listen [ADDRESS:]PORT");
     if (path == nullptr) return usageError(CommandName, "missing stream FILE");
-    sockaddr_storage address{};
-    if (!resolveListenAddress(listenText, &address)) {
+    HostPort listenAt;
+    if (!splitHostPort(listenText, &listenAt)) {
         return usageError(CommandName, std::string("cannot use '") + listenText + "' as [ADDRESS:]PORT");
     }
 
@@ -289,16 +244,11 @@ int runCamera(int argc, char** argv) {
     settings.frames = splitFrames(data);
     if (settings.frames.empty()) return usageError(CommandName, std::string("no frames in '") + path + "'");
 
-    const bool portChosen = portOf(address) == 0;
-    const int listenFd = ::socket(address.ss_family, SOCK_STREAM, 0);
-    const int reuse = 1;
-    socklen_t length = sizeof address;
-    if (listenFd < 0 || ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), addressLength(address)) != 0 ||
-        ::listen(listenFd, 16) != 0 || ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const std::string problem = systemError("listen on", listenText);
-        if (listenFd >= 0) ::close(listenFd);
-        std::fprintf(stderr, "vorc camera: %s\n", problem.c_str());
+    std::vector<std::string> names;
+    std::string problem;
+    const std::vector<int> listeners = openListeners(listenAt, &names, &problem);
+    if (listeners.empty()) {
+        std::fprintf(stderr, "vorc camera: cannot listen on '%s': %s\n", listenText, problem.c_str());
         return ExitFailure;
     }
 
@@ -311,8 +261,11 @@ int runCamera(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     // The port is the one thing a caller of PORT 0 must learn, even quietly.
-    logLine(portChosen ? Verbosity::Quiet : Verbosity::Normal, "listening on %s (%zu frames from %s)\n",
-            describeAddress(address).c_str(), settings.frames.size(), path);
+    const bool portChosen = listenAt.port == "0";
+    for (const std::string& name : names) {
+        logLine(portChosen ? Verbosity::Quiet : Verbosity::Normal, "listening on %s (%zu frames from %s)\n",
+                name.c_str(), settings.frames.size(), path);
+    }
 
     const auto stopAt = Clock::now() + std::chrono::seconds(exitAfterSeconds);
     std::list<Client> clients;
@@ -325,26 +278,31 @@ int runCamera(int argc, char** argv) {
                 ++it;
             }
         }
-        pollfd entry{listenFd, POLLIN, 0};
-        if (::poll(&entry, 1, PollSliceMillis) <= 0) continue;
-        sockaddr_storage peerAddress{};
-        socklen_t peerLength = sizeof peerAddress;
-        const int client = ::accept(listenFd, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength);
-        if (client < 0) continue;
-        const std::string peer = describeAddress(peerAddress);
-        logLine(Verbosity::Verbose, "camera: %s: connected\n", peer.c_str());
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        clients.push_back(Client{std::thread([client, peer, done, &settings] {
-                                     serveClient(client, peer, settings);
-                                     ::shutdown(client, SHUT_RDWR);
-                                     ::close(client);
-                                     *done = true;
-                                 }),
-                                 done});
+        std::vector<pollfd> entries;
+        for (const int fd : listeners) entries.push_back(pollfd{fd, POLLIN, 0});
+        if (::poll(entries.data(), entries.size(), PollSliceMillis) <= 0) continue;
+        for (const pollfd& entry : entries) {
+            if ((entry.revents & POLLIN) == 0) continue;
+            sockaddr_storage peerAddress{};
+            socklen_t peerLength = sizeof peerAddress;
+            // The listeners do not block; the clients they give do.
+            const int client = ::accept(entry.fd, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength);
+            if (client < 0) continue;
+            const std::string peer = describeAddress(reinterpret_cast<const sockaddr*>(&peerAddress), peerLength);
+            logLine(Verbosity::Verbose, "camera: %s: connected\n", peer.c_str());
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            clients.push_back(Client{std::thread([client, peer, done, &settings] {
+                                         serveClient(client, peer, settings);
+                                         ::shutdown(client, SHUT_RDWR);
+                                         ::close(client);
+                                         *done = true;
+                                     }),
+                                     done});
+        }
     }
     stopRequested = true;
     for (Client& client : clients) client.thread.join();
-    ::close(listenFd);
+    for (const int fd : listeners) ::close(fd);
     logLine(Verbosity::Normal, "camera: stopped\n");
     return ExitOk;
 }

@@ -1,6 +1,7 @@
-// The listening sockets of the tool's web server (`vorc serve`, at the end
-// of the chain source -> parser -> transcoder): the address forms of
-// --listen, and one non-blocking socket per address a host name stands for.
+// The listening sockets of the tool's servers (`vorc serve` at the end of the
+// chain source -> parser -> transcoder, the stand-in `vorc camera` at its
+// head): the address forms of --listen, and one non-blocking socket per
+// address a host name stands for.
 #include "tools/listen_sockets.h"
 
 #include <netdb.h>
@@ -31,18 +32,13 @@ bool splitHostPort(const std::string& text, HostPort* result) {
     return parseWholeNumber(result->port.c_str(), 0, 65535, &number);
 }
 
-namespace {
-
-// "127.0.0.1:8080" or "[::1]:8080".
-std::string describe(const sockaddr* address, socklen_t length) {
+std::string describeAddress(const sockaddr* address, socklen_t length) {
     char host[NI_MAXHOST];
     char port[NI_MAXSERV];
     if (::getnameinfo(address, length, host, sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
         return "?";
     return address->sa_family == AF_INET6 ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
 }
-
-}  // namespace
 
 std::vector<int> openListeners(const HostPort& where, std::vector<std::string>* names, std::string* problem) {
     addrinfo hints{};
@@ -75,7 +71,7 @@ std::vector<int> openListeners(const HostPort& where, std::vector<std::string>* 
         }
         chosenPort = port;
         listeners.push_back(fd);
-        names->push_back(describe(reinterpret_cast<sockaddr*>(&address), length));
+        names->push_back(describeAddress(reinterpret_cast<sockaddr*>(&address), length));
     }
     ::freeaddrinfo(found);
     return listeners;

@@ -1,8 +1,10 @@
-// The listening side of the tool's web server (`vorc serve`, at the end of
-// the chain source -> parser -> transcoder): where --listen points, and the
-// sockets that listen there.
+// The listening side of the tool's servers (`vorc serve`, at the end of the
+// chain source -> parser -> transcoder, and the stand-in `vorc camera` at its
+// head): where --listen points, and the sockets that listen there.
 #ifndef VORC_TOOLS_LISTEN_SOCKETS_H
 #define VORC_TOOLS_LISTEN_SOCKETS_H
+
+#include <sys/socket.h>
 
 #include <string>
 #include <vector>
@@ -21,5 +23,8 @@ bool splitHostPort(const std::string& text, HostPort* result);
 // one), with each address as "127.0.0.1:8080" or "[::1]:8080" in *names.
 // Empty, with the reason in *problem, when none could be opened.
 std::vector<int> openListeners(const HostPort& where, std::vector<std::string>* names, std::string* problem);
+
+// "127.0.0.1:8080" or "[::1]:8080"; "?" when it cannot be said.
+std::string describeAddress(const sockaddr* address, socklen_t length);
 
 #endif
