@@ -11,7 +11,7 @@
 // writes for its coefficients (and coded afresh otherwise), and kept in a
 // tile bit store from which every image's scan is copied.
 //
-// jpeg_converter.cpp holds set-up and the header templates,
+// jpeg_converter.cpp holds set-up,
 // transcode_sweep.cpp the per-frame sweep, tile_bit_store.* the kept bits.
 #ifndef VORC_TRANSCODE_JPEG_CONVERTER_H
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
@@ -82,13 +83,11 @@ protected:
     uint8_t scanBitMask;
     int32_t scanBytesLeft;
     int32_t additionalBitsValue;
-    std::array<uint8_t, 18> app0Segment;
-    std::array<uint8_t, 19> sof0Segment;
-    std::array<uint8_t, 14> sosSegment;
-    // The coded bits of every tile of the last image, and the scan of the
-    // image being written; each transcoder has its own.
+    // The coded bits of every tile of the last image, and the image being
+    // written (header, scan, EOI); each transcoder has its own.
     vorcTileBitStore tileBits;
-    vorc::jpeg::ByteBuffer scanBuffer;
+    std::vector<unsigned char> imageHeader;
+    vorc::jpeg::ByteBuffer imageBuffer;
     // The fast reader of the clean part of the scan, while it is in use.
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;
@@ -112,7 +111,6 @@ private:
     // Hands over from the fast reader to the bit-serial one, at `from`.
     void continueBitSerially(const vorc::jpeg::ScanBitReader& from);
     void writeImage(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
-    void writeHeader(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
 };
 
 #endif

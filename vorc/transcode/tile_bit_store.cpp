@@ -141,11 +141,11 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
     keep(tiles_[tile], usedBytes_, runBits, coefficients);
 }
 
-size_t vorcTileBitStore::writeScan(ByteBuffer& scan, const int16_t* coefficients) {
+size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
     using namespace vorc::jpeg;
     const EncoderCodeBook& luma = standardCodeBook(Luminance);
     const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
-    ScanBitWriter writer(scan, 0);
+    ScanBitWriter writer(scan, start);
     int16_t lumaPredictor = 0;
     int16_t bluePredictor = 0;
     int16_t redPredictor = 0;

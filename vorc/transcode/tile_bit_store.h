@@ -51,12 +51,12 @@ public:
     void keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
                       const ScanPosition (&runEnds)[3], const int16_t* coefficients);
 
-    // Appends the scan of the whole picture to `scan`, from offset 0, and
-    // returns its length: every tile in index order, those forgotten coded
-    // afresh from `coefficients` (CoefficientsPerTile values a tile). The
-    // last byte is padded with 0 bits. A DC difference or AC value without a
+    // Writes the scan of the whole picture into `scan` from offset `start`
+    // on and returns the offset behind it: every tile in index order, those
+    // forgotten coded afresh from `coefficients` (CoefficientsPerTile values
+    // a tile). The last byte is padded with 0 bits. A DC difference or AC value without a
     // code is a fatal stream error, after which the store is as before.
-    size_t writeScan(vorc::jpeg::ByteBuffer& scan, const int16_t* coefficients);
+    size_t writeScan(vorc::jpeg::ByteBuffer& scan, size_t start, const int16_t* coefficients);
 
     // Moves the live runs together when the waste has grown too large.
     void compactIfWasteful();

@@ -15,6 +15,7 @@
 #include "vorc/decode/scan_bit_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
+#include "vorc/jpeg/header_writer.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -27,8 +28,6 @@ constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
 constexpr int ZeroRunOfSixteen = 0xF0;
 constexpr int EndOfBlock = 0x00;
-constexpr unsigned char StartOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerSOI};
-constexpr unsigned char EndOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerEOI};
 
 bool tileCoded(const unsigned char* bitmap, size_t tile) {
     return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
@@ -245,63 +244,30 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
     return 1;
 }
 
+// The header goes in front of the scan and EOI behind it, so that the
+// receiver gets the whole image in one call.
 void Converter::writeImage(const Frame& frame) {
-    // The scan is coded first: a coefficient that no baseline code can
-    // carry ends the frame as a stream error before any byte of the image
-    // reaches the receiver.
-    const size_t scanLength = tileBits.writeScan(scanBuffer, CoeffBuffer.get());
-    writeHeader(frame);
-    // In one call, unless it is longer than a call can say.
-    size_t done = 0;
-    do {
-        const size_t piece = std::min<size_t>(scanLength - done, INT_MAX);
-        jpegReceiver->receiveJPEGBytes(scanBuffer.data() + done, static_cast<int>(piece));
-        done += piece;
-    } while (done < scanLength);
-    jpegReceiver->receiveJPEGBytes(EndOfImage, sizeof EndOfImage);
-    jpegReceiver->endFrame();
-}
-
-void Converter::writeHeader(const Frame& frame) {
+    imageHeader.clear();
+    vorc::jpeg::appendImageStart(imageHeader);
+    vorc::jpeg::appendFrameTables(imageHeader, yQuantTable, uvQuantTable, frame.width, frame.height);
+    vorc::jpeg::appendScanHeader(imageHeader);
+    imageBuffer.reserve(imageHeader.size(), 0);
+    std::memcpy(imageBuffer.data(), imageHeader.data(), imageHeader.size());
+    // The scan is coded before anything is sent: a coefficient that no
+    // baseline code can carry ends the frame as a stream error before any
+    // byte of the image reaches the receiver.
+    const size_t imageLength = tileBits.writeScan(imageBuffer, imageHeader.size(), CoeffBuffer.get()) + 2;
+    imageBuffer.reserve(imageLength, imageLength - 2);
+    imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
+    imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
     jpegReceiver->beginFrame();
-    jpegReceiver->receiveJPEGBytes(StartOfImage, sizeof StartOfImage);
-    jpegReceiver->receiveJPEGBytes(app0Segment.data(), static_cast<int>(app0Segment.size()));
-
-    const uint16_t* quantTables[2] = {yQuantTable, uvQuantTable};
-    for (int table = 0; table < 2; ++table) {
-        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDQT, 0x00, 0x43,
-                                       static_cast<unsigned char>(table)};
-        unsigned char values[64];
-        for (int n = 0; n < 64; ++n)
-            values[ZigZag_StoreMap[n]] = static_cast<unsigned char>(quantTables[table][n]);
-        jpegReceiver->receiveJPEGBytes(head, sizeof head);
-        jpegReceiver->receiveJPEGBytes(values, sizeof values);
+    // In one call, unless it is longer than a call can say.
+    for (size_t done = 0; done < imageLength;) {
+        const size_t piece = std::min<size_t>(imageLength - done, INT_MAX);
+        jpegReceiver->receiveJPEGBytes(imageBuffer.data() + done, static_cast<int>(piece));
+        done += piece;
     }
-
-    sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
-    sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
-    sof0Segment[7] = static_cast<uint8_t>(frame.width / 256);
-    sof0Segment[8] = static_cast<uint8_t>(frame.width % 256);
-    jpegReceiver->receiveJPEGBytes(sof0Segment.data(), static_cast<int>(sof0Segment.size()));
-
-    const struct {
-        const unsigned char* table;
-        int32_t size;
-        unsigned char classAndId;
-    } huffmanTables[4] = {{DefaultHuffmanTable_Y_DC, DefaultHuffmanTable_Y_DC_Size, 0x00},
-                          {DefaultHuffmanTable_Y_AC, DefaultHuffmanTable_Y_AC_Size, 0x10},
-                          {DefaultHuffmanTable_UV_DC, DefaultHuffmanTable_UV_DC_Size, 0x01},
-                          {DefaultHuffmanTable_UV_AC, DefaultHuffmanTable_UV_AC_Size, 0x11}};
-    for (const auto& huffman : huffmanTables) {
-        const int32_t segmentLength = huffman.size + 3;
-        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDHT,
-                                       static_cast<unsigned char>(segmentLength >> 8),
-                                       static_cast<unsigned char>(segmentLength & 0xFF),
-                                       huffman.classAndId};
-        jpegReceiver->receiveJPEGBytes(head, sizeof head);
-        jpegReceiver->receiveJPEGBytes(huffman.table, huffman.size);
-    }
-    jpegReceiver->receiveJPEGBytes(sosSegment.data(), static_cast<int>(sosSegment.size()));
+    jpegReceiver->endFrame();
 }
 
 int Converter::consumeScanBit() {
