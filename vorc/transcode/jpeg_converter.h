@@ -75,7 +75,9 @@ protected:
     uint16_t yQuantTable[64];
     uint16_t uvQuantTable[64];
     // Quantised coefficients, tile after tile: Y0 Y1 Y2 Y3 Cb Cr blocks of
-    // 64 values in natural order, DC absolute.
+    // 64 values in natural order, DC absolute. A tile whose bits were taken
+    // by walking them has older coefficients here until tileBits restores
+    // them.
     std::unique_ptr<int16_t[], FreeDeleter> CoeffBuffer;
     int32_t coeffTileColumns;
     int32_t coeffTileRows;
@@ -99,6 +101,9 @@ protected:
 private:
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
+    // Whether a tile was taken by walking its codes; if not, the reader and
+    // the predictors are back at its start.
+    bool walkTile(size_t tile, int16_t* predictors);
     // 0 on success; on failure the back end has been told.
     int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
     template <typename Watcher>

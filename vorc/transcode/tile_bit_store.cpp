@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 
 namespace {
@@ -98,27 +99,70 @@ void vorcTileBitStore::forget(size_t tile) {
     bits.kept = false;
 }
 
-void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3],
-                            const int16_t* coefficients) {
+void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const TileDC& dc) {
     for (int run = 0; run < 3; ++run) bits.runBits[run] = static_cast<uint16_t>(runBits[run]);
     bits.offset = offset;
-    bits.firstLumaDC = coefficients[0];
-    bits.lastLumaDC = coefficients[LastLumaBlock];
-    bits.blueDC = coefficients[BlueBlock];
-    bits.redDC = coefficients[RedBlock];
+    bits.firstLumaDC = dc.firstLuma;
+    bits.lastLumaDC = dc.lastLuma;
+    bits.blueDC = dc.blue;
+    bits.redDC = dc.red;
     bits.kept = true;
+    bits.coefficientsOutdated = false;
     usedBytes_ = offset + storedBytes(bits);
     liveBytes_ += storedBytes(bits);
 }
 
 void vorcTileBitStore::keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
-                                    const ScanPosition (&runEnds)[3], const int16_t* coefficients) {
+                                    const ScanPosition (&runEnds)[3], const TileDC& dc,
+                                    bool coefficientsCurrent) {
     forget(tile);
     PlainBitWriter writer(store_, usedBytes_);
     uint64_t runBits[3];
     for (int run = 0; run < 3; ++run)
         runBits[run] = putRun(writer, [&] { copyScanBits(writer, runStarts[run], runEnds[run]); });
-    keep(tiles_[tile], usedBytes_, runBits, coefficients);
+    keep(tiles_[tile], usedBytes_, runBits, dc);
+    tiles_[tile].coefficientsOutdated = !coefficientsCurrent;
+}
+
+// The tile's bits as a scan of their own, with the predictors at the tile's
+// own DC values (so its three outer DC differences are 0), decoded as the
+// transcoder decodes a frame's scan; zero bytes behind it give the fast
+// reader its margin.
+void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
+    using namespace vorc::jpeg;
+    TileBits& bits = tiles_[tile];
+    const EncoderCodeBook& luma = standardCodeBook(Luminance);
+    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
+    ScanBitWriter writer(restoreScan_, 0);
+    const unsigned char* run = store_.data() + bits.offset;
+    putDCDifference(writer, 0, luma);
+    writer.copy(run, bits.runBits[0]);
+    run += bytesFor(bits.runBits[0]);
+    putDCDifference(writer, 0, chroma);
+    writer.copy(run, bits.runBits[1]);
+    run += bytesFor(bits.runBits[1]);
+    putDCDifference(writer, 0, chroma);
+    writer.copy(run, bits.runBits[2]);
+    const size_t length = writer.alignToByte(0);
+    const size_t withMargin = length + ScanBitReader::BlockMargin;
+    restoreScan_.reserve(withMargin, length);
+    std::memset(restoreScan_.data() + length, 0, ScanBitReader::BlockMargin);
+
+    ScanBitReader reader;
+    reader.start(restoreScan_.data(), restoreScan_.data() + withMargin);
+    const StandardLookups& lookups = standardLookups();
+    int16_t predictors[3] = {bits.firstLumaDC, bits.blueDC, bits.redDC};
+    for (size_t block = 0; block < 6; ++block) {
+        const size_t componentClass = block < 4 ? 0 : 1;
+        int16_t* coded = coefficients + block * LumaBlockSize;
+        std::memset(coded, 0, LumaBlockSize * sizeof(int16_t));
+        int lastPosition = 0;
+        int endPosition = 0;
+        decodeBlock<false, OnInvalidCodeword::UseExactReader>(
+            reader, lookups.dc[componentClass], lookups.ac[componentClass], coded,
+            predictors[block < 4 ? 0 : block - 3], lastPosition, endPosition);
+    }
+    bits.coefficientsOutdated = false;
 }
 
 void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
@@ -138,7 +182,8 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
                }),
         putRun(writer, [&] { putACCoefficients(writer, coefficients + BlueBlock, chroma); }),
         putRun(writer, [&] { putACCoefficients(writer, coefficients + RedBlock, chroma); })};
-    keep(tiles_[tile], usedBytes_, runBits, coefficients);
+    keep(tiles_[tile], usedBytes_, runBits,
+         TileDC{coefficients[0], coefficients[LastLumaBlock], coefficients[BlueBlock], coefficients[RedBlock]});
 }
 
 size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {

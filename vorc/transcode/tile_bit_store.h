@@ -42,14 +42,30 @@ public:
     // (and no tiles) when memory runs out.
     bool resize(size_t tiles);
 
-    // Marks a tile as to be coded afresh from its coefficients.
+    // The DC values of a tile's Y0, Y3, Cb and Cr blocks.
+    struct TileDC {
+        int16_t firstLuma;
+        int16_t lastLuma;
+        int16_t blue;
+        int16_t red;
+    };
+
+    // Marks a tile as to be coded afresh from its coefficients, which must
+    // be current.
     void forget(size_t tile);
 
     // Keeps a tile's three runs as they stand in a frame's scan, from
-    // runStarts[i] to runEnds[i], with the DC values of its coefficients
-    // (the tile's 384 values as decoded from those bits).
+    // runStarts[i] to runEnds[i], with the DC values those bits decode to.
+    // Without coefficientsCurrent, the tile's coefficients in the
+    // coefficient store are older than the bits, and restoreCoefficients
+    // must bring them up to date before anything reads them.
     void keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
-                      const ScanPosition (&runEnds)[3], const int16_t* coefficients);
+                      const ScanPosition (&runEnds)[3], const TileDC& dc, bool coefficientsCurrent);
+
+    // Whether a kept tile's coefficients are older than its bits.
+    bool coefficientsOutdated(size_t tile) const { return tiles_[tile].coefficientsOutdated; }
+    // Decodes a tile's kept bits into its CoefficientsPerTile coefficients.
+    void restoreCoefficients(size_t tile, int16_t* coefficients);
 
     // Writes the scan of the whole picture into `scan` from offset `start`
     // on and returns the offset behind it: every tile in index order, those
@@ -70,6 +86,7 @@ private:
         int16_t blueDC;
         int16_t redDC;
         bool kept;  // false: code it afresh at the next writeScan
+        bool coefficientsOutdated;
     };
     struct FreeDeleter {
         void operator()(void* memory) const { std::free(memory); }
@@ -78,12 +95,13 @@ private:
     static size_t storedBytes(const TileBits& bits);
     void codeTile(size_t tile, const int16_t* coefficients);
     // Takes the DC values and the runs that `writer` has just put from `offset` on.
-    void keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const int16_t* coefficients);
+    void keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const TileDC& dc);
 
     std::unique_ptr<TileBits[], FreeDeleter> tiles_;
     std::unique_ptr<uint32_t[], FreeDeleter> compactionOrder_;
     size_t tileCount_ = 0;
     vorc::jpeg::ByteBuffer store_;
+    vorc::jpeg::ByteBuffer restoreScan_;  // one tile's scan, for restoreCoefficients
     size_t usedBytes_ = 0;  // live runs and waste
     size_t liveBytes_ = 0;
 };

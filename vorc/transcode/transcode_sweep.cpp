@@ -15,6 +15,7 @@
 #include "vorc/decode/scan_bit_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
+#include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
 #include "vorc/transcode/jpeg_converter.h"
 
@@ -92,7 +93,7 @@ void Converter::performScanSweep(Frame* frame) {
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (decodeTile(tile, predictors, roots) != 0) return;
+        if (!walkTile(tile, predictors) && decodeTile(tile, predictors, roots) != 0) return;
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
@@ -124,6 +125,56 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
     return CoeffBuffer != nullptr;
 }
 
+// Most tiles are only walked: when all six blocks lie in the clean part of
+// the scan, have valid codes and are coded as an encoder codes them, their
+// bits are kept and their coefficients are left to be decoded from those
+// bits should anything need them. Any other tile is read again from its
+// start by decodeTile, which reports faults exactly.
+bool Converter::walkTile(size_t tile, int16_t* predictors) {
+    if (!fastReading) return false;
+    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    // A local reader and predictors stay in registers: nothing stored aliases them.
+    vorc::jpeg::ScanBitReader reader = fastReader;
+    int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
+    const auto positionOf = [](const vorc::jpeg::ScanBitReader& at) {
+        vorcTileBitStore::ScanPosition position{};
+        position.byte = at.position(position.mask);
+        return position;
+    };
+    vorcTileBitStore::ScanPosition runStarts[3];
+    vorcTileBitStore::ScanPosition runEnds[3];
+    vorcTileBitStore::ScanPosition blockStart = positionOf(reader);
+    int16_t dcValues[BlocksPerTile];
+    bool canonical = true;
+    for (int block = 0; block < BlocksPerTile; ++block) {
+        const int componentClass = block < LumaBlocks ? 0 : 1;
+        int16_t& predictor = walked[predictorOf(block)];
+        const int16_t before = predictor;
+        if (!reader.hasRoomForBlock() ||
+            !vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass], predictor,
+                                   canonical))
+            return false;
+        dcValues[block] = predictor;
+        const int difference = static_cast<int16_t>(predictor - before);
+        if (block > 0 && block < LumaBlocks &&
+            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
+            canonical = false;
+        if (!canonical) return false;
+        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
+        if (block == 0 || block >= LumaBlocks)
+            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
+        if (block >= LumaBlocks - 1) {
+            runEnds[run] = positionOf(reader);
+            blockStart = runEnds[run];
+        }
+    }
+    fastReader = reader;
+    for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
+    tileBits.keepScanBits(tile, runStarts, runEnds,
+                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
+    return true;
+}
+
 // A tile's bits are kept as they stand in the scan when decoding them again
 // and coding the coefficients with the standard tables gives the same bits:
 // no ZRL may lead only to the end of a block, and the DC differences inside
@@ -131,9 +182,11 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // writes. The other DC codes are not kept, so their predictors do not
 // matter. Otherwise the tile is coded afresh when the image is written.
 int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
-    // Forgotten first: a tile that fails half-way keeps what it decoded.
-    tileBits.forget(tile);
+    // Forgotten first, with its coefficients brought up to date: a tile
+    // that fails half-way keeps what it decoded and what it held before.
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
+    if (tileBits.coefficientsOutdated(tile)) tileBits.restoreCoefficients(tile, coefficients);
+    tileBits.forget(tile);
     vorcTileBitStore::ScanPosition runStarts[3];
     vorcTileBitStore::ScanPosition runEnds[3];
     vorcTileBitStore::ScanPosition blockStart = readerPosition();
@@ -158,7 +211,11 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
             blockStart = runEnds[run];
         }
     }
-    if (canonical) tileBits.keepScanBits(tile, runStarts, runEnds, coefficients);
+    if (canonical) {
+        const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
+                                          coefficients[5 * 64]};
+        tileBits.keepScanBits(tile, runStarts, runEnds, dc, true);
+    }
     return 0;
 }
 
