@@ -144,8 +144,10 @@ struct Sweeper {
     ~Sweeper() { EXPECT_TRUE(*images == *referenceImages) << "against the reference"; }
 
     // With endMarker the scan ends in FF D9, as the parser delivers it; an
-    // empty bitmap codes every tile.
-    void sweep(int width, int height, Bytes scan, bool endMarker = true, Bytes bitmap = {}) {
+    // empty bitmap codes every tile. Filler bytes after the tiles give the
+    // fast readers room to take them.
+    void sweep(int width, int height, Bytes scan, bool endMarker = true, Bytes bitmap = {}, size_t filler = 0) {
+        scan.insert(scan.end(), filler, 0x5A);
         if (endMarker) scan.insert(scan.end(), {0xFF, 0xD9});
         Frame frame;
         frame.reset(width, height);
@@ -216,6 +218,17 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     }
     s.sweep(48, 16, {}, true, tileBitmap(3, 1, {}));
     ASSERT_EQ(s.images->size(), 2u);
+
+    // Tile 1 taken by walking its codes, then a frame whose scan runs out in
+    // its fourth block: the blocks it did not reach show the walked tile's
+    // coefficients, decoded from its kept bits.
+    s.sweep(48, 16, scanOf(next, {1}), true, tileBitmap(3, 1, {1}), 4096);
+    ScanWriter shortScan;
+    for (size_t b = 0; b < 3; ++b) shortScan.block(0, next[2][b]);
+    s.sweep(48, 16, shortScan.finish(), false, tileBitmap(3, 1, {1}));
+    s.sweep(48, 16, {}, true, tileBitmap(3, 1, {}));
+    ASSERT_EQ(s.images->size(), 4u);
+    EXPECT_EQ(readJpegCoefficients((*s.images)[3]).tiles.at(1)[5], next[1][5]);
 }
 
 // Puts status messages into a sweeper's call log, so their order against
@@ -277,7 +290,8 @@ TEST(Transcoder, HugePicturesAndTheOneTileImage) {
 
 // Tiles whose bits a baseline encoder would write otherwise are coded
 // afresh; their neighbours' bits are kept. Each case codes tile 1 of three
-// in a partial frame after a full one; the images must match the
+// in a partial frame after a full one, near the end of the scan and with
+// room behind it for the fast reader; the images must match the
 // reference's and carry the coefficients the tile decodes to.
 TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
     StatusCapture status;
@@ -297,7 +311,8 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
          [] { Block b{}; b[Converter::ZigZagMap[15]] = 1; return b; }()},
     };
     std::mt19937 random(11);
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+      for (const size_t filler : {size_t{0}, size_t{4096}}) {
         Sweeper s;
         std::vector<TileBlocks> model(3);
         for (TileBlocks& tile : model) tile = randomTile(random);
@@ -307,12 +322,12 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
         // Zero blocks after it: every DC of the tile is 0.
         for (int b = 1; b < 6; ++b) writer.block(b < 4 ? 0 : b - 3, Block{});
         const Bytes scan = writer.finish();
-        s.sweep(48, 16, scan, true, tileBitmap(3, 1, {1}));
+        s.sweep(48, 16, scan, true, tileBitmap(3, 1, {1}), filler);
         model[1] = TileBlocks{c.decoded};
         ASSERT_EQ(s.images->size(), 2u) << c.what;
         JpegCoefficients picture{48, 16, {}, model, {}};
         expectImage(s.images->back(), picture, c.what);
-    }
+      }
 }
 
 // Frames whose images take more than 1 MiB: the transcoder used to end the
