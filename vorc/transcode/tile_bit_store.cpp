@@ -36,13 +36,13 @@ void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start,
         byte += *byte == 0xFF ? 2 : 1;
         skipped = 0;
     }
-    // Four bytes at a time where none of them is FF.
+    // Eight bytes at a time where none of them is FF.
     while (byte != end.byte) {
-        if (end.byte - byte >= 4) {
-            const uint32_t word = vorc::jpeg::loadBigEndian32(byte);
+        if (end.byte - byte >= 8) {
+            const uint64_t word = vorc::jpeg::loadBigEndian64(byte);
             if (!vorc::jpeg::hasByteFF(word)) {
-                writer.put(word, 32);
-                byte += 4;
+                writer.putTop(word, 64);
+                byte += 8;
                 continue;
             }
         }
@@ -110,6 +110,8 @@ void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runB
     bits.coefficientsOutdated = false;
     usedBytes_ = offset + storedBytes(bits);
     liveBytes_ += storedBytes(bits);
+    // The word-wise copies read up to 8 bytes beyond a run.
+    store_.reserve(usedBytes_ + sizeof(uint64_t), usedBytes_);
 }
 
 void vorcTileBitStore::keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
