@@ -16,15 +16,37 @@
 
 namespace vorc::jpeg {
 
+// By the next LookupBits bits of a scan, for each AC code of up to
+// LookupBits bits: the bits of the code and its magnitude together, the
+// zero run, and whether it is EOB or carries a value; 0 for longer codes.
+struct WalkLookup {
+    static constexpr uint16_t SkipMask = 0x1F;
+    static constexpr int RunShift = 5;
+    static constexpr uint16_t ValueFlag = 1u << 9;
+    static constexpr uint16_t EndOfBlockFlag = 1u << 10;
+
+    uint16_t entryOf[1 << HuffmanLookup::LookupBits];
+};
+
+// The entry of an AC symbol whose code is `codeLength` bits long.
+constexpr uint16_t walkEntry(int symbol, int codeLength) {
+    const int size = symbol & 0x0F;
+    return static_cast<uint16_t>((codeLength + size) | (symbol >> 4) << WalkLookup::RunShift |
+                                 (size != 0 ? WalkLookup::ValueFlag : 0) |
+                                 (symbol == 0 ? WalkLookup::EndOfBlockFlag : 0));
+}
+
+// Those of the standard luminance (0) and chrominance (1) AC tables, built once.
+const WalkLookup& standardWalkLookup(int componentClass);
+
 // Walks one block from a reader with room for a block (hasRoomForBlock) and
 // moves the DC predictor on, as decoding it would. False on trouble, with
 // the reader and the predictor somewhere inside the block. `canonical`
 // becomes false when ZRL codes only lead to the end of the block, which an
 // encoder codes as EOB alone.
 [[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,
-                                             const HuffmanLookup& ac, int16_t& predictor,
-                                             bool& canonical) {
-    constexpr int EndOfBlock = 0x00;
+                                             const HuffmanLookup& ac, const WalkLookup& walk,
+                                             int16_t& predictor, bool& canonical) {
     reader.ensure(ScanBitReader::SymbolBits);
     const int dcSymbol = decodeSymbol(reader, dc);
     if (dcSymbol < 0) return false;
@@ -32,24 +54,21 @@ namespace vorc::jpeg {
 
     int lastPosition = 0;
     int position = 1;
-    while (position < 64) {
+    while (true) {
         reader.ensure(ScanBitReader::SymbolBits);
         // One look resolves every code of up to LookupBits bits.
-        const uint16_t entry = ac.symbolOf[reader.peek(HuffmanLookup::LookupBits)];
-        int symbol = entry & 0xFF;
-        if (entry != 0) {
-            reader.skip(entry >> 8);
-        } else {
-            symbol = decodeSymbol(reader, ac);
+        uint16_t entry = walk.entryOf[reader.peek(HuffmanLookup::LookupBits)];
+        if (entry == 0) {
+            const int symbol = decodeSymbol(reader, ac);
             if (symbol < 0) return false;
+            entry = walkEntry(symbol, 0);
         }
-        const int size = symbol & 0x0F;
-        reader.skip(size);
-        if (symbol == EndOfBlock) break;
-        position += symbol >> 4;
+        reader.skip(entry & WalkLookup::SkipMask);
+        if (entry & WalkLookup::EndOfBlockFlag) break;
+        position += entry >> WalkLookup::RunShift & 0x0F;
         if (position > 63) return false;
-        if (size != 0) lastPosition = position;
-        ++position;
+        if (entry & WalkLookup::ValueFlag) lastPosition = position;
+        if (++position == 64) break;
     }
     if (position != lastPosition + 1) canonical = false;
     return true;

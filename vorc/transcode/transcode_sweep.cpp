@@ -133,6 +133,8 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 bool Converter::walkTile(size_t tile, int16_t* predictors) {
     if (!fastReading) return false;
     const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
+                                                          &vorc::jpeg::standardWalkLookup(1)};
     // A local reader and predictors stay in registers: nothing stored aliases them.
     vorc::jpeg::ScanBitReader reader = fastReader;
     int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
@@ -151,8 +153,8 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
         int16_t& predictor = walked[predictorOf(block)];
         const int16_t before = predictor;
         if (!reader.hasRoomForBlock() ||
-            !vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass], predictor,
-                                   canonical))
+            !vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
+                                   *walkLookups[componentClass], predictor, canonical))
             return false;
         dcValues[block] = predictor;
         const int difference = static_cast<int16_t>(predictor - before);
