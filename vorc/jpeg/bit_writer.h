@@ -61,38 +61,11 @@ public:
     BitWriter(ByteBuffer& buffer, size_t offset) : buffer_(buffer), written_(offset) {}
 
     // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
-    void put(uint32_t bits, unsigned count) {
-        bitsPut_ += count;
-        if (pending_ + count < 64) {
-            accumulator_ = (accumulator_ << count) | bits;
-            pending_ += count;
-            return;
-        }
-        // pending_ is at least 32 here, so both shifts stay below 64; the
-        // bits above those pending are shifted out.
-        const unsigned fitting = 64 - pending_;
-        const unsigned rest = count - fitting;
-        putWord((accumulator_ << fitting) | (static_cast<uint64_t>(bits) >> rest));
-        accumulator_ = bits;
-        pending_ = rest;
-    }
+    void put(uint32_t bits, unsigned count) { append(bits, count); }
 
     // The top `count` bits of `word` (count 1 to 64); the bits below them
     // may be anything.
-    void putTop(uint64_t word, unsigned count) {
-        bitsPut_ += count;
-        const uint64_t bits = word >> (64 - count);
-        if (pending_ + count < 64) {
-            accumulator_ = (accumulator_ << count) | bits;
-            pending_ += count;
-            return;
-        }
-        const unsigned fitting = 64 - pending_;
-        const unsigned rest = count - fitting;
-        putWord(fitting == 64 ? bits : (accumulator_ << fitting) | (bits >> rest));
-        accumulator_ = bits;
-        pending_ = rest;
-    }
+    void putTop(uint64_t word, unsigned count) { append(word >> (64 - count), count); }
 
     // `count` bits of plain (unstuffed) storage, from the top bit of `from`
     // on, 64 at a time. It reads whole 8-byte words: the storage must go on
@@ -119,6 +92,21 @@ public:
     }
 
 private:
+    // The low `count` bits of `bits` (count 0 to 64; the bits above them 0).
+    void append(uint64_t bits, unsigned count) {
+        bitsPut_ += count;
+        if (pending_ + count < 64) {
+            accumulator_ = (accumulator_ << count) | bits;
+            pending_ += count;
+            return;
+        }
+        // The bits above those pending are shifted out.
+        const unsigned fitting = 64 - pending_;
+        const unsigned rest = count - fitting;
+        putWord(fitting == 64 ? bits : (accumulator_ << fitting) | (bits >> rest));
+        accumulator_ = bits;
+        pending_ = rest;
+    }
     void room(size_t bytes) {
         if (written_ + bytes > buffer_.capacity()) buffer_.reserve(written_ + bytes + 4096, written_);
     }
