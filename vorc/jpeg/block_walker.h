@@ -39,9 +39,10 @@ constexpr uint16_t walkEntry(int symbol, int codeLength) {
 // Those of the standard luminance (0) and chrominance (1) AC tables, built once.
 const WalkLookup& standardWalkLookup(int componentClass);
 
-// Walks one block from a reader with room for a block (hasRoomForBlock) and
-// moves the DC predictor on, as decoding it would. False on trouble, with
-// the reader and the predictor somewhere inside the block. `canonical`
+// Walks one block and moves the DC predictor on, as decoding it would.
+// False on trouble, with the reader and the predictor somewhere inside the
+// block. Near the end of the clean part the reader supplies zero bits: a
+// walk after which the reader has overran() tells nothing about the scan. `canonical`
 // becomes false when ZRL codes only lead to the end of the block, which an
 // encoder codes as EOB alone.
 [[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,

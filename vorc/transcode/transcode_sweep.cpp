@@ -126,10 +126,10 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 }
 
 // Most tiles are only walked: when all six blocks lie in the clean part of
-// the scan, have valid codes and are coded as an encoder codes them, their
-// bits are kept and their coefficients are left to be decoded from those
-// bits should anything need them. Any other tile is read again from its
-// start by decodeTile, which reports faults exactly.
+// the scan (before any marker), have valid codes and are coded as an
+// encoder codes them, their bits are kept and their coefficients are left
+// to be decoded from those bits should anything need them. Any other tile
+// is read again from its start by decodeTile, which reports faults exactly.
 bool Converter::walkTile(size_t tile, int16_t* predictors) {
     if (!fastReading) return false;
     const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
@@ -152,9 +152,11 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
         const int componentClass = block < LumaBlocks ? 0 : 1;
         int16_t& predictor = walked[predictorOf(block)];
         const int16_t before = predictor;
-        if (!reader.hasRoomForBlock() ||
-            !vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                   *walkLookups[componentClass], predictor, canonical))
+        // Near the end of the clean part the reader supplies zero bits; a
+        // block that used any is read again exactly.
+        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
+                                   *walkLookups[componentClass], predictor, canonical) ||
+            reader.overran())
             return false;
         dcValues[block] = predictor;
         const int difference = static_cast<int16_t>(predictor - before);
