@@ -403,28 +403,29 @@ TEST(JpegWriting, CodesTheWorkedExamples) {
 }
 
 // Bit-aligned copies against the same bits put one at a time, in scans
-// (stuffed) and in plain storage, at every alignment and length near the
-// word size; padding with 0 or 1 bits.
+// (stuffed) and in plain storage, from every bit of a byte, at every
+// alignment and length near the word size; padding with 0 or 1 bits.
 TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     using namespace vorc::jpeg;
     std::mt19937 random(17);
-    Bytes source(16);
+    Bytes source(32);
     for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
     const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
-    for (unsigned lead = 0; lead < 40; ++lead) {
-        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 63, 64, 65, 127}) {
+    for (unsigned lead = 0; lead < 40; ++lead)
+      for (unsigned firstBit = 0; firstBit < 8; ++firstBit) {
+        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127}) {
             ByteBuffer copied, serial, plain;
             ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
             PlainBitWriter plainCopy(plain, 0);
             for (unsigned i = 0; i < lead; ++i) copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1);
-            copying.copy(source.data(), count);
-            plainCopy.copy(source.data(), count);
-            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(i), 1);
+            copying.copy(source.data(), firstBit, count);
+            plainCopy.copy(source.data(), firstBit, count);
+            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1);
             const size_t length = copying.alignToByte(1);
             const size_t serialLength = oneByOne.alignToByte(1);
             ASSERT_EQ(Bytes(copied.data(), copied.data() + length),
                       Bytes(serial.data(), serial.data() + serialLength))
-                << lead << " + " << count;
+                << lead << " + " << firstBit << ":" << count;
             EXPECT_EQ(plainCopy.bitsPut(), lead + count);
             const size_t plainLength = plainCopy.alignToByte(0);
             EXPECT_EQ(plainLength, (lead + count + 7) / 8);

@@ -67,12 +67,13 @@ public:
     // may be anything.
     void putTop(uint64_t word, unsigned count) { append(word >> (64 - count), count); }
 
-    // `count` bits of plain (unstuffed) storage, from the top bit of `from`
-    // on, 64 at a time. It reads whole 8-byte words: the storage must go on
-    // for up to 8 bytes after the last byte that holds a bit.
-    void copy(const unsigned char* from, size_t count) {
-        for (; count >= 64; count -= 64, from += 8) putTop(loadBigEndian64(from), 64);
-        if (count != 0) putTop(loadBigEndian64(from), static_cast<unsigned>(count));
+    // `count` bits of plain (unstuffed) storage, from bit `firstBit` (0 to
+    // 7, 0 the most significant) of `from` on, 56 at a time. It reads whole
+    // 8-byte words: the storage must go on for up to 8 bytes after the last
+    // byte that holds a bit.
+    void copy(const unsigned char* from, unsigned firstBit, size_t count) {
+        for (; count >= 56; count -= 56, from += 7) putTop(loadBigEndian64(from) << firstBit, 56);
+        if (count != 0) putTop(loadBigEndian64(from) << firstBit, static_cast<unsigned>(count));
     }
 
     // Bits put since the writer was made, padding included.

@@ -39,20 +39,30 @@ constexpr uint16_t walkEntry(int symbol, int codeLength) {
 // Those of the standard luminance (0) and chrominance (1) AC tables, built once.
 const WalkLookup& standardWalkLookup(int componentClass);
 
+// The bits a block's codes took: its DC code with the magnitude, and the
+// rest.
+struct BlockBits {
+    unsigned dc;
+    unsigned ac;
+};
+
 // Walks one block and moves the DC predictor on, as decoding it would.
 // False on trouble, with the reader and the predictor somewhere inside the
 // block. Near the end of the clean part the reader supplies zero bits: a
-// walk after which the reader has overran() tells nothing about the scan. `canonical`
-// becomes false when ZRL codes only lead to the end of the block, which an
-// encoder codes as EOB alone.
+// walk after which the reader has overran() tells nothing about the scan.
+// `canonical` becomes false when ZRL codes only lead to the end of the
+// block, which an encoder codes as EOB alone.
 [[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,
                                              const HuffmanLookup& ac, const WalkLookup& walk,
-                                             int16_t& predictor, bool& canonical) {
+                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
     reader.ensure(ScanBitReader::SymbolBits);
+    const int bitsBefore = reader.cleanBitsInBuffer();
     const int dcSymbol = decodeSymbol(reader, dc);
     if (dcSymbol < 0) return false;
     predictor = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSymbol & 0x0F));
+    bits.dc = static_cast<unsigned>(bitsBefore - reader.cleanBitsInBuffer());
 
+    unsigned acBits = 0;
     int lastPosition = 0;
     int position = 1;
     while (true) {
@@ -60,17 +70,21 @@ const WalkLookup& standardWalkLookup(int componentClass);
         // One look resolves every code of up to LookupBits bits.
         uint16_t entry = walk.entryOf[reader.peek(HuffmanLookup::LookupBits)];
         if (entry == 0) {
+            const int before = reader.cleanBitsInBuffer();
             const int symbol = decodeSymbol(reader, ac);
             if (symbol < 0) return false;
+            acBits += static_cast<unsigned>(before - reader.cleanBitsInBuffer());
             entry = walkEntry(symbol, 0);
         }
         reader.skip(entry & WalkLookup::SkipMask);
+        acBits += entry & WalkLookup::SkipMask;
         if (entry & WalkLookup::EndOfBlockFlag) break;
         position += entry >> WalkLookup::RunShift & 0x0F;
         if (position > 63) return false;
         if (entry & WalkLookup::ValueFlag) lastPosition = position;
         if (++position == 64) break;
     }
+    bits.ac = acBits;
     if (position != lastPosition + 1) canonical = false;
     return true;
 }

@@ -1,4 +1,4 @@
-// The tile bit store: runs of plain bits taken from frames' scans or coded
+// The tile bit store: tiles' plain bits taken from frames' scans or coded
 // afresh, and the whole picture's scan written from them.
 #include "vorc/transcode/tile_bit_store.h"
 
@@ -25,43 +25,40 @@ constexpr size_t bytesFor(size_t bits) { return (bits + 7) / 8; }
 // Index of the bit a mask picks, 0 for the most significant.
 unsigned bitIndex(uint8_t mask) { return 7u - static_cast<unsigned>(__builtin_ctz(mask)); }
 
-// The bits of a stuffed scan from `start` up to `end`, without the 00 bytes
-// stuffed after each FF.
-void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start,
-                  vorcTileBitStore::ScanPosition end) {
+// `count` bits of a stuffed scan from `start` on, without the 00 bytes
+// stuffed after each FF. Reads no byte beyond the last that holds one.
+void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start, size_t count) {
     const unsigned char* byte = start.byte;
-    unsigned skipped = bitIndex(start.mask);
-    if (byte != end.byte) {
-        writer.put(*byte & (0xFFu >> skipped), 8 - skipped);
+    const unsigned skipped = bitIndex(start.mask);
+    if (skipped != 0 && count != 0) {
+        const unsigned taken = std::min<unsigned>(8 - skipped, static_cast<unsigned>(std::min<size_t>(count, 8)));
+        writer.put((*byte >> (8 - skipped - taken)) & ((1u << taken) - 1u), taken);
+        count -= taken;
         byte += *byte == 0xFF ? 2 : 1;
-        skipped = 0;
     }
-    // Eight bytes at a time where none of them is FF.
-    while (byte != end.byte) {
-        if (end.byte - byte >= 8) {
-            const uint64_t word = vorc::jpeg::loadBigEndian64(byte);
-            if (!vorc::jpeg::hasByteFF(word)) {
-                writer.putTop(word, 64);
-                byte += 8;
-                continue;
-            }
+    // Eight bytes at a time where none of them is FF; 64 bits to go means
+    // at least eight more bytes.
+    while (count >= 64) {
+        const uint64_t word = vorc::jpeg::loadBigEndian64(byte);
+        if (!vorc::jpeg::hasByteFF(word)) {
+            writer.putTop(word, 64);
+            byte += 8;
+            count -= 64;
+            continue;
         }
+        writer.put(*byte, 8);
+        count -= 8;
+        byte += *byte == 0xFF ? 2 : 1;
+    }
+    for (; count >= 8; count -= 8) {
         writer.put(*byte, 8);
         byte += *byte == 0xFF ? 2 : 1;
     }
-    const unsigned endBit = bitIndex(end.mask);
-    if (endBit > skipped)
-        writer.put((*byte >> (8 - endBit)) & ((1u << (endBit - skipped)) - 1u), endBit - skipped);
+    if (count != 0) writer.put(*byte >> (8 - count), static_cast<unsigned>(count));
 }
 
-// Puts one run and ends it on a byte; returns the bits of the run.
-template <typename PutRun>
-uint64_t putRun(PlainBitWriter& writer, PutRun&& putBits) {
-    const uint64_t before = writer.bitsPut();
-    putBits();
-    const uint64_t bits = writer.bitsPut() - before;
-    writer.alignToByte(0);
-    return bits;
+unsigned totalBits(const vorcTileBitStore::TileLayout& layout) {
+    return unsigned{layout.lumaRun} + layout.blueDC + layout.blueRun + layout.redDC + layout.redRun;
 }
 
 }  // namespace
@@ -71,6 +68,12 @@ vorcTileBitStore::ScanPosition vorcTileBitStore::skipBits(ScanPosition at, unsig
     for (; index >= 8; index -= 8) at.byte += *at.byte == 0xFF ? 2 : 1;
     at.mask = static_cast<uint8_t>(0x80u >> index);
     return at;
+}
+
+unsigned vorcTileBitStore::bitsBetween(ScanPosition from, ScanPosition to) {
+    unsigned bytes = 0;
+    for (const unsigned char* byte = from.byte; byte < to.byte; byte += *byte == 0xFF ? 2 : 1) ++bytes;
+    return 8 * bytes + bitIndex(to.mask) - bitIndex(from.mask);
 }
 
 bool vorcTileBitStore::resize(size_t tiles) {
@@ -88,9 +91,7 @@ bool vorcTileBitStore::resize(size_t tiles) {
     return true;
 }
 
-size_t vorcTileBitStore::storedBytes(const TileBits& bits) {
-    return bytesFor(bits.runBits[0]) + bytesFor(bits.runBits[1]) + bytesFor(bits.runBits[2]);
-}
+size_t vorcTileBitStore::storedBytes(const TileBits& bits) { return bytesFor(totalBits(bits.layout)); }
 
 void vorcTileBitStore::forget(size_t tile) {
     TileBits& bits = tiles_[tile];
@@ -99,9 +100,9 @@ void vorcTileBitStore::forget(size_t tile) {
     bits.kept = false;
 }
 
-void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const TileDC& dc) {
-    for (int run = 0; run < 3; ++run) bits.runBits[run] = static_cast<uint16_t>(runBits[run]);
+void vorcTileBitStore::keep(TileBits& bits, size_t offset, const TileLayout& layout, const TileDC& dc) {
     bits.offset = offset;
+    bits.layout = layout;
     bits.firstLumaDC = dc.firstLuma;
     bits.lastLumaDC = dc.lastLuma;
     bits.blueDC = dc.blue;
@@ -110,20 +111,35 @@ void vorcTileBitStore::keep(TileBits& bits, size_t offset, const uint64_t (&runB
     bits.coefficientsOutdated = false;
     usedBytes_ = offset + storedBytes(bits);
     liveBytes_ += storedBytes(bits);
-    // The word-wise copies read up to 8 bytes beyond a run.
+    // The word-wise copies read up to 8 bytes beyond a tile's bits.
     store_.reserve(usedBytes_ + sizeof(uint64_t), usedBytes_);
 }
 
-void vorcTileBitStore::keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
-                                    const ScanPosition (&runEnds)[3], const TileDC& dc,
+void vorcTileBitStore::keepScanBits(size_t tile, ScanPosition from, const TileLayout& layout, const TileDC& dc,
                                     bool coefficientsCurrent) {
     forget(tile);
     PlainBitWriter writer(store_, usedBytes_);
-    uint64_t runBits[3];
-    for (int run = 0; run < 3; ++run)
-        runBits[run] = putRun(writer, [&] { copyScanBits(writer, runStarts[run], runEnds[run]); });
-    keep(tiles_[tile], usedBytes_, runBits, dc);
+    copyScanBits(writer, from, totalBits(layout));
+    writer.alignToByte(0);
+    keep(tiles_[tile], usedBytes_, layout, dc);
     tiles_[tile].coefficientsOutdated = !coefficientsCurrent;
+}
+
+void vorcTileBitStore::putTile(ScanBitWriter& writer, const TileBits& bits, int lumaDifference,
+                               int blueDifference, int redDifference) const {
+    using namespace vorc::jpeg;
+    const EncoderCodeBook& luma = standardCodeBook(Luminance);
+    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
+    const unsigned char* from = store_.data() + bits.offset;
+    const TileLayout& layout = bits.layout;
+    putDCDifference(writer, lumaDifference, luma);
+    writer.copy(from, 0, layout.lumaRun);
+    size_t at = size_t{layout.lumaRun} + layout.blueDC;
+    putDCDifference(writer, blueDifference, chroma);
+    writer.copy(from + at / 8, at % 8, layout.blueRun);
+    at += size_t{layout.blueRun} + layout.redDC;
+    putDCDifference(writer, redDifference, chroma);
+    writer.copy(from + at / 8, at % 8, layout.redRun);
 }
 
 // The tile's bits as a scan of their own, with the predictors at the tile's
@@ -133,18 +149,8 @@ void vorcTileBitStore::keepScanBits(size_t tile, const ScanPosition (&runStarts)
 void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     using namespace vorc::jpeg;
     TileBits& bits = tiles_[tile];
-    const EncoderCodeBook& luma = standardCodeBook(Luminance);
-    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
     ScanBitWriter writer(restoreScan_, 0);
-    const unsigned char* run = store_.data() + bits.offset;
-    putDCDifference(writer, 0, luma);
-    writer.copy(run, bits.runBits[0]);
-    run += bytesFor(bits.runBits[0]);
-    putDCDifference(writer, 0, chroma);
-    writer.copy(run, bits.runBits[1]);
-    run += bytesFor(bits.runBits[1]);
-    putDCDifference(writer, 0, chroma);
-    writer.copy(run, bits.runBits[2]);
+    putTile(writer, bits, 0, 0, 0);
     const size_t length = writer.alignToByte(0);
     const size_t withMargin = length + ScanBitReader::BlockMargin;
     restoreScan_.reserve(withMargin, length);
@@ -167,31 +173,31 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     bits.coefficientsOutdated = false;
 }
 
+// Coded afresh, a tile has no Cb and Cr DC codes among its kept bits.
 void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
     using namespace vorc::jpeg;
     const EncoderCodeBook& luma = standardCodeBook(Luminance);
     const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
     PlainBitWriter writer(store_, usedBytes_);
-    const uint64_t runBits[3] = {
-        putRun(writer,
-               [&] {
-                   putACCoefficients(writer, coefficients, luma);
-                   for (size_t block = 1; block < 4; ++block) {
-                       const int16_t* coded = coefficients + block * LumaBlockSize;
-                       putDCDifference(writer, static_cast<int16_t>(coded[0] - coded[-64]), luma);
-                       putACCoefficients(writer, coded, luma);
-                   }
-               }),
-        putRun(writer, [&] { putACCoefficients(writer, coefficients + BlueBlock, chroma); }),
-        putRun(writer, [&] { putACCoefficients(writer, coefficients + RedBlock, chroma); })};
-    keep(tiles_[tile], usedBytes_, runBits,
+    putACCoefficients(writer, coefficients, luma);
+    for (size_t block = 1; block < 4; ++block) {
+        const int16_t* coded = coefficients + block * LumaBlockSize;
+        putDCDifference(writer, static_cast<int16_t>(coded[0] - coded[-64]), luma);
+        putACCoefficients(writer, coded, luma);
+    }
+    const uint64_t lumaRun = writer.bitsPut();
+    putACCoefficients(writer, coefficients + BlueBlock, chroma);
+    const uint64_t blueRun = writer.bitsPut() - lumaRun;
+    putACCoefficients(writer, coefficients + RedBlock, chroma);
+    const uint64_t redRun = writer.bitsPut() - lumaRun - blueRun;
+    writer.alignToByte(0);
+    keep(tiles_[tile], usedBytes_,
+         TileLayout{static_cast<uint16_t>(lumaRun), 0, static_cast<uint16_t>(blueRun), 0,
+                    static_cast<uint16_t>(redRun)},
          TileDC{coefficients[0], coefficients[LastLumaBlock], coefficients[BlueBlock], coefficients[RedBlock]});
 }
 
 size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
-    using namespace vorc::jpeg;
-    const EncoderCodeBook& luma = standardCodeBook(Luminance);
-    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
     ScanBitWriter writer(scan, start);
     int16_t lumaPredictor = 0;
     int16_t bluePredictor = 0;
@@ -199,15 +205,8 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
     for (size_t tile = 0; tile < tileCount_; ++tile) {
         const TileBits& bits = tiles_[tile];
         if (!bits.kept) codeTile(tile, coefficients + tile * CoefficientsPerTile);
-        const unsigned char* run = store_.data() + bits.offset;
-        putDCDifference(writer, static_cast<int16_t>(bits.firstLumaDC - lumaPredictor), luma);
-        writer.copy(run, bits.runBits[0]);
-        run += bytesFor(bits.runBits[0]);
-        putDCDifference(writer, static_cast<int16_t>(bits.blueDC - bluePredictor), chroma);
-        writer.copy(run, bits.runBits[1]);
-        run += bytesFor(bits.runBits[1]);
-        putDCDifference(writer, static_cast<int16_t>(bits.redDC - redPredictor), chroma);
-        writer.copy(run, bits.runBits[2]);
+        putTile(writer, bits, static_cast<int16_t>(bits.firstLumaDC - lumaPredictor),
+                static_cast<int16_t>(bits.blueDC - bluePredictor), static_cast<int16_t>(bits.redDC - redPredictor));
         lumaPredictor = bits.lastLumaDC;
         bluePredictor = bits.blueDC;
         redPredictor = bits.redDC;

@@ -138,15 +138,8 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
     // A local reader and predictors stay in registers: nothing stored aliases them.
     vorc::jpeg::ScanBitReader reader = fastReader;
     int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
-    const auto positionOf = [](const vorc::jpeg::ScanBitReader& at) {
-        vorcTileBitStore::ScanPosition position{};
-        position.byte = at.position(position.mask);
-        return position;
-    };
-    vorcTileBitStore::ScanPosition runStarts[3];
-    vorcTileBitStore::ScanPosition runEnds[3];
-    vorcTileBitStore::ScanPosition blockStart = positionOf(reader);
     int16_t dcValues[BlocksPerTile];
+    vorc::jpeg::BlockBits bits[BlocksPerTile];
     bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int componentClass = block < LumaBlocks ? 0 : 1;
@@ -155,7 +148,7 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
         // Near the end of the clean part the reader supplies zero bits; a
         // block that used any is read again exactly.
         if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                   *walkLookups[componentClass], predictor, canonical) ||
+                                   *walkLookups[componentClass], predictor, canonical, bits[block]) ||
             reader.overran())
             return false;
         dcValues[block] = predictor;
@@ -164,18 +157,17 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
             (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
             canonical = false;
         if (!canonical) return false;
-        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
-        if (block == 0 || block >= LumaBlocks)
-            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
-        if (block >= LumaBlocks - 1) {
-            runEnds[run] = positionOf(reader);
-            blockStart = runEnds[run];
-        }
     }
+    vorcTileBitStore::ScanPosition tileStart{};
+    tileStart.byte = fastReader.position(tileStart.mask);
+    const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
+    const vorcTileBitStore::TileLayout layout{
+        bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
+        bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
+    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(tileStart, bits[0].dc), layout,
+                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
     fastReader = reader;
     for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
-    tileBits.keepScanBits(tile, runStarts, runEnds,
-                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
     return true;
 }
 
@@ -216,9 +208,16 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
         }
     }
     if (canonical) {
+        const auto bitsBetween = [](vorcTileBitStore::ScanPosition from, vorcTileBitStore::ScanPosition to) {
+            return static_cast<uint16_t>(vorcTileBitStore::bitsBetween(from, to));
+        };
+        const vorcTileBitStore::TileLayout layout{
+            bitsBetween(runStarts[0], runEnds[0]), bitsBetween(runEnds[0], runStarts[1]),
+            bitsBetween(runStarts[1], runEnds[1]), bitsBetween(runEnds[1], runStarts[2]),
+            bitsBetween(runStarts[2], runEnds[2])};
         const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
                                           coefficients[5 * 64]};
-        tileBits.keepScanBits(tile, runStarts, runEnds, dc, true);
+        tileBits.keepScanBits(tile, runStarts[0], layout, dc, true);
     }
     return 0;
 }
