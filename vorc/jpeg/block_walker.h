@@ -52,9 +52,9 @@ struct BlockBits {
 // walk after which the reader has overran() tells nothing about the scan.
 // `canonical` becomes false when ZRL codes only lead to the end of the
 // block, which an encoder codes as EOB alone.
-[[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,
-                                             const HuffmanLookup& ac, const WalkLookup& walk,
-                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
+[[gnu::always_inline]] inline bool walkBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
+                                                 const HuffmanLookup& ac, const WalkLookup& walk,
+                                                 int16_t& predictor, bool& canonical, BlockBits& bits) {
     reader.ensure(ScanBitReader::SymbolBits);
     const int bitsBefore = reader.cleanBitsInBuffer();
     const int dcSymbol = decodeSymbol(reader, dc);
@@ -87,6 +87,17 @@ struct BlockBits {
     bits.ac = acBits;
     if (position != lastPosition + 1) canonical = false;
     return true;
+}
+
+// Works on a copy of the reader, which then stays in registers: nothing
+// the walk reads can alias it.
+[[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,
+                                             const HuffmanLookup& ac, const WalkLookup& walk,
+                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
+    ScanBitReader local = reader;
+    const bool walked = walkBlockWith(local, dc, ac, walk, predictor, canonical, bits);
+    reader = local;
+    return walked;
 }
 
 }  // namespace vorc::jpeg
