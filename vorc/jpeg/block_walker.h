@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "vorc/jpeg/block_decoder.h"
+#include "vorc/jpeg/walk_reader.h"
 
 namespace vorc::jpeg {
 
@@ -52,29 +53,37 @@ struct BlockBits {
 // walk after which the reader has overran() tells nothing about the scan.
 // `canonical` becomes false when ZRL codes only lead to the end of the
 // block, which an encoder codes as EOB alone.
-[[gnu::always_inline]] inline bool walkBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
-                                                 const HuffmanLookup& ac, const WalkLookup& walk,
-                                                 int16_t& predictor, bool& canonical, BlockBits& bits) {
-    reader.ensure(ScanBitReader::SymbolBits);
-    const int bitsBefore = reader.cleanBitsInBuffer();
-    const int dcSymbol = decodeSymbol(reader, dc);
-    if (dcSymbol < 0) return false;
-    predictor = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSymbol & 0x0F));
-    bits.dc = static_cast<unsigned>(bitsBefore - reader.cleanBitsInBuffer());
+[[gnu::always_inline]] inline bool walkBlock(WalkReader& reader, const HuffmanLookup& dc,
+                                             const HuffmanLookup& ac, const WalkLookup& walk,
+                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
+    constexpr int LookupBits = HuffmanLookup::LookupBits;
+    reader.ensure(WalkReader::SymbolBits);
+    // The standard DC codes are all short enough for one look.
+    const uint16_t dcEntry = dc.symbolOf[reader.peek(LookupBits)];
+    if (dcEntry == 0) return false;
+    const int dcSize = dcEntry & 0x0F;
+    reader.skip(dcEntry >> 8);
+    if (dcSize != 0) {
+        predictor = static_cast<int16_t>(predictor + extendMagnitude(reader.peek(dcSize), dcSize));
+        reader.skip(dcSize);
+    }
+    bits.dc = (dcEntry >> 8) + static_cast<unsigned>(dcSize);
 
     unsigned acBits = 0;
     int lastPosition = 0;
     int position = 1;
     while (true) {
-        reader.ensure(ScanBitReader::SymbolBits);
-        // One look resolves every code of up to LookupBits bits.
-        uint16_t entry = walk.entryOf[reader.peek(HuffmanLookup::LookupBits)];
+        reader.ensure(WalkReader::SymbolBits);
+        uint16_t entry = walk.entryOf[reader.peek(LookupBits)];
         if (entry == 0) {
-            const int before = reader.cleanBitsInBuffer();
-            const int symbol = decodeSymbol(reader, ac);
-            if (symbol < 0) return false;
-            acBits += static_cast<unsigned>(before - reader.cleanBitsInBuffer());
-            entry = walkEntry(symbol, 0);
+            // A code of more than LookupBits bits, by the largest code of each length.
+            int length = LookupBits + 1;
+            while (length <= HuffmanLookup::MaxCodeLength &&
+                   static_cast<int32_t>(reader.peek(length)) > ac.largestCode[length])
+                ++length;
+            if (length > HuffmanLookup::MaxCodeLength) return false;
+            entry = walkEntry(ac.symbols[ac.symbolOffset[length] + static_cast<int32_t>(reader.peek(length))],
+                              length);
         }
         reader.skip(entry & WalkLookup::SkipMask);
         acBits += entry & WalkLookup::SkipMask;
@@ -87,17 +96,6 @@ struct BlockBits {
     bits.ac = acBits;
     if (position != lastPosition + 1) canonical = false;
     return true;
-}
-
-// Works on a copy of the reader, which then stays in registers: nothing
-// the walk reads can alias it.
-[[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc,
-                                             const HuffmanLookup& ac, const WalkLookup& walk,
-                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
-    ScanBitReader local = reader;
-    const bool walked = walkBlockWith(local, dc, ac, walk, predictor, canonical, bits);
-    reader = local;
-    return walked;
 }
 
 }  // namespace vorc::jpeg

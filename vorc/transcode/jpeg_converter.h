@@ -26,6 +26,7 @@
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
+#include "vorc/jpeg/walk_reader.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
@@ -90,7 +91,15 @@ protected:
     vorcTileBitStore tileBits;
     std::vector<unsigned char> imageHeader;
     vorc::jpeg::ByteBuffer imageBuffer;
-    // The fast reader of the clean part of the scan, while it is in use.
+    // The scan being swept and the end of its clean part (up to the first
+    // marker). Tiles are walked while `walking`, from walkPosition on; the
+    // others are read exactly, by the fast reader of the clean part while
+    // fastReading and bit-serially otherwise.
+    const unsigned char* sweptScan = nullptr;
+    const unsigned char* sweptScanCleanEnd = nullptr;
+    vorc::jpeg::WalkReader walkReader;
+    vorcTileBitStore::ScanPosition walkPosition{};
+    bool walking = false;
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;
 
@@ -101,9 +110,11 @@ protected:
 private:
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
-    // Whether a tile was taken by walking its codes; if not, the reader and
-    // the predictors are back at its start.
+    // Whether a tile was taken by walking its codes; if not, the walk reader
+    // and the predictors are still at its start.
     bool walkTile(size_t tile, int16_t* predictors);
+    void walkFrom(vorcTileBitStore::ScanPosition at);
+    void readExactlyFrom(vorcTileBitStore::ScanPosition at);
     // 0 on success; on failure the back end has been told.
     int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
     template <typename Watcher>

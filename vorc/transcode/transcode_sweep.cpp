@@ -80,10 +80,12 @@ void Converter::performScanSweep(Frame* frame) {
     scanCursor = frame->scanBytes;
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
-    // The fast reader takes the clean part of the scan, up to the first
-    // marker; the bit-serial reader the rest, from where it stopped.
-    fastReading = true;
-    fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft));
+    // The walk and the fast reader take the clean part of the scan, up to
+    // the first marker; the bit-serial reader the rest.
+    sweptScan = scanCursor;
+    sweptScanCleanEnd = vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+    fastReading = false;
+    walkFrom({scanCursor, scanBitMask});
 
     tileBits.compactIfWasteful();
 
@@ -93,10 +95,36 @@ void Converter::performScanSweep(Frame* frame) {
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (!walkTile(tile, predictors) && decodeTile(tile, predictors, roots) != 0) return;
+        if (!walking || !walkTile(tile, predictors)) {
+            if (walking) readExactlyFrom(walkPosition);
+            if (decodeTile(tile, predictors, roots) != 0) return;
+            const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
+            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(decodedUpTo);
+        }
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
+}
+
+void Converter::walkFrom(vorcTileBitStore::ScanPosition at) {
+    walking = true;
+    walkPosition = at;
+    walkReader.start(at.byte, at.mask, sweptScanCleanEnd);
+}
+
+// The bit-serial reader takes over at `at`, helped by the fast reader while
+// the clean part has room for the longest block.
+void Converter::readExactlyFrom(vorcTileBitStore::ScanPosition at) {
+    walking = false;
+    scanBytesLeft -= static_cast<int32_t>(at.byte - scanCursor);
+    scanCursor = at.byte;
+    scanBitMask = at.mask;
+    fastReading = sweptScanCleanEnd - at.byte >= vorc::jpeg::ScanBitReader::BlockMargin;
+    if (fastReading) {
+        fastReader.start(at.byte, sweptScanCleanEnd);
+        fastReader.ensure(8);
+        fastReader.skip(7 - __builtin_ctz(at.mask));
+    }
 }
 
 bool Converter::prepareCoefficientBuffer(const Frame& frame) {
@@ -131,12 +159,11 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // to be decoded from those bits should anything need them. Any other tile
 // is read again from its start by decodeTile, which reports faults exactly.
 bool Converter::walkTile(size_t tile, int16_t* predictors) {
-    if (!fastReading) return false;
     const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
     const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
                                                           &vorc::jpeg::standardWalkLookup(1)};
     // A local reader and predictors stay in registers: nothing stored aliases them.
-    vorc::jpeg::ScanBitReader reader = fastReader;
+    vorc::jpeg::WalkReader reader = walkReader;
     int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
     int16_t dcValues[BlocksPerTile];
     vorc::jpeg::BlockBits bits[BlocksPerTile];
@@ -158,15 +185,14 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
             canonical = false;
         if (!canonical) return false;
     }
-    vorcTileBitStore::ScanPosition tileStart{};
-    tileStart.byte = fastReader.position(tileStart.mask);
     const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
     const vorcTileBitStore::TileLayout layout{
         bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
         bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
-    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(tileStart, bits[0].dc), layout,
+    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), layout,
                           vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
-    fastReader = reader;
+    walkReader = reader;
+    walkPosition.byte = reader.position(sweptScan, walkPosition.mask);
     for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
     return true;
 }
