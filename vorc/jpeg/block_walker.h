@@ -57,7 +57,7 @@ struct BlockBits {
                                              const HuffmanLookup& ac, const WalkLookup& walk,
                                              int16_t& predictor, bool& canonical, BlockBits& bits) {
     constexpr int LookupBits = HuffmanLookup::LookupBits;
-    reader.ensure(WalkReader::SymbolBits);
+    reader.refill();
     // The standard DC codes are all short enough for one look.
     const uint16_t dcEntry = dc.symbolOf[reader.peek(LookupBits)];
     if (dcEntry == 0) return false;
@@ -73,7 +73,7 @@ struct BlockBits {
     int lastPosition = 0;
     int position = 1;
     while (true) {
-        reader.ensure(WalkReader::SymbolBits);
+        reader.refill();
         uint16_t entry = walk.entryOf[reader.peek(LookupBits)];
         if (entry == 0) {
             // A code of more than LookupBits bits, by the largest code of each length.

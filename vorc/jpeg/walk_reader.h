@@ -16,9 +16,6 @@ namespace vorc::jpeg {
 // it supplies zero bits and tells that it did.
 class WalkReader {
 public:
-    // Bits a symbol can need: the longest code plus the largest magnitude.
-    static constexpr int SymbolBits = 16 + 15;
-
     // Reads from the bit that `mask` picks in `at` on; nothing at or after
     // cleanEnd is ever read.
     void start(const unsigned char* at, uint8_t mask, const unsigned char* cleanEnd) {
@@ -31,8 +28,24 @@ public:
         skip(7 - __builtin_ctz(mask));
     }
 
-    void ensure(int bitCount) {
-        if (count_ < bitCount) refill();
+    // Tops the buffer up to more than 56 bits, enough for any code with its
+    // magnitude, without a branch on how many it holds: bits below count_
+    // may then already hold the next bits of the scan, which the next
+    // refill puts there again.
+    void refill() {
+        if (cleanEnd_ - cursor_ >= 8) {
+            uint64_t word;
+            std::memcpy(&word, cursor_, sizeof word);
+            word = __builtin_bswap64(word);
+            const uint64_t inverted = ~word;
+            if (((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) == 0) {
+                bits_ |= word >> count_;
+                cursor_ += (63 - count_) >> 3;
+                count_ |= 56;
+                return;
+            }
+        }
+        if (count_ <= 56) refillByteByByte();
     }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
     void skip(int bitCount) {
@@ -55,21 +68,9 @@ public:
     }
 
 private:
-    // Leaves more than 56 bits in the buffer.
-    void refill() {
-        if (cleanEnd_ - cursor_ >= 8) {
-            uint64_t word;
-            std::memcpy(&word, cursor_, sizeof word);
-            word = __builtin_bswap64(word);
-            const uint64_t inverted = ~word;
-            if (((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) == 0) {
-                const int whole = (63 - count_) / 8;  // bytes that fit whole
-                bits_ |= word >> (64 - 8 * whole) << (64 - 8 * whole - count_);
-                cursor_ += whole;
-                count_ += 8 * whole;
-                return;
-            }
-        }
+    // Byte by byte, with stuffing, up to the end of the clean part and
+    // zero bits after it; leaves more than 56 bits in the buffer.
+    void refillByteByByte() {
         for (; count_ <= 56; count_ += 8) {
             if (cursor_ >= cleanEnd_) {
                 paddingBits_ += 8;
@@ -83,7 +84,7 @@ private:
 
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
     const unsigned char* cleanEnd_ = nullptr;
-    uint64_t bits_ = 0;  // next bit at the top; the bits below count_ are 0
+    uint64_t bits_ = 0;  // next bit at the top; below count_ zero or the scan's next bits
     int count_ = 0;
     int paddingBits_ = 0;  // zero bits at the bottom of the buffer that lie past the clean part
 };
