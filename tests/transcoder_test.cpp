@@ -19,6 +19,7 @@
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
+#include "vorc/jpeg/walk_reader.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using namespace vorctest;
@@ -464,4 +465,38 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
     writer.tile(Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{});
     EXPECT_EXIT((messagesToStandardError(), Sweeper().sweep(16, 16, writer.finish())),
                 ::testing::ExitedWithCode(154), "Out of Range");
+}
+
+// The walk's reader against the bits of the scan taken one at a time: from
+// every first bit, in steps of every code length, FF 00 stuffing removed,
+// zero bits and overran() past the clean end.
+TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
+    std::mt19937 random(19);
+    for (int trial = 0; trial < 2000; ++trial) {
+        Bytes scan;
+        std::vector<int> bits;
+        for (int i = static_cast<int>(random() % 40); i >= 0; --i) {
+            const auto byte = static_cast<unsigned char>(random() % 4 == 0 ? 0xFF : random());
+            for (int k = 7; k >= 0; --k) bits.push_back((byte >> k) & 1);
+            scan.push_back(byte);
+            if (byte == 0xFF) scan.push_back(0x00);
+        }
+        const size_t cleanBytes = scan.size();
+        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never read
+        const size_t first = random() % 8;
+        vorc::jpeg::WalkReader reader;
+        reader.start(scan.data(), static_cast<uint8_t>(0x80 >> first), scan.data() + cleanBytes);
+        for (size_t at = first; at < bits.size() + 40;) {
+            reader.refill();
+            const int count = static_cast<int>(random() % 26) + 1;
+            const uint32_t peeked = reader.peek(count);
+            for (int i = 0; i < count; ++i) {
+                const int expected = at + i < bits.size() ? bits[at + i] : 0;
+                ASSERT_EQ((peeked >> (count - 1 - i)) & 1, static_cast<uint32_t>(expected)) << trial << " @" << at;
+            }
+            reader.skip(count);
+            at += static_cast<size_t>(count);
+            ASSERT_EQ(reader.overran(), at > bits.size()) << trial << " @" << at;
+        }
+    }
 }

@@ -28,8 +28,9 @@ public:
         skip(7 - __builtin_ctz(mask));
     }
 
-    // Tops the buffer up to more than 56 bits, enough for any code with its
-    // magnitude, without a branch on how many it holds: bits below count_
+    // Tops the buffer up to 56 bits or more (never 64, so that every shift
+    // stays below 64), enough for any code with its magnitude, without a
+    // branch on how many it holds: bits below count_
     // may then already hold the next bits of the scan, which the next
     // refill puts there again.
     void refill() {
@@ -45,7 +46,7 @@ public:
                 return;
             }
         }
-        if (count_ <= 56) refillByteByByte();
+        if (count_ < 56) refillByteByByte();
     }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
     void skip(int bitCount) {
@@ -69,9 +70,9 @@ public:
 
 private:
     // Byte by byte, with stuffing, up to the end of the clean part and
-    // zero bits after it; leaves more than 56 bits in the buffer.
+    // zero bits after it; leaves 56 to 63 bits in the buffer.
     void refillByteByByte() {
-        for (; count_ <= 56; count_ += 8) {
+        for (; count_ < 56; count_ += 8) {
             if (cursor_ >= cleanEnd_) {
                 paddingBits_ += 8;
                 continue;
