@@ -91,11 +91,12 @@ protected:
     vorcTileBitStore tileBits;
     std::vector<unsigned char> imageHeader;
     vorc::jpeg::ByteBuffer imageBuffer;
-    // The scan being swept and the end of its clean part (up to the first
-    // marker). Tiles are walked while `walking`, from walkPosition on; the
+    // The scan being swept, its end and the end of its clean part (up to
+    // the first marker). Tiles are walked while `walking`, from walkPosition on; the
     // others are read exactly, by the fast reader of the clean part while
     // fastReading and bit-serially otherwise.
     const unsigned char* sweptScan = nullptr;
+    const unsigned char* sweptScanEnd = nullptr;
     const unsigned char* sweptScanCleanEnd = nullptr;
     vorc::jpeg::WalkReader walkReader;
     vorcTileBitStore::ScanPosition walkPosition{};

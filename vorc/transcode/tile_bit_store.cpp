@@ -26,35 +26,30 @@ constexpr size_t bytesFor(size_t bits) { return (bits + 7) / 8; }
 unsigned bitIndex(uint8_t mask) { return 7u - static_cast<unsigned>(__builtin_ctz(mask)); }
 
 // `count` bits of a stuffed scan from `start` on, without the 00 bytes
-// stuffed after each FF. Reads no byte beyond the last that holds one.
-void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start, size_t count) {
+// stuffed after each FF: eight bytes at a time where none of them is FF and
+// the scan goes on for eight more bytes, byte by byte otherwise.
+void copyScanBits(PlainBitWriter& writer, vorcTileBitStore::ScanPosition start, size_t count,
+                  const unsigned char* scanEnd) {
     const unsigned char* byte = start.byte;
-    const unsigned skipped = bitIndex(start.mask);
-    if (skipped != 0 && count != 0) {
-        const unsigned taken = std::min<unsigned>(8 - skipped, static_cast<unsigned>(std::min<size_t>(count, 8)));
+    unsigned skipped = bitIndex(start.mask);
+    while (count != 0) {
+        if (scanEnd - byte >= 8) {
+            const uint64_t word = vorc::jpeg::loadBigEndian64(byte);
+            if (!vorc::jpeg::hasByteFF(word)) {
+                const unsigned taken = static_cast<unsigned>(std::min<size_t>(count, 64 - skipped));
+                writer.putTop(word << skipped, taken);
+                count -= taken;
+                byte += 8;
+                skipped = 0;
+                continue;
+            }
+        }
+        const unsigned taken = static_cast<unsigned>(std::min<size_t>(count, 8 - skipped));
         writer.put((*byte >> (8 - skipped - taken)) & ((1u << taken) - 1u), taken);
         count -= taken;
         byte += *byte == 0xFF ? 2 : 1;
+        skipped = 0;
     }
-    // Eight bytes at a time where none of them is FF; 64 bits to go means
-    // at least eight more bytes.
-    while (count >= 64) {
-        const uint64_t word = vorc::jpeg::loadBigEndian64(byte);
-        if (!vorc::jpeg::hasByteFF(word)) {
-            writer.putTop(word, 64);
-            byte += 8;
-            count -= 64;
-            continue;
-        }
-        writer.put(*byte, 8);
-        count -= 8;
-        byte += *byte == 0xFF ? 2 : 1;
-    }
-    for (; count >= 8; count -= 8) {
-        writer.put(*byte, 8);
-        byte += *byte == 0xFF ? 2 : 1;
-    }
-    if (count != 0) writer.put(*byte >> (8 - count), static_cast<unsigned>(count));
 }
 
 unsigned totalBits(const vorcTileBitStore::TileLayout& layout) {
@@ -115,11 +110,11 @@ void vorcTileBitStore::keep(TileBits& bits, size_t offset, const TileLayout& lay
     store_.reserve(usedBytes_ + sizeof(uint64_t), usedBytes_);
 }
 
-void vorcTileBitStore::keepScanBits(size_t tile, ScanPosition from, const TileLayout& layout, const TileDC& dc,
-                                    bool coefficientsCurrent) {
+void vorcTileBitStore::keepScanBits(size_t tile, ScanPosition from, const unsigned char* scanEnd,
+                                    const TileLayout& layout, const TileDC& dc, bool coefficientsCurrent) {
     forget(tile);
     PlainBitWriter writer(store_, usedBytes_);
-    copyScanBits(writer, from, totalBits(layout));
+    copyScanBits(writer, from, totalBits(layout), scanEnd);
     writer.alignToByte(0);
     keep(tiles_[tile], usedBytes_, layout, dc);
     tiles_[tile].coefficientsOutdated = !coefficientsCurrent;

@@ -66,14 +66,14 @@ public:
     // be current.
     void forget(size_t tile);
 
-    // Keeps a tile's bits as they stand in a frame's scan from `from` (the
-    // end of Y0's DC code) on, laid out as `layout` says, with the DC values
-    // those bits decode to. Without coefficientsCurrent, the tile's
+    // Keeps a tile's bits as they stand in a frame's scan (which ends before
+    // scanEnd) from `from` (the end of Y0's DC code) on, laid out as
+    // `layout` says, with the DC values those bits decode to. Without coefficientsCurrent, the tile's
     // coefficients in the coefficient store are older than the bits, and
     // restoreCoefficients must bring them up to date before anything reads
     // them.
-    void keepScanBits(size_t tile, ScanPosition from, const TileLayout& layout, const TileDC& dc,
-                      bool coefficientsCurrent);
+    void keepScanBits(size_t tile, ScanPosition from, const unsigned char* scanEnd, const TileLayout& layout,
+                      const TileDC& dc, bool coefficientsCurrent);
 
     // Whether a kept tile's coefficients are older than its bits.
     bool coefficientsOutdated(size_t tile) const { return tiles_[tile].coefficientsOutdated; }

@@ -83,6 +83,7 @@ void Converter::performScanSweep(Frame* frame) {
     // The walk and the fast reader take the clean part of the scan, up to
     // the first marker; the bit-serial reader the rest.
     sweptScan = scanCursor;
+    sweptScanEnd = scanCursor + scanBytesLeft;
     sweptScanCleanEnd = vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft);
     fastReading = false;
     walkFrom({scanCursor, scanBitMask});
@@ -189,7 +190,7 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
     const vorcTileBitStore::TileLayout layout{
         bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
         bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
-    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), layout,
+    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), sweptScanEnd, layout,
                           vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
     walkReader = reader;
     walkPosition.byte = reader.position(sweptScan, walkPosition.mask);
@@ -243,7 +244,7 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
             bitsBetween(runStarts[2], runEnds[2])};
         const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
                                           coefficients[5 * 64]};
-        tileBits.keepScanBits(tile, runStarts[0], layout, dc, true);
+        tileBits.keepScanBits(tile, runStarts[0], sweptScanEnd, layout, dc, true);
     }
     return 0;
 }
