@@ -1,22 +1,23 @@
-// The JPEG transcoder: a scan decoder that never decodes pixels. It keeps the
-// quantised DCT coefficients of the whole picture, overwrites those of the
-// tiles each frame carries, and entropy-codes the whole picture again as one
-// baseline JPEG image for its JPEG receiver (an MJPEG stream, numbered
-// files). In the chain source -> parser -> scan decoder -> back end it takes
-// the scan decoder's place; the back end only hears of handled tiles and
-// failed frames.
+// The JPEG transcoder: a scan decoder that never decodes pixels. It writes
+// the whole picture as one baseline JPEG image for every frame, for its JPEG
+// receiver (an MJPEG stream, numbered files), as if it kept the quantised
+// DCT coefficients of the whole picture and overwrote those of the tiles
+// each frame carries. In the chain source -> parser -> scan decoder -> back
+// end it takes the scan decoder's place; the back end only hears of handled
+// tiles and failed frames.
 //
-// Only the tiles a frame carries are entropy-coded work: each one's bits are
-// taken from the frame's scan when they are exactly what a baseline encoder
-// writes for its coefficients (and coded afresh otherwise), and kept in a
-// tile bit store from which every image's scan is copied.
+// Only the tiles a frame carries are work: each one's codes are walked
+// (checked and measured, not decoded), and its bits are taken from the
+// frame's scan when they are exactly what a baseline encoder writes for its
+// coefficients; any other tile is decoded into the coefficient store and
+// coded afresh. A tile bit store keeps every tile's bits, from which each
+// image's scan is copied.
 //
-// jpeg_converter.cpp holds set-up,
-// transcode_sweep.cpp the per-frame sweep, tile_bit_store.* the kept bits.
+// jpeg_converter.cpp holds set-up, transcode_sweep.cpp the per-frame sweep
+// and the image, tile_bit_store.* the kept bits.
 #ifndef VORC_TRANSCODE_JPEG_CONVERTER_H
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -26,8 +27,8 @@
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
-#include "vorc/jpeg/walk_reader.h"
 #include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/jpeg/walk_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
 

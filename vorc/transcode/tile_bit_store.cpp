@@ -212,8 +212,8 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
 void vorcTileBitStore::compactIfWasteful() {
     const size_t waste = usedBytes_ - liveBytes_;
     if (waste <= std::max(MinimumWasteBeforeCompaction, liveBytes_ / 8)) return;
-    // Moving the runs in the order they lie in the store only ever moves
-    // them down, onto waste or onto bytes already moved away.
+    // Moving the tiles' bits in the order they lie in the store only ever
+    // moves them down, onto waste or onto bytes already moved away.
     uint32_t* order = compactionOrder_.get();
     size_t kept = 0;
     for (size_t tile = 0; tile < tileCount_; ++tile)

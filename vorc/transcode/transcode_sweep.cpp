@@ -1,8 +1,9 @@
-// The transcoder's per-frame sweep: decode the coded tiles of the frame's
-// scan into the whole-picture coefficient store, keeping each tile's bits
-// where a baseline encoder would have written them just so, then write the
-// whole picture as one JPEG image to the receiver from the kept bits. Also
-// the scan bit reader, which never reads a byte beyond the scan it was given.
+// The transcoder's per-frame sweep: walk the coded tiles of the frame's
+// scan, keeping each tile's bits where a baseline encoder would have written
+// them just so, and decode the others into the whole-picture coefficient
+// store; then write the whole picture as one JPEG image to the receiver from
+// the kept bits. Also the bit-serial scan reader, which never reads a byte
+// beyond the scan it was given.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
