@@ -73,8 +73,11 @@ struct BlockBits {
     int lastPosition = 0;
     int position = 1;
     while (true) {
+        // At least 30 bits are left from the last refill, so the look needs
+        // none and does not wait for this one.
+        const uint32_t next = reader.peek(LookupBits);
         reader.refill();
-        uint16_t entry = walk.entryOf[reader.peek(LookupBits)];
+        uint16_t entry = walk.entryOf[next];
         if (entry == 0) {
             // A code of more than LookupBits bits, by the largest code of each length.
             int length = LookupBits + 1;
