@@ -56,6 +56,27 @@ unsigned totalBits(const vorcTileBitStore::TileLayout& layout) {
     return unsigned{layout.lumaRun} + layout.blueDC + layout.blueRun + layout.redDC + layout.redRun;
 }
 
+// The code books of luminance and chrominance.
+struct CodeBooks {
+    const vorc::jpeg::EncoderCodeBook& luma = vorc::jpeg::standardCodeBook(vorc::jpeg::Luminance);
+    const vorc::jpeg::EncoderCodeBook& chroma = vorc::jpeg::standardCodeBook(vorc::jpeg::Chrominance);
+};
+
+// Puts a tile's kept bits (from `from` on) with the given DC differences of
+// Y0, Cb and Cr, leaving out the Cb and Cr DC codes among the bits.
+void putTile(ScanBitWriter& writer, const CodeBooks& books, const unsigned char* from,
+             const vorcTileBitStore::TileLayout& layout, int lumaDifference, int blueDifference,
+             int redDifference) {
+    vorc::jpeg::putDCDifference(writer, lumaDifference, books.luma);
+    writer.copy(from, 0, layout.lumaRun);
+    size_t at = size_t{layout.lumaRun} + layout.blueDC;
+    vorc::jpeg::putDCDifference(writer, blueDifference, books.chroma);
+    writer.copy(from + at / 8, at % 8, layout.blueRun);
+    at += size_t{layout.blueRun} + layout.redDC;
+    vorc::jpeg::putDCDifference(writer, redDifference, books.chroma);
+    writer.copy(from + at / 8, at % 8, layout.redRun);
+}
+
 }  // namespace
 
 vorcTileBitStore::ScanPosition vorcTileBitStore::skipBits(ScanPosition at, unsigned bits) {
@@ -120,23 +141,6 @@ void vorcTileBitStore::keepScanBits(size_t tile, ScanPosition from, const unsign
     tiles_[tile].coefficientsOutdated = !coefficientsCurrent;
 }
 
-void vorcTileBitStore::putTile(ScanBitWriter& writer, const TileBits& bits, int lumaDifference,
-                               int blueDifference, int redDifference) const {
-    using namespace vorc::jpeg;
-    const EncoderCodeBook& luma = standardCodeBook(Luminance);
-    const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
-    const unsigned char* from = store_.data() + bits.offset;
-    const TileLayout& layout = bits.layout;
-    putDCDifference(writer, lumaDifference, luma);
-    writer.copy(from, 0, layout.lumaRun);
-    size_t at = size_t{layout.lumaRun} + layout.blueDC;
-    putDCDifference(writer, blueDifference, chroma);
-    writer.copy(from + at / 8, at % 8, layout.blueRun);
-    at += size_t{layout.blueRun} + layout.redDC;
-    putDCDifference(writer, redDifference, chroma);
-    writer.copy(from + at / 8, at % 8, layout.redRun);
-}
-
 // The tile's bits as a scan of their own, with the predictors at the tile's
 // own DC values (so its three outer DC differences are 0), decoded as the
 // transcoder decodes a frame's scan; zero bytes behind it give the fast
@@ -145,7 +149,7 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     using namespace vorc::jpeg;
     TileBits& bits = tiles_[tile];
     ScanBitWriter writer(restoreScan_, 0);
-    putTile(writer, bits, 0, 0, 0);
+    putTile(writer, CodeBooks{}, store_.data() + bits.offset, bits.layout, 0, 0, 0);
     const size_t length = writer.alignToByte(0);
     const size_t withMargin = length + ScanBitReader::BlockMargin;
     restoreScan_.reserve(withMargin, length);
@@ -194,13 +198,15 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
 
 size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
     ScanBitWriter writer(scan, start);
+    const CodeBooks books;
     int16_t lumaPredictor = 0;
     int16_t bluePredictor = 0;
     int16_t redPredictor = 0;
     for (size_t tile = 0; tile < tileCount_; ++tile) {
         const TileBits& bits = tiles_[tile];
         if (!bits.kept) codeTile(tile, coefficients + tile * CoefficientsPerTile);
-        putTile(writer, bits, static_cast<int16_t>(bits.firstLumaDC - lumaPredictor),
+        putTile(writer, books, store_.data() + bits.offset, bits.layout,
+                static_cast<int16_t>(bits.firstLumaDC - lumaPredictor),
                 static_cast<int16_t>(bits.blueDC - bluePredictor), static_cast<int16_t>(bits.redDC - redPredictor));
         lumaPredictor = bits.lastLumaDC;
         bluePredictor = bits.blueDC;

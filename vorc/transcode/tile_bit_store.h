@@ -107,9 +107,6 @@ private:
     };
 
     static size_t storedBytes(const TileBits& bits);
-    // Puts a kept tile with the given DC differences of Y0, Cb and Cr.
-    void putTile(vorc::jpeg::ScanBitWriter& writer, const TileBits& bits, int lumaDifference,
-                 int blueDifference, int redDifference) const;
     void codeTile(size_t tile, const int16_t* coefficients);
     // Takes the bits that a writer has just put from `offset` on.
     void keep(TileBits& bits, size_t offset, const TileLayout& layout, const TileDC& dc);
