@@ -1,19 +1,22 @@
 // Transcoding speed: performScanSweep of the JPEG transcoder, which decodes
 // a frame's coded tiles into its coefficient store and writes the whole
 // picture as a JPEG image, for full frames (a libjpeg-compressed synthetic
-// picture made into a frame) and partial frames (about 10% of the tiles,
-// coded with the test scan writer). Side by side, in the same run, on the
+// picture made into a frame) and partial frames (every tenth tile of the
+// next picture of the scene, or dense random tiles, coded with the test
+// scan writer). Side by side, in the same run, on the
 // same picture: libjpeg-turbo's in-memory lossless transcode of the full
 // JPEG (jpeg_read_coefficients + jpeg_write_coefficients, standard tables,
 // no optimisation), and the transcoder as it was (the tests' reference).
 // Reported as frames and megapixels per second, and each speed as a
-// multiple of libjpeg-turbo's.
+// multiple of libjpeg-turbo's; beside them, what a plain copy of one image's
+// bytes costs.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
 #include <time.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -59,11 +62,37 @@ Bytes scanOfJpeg(const Bytes& jpeg) {
     return {};
 }
 
-// A scan of every tenth tile with modest random coefficients, ending in EOI.
-Bytes partialScan(int tiles, std::vector<int>* coded) {
+// Which tiles the measured frames carry.
+enum class Carried {
+    AllTiles,
+    // Every tenth tile of the next picture of the scene (another seed of the
+    // same content, coded by libjpeg at the same quality).
+    TenthOfNextPicture,
+    // Every tenth tile, each block with 13 random values in -50..50 (mostly
+    // codes of 16 bits): a worst case of dense tiles.
+    TenthDenseRandom,
+};
+
+Bytes withEndMarker(Bytes scan) {
+    scan.insert(scan.end(), {0xFF, 0xD9});
+    return scan;
+}
+
+Bytes partialScan(Carried carried, int width, int height, std::vector<int>* coded) {
+    vorctest::ScanWriter writer;
+    if (carried == Carried::TenthOfNextPicture) {
+        const vorctest::JpegCoefficients next = vorctest::readJpegCoefficients(
+            vorctest::compressJpeg(vorctest::syntheticPicture(width, height, false, 2), 85));
+        for (size_t k = 0; k < next.tiles.size(); k += 10) {
+            coded->push_back(static_cast<int>(k));
+            const vorctest::TileBlocks& t = next.tiles[k];
+            writer.tile(t[0], t[1], t[2], t[3], t[4], t[5]);
+        }
+        return withEndMarker(writer.finish());
+    }
     std::mt19937 random(1);
     std::uniform_int_distribution<int> value(-50, 50);
-    vorctest::ScanWriter writer;
+    const int tiles = ((width + 15) / 16) * ((height + 15) / 16);
     for (int k = 0; k < tiles; k += 10) {
         coded->push_back(k);
         vorctest::Block blocks[6] = {};
@@ -73,9 +102,7 @@ Bytes partialScan(int tiles, std::vector<int>* coded) {
         }
         writer.tile(blocks[0], blocks[1], blocks[2], blocks[3], blocks[4], blocks[5]);
     }
-    Bytes scan = writer.finish();
-    scan.insert(scan.end(), {0xFF, 0xD9});
-    return scan;
+    return withEndMarker(writer.finish());
 }
 
 // libjpeg-turbo's lossless transcode of a JPEG in memory, into an output
@@ -133,7 +160,7 @@ double libjpegFramesPerSecond(const Bytes& jpeg) {
 }
 
 template <typename Transcoder>
-void transcode(benchmark::State& state, bool partial) {
+void transcode(benchmark::State& state, Carried carried) {
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
@@ -150,12 +177,14 @@ void transcode(benchmark::State& state, bool partial) {
     frame.scanLength = static_cast<int32_t>(fullScan.size());
     converter.performScanSweep(&frame);  // allocates the store and fills the picture
 
+    const bool partial = carried != Carried::AllTiles;
     std::vector<int> coded;
-    Bytes scan = partial ? partialScan(frame.tileColumns * frame.tileRows, &coded) : fullScan;
+    Bytes scan = partial ? partialScan(carried, width, height, &coded) : fullScan;
     const Bytes bitmap = vorctest::tileBitmap(frame.tileColumns, frame.tileRows, coded);
     frame.scanBytes = scan.data();
     frame.scanLength = static_cast<int32_t>(scan.size());
     frame.tileBitmap = partial ? const_cast<unsigned char*>(bitmap.data()) : nullptr;
+    const long bytesBefore = receiver->bytes;
     for (auto _ : state) {
         converter.performScanSweep(&frame);
         benchmark::DoNotOptimize(receiver->bytes);
@@ -167,20 +196,48 @@ void transcode(benchmark::State& state, bool partial) {
         benchmark::Counter(frames * width * height / 1e6, benchmark::Counter::kIsRate);
     // Measured right after, on the same picture; the transcoder's rates are
     // per second of processor time too (Google Benchmark's default).
+    state.counters["image_KiB"] = static_cast<double>(receiver->bytes - bytesBefore) / frames / 1024;
     const double libjpegFps = libjpegFramesPerSecond(jpeg);
     state.counters["libjpeg_MPix/s"] = libjpegFps * width * height / 1e6;
     state.counters["x_libjpeg"] = benchmark::Counter(frames / libjpegFps, benchmark::Counter::kIsRate);
     vorc::setStatusMessageHandler(nullptr);
 }
 
+// The memory bound: a plain copy of one transcoded image's bytes (header,
+// scan, EOI) from one buffer into another, which is the least a transcoder
+// that hands out every image must do.
+void BM_CopyOfOneImage(benchmark::State& state) {
+    vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const Bytes jpeg = vorctest::compressJpeg(vorctest::syntheticPicture(width, height, false), 85);
+    Bytes copy(jpeg.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), jpeg.data(), jpeg.size());
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+    const double frames = static_cast<double>(state.iterations());
+    state.counters["MPix/s"] = benchmark::Counter(frames * width * height / 1e6, benchmark::Counter::kIsRate);
+    state.counters["image_KiB"] = static_cast<double>(jpeg.size()) / 1024;
+    const double libjpegFps = libjpegFramesPerSecond(jpeg);
+    state.counters["x_libjpeg"] = benchmark::Counter(frames / libjpegFps, benchmark::Counter::kIsRate);
+    vorc::setStatusMessageHandler(nullptr);
+}
+
 using Library = vorcFramewiseTesraScanToJPEGConverterSoftwareOnly;
 using Reference = vorctest::ReferenceTranscoder;
-void BM_TranscodeFullFrames(benchmark::State& state) { transcode<Library>(state, false); }
-void BM_TranscodeTenPercentOfTiles(benchmark::State& state) { transcode<Library>(state, true); }
+void BM_TranscodeFullFrames(benchmark::State& state) { transcode<Library>(state, Carried::AllTiles); }
+void BM_TranscodeTenPercentOfTiles(benchmark::State& state) {
+    transcode<Library>(state, Carried::TenthOfNextPicture);
+}
+void BM_TranscodeTenPercentDenseRandomTiles(benchmark::State& state) {
+    transcode<Library>(state, Carried::TenthDenseRandom);
+}
 // The transcoder as it was, which codes every tile again for every image.
-void BM_ReferenceTranscoderFullFrames(benchmark::State& state) { transcode<Reference>(state, false); }
+void BM_ReferenceTranscoderFullFrames(benchmark::State& state) { transcode<Reference>(state, Carried::AllTiles); }
 void BM_ReferenceTranscoderTenPercentOfTiles(benchmark::State& state) {
-    transcode<Reference>(state, true);
+    transcode<Reference>(state, Carried::TenthOfNextPicture);
 }
 
 BENCHMARK(BM_TranscodeFullFrames)
@@ -191,6 +248,8 @@ BENCHMARK(BM_TranscodeTenPercentOfTiles)
     ->Args({640, 480})
     ->Args({1920, 1080})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyOfOneImage)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TranscodeTenPercentDenseRandomTiles)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceTranscoderFullFrames)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceTranscoderTenPercentOfTiles)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 

@@ -5,7 +5,8 @@
 // sweeps: new quantisation tables, and frames of a picture size the input
 // picks, full or partial, whose scans code the tiles with values and codings
 // the input picks (ZRL runs that only lead to the end of a block, the
-// largest DC differences), sometimes damaged or cut short. Two pairs take
+// largest DC differences), sometimes damaged or cut short, and perhaps
+// followed by filler that lets the fast readers in. Two pairs take
 // turns, the second on every other step, and in each pair both transcoders
 // must write the same images byte for byte and make the same back-end calls.
 // A fatal stream error must meet both at the same step; both then go on, as
@@ -147,6 +148,9 @@ Bytes frameScan(size_t codedTiles, Input& in) {
     const unsigned damage = in.byte();
     if (!scan.empty() && damage % 8 == 1) scan[in.byte() * 7 % scan.size()] ^= static_cast<unsigned char>(in.byte() | 1);
     if (damage % 8 == 2) scan.resize(scan.size() * in.byte() / 256);
+    // Bytes after the last tile give the fast readers room: without them a
+    // short scan is all too near its end for anything but the exact reader.
+    scan.insert(scan.end(), (damage >> 3) % 4 * 512, static_cast<unsigned char>(damage & 0x80 ? 0x00 : 0x5A));
     if (damage % 8 != 3) scan.insert(scan.end(), {0xFF, 0xD9});
     return scan;
 }

@@ -19,6 +19,7 @@
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
+#include "vorc/jpeg/walk_reader.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using namespace vorctest;
@@ -144,8 +145,10 @@ struct Sweeper {
     ~Sweeper() { EXPECT_TRUE(*images == *referenceImages) << "against the reference"; }
 
     // With endMarker the scan ends in FF D9, as the parser delivers it; an
-    // empty bitmap codes every tile.
-    void sweep(int width, int height, Bytes scan, bool endMarker = true, Bytes bitmap = {}) {
+    // empty bitmap codes every tile. Filler bytes after the tiles give the
+    // fast readers room to take them.
+    void sweep(int width, int height, Bytes scan, bool endMarker = true, Bytes bitmap = {}, size_t filler = 0) {
+        scan.insert(scan.end(), filler, 0x5A);
         if (endMarker) scan.insert(scan.end(), {0xFF, 0xD9});
         Frame frame;
         frame.reset(width, height);
@@ -216,6 +219,17 @@ TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     }
     s.sweep(48, 16, {}, true, tileBitmap(3, 1, {}));
     ASSERT_EQ(s.images->size(), 2u);
+
+    // Tile 1 taken by walking its codes, then a frame whose scan runs out in
+    // its fourth block: the blocks it did not reach show the walked tile's
+    // coefficients, decoded from its kept bits.
+    s.sweep(48, 16, scanOf(next, {1}), true, tileBitmap(3, 1, {1}), 4096);
+    ScanWriter shortScan;
+    for (size_t b = 0; b < 3; ++b) shortScan.block(0, next[2][b]);
+    s.sweep(48, 16, shortScan.finish(), false, tileBitmap(3, 1, {1}));
+    s.sweep(48, 16, {}, true, tileBitmap(3, 1, {}));
+    ASSERT_EQ(s.images->size(), 4u);
+    EXPECT_EQ(readJpegCoefficients((*s.images)[3]).tiles.at(1)[5], next[1][5]);
 }
 
 // Puts status messages into a sweeper's call log, so their order against
@@ -277,7 +291,8 @@ TEST(Transcoder, HugePicturesAndTheOneTileImage) {
 
 // Tiles whose bits a baseline encoder would write otherwise are coded
 // afresh; their neighbours' bits are kept. Each case codes tile 1 of three
-// in a partial frame after a full one; the images must match the
+// in a partial frame after a full one, near the end of the scan and with
+// room behind it for the fast reader; the images must match the
 // reference's and carry the coefficients the tile decodes to.
 TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
     StatusCapture status;
@@ -297,7 +312,8 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
          [] { Block b{}; b[Converter::ZigZagMap[15]] = 1; return b; }()},
     };
     std::mt19937 random(11);
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+      for (const size_t filler : {size_t{0}, size_t{4096}}) {
         Sweeper s;
         std::vector<TileBlocks> model(3);
         for (TileBlocks& tile : model) tile = randomTile(random);
@@ -307,12 +323,12 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
         // Zero blocks after it: every DC of the tile is 0.
         for (int b = 1; b < 6; ++b) writer.block(b < 4 ? 0 : b - 3, Block{});
         const Bytes scan = writer.finish();
-        s.sweep(48, 16, scan, true, tileBitmap(3, 1, {1}));
+        s.sweep(48, 16, scan, true, tileBitmap(3, 1, {1}), filler);
         model[1] = TileBlocks{c.decoded};
         ASSERT_EQ(s.images->size(), 2u) << c.what;
         JpegCoefficients picture{48, 16, {}, model, {}};
         expectImage(s.images->back(), picture, c.what);
-    }
+      }
 }
 
 // Frames whose images take more than 1 MiB: the transcoder used to end the
@@ -388,28 +404,29 @@ TEST(JpegWriting, CodesTheWorkedExamples) {
 }
 
 // Bit-aligned copies against the same bits put one at a time, in scans
-// (stuffed) and in plain storage, at every alignment and length near the
-// word size; padding with 0 or 1 bits.
+// (stuffed) and in plain storage, from every bit of a byte, at every
+// alignment and length near the word size; padding with 0 or 1 bits.
 TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     using namespace vorc::jpeg;
     std::mt19937 random(17);
-    Bytes source(16);
+    Bytes source(32);
     for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
     const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
-    for (unsigned lead = 0; lead < 40; ++lead) {
-        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 63, 64, 65, 127}) {
+    for (unsigned lead = 0; lead < 40; ++lead)
+      for (unsigned firstBit = 0; firstBit < 8; ++firstBit) {
+        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127}) {
             ByteBuffer copied, serial, plain;
             ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
             PlainBitWriter plainCopy(plain, 0);
             for (unsigned i = 0; i < lead; ++i) copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1);
-            copying.copy(source.data(), count);
-            plainCopy.copy(source.data(), count);
-            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(i), 1);
+            copying.copy(source.data(), firstBit, count);
+            plainCopy.copy(source.data(), firstBit, count);
+            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1);
             const size_t length = copying.alignToByte(1);
             const size_t serialLength = oneByOne.alignToByte(1);
             ASSERT_EQ(Bytes(copied.data(), copied.data() + length),
                       Bytes(serial.data(), serial.data() + serialLength))
-                << lead << " + " << count;
+                << lead << " + " << firstBit << ":" << count;
             EXPECT_EQ(plainCopy.bitsPut(), lead + count);
             const size_t plainLength = plainCopy.alignToByte(0);
             EXPECT_EQ(plainLength, (lead + count + 7) / 8);
@@ -448,4 +465,38 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
     writer.tile(Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{});
     EXPECT_EXIT((messagesToStandardError(), Sweeper().sweep(16, 16, writer.finish())),
                 ::testing::ExitedWithCode(154), "Out of Range");
+}
+
+// The walk's reader against the bits of the scan taken one at a time: from
+// every first bit, in steps of every code length, FF 00 stuffing removed,
+// zero bits and overran() past the clean end.
+TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
+    std::mt19937 random(19);
+    for (int trial = 0; trial < 2000; ++trial) {
+        Bytes scan;
+        std::vector<int> bits;
+        for (int i = static_cast<int>(random() % 40); i >= 0; --i) {
+            const auto byte = static_cast<unsigned char>(random() % 4 == 0 ? 0xFF : random());
+            for (int k = 7; k >= 0; --k) bits.push_back((byte >> k) & 1);
+            scan.push_back(byte);
+            if (byte == 0xFF) scan.push_back(0x00);
+        }
+        const size_t cleanBytes = scan.size();
+        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never read
+        const size_t first = random() % 8;
+        vorc::jpeg::WalkReader reader;
+        reader.start(scan.data(), static_cast<uint8_t>(0x80 >> first), scan.data() + cleanBytes);
+        for (size_t at = first; at < bits.size() + 40;) {
+            reader.refill();
+            const int count = static_cast<int>(random() % 26) + 1;
+            const uint32_t peeked = reader.peek(count);
+            for (int i = 0; i < count; ++i) {
+                const int expected = at + i < bits.size() ? bits[at + i] : 0;
+                ASSERT_EQ((peeked >> (count - 1 - i)) & 1, static_cast<uint32_t>(expected)) << trial << " @" << at;
+            }
+            reader.skip(count);
+            at += static_cast<size_t>(count);
+            ASSERT_EQ(reader.overran(), at > bits.size()) << trial << " @" << at;
+        }
+    }
 }

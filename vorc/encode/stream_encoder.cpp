@@ -12,7 +12,7 @@
 #include "vorc/core/exceptions.h"
 #include "vorc/core/jpeg_format.h"
 #include "vorc/encode/forward_dct.h"
-#include "vorc/jpeg/standard_tables.h"
+#include "vorc/jpeg/header_writer.h"
 
 namespace {
 
@@ -28,11 +28,6 @@ constexpr unsigned char StreamTag[] = {'T', 'S', 'F'};
 // Ends a stream: a non-empty payload, because a reader that has just read
 // the length of an empty segment at the very end would wait for more bytes.
 constexpr unsigned char EndOfStreamPayload[] = {'E', 'O', 'S'};
-
-void putBigEndian16(std::vector<unsigned char>& out, size_t value) {
-    out.push_back(static_cast<unsigned char>(value >> 8));
-    out.push_back(static_cast<unsigned char>(value));
-}
 
 void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
@@ -121,56 +116,19 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
     }
 }
 
-void vorcTesraStreamEncoder::appendSegment(unsigned char code, const unsigned char* payload, size_t length) {
-    frame_.push_back(MarkerPrefix);
-    frame_.push_back(code);
-    putBigEndian16(frame_, length + 2);
-    frame_.insert(frame_.end(), payload, payload + length);
-}
-
 void vorcTesraStreamEncoder::appendFrameStart() {
-    frame_.push_back(MarkerPrefix);
-    frame_.push_back(MarkerSOI);
-    appendSegment(MarkerAPP0, JfifApp0Payload, sizeof JfifApp0Payload);
-    if (imageTag_) appendSegment(MarkerCOM, ImageTag, sizeof ImageTag);
-    appendSegment(MarkerCOM, StreamTag, sizeof StreamTag);
+    appendImageStart(frame_);
+    if (imageTag_) appendSegment(frame_, MarkerCOM, ImageTag, sizeof ImageTag);
+    appendSegment(frame_, MarkerCOM, StreamTag, sizeof StreamTag);
 }
 
-// DQT (luminance, chrominance), SOF0 and the four DHT segments: the same
-// layout as the transcoder's JPEG images.
+// The same tables as the transcoder's JPEG images.
 void vorcTesraStreamEncoder::appendTables() {
-    for (int table = 0; table < 2; ++table) {
-        const unsigned char* natural = table == 0 ? lumaTable_ : chromaTable_;
-        unsigned char payload[65];
-        payload[0] = static_cast<unsigned char>(table);
-        for (int k = 0; k < 64; ++k) payload[1 + k] = natural[ZigZagNaturalOrder[k]];
-        appendSegment(MarkerDQT, payload, sizeof payload);
-    }
-
-    unsigned char sof[sizeof TileFrameHeaderPayload];
-    std::copy(std::begin(TileFrameHeaderPayload), std::end(TileFrameHeaderPayload), sof);
-    sof[1] = static_cast<unsigned char>(height_ >> 8);
-    sof[2] = static_cast<unsigned char>(height_);
-    sof[3] = static_cast<unsigned char>(width_ >> 8);
-    sof[4] = static_cast<unsigned char>(width_);
-    appendSegment(MarkerSOF0, sof, sizeof sof);
-
-    struct HuffmanTable {
-        unsigned char classAndId;
-        const unsigned char* bytes;
-        size_t size;
-    };
-    const HuffmanTable huffmanTables[] = {
-        {0x00, standardDCTable(0), DCTableBytes},
-        {0x10, standardACTable(0), ACTableBytes},
-        {0x01, standardDCTable(1), DCTableBytes},
-        {0x11, standardACTable(1), ACTableBytes},
-    };
-    for (const HuffmanTable& table : huffmanTables) {
-        std::vector<unsigned char> payload{table.classAndId};
-        payload.insert(payload.end(), table.bytes, table.bytes + table.size);
-        appendSegment(MarkerDHT, payload.data(), payload.size());
-    }
+    uint16_t lumaTable[64];
+    uint16_t chromaTable[64];
+    std::copy(std::begin(lumaTable_), std::end(lumaTable_), lumaTable);
+    std::copy(std::begin(chromaTable_), std::end(chromaTable_), chromaTable);
+    appendFrameTables(frame_, lumaTable, chromaTable, width_, height_);
 }
 
 void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
@@ -237,18 +195,17 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         // whoever looks at a stream by hand.
         std::vector<unsigned char> payload;
         payload.reserve(BitmapHeaderBytes + bitmap.size());
-        putBigEndian16(payload, tileColumns_);
-        putBigEndian16(payload, tileRows_);
+        appendBigEndian16(payload, tileColumns_);
+        appendBigEndian16(payload, tileRows_);
         putBigEndian32(payload, codedTiles);
         putBigEndian32(payload, framesEncoded_);
         payload.insert(payload.end(), bitmap.begin(), bitmap.end());
-        appendSegment(MarkerCOM, payload.data(), payload.size());
+        appendSegment(frame_, MarkerCOM, payload.data(), payload.size());
     }
     if (full || tablesInPartialFrames_) appendTables();
-    appendSegment(MarkerSOS, TileScanHeaderPayload, sizeof TileScanHeaderPayload);
+    appendScanHeader(frame_);
     frame_.insert(frame_.end(), scan_.begin(), scan_.end());
-    frame_.push_back(MarkerPrefix);
-    frame_.push_back(MarkerEOI);
+    appendMarker(frame_, MarkerEOI);
     send(frame_);
 
     fullFrameRequested_ = false;
@@ -267,7 +224,7 @@ int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload
     }
     if (!app13Allowed_) return 1;
     frame_.clear();
-    appendSegment(MarkerAPP13, payload, static_cast<size_t>(length));
+    appendSegment(frame_, MarkerAPP13, payload, static_cast<size_t>(length));
     send(frame_);
     app13Allowed_ = false;
     return 0;

@@ -80,7 +80,6 @@ private:
 
     void resize(int width, int height);
     void transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow, int16_t* out) const;
-    void appendSegment(unsigned char code, const unsigned char* payload, size_t length);
     void appendTables();
     void appendFrameStart();
     void send(const std::vector<unsigned char>& bytes);

@@ -2,7 +2,7 @@
 // writes every frame as a JPEG image) and the stream encoder: a byte buffer
 // that grows as needed, and a bit writer that appends codes to it, most
 // significant bit first, with FF 00 byte stuffing for scans. Stored runs of
-// bits are copied a 32-bit word at a time, whatever their bit alignment.
+// bits are copied a 64-bit word at a time, whatever their bit alignment.
 // Internal to the library: vorc/vorc.h leaves it out.
 #ifndef VORC_JPEG_BIT_WRITER_H
 #define VORC_JPEG_BIT_WRITER_H
@@ -14,15 +14,16 @@
 
 namespace vorc::jpeg {
 
-inline uint32_t loadBigEndian32(const unsigned char* bytes) {
-    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+inline uint64_t loadBigEndian64(const unsigned char* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return __builtin_bswap64(word);
 }
 
 // Whether a byte of the word is FF: then the inverted word has a zero byte.
-inline bool hasByteFF(uint32_t word) {
-    const uint32_t inverted = ~word;
-    return ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
+inline bool hasByteFF(uint64_t word) {
+    const uint64_t inverted = ~word;
+    return ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
 }
 
 // Bytes written so far into storage that is kept from image to image; it
@@ -60,27 +61,19 @@ public:
     BitWriter(ByteBuffer& buffer, size_t offset) : buffer_(buffer), written_(offset) {}
 
     // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
-    void put(uint32_t bits, unsigned count) {
-        bitsPut_ += count;
-        if (pending_ + count < 64) {
-            accumulator_ = (accumulator_ << count) | bits;
-            pending_ += count;
-            return;
-        }
-        // pending_ is at least 32 here, so both shifts stay below 64; the
-        // bits above those pending are shifted out.
-        const unsigned fitting = 64 - pending_;
-        const unsigned rest = count - fitting;
-        putWord((accumulator_ << fitting) | (static_cast<uint64_t>(bits) >> rest));
-        accumulator_ = bits;
-        pending_ = rest;
-    }
+    void put(uint32_t bits, unsigned count) { append(bits, count); }
 
-    // `count` bits of plain (unstuffed) storage, from the top bit of `from` on.
-    void copy(const unsigned char* from, size_t count) {
-        for (; count >= 32; count -= 32, from += 4) put(loadBigEndian32(from), 32);
-        for (; count >= 8; count -= 8) put(*from++, 8);
-        if (count != 0) put(static_cast<uint32_t>(*from) >> (8 - count), static_cast<unsigned>(count));
+    // The top `count` bits of `word` (count 1 to 64); the bits below them
+    // may be anything.
+    void putTop(uint64_t word, unsigned count) { append(word >> (64 - count), count); }
+
+    // `count` bits of plain (unstuffed) storage, from bit `firstBit` (0 to
+    // 7, 0 the most significant) of `from` on, 56 at a time. It reads whole
+    // 8-byte words: the storage must go on for up to 8 bytes after the last
+    // byte that holds a bit.
+    void copy(const unsigned char* from, unsigned firstBit, size_t count) {
+        for (; count >= 56; count -= 56, from += 7) putTop(loadBigEndian64(from) << firstBit, 56);
+        if (count != 0) putTop(loadBigEndian64(from) << firstBit, static_cast<unsigned>(count));
     }
 
     // Bits put since the writer was made, padding included.
@@ -100,6 +93,21 @@ public:
     }
 
 private:
+    // The low `count` bits of `bits` (count 0 to 64; the bits above them 0).
+    void append(uint64_t bits, unsigned count) {
+        bitsPut_ += count;
+        if (pending_ + count < 64) {
+            accumulator_ = (accumulator_ << count) | bits;
+            pending_ += count;
+            return;
+        }
+        // The bits above those pending are shifted out.
+        const unsigned fitting = 64 - pending_;
+        const unsigned rest = count - fitting;
+        putWord(fitting == 64 ? bits : (accumulator_ << fitting) | (bits >> rest));
+        accumulator_ = bits;
+        pending_ = rest;
+    }
     void room(size_t bytes) {
         if (written_ + bytes > buffer_.capacity()) buffer_.reserve(written_ + bytes + 4096, written_);
     }
@@ -114,14 +122,13 @@ private:
     }
     void putWord(uint64_t word) {
         room(16);
-        if (StuffAfterFF && (hasByteFF(static_cast<uint32_t>(word >> 32)) ||
-                             hasByteFF(static_cast<uint32_t>(word)))) {
+        if (StuffAfterFF && hasByteFF(word)) {
             for (int shift = 56; shift >= 0; shift -= 8)
                 putByte(static_cast<unsigned char>(word >> shift));
             return;
         }
-        unsigned char* at = buffer_.data() + written_;
-        for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(word >> (56 - 8 * i));
+        const uint64_t bigEndian = __builtin_bswap64(word);
+        std::memcpy(buffer_.data() + written_, &bigEndian, sizeof bigEndian);
         written_ += 8;
     }
 

@@ -47,7 +47,7 @@ inline unsigned magnitudeCategory(uint32_t magnitude) {
 // The code of a value's category followed by its magnitude bits: the value
 // itself when positive, the low bits of value - 1 when negative (F.1.2.1).
 template <bool StuffAfterFF>
-void putCodedValue(BitWriter<StuffAfterFF>& writer, const HuffmanCode& code, int value,
+[[gnu::always_inline]] inline void putCodedValue(BitWriter<StuffAfterFF>& writer, const HuffmanCode& code, int value,
                    unsigned category) {
     const uint32_t magnitudeBits =
         static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << category) - 1u);
@@ -56,7 +56,7 @@ void putCodedValue(BitWriter<StuffAfterFF>& writer, const HuffmanCode& code, int
 
 // A DC difference; one outside +-MaxDCDifference is a fatal stream error.
 template <bool StuffAfterFF>
-void putDCDifference(BitWriter<StuffAfterFF>& writer, int difference, const EncoderCodeBook& book) {
+[[gnu::always_inline]] inline void putDCDifference(BitWriter<StuffAfterFF>& writer, int difference, const EncoderCodeBook& book) {
     if (difference < -MaxDCDifference || difference > MaxDCDifference)
         vorc::failStream("Out of Range", nullptr);
     const unsigned category =

@@ -1,31 +1,34 @@
-// The JPEG transcoder: a scan decoder that never decodes pixels. It keeps the
-// quantised DCT coefficients of the whole picture, overwrites those of the
-// tiles each frame carries, and entropy-codes the whole picture again as one
-// baseline JPEG image for its JPEG receiver (an MJPEG stream, numbered
-// files). In the chain source -> parser -> scan decoder -> back end it takes
-// the scan decoder's place; the back end only hears of handled tiles and
-// failed frames.
+// The JPEG transcoder: a scan decoder that never decodes pixels. It writes
+// the whole picture as one baseline JPEG image for every frame, for its JPEG
+// receiver (an MJPEG stream, numbered files), as if it kept the quantised
+// DCT coefficients of the whole picture and overwrote those of the tiles
+// each frame carries. In the chain source -> parser -> scan decoder -> back
+// end it takes the scan decoder's place; the back end only hears of handled
+// tiles and failed frames.
 //
-// Only the tiles a frame carries are entropy-coded work: each one's bits are
-// taken from the frame's scan when they are exactly what a baseline encoder
-// writes for its coefficients (and coded afresh otherwise), and kept in a
-// tile bit store from which every image's scan is copied.
+// Only the tiles a frame carries are work: each one's codes are walked
+// (checked and measured, not decoded), and its bits are taken from the
+// frame's scan when they are exactly what a baseline encoder writes for its
+// coefficients; any other tile is decoded into the coefficient store and
+// coded afresh. A tile bit store keeps every tile's bits, from which each
+// image's scan is copied.
 //
-// jpeg_converter.cpp holds set-up and the header templates,
-// transcode_sweep.cpp the per-frame sweep, tile_bit_store.* the kept bits.
+// jpeg_converter.cpp holds set-up, transcode_sweep.cpp the per-frame sweep
+// and the image, tile_bit_store.* the kept bits.
 #ifndef VORC_TRANSCODE_JPEG_CONVERTER_H
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
 #include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/jpeg/walk_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
 
@@ -74,7 +77,9 @@ protected:
     uint16_t yQuantTable[64];
     uint16_t uvQuantTable[64];
     // Quantised coefficients, tile after tile: Y0 Y1 Y2 Y3 Cb Cr blocks of
-    // 64 values in natural order, DC absolute.
+    // 64 values in natural order, DC absolute. A tile whose bits were taken
+    // by walking them has older coefficients here until tileBits restores
+    // them.
     std::unique_ptr<int16_t[], FreeDeleter> CoeffBuffer;
     int32_t coeffTileColumns;
     int32_t coeffTileRows;
@@ -82,14 +87,21 @@ protected:
     uint8_t scanBitMask;
     int32_t scanBytesLeft;
     int32_t additionalBitsValue;
-    std::array<uint8_t, 18> app0Segment;
-    std::array<uint8_t, 19> sof0Segment;
-    std::array<uint8_t, 14> sosSegment;
-    // The coded bits of every tile of the last image, and the scan of the
-    // image being written; each transcoder has its own.
+    // The coded bits of every tile of the last image, and the image being
+    // written (header, scan, EOI); each transcoder has its own.
     vorcTileBitStore tileBits;
-    vorc::jpeg::ByteBuffer scanBuffer;
-    // The fast reader of the clean part of the scan, while it is in use.
+    std::vector<unsigned char> imageHeader;
+    vorc::jpeg::ByteBuffer imageBuffer;
+    // The scan being swept, its end and the end of its clean part (up to
+    // the first marker). Tiles are walked while `walking`, from walkPosition on; the
+    // others are read exactly, by the fast reader of the clean part while
+    // fastReading and bit-serially otherwise.
+    const unsigned char* sweptScan = nullptr;
+    const unsigned char* sweptScanEnd = nullptr;
+    const unsigned char* sweptScanCleanEnd = nullptr;
+    vorc::jpeg::WalkReader walkReader;
+    vorcTileBitStore::ScanPosition walkPosition{};
+    bool walking = false;
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;
 
@@ -100,6 +112,11 @@ protected:
 private:
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
+    // Whether a tile was taken by walking its codes; if not, the walk reader
+    // and the predictors are still at its start.
+    bool walkTile(size_t tile, int16_t* predictors);
+    void walkFrom(vorcTileBitStore::ScanPosition at);
+    void readExactlyFrom(vorcTileBitStore::ScanPosition at);
     // 0 on success; on failure the back end has been told.
     int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
     template <typename Watcher>
@@ -112,7 +129,6 @@ private:
     // Hands over from the fast reader to the bit-serial one, at `from`.
     void continueBitSerially(const vorc::jpeg::ScanBitReader& from);
     void writeImage(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
-    void writeHeader(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
 };
 
 #endif

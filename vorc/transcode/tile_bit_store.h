@@ -5,15 +5,16 @@
 // (or has a tile coded afresh from its coefficients) and writes the whole
 // picture's scan from it.
 //
-// A tile's bits are kept as three runs of plain (unstuffed) bits, each
-// starting on a byte: Y0's AC codes and Y1..Y3 whole, Cb's AC codes, Cr's AC
-// codes. Left out are the three DC codes that depend on the tile before it in
-// the image (those of Y0, Cb and Cr), which writeScan codes from the DC
-// values kept beside the runs.
+// A tile's bits are kept as one string of plain (unstuffed) bits starting
+// on a byte: everything after Y0's DC code. Three DC codes in a tile depend
+// on the tile before it in the image (those of Y0, Cb and Cr); writeScan
+// codes them afresh from the DC values kept beside the bits, leaving out the
+// Cb and Cr codes inside the string.
 //
-// Runs are appended to one store; replaced runs stay behind as waste until
-// it outgrows max(1 MiB, an eighth of the live bits), when the live runs are
-// moved down together. So the store holds about one image's coded bits.
+// Strings are appended to one store; replaced ones stay behind as waste
+// until it outgrows max(1 MiB, an eighth of the live bits), when the live
+// strings are moved down together. So the store holds about one image's
+// coded bits.
 #ifndef VORC_TRANSCODE_TILE_BIT_STORE_H
 #define VORC_TRANSCODE_TILE_BIT_STORE_H
 
@@ -37,39 +38,69 @@ public:
 
     // The position `bits` bits (not counting stuffed bytes) after `at`.
     static ScanPosition skipBits(ScanPosition at, unsigned bits);
+    // The bits (not counting stuffed bytes) from `from` up to `to`.
+    static unsigned bitsBetween(ScanPosition from, ScanPosition to);
+
+    // How a tile's bits after Y0's DC code divide, in bits.
+    struct TileLayout {
+        uint16_t lumaRun;  // Y0's AC codes, then Y1..Y3 whole
+        uint16_t blueDC;   // Cb's DC code
+        uint16_t blueRun;  // Cb's AC codes
+        uint16_t redDC;
+        uint16_t redRun;
+    };
+
+    // The DC values of a tile's Y0, Y3, Cb and Cr blocks.
+    struct TileDC {
+        int16_t firstLuma;
+        int16_t lastLuma;
+        int16_t blue;
+        int16_t red;
+    };
 
     // Forgets everything and makes room for the tiles of a new grid; false
     // (and no tiles) when memory runs out.
     bool resize(size_t tiles);
 
-    // Marks a tile as to be coded afresh from its coefficients.
+    // Marks a tile as to be coded afresh from its coefficients, which must
+    // be current.
     void forget(size_t tile);
 
-    // Keeps a tile's three runs as they stand in a frame's scan, from
-    // runStarts[i] to runEnds[i], with the DC values of its coefficients
-    // (the tile's 384 values as decoded from those bits).
-    void keepScanBits(size_t tile, const ScanPosition (&runStarts)[3],
-                      const ScanPosition (&runEnds)[3], const int16_t* coefficients);
+    // Keeps a tile's bits as they stand in a frame's scan (which ends before
+    // scanEnd) from `from` (the end of Y0's DC code) on, laid out as
+    // `layout` says, with the DC values those bits decode to. Without coefficientsCurrent, the tile's
+    // coefficients in the coefficient store are older than the bits, and
+    // restoreCoefficients must bring them up to date before anything reads
+    // them.
+    void keepScanBits(size_t tile, ScanPosition from, const unsigned char* scanEnd, const TileLayout& layout,
+                      const TileDC& dc, bool coefficientsCurrent);
 
-    // Appends the scan of the whole picture to `scan`, from offset 0, and
-    // returns its length: every tile in index order, those forgotten coded
-    // afresh from `coefficients` (CoefficientsPerTile values a tile). The
-    // last byte is padded with 0 bits. A DC difference or AC value without a
-    // code is a fatal stream error, after which the store is as before.
-    size_t writeScan(vorc::jpeg::ByteBuffer& scan, const int16_t* coefficients);
+    // Whether a kept tile's coefficients are older than its bits.
+    bool coefficientsOutdated(size_t tile) const { return tiles_[tile].coefficientsOutdated; }
+    // Decodes a tile's kept bits into its CoefficientsPerTile coefficients.
+    void restoreCoefficients(size_t tile, int16_t* coefficients);
 
-    // Moves the live runs together when the waste has grown too large.
+    // Writes the scan of the whole picture into `scan` from offset `start`
+    // on and returns the offset behind it: every tile in index order, those
+    // forgotten coded afresh from `coefficients` (CoefficientsPerTile values
+    // a tile). The last byte is padded with 0 bits. A DC difference or AC
+    // value without a code is a fatal stream error, after which the store is
+    // as before.
+    size_t writeScan(vorc::jpeg::ByteBuffer& scan, size_t start, const int16_t* coefficients);
+
+    // Moves the live strings together when the waste has grown too large.
     void compactIfWasteful();
 
 private:
     struct TileBits {
-        size_t offset;  // of the first run in the store; the others follow
-        uint16_t runBits[3];
+        size_t offset;  // of the tile's bits in the store
+        TileLayout layout;
         int16_t firstLumaDC;
         int16_t lastLumaDC;
         int16_t blueDC;
         int16_t redDC;
         bool kept;  // false: code it afresh at the next writeScan
+        bool coefficientsOutdated;
     };
     struct FreeDeleter {
         void operator()(void* memory) const { std::free(memory); }
@@ -77,14 +108,15 @@ private:
 
     static size_t storedBytes(const TileBits& bits);
     void codeTile(size_t tile, const int16_t* coefficients);
-    // Takes the DC values and the runs that `writer` has just put from `offset` on.
-    void keep(TileBits& bits, size_t offset, const uint64_t (&runBits)[3], const int16_t* coefficients);
+    // Takes the bits that a writer has just put from `offset` on.
+    void keep(TileBits& bits, size_t offset, const TileLayout& layout, const TileDC& dc);
 
     std::unique_ptr<TileBits[], FreeDeleter> tiles_;
     std::unique_ptr<uint32_t[], FreeDeleter> compactionOrder_;
     size_t tileCount_ = 0;
     vorc::jpeg::ByteBuffer store_;
-    size_t usedBytes_ = 0;  // live runs and waste
+    vorc::jpeg::ByteBuffer restoreScan_;  // one tile's scan, for restoreCoefficients
+    size_t usedBytes_ = 0;  // live bits and waste
     size_t liveBytes_ = 0;
 };
 

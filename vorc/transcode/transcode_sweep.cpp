@@ -1,8 +1,9 @@
-// The transcoder's per-frame sweep: decode the coded tiles of the frame's
-// scan into the whole-picture coefficient store, keeping each tile's bits
-// where a baseline encoder would have written them just so, then write the
-// whole picture as one JPEG image to the receiver from the kept bits. Also
-// the scan bit reader, which never reads a byte beyond the scan it was given.
+// The transcoder's per-frame sweep: walk the coded tiles of the frame's
+// scan, keeping each tile's bits where a baseline encoder would have written
+// them just so, and decode the others into the whole-picture coefficient
+// store; then write the whole picture as one JPEG image to the receiver from
+// the kept bits. Also the bit-serial scan reader, which never reads a byte
+// beyond the scan it was given.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -15,6 +16,8 @@
 #include "vorc/decode/scan_bit_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
+#include "vorc/jpeg/block_walker.h"
+#include "vorc/jpeg/header_writer.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -27,8 +30,6 @@ constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
 constexpr int ZeroRunOfSixteen = 0xF0;
 constexpr int EndOfBlock = 0x00;
-constexpr unsigned char StartOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerSOI};
-constexpr unsigned char EndOfImage[2] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerEOI};
 
 bool tileCoded(const unsigned char* bitmap, size_t tile) {
     return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
@@ -80,10 +81,13 @@ void Converter::performScanSweep(Frame* frame) {
     scanCursor = frame->scanBytes;
     scanBitMask = 0x80;
     scanBytesLeft = frame->scanLength;
-    // The fast reader takes the clean part of the scan, up to the first
-    // marker; the bit-serial reader the rest, from where it stopped.
-    fastReading = true;
-    fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft));
+    // The walk and the fast reader take the clean part of the scan, up to
+    // the first marker; the bit-serial reader the rest.
+    sweptScan = scanCursor;
+    sweptScanEnd = scanCursor + scanBytesLeft;
+    sweptScanCleanEnd = vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+    fastReading = false;
+    walkFrom({scanCursor, scanBitMask});
 
     tileBits.compactIfWasteful();
 
@@ -93,10 +97,36 @@ void Converter::performScanSweep(Frame* frame) {
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (decodeTile(tile, predictors, roots) != 0) return;
+        if (!walking || !walkTile(tile, predictors)) {
+            if (walking) readExactlyFrom(walkPosition);
+            if (decodeTile(tile, predictors, roots) != 0) return;
+            const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
+            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(decodedUpTo);
+        }
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
+}
+
+void Converter::walkFrom(vorcTileBitStore::ScanPosition at) {
+    walking = true;
+    walkPosition = at;
+    walkReader.start(at.byte, at.mask, sweptScanCleanEnd);
+}
+
+// The bit-serial reader takes over at `at`, helped by the fast reader while
+// the clean part has room for the longest block.
+void Converter::readExactlyFrom(vorcTileBitStore::ScanPosition at) {
+    walking = false;
+    scanBytesLeft -= static_cast<int32_t>(at.byte - scanCursor);
+    scanCursor = at.byte;
+    scanBitMask = at.mask;
+    fastReading = sweptScanCleanEnd - at.byte >= vorc::jpeg::ScanBitReader::BlockMargin;
+    if (fastReading) {
+        fastReader.start(at.byte, sweptScanCleanEnd);
+        fastReader.ensure(8);
+        fastReader.skip(7 - __builtin_ctz(at.mask));
+    }
 }
 
 bool Converter::prepareCoefficientBuffer(const Frame& frame) {
@@ -125,6 +155,50 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
     return CoeffBuffer != nullptr;
 }
 
+// Most tiles are only walked: when all six blocks lie in the clean part of
+// the scan (before any marker), have valid codes and are coded as an
+// encoder codes them, their bits are kept and their coefficients are left
+// to be decoded from those bits should anything need them. Any other tile
+// is read again from its start by decodeTile, which reports faults exactly.
+bool Converter::walkTile(size_t tile, int16_t* predictors) {
+    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
+                                                          &vorc::jpeg::standardWalkLookup(1)};
+    // A local reader and predictors stay in registers: nothing stored aliases them.
+    vorc::jpeg::WalkReader reader = walkReader;
+    int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
+    int16_t dcValues[BlocksPerTile];
+    vorc::jpeg::BlockBits bits[BlocksPerTile];
+    bool canonical = true;
+    for (int block = 0; block < BlocksPerTile; ++block) {
+        const int componentClass = block < LumaBlocks ? 0 : 1;
+        int16_t& predictor = walked[predictorOf(block)];
+        const int16_t before = predictor;
+        // Near the end of the clean part the reader supplies zero bits; a
+        // block that used any is read again exactly.
+        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
+                                   *walkLookups[componentClass], predictor, canonical, bits[block]) ||
+            reader.overran())
+            return false;
+        dcValues[block] = predictor;
+        const int difference = static_cast<int16_t>(predictor - before);
+        if (block > 0 && block < LumaBlocks &&
+            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
+            canonical = false;
+        if (!canonical) return false;
+    }
+    const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
+    const vorcTileBitStore::TileLayout layout{
+        bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
+        bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
+    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), sweptScanEnd, layout,
+                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
+    walkReader = reader;
+    walkPosition.byte = reader.position(sweptScan, walkPosition.mask);
+    for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
+    return true;
+}
+
 // A tile's bits are kept as they stand in the scan when decoding them again
 // and coding the coefficients with the standard tables gives the same bits:
 // no ZRL may lead only to the end of a block, and the DC differences inside
@@ -132,9 +206,11 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // writes. The other DC codes are not kept, so their predictors do not
 // matter. Otherwise the tile is coded afresh when the image is written.
 int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
-    // Forgotten first: a tile that fails half-way keeps what it decoded.
-    tileBits.forget(tile);
+    // Forgotten first, with its coefficients brought up to date: a tile
+    // that fails half-way keeps what it decoded and what it held before.
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
+    if (tileBits.coefficientsOutdated(tile)) tileBits.restoreCoefficients(tile, coefficients);
+    tileBits.forget(tile);
     vorcTileBitStore::ScanPosition runStarts[3];
     vorcTileBitStore::ScanPosition runEnds[3];
     vorcTileBitStore::ScanPosition blockStart = readerPosition();
@@ -159,7 +235,18 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
             blockStart = runEnds[run];
         }
     }
-    if (canonical) tileBits.keepScanBits(tile, runStarts, runEnds, coefficients);
+    if (canonical) {
+        const auto bitsBetween = [](vorcTileBitStore::ScanPosition from, vorcTileBitStore::ScanPosition to) {
+            return static_cast<uint16_t>(vorcTileBitStore::bitsBetween(from, to));
+        };
+        const vorcTileBitStore::TileLayout layout{
+            bitsBetween(runStarts[0], runEnds[0]), bitsBetween(runEnds[0], runStarts[1]),
+            bitsBetween(runStarts[1], runEnds[1]), bitsBetween(runEnds[1], runStarts[2]),
+            bitsBetween(runStarts[2], runEnds[2])};
+        const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
+                                          coefficients[5 * 64]};
+        tileBits.keepScanBits(tile, runStarts[0], sweptScanEnd, layout, dc, true);
+    }
     return 0;
 }
 
@@ -245,63 +332,30 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
     return 1;
 }
 
+// The header goes in front of the scan and EOI behind it, so that the
+// receiver gets the whole image in one call.
 void Converter::writeImage(const Frame& frame) {
-    // The scan is coded first: a coefficient that no baseline code can
-    // carry ends the frame as a stream error before any byte of the image
-    // reaches the receiver.
-    const size_t scanLength = tileBits.writeScan(scanBuffer, CoeffBuffer.get());
-    writeHeader(frame);
-    // In one call, unless it is longer than a call can say.
-    size_t done = 0;
-    do {
-        const size_t piece = std::min<size_t>(scanLength - done, INT_MAX);
-        jpegReceiver->receiveJPEGBytes(scanBuffer.data() + done, static_cast<int>(piece));
-        done += piece;
-    } while (done < scanLength);
-    jpegReceiver->receiveJPEGBytes(EndOfImage, sizeof EndOfImage);
-    jpegReceiver->endFrame();
-}
-
-void Converter::writeHeader(const Frame& frame) {
+    imageHeader.clear();
+    vorc::jpeg::appendImageStart(imageHeader);
+    vorc::jpeg::appendFrameTables(imageHeader, yQuantTable, uvQuantTable, frame.width, frame.height);
+    vorc::jpeg::appendScanHeader(imageHeader);
+    imageBuffer.reserve(imageHeader.size(), 0);
+    std::memcpy(imageBuffer.data(), imageHeader.data(), imageHeader.size());
+    // The scan is coded before anything is sent: a coefficient that no
+    // baseline code can carry ends the frame as a stream error before any
+    // byte of the image reaches the receiver.
+    const size_t imageLength = tileBits.writeScan(imageBuffer, imageHeader.size(), CoeffBuffer.get()) + 2;
+    imageBuffer.reserve(imageLength, imageLength - 2);
+    imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
+    imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
     jpegReceiver->beginFrame();
-    jpegReceiver->receiveJPEGBytes(StartOfImage, sizeof StartOfImage);
-    jpegReceiver->receiveJPEGBytes(app0Segment.data(), static_cast<int>(app0Segment.size()));
-
-    const uint16_t* quantTables[2] = {yQuantTable, uvQuantTable};
-    for (int table = 0; table < 2; ++table) {
-        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDQT, 0x00, 0x43,
-                                       static_cast<unsigned char>(table)};
-        unsigned char values[64];
-        for (int n = 0; n < 64; ++n)
-            values[ZigZag_StoreMap[n]] = static_cast<unsigned char>(quantTables[table][n]);
-        jpegReceiver->receiveJPEGBytes(head, sizeof head);
-        jpegReceiver->receiveJPEGBytes(values, sizeof values);
+    // In one call, unless it is longer than a call can say.
+    for (size_t done = 0; done < imageLength;) {
+        const size_t piece = std::min<size_t>(imageLength - done, INT_MAX);
+        jpegReceiver->receiveJPEGBytes(imageBuffer.data() + done, static_cast<int>(piece));
+        done += piece;
     }
-
-    sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
-    sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
-    sof0Segment[7] = static_cast<uint8_t>(frame.width / 256);
-    sof0Segment[8] = static_cast<uint8_t>(frame.width % 256);
-    jpegReceiver->receiveJPEGBytes(sof0Segment.data(), static_cast<int>(sof0Segment.size()));
-
-    const struct {
-        const unsigned char* table;
-        int32_t size;
-        unsigned char classAndId;
-    } huffmanTables[4] = {{DefaultHuffmanTable_Y_DC, DefaultHuffmanTable_Y_DC_Size, 0x00},
-                          {DefaultHuffmanTable_Y_AC, DefaultHuffmanTable_Y_AC_Size, 0x10},
-                          {DefaultHuffmanTable_UV_DC, DefaultHuffmanTable_UV_DC_Size, 0x01},
-                          {DefaultHuffmanTable_UV_AC, DefaultHuffmanTable_UV_AC_Size, 0x11}};
-    for (const auto& huffman : huffmanTables) {
-        const int32_t segmentLength = huffman.size + 3;
-        const unsigned char head[5] = {vorc::jpeg::MarkerPrefix, vorc::jpeg::MarkerDHT,
-                                       static_cast<unsigned char>(segmentLength >> 8),
-                                       static_cast<unsigned char>(segmentLength & 0xFF),
-                                       huffman.classAndId};
-        jpegReceiver->receiveJPEGBytes(head, sizeof head);
-        jpegReceiver->receiveJPEGBytes(huffman.table, huffman.size);
-    }
-    jpegReceiver->receiveJPEGBytes(sosSegment.data(), static_cast<int>(sosSegment.size()));
+    jpegReceiver->endFrame();
 }
 
 int Converter::consumeScanBit() {
