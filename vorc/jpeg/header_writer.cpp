@@ -27,8 +27,7 @@ void appendImageStart(HeaderBytes& out) {
     appendSegment(out, MarkerAPP0, JfifApp0Payload, sizeof JfifApp0Payload);
 }
 
-void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
-                       const uint16_t (&chromaTable)[64], int width, int height) {
+void appendQuantisationTables(HeaderBytes& out, const uint16_t (&lumaTable)[64], const uint16_t (&chromaTable)[64]) {
     const uint16_t* tables[2] = {lumaTable, chromaTable};
     for (int table = 0; table < 2; ++table) {
         unsigned char payload[65];
@@ -37,7 +36,9 @@ void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
             payload[1 + k] = static_cast<unsigned char>(tables[table][ZigZagNaturalOrder[k]]);
         appendSegment(out, MarkerDQT, payload, sizeof payload);
     }
+}
 
+void appendFrameHeader(HeaderBytes& out, int width, int height) {
     unsigned char frameHeader[sizeof TileFrameHeaderPayload];
     for (size_t i = 0; i < sizeof frameHeader; ++i) frameHeader[i] = TileFrameHeaderPayload[i];
     frameHeader[1] = static_cast<unsigned char>((height >> 8) & 0xFF);
@@ -45,7 +46,9 @@ void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
     frameHeader[3] = static_cast<unsigned char>((width >> 8) & 0xFF);
     frameHeader[4] = static_cast<unsigned char>(width & 0xFF);
     appendSegment(out, MarkerSOF0, frameHeader, sizeof frameHeader);
+}
 
+void appendHuffmanTables(HeaderBytes& out) {
     // Table class (0 DC, 1 AC) in the high nibble, identifier in the low one.
     for (int componentClass = 0; componentClass < 2; ++componentClass) {
         for (int acClass = 0; acClass < 2; ++acClass) {
@@ -57,6 +60,13 @@ void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
             out.insert(out.end(), table, table + size);
         }
     }
+}
+
+void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
+                       const uint16_t (&chromaTable)[64], int width, int height) {
+    appendQuantisationTables(out, lumaTable, chromaTable);
+    appendFrameHeader(out, width, height);
+    appendHuffmanTables(out);
 }
 
 void appendScanHeader(HeaderBytes& out) {

@@ -31,8 +31,16 @@ void appendImageStart(HeaderBytes& out);
 
 // The luminance (0) and chrominance (1) quantisation tables, given in
 // natural order, each in a DQT segment of its own in zig-zag order (the
-// low 8 bits of each value); SOF0 with the picture size; the four standard
-// Huffman tables, each in a DHT segment of its own.
+// low 8 bits of each value).
+void appendQuantisationTables(HeaderBytes& out, const uint16_t (&lumaTable)[64], const uint16_t (&chromaTable)[64]);
+
+// SOF0 of a tile picture of the given size.
+void appendFrameHeader(HeaderBytes& out, int width, int height);
+
+// The four standard Huffman tables, each in a DHT segment of its own.
+void appendHuffmanTables(HeaderBytes& out);
+
+// The three above in that order.
 void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
                        const uint16_t (&chromaTable)[64], int width, int height);
 

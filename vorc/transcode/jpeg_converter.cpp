@@ -1,5 +1,5 @@
-// Transcoder set-up: the decoding trees and the quantisation tables the
-// stream last sent.
+// Transcoder set-up: the decoding trees, the quantisation tables the stream
+// last sent and the fixed segments of every image.
 #include "vorc/transcode/jpeg_converter.h"
 
 #include <cstdio>
@@ -10,6 +10,18 @@
 namespace {
 
 using Converter = vorcFramewiseTesraScanToJPEGConverterSoftwareOnly;
+
+// A whole segment: marker, length (which counts itself) and payload.
+template <size_t PayloadSize>
+constexpr std::array<uint8_t, PayloadSize + 4> segment(unsigned char marker, const unsigned char (&payload)[PayloadSize]) {
+    std::array<uint8_t, PayloadSize + 4> bytes{};
+    bytes[0] = vorc::jpeg::MarkerPrefix;
+    bytes[1] = marker;
+    bytes[2] = static_cast<uint8_t>((PayloadSize + 2) >> 8);
+    bytes[3] = static_cast<uint8_t>((PayloadSize + 2) & 0xFF);
+    for (size_t i = 0; i < PayloadSize; ++i) bytes[4 + i] = payload[i];
+    return bytes;
+}
 
 std::unique_ptr<vorcHuffmanTree> makeTree(const unsigned char* table) {
     auto tree = std::make_unique<vorcHuffmanTree>();
@@ -38,7 +50,10 @@ Converter::vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* r
       scanCursor(nullptr),
       scanBitMask(0x80),
       scanBytesLeft(0),
-      additionalBitsValue(0) {
+      additionalBitsValue(0),
+      app0Segment(segment(vorc::jpeg::MarkerAPP0, vorc::jpeg::JfifApp0Payload)),
+      sof0Segment(segment(vorc::jpeg::MarkerSOF0, vorc::jpeg::TileFrameHeaderPayload)),
+      sosSegment(segment(vorc::jpeg::MarkerSOS, vorc::jpeg::TileScanHeaderPayload)) {
     yDCTree = makeTree(DefaultHuffmanTable_Y_DC);
     yACTree = makeTree(DefaultHuffmanTable_Y_AC);
     uvDCTree = makeTree(DefaultHuffmanTable_UV_DC);

@@ -18,6 +18,7 @@
 #ifndef VORC_TRANSCODE_JPEG_CONVERTER_H
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -87,6 +88,11 @@ protected:
     uint8_t scanBitMask;
     int32_t scanBytesLeft;
     int32_t additionalBitsValue;
+    // The segments every image carries as they are; the picture size is
+    // written into sof0Segment for each image.
+    std::array<uint8_t, 18> app0Segment;
+    std::array<uint8_t, 19> sof0Segment;
+    std::array<uint8_t, 14> sosSegment;
     // The coded bits of every tile of the last image, and the image being
     // written (header, scan, EOI); each transcoder has its own.
     vorcTileBitStore tileBits;

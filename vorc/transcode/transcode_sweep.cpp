@@ -335,10 +335,17 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 // The header goes in front of the scan and EOI behind it, so that the
 // receiver gets the whole image in one call.
 void Converter::writeImage(const Frame& frame) {
+    sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
+    sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
+    sof0Segment[7] = static_cast<uint8_t>(frame.width / 256);
+    sof0Segment[8] = static_cast<uint8_t>(frame.width % 256);
     imageHeader.clear();
-    vorc::jpeg::appendImageStart(imageHeader);
-    vorc::jpeg::appendFrameTables(imageHeader, yQuantTable, uvQuantTable, frame.width, frame.height);
-    vorc::jpeg::appendScanHeader(imageHeader);
+    vorc::jpeg::appendMarker(imageHeader, vorc::jpeg::MarkerSOI);
+    imageHeader.insert(imageHeader.end(), app0Segment.begin(), app0Segment.end());
+    vorc::jpeg::appendQuantisationTables(imageHeader, yQuantTable, uvQuantTable);
+    imageHeader.insert(imageHeader.end(), sof0Segment.begin(), sof0Segment.end());
+    vorc::jpeg::appendHuffmanTables(imageHeader);
+    imageHeader.insert(imageHeader.end(), sosSegment.begin(), sosSegment.end());
     imageBuffer.reserve(imageHeader.size(), 0);
     std::memcpy(imageBuffer.data(), imageHeader.data(), imageHeader.size());
     // The scan is coded before anything is sent: a coefficient that no
