@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -280,6 +281,34 @@ TEST_F(Tool, InfoDecodingShowsADamagedScanWhichParsingAloneDoesNot) {
     EXPECT_EQ(run("info --parse-only " + at("s.tesra")), 0);
     EXPECT_FALSE(saidOut("CORRUPT") || saidOut("corrupt frames")) << out_;
     EXPECT_EQ(jsonSignature(at("s.tesra")), "F2qd F2q | 2 " + std::to_string(b.bytes().size()) + " 32x16\n");
+}
+
+// --parse-only counts from the bitmaps the tiles that decoding delivers:
+// odd tile counts, bits set after the last tile in a bitmap's last byte,
+// bitmaps of many words. Everything after the scan decoder's acceleration
+// line agrees.
+TEST_F(Tool, ParseOnlyCountsTheTilesThatDecodingDelivers) {
+    std::mt19937 random(11);
+    vorctest::StreamBuilder b;
+    for (const auto& [width, height] : {std::pair{112, 48}, {160, 112}, {272, 272}, {16, 16}}) {
+        const int columns = (width + 15) / 16, rows = (height + 15) / 16, tiles = columns * rows;
+        b.fullFrame(width, height, vorctest::zeroTilesScan(tiles));
+        for (int round = 0; round < 3; ++round) {
+            std::vector<int> coded;
+            for (int k = 0; k < tiles; ++k)
+                if (random() % (round + 2) == 0) coded.push_back(k);
+            vorctest::Bytes bitmap = vorctest::tileBitmap(columns, rows, coded);
+            bitmap.back() |= static_cast<uint8_t>(0xFF >> (tiles % 8 == 0 ? 8 : tiles % 8));
+            b.partialFrame(bitmap, vorctest::zeroTilesScan(int(coded.size())));
+        }
+    }
+    ASSERT_TRUE(b.soi().writeFile(at("s.tesra")));
+    const auto framesAndSummary = [this] { return out_.substr(out_.find('\n', out_.find("acceleration method")) + 1); };
+    ASSERT_EQ(run("info " + at("s.tesra")), 0);
+    const std::string decoded = framesAndSummary();
+    EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n'), 16 + 4 + 2) << decoded;
+    ASSERT_EQ(run("info --parse-only " + at("s.tesra")), 0);
+    EXPECT_EQ(framesAndSummary(), decoded);
 }
 
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the

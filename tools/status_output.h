@@ -23,6 +23,10 @@ struct CommonOptions {
     bool verbose() const { return verbosity == Verbosity::Verbose; }
 };
 
+// Whether stream and standard error go to the same file or device, where
+// their lines would mix.
+bool sharesStandardErrorsDestination(std::FILE* stream);
+
 enum class MessageWeight { Status, Warning, Error };
 
 MessageWeight weighMessage(const char* message);
