@@ -113,17 +113,19 @@ public:
 };
 
 // Decodes nothing: counts the coded tiles into the back end as if each had
-// been handled, so that its messages show what every frame carries.
+// been handled, so that its messages show what every frame carries. The
+// count is the one the chain's counting link took before the sweep.
 class TileWalker : public vorcFramewiseTesraScanDecoder {
 public:
-    explicit TileWalker(TileCountingBackEnd* tiles) : tiles_(tiles) {}
+    TileWalker(TileCountingBackEnd* tiles, const ChainStats* stats) : tiles_(tiles), stats_(stats) {}
     const char* getAccelerationTypeString() override { return "none"; }
     void setYQuantizationTable(unsigned char*) override {}
     void setUVQuantizationTable(unsigned char*) override {}
-    void performScanSweep(Frame* frame) override { tiles_->tilesReceived(codedTilesOf(*frame)); }
+    void performScanSweep(Frame*) override { tiles_->tilesReceived(stats_->current.codedTiles); }
 
 private:
     TileCountingBackEnd* tiles_;  // the parser's back end passes its tile calls on to it
+    const ChainStats* stats_;
 };
 
 // Counts what every frame carries before the real scan decoder sees it.
@@ -377,7 +379,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     if (kind == OutputKind::ParseOnly) {
         auto* tiles = new TileCountingBackEnd;
         backEnd_.reset(tiles);
-        scanDecoder_.reset(new TileWalker(tiles));
+        scanDecoder_.reset(new TileWalker(tiles, &stats_));
         return true;
     }
     if (kind == OutputKind::Report) {

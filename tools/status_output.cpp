@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +54,9 @@ bool wantsEachLineAtOnce(std::FILE* stream) {
 // Standard output may share the terminal with the progress line too.
 void printMessage(std::FILE* stream, const char* message, bool flush) {
     ProgressLine::makeRoomForMessage();
-    std::fprintf(stream, "vorc : %s\n", message);
+    std::fputs("vorc : ", stream);
+    std::fputs(message, stream);
+    std::fputc('\n', stream);
     if (flush) std::fflush(stream);
 }
 
@@ -65,7 +68,9 @@ public:
           flushEveryMessage_(everyMessageTo != nullptr && wantsEachLineAtOnce(everyMessageTo)) {}
 
     void sendStatusMsg(const char* msg, void*) override {
-        std::snprintf(lastMessage, sizeof lastMessage, "%s", msg);
+        const size_t kept = std::min(std::strlen(msg), sizeof lastMessage - 1);
+        std::memcpy(lastMessage, msg, kept);
+        lastMessage[kept] = '\0';
         const MessageWeight weight = weighMessage(msg);
         if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, flushEveryMessage_);
         lastMessageOnStandardError = everyMessageTo_ == stderr;

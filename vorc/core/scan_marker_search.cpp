@@ -4,6 +4,7 @@
 #include "vorc/core/scan_marker_search.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -30,18 +31,38 @@ const unsigned char* findScanMarkerSerially(const unsigned char* from, const uns
 
 #if defined(__SSE2__)
 
+namespace {
+
+// 0xFF in each byte of the 16 at `at` that is an FF not followed by 00.
+__m128i markersAt(const unsigned char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i nextBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i prefixes = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(MarkerPrefix)));
+    return _mm_andnot_si128(_mm_cmpeq_epi8(nextBytes, _mm_setzero_si128()), prefixes);
+}
+
+unsigned maskOf(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(bytes)); }
+
+}  // namespace
+
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end) {
     constexpr ptrdiff_t Lanes = 16;
-    const __m128i prefix = _mm_set1_epi8(static_cast<char>(MarkerPrefix));
-    const __m128i stuffing = _mm_setzero_si128();
-    // Each step looks at 16 bytes and at the byte after each of them, so it
-    // needs one byte more than it passes.
+    // Each step looks at its bytes and at the byte after each of them, so it
+    // needs one byte more than it passes. Most of a scan goes 64 bytes at a
+    // time, with one test for all four groups of 16.
+    while (end - from > 4 * Lanes) {
+        const __m128i first = markersAt(from), second = markersAt(from + Lanes);
+        const __m128i third = markersAt(from + 2 * Lanes), fourth = markersAt(from + 3 * Lanes);
+        const unsigned any = maskOf(_mm_or_si128(_mm_or_si128(first, second), _mm_or_si128(third, fourth)));
+        if (any != 0) {
+            const uint64_t markers = maskOf(first) | uint64_t{maskOf(second)} << 16 |
+                                     uint64_t{maskOf(third)} << 32 | uint64_t{maskOf(fourth)} << 48;
+            return from + __builtin_ctzll(markers);
+        }
+        from += 4 * Lanes;
+    }
     while (end - from > Lanes) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i nextBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 1));
-        const unsigned prefixes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, prefix)));
-        const unsigned stuffed = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(nextBytes, stuffing)));
-        const unsigned markers = prefixes & ~stuffed;
+        const unsigned markers = maskOf(markersAt(from));
         if (markers != 0) return from + __builtin_ctz(markers);
         from += Lanes;
     }
