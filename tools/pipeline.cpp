@@ -478,7 +478,7 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
     bool regularFile = false;
     std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size, &regularFile);
     if (source == nullptr) return ExitUsage;
-    routeStatusMessages(options.verbosity, everyMessageTo);
+    routeStatusMessages(options.verbosity, everyMessageTo, regularFile);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
     // A pipe that stays silent must not keep a signal from being seen; a

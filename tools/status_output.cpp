@@ -40,9 +40,8 @@ bool containsAny(const char* message, const char* const (&marks)[N]) {
 
 // A reader may wait for each line (a terminal, a pipe, a socket), or
 // standard error may go to the same place, where the order of the two
-// streams' lines shows: then each line goes out at once. Into a file of its
-// own or a device such as /dev/null, lines go out as the buffer fills: one
-// write per frame would cost more than walking the frame.
+// streams' lines shows. Elsewhere a stream read from a file need not write
+// each line at once: one write per frame would cost more than walking it.
 bool wantsEachLineAtOnce(std::FILE* stream) {
     const int fd = fileno(stream);
     struct stat target {};
@@ -62,10 +61,10 @@ void printMessage(std::FILE* stream, const char* message, bool flush) {
 
 class LevelledStatusHandler : public vorcStatusMessageHandler {
 public:
-    LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo)
+    LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
         : verbosity_(verbosity),
           everyMessageTo_(everyMessageTo),
-          flushEveryMessage_(everyMessageTo != nullptr && wantsEachLineAtOnce(everyMessageTo)) {}
+          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {}
 
     void sendStatusMsg(const char* msg, void*) override {
         const size_t kept = std::min(std::strlen(msg), sizeof lastMessage - 1);
@@ -103,8 +102,8 @@ MessageWeight weighMessage(const char* message) {
     return MessageWeight::Status;
 }
 
-void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo) {
-    vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo));
+void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile) {
+    vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 
 FatalReasonOnExit::FatalReasonOnExit() {
