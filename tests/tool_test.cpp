@@ -311,6 +311,32 @@ TEST_F(Tool, ParseOnlyCountsTheTilesThatDecodingDelivers) {
     EXPECT_EQ(framesAndSummary(), decoded);
 }
 
+// With both output streams in one file, a warning never lands inside a
+// frame line or a JSON line, and in text a problem's line on standard
+// output comes right before its copy on standard error.
+TEST_F(Tool, OutputStreamsSharingAFileMixOnlyWholeLines) {
+    vorctest::StreamBuilder b;
+    for (int i = 0; i < 60; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    b.fullFrame(16, 16, {0x12, 0xFF, 0xD0, 0x34});
+    for (int i = 0; i < 60; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    ASSERT_TRUE(b.soi().writeFile(at("s.tesra")));
+    const std::regex wholeLine(R"(vorc( :| info:) .*|\{"type":.*\}|(full |corrupt |damaged )?frames: .*)");
+    for (const std::string mode : {"", "--json "}) {
+        ASSERT_EQ(vorctest::runVorc("info --keep-going --parse-only " + mode + at("s.tesra") + " >" + at("all") + " 2>&1"), 0);
+        std::istringstream lines(readFile(at("all")));
+        std::vector<std::string> seen;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(std::regex_match(line, wholeLine)) << mode << line;
+            seen.push_back(line);
+        }
+        const auto problem = std::find(seen.begin(), seen.end(), "vorc : !!! Tesra decoder failure (invalid scan termination) !!!");
+        ASSERT_NE(problem, seen.end()) << mode;
+        if (mode.empty()) {
+            EXPECT_TRUE(problem + 1 != seen.end() && problem[1] == problem[0]);
+        }
+    }
+}
+
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the
 // picture our decoder produces, of the chosen frame or the last one.
 vorctest::RgbPicture readPng(const std::string& path) {
