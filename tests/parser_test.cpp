@@ -141,10 +141,14 @@ TEST(Parser, LongScansInPiecesOfAnySize) {
     std::mt19937 random(5);
     for (const size_t length : {15, 16, 17, 31, 33, 64, 200, 5000}) {
         const Bytes first = stuffedScan(length, random), second = stuffedScan(length + 1, random);
-        const Bytes stream = StreamBuilder().fullFrame(16, 16, first).app13().fullFrame(16, 16, second).soi().bytes();
+        const Bytes bitmap = vorctest::tileBitmap(2, 1, {1});
+        const Bytes stream =
+            StreamBuilder().fullFrame(32, 16, first).app13().partialFrame(bitmap, second).soi().bytes();
         const CallLog whole = parse(stream);
-        ASSERT_EQ(std::count(whole.begin(), whole.end(), "sweep 16x16 1x1 bitmap=null scan=" + hex(first) + "ffd9"), 1);
-        ASSERT_EQ(std::count(whole.begin(), whole.end(), "sweep 16x16 1x1 bitmap=null scan=" + hex(second) + "ffd9"), 1);
+        ASSERT_EQ(std::count(whole.begin(), whole.end(), "sweep 32x16 2x1 bitmap=null scan=" + hex(first) + "ffd9"), 1);
+        ASSERT_EQ(std::count(whole.begin(), whole.end(),
+                             "sweep 32x16 2x1 bitmap=" + hex(bitmap) + " scan=" + hex(second) + "ffd9"),
+                  1);
         EXPECT_EQ(parse(stream, {1}), whole) << "byte by byte, " << length;
         for (unsigned seed = 1; seed <= 10; ++seed)
             EXPECT_EQ(parse(stream, PieceSource::randomPieces(stream.size(), 1 + seed * 7, seed)), whole) << seed;
