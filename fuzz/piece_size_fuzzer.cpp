@@ -4,7 +4,9 @@
 // once in pieces and decode calls of the sizes that the first two input
 // bytes choose. The back end's calls (with a checksum of every tile's
 // pixels), the damaged frames, the skipped bytes and the last error must
-// all agree.
+// all agree. The parser's search for the end of a scan must also agree with
+// its serial reference on the input, from each of its first 16 bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +14,7 @@
 #include "exact_size_parser.h"
 #include "exact_size_source.h"
 #include "fuzz_check.h"
+#include "vorc/core/scan_marker_search.h"
 #include "vorc/decode/scan_decoder_software.h"
 
 namespace {
@@ -70,6 +73,11 @@ std::string decode(const vorcfuzz::StreamInput& input, uint8_t pieceSeed, uint8_
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorcfuzz::silenceStatusMessages();
+    for (size_t start = 0; start < std::min<size_t>(size, 16); ++start) {
+        if (vorc::detail::findScanMarker(data + start, data + size) !=
+            vorc::detail::findScanMarkerSerially(data + start, data + size))
+            vorcfuzz::failCheck("scan end search", "the fast search and the serial one disagree");
+    }
     vorcfuzz::StreamInput input{};
     if (size < 2 || !vorcfuzz::splitStreamInput(data + 1, size - 1, MaxTiles, input)) return -1;
     // Bit 6 of a piece seed serves everything at once.

@@ -1,14 +1,19 @@
 // The framewise parser: frame grammar, callback order, independence of piece
-// sizes and decode call sizes, buffer compaction, and the fatal stream errors,
-// each of which ends the process with status 666 (154 as the parent sees it)
+// sizes and decode call sizes, the search for the end of long scans against
+// its serial reference, buffer compaction, and the fatal stream errors, each
+// of which ends the process with status 666 (154 as the parent sees it)
 // after its message.
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
 
 #include "support/piece_source.h"
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/core/framewise_decoder.h"
+#include "vorc/core/scan_marker_search.h"
 #include "vorc/core/status_messages.h"
 
 using vorctest::Bytes;
@@ -87,6 +92,106 @@ TEST(Parser, GrammarAndCallbackOrderForEveryPieceSize) {
     }
 }
 
+// Entropy-coded bytes with every data byte FF stuffed, dense in FF 00 pairs
+// so that they fall on every lane of the 16-byte search and on piece edges.
+Bytes stuffedScan(size_t length, std::mt19937& random) {
+    Bytes scan;
+    while (scan.size() < length) {
+        const auto byte = static_cast<uint8_t>(random() % 3 == 0 ? 0xFF : random());
+        scan.push_back(byte);
+        if (byte == 0xFF) scan.push_back(0x00);
+    }
+    return scan;
+}
+
+// The search runs in buffers exactly as large as the range, so that a read
+// past it shows under AddressSanitizer: every length up to 150 with FF and 00
+// in every density, so that markers, stuffing pairs and lone FFs fall on
+// every lane and on the range's last byte.
+TEST(ScanMarkerSearch, AgreesWithItsSerialReference) {
+    using vorc::detail::findScanMarkerSerially;
+    const struct {
+        Bytes range;
+        size_t marker;
+    } known[] = {{{}, 0}, {{0xFF}, 0}, {{0xFF, 0x00}, 2}, {{0x12, 0xFF, 0x00, 0xFF, 0xD9}, 3},
+                 {{0x12, 0xFF, 0xFF, 0x00}, 1}, {{0xFF, 0x00, 0x00, 0xFF}, 3}};
+    for (const auto& k : known) {
+        const unsigned char* begin = k.range.data();
+        EXPECT_EQ(findScanMarkerSerially(begin, begin + k.range.size()) - begin, ptrdiff_t(k.marker)) << hex(k.range);
+    }
+    std::mt19937 random(9);
+    for (const unsigned ffPercent : {0u, 3u, 25u, 50u, 90u}) {
+        for (size_t length = 0; length <= 150; ++length) {
+            for (int round = 0; round < 30; ++round) {
+                const auto range = std::make_unique<unsigned char[]>(length);
+                for (size_t i = 0; i < length; ++i) {
+                    const unsigned draw = random() % 100;
+                    range[i] = draw < ffPercent ? 0xFF : draw % 2 == 0 ? 0x00 : static_cast<unsigned char>(random());
+                }
+                const unsigned char* begin = range.get();
+                const unsigned char* end = begin + length;
+                ASSERT_EQ(vorc::detail::findScanMarker(begin, end), findScanMarkerSerially(begin, end))
+                    << hex(Bytes(begin, end));
+            }
+        }
+    }
+}
+
+TEST(Parser, LongScansInPiecesOfAnySize) {
+    std::mt19937 random(5);
+    for (const size_t length : {15, 16, 17, 31, 33, 64, 200, 5000}) {
+        const Bytes first = stuffedScan(length, random), second = stuffedScan(length + 1, random);
+        const Bytes bitmap = vorctest::tileBitmap(2, 1, {1});
+        const Bytes stream =
+            StreamBuilder().fullFrame(32, 16, first).app13().partialFrame(bitmap, second).soi().bytes();
+        const CallLog whole = parse(stream);
+        ASSERT_EQ(std::count(whole.begin(), whole.end(), "sweep 32x16 2x1 bitmap=null scan=" + hex(first) + "ffd9"), 1);
+        ASSERT_EQ(std::count(whole.begin(), whole.end(),
+                             "sweep 32x16 2x1 bitmap=" + hex(bitmap) + " scan=" + hex(second) + "ffd9"),
+                  1);
+        EXPECT_EQ(parse(stream, {1}), whole) << "byte by byte, " << length;
+        for (unsigned seed = 1; seed <= 10; ++seed)
+            EXPECT_EQ(parse(stream, PieceSource::randomPieces(stream.size(), 1 + seed * 7, seed)), whole) << seed;
+        if (length > 64) continue;
+        for (size_t cut = 1; cut < stream.size(); ++cut)
+            ASSERT_EQ(parse(stream, {cut, stream.size()}), whole) << "cut at " << cut << ", " << length;
+    }
+}
+
+// Under SkipFrame a marker inside a long scan damages its frame wherever it
+// lies and however the stream is cut; the error is placed right after it.
+TEST(Parser, MarkerInALongScanUnderSkipFrame) {
+    std::mt19937 random(3);
+    const Bytes after = StreamBuilder().fullFrame(16, 16, {0x12}).app13().bytes();
+    for (size_t position : {0, 14, 15, 16, 17, 40, 47, 63, 64, 100}) {
+        for (const uint8_t code : {0xD0, 0xFF}) {
+            Bytes scan = stuffedScan(128, random);
+            scan.resize(position);
+            if (!scan.empty() && scan.back() == 0xFF) scan.back() = 0x01;
+            scan.insert(scan.end(), {0xFF, code, 0x01, 0x02});
+            const Bytes start = StreamBuilder().fullFrame(16, 16, {}).bytes();
+            Bytes stream(start.begin(), start.end() - 2);
+            const size_t marker = stream.size() + position;
+            stream.insert(stream.end(), scan.begin(), scan.end());
+            stream.insert(stream.end(), after.begin(), after.end());
+            for (const std::vector<size_t>& pieces : std::vector<std::vector<size_t>>{{}, {1}, {7, 16, 3}}) {
+                vorctest::StatusCapture quiet;
+                auto log = std::make_shared<CallLog>();
+                vorcFramewiseTesraDecoder decoder(new PieceSource(stream, pieces), new vorctest::RecordingBackEnd(log),
+                                                  new RecordingScanDecoder(log));
+                decoder.setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
+                while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+                }
+                SCOPED_TRACE("marker " + std::to_string(code) + " at " + std::to_string(position));
+                ASSERT_TRUE(decoder.lastStreamError().has_value());
+                EXPECT_EQ(decoder.lastStreamError()->streamOffset, marker + 2);
+                EXPECT_EQ(decoder.damagedFrames(), 1u);
+                EXPECT_EQ(decoder.framesHandedOn(), 2u);
+            }
+        }
+    }
+}
+
 TEST(Parser, BufferCompaction) {
     // Three frames of 1.5 MiB each only fit the 4 MiB buffer one at a time.
     const Bytes bigScan(3 << 19, 0x5A);
@@ -148,6 +253,13 @@ TEST(ParserDeathTest, FatalStreamErrors) {
         {StreamBuilder().raw({0x12, 0xFF, 0x00, 0x34}).bytes(), bad},
         {head().raw({0xFF, 0xFF, 0xDB, 0x00}).bytes(), bad},
         {tables().sof0(16, 16).sos().raw({0x12, 0xFF, 0xD0, 0x34}).bytes(),
+         failure + "invalid scan termination\\)"},
+        // The same, and fill bytes, on either side of a 16-byte step of a long scan.
+        {tables().sof0(16, 16).sos().raw(Bytes(15, 0x12)).raw({0xFF, 0xD0, 0x34}).bytes(),
+         failure + "invalid scan termination\\)"},
+        {tables().sof0(16, 16).sos().raw(Bytes(16, 0x12)).raw({0xFF, 0xFF, 0x00}).bytes(),
+         failure + "invalid scan termination\\)"},
+        {tables().sof0(16, 16).sos().raw(Bytes(40, 0x12)).raw({0xFF, 0x00, 0xFF, 0xD7}).raw(Bytes(40, 0)).bytes(),
          failure + "invalid scan termination\\)"},
         // decode(0) or less, and a frame that fills the 4 MiB buffer.
         {StreamBuilder().soi().bytes(), overflow, {0, -5}},

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -280,6 +281,60 @@ TEST_F(Tool, InfoDecodingShowsADamagedScanWhichParsingAloneDoesNot) {
     EXPECT_EQ(run("info --parse-only " + at("s.tesra")), 0);
     EXPECT_FALSE(saidOut("CORRUPT") || saidOut("corrupt frames")) << out_;
     EXPECT_EQ(jsonSignature(at("s.tesra")), "F2qd F2q | 2 " + std::to_string(b.bytes().size()) + " 32x16\n");
+}
+
+// --parse-only counts from the bitmaps the tiles that decoding delivers:
+// odd tile counts, bits set after the last tile in a bitmap's last byte,
+// bitmaps of many words. Everything after the scan decoder's acceleration
+// line agrees.
+TEST_F(Tool, ParseOnlyCountsTheTilesThatDecodingDelivers) {
+    std::mt19937 random(11);
+    vorctest::StreamBuilder b;
+    for (const auto& [width, height] : {std::pair{112, 48}, {160, 112}, {272, 272}, {16, 16}}) {
+        const int columns = (width + 15) / 16, rows = (height + 15) / 16, tiles = columns * rows;
+        b.fullFrame(width, height, vorctest::zeroTilesScan(tiles));
+        for (int round = 0; round < 3; ++round) {
+            std::vector<int> coded;
+            for (int k = 0; k < tiles; ++k)
+                if (random() % (round + 2) == 0) coded.push_back(k);
+            vorctest::Bytes bitmap = vorctest::tileBitmap(columns, rows, coded);
+            bitmap.back() |= static_cast<uint8_t>(0xFF >> (tiles % 8 == 0 ? 8 : tiles % 8));
+            b.partialFrame(bitmap, vorctest::zeroTilesScan(int(coded.size())));
+        }
+    }
+    ASSERT_TRUE(b.soi().writeFile(at("s.tesra")));
+    const auto framesAndSummary = [this] { return out_.substr(out_.find('\n', out_.find("acceleration method")) + 1); };
+    ASSERT_EQ(run("info " + at("s.tesra")), 0);
+    const std::string decoded = framesAndSummary();
+    EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n'), 16 + 4 + 2) << decoded;
+    ASSERT_EQ(run("info --parse-only " + at("s.tesra")), 0);
+    EXPECT_EQ(framesAndSummary(), decoded);
+}
+
+// With both output streams in one file, a warning never lands inside a
+// frame line or a JSON line, and in text a problem's line on standard
+// output comes right before its copy on standard error.
+TEST_F(Tool, OutputStreamsSharingAFileMixOnlyWholeLines) {
+    vorctest::StreamBuilder b;
+    for (int i = 0; i < 60; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    b.fullFrame(16, 16, {0x12, 0xFF, 0xD0, 0x34});
+    for (int i = 0; i < 60; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    ASSERT_TRUE(b.soi().writeFile(at("s.tesra")));
+    const std::regex wholeLine(R"(vorc( :| info:) .*|\{"type":.*\}|(full |corrupt |damaged )?frames: .*)");
+    for (const std::string mode : {"", "--json "}) {
+        ASSERT_EQ(vorctest::runVorc("info --keep-going --parse-only " + mode + at("s.tesra") + " >" + at("all") + " 2>&1"), 0);
+        std::istringstream lines(readFile(at("all")));
+        std::vector<std::string> seen;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(std::regex_match(line, wholeLine)) << mode << line;
+            seen.push_back(line);
+        }
+        const auto problem = std::find(seen.begin(), seen.end(), "vorc : !!! Tesra decoder failure (invalid scan termination) !!!");
+        ASSERT_NE(problem, seen.end()) << mode;
+        if (mode.empty()) {
+            EXPECT_TRUE(problem + 1 != seen.end() && problem[1] == problem[0]);
+        }
+    }
 }
 
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the

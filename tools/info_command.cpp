@@ -11,6 +11,7 @@
 #include "tools/json_frame_report.h"
 #include "tools/option_parser.h"
 #include "tools/pipeline.h"
+#include "tools/status_output.h"
 #include "tools/tool_common.h"
 
 namespace {
@@ -57,6 +58,9 @@ int runInfo(int argc, char** argv) {
                                          inputFile(&path)))
         return *done;
 
+    // JSON lines are written as the buffer fills; a warning on standard
+    // error must not land in the middle of one.
+    if (json && sharesStandardErrorsDestination(stdout)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
     request.kind = parseOnly ? OutputKind::ParseOnly : OutputKind::Report;
     DecodingChain chain;
     JsonFrameReport report(stdout);

@@ -77,24 +77,55 @@ private:
 
 namespace {
 
+// Counted in the word, without a call into the compiler's run-time library
+// where the target has no population count instruction.
+int bitsSet(uint64_t word) {
+    word -= (word >> 1) & 0x5555555555555555u;
+    word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((word * 0x0101010101010101u) >> 56);
+}
+
+// The set bits among the first tileColumns x tileRows bits of the bitmap;
+// the bits after them in its last byte belong to no tile.
 int64_t codedTilesOf(const Frame& frame) {
     const int64_t tiles = static_cast<int64_t>(frame.tileColumns) * frame.tileRows;
     if (frame.tileBitmap == nullptr) return tiles;
+    const unsigned char* const bitmap = frame.tileBitmap;
+    const size_t wholeBytes = static_cast<size_t>(tiles / 8);
     int64_t coded = 0;
-    for (int64_t k = 0; k < tiles; ++k) coded += (frame.tileBitmap[k / 8] >> (7 - k % 8)) & 1;
+    size_t at = 0;
+    for (; at + sizeof(uint64_t) <= wholeBytes; at += sizeof(uint64_t)) {
+        uint64_t word = 0;
+        std::memcpy(&word, bitmap + at, sizeof word);
+        coded += bitsSet(word);
+    }
+    for (; at < wholeBytes; ++at) coded += bitsSet(bitmap[at]);
+    if (const int64_t lastBits = tiles % 8; lastBits != 0)
+        coded += bitsSet(bitmap[wholeBytes] & (0xFF00u >> lastBits) & 0xFFu);
     return coded;
 }
 
-// Decodes nothing: reports one handled tile per coded tile, so that the
-// back end's messages show what every frame carries.
+// The default back end, told a frame's coded tiles all at once.
+class TileCountingBackEnd : public vorcDefaultTesraDecoderBackEnd {
+public:
+    void tilesReceived(int64_t tiles) { tileCount += static_cast<int32_t>(tiles); }
+};
+
+// Decodes nothing: counts the coded tiles into the back end as if each had
+// been handled, so that its messages show what every frame carries. The
+// count is the one the chain's counting link took before the sweep.
 class TileWalker : public vorcFramewiseTesraScanDecoder {
 public:
+    TileWalker(TileCountingBackEnd* tiles, const ChainStats* stats) : tiles_(tiles), stats_(stats) {}
     const char* getAccelerationTypeString() override { return "none"; }
     void setYQuantizationTable(unsigned char*) override {}
     void setUVQuantizationTable(unsigned char*) override {}
-    void performScanSweep(Frame* frame) override {
-        for (int64_t k = codedTilesOf(*frame); k > 0; --k) backEnd->videoTileReceived();
-    }
+    void performScanSweep(Frame*) override { tiles_->tilesReceived(stats_->current.codedTiles); }
+
+private:
+    TileCountingBackEnd* tiles_;  // the parser's back end passes its tile calls on to it
+    const ChainStats* stats_;
 };
 
 // Counts what every frame carries before the real scan decoder sees it.
@@ -269,8 +300,8 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
 }
 
 // Opens FILE ("-": standard input); *size is its size when it is a
-// regular file, 0 otherwise.
-std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path, uint64_t* size) {
+// regular file (*regular), 0 otherwise.
+std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path, uint64_t* size, bool* regular) {
     const bool fromStandardInput = std::strcmp(path, "-") == 0;
     struct stat info {};
     if (!fromStandardInput && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -282,9 +313,9 @@ std::unique_ptr<vorcStreamFile> openInput(const char* command, const char* path,
         usageError(command, systemError("open", path));
         return nullptr;
     }
-    const bool regular = fromStandardInput ? ::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode)
-                                           : ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
-    *size = regular ? static_cast<uint64_t>(info.st_size) : 0;
+    *regular = fromStandardInput ? ::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode)
+                                 : ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
+    *size = *regular ? static_cast<uint64_t>(info.st_size) : 0;
     return source;
 }
 
@@ -345,10 +376,15 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     request_ = request;
     vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
-    if (kind == OutputKind::Report || kind == OutputKind::ParseOnly) {
+    if (kind == OutputKind::ParseOnly) {
+        auto* tiles = new TileCountingBackEnd;
+        backEnd_.reset(tiles);
+        scanDecoder_.reset(new TileWalker(tiles, &stats_));
+        return true;
+    }
+    if (kind == OutputKind::Report) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(kind == OutputKind::ParseOnly ? static_cast<vorcFramewiseTesraScanDecoder*>(new TileWalker)
-                                                         : new vorcFramewiseTesraScanDecoderSoftwareOnly);
+        scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
         return true;
     }
     if (kind == OutputKind::JpegFiles) {
@@ -439,15 +475,19 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
 int DecodingChain::decodeFile(const char* command, const char* path, const OutputRequest& request,
                               const CommonOptions& options, std::FILE* everyMessageTo) {
     uint64_t size = 0;
-    std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size);
+    bool regularFile = false;
+    std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size, &regularFile);
     if (source == nullptr) return ExitUsage;
-    routeStatusMessages(options.verbosity, everyMessageTo);
+    routeStatusMessages(options.verbosity, everyMessageTo, regularFile);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
-    // A pipe that stays silent must not keep a signal from being seen.
-    source->setTimedBlockModeEnabled(true, SignalCheckMillis);
+    // A pipe that stays silent must not keep a signal from being seen; a
+    // read from a regular file never waits for long.
+    if (!regularFile) source->setTimedBlockModeEnabled(true, SignalCheckMillis);
     const StopOnSignals signals;
     LoopControl control;
+    // Fewer, larger reads from a file; a snapshot stops reading at its frame.
+    if (regularFile && request.kind != OutputKind::Snapshot) control.pieceSize = FilePieceSize;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
     run(source.release(), ProgressLine::wanted(options), size, control);
     stopSignal_ = StopOnSignals::received();

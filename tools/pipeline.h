@@ -92,6 +92,8 @@ using InputWatcher = std::function<void(const unsigned char* bytes, size_t count
 
 // Bytes pulled per decode call unless a live source asks for fewer.
 constexpr int DefaultPieceSize = 65536;
+// Bytes pulled per decode call from a regular file.
+constexpr int FilePieceSize = 1048576;
 
 // How a live source is driven; files need none of it.
 struct LoopControl {

@@ -1,6 +1,10 @@
 // The vorc tool's verbosity and its handler for the library's status messages.
 #include "tools/status_output.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -34,27 +38,45 @@ bool containsAny(const char* message, const char* const (&marks)[N]) {
     return false;
 }
 
+// A reader may wait for each line (a terminal, a pipe, a socket), or
+// standard error may go to the same place, where the order of the two
+// streams' lines shows. Elsewhere a stream read from a file need not write
+// each line at once: one write per frame would cost more than walking it.
+bool wantsEachLineAtOnce(std::FILE* stream) {
+    const int fd = fileno(stream);
+    struct stat target {};
+    if (::fstat(fd, &target) != 0) return true;
+    const bool quietDestination = S_ISREG(target.st_mode) || (S_ISCHR(target.st_mode) && ::isatty(fd) == 0);
+    return !quietDestination || sharesStandardErrorsDestination(stream);
+}
+
 // Standard output may share the terminal with the progress line too.
-void printMessage(std::FILE* stream, const char* message) {
+void printMessage(std::FILE* stream, const char* message, bool flush) {
     ProgressLine::makeRoomForMessage();
-    std::fprintf(stream, "vorc : %s\n", message);
-    std::fflush(stream);
+    std::fputs("vorc : ", stream);
+    std::fputs(message, stream);
+    std::fputc('\n', stream);
+    if (flush) std::fflush(stream);
 }
 
 class LevelledStatusHandler : public vorcStatusMessageHandler {
 public:
-    LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo)
-        : verbosity_(verbosity), everyMessageTo_(everyMessageTo) {}
+    LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
+        : verbosity_(verbosity),
+          everyMessageTo_(everyMessageTo),
+          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {}
 
     void sendStatusMsg(const char* msg, void*) override {
-        std::snprintf(lastMessage, sizeof lastMessage, "%s", msg);
+        const size_t kept = std::min(std::strlen(msg), sizeof lastMessage - 1);
+        std::memcpy(lastMessage, msg, kept);
+        lastMessage[kept] = '\0';
         const MessageWeight weight = weighMessage(msg);
-        if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg);
+        if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, flushEveryMessage_);
         lastMessageOnStandardError = everyMessageTo_ == stderr;
         if (everyMessageTo_ == stderr) return;
         if (weight == MessageWeight::Error ||
             (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
-            printMessage(stderr, msg);
+            printMessage(stderr, msg, true);
             lastMessageOnStandardError = true;
         }
     }
@@ -62,9 +84,17 @@ public:
 private:
     Verbosity verbosity_;
     std::FILE* everyMessageTo_;
+    bool flushEveryMessage_;
 };
 
 }  // namespace
+
+bool sharesStandardErrorsDestination(std::FILE* stream) {
+    struct stat target {};
+    struct stat errors {};
+    if (::fstat(fileno(stream), &target) != 0 || ::fstat(STDERR_FILENO, &errors) != 0) return false;
+    return errors.st_dev == target.st_dev && errors.st_ino == target.st_ino;
+}
 
 MessageWeight weighMessage(const char* message) {
     if (containsAny(message, ErrorMarks)) return MessageWeight::Error;
@@ -72,8 +102,8 @@ MessageWeight weighMessage(const char* message) {
     return MessageWeight::Status;
 }
 
-void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo) {
-    vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo));
+void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile) {
+    vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 
 FatalReasonOnExit::FatalReasonOnExit() {

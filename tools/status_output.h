@@ -23,6 +23,10 @@ struct CommonOptions {
     bool verbose() const { return verbosity == Verbosity::Verbose; }
 };
 
+// Whether stream and standard error go to the same file or device, where
+// their lines would mix.
+bool sharesStandardErrorsDestination(std::FILE* stream);
+
 enum class MessageWeight { Status, Warning, Error };
 
 MessageWeight weighMessage(const char* message);
@@ -30,8 +34,10 @@ MessageWeight weighMessage(const char* message);
 // Installs the tool's handler for the library's status messages. Errors
 // always reach standard error, warnings too unless quiet. With
 // everyMessageTo, every message is printed there as well (an error that
-// goes to standard output is repeated on standard error).
-void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo);
+// goes to standard output is repeated on standard error), each line at once
+// unless fromFile: then, into a file of its own or a device such as
+// /dev/null, the lines go out as the buffer fills.
+void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile = false);
 
 // While one exists, an exit of the process (the library's, on a corrupt
 // stream) first makes sure the library's last status message, the reason,

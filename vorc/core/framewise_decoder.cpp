@@ -13,6 +13,7 @@
 
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/jpeg_format.h"
+#include "vorc/core/scan_marker_search.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 
@@ -417,16 +418,14 @@ bool vorcFramewiseTesraDecoder::readMarkerPayload() {
 bool vorcFramewiseTesraDecoder::doScan() {
     while (bytesLeft != 0) {
         if (scanFFPending == 0) {
-            const unsigned char* const end = cursor + bytesLeft;
-            auto* const ff = static_cast<unsigned char*>(
-                std::memchr(cursor, MarkerPrefix, static_cast<size_t>(bytesLeft)));
-            if (ff == nullptr) {
-                cursor += bytesLeft;
-                bytesLeft = 0;
-                return false;
-            }
-            cursor = ff + 1;
-            bytesLeft = static_cast<int32_t>(end - cursor);
+            // Stuffed FF 00 pairs are passed over without stopping.
+            const unsigned char* const ff = vorc::detail::findScanMarker(cursor, cursor + bytesLeft);
+            const int32_t passed = static_cast<int32_t>(ff - cursor);
+            cursor += passed;
+            bytesLeft -= passed;
+            if (bytesLeft == 0) return false;
+            ++cursor;
+            --bytesLeft;
             scanFFPending = 1;
             continue;
         }
