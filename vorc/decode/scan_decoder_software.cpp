@@ -14,7 +14,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 
 namespace {
@@ -87,18 +87,18 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::setUVQuantizationTable(unsigned 
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeScanBit() {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeScanBit();
 }
 
 const vorcHuffmanTree::Node* vorcFramewiseTesraScanDecoderSoftwareOnly::consumeHuffmanCodeword(
     const vorcHuffmanTree::Node* node) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeHuffmanCodeword(node);
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeAdditionalBits(int size) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeAdditionalBits(size);
 }
 
@@ -146,11 +146,11 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
                 break;
         }
     }
-    using vorc::detail::BlockOutcome;
+    using vorc::jpeg::BlockOutcome;
     vorcHuffmanTree* const dcTree = componentClass == 0 ? yDCTree.get() : uvDCTree.get();
     vorcHuffmanTree* const acTree = componentClass == 0 ? yACTree.get() : uvACTree.get();
-    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
-        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
+    const BlockOutcome outcome = vorc::jpeg::decodeCoefficients(
+        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
         predictor, dcTree->getRoot(), acTree->getRoot());
     if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
     if (outcome != BlockOutcome::Decoded) return false;
