@@ -95,17 +95,27 @@ template <bool Column>
     transpose8x8(rows);
     V wide[8];
     pass<false>(rows, wide);
+    // Bits 8..23 of each lane are its shift by 8 cut to 16 bits: one byte
+    // shuffle per 128-bit half, then the two halves' results side by side.
+    const V middleBytes = _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                           1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1);
     for (int k = 0; k < 8; ++k)
-        rows[k] = packSigned(_mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(wide[k], 8), 16), 16));
+        rows[k] = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_shuffle_epi8(wide[k], middleBytes), 0x08));
     // Column pass: lanes are columns. Clip, clamp to -128..127 and level
     // shift form one saturating chain, as saturation keeps the order.
     transpose8x8(rows);
     pass<true>(rows, wide);
-    const H levelShift = _mm_set1_epi16(128);
-    for (int k = 0; k < 8; k += 2) {
-        const H first = _mm_adds_epi16(packSigned(_mm256_srai_epi32(wide[k], 14)), levelShift);
-        const H second = _mm_adds_epi16(packSigned(_mm256_srai_epi32(wide[k + 1], 14)), levelShift);
-        _mm_storeu_si128(reinterpret_cast<H*>(samples + 8 * k), _mm_packus_epi16(first, second));
+    const V levelShift = _mm256_set1_epi16(128);
+    // Packing within 128-bit halves leaves four bytes of each of four rows
+    // in each half; a dword permutation puts them back in row order.
+    const V rowOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    for (int k = 0; k < 8; k += 4) {
+        const V upper = _mm256_adds_epi16(
+            _mm256_packs_epi32(_mm256_srai_epi32(wide[k], 14), _mm256_srai_epi32(wide[k + 1], 14)), levelShift);
+        const V lower = _mm256_adds_epi16(
+            _mm256_packs_epi32(_mm256_srai_epi32(wide[k + 2], 14), _mm256_srai_epi32(wide[k + 3], 14)), levelShift);
+        const V bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(upper, lower), rowOrder);
+        _mm256_storeu_si256(reinterpret_cast<V*>(samples + 8 * k), bytes);
     }
 }
 
