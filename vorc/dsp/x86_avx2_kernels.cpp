@@ -28,15 +28,24 @@ using H = __m128i;
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
 }
 
+// The inputs of one pass over eight lanes, paired as the transform's
+// first stage multiplies them: (0, 4), (1, 7), (5, 3), (2, 6).
+struct PassInputs {
+    V p04;
+    V p17;
+    V p53;
+    V p26;
+};
+
 // One pass over eight lanes: the row pass (Column false) or the column
 // pass; outputs before their final shift, in 32 bits. The 32-bit product
 // by 181 wraps as the reference's does.
 template <bool Column>
-[[gnu::target("avx2")]] inline void pass(const H* in, V* out) {
-    const V p04 = pairs(in[0], in[4]);
-    const V p17 = pairs(in[1], in[7]);
-    const V p53 = pairs(in[5], in[3]);
-    const V p26 = pairs(in[2], in[6]);
+[[gnu::target("avx2")]] inline void pass(const PassInputs& in, V* out) {
+    const V p04 = in.p04;
+    const V p17 = in.p17;
+    const V p53 = in.p53;
+    const V p26 = in.p26;
     const int16_t scale = Column ? 256 : 2048;
     const V bias = _mm256_set1_epi32(Column ? 8192 : 128);
     V x8 = _mm256_add_epi32(madd(p04, scale, scale), bias);
@@ -82,29 +91,47 @@ template <bool Column>
     return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
+// The row pass's inputs straight from the block, dequantised: each row's
+// coefficients shuffled into the pairs, then a transpose of the 32-bit
+// pairs of two rows at a time. Its lanes hold the rows in the order
+// 0, 2, 4, 6, 1, 3, 5, 7.
+[[gnu::target("avx2")]] inline PassInputs rowPassInputs(const int16_t* coefficients, const uint16_t* quantizer) {
+    const V pairOrder = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13,  //
+                                         0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13);
+    V rowPairs[4];  // rows 2k and 2k + 1
+    for (int k = 0; k < 4; ++k) {
+        const V c = _mm256_loadu_si256(reinterpret_cast<const V*>(coefficients + 16 * k));
+        const V q = _mm256_loadu_si256(reinterpret_cast<const V*>(quantizer + 16 * k));
+        rowPairs[k] = _mm256_shuffle_epi8(_mm256_mullo_epi16(c, q), pairOrder);
+    }
+    const V low01 = _mm256_unpacklo_epi32(rowPairs[0], rowPairs[1]);
+    const V high01 = _mm256_unpackhi_epi32(rowPairs[0], rowPairs[1]);
+    const V low23 = _mm256_unpacklo_epi32(rowPairs[2], rowPairs[3]);
+    const V high23 = _mm256_unpackhi_epi32(rowPairs[2], rowPairs[3]);
+    return {_mm256_unpacklo_epi64(low01, low23), _mm256_unpackhi_epi64(low01, low23),
+            _mm256_unpacklo_epi64(high01, high23), _mm256_unpackhi_epi64(high01, high23)};
+}
+
 [[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
-    H rows[8];
-    for (int r = 0; r < 8; ++r) {
-        const H c = _mm_loadu_si128(reinterpret_cast<const H*>(coefficients + 8 * r));
-        const H q = _mm_loadu_si128(reinterpret_cast<const H*>(quantizer + 8 * r));
-        rows[r] = _mm_mullo_epi16(c, q);
-    }
-    // Row pass: lanes are rows, so the block goes in transposed; its results
-    // keep their low 16 bits (a truncation, not a saturation).
-    transpose8x8(rows);
+    // Row pass: lanes are rows; its results keep their low 16 bits (a
+    // truncation, not a saturation).
     V wide[8];
-    pass<false>(rows, wide);
+    pass<false>(rowPassInputs(coefficients, quantizer), wide);
     // Bits 8..23 of each lane are its shift by 8 cut to 16 bits: one byte
     // shuffle per 128-bit half, then the two halves' results side by side.
     const V middleBytes = _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
                                            1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+    H rows[8];
     for (int k = 0; k < 8; ++k)
         rows[k] = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_shuffle_epi8(wide[k], middleBytes), 0x08));
-    // Column pass: lanes are columns. Clip, clamp to -128..127 and level
-    // shift form one saturating chain, as saturation keeps the order.
+    // Column pass: lanes are columns, and rows[i] becomes the row-pass
+    // result of row 0, 2, 4, 6, 1, 3, 5, 7 for i = 0..7. Clip, clamp to
+    // -128..127 and level shift form one saturating chain, as saturation
+    // keeps the order.
     transpose8x8(rows);
-    pass<true>(rows, wide);
+    pass<true>({pairs(rows[0], rows[2]), pairs(rows[4], rows[7]), pairs(rows[6], rows[5]), pairs(rows[1], rows[3])},
+               wide);
     const V levelShift = _mm256_set1_epi16(128);
     // Packing within 128-bit halves leaves four bytes of each of four rows
     // in each half; a dword permutation puts them back in row order.
