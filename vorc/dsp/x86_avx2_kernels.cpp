@@ -112,26 +112,37 @@ template <bool Column>
             _mm256_unpacklo_epi64(high01, high23), _mm256_unpackhi_epi64(high01, high23)};
 }
 
+// The column pass's inputs from the row pass's results (column k of the
+// block in rowResults[k], lanes in the row order above): bits 8..23 of each
+// lane, which are its shift by 8 cut to 16 bits, picked in pairs by one
+// byte shuffle per column, then a transpose of the 32-bit pairs.
+[[gnu::target("avx2")]] inline PassInputs columnPassInputs(const V* rowResults) {
+    // Rows 0, 2, 4, 6 give the pairs (0, 4) and (2, 6); rows 1, 3, 5, 7 the
+    // pairs (1, 7) and (5, 3).
+    const V pairBytes = _mm256_setr_epi8(1, 2, 9, 10, 5, 6, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         1, 2, 13, 14, 9, 10, 5, 6, -1, -1, -1, -1, -1, -1, -1, -1);
+    V columnPairs[4];  // columns 2k and 2k + 1
+    for (int k = 0; k < 4; ++k)
+        columnPairs[k] = _mm256_unpacklo_epi32(_mm256_shuffle_epi8(rowResults[2 * k], pairBytes),
+                                               _mm256_shuffle_epi8(rowResults[2 * k + 1], pairBytes));
+    // Columns 0..3 and 4..7: p04 and p17, then p26 and p53.
+    const V first04 = _mm256_unpacklo_epi64(columnPairs[0], columnPairs[1]);
+    const V first26 = _mm256_unpackhi_epi64(columnPairs[0], columnPairs[1]);
+    const V last04 = _mm256_unpacklo_epi64(columnPairs[2], columnPairs[3]);
+    const V last26 = _mm256_unpackhi_epi64(columnPairs[2], columnPairs[3]);
+    return {_mm256_permute2x128_si256(first04, last04, 0x20), _mm256_permute2x128_si256(first04, last04, 0x31),
+            _mm256_permute2x128_si256(first26, last26, 0x31), _mm256_permute2x128_si256(first26, last26, 0x20)};
+}
+
 [[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
     // Row pass: lanes are rows; its results keep their low 16 bits (a
     // truncation, not a saturation).
     V wide[8];
     pass<false>(rowPassInputs(coefficients, quantizer), wide);
-    // Bits 8..23 of each lane are its shift by 8 cut to 16 bits: one byte
-    // shuffle per 128-bit half, then the two halves' results side by side.
-    const V middleBytes = _mm256_setr_epi8(1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1,  //
-                                           1, 2, 5, 6, 9, 10, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1);
-    H rows[8];
-    for (int k = 0; k < 8; ++k)
-        rows[k] = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_shuffle_epi8(wide[k], middleBytes), 0x08));
-    // Column pass: lanes are columns, and rows[i] becomes the row-pass
-    // result of row 0, 2, 4, 6, 1, 3, 5, 7 for i = 0..7. Clip, clamp to
-    // -128..127 and level shift form one saturating chain, as saturation
-    // keeps the order.
-    transpose8x8(rows);
-    pass<true>({pairs(rows[0], rows[2]), pairs(rows[4], rows[7]), pairs(rows[6], rows[5]), pairs(rows[1], rows[3])},
-               wide);
+    // Column pass: lanes are columns. Clip, clamp to -128..127 and level
+    // shift form one saturating chain, as saturation keeps the order.
+    pass<true>(columnPassInputs(wide), wide);
     const V levelShift = _mm256_set1_epi16(128);
     // Packing within 128-bit halves leaves four bytes of each of four rows
     // in each half; a dword permutation puts them back in row order.
