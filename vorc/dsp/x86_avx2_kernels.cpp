@@ -1,8 +1,10 @@
 // AVX2 kernels of the pixel decoder (scan decoder -> kernels -> back end)
-// and of the encoder's forward DCT, bit-exact with the reference kernels. The inverse DCT is the SSE2 one
-// with all eight 1-D transforms of a pass in one register of 32-bit lanes;
-// the colour conversion makes two pixel rows at a time and interleaves
-// R, G and B with byte shuffles.
+// and of the encoder's forward DCT, bit-exact with the reference kernels.
+// The inverse DCT is the SSE2 one with all eight 1-D transforms of a pass
+// in one register of 32-bit lanes, their inputs paired by byte shuffles
+// instead of 8x8 transposes; a block with only a first column needs only
+// the column pass. The colour conversion makes two pixel rows at a time and
+// interleaves R, G and B with byte shuffles.
 #include "vorc/dsp/x86_kernels.h"
 
 #if defined(__x86_64__)
@@ -91,19 +93,16 @@ template <bool Column>
     return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-// The row pass's inputs straight from the block, dequantised: each row's
+// The row pass's inputs from the dequantised block (rows 2k and 2k + 1 in
+// dequantized[k]): each row's
 // coefficients shuffled into the pairs, then a transpose of the 32-bit
 // pairs of two rows at a time. Its lanes hold the rows in the order
 // 0, 2, 4, 6, 1, 3, 5, 7.
-[[gnu::target("avx2")]] inline PassInputs rowPassInputs(const int16_t* coefficients, const uint16_t* quantizer) {
+[[gnu::target("avx2")]] inline PassInputs rowPassInputs(const V* dequantized) {
     const V pairOrder = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13,  //
                                          0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13);
     V rowPairs[4];  // rows 2k and 2k + 1
-    for (int k = 0; k < 4; ++k) {
-        const V c = _mm256_loadu_si256(reinterpret_cast<const V*>(coefficients + 16 * k));
-        const V q = _mm256_loadu_si256(reinterpret_cast<const V*>(quantizer + 16 * k));
-        rowPairs[k] = _mm256_shuffle_epi8(_mm256_mullo_epi16(c, q), pairOrder);
-    }
+    for (int k = 0; k < 4; ++k) rowPairs[k] = _mm256_shuffle_epi8(dequantized[k], pairOrder);
     const V low01 = _mm256_unpacklo_epi32(rowPairs[0], rowPairs[1]);
     const V high01 = _mm256_unpackhi_epi32(rowPairs[0], rowPairs[1]);
     const V low23 = _mm256_unpacklo_epi32(rowPairs[2], rowPairs[3]);
@@ -134,15 +133,45 @@ template <bool Column>
             _mm256_permute2x128_si256(first26, last26, 0x31), _mm256_permute2x128_si256(first26, last26, 0x20)};
 }
 
+// The column pass's inputs of a block whose non-zero coefficients all lie
+// in its first column: the row pass makes each row d << 3 throughout (cut
+// to 16 bits), so every column is alike and each lane gets the first.
+[[gnu::target("avx2")]] inline PassInputs firstColumnPassInputs(const V* dequantized) {
+    V rowValues[4];
+    for (int k = 0; k < 4; ++k) rowValues[k] = _mm256_slli_epi16(dequantized[k], 3);
+    // Interleaving two row pairs puts two rows' first values side by side
+    // in the first 32 bits of a half: rows (0, 4), (1, 7), (5, 3), (2, 6).
+    const V low = _mm256_setzero_si256();
+    const V high = _mm256_set1_epi32(4);
+    return {_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[0], rowValues[2]), low),
+            _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[0], rowValues[3]), high),
+            _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[2], rowValues[1]), high),
+            _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[1], rowValues[3]), low)};
+}
+
 [[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
-    // Row pass: lanes are rows; its results keep their low 16 bits (a
-    // truncation, not a saturation).
+    V dequantized[4];  // rows 2k and 2k + 1
+    V any = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const V c = _mm256_loadu_si256(reinterpret_cast<const V*>(coefficients + 16 * k));
+        const V q = _mm256_loadu_si256(reinterpret_cast<const V*>(quantizer + 16 * k));
+        any = _mm256_or_si256(any, c);
+        dequantized[k] = _mm256_mullo_epi16(c, q);
+    }
+    const V otherColumns = _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1);
     V wide[8];
-    pass<false>(rowPassInputs(coefficients, quantizer), wide);
-    // Column pass: lanes are columns. Clip, clamp to -128..127 and level
-    // shift form one saturating chain, as saturation keeps the order.
-    pass<true>(columnPassInputs(wide), wide);
+    if (_mm256_testz_si256(any, otherColumns)) {
+        pass<true>(firstColumnPassInputs(dequantized), wide);
+    } else {
+        // Row pass: lanes are rows; its results keep their low 16 bits (a
+        // truncation, not a saturation).
+        pass<false>(rowPassInputs(dequantized), wide);
+        // Column pass: lanes are columns.
+        pass<true>(columnPassInputs(wide), wide);
+    }
+    // Clip, clamp to -128..127 and level shift form one saturating chain,
+    // as saturation keeps the order.
     const V levelShift = _mm256_set1_epi16(128);
     // Packing within 128-bit halves leaves four bytes of each of four rows
     // in each half; a dword permutation puts them back in row order.
