@@ -83,26 +83,21 @@ public:
     const unsigned char* position(uint8_t& bitMask) const;
 
 private:
-    // Needs fewer than 32 bits in the buffer; leaves more than 56.
+    // Refills byte by byte, each checked, this near the end of the clean
+    // part: refillWithRoom() may read 8 bytes, or 7 data bytes that are all
+    // stuffed 0xFF.
+    static constexpr ptrdiff_t NearEnd = 2 * 7;
+    // Leaves at least 56 bits in the buffer.
     void refill() {
-        if (cleanEnd_ - cursor_ < 8) {
+        if (cleanEnd_ - cursor_ < NearEnd)
             refillNearEnd();
-            return;
-        }
-        const uint64_t word = loadBigEndian(cursor_);
-        if (!hasByteFF(word)) {
-            const int byteCount = (63 - count_) >> 3;
-            const int unused = 64 - 8 * byteCount;
-            bits_ |= (word >> unused) << (unused - count_);
-            cursor_ += byteCount;
-            count_ += 8 * byteCount;
-            return;
-        }
-        refillByteByByte();
+        else
+            refillWithRoom();
     }
 
+    // Leaves 56 to 63 bits, never 64: refillWithRoom() shifts by the count.
     void refillByteByByte() {
-        while (count_ <= 56) {
+        while (count_ < 56) {
             const unsigned char byte = *cursor_++;
             if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
             bits_ |= uint64_t{byte} << (56 - count_);
