@@ -87,6 +87,14 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         else
             reader.refillWithRoom();
     };
+    // The unchecked reader keeps at least 30 bits in the buffer before each
+    // AC symbol: a refill leaves at least 56, and a symbol that the entry
+    // resolves takes at most 26 (11 + 15). So each symbol is looked up
+    // before the refill that the next one needs, which leaves the top bits
+    // as they are: the refill runs beside the lookup instead of before it.
+    auto fillAfterSlowSymbol = [&reader] {
+        if (!Checked) reader.refillWithRoom();
+    };
     // The magnitude of size (>= 1) bits that follows a code of codeLength
     // bits at the top of bits, by the EXTEND rule with no branch: the
     // coefficients' signs are as good as random.
@@ -108,6 +116,7 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         const int dcSymbol = decodeSymbol(reader, dc);
         if (dcSymbol < 0) return invalidCodeword();
         difference = decodeMagnitude(reader, dcSymbol & 0x0F);
+        fillAfterSlowSymbol();
     }
     if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
     const auto dcValue = static_cast<int16_t>(predictor + difference);
@@ -117,9 +126,10 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
     int last = 0;
     int position = 1;
     while (position < 64) {
-        fill();
+        if (Checked) fill();
         const uint64_t bits = reader.buffered();
         const uint32_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
+        if (!Checked) fill();
         if (entry != 0) {
             reader.skip(HuffmanLookup::takenBits(entry));
             if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
@@ -146,6 +156,7 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         if (symbol < 0) return invalidCodeword();
         const int size = symbol & 0x0F;
         const int32_t value = decodeMagnitude(reader, size);
+        fillAfterSlowSymbol();
         if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
         if (symbol == 0) break;
         position += symbol >> 4;
