@@ -3,8 +3,9 @@
 // The inverse DCT is the SSE2 one with all eight 1-D transforms of a pass
 // in one register of 32-bit lanes, their inputs paired by byte shuffles
 // instead of 8x8 transposes; a block with only a first column needs only
-// the column pass. The colour conversion makes two pixel rows at a time and
-// interleaves R, G and B with byte shuffles.
+// the column pass. The colour conversion takes two chroma rows at a time,
+// makes two pixel rows at a time and interleaves R, G and B with byte
+// shuffles.
 #include "vorc/dsp/x86_kernels.h"
 
 #if defined(__x86_64__)
@@ -208,20 +209,22 @@ constexpr RgbShuffles Shuffles = makeRgbShuffles();
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const H*>(Shuffles.picks[colour][part])));
 }
 
-// The colour differences of eight chroma samples, already divided by 1024
-// ((1024 Y + d) >> 10 is Y + (d >> 10) for whole Y), each doubled for the
-// two pixels it covers: low half pixels 0..7, high half 8..15, in both lanes.
+// The colour terms of two chroma rows, one per 128-bit lane, already
+// divided by 1024 ((1024 Y + d) >> 10 is Y + (d >> 10) for whole Y), each
+// doubled for the two pixels it covers: pixels 0..7 in low, 8..15 in high.
 struct ChromaTerms {
     V low;
     V high;
 };
 
-[[gnu::target("avx2")]] inline ChromaTerms chromaTerm(V uvPairs, int16_t fromBlue, int16_t fromRed) {
-    const V term32 = _mm256_srai_epi32(madd(uvPairs, fromBlue, fromRed), 10);
-    const H term = packSigned(term32);
-    const V low = _mm256_broadcastsi128_si256(_mm_unpacklo_epi16(term, term));
-    const V high = _mm256_broadcastsi128_si256(_mm_unpackhi_epi16(term, term));
-    return {low, high};
+[[gnu::target("avx2")]] inline ChromaTerms doubled(V terms) {
+    return {_mm256_unpacklo_epi16(terms, terms), _mm256_unpackhi_epi16(terms, terms)};
+}
+
+// k * d >> 10 as the high half of the product of d * 64 (which fits 16 bits
+// for d in -128..127) and k: both the floor of d * k / 1024.
+[[gnu::target("avx2")]] inline V scaledDifference(V difference, int16_t factor) {
+    return _mm256_mulhi_epi16(_mm256_slli_epi16(difference, 6), _mm256_set1_epi16(factor));
 }
 
 [[gnu::target("avx2")]] inline V colourRows(V lumaLow, V lumaHigh, const ChromaTerms& term) {
@@ -230,42 +233,43 @@ struct ChromaTerms {
 
 [[gnu::target("avx2")]] void convertTileToRgb(const TileSamples& samples, unsigned char* target,
                                               ptrdiff_t rowStep) {
-    const V zero = _mm256_setzero_si256();
-    const H offset = _mm_set1_epi16(128);
+    const V offset = _mm256_set1_epi16(128);
     const V picks[3][3] = {{loadPick(0, 0), loadPick(0, 1), loadPick(0, 2)},
                            {loadPick(1, 0), loadPick(1, 1), loadPick(1, 2)},
                            {loadPick(2, 0), loadPick(2, 1), loadPick(2, 2)}};
-    for (int chromaRow = 0; chromaRow < 8; ++chromaRow) {
-        const H blueDiff = _mm_sub_epi16(
-            _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples[4] + 8 * chromaRow))), offset);
-        const H redDiff = _mm_sub_epi16(
-            _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const H*>(samples[5] + 8 * chromaRow))), offset);
-        const V uvPairs = pairs(blueDiff, redDiff);
-        const ChromaTerms red = chromaTerm(uvPairs, 0, 1167);
-        const ChromaTerms green = chromaTerm(uvPairs, -403, -595);
-        const ChromaTerms blue = chromaTerm(uvPairs, 2081, 0);
+    for (int chromaRow = 0; chromaRow < 8; chromaRow += 2) {
+        // Chroma rows chromaRow and chromaRow + 1, one per 128-bit lane.
+        const V blueDiff = _mm256_sub_epi16(
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const H*>(samples[4] + 8 * chromaRow))), offset);
+        const V redDiff = _mm256_sub_epi16(
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const H*>(samples[5] + 8 * chromaRow))), offset);
+        const V greenTerm = _mm256_packs_epi32(
+            _mm256_srai_epi32(madd(_mm256_unpacklo_epi16(blueDiff, redDiff), -403, -595), 10),
+            _mm256_srai_epi32(madd(_mm256_unpackhi_epi16(blueDiff, redDiff), -403, -595), 10));
+        const ChromaTerms red = doubled(scaledDifference(redDiff, 1167));
+        const ChromaTerms green = doubled(greenTerm);
+        const ChromaTerms blue = doubled(scaledDifference(blueDiff, 2081));
 
-        // Pixel rows y and y + 1, one per 128-bit lane.
-        const int y = 2 * chromaRow;
-        const uint8_t* left = samples[2 * (y / 8)] + 8 * (y % 8);
-        const uint8_t* right = samples[2 * (y / 8) + 1] + 8 * (y % 8);
-        const H upper = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const H*>(left)),
-                                           _mm_loadl_epi64(reinterpret_cast<const H*>(right)));
-        const H lower = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const H*>(left + 8)),
-                                           _mm_loadl_epi64(reinterpret_cast<const H*>(right + 8)));
-        const V luma = _mm256_inserti128_si256(_mm256_castsi128_si256(upper), lower, 1);
-        const V lumaLow = _mm256_unpacklo_epi8(luma, zero);
-        const V lumaHigh = _mm256_unpackhi_epi8(luma, zero);
-        const V colours[3] = {colourRows(lumaLow, lumaHigh, red), colourRows(lumaLow, lumaHigh, green),
-                              colourRows(lumaLow, lumaHigh, blue)};
-        unsigned char* const upperOut = target + y * rowStep;
-        unsigned char* const lowerOut = upperOut + rowStep;
-        for (int part = 0; part < 3; ++part) {
-            const V bytes = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(colours[0], picks[0][part]),
-                                                            _mm256_shuffle_epi8(colours[1], picks[1][part])),
-                                            _mm256_shuffle_epi8(colours[2], picks[2][part]));
-            _mm_storeu_si128(reinterpret_cast<H*>(upperOut + 16 * part), _mm256_castsi256_si128(bytes));
-            _mm_storeu_si128(reinterpret_cast<H*>(lowerOut + 16 * part), _mm256_extracti128_si256(bytes, 1));
+        for (int rowInPair = 0; rowInPair < 2; ++rowInPair) {
+            // Pixel rows y and y + 2, of the two chroma rows, one per lane.
+            const int y = 2 * chromaRow + rowInPair;
+            const uint8_t* left = samples[2 * (y / 8)] + 8 * (y % 8);
+            const uint8_t* right = samples[2 * (y / 8) + 1] + 8 * (y % 8);
+            const V lumaLow = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(
+                _mm_loadl_epi64(reinterpret_cast<const H*>(left)), _mm_loadl_epi64(reinterpret_cast<const H*>(left + 16))));
+            const V lumaHigh = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(
+                _mm_loadl_epi64(reinterpret_cast<const H*>(right)), _mm_loadl_epi64(reinterpret_cast<const H*>(right + 16))));
+            const V colours[3] = {colourRows(lumaLow, lumaHigh, red), colourRows(lumaLow, lumaHigh, green),
+                                  colourRows(lumaLow, lumaHigh, blue)};
+            unsigned char* const upperOut = target + y * rowStep;
+            unsigned char* const lowerOut = upperOut + 2 * rowStep;
+            for (int part = 0; part < 3; ++part) {
+                const V bytes = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(colours[0], picks[0][part]),
+                                                                _mm256_shuffle_epi8(colours[1], picks[1][part])),
+                                                _mm256_shuffle_epi8(colours[2], picks[2][part]));
+                _mm_storeu_si128(reinterpret_cast<H*>(upperOut + 16 * part), _mm256_castsi256_si128(bytes));
+                _mm_storeu_si128(reinterpret_cast<H*>(lowerOut + 16 * part), _mm256_extracti128_si256(bytes, 1));
+            }
         }
     }
 }
