@@ -160,6 +160,17 @@ Bytes partialScan(const Bytes& jpeg, std::vector<int>& coded) {
     return scan;
 }
 
+// Only the pixel decoder on full frames, for about five seconds: what a
+// profiler should look at.
+void sweepForProfile(const vorctest::RgbPicture& picture, int quality) {
+    const JpegParts parts = splitJpeg(vorctest::compressJpeg(picture, quality));
+    SweepRunner full(parts, picture.width, picture.height, parts.scan, Bytes());
+    const double start = threadSeconds();
+    int frames = 0;
+    for (; threadSeconds() - start < 5; ++frames) full();
+    std::printf("%.0f MP/s\n", frames * 1e-6 * picture.width * picture.height / (threadSeconds() - start));
+}
+
 Measured measure(const vorctest::RgbPicture& picture, int quality) {
     const int width = picture.width;
     const int height = picture.height;
@@ -191,8 +202,10 @@ Measured measure(const vorctest::RgbPicture& picture, int quality) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // An optional argument such as "1920x1080 textured 85" picks one row (for profiling).
+    // An optional argument such as "1920x1080 textured 85" picks one row;
+    // "--profile" after it runs only the pixel decoder on that row.
     const std::string only = argc > 1 ? argv[1] : "";
+    const bool profile = argc > 2 && std::string(argv[2]) == "--profile";
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     std::printf("Pixel decoding, one thread, kernels \"%s\"; MP/s of picture per second of thread time, best of 8 rounds taken in turns\n",
                 vorc::dsp::selectedKernels().name);
@@ -211,6 +224,10 @@ int main(int argc, char** argv) {
                 const std::string row = std::to_string(size.width) + "x" + std::to_string(size.height) +
                                         (textured ? " textured " : " flat ") + std::to_string(quality);
                 if (!only.empty() && row != only) continue;
+                if (profile) {
+                    sweepForProfile(picture, quality);
+                    continue;
+                }
                 const Measured m = measure(picture, quality);
                 const double megapixels = size.width * 1e-6 * size.height;
                 std::printf("| %dx%d | %s | %d | %.0f | %.0f | %.0f | %.2fx | %.0f | %.0f | %.0f |\n", size.width,

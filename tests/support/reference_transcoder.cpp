@@ -10,7 +10,7 @@
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/bit_serial_reader.h"
 
 namespace {
 
@@ -333,9 +333,9 @@ int Converter::decodeTile(int16_t* tile, int16_t* predictors, const Node* const*
 
 int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
                            const Node* acRoot) {
-    using vorc::detail::BlockOutcome;
-    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
-        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
+    using vorc::jpeg::BlockOutcome;
+    const BlockOutcome outcome = vorc::jpeg::decodeCoefficients(
+        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
         block, *predictor, dcRoot, acRoot);
     switch (outcome) {
         case BlockOutcome::Decoded:

@@ -1,12 +1,15 @@
 // The pixel decoder's sweep: entropy decoding, the kernels' pixel work and
 // tile delivery. The parser hands over a whole frame; every coded tile is
-// decoded into six blocks on the stack and written straight into the pixel
-// target of the back end. Nothing is allocated during a sweep. The fast
-// reader reads only the clean part of the scan (up to the first marker);
-// the first block that needs more than that is read again, with the rest of
-// the frame, by the bit-serial reader, which checks the bytes left before
-// every byte it touches. So no read goes past the end of the scan the parser
-// found, and every outcome is the bit-serial decoder's.
+// decoded into six blocks on the stack, then transformed, and written
+// straight into the pixel target of the back end. Transforming only after
+// all six blocks are decoded gives the coefficients' small stores time to
+// reach the cache before the transform reads them whole. Nothing is
+// allocated during a sweep. The fast reader reads only the clean part of
+// the scan (up to the first marker); the first block that needs more than
+// that is read again, with the rest of the frame, by the bit-serial reader,
+// which checks the bytes left before every byte it touches. So no read goes
+// past the end of the scan the parser found, and every outcome is the
+// bit-serial decoder's.
 #include "vorc/decode/scan_decoder_software.h"
 
 #include <cstdio>
@@ -14,7 +17,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 
 namespace {
@@ -48,6 +51,9 @@ struct vorcFramewiseTesraScanDecoderSoftwareOnly::Sweep {
     bool fast = false;
     const vorc::jpeg::StandardLookups* lookups = nullptr;
     Block blocks[vorc::dsp::BlocksPerTile] = {};
+    // Of each block: the zig-zag position of its last non-zero AC
+    // coefficient, 0 for none (then the block holds only its DC).
+    int lastPositions[vorc::dsp::BlocksPerTile] = {};
     vorc::dsp::TileSamples samples;
     int16_t predictors[3] = {};  // luminance, Cb, Cr
 };
@@ -87,47 +93,38 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::setUVQuantizationTable(unsigned 
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeScanBit() {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeScanBit();
 }
 
 const vorcHuffmanTree::Node* vorcFramewiseTesraScanDecoderSoftwareOnly::consumeHuffmanCodeword(
     const vorcHuffmanTree::Node* node) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeHuffmanCodeword(node);
 }
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeAdditionalBits(int size) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeAdditionalBits(size);
 }
 
 bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int blockIndex) {
     const int componentClass = blockIndex < 4 ? 0 : 1;
     int16_t& predictor = sweep.predictors[blockIndex < 4 ? 0 : blockIndex - 3];
-    const uint16_t* const quant = componentClass == 0 ? yQuantTable : uvQuantTable;
     int16_t* const block = sweep.blocks[blockIndex];
-    uint8_t* const samples = sweep.samples[blockIndex];
+    int& lastPosition = sweep.lastPositions[blockIndex];
 
     if (sweep.fast) {
         const vorc::jpeg::HuffmanLookup& dc = sweep.lookups->dc[componentClass];
         const vorc::jpeg::HuffmanLookup& ac = sweep.lookups->ac[componentClass];
         const vorc::jpeg::ScanBitReader blockStart = sweep.fastReader;
         const int16_t predictorBefore = predictor;
-        int lastPosition = 0;
         const vorc::jpeg::FastBlockOutcome outcome =
             sweep.fastReader.hasRoomForBlock()
                 ? vorc::jpeg::decodeBlock<false>(sweep.fastReader, dc, ac, block, predictor, lastPosition)
                 : vorc::jpeg::decodeBlock<true>(sweep.fastReader, dc, ac, block, predictor, lastPosition);
         switch (outcome) {
             case vorc::jpeg::FastBlockOutcome::Decoded:
-                if (lastPosition == 0) {
-                    std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
-                    block[0] = 0;
-                } else {
-                    kernels.dequantizeTransformBlock(block, quant, samples);
-                    std::memset(block, 0, sizeof(Block));
-                }
                 return true;
             case vorc::jpeg::FastBlockOutcome::TooManyCoefficients:
                 vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
@@ -146,16 +143,29 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
                 break;
         }
     }
-    using vorc::detail::BlockOutcome;
+    using vorc::jpeg::BlockOutcome;
     vorcHuffmanTree* const dcTree = componentClass == 0 ? yDCTree.get() : uvDCTree.get();
     vorcHuffmanTree* const acTree = componentClass == 0 ? yACTree.get() : uvACTree.get();
-    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
-        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
+    const BlockOutcome outcome = vorc::jpeg::decodeCoefficients(
+        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
         predictor, dcTree->getRoot(), acTree->getRoot());
     if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
-    if (outcome != BlockOutcome::Decoded) return false;
-    kernels.dequantizeTransformBlock(block, quant, samples);
-    return true;
+    lastPosition = 63;  // not known: the whole transform
+    return outcome == BlockOutcome::Decoded;
+}
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int blockIndex) {
+    const uint16_t* const quant = blockIndex < 4 ? yQuantTable : uvQuantTable;
+    int16_t* const block = sweep.blocks[blockIndex];
+    uint8_t* const samples = sweep.samples[blockIndex];
+    // The fast block decoder needs the block zeroed again.
+    if (sweep.lastPositions[blockIndex] == 0) {
+        std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
+        block[0] = 0;
+    } else {
+        kernels.dequantizeTransformBlock(block, quant, samples);
+        std::memset(block, 0, sizeof(Block));
+    }
 }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(int tileColumn, int tileRow,
@@ -200,6 +210,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
                 return;
             }
         }
+        for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
         deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
     }
 }

@@ -70,9 +70,11 @@ private:
     using Block = int16_t[64];
     struct Sweep;
 
-    // Entropy-decodes one block and turns it into samples 0..255. False
-    // when the scan ran out or the block overflowed.
+    // Entropy-decodes one block. False when the scan ran out or the block
+    // overflowed.
     bool decodeBlock(Sweep& sweep, int blockIndex);
+    // Turns a decoded block into samples 0..255 and zeroes it.
+    void transformBlock(Sweep& sweep, int blockIndex);
     void deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
 
     const vorc::dsp::KernelTable& kernels;

@@ -62,6 +62,11 @@ enum class OnInvalidCodeword { EndStream, UseExactReader };
 // otherwise every step checks that it used only clean bits. An invalid
 // codeword ends the stream as the bit-serial reader's tree walk does, which
 // reads one bit past the longest code before it gives up.
+//
+// Most symbols take one table entry and no branch but the one that checks
+// the position, which also finds the end of block and runs of sixteen zeros
+// (their steps pass the end). The magnitude is read from the bits before
+// the skip, off the chain of shifts that links one symbol to the next.
 template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
@@ -75,40 +80,92 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         vorc::failInvalidCodeword();
         return FastBlockOutcome::NeedsExactReader;
     };
-    reader.ensure(ScanBitReader::SymbolBits);
-    const int dcSymbol = decodeSymbol(reader, dc);
-    if (dcSymbol < 0) return invalidCodeword();
-    const int16_t dcValue = static_cast<int16_t>(predictor + decodeMagnitude(reader, dcSymbol & 0x0F));
+    // Enough bits for any symbol and its magnitude.
+    auto fill = [&reader] {
+        if (Checked)
+            reader.ensure(ScanBitReader::SymbolBits);
+        else
+            reader.refillWithRoom();
+    };
+    // The unchecked reader keeps at least 30 bits in the buffer before each
+    // AC symbol: a refill leaves at least 56, and a symbol that the entry
+    // resolves takes at most 26 (11 + 15). So each symbol is looked up
+    // before the refill that the next one needs, which leaves the top bits
+    // as they are: the refill runs beside the lookup instead of before it.
+    auto fillAfterSlowSymbol = [&reader] {
+        if (!Checked) reader.refillWithRoom();
+    };
+    // The magnitude of size (>= 1) bits that follows a code of codeLength
+    // bits at the top of bits, by the EXTEND rule with no branch: the
+    // coefficients' signs are as good as random.
+    auto magnitudeAfter = [](uint64_t bits, int codeLength, int size) {
+        const uint64_t top = bits << codeLength;
+        const auto value = static_cast<int32_t>(top >> (64 - size));
+        const auto positive = static_cast<int32_t>(static_cast<int64_t>(top) >> 63);
+        return value + (~positive & (1 - (int32_t{1} << size)));
+    };
+
+    fill();
+    int32_t difference = 0;
+    const uint32_t dcEntry = dc.fastEntryOf[reader.peek(HuffmanLookup::LookupBits)];
+    if (dcEntry != 0) {
+        const int size = HuffmanLookup::magnitudeSize(dcEntry);
+        if (size != 0) difference = magnitudeAfter(reader.buffered(), HuffmanLookup::codeLength(dcEntry), size);
+        reader.skip(HuffmanLookup::takenBits(dcEntry));
+    } else {
+        const int dcSymbol = decodeSymbol(reader, dc);
+        if (dcSymbol < 0) return invalidCodeword();
+        difference = decodeMagnitude(reader, dcSymbol & 0x0F);
+        fillAfterSlowSymbol();
+    }
     if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
+    const auto dcValue = static_cast<int16_t>(predictor + difference);
     predictor = dcValue;
     block[0] = dcValue;
 
-    lastPosition = 0;
+    int last = 0;
     int position = 1;
     while (position < 64) {
-        reader.ensure(ScanBitReader::SymbolBits);
-        const int32_t known = ac.coefficientOf[reader.peek(HuffmanLookup::LookupBits)];
-        if (known != 0) {
-            reader.skip(known & 0xFF);
+        if (Checked) fill();
+        const uint64_t bits = reader.buffered();
+        const uint32_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
+        if (!Checked) fill();
+        if (entry != 0) {
+            reader.skip(HuffmanLookup::takenBits(entry));
             if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
-            position += (known >> 8) & 0x0F;
-            if (position > 63) return FastBlockOutcome::TooManyCoefficients;
-            block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(known >> 16);
-            lastPosition = position++;
+            const uint32_t step = HuffmanLookup::positionStep(entry);
+            position += static_cast<int>(step);
+            if (position > 63) {
+                if (step == HuffmanLookup::EndOfBlockStep) {
+                    position -= HuffmanLookup::EndOfBlockStep;
+                    break;
+                }
+                if (step != HuffmanLookup::ZeroRunStep) return FastBlockOutcome::TooManyCoefficients;
+                // Sixteen zeros: the block is zero there already.
+                position -= HuffmanLookup::ZeroRunStep - 15;
+                if (position > 63) return FastBlockOutcome::TooManyCoefficients;
+                ++position;
+                continue;
+            }
+            block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(
+                magnitudeAfter(bits, HuffmanLookup::codeLength(entry), HuffmanLookup::magnitudeSize(entry)));
+            last = position++;
             continue;
         }
         const int symbol = decodeSymbol(reader, ac);
         if (symbol < 0) return invalidCodeword();
         const int size = symbol & 0x0F;
         const int32_t value = decodeMagnitude(reader, size);
+        fillAfterSlowSymbol();
         if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
         if (symbol == 0) break;
         position += symbol >> 4;
         if (position > 63) return FastBlockOutcome::TooManyCoefficients;
         block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(value);
-        if (size != 0) lastPosition = position;
+        if (size != 0) last = position;
         ++position;
     }
+    lastPosition = last;
     endPosition = position;
     return FastBlockOutcome::Decoded;
 }

@@ -26,15 +26,16 @@ void buildHuffmanLookup(const unsigned char* table, HuffmanLookup& lookup) {
 
         // Every LookupBits-bit pattern that starts with this code.
         const int spare = LookupBits - length;
-        const int size = symbol & 0x0F;
+        const uint32_t size = symbol & 0x0F;
+        uint32_t step = symbol >> 4;
+        if (symbol == 0x00) step = HuffmanLookup::EndOfBlockStep;
+        if (symbol == 0xF0) step = HuffmanLookup::ZeroRunStep;
+        const bool fast = size != 0 || symbol == 0x00 || symbol == 0xF0;
+        const uint32_t entry = (uint32_t(length) << 20) | (size << 16) | (step << 8) | (length + size);
         for (uint32_t tail = 0; tail < (uint32_t{1} << spare); ++tail) {
             const uint32_t pattern = (code << spare) | tail;
             lookup.symbolOf[pattern] = static_cast<uint16_t>((length << 8) | symbol);
-            if (size == 0 || size > spare) continue;
-            const uint32_t magnitude = tail >> (spare - size);
-            const int32_t value = extendMagnitude(magnitude, size);
-            lookup.coefficientOf[pattern] =
-                static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | ((symbol >> 4) << 8) | (length + size);
+            if (fast) lookup.fastEntryOf[pattern] = entry;
         }
     });
 }

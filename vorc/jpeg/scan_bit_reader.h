@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vorc::jpeg {
 
@@ -49,7 +50,24 @@ public:
     void ensure(int bitCount) {
         if (count_ < bitCount) refill();
     }
+    // Tops the buffer up to at least 56 bits, with no branch unless an 0xFF
+    // is near. Needs 8 clean bytes at the cursor, which hasRoomForBlock()
+    // at the start of a block keeps there for the whole block.
+    void refillWithRoom() {
+        const uint64_t word = loadBigEndian(cursor_);
+        if (hasByteFF(word)) {
+            refillByteByByte();
+            return;
+        }
+        // Whole bytes go in below the buffered bits; the part of a byte that
+        // does not fit is read again by the next refill, into the same place.
+        bits_ |= word >> count_;
+        cursor_ += (63 - count_) >> 3;
+        count_ |= 56;
+    }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
+    // The whole buffer, next bit at the top.
+    uint64_t buffered() const { return bits_; }
     void skip(int bitCount) {
         bits_ <<= bitCount;
         count_ -= bitCount;
@@ -65,22 +83,21 @@ public:
     const unsigned char* position(uint8_t& bitMask) const;
 
 private:
-    // Needs fewer than 32 bits in the buffer; leaves more than 56.
+    // Refills byte by byte, each checked, this near the end of the clean
+    // part: refillWithRoom() may read 8 bytes, or 7 data bytes that are all
+    // stuffed 0xFF.
+    static constexpr ptrdiff_t NearEnd = 2 * 7;
+    // Leaves at least 56 bits in the buffer.
     void refill() {
-        if (cleanEnd_ - cursor_ < 8) {
+        if (cleanEnd_ - cursor_ < NearEnd)
             refillNearEnd();
-            return;
-        }
-        const uint64_t word = loadBigEndian(cursor_);
-        if (!hasByteFF(word)) {
-            const int byteCount = (63 - count_) >> 3;
-            const int unused = 64 - 8 * byteCount;
-            bits_ |= (word >> unused) << (unused - count_);
-            cursor_ += byteCount;
-            count_ += 8 * byteCount;
-            return;
-        }
-        while (count_ <= 56) {
+        else
+            refillWithRoom();
+    }
+
+    // Leaves 56 to 63 bits, never 64: refillWithRoom() shifts by the count.
+    void refillByteByByte() {
+        while (count_ < 56) {
             const unsigned char byte = *cursor_++;
             if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
             bits_ |= uint64_t{byte} << (56 - count_);
@@ -93,7 +110,10 @@ private:
 
     static uint64_t loadBigEndian(const unsigned char* bytes) {
         uint64_t word = 0;
-        for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+        std::memcpy(&word, bytes, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        word = __builtin_bswap64(word);
+#endif
         return word;
     }
     static bool hasByteFF(uint64_t word) {
@@ -105,7 +125,9 @@ private:
     const unsigned char* scanBegin_ = nullptr;
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
     const unsigned char* cleanEnd_ = nullptr;
-    uint64_t bits_ = 0;  // next bit at the top; the bits below count_ are 0
+    // The next bit at the top. Below count_ lie zeros or the scan's next
+    // bits, never anything else, so a refill may OR the same bits in again.
+    uint64_t bits_ = 0;
     int count_ = 0;
     int paddingBits_ = 0;  // zero bits at the bottom of the buffer that lie past the clean part
 };

@@ -13,7 +13,7 @@
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/decode/scan_bit_reader.h"
+#include "vorc/jpeg/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"
@@ -304,9 +304,9 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
 template <typename Watcher>
 int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoot,
                            const Node* acRoot, Watcher watcher) {
-    using vorc::detail::BlockOutcome;
-    const BlockOutcome outcome = vorc::detail::decodeCoefficients(
-        vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
+    using vorc::jpeg::BlockOutcome;
+    const BlockOutcome outcome = vorc::jpeg::decodeCoefficients(
+        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
         block, *predictor, dcRoot, acRoot, watcher);
     switch (outcome) {
         case BlockOutcome::Decoded:
@@ -366,16 +366,16 @@ void Converter::writeImage(const Frame& frame) {
 }
 
 int Converter::consumeScanBit() {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeScanBit();
 }
 
 const Node* Converter::consumeHuffmanCodeword(const Node* node) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeHuffmanCodeword(node);
 }
 
 int Converter::consumeAdditionalBits(int size) {
-    return vorc::detail::ScanBitReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
+    return vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}
         .consumeAdditionalBits(size);
 }

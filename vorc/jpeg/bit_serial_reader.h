@@ -2,13 +2,13 @@
 // tree step per bit: the reference that defines every outcome of a scan
 // (parser -> scan decoder -> back end). The transcoder reads its scans with
 // it; the pixel decoder runs it with the reference kernels, and otherwise
-// hands over to it from the fast reader of vorc/jpeg/ near the end of a scan.
+// hands over to it from the fast reader (scan_bit_reader.h) near the end of a scan.
 // Each decoder keeps the reader state in its own fields; a reader here is
 // only a view of those fields, so the decoders decode alike and none reads a
 // byte past the scan it was given.
 // An internal header: the umbrella header vorc/vorc.h leaves it out.
-#ifndef VORC_DECODE_SCAN_BIT_READER_H
-#define VORC_DECODE_SCAN_BIT_READER_H
+#ifndef VORC_JPEG_BIT_SERIAL_READER_H
+#define VORC_JPEG_BIT_SERIAL_READER_H
 
 #include <cstdint>
 
@@ -16,11 +16,11 @@
 #include "vorc/core/jpeg_format.h"
 #include "vorc/decode/huffman_tree.h"
 
-namespace vorc::detail {
+namespace vorc::jpeg {
 
 // Cursor is the type of the owner's scanCursor field.
 template <typename Cursor>
-struct ScanBitReader {
+struct BitSerialReader {
     Cursor& cursor;
     uint8_t& bitMask;
     int32_t& bytesLeft;
@@ -68,7 +68,7 @@ struct ScanBitReader {
             return 0;
         }
         // EXTEND: a leading 0 bit marks a negative value, offset by 2^size - 1.
-        const int32_t base = jpeg::MagnitudeBases[size];
+        const int32_t base = MagnitudeBases[size];
         const int32_t offset = first != 0 ? base : 1 - 2 * base;
         additionalBitsValue = 0;
         for (int i = 1; i < size; ++i) {
@@ -81,7 +81,7 @@ struct ScanBitReader {
 };
 
 template <typename Cursor>
-ScanBitReader(Cursor&, uint8_t&, int32_t&, int32_t&) -> ScanBitReader<Cursor>;
+BitSerialReader(Cursor&, uint8_t&, int32_t&, int32_t&) -> BitSerialReader<Cursor>;
 
 // Where decoding a block stopped; the decoders word their reports
 // differently, so each says its own.
@@ -105,7 +105,7 @@ struct UnwatchedBlock {
 // keeps what was written up to the failure: the transcoder's store shows it
 // in later images.
 template <typename Cursor, typename Watcher = UnwatchedBlock>
-BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, int16_t& predictor,
+BlockOutcome decodeCoefficients(BitSerialReader<Cursor> reader, int16_t* block, int16_t& predictor,
                                 const vorcHuffmanTree::Node* dcRoot,
                                 const vorcHuffmanTree::Node* acRoot, Watcher watcher = Watcher{}) {
     const vorcHuffmanTree::Node* leaf = reader.consumeHuffmanCodeword(dcRoot);
@@ -126,7 +126,7 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
         const int symbol = leaf->symbol;
         if (symbol == 0) {
             watcher.acSymbolDecoded(symbol);
-            for (; position < 64; ++position) block[jpeg::ZigZagNaturalOrder[position]] = 0;
+            for (; position < 64; ++position) block[ZigZagNaturalOrder[position]] = 0;
             break;
         }
         const int size = symbol & 0x0F;
@@ -139,13 +139,13 @@ BlockOutcome decodeCoefficients(ScanBitReader<Cursor> reader, int16_t* block, in
         if (position + run > 63) return BlockOutcome::TooManyCoefficients;
         watcher.acSymbolDecoded(symbol);
         for (const int end = position + run; position < end; ++position)
-            block[jpeg::ZigZagNaturalOrder[position]] = 0;
-        block[jpeg::ZigZagNaturalOrder[position++]] =
+            block[ZigZagNaturalOrder[position]] = 0;
+        block[ZigZagNaturalOrder[position++]] =
             static_cast<int16_t>(reader.additionalBitsValue);
     }
     return BlockOutcome::Decoded;
 }
 
-}  // namespace vorc::detail
+}  // namespace vorc::jpeg
 
 #endif
