@@ -14,7 +14,7 @@
 #include "exact_size_parser.h"
 #include "exact_size_source.h"
 #include "fuzz_check.h"
-#include "vorc/core/scan_marker_search.h"
+#include "vorc/dsp/kernel_table.h"
 #include "vorc/decode/scan_decoder_software.h"
 
 namespace {
@@ -74,8 +74,8 @@ std::string decode(const vorcfuzz::StreamInput& input, uint8_t pieceSeed, uint8_
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorcfuzz::silenceStatusMessages();
     for (size_t start = 0; start < std::min<size_t>(size, 16); ++start) {
-        if (vorc::detail::findScanMarker(data + start, data + size) !=
-            vorc::detail::findScanMarkerSerially(data + start, data + size))
+        if (vorc::dsp::selectedKernels().findScanMarker(data + start, data + size) !=
+            vorc::dsp::referenceKernels().findScanMarker(data + start, data + size))
             vorcfuzz::failCheck("scan end search", "the fast search and the serial one disagree");
     }
     vorcfuzz::StreamInput input{};

@@ -217,7 +217,7 @@ TEST(FastDecoder, ReaderStopsAtTheEndOfStuffedBytes) {
             for (int i = 0; i < stuffed; ++i) scan.insert(scan.end(), {0xFF, 0x00});
             const unsigned char* end = scan.data() + scan.size();
             vorc::jpeg::ScanBitReader reader;
-            reader.start(scan.data(), vorc::jpeg::findScanMarker(scan.data(), end));
+            reader.start(scan.data(), vorc::dsp::selectedKernels().findScanMarker(scan.data(), end));
             for (int left = 8 * (plain + stuffed); left > 0;) {
                 reader.ensure(vorc::jpeg::ScanBitReader::SymbolBits);
                 const int step = std::min(left, 7);

@@ -13,7 +13,7 @@
 #include "support/stream_builder.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/core/framewise_decoder.h"
-#include "vorc/core/scan_marker_search.h"
+#include "vorc/dsp/kernel_table.h"
 #include "vorc/core/status_messages.h"
 
 using vorctest::Bytes;
@@ -108,8 +108,8 @@ Bytes stuffedScan(size_t length, std::mt19937& random) {
 // past it shows under AddressSanitizer: every length up to 150 with FF and 00
 // in every density, so that markers, stuffing pairs and lone FFs fall on
 // every lane and on the range's last byte.
-TEST(ScanMarkerSearch, AgreesWithItsSerialReference) {
-    using vorc::detail::findScanMarkerSerially;
+TEST(ScanMarkerSearch, EveryTableAgreesWithTheReference) {
+    const auto reference = vorc::dsp::referenceKernels().findScanMarker;
     const struct {
         Bytes range;
         size_t marker;
@@ -117,7 +117,7 @@ TEST(ScanMarkerSearch, AgreesWithItsSerialReference) {
                  {{0x12, 0xFF, 0xFF, 0x00}, 1}, {{0xFF, 0x00, 0x00, 0xFF}, 3}};
     for (const auto& k : known) {
         const unsigned char* begin = k.range.data();
-        EXPECT_EQ(findScanMarkerSerially(begin, begin + k.range.size()) - begin, ptrdiff_t(k.marker)) << hex(k.range);
+        EXPECT_EQ(reference(begin, begin + k.range.size()) - begin, ptrdiff_t(k.marker)) << hex(k.range);
     }
     std::mt19937 random(9);
     for (const unsigned ffPercent : {0u, 3u, 25u, 50u, 90u}) {
@@ -130,8 +130,10 @@ TEST(ScanMarkerSearch, AgreesWithItsSerialReference) {
                 }
                 const unsigned char* begin = range.get();
                 const unsigned char* end = begin + length;
-                ASSERT_EQ(vorc::detail::findScanMarker(begin, end), findScanMarkerSerially(begin, end))
-                    << hex(Bytes(begin, end));
+                for (const vorc::dsp::KernelTable* table : vorc::dsp::supportedKernelTables()) {
+                    ASSERT_EQ(table->findScanMarker(begin, end), reference(begin, end))
+                        << table->name << " " << hex(Bytes(begin, end));
+                }
             }
         }
     }

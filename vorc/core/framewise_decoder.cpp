@@ -13,9 +13,9 @@
 
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_marker_search.h"
 #include "vorc/core/scan_decoder.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/dsp/kernel_table.h"
 
 namespace {
 
@@ -419,7 +419,7 @@ bool vorcFramewiseTesraDecoder::doScan() {
     while (bytesLeft != 0) {
         if (scanFFPending == 0) {
             // Stuffed FF 00 pairs are passed over without stopping.
-            const unsigned char* const ff = vorc::detail::findScanMarker(cursor, cursor + bytesLeft);
+            const unsigned char* const ff = vorc::dsp::selectedKernels().findScanMarker(cursor, cursor + bytesLeft);
             const int32_t passed = static_cast<int32_t>(ff - cursor);
             cursor += passed;
             bytesLeft -= passed;

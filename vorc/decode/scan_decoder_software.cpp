@@ -195,7 +195,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     sweep.fast = &kernels != &vorc::dsp::referenceKernels();
     if (sweep.fast) {
         const unsigned char* const end = scanCursor + scanBytesLeft;
-        sweep.fastReader.start(scanCursor, vorc::jpeg::findScanMarker(scanCursor, end));
+        sweep.fastReader.start(scanCursor, vorc::dsp::selectedKernels().findScanMarker(scanCursor, end));
         sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;

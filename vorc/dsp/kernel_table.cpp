@@ -15,7 +15,8 @@ namespace vorc::dsp {
 namespace {
 
 constexpr KernelTable ReferenceTable = {"none", reference::dequantizeTransformBlock,
-                                        reference::convertTileToRgb, reference::forwardTransformBlock};
+                                        reference::convertTileToRgb, reference::forwardTransformBlock,
+                                        reference::findScanMarker};
 
 bool cpuHas(const char* feature) {
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,5 +1,5 @@
-// The kernel table: the one place where the pixel decoder's and the
-// encoder's inner loops plug in (scan decoder -> kernels -> back end). A
+// The kernel table: the one place where the inner loops of the parser, the
+// pixel decoder and the encoder plug in (scan decoder -> kernels -> back end). A
 // table is chosen once, at first use, from the CPU's features; VORC_CPU=generic
 // forces the portable reference kernels. Every accelerated kernel gives
 // exactly the results of its reference, bit for bit.
@@ -32,6 +32,11 @@ struct KernelTable {
     // The encoder's forward DCT: 64 samples 0..255 to 64 coefficients,
     // eight times the orthonormal transform of the level-shifted samples.
     void (*forwardTransformBlock)(const unsigned char* samples, int32_t* coefficients);
+    // The first FF in [from, end) that is not followed by a stuffed 00: the
+    // marker that ends a scan, or an FF as the range's last byte, whose next
+    // byte is still to come; end when there is none. Reads no byte outside
+    // the range.
+    const unsigned char* (*findScanMarker)(const unsigned char* from, const unsigned char* end);
 };
 
 // The table in use: the fastest this CPU supports unless VORC_CPU=generic.

@@ -32,6 +32,7 @@ void inverseDctColumn(int16_t* column);
 void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples);
 void convertTileToRgb(const TileSamples& samples, unsigned char* target, ptrdiff_t rowStep);
 void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients);
+const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 
 }  // namespace vorc::dsp::reference
 

@@ -12,6 +12,11 @@ namespace vorc::dsp {
 const KernelTable* sse2Kernels();
 const KernelTable* avx2Kernels();
 
+// Shared by both x86 tables; on x86-64 only.
+namespace sse2 {
+const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
+}  // namespace sse2
+
 }  // namespace vorc::dsp
 
 #endif

@@ -246,7 +246,7 @@ struct ChromaTerms {
 
 const KernelTable* sse2Kernels() {
     static constexpr KernelTable Table = {"sse2", dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock};
+                                          forwardTransformBlock, sse2::findScanMarker};
     return &Table;
 }
 

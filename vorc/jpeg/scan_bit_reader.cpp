@@ -1,21 +1,9 @@
-// The fast scan bit reader's marker search and hand-over position.
+// The fast scan bit reader's refill near the end and hand-over position.
 #include "vorc/jpeg/scan_bit_reader.h"
 
 #include <cstring>
 
 namespace vorc::jpeg {
-
-
-const unsigned char* findScanMarker(const unsigned char* begin, const unsigned char* end) {
-    const unsigned char* p = begin;
-    while (p < end) {
-        p = static_cast<const unsigned char*>(std::memchr(p, 0xFF, static_cast<size_t>(end - p)));
-        if (p == nullptr) return end;
-        if (end - p < 2 || p[1] != 0x00) return p;
-        p += 2;
-    }
-    return end;
-}
 
 void ScanBitReader::refillNearEnd() {
     while (count_ <= 56) {

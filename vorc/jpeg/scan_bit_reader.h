@@ -14,10 +14,6 @@
 
 namespace vorc::jpeg {
 
-// The first byte of [begin, end) that is an 0xFF not followed by a stuffed
-// 0x00 (a marker, or an 0xFF as the last byte), or end.
-const unsigned char* findScanMarker(const unsigned char* begin, const unsigned char* end);
-
 class ScanBitReader {
 public:
     // The longest a block can be: a DC code and magnitude, then 63 AC codes

@@ -13,6 +13,7 @@
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/dsp/kernel_table.h"
 #include "vorc/jpeg/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
@@ -85,7 +86,7 @@ void Converter::performScanSweep(Frame* frame) {
     // the first marker; the bit-serial reader the rest.
     sweptScan = scanCursor;
     sweptScanEnd = scanCursor + scanBytesLeft;
-    sweptScanCleanEnd = vorc::jpeg::findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+    sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
     fastReading = false;
     walkFrom({scanCursor, scanBitMask});
 
