@@ -28,15 +28,18 @@ using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 using JpegImages = std::shared_ptr<std::vector<Bytes>>;
 
 // Keeps every complete image in a list that outlives it (the transcoder
-// destroys its receiver).
+// destroys its receiver), and the sizes of the pieces it came in.
 struct Collector : vorcJPEGReceiver {
-    explicit Collector(JpegImages images) : images(std::move(images)) {}
+    explicit Collector(JpegImages images, std::shared_ptr<std::vector<int>> pieces = nullptr)
+        : images(std::move(images)), pieces(std::move(pieces)) {}
     void beginFrame() override { current.clear(); }
     void endFrame() override { images->push_back(current); }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         current.insert(current.end(), bytes, bytes + count);
+        if (pieces != nullptr) pieces->push_back(count);
     }
     JpegImages images;
+    std::shared_ptr<std::vector<int>> pieces;
     Bytes current;
 };
 
@@ -103,10 +106,12 @@ TEST(Transcoder, ImagesCarryTheSourceJpegsOrThePicturesCoefficients) {
     // Decoders 2 and 3: the reference transcoder on the same streams.
     std::unique_ptr<vorcFramewiseTesraDecoder> decoders[4];
     JpegImages images[4];
+    std::shared_ptr<std::vector<int>> pieces[4];
     const Bytes bytes[2] = {streams[0].app13().bytes(), streams[1].app13().bytes()};
     for (int t = 0; t < 4; ++t) {
         images[t] = std::make_shared<std::vector<Bytes>>();
-        vorcJPEGReceiver* collector = new Collector(images[t]);
+        pieces[t] = std::make_shared<std::vector<int>>();
+        vorcJPEGReceiver* collector = new Collector(images[t], pieces[t]);
         decoders[t] = std::make_unique<vorcFramewiseTesraDecoder>(
             new PieceSource(bytes[t % 2], {977}),
             new RecordingBackEnd(std::make_shared<CallLog>()),
@@ -124,6 +129,8 @@ TEST(Transcoder, ImagesCarryTheSourceJpegsOrThePicturesCoefficients) {
             expectImage((*images[t])[i], expected[t][i],
                         std::to_string(t) + "/" + std::to_string(i));
         EXPECT_TRUE(*images[t] == *images[t + 2]) << "against the reference, stream " << t;
+        // Segment by segment, as receivers have always had them.
+        EXPECT_EQ(*pieces[t], *pieces[t + 2]) << "against the reference, stream " << t;
     }
 }
 

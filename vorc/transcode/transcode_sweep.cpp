@@ -31,6 +31,11 @@ constexpr int BlocksPerTile = 6;
 constexpr int LumaBlocks = 4;
 constexpr int ZeroRunOfSixteen = 0xF0;
 constexpr int EndOfBlock = 0x00;
+constexpr size_t StartOfImageBytes = 2;
+constexpr size_t EndOfImageBytes = 2;
+// Marker, length and table number or class: what goes before a table's values.
+constexpr size_t DQTHeadBytes = 5;
+constexpr size_t DHTHeadBytes = 5;
 
 bool tileCoded(const unsigned char* bitmap, size_t tile) {
     return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
@@ -333,8 +338,8 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
     return 1;
 }
 
-// The header goes in front of the scan and EOI behind it, so that the
-// receiver gets the whole image in one call.
+// The image is put together in one buffer (header, scan, EOI) and handed
+// on from there.
 void Converter::writeImage(const Frame& frame) {
     sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
     sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
@@ -357,12 +362,24 @@ void Converter::writeImage(const Frame& frame) {
     imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
     imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
     jpegReceiver->beginFrame();
-    // In one call, unless it is longer than a call can say.
-    for (size_t done = 0; done < imageLength;) {
-        const size_t piece = std::min<size_t>(imageLength - done, INT_MAX);
-        jpegReceiver->receiveJPEGBytes(imageBuffer.data() + done, static_cast<int>(piece));
-        done += piece;
+    // Segment by segment, as receivers have always been given an image; the
+    // scan in one call, unless it is longer than a call can say.
+    const size_t headerPieces[] = {StartOfImageBytes, app0Segment.size(), DQTHeadBytes, 64, DQTHeadBytes, 64,
+                                   sof0Segment.size(), DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
+                                   vorc::jpeg::ACTableBytes, DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
+                                   vorc::jpeg::ACTableBytes, sosSegment.size()};
+    const unsigned char* piece = imageBuffer.data();
+    for (const size_t length : headerPieces) {
+        jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));
+        piece += length;
     }
+    const unsigned char* const endOfImage = imageBuffer.data() + imageLength - EndOfImageBytes;
+    do {
+        const size_t length = std::min<size_t>(static_cast<size_t>(endOfImage - piece), INT_MAX);
+        jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));
+        piece += length;
+    } while (piece < endOfImage);
+    jpegReceiver->receiveJPEGBytes(endOfImage, EndOfImageBytes);
     jpegReceiver->endFrame();
 }
 
