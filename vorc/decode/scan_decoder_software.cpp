@@ -154,6 +154,28 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
     return outcome == BlockOutcome::Decoded;
 }
 
+bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileWithRoom(Sweep& sweep) {
+    vorc::jpeg::ScanBitReader reader = sweep.fastReader;
+    const vorc::jpeg::StandardLookups& lookups = *sweep.lookups;
+    for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
+        const int componentClass = blockIndex < 4 ? 0 : 1;
+        int last = 0;
+        int end = 0;
+        // Unchecked, an invalid codeword ends the frame inside, so the block
+        // either decodes or has too many coefficients.
+        if (vorc::jpeg::decodeBlockWith<false>(reader, lookups.dc[componentClass], lookups.ac[componentClass],
+                                               sweep.blocks[blockIndex],
+                                               sweep.predictors[blockIndex < 4 ? 0 : blockIndex - 3], last,
+                                               end) != vorc::jpeg::FastBlockOutcome::Decoded) {
+            vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+            return false;
+        }
+        sweep.lastPositions[blockIndex] = last;
+    }
+    sweep.fastReader = reader;
+    return true;
+}
+
 void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int blockIndex) {
     const uint16_t* const quant = blockIndex < 4 ? yQuantTable : uvQuantTable;
     int16_t* const block = sweep.blocks[blockIndex];
@@ -204,10 +226,17 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
 
     for (int64_t k = 0; k < tileCount; ++k) {
         if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
-        for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
-            if (!decodeBlock(sweep, blockIndex)) {
+        if (sweep.fast && sweep.fastReader.hasRoomForBlocks(vorc::dsp::BlocksPerTile)) {
+            if (!decodeTileWithRoom(sweep)) {
                 backEnd->errorEncountered();
                 return;
+            }
+        } else {
+            for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
+                if (!decodeBlock(sweep, blockIndex)) {
+                    backEnd->errorEncountered();
+                    return;
+                }
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);

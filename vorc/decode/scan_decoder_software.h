@@ -73,6 +73,9 @@ private:
     // Entropy-decodes one block. False when the scan ran out or the block
     // overflowed.
     bool decodeBlock(Sweep& sweep, int blockIndex);
+    // The six blocks of a tile, far enough from the end of the clean part
+    // that no block needs checks: the fast reader stays in registers.
+    bool decodeTileWithRoom(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);
     void deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);

@@ -20,7 +20,9 @@ public:
     // with magnitudes, every data byte stuffed; plus the bytes a refill reads
     // ahead.
     static constexpr ptrdiff_t MaxBlockBits = 16 + 11 + 63 * (16 + 15);
-    static constexpr ptrdiff_t BlockMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8 + 8;
+    static constexpr ptrdiff_t MaxBlockBytes = 2 * ((MaxBlockBits + 7) / 8);
+    static constexpr ptrdiff_t RefillBytes = 2 * 8 + 8;
+    static constexpr ptrdiff_t BlockMargin = MaxBlockBytes + RefillBytes;
     // Bits a symbol can need: the longest code plus the largest magnitude.
     static constexpr int SymbolBits = 16 + 15;
 
@@ -37,6 +39,8 @@ public:
     // Whether even the longest block stays clean; otherwise a block must
     // check overran() and its codes' length.
     bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
+    // The same for the next `count` blocks.
+    bool hasRoomForBlocks(int count) const { return cleanEnd_ - cursor_ >= count * MaxBlockBytes + RefillBytes; }
     // Whether bits past the clean part have been used.
     bool overran() const { return count_ < paddingBits_; }
     // Unread bits of the clean part in the buffer (after ensure(), all that
