@@ -119,10 +119,7 @@ void vorcTileBitStore::forget(size_t tile) {
 void vorcTileBitStore::keep(TileBits& bits, size_t offset, const TileLayout& layout, const TileDC& dc) {
     bits.offset = offset;
     bits.layout = layout;
-    bits.firstLumaDC = dc.firstLuma;
-    bits.lastLumaDC = dc.lastLuma;
-    bits.blueDC = dc.blue;
-    bits.redDC = dc.red;
+    bits.dc = dc;
     bits.kept = true;
     bits.coefficientsOutdated = false;
     usedBytes_ = offset + storedBytes(bits);
@@ -158,7 +155,7 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     ScanBitReader reader;
     reader.start(restoreScan_.data(), restoreScan_.data() + withMargin);
     const StandardLookups& lookups = standardLookups();
-    int16_t predictors[3] = {bits.firstLumaDC, bits.blueDC, bits.redDC};
+    int16_t predictors[3] = {bits.dc.firstLuma, bits.dc.blue, bits.dc.red};
     for (size_t block = 0; block < 6; ++block) {
         const size_t componentClass = block < 4 ? 0 : 1;
         int16_t* coded = coefficients + block * LumaBlockSize;
@@ -206,11 +203,11 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
         const TileBits& bits = tiles_[tile];
         if (!bits.kept) codeTile(tile, coefficients + tile * CoefficientsPerTile);
         putTile(writer, books, store_.data() + bits.offset, bits.layout,
-                static_cast<int16_t>(bits.firstLumaDC - lumaPredictor),
-                static_cast<int16_t>(bits.blueDC - bluePredictor), static_cast<int16_t>(bits.redDC - redPredictor));
-        lumaPredictor = bits.lastLumaDC;
-        bluePredictor = bits.blueDC;
-        redPredictor = bits.redDC;
+                static_cast<int16_t>(bits.dc.firstLuma - lumaPredictor),
+                static_cast<int16_t>(bits.dc.blue - bluePredictor), static_cast<int16_t>(bits.dc.red - redPredictor));
+        lumaPredictor = bits.dc.lastLuma;
+        bluePredictor = bits.dc.blue;
+        redPredictor = bits.dc.red;
     }
     return writer.alignToByte(0);
 }

@@ -95,10 +95,7 @@ private:
     struct TileBits {
         size_t offset;  // of the tile's bits in the store
         TileLayout layout;
-        int16_t firstLumaDC;
-        int16_t lastLumaDC;
-        int16_t blueDC;
-        int16_t redDC;
+        TileDC dc;
         bool kept;  // false: code it afresh at the next writeScan
         bool coefficientsOutdated;
     };

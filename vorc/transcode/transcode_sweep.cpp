@@ -61,6 +61,15 @@ struct CodingWatcher {
     }
 };
 
+// Whether a DC step may stay as the scan codes it. Those of Y1..Y3 follow
+// the luminance block before them inside the tile and are kept, so they must
+// have a baseline code (within +-MaxDCDifference); those of Y0, Cb and Cr
+// are coded afresh in every image, so any value will do there.
+bool dcStepEncodable(int block, int difference) {
+    return block == 0 || block >= LumaBlocks ||
+           (difference <= vorc::jpeg::MaxDCDifference && difference >= -vorc::jpeg::MaxDCDifference);
+}
+
 // Bits of the code and magnitude of a DC difference.
 unsigned dcCodeBits(int componentClass, int difference) {
     const unsigned category =
@@ -187,10 +196,7 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
             reader.overran())
             return false;
         dcValues[block] = predictor;
-        const int difference = static_cast<int16_t>(predictor - before);
-        if (block > 0 && block < LumaBlocks &&
-            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
-            canonical = false;
+        if (!dcStepEncodable(block, static_cast<int16_t>(predictor - before))) canonical = false;
         if (!canonical) return false;
     }
     const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
@@ -229,9 +235,7 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
         if (decodeBlockOnEitherReader(coded, predictor, componentClass, roots, canonical) != 0)
             return 1;
         const int difference = static_cast<int16_t>(coded[0] - before);
-        if (block > 0 && block < LumaBlocks &&
-            (difference > vorc::jpeg::MaxDCDifference || difference < -vorc::jpeg::MaxDCDifference))
-            canonical = false;
+        if (!dcStepEncodable(block, difference)) canonical = false;
         // Runs start after the DC codes of Y0, Cb and Cr and end after Y3, Cb and Cr.
         const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
         if (block == 0 || block >= LumaBlocks)
