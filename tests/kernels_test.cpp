@@ -2,8 +2,9 @@
 // manner of a checkasm: every kernel this CPU runs on random and extreme
 // input (16-bit coefficients and quantisers whose products and transform
 // intermediates wrap), with guard bytes around what it writes; the DC-only
-// shortcut; and whole sweeps of the fast decoder against the bit-serial
-// one on libjpeg-made scans, cut at many points.
+// shortcut; the fast block decoder on blocks made to end in every way; and
+// whole sweeps of the fast decoder against the bit-serial one on
+// libjpeg-made scans, cut at many points.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "support/recorders.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"
+#include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 
 using vorc::dsp::KernelTable;
@@ -202,6 +204,70 @@ std::vector<std::unique_ptr<SweepRecord>> sweepWithEveryTable(const vorctest::By
                                      status.messages().end());
     }
     return records;
+}
+
+// A block of one of the kinds that end a fast lookup in different ways:
+// filled to the last position with small values, long zero runs, the
+// largest magnitudes and long codes, DC only, scattered small values.
+vorctest::Block madeBlock(std::mt19937& random) {
+    auto below = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    auto signedValue = [&](int largest) { return static_cast<int16_t>((below(2) != 0 ? 1 : -1) * (1 + below(largest))); };
+    vorctest::Block block{};
+    block[0] = static_cast<int16_t>(below(2047) - 1023);
+    const int kind = below(5);
+    for (int position = 1; position < 64; ++position) {
+        int16_t& coefficient = block[static_cast<size_t>(vorc::jpeg::ZigZagNaturalOrder[position])];
+        if (kind == 0) coefficient = signedValue(below(8) == 0 ? 7 : 2);
+        if (kind == 1 && below(24) == 0) coefficient = signedValue(3);
+        if (kind == 2 && below(4) == 0) coefficient = signedValue(1023);
+        if (kind == 4 && below(3) == 0) coefficient = signedValue(4);
+    }
+    return block;
+}
+
+// The fast block decoder, unchecked as whole tiles run it and checked,
+// gives back the coefficients that were coded and the position of the last
+// non-zero one, whatever follows a block: where a block's last lookup could
+// take the next block's first code along as a second symbol, it must not.
+TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
+    std::mt19937 random(11);
+    std::vector<vorctest::Block> blocks;
+    vorctest::ScanWriter writer;
+    for (int tile = 0; tile < 400; ++tile) {
+        vorctest::Block made[6];
+        for (vorctest::Block& block : made) block = madeBlock(random);
+        writer.tile(made[0], made[1], made[2], made[3], made[4], made[5]);
+        blocks.insert(blocks.end(), made, made + 6);
+    }
+    vorctest::Bytes scan = writer.finish();
+    // Zero filler: room for the unchecked reader up to the last block.
+    scan.resize(scan.size() + vorc::jpeg::ScanBitReader::BlockMargin, 0);
+    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    for (const bool checked : {false, true}) {
+        vorc::jpeg::ScanBitReader reader;
+        reader.start(scan.data(), scan.data() + scan.size());
+        int16_t predictors[3] = {};
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            SCOPED_TRACE((checked ? "checked, block " : "unchecked, block ") + std::to_string(i));
+            const size_t component = i % 6 < 4 ? 0 : i % 6 - 3;
+            const size_t tableClass = component == 0 ? 0 : 1;
+            int16_t decoded[64] = {};
+            int last = -1, end = -1;
+            ASSERT_TRUE(reader.hasRoomForBlock());
+            const auto outcome =
+                checked ? vorc::jpeg::decodeBlock<true>(reader, lookups.dc[tableClass], lookups.ac[tableClass],
+                                                        decoded, predictors[component], last, end)
+                        : vorc::jpeg::decodeBlock<false>(reader, lookups.dc[tableClass], lookups.ac[tableClass],
+                                                         decoded, predictors[component], last, end);
+            ASSERT_EQ(outcome, vorc::jpeg::FastBlockOutcome::Decoded);
+            ASSERT_TRUE(std::equal(decoded, decoded + 64, blocks[i].begin()));
+            int expectedLast = 0;
+            for (int position = 1; position < 64; ++position)
+                if (blocks[i][static_cast<size_t>(vorc::jpeg::ZigZagNaturalOrder[position])] != 0) expectedLast = position;
+            ASSERT_EQ(last, expectedLast);
+            ASSERT_EQ(end, std::min(expectedLast + 1, 64));
+        }
+    }
 }
 
 // The fast reader at the end of a scan whose last data bytes are stuffed

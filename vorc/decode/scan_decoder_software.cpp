@@ -157,20 +157,27 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int bl
 bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileWithRoom(Sweep& sweep) {
     vorc::jpeg::ScanBitReader reader = sweep.fastReader;
     const vorc::jpeg::StandardLookups& lookups = *sweep.lookups;
-    for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
-        const int componentClass = blockIndex < 4 ? 0 : 1;
-        int last = 0;
+    // Unchecked, an invalid codeword ends the frame inside, so a block either
+    // decodes or has too many coefficients. The tables are named apart for
+    // luminance and chrominance so that their addresses stay fixed offsets.
+    auto decode = [&](int blockIndex, const vorc::jpeg::HuffmanLookup& dc, const vorc::jpeg::HuffmanLookup& ac,
+                      int16_t& predictor) __attribute__((always_inline)) {
         int end = 0;
-        // Unchecked, an invalid codeword ends the frame inside, so the block
-        // either decodes or has too many coefficients.
-        if (vorc::jpeg::decodeBlockWith<false>(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                               sweep.blocks[blockIndex],
-                                               sweep.predictors[blockIndex < 4 ? 0 : blockIndex - 3], last,
-                                               end) != vorc::jpeg::FastBlockOutcome::Decoded) {
+        return vorc::jpeg::decodeBlockWith<false>(reader, dc, ac, sweep.blocks[blockIndex], predictor,
+                                                  sweep.lastPositions[blockIndex],
+                                                  end) == vorc::jpeg::FastBlockOutcome::Decoded;
+    };
+    for (int blockIndex = 0; blockIndex < 4; ++blockIndex) {
+        if (!decode(blockIndex, lookups.dc[0], lookups.ac[0], sweep.predictors[0])) {
             vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
             return false;
         }
-        sweep.lastPositions[blockIndex] = last;
+    }
+    for (int blockIndex = 4; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
+        if (!decode(blockIndex, lookups.dc[1], lookups.ac[1], sweep.predictors[blockIndex - 3])) {
+            vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+            return false;
+        }
     }
     sweep.fastReader = reader;
     return true;

@@ -53,6 +53,34 @@ enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 // coefficient store outlives a frame that a parser skips as damaged).
 enum class OnInvalidCodeword { EndStream, UseExactReader };
 
+// The natural index of the coefficient that a position step ends after:
+// the zig-zag order shifted by one, as the decoder's position is always the
+// next one to fill.
+struct NaturalIndices {
+    uint8_t beforePosition[65];
+};
+constexpr NaturalIndices naturalIndicesBeforePositions() {
+    NaturalIndices indices{};
+    for (int position = 1; position <= 64; ++position)
+        indices.beforePosition[position] = static_cast<uint8_t>(ZigZagNaturalOrder[position - 1]);
+    return indices;
+}
+inline constexpr NaturalIndices NaturalIndexOf = naturalIndicesBeforePositions();
+
+// The value of an entry's first symbol, read from bits that start with its
+// code: known from the entry, or a magnitude beyond the lookup's bits read
+// by the EXTEND rule with no branch (the coefficients' signs are as good as
+// random): the magnitude's top bit is the sign of the word shifted past the
+// code, and a magnitude whose top bit is 0 loses 2^size - 1.
+inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
+    const uint64_t top = bits << HuffmanLookup::codeLengthShift(entry);
+    const unsigned shift = HuffmanLookup::magnitudeShift(entry);
+    const uint64_t magnitude = (top >> 1) >> shift;
+    const uint64_t sizeMask = (~uint64_t{0} >> 1) >> shift;
+    const uint64_t negative = ~static_cast<uint64_t>(static_cast<int64_t>(top) >> 63);
+    return static_cast<int32_t>(magnitude - (negative & sizeMask)) + HuffmanLookup::firstValue(entry);
+}
+
 // Decodes one block into coefficients (natural order, DC absolute) of a
 // block that is all zero on entry, and moves the DC predictor on.
 // lastPosition becomes the zig-zag position of the last non-zero AC
@@ -63,109 +91,163 @@ enum class OnInvalidCodeword { EndStream, UseExactReader };
 // codeword ends the stream as the bit-serial reader's tree walk does, which
 // reads one bit past the longest code before it gives up.
 //
-// Most symbols take one table entry and no branch but the one that checks
-// the position, which also finds the end of block and runs of sixteen zeros
-// (their steps pass the end). The magnitude is read from the bits before
-// the skip, off the chain of shifts that links one symbol to the next.
+// Most lookups resolve one or two symbols with no branch but the one that
+// checks the position, which also finds the end of block and runs of
+// sixteen zeros (their steps pass the end). Unchecked, one refill serves
+// two lookups: it leaves at least 56 bits, and a lookup takes at most 26
+// (11 + 15); a longer code refills before and after itself.
 template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
     constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
-    auto invalidCodeword = [&reader] {
-        if (OnInvalid == OnInvalidCodeword::UseExactReader ||
-            (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits))
-            return FastBlockOutcome::NeedsExactReader;
-        vorc::failInvalidCodeword();
-        return FastBlockOutcome::NeedsExactReader;
+    enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword, Overran };
+    auto outcomeOf = [&reader](Flow flow) {
+        switch (flow) {
+            case Flow::TooManyCoefficients:
+                return FastBlockOutcome::TooManyCoefficients;
+            case Flow::InvalidCodeword:
+                if (OnInvalid == OnInvalidCodeword::UseExactReader ||
+                    (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits))
+                    return FastBlockOutcome::NeedsExactReader;
+                vorc::failInvalidCodeword();
+            case Flow::Overran:
+                return FastBlockOutcome::NeedsExactReader;
+            default:
+                return FastBlockOutcome::Decoded;
+        }
     };
-    // Enough bits for any symbol and its magnitude.
-    auto fill = [&reader] {
-        if (Checked)
-            reader.ensure(ScanBitReader::SymbolBits);
-        else
-            reader.refillWithRoom();
-    };
-    // The unchecked reader keeps at least 30 bits in the buffer before each
-    // AC symbol: a refill leaves at least 56, and a symbol that the entry
-    // resolves takes at most 26 (11 + 15). So each symbol is looked up
-    // before the refill that the next one needs, which leaves the top bits
-    // as they are: the refill runs beside the lookup instead of before it.
-    auto fillAfterSlowSymbol = [&reader] {
-        if (!Checked) reader.refillWithRoom();
-    };
-    // The magnitude of size (>= 1) bits that follows a code of codeLength
-    // bits at the top of bits, by the EXTEND rule with no branch: the
-    // coefficients' signs are as good as random.
-    auto magnitudeAfter = [](uint64_t bits, int codeLength, int size) {
-        const uint64_t top = bits << codeLength;
-        const auto value = static_cast<int32_t>(top >> (64 - size));
-        const auto positive = static_cast<int32_t>(static_cast<int64_t>(top) >> 63);
-        return value + (~positive & (1 - (int32_t{1} << size)));
+    auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
+        block[NaturalIndexOf.beforePosition[position]] = static_cast<int16_t>(value);
     };
 
-    fill();
+    if (Checked)
+        reader.ensure(ScanBitReader::SymbolBits);
+    else
+        reader.refillWithRoom();
+    // The next position to fill.
+    int position = 1;
     int32_t difference = 0;
-    const uint32_t dcEntry = dc.fastEntryOf[reader.peek(HuffmanLookup::LookupBits)];
+    const uint64_t dcBits = reader.buffered();
+    const uint64_t dcEntry = dc.fastEntryOf[dcBits >> (64 - HuffmanLookup::LookupBits)];
     if (dcEntry != 0) {
-        const int size = HuffmanLookup::magnitudeSize(dcEntry);
-        if (size != 0) difference = magnitudeAfter(reader.buffered(), HuffmanLookup::codeLength(dcEntry), size);
         reader.skip(HuffmanLookup::takenBits(dcEntry));
+        if (Checked && reader.overran()) return outcomeOf(Flow::Overran);
+        difference = firstValueAfter(dcBits, dcEntry);
+        // With the first AC symbol, if it came along: written before the DC,
+        // which it overwrites when there is none.
+        position += static_cast<int>(HuffmanLookup::secondStep(dcEntry));
+        if (position < 64) store(position, HuffmanLookup::secondValue(dcEntry));
     } else {
         const int dcSymbol = decodeSymbol(reader, dc);
-        if (dcSymbol < 0) return invalidCodeword();
+        if (dcSymbol < 0) return outcomeOf(Flow::InvalidCodeword);
         difference = decodeMagnitude(reader, dcSymbol & 0x0F);
-        fillAfterSlowSymbol();
+        if (!Checked) reader.refillWithRoom();
+        if (Checked && reader.overran()) return outcomeOf(Flow::Overran);
     }
-    if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
     const auto dcValue = static_cast<int16_t>(predictor + difference);
     predictor = dcValue;
     block[0] = dcValue;
 
-    int last = 0;
-    int position = 1;
-    while (position < 64) {
-        if (Checked) fill();
-        const uint64_t bits = reader.buffered();
-        const uint32_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
-        if (!Checked) fill();
-        if (entry != 0) {
-            reader.skip(HuffmanLookup::takenBits(entry));
-            if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
-            const uint32_t step = HuffmanLookup::positionStep(entry);
-            position += static_cast<int>(step);
-            if (position > 63) {
-                if (step == HuffmanLookup::EndOfBlockStep) {
-                    position -= HuffmanLookup::EndOfBlockStep;
-                    break;
-                }
-                if (step != HuffmanLookup::ZeroRunStep) return FastBlockOutcome::TooManyCoefficients;
-                // Sixteen zeros: the block is zero there already.
-                position -= HuffmanLookup::ZeroRunStep - 15;
-                if (position > 63) return FastBlockOutcome::TooManyCoefficients;
-                ++position;
-                continue;
-            }
-            block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(
-                magnitudeAfter(bits, HuffmanLookup::codeLength(entry), HuffmanLookup::magnitudeSize(entry)));
-            last = position++;
-            continue;
-        }
+    // Symbols without magnitude bits (runs of sixteen zeros) leave the last
+    // non-zero coefficient where it was: the trailing ones are told by where
+    // the latest of them ended.
+    int afterRun = 0;
+    int runStart = 0;
+    auto zeroRun = [&](int before) __attribute__((always_inline)) {
+        if (before != afterRun) runStart = before;
+        afterRun = position;
+    };
+    // A symbol whose code is longer than the lookup, or invalid.
+    auto longSymbol = [&]() __attribute__((always_inline)) -> Flow {
+        if (!Checked) reader.refillWithRoom();
         const int symbol = decodeSymbol(reader, ac);
-        if (symbol < 0) return invalidCodeword();
+        if (symbol < 0) return Flow::InvalidCodeword;
         const int size = symbol & 0x0F;
         const int32_t value = decodeMagnitude(reader, size);
-        fillAfterSlowSymbol();
-        if (Checked && reader.overran()) return FastBlockOutcome::NeedsExactReader;
-        if (symbol == 0) break;
-        position += symbol >> 4;
-        if (position > 63) return FastBlockOutcome::TooManyCoefficients;
-        block[ZigZagNaturalOrder[position]] = static_cast<int16_t>(value);
-        if (size != 0) last = position;
-        ++position;
+        if (!Checked) reader.refillWithRoom();
+        if (Checked && reader.overran()) return Flow::Overran;
+        if (symbol == 0) return Flow::End;
+        const int before = position;
+        position += (symbol >> 4) + 1;
+        if (position > 64) return Flow::TooManyCoefficients;
+        store(position, value);
+        if (size == 0) zeroRun(before);
+        return position == 64 ? Flow::End : Flow::Next;
+    };
+    // A lookup whose symbols reach or pass the end of the block. The second
+    // symbol, if any, is a coefficient or an end of block; if the first
+    // fills the last position, the second was none of this block's.
+    auto endingSymbols = [&](uint64_t bits, uint64_t entry, int first, int second,
+                             int32_t value) __attribute__((always_inline)) -> Flow {
+        if (first < 64) {
+            store(first, value);
+            if (HuffmanLookup::secondStep(entry) == HuffmanLookup::EndOfBlockStep) {
+                position = first;
+                return Flow::End;
+            }
+            if (second > 64) return Flow::TooManyCoefficients;
+            store(64, HuffmanLookup::secondValue(entry));
+            position = 64;
+            return Flow::End;
+        }
+        if (HuffmanLookup::secondStep(entry) != 0) {
+            const int secondBits = HuffmanLookup::secondTakenBits(entry);
+            reader.unskip(bits, HuffmanLookup::takenBits(entry) - secondBits, secondBits);
+        }
+        position = first;
+        if (position == 64) {
+            store(64, value);
+            return Flow::End;
+        }
+        const uint32_t step = HuffmanLookup::positionStep(entry);
+        if (step == HuffmanLookup::EndOfBlockStep) {
+            position -= HuffmanLookup::EndOfBlockStep;
+            return Flow::End;
+        }
+        if (step != HuffmanLookup::ZeroRunStep) return Flow::TooManyCoefficients;
+        // Sixteen zeros: the block is zero there already.
+        position -= HuffmanLookup::ZeroRunStep - 16;
+        if (position > 64) return Flow::TooManyCoefficients;
+        zeroRun(position - 16);
+        return position == 64 ? Flow::End : Flow::Next;
+    };
+    auto lookup = [&]() __attribute__((always_inline)) -> Flow {
+        if (Checked) reader.ensure(ScanBitReader::SymbolBits);
+        const uint64_t bits = reader.buffered();
+        const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
+        if (entry == 0) return longSymbol();
+        reader.skip(HuffmanLookup::takenBits(entry));
+        if (Checked && reader.overran()) return Flow::Overran;
+        const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
+        const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
+        const int32_t value = firstValueAfter(bits, entry);
+        if (second < 64) {
+            // Without a second symbol, second is first, and the first's value
+            // is written last.
+            store(second, HuffmanLookup::secondValue(entry));
+            store(first, value);
+            position = second;
+            return Flow::Next;
+        }
+        return endingSymbols(bits, entry, first, second, value);
+    };
+
+    Flow flow = Flow::Next;
+    if (position > 64) {
+        position -= HuffmanLookup::EndOfBlockStep;
+        flow = Flow::End;
+    } else {
+        flow = lookup();
     }
-    lastPosition = last;
+    while (flow == Flow::Next) {
+        if (!Checked) reader.refillWithRoom();
+        flow = lookup();
+        if (!Checked && flow == Flow::Next) flow = lookup();
+    }
+    if (flow != Flow::End) return outcomeOf(flow);
+    lastPosition = (position == afterRun ? runStart : position) - 1;
     endPosition = position;
     return FastBlockOutcome::Decoded;
 }

@@ -1,9 +1,11 @@
-// Builds the decoding lookup tables of one Huffman table from its DHT
-// layout, by the canonical code assignment every JPEG table follows, and
-// those of the four standard tables once per process.
+// Builds the decoding lookup tables of a component's Huffman tables from
+// their DHT layout, by the canonical code assignment every JPEG table
+// follows, and those of the four standard tables once per process.
 #include "vorc/jpeg/huffman_lookup.h"
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/jpeg/block_decoder.h"
@@ -11,11 +13,90 @@
 
 namespace vorc::jpeg {
 
-void buildHuffmanLookup(const unsigned char* table, HuffmanLookup& lookup) {
-    constexpr int LookupBits = HuffmanLookup::LookupBits;
-    std::memset(&lookup, 0, sizeof lookup);
-    for (int32_t& code : lookup.largestCode) code = -1;
+namespace {
 
+constexpr int LookupBits = HuffmanLookup::LookupBits;
+
+struct Code {
+    uint32_t bits;
+    int length;
+    unsigned char symbol;
+};
+
+// The codes of a table that the lookup resolves.
+std::vector<Code> shortCodes(const unsigned char* table) {
+    std::vector<Code> codes;
+    forEachCanonicalCode(table, table + 16, [&](unsigned char symbol, uint32_t code, int length) {
+        if (length <= LookupBits) codes.push_back({code, length, symbol});
+    });
+    return codes;
+}
+
+// The symbol whose code starts `count` bits of `pattern` (taken from the
+// top), with its magnitude inside those bits too.
+struct Symbol {
+    Code code;
+    int size;
+    int32_t value;  // of the magnitude: 0 for none
+    int takenBits() const { return code.length + size; }
+};
+std::optional<Symbol> symbolAtStart(const std::vector<Code>& codes, uint32_t pattern, int count) {
+    for (const Code& code : codes) {
+        if (code.length > count || pattern >> (count - code.length) != code.bits) continue;
+        const int size = code.symbol & 0x0F;
+        if (code.length + size > count) return std::nullopt;
+        const uint32_t magnitude = (pattern >> (count - code.length - size)) & ((uint32_t{1} << size) - 1);
+        return Symbol{code, size, size == 0 ? 0 : extendMagnitude(magnitude, size)};
+    }
+    return std::nullopt;
+}
+
+bool fitsInByte(int32_t value) { return value >= -128 && value <= 127; }
+
+uint32_t acStep(unsigned char symbol) {
+    if (symbol == 0x00) return HuffmanLookup::EndOfBlockStep;
+    if (symbol == 0xF0) return HuffmanLookup::ZeroRunStep;
+    return (symbol >> 4) + 1u;
+}
+
+// The fast entries of one table; `firstIsAC` tells whose symbols start the
+// patterns, while second symbols always come from the AC codes.
+void buildFastEntries(const std::vector<Code>& firstCodes, bool firstIsAC, const std::vector<Code>& acCodes,
+                      HuffmanLookup& lookup) {
+    for (uint32_t pattern = 0; pattern < (uint32_t{1} << LookupBits); ++pattern) {
+        const Code* first = nullptr;
+        for (const Code& code : firstCodes)
+            if (pattern >> (LookupBits - code.length) == code.bits) first = &code;
+        if (first == nullptr) continue;
+        const int size = first->symbol & 0x0F;
+        const bool coefficient = size != 0;
+        if (firstIsAC && !coefficient && first->symbol != 0x00 && first->symbol != 0xF0) continue;
+
+        uint64_t entry = uint64_t(first->length + size) | uint64_t(firstIsAC ? acStep(first->symbol) : 0) << 8 |
+                         uint64_t(first->length) << 16 | uint64_t(63 - size) << 24;
+        // A second symbol may follow the first's magnitude within the lookup's
+        // bits; then the first's value is known too (with codes of two bits
+        // or more, as in the standard tables, both values fit in a byte).
+        const std::optional<Symbol> whole = symbolAtStart(firstCodes, pattern, LookupBits);
+        if (whole && (coefficient || !firstIsAC)) {
+            const int left = LookupBits - whole->takenBits();
+            const uint32_t rest = pattern & ((uint32_t{1} << left) - 1);
+            const std::optional<Symbol> second = symbolAtStart(acCodes, rest, left);
+            if (second && (second->size != 0 || second->code.symbol == 0x00) && fitsInByte(whole->value) &&
+                fitsInByte(second->value)) {
+                entry = uint64_t(whole->takenBits() + second->takenBits()) | (entry & 0xFFFF00) |
+                        uint64_t{63} << 24 | uint64_t(acStep(second->code.symbol)) << 32 |
+                        uint64_t(second->takenBits()) << 40 | uint64_t(static_cast<uint8_t>(second->value)) << 48 |
+                        uint64_t(static_cast<uint8_t>(whole->value)) << 56;
+            }
+        }
+        lookup.fastEntryOf[pattern] = entry;
+    }
+}
+
+// The tables of the slow path, for every code.
+void buildCodeTables(const unsigned char* table, HuffmanLookup& lookup) {
+    for (int32_t& code : lookup.largestCode) code = -1;
     int index = 0;
     forEachCanonicalCode(table, table + 16, [&](unsigned char symbol, uint32_t code, int length) {
         lookup.symbols[index] = symbol;
@@ -23,30 +104,31 @@ void buildHuffmanLookup(const unsigned char* table, HuffmanLookup& lookup) {
         lookup.largestCode[length] = static_cast<int32_t>(code);
         ++index;
         if (length > LookupBits) return;
-
-        // Every LookupBits-bit pattern that starts with this code.
         const int spare = LookupBits - length;
-        const uint32_t size = symbol & 0x0F;
-        uint32_t step = symbol >> 4;
-        if (symbol == 0x00) step = HuffmanLookup::EndOfBlockStep;
-        if (symbol == 0xF0) step = HuffmanLookup::ZeroRunStep;
-        const bool fast = size != 0 || symbol == 0x00 || symbol == 0xF0;
-        const uint32_t entry = (uint32_t(length) << 20) | (size << 16) | (step << 8) | (length + size);
-        for (uint32_t tail = 0; tail < (uint32_t{1} << spare); ++tail) {
-            const uint32_t pattern = (code << spare) | tail;
-            lookup.symbolOf[pattern] = static_cast<uint16_t>((length << 8) | symbol);
-            if (fast) lookup.fastEntryOf[pattern] = entry;
-        }
+        for (uint32_t tail = 0; tail < (uint32_t{1} << spare); ++tail)
+            lookup.symbolOf[(code << spare) | tail] = static_cast<uint16_t>((length << 8) | symbol);
     });
+}
+
+}  // namespace
+
+void buildHuffmanLookups(const unsigned char* dcTable, const unsigned char* acTable, HuffmanLookup& dc,
+                         HuffmanLookup& ac) {
+    std::memset(&dc, 0, sizeof dc);
+    std::memset(&ac, 0, sizeof ac);
+    buildCodeTables(dcTable, dc);
+    buildCodeTables(acTable, ac);
+    const std::vector<Code> acCodes = shortCodes(acTable);
+    buildFastEntries(shortCodes(dcTable), false, acCodes, dc);
+    buildFastEntries(acCodes, true, acCodes, ac);
 }
 
 const StandardLookups& standardLookups() {
     static const StandardLookups lookups = [] {
         StandardLookups built;
-        for (int componentClass = 0; componentClass < 2; ++componentClass) {
-            buildHuffmanLookup(standardDCTable(componentClass), built.dc[componentClass]);
-            buildHuffmanLookup(standardACTable(componentClass), built.ac[componentClass]);
-        }
+        for (int componentClass = 0; componentClass < 2; ++componentClass)
+            buildHuffmanLookups(standardDCTable(componentClass), standardACTable(componentClass),
+                                built.dc[componentClass], built.ac[componentClass]);
         return built;
     }();
     return lookups;

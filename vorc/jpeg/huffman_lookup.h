@@ -2,8 +2,10 @@
 // decoders between parser and back end): most codes resolve with one look
 // at the next LookupBits bits, giving in one entry everything the block
 // decoder needs (the bits the code and its magnitude take, the step of the
-// zig-zag position, the magnitude's size); longer codes are found by
-// comparing against the largest code of each length.
+// zig-zag position, where the magnitude lies), and where a second symbol of
+// the block's AC table fits in those bits as well, that one too, so that
+// one lookup moves two symbols on; longer codes are found by comparing
+// against the largest code of each length.
 #ifndef VORC_JPEG_HUFFMAN_LOOKUP_H
 #define VORC_JPEG_HUFFMAN_LOOKUP_H
 
@@ -16,18 +18,35 @@ struct HuffmanLookup {
     static constexpr int MaxCodeLength = 16;
     // The position steps of an end of block and of a run of sixteen zeros:
     // both take the position past the end of any block, so that the one
-    // check for that per coefficient also finds them.
+    // check for that per coefficient also finds them. Other AC symbols step
+    // by their zero run plus one.
     static constexpr uint32_t EndOfBlockStep = 0x40;
-    static constexpr uint32_t ZeroRunStep = 0x80 + 15;
+    static constexpr uint32_t ZeroRunStep = 0x80 + 16;
 
-    // By the next LookupBits bits, for codes of at most LookupBits bits:
-    //   bits 0-7    the code's length plus its magnitude's size: all it takes
-    //   bits 8-15   the zero run, or EndOfBlockStep (symbol 0x00) or
-    //               ZeroRunStep (0xF0)
-    //   bits 16-19  the magnitude's size
-    //   bits 20-23  the code's length
-    // 0 for longer codes and for other symbols without magnitude bits.
-    uint32_t fastEntryOf[1 << LookupBits];
+    // By the next LookupBits bits, when they start with a code of at most
+    // LookupBits bits:
+    //   bits 0-7    all the entry's symbols take: codes and magnitudes
+    //   bits 8-15   AC: the zero run plus one, or EndOfBlockStep (symbol
+    //               0x00) or ZeroRunStep (0xF0); DC: 0
+    //   bits 16-23  the first code's length
+    //   bits 24-31  63 - the size of the first magnitude when it reaches
+    //               past the lookup's bits; 63 otherwise. Shifted right by
+    //               this, a word that starts with the magnitude and has
+    //               been shifted right by one leaves the magnitude's bits,
+    //               or none.
+    //   bits 32-39  a second symbol, an AC one that follows within the
+    //               lookup's bits: its position step (0 for none)
+    //   bits 40-47  the bits the second symbol takes
+    //   bits 48-55  the second symbol's value, signed
+    //   bits 56-63  the first symbol's value when its magnitude lies
+    //               within the lookup's bits, signed
+    // A second symbol is a coefficient or an end of block that follows a
+    // DC difference or a coefficient. Shift counts are read as the low 6
+    // bits of the entry shifted down, all that a 64-bit shift looks at, so
+    // that with BMI2 a shift by a field is one instruction. 0 for longer
+    // codes and for AC symbols without magnitude bits other than 0x00 and
+    // 0xF0.
+    uint64_t fastEntryOf[1 << LookupBits];
     // By the next LookupBits bits: code length << 8 | symbol; 0 when the
     // code is longer.
     uint16_t symbolOf[1 << LookupBits];
@@ -37,15 +56,20 @@ struct HuffmanLookup {
     int32_t symbolOffset[MaxCodeLength + 1];
     uint8_t symbols[256];
 
-    static int takenBits(uint32_t entry) { return static_cast<int>(entry & 0xFF); }
-    static uint32_t positionStep(uint32_t entry) { return (entry >> 8) & 0xFF; }
-    static int magnitudeSize(uint32_t entry) { return static_cast<int>((entry >> 16) & 0x0F); }
-    static int codeLength(uint32_t entry) { return static_cast<int>((entry >> 20) & 0x0F); }
+    static int takenBits(uint64_t entry) { return static_cast<int>(entry & 0xFF); }
+    static uint32_t positionStep(uint64_t entry) { return static_cast<uint32_t>(entry >> 8) & 0xFF; }
+    static unsigned codeLengthShift(uint64_t entry) { return static_cast<unsigned>(entry >> 16) & 63; }
+    static unsigned magnitudeShift(uint64_t entry) { return static_cast<unsigned>(entry >> 24) & 63; }
+    static uint32_t secondStep(uint64_t entry) { return static_cast<uint32_t>(entry >> 32) & 0xFF; }
+    static int secondTakenBits(uint64_t entry) { return static_cast<int>(entry >> 40) & 0xFF; }
+    static int32_t secondValue(uint64_t entry) { return static_cast<int8_t>(entry >> 48); }
+    static int32_t firstValue(uint64_t entry) { return static_cast<int32_t>(static_cast<int64_t>(entry) >> 56); }
 };
 
-// Builds the tables of a table in DHT payload layout (16 counts, then the
-// symbols).
-void buildHuffmanLookup(const unsigned char* table, HuffmanLookup& lookup);
+// Builds the lookups of a component's DC and AC tables, each in DHT payload
+// layout (16 counts, then the symbols).
+void buildHuffmanLookups(const unsigned char* dcTable, const unsigned char* acTable, HuffmanLookup& dc,
+                         HuffmanLookup& ac);
 
 // The EXTEND rule: size bits read as v give v when the first bit is 1 and
 // v - (2^size - 1) when it is 0.

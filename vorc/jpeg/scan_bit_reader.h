@@ -72,6 +72,12 @@ public:
         bits_ <<= bitCount;
         count_ -= bitCount;
     }
+    // Takes back the last `bitCount` bits of a skip of `kept` + `bitCount`
+    // bits, given the buffer as it was before that skip.
+    void unskip(uint64_t bufferedBefore, int kept, int bitCount) {
+        bits_ = bufferedBefore << kept;
+        count_ += bitCount;
+    }
     uint32_t take(int bitCount) {
         const uint32_t value = peek(bitCount);
         skip(bitCount);
