@@ -108,79 +108,59 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::consumeAdditionalBits(int size) {
         .consumeAdditionalBits(size);
 }
 
-bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlock(Sweep& sweep, int blockIndex) {
-    const int componentClass = blockIndex < 4 ? 0 : 1;
-    int16_t& predictor = sweep.predictors[blockIndex < 4 ? 0 : blockIndex - 3];
-    int16_t* const block = sweep.blocks[blockIndex];
-    int& lastPosition = sweep.lastPositions[blockIndex];
-
-    if (sweep.fast) {
-        const vorc::jpeg::HuffmanLookup& dc = sweep.lookups->dc[componentClass];
-        const vorc::jpeg::HuffmanLookup& ac = sweep.lookups->ac[componentClass];
-        const vorc::jpeg::ScanBitReader blockStart = sweep.fastReader;
-        const int16_t predictorBefore = predictor;
-        const vorc::jpeg::FastBlockOutcome outcome =
-            sweep.fastReader.hasRoomForBlock()
-                ? vorc::jpeg::decodeBlock<false>(sweep.fastReader, dc, ac, block, predictor, lastPosition)
-                : vorc::jpeg::decodeBlock<true>(sweep.fastReader, dc, ac, block, predictor, lastPosition);
-        switch (outcome) {
-            case vorc::jpeg::FastBlockOutcome::Decoded:
-                return true;
-            case vorc::jpeg::FastBlockOutcome::TooManyCoefficients:
-                vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
-                return false;
-            case vorc::jpeg::FastBlockOutcome::NeedsExactReader:
-                // The bit-serial reader goes on from the start of this block
-                // for the rest of the frame; until now it stood at the start
-                // of the scan.
-                sweep.fastReader = blockStart;
-                predictor = predictorBefore;
-                std::memset(block, 0, sizeof(Block));
-                unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
-                scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-                scanCursor = resume;
-                sweep.fast = false;
-                break;
-        }
-    }
+bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep, int blockIndex) {
     using vorc::jpeg::BlockOutcome;
-    vorcHuffmanTree* const dcTree = componentClass == 0 ? yDCTree.get() : uvDCTree.get();
-    vorcHuffmanTree* const acTree = componentClass == 0 ? yACTree.get() : uvACTree.get();
+    const bool luminance = blockIndex < 4;
+    vorcHuffmanTree* const dcTree = luminance ? yDCTree.get() : uvDCTree.get();
+    vorcHuffmanTree* const acTree = luminance ? yACTree.get() : uvACTree.get();
     const BlockOutcome outcome = vorc::jpeg::decodeCoefficients(
-        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue}, block,
-        predictor, dcTree->getRoot(), acTree->getRoot());
+        vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
+        sweep.blocks[blockIndex], sweep.predictors[luminance ? 0 : blockIndex - 3], dcTree->getRoot(),
+        acTree->getRoot());
     if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
-    lastPosition = 63;  // not known: the whole transform
+    sweep.lastPositions[blockIndex] = 63;  // not known: the whole transform
     return outcome == BlockOutcome::Decoded;
 }
 
-bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileWithRoom(Sweep& sweep) {
+int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
+    using vorc::jpeg::FastBlockOutcome;
     vorc::jpeg::ScanBitReader reader = sweep.fastReader;
     const vorc::jpeg::StandardLookups& lookups = *sweep.lookups;
-    // Unchecked, an invalid codeword ends the frame inside, so a block either
-    // decodes or has too many coefficients. The tables are named apart for
-    // luminance and chrominance so that their addresses stay fixed offsets.
-    auto decode = [&](int blockIndex, const vorc::jpeg::HuffmanLookup& dc, const vorc::jpeg::HuffmanLookup& ac,
+    int16_t predictors[3] = {sweep.predictors[0], sweep.predictors[1], sweep.predictors[2]};
+    // The tables are named apart for luminance and chrominance so that their
+    // addresses stay fixed offsets.
+    FastBlockOutcome outcome = FastBlockOutcome::Decoded;
+    int blockIndex = 0;
+    auto decode = [&](const vorc::jpeg::HuffmanLookup& dc, const vorc::jpeg::HuffmanLookup& ac,
                       int16_t& predictor) __attribute__((always_inline)) {
         int end = 0;
-        return vorc::jpeg::decodeBlockWith<false>(reader, dc, ac, sweep.blocks[blockIndex], predictor,
-                                                  sweep.lastPositions[blockIndex],
-                                                  end) == vorc::jpeg::FastBlockOutcome::Decoded;
+        outcome = vorc::jpeg::decodeBlockWith(reader, dc, ac, sweep.blocks[blockIndex], predictor,
+                                              sweep.lastPositions[blockIndex], end);
+        ++blockIndex;
     };
-    for (int blockIndex = 0; blockIndex < 4; ++blockIndex) {
-        if (!decode(blockIndex, lookups.dc[0], lookups.ac[0], sweep.predictors[0])) {
+    while (blockIndex < 4 && outcome == FastBlockOutcome::Decoded) decode(lookups.dc[0], lookups.ac[0], predictors[0]);
+    while (blockIndex < vorc::dsp::BlocksPerTile && outcome == FastBlockOutcome::Decoded)
+        decode(lookups.dc[1], lookups.ac[1], predictors[blockIndex - 3]);
+    switch (outcome) {
+        case FastBlockOutcome::Decoded:
+            sweep.fastReader = reader;
+            std::memcpy(sweep.predictors, predictors, sizeof predictors);
+            return vorc::dsp::BlocksPerTile;
+        case FastBlockOutcome::TooManyCoefficients:
             vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
-            return false;
-        }
+            return -1;
+        case FastBlockOutcome::NeedsExactReader:
+            break;
     }
-    for (int blockIndex = 4; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
-        if (!decode(blockIndex, lookups.dc[1], lookups.ac[1], sweep.predictors[blockIndex - 3])) {
-            vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
-            return false;
-        }
-    }
-    sweep.fastReader = reader;
-    return true;
+    // A block used bits past the end of the clean part. The bit-serial
+    // reader reads the whole tile again, and the rest of the frame; until
+    // now it stood at the start of the scan.
+    std::memset(sweep.blocks, 0, sizeof sweep.blocks);
+    unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
+    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
+    scanCursor = resume;
+    sweep.fast = false;
+    return 0;
 }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int blockIndex) {
@@ -233,17 +213,16 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
 
     for (int64_t k = 0; k < tileCount; ++k) {
         if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
-        if (sweep.fast && sweep.fastReader.hasRoomForBlocks(vorc::dsp::BlocksPerTile)) {
-            if (!decodeTileWithRoom(sweep)) {
+        // The blocks that the fast reader leaves are read bit-serially.
+        const int decodedFast = sweep.fast ? decodeTileFast(sweep) : 0;
+        if (decodedFast < 0) {
+            backEnd->errorEncountered();
+            return;
+        }
+        for (int blockIndex = decodedFast; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
+            if (!decodeBlockExactly(sweep, blockIndex)) {
                 backEnd->errorEncountered();
                 return;
-            }
-        } else {
-            for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) {
-                if (!decodeBlock(sweep, blockIndex)) {
-                    backEnd->errorEncountered();
-                    return;
-                }
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);

@@ -70,12 +70,14 @@ private:
     using Block = int16_t[64];
     struct Sweep;
 
-    // Entropy-decodes one block. False when the scan ran out or the block
-    // overflowed.
-    bool decodeBlock(Sweep& sweep, int blockIndex);
-    // The six blocks of a tile, far enough from the end of the clean part
-    // that no block needs checks: the fast reader stays in registers.
-    bool decodeTileWithRoom(Sweep& sweep);
+    // Entropy-decodes one block with the bit-serial reader. False when the
+    // scan ran out or the block overflowed.
+    bool decodeBlockExactly(Sweep& sweep, int blockIndex);
+    // Entropy-decodes the tile's blocks with the fast reader, kept in
+    // registers throughout: how many blocks it decoded, which is all or, when
+    // one used bits past the end of the clean part, none (the bit-serial
+    // reader takes over from the tile's start); -1 when one overflowed.
+    int decodeTileFast(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);
     void deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);

@@ -44,7 +44,8 @@ inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
 }
 
 // How decoding a block ended. NeedsExactReader: near the end of the clean
-// part, bits past it were used, so nothing about this block is known yet.
+// part, bits past it were used, so nothing about this block is known yet;
+// the predictor and the block are as the decoder left them.
 enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
 
 // What an invalid codeword does: end the stream at once (the pixel decoder),
@@ -86,46 +87,40 @@ inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
 // lastPosition becomes the zig-zag position of the last non-zero AC
 // coefficient, 0 for none; endPosition the position at which the block's
 // codes ended (that of its EOB, or 64), which is lastPosition + 1 unless ZRL
-// codes only led to the end. Unchecked needs a reader with room for a block;
-// otherwise every step checks that it used only clean bits. An invalid
-// codeword ends the stream as the bit-serial reader's tree walk does, which
-// reads one bit past the longest code before it gives up.
+// codes only led to the end. An invalid codeword ends the stream as the
+// bit-serial reader's tree walk does, which reads one bit past the longest
+// code before it gives up.
 //
 // Most lookups resolve one or two symbols with no branch but the one that
 // checks the position, which also finds the end of block and runs of
-// sixteen zeros (their steps pass the end). Unchecked, one refill serves
-// two lookups: it leaves at least 56 bits, and a lookup takes at most 26
-// (11 + 15); a longer code refills before and after itself.
-template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
+// sixteen zeros (their steps pass the end). One refill serves two lookups:
+// it leaves at least 56 bits, and a lookup takes at most 26 (11 + 15); a
+// longer code refills before and after itself. Past the end of the clean
+// part the reader supplies zero bits, and whether the block used any is
+// asked only once it ended, as using them is for good: then nothing about
+// the block is known, and the exact reader must read it.
+template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
     constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
-    enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword, Overran };
+    enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword };
     auto outcomeOf = [&reader](Flow flow) {
-        switch (flow) {
-            case Flow::TooManyCoefficients:
-                return FastBlockOutcome::TooManyCoefficients;
-            case Flow::InvalidCodeword:
-                if (OnInvalid == OnInvalidCodeword::UseExactReader ||
-                    (Checked && reader.cleanBitsInBuffer() < InvalidCodeBits))
-                    return FastBlockOutcome::NeedsExactReader;
-                vorc::failInvalidCodeword();
-            case Flow::Overran:
+        if (flow == Flow::InvalidCodeword) {
+            // Too near the end, the exact reader may run out of data first.
+            if (OnInvalid == OnInvalidCodeword::UseExactReader || reader.cleanBitsInBuffer() < InvalidCodeBits)
                 return FastBlockOutcome::NeedsExactReader;
-            default:
-                return FastBlockOutcome::Decoded;
+            vorc::failInvalidCodeword();
         }
+        if (reader.overran()) return FastBlockOutcome::NeedsExactReader;
+        return flow == Flow::End ? FastBlockOutcome::Decoded : FastBlockOutcome::TooManyCoefficients;
     };
     auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
         block[NaturalIndexOf.beforePosition[position]] = static_cast<int16_t>(value);
     };
 
-    if (Checked)
-        reader.ensure(ScanBitReader::SymbolBits);
-    else
-        reader.refillWithRoom();
+    reader.refill();
     // The next position to fill.
     int position = 1;
     int32_t difference = 0;
@@ -133,7 +128,6 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
     const uint64_t dcEntry = dc.fastEntryOf[dcBits >> (64 - HuffmanLookup::LookupBits)];
     if (dcEntry != 0) {
         reader.skip(HuffmanLookup::takenBits(dcEntry));
-        if (Checked && reader.overran()) return outcomeOf(Flow::Overran);
         difference = firstValueAfter(dcBits, dcEntry);
         // With the first AC symbol, if it came along: written before the DC,
         // which it overwrites when there is none.
@@ -143,8 +137,7 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         const int dcSymbol = decodeSymbol(reader, dc);
         if (dcSymbol < 0) return outcomeOf(Flow::InvalidCodeword);
         difference = decodeMagnitude(reader, dcSymbol & 0x0F);
-        if (!Checked) reader.refillWithRoom();
-        if (Checked && reader.overran()) return outcomeOf(Flow::Overran);
+        reader.refill();
     }
     const auto dcValue = static_cast<int16_t>(predictor + difference);
     predictor = dcValue;
@@ -161,13 +154,12 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
     };
     // A symbol whose code is longer than the lookup, or invalid.
     auto longSymbol = [&]() __attribute__((always_inline)) -> Flow {
-        if (!Checked) reader.refillWithRoom();
+        reader.refill();
         const int symbol = decodeSymbol(reader, ac);
         if (symbol < 0) return Flow::InvalidCodeword;
         const int size = symbol & 0x0F;
         const int32_t value = decodeMagnitude(reader, size);
-        if (!Checked) reader.refillWithRoom();
-        if (Checked && reader.overran()) return Flow::Overran;
+        reader.refill();
         if (symbol == 0) return Flow::End;
         const int before = position;
         position += (symbol >> 4) + 1;
@@ -214,12 +206,10 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         return position == 64 ? Flow::End : Flow::Next;
     };
     auto lookup = [&]() __attribute__((always_inline)) -> Flow {
-        if (Checked) reader.ensure(ScanBitReader::SymbolBits);
         const uint64_t bits = reader.buffered();
         const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
         if (entry == 0) return longSymbol();
         reader.skip(HuffmanLookup::takenBits(entry));
-        if (Checked && reader.overran()) return Flow::Overran;
         const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
         const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
         const int32_t value = firstValueAfter(bits, entry);
@@ -242,37 +232,30 @@ template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStre
         flow = lookup();
     }
     while (flow == Flow::Next) {
-        if (!Checked) reader.refillWithRoom();
+        reader.refill();
         flow = lookup();
-        if (!Checked && flow == Flow::Next) flow = lookup();
+        if (flow == Flow::Next) flow = lookup();
     }
-    if (flow != Flow::End) return outcomeOf(flow);
+    const FastBlockOutcome outcome = outcomeOf(flow);
+    if (outcome != FastBlockOutcome::Decoded) return outcome;
     lastPosition = (position == afterRun ? runStart : position) - 1;
     endPosition = position;
-    return FastBlockOutcome::Decoded;
+    return outcome;
 }
 
 // The decoder works on copies of the reader and of the last position, so
 // that they stay in registers: nothing written to the block can alias them.
-template <bool Checked, OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
+template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
                              int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
     ScanBitReader local = reader;
     int last = 0;
     int end = 0;
-    const FastBlockOutcome outcome =
-        decodeBlockWith<Checked, OnInvalid>(local, dc, ac, block, predictor, last, end);
+    const FastBlockOutcome outcome = decodeBlockWith<OnInvalid>(local, dc, ac, block, predictor, last, end);
     reader = local;
     lastPosition = last;
     endPosition = end;
     return outcome;
-}
-
-template <bool Checked>
-FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
-                             int16_t* block, int16_t& predictor, int& lastPosition) {
-    int endPosition = 0;
-    return decodeBlock<Checked>(reader, dc, ac, block, predictor, lastPosition, endPosition);
 }
 
 }  // namespace vorc::jpeg

@@ -36,11 +36,9 @@ public:
         paddingBits_ = 0;
     }
 
-    // Whether even the longest block stays clean; otherwise a block must
-    // check overran() and its codes' length.
+    // Whether even the longest block stays clean, so that overran() need not
+    // be asked.
     bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
-    // The same for the next `count` blocks.
-    bool hasRoomForBlocks(int count) const { return cleanEnd_ - cursor_ >= count * MaxBlockBytes + RefillBytes; }
     // Whether bits past the clean part have been used.
     bool overran() const { return count_ < paddingBits_; }
     // Unread bits of the clean part in the buffer (after ensure(), all that
@@ -50,20 +48,14 @@ public:
     void ensure(int bitCount) {
         if (count_ < bitCount) refill();
     }
-    // Tops the buffer up to at least 56 bits, with no branch unless an 0xFF
-    // is near. Needs 8 clean bytes at the cursor, which hasRoomForBlock()
-    // at the start of a block keeps there for the whole block.
-    void refillWithRoom() {
-        const uint64_t word = loadBigEndian(cursor_);
-        if (hasByteFF(word)) {
-            refillByteByByte();
-            return;
-        }
-        // Whole bytes go in below the buffered bits; the part of a byte that
-        // does not fit is read again by the next refill, into the same place.
-        bits_ |= word >> count_;
-        cursor_ += (63 - count_) >> 3;
-        count_ |= 56;
+    // Leaves at least 56 bits in the buffer: with no branch unless an 0xFF
+    // or the end of the clean part is near, and there byte by byte, each
+    // byte checked.
+    void refill() {
+        if (cleanEnd_ - cursor_ < NearEnd)
+            refillNearEnd();
+        else
+            refillWithRoom();
     }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
     // The whole buffer, next bit at the top.
@@ -93,12 +85,20 @@ private:
     // part: refillWithRoom() may read 8 bytes, or 7 data bytes that are all
     // stuffed 0xFF.
     static constexpr ptrdiff_t NearEnd = 2 * 7;
-    // Leaves at least 56 bits in the buffer.
-    void refill() {
-        if (cleanEnd_ - cursor_ < NearEnd)
-            refillNearEnd();
-        else
-            refillWithRoom();
+
+    // Tops the buffer up to at least 56 bits. Needs 8 clean bytes at the
+    // cursor.
+    void refillWithRoom() {
+        const uint64_t word = loadBigEndian(cursor_);
+        if (hasByteFF(word)) {
+            refillByteByByte();
+            return;
+        }
+        // Whole bytes go in below the buffered bits; the part of a byte that
+        // does not fit is read again by the next refill, into the same place.
+        bits_ |= word >> count_;
+        cursor_ += (63 - count_) >> 3;
+        count_ |= 56;
     }
 
     // Leaves 56 to 63 bits, never 64: refillWithRoom() shifts by the count.

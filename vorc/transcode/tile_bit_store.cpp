@@ -162,7 +162,7 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
         std::memset(coded, 0, LumaBlockSize * sizeof(int16_t));
         int lastPosition = 0;
         int endPosition = 0;
-        decodeBlock<false, OnInvalidCodeword::UseExactReader>(
+        decodeBlock<OnInvalidCodeword::UseExactReader>(
             reader, lookups.dc[componentClass], lookups.ac[componentClass], coded,
             predictors[block < 4 ? 0 : block - 3], lastPosition, endPosition);
     }
