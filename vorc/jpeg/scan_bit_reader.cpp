@@ -1,22 +1,9 @@
-// The fast scan bit reader's refill near the end and hand-over position.
+// The fast scan bit reader's hand-over position.
 #include "vorc/jpeg/scan_bit_reader.h"
 
 #include <cstring>
 
 namespace vorc::jpeg {
-
-void ScanBitReader::refillNearEnd() {
-    while (count_ <= 56) {
-        if (cursor_ < cleanEnd_) {
-            const unsigned char byte = *cursor_++;
-            if (byte == 0xFF) ++cursor_;  // the stuffed 0x00, still in the clean part
-            bits_ |= uint64_t{byte} << (56 - count_);
-        } else {
-            paddingBits_ += 8;
-        }
-        count_ += 8;
-    }
-}
 
 const unsigned char* ScanBitReader::position(uint8_t& bitMask) const {
     // Step back over the data bytes that still hold unread bits. In the

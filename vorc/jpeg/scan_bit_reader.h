@@ -50,12 +50,22 @@ public:
     }
     // Leaves at least 56 bits in the buffer: with no branch unless an 0xFF
     // or the end of the clean part is near, and there byte by byte, each
-    // byte checked.
-    void refill() {
-        if (cleanEnd_ - cursor_ < NearEnd)
-            refillNearEnd();
-        else
-            refillWithRoom();
+    // byte checked. All of it inline, so that a reader copied into a local
+    // stays in registers.
+    [[gnu::always_inline]] void refill() {
+        if (cleanEnd_ - cursor_ >= NearEnd) {
+            const uint64_t word = loadBigEndian(cursor_);
+            if (!hasByteFF(word)) {
+                // Whole bytes go in below the buffered bits; the part of a
+                // byte that does not fit is read again by the next refill,
+                // into the same place.
+                bits_ |= word >> count_;
+                cursor_ += (63 - count_) >> 3;
+                count_ |= 56;
+                return;
+            }
+        }
+        refillByteByByte();
     }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
     // The whole buffer, next bit at the top.
@@ -81,38 +91,25 @@ public:
     const unsigned char* position(uint8_t& bitMask) const;
 
 private:
-    // Refills byte by byte, each checked, this near the end of the clean
-    // part: refillWithRoom() may read 8 bytes, or 7 data bytes that are all
-    // stuffed 0xFF.
-    static constexpr ptrdiff_t NearEnd = 2 * 7;
+    // Refills byte by byte this near the end of the clean part, as the
+    // word-wise refill reads 8 bytes at the cursor.
+    static constexpr ptrdiff_t NearEnd = 8;
 
-    // Tops the buffer up to at least 56 bits. Needs 8 clean bytes at the
-    // cursor.
-    void refillWithRoom() {
-        const uint64_t word = loadBigEndian(cursor_);
-        if (hasByteFF(word)) {
-            refillByteByByte();
-            return;
-        }
-        // Whole bytes go in below the buffered bits; the part of a byte that
-        // does not fit is read again by the next refill, into the same place.
-        bits_ |= word >> count_;
-        cursor_ += (63 - count_) >> 3;
-        count_ |= 56;
-    }
-
-    // Leaves 56 to 63 bits, never 64: refillWithRoom() shifts by the count.
-    void refillByteByByte() {
+    // Byte by byte up to the end of the clean part, zero bits after it.
+    // Leaves 56 to 63 bits, never 64: the word-wise refill shifts by the
+    // count.
+    [[gnu::always_inline]] void refillByteByByte() {
         while (count_ < 56) {
-            const unsigned char byte = *cursor_++;
-            if (byte == 0xFF) ++cursor_;  // the stuffed 0x00
-            bits_ |= uint64_t{byte} << (56 - count_);
+            if (cursor_ < cleanEnd_) {
+                const unsigned char byte = *cursor_++;
+                if (byte == 0xFF) ++cursor_;  // the stuffed 0x00, still in the clean part
+                bits_ |= uint64_t{byte} << (56 - count_);
+            } else {
+                paddingBits_ += 8;
+            }
             count_ += 8;
         }
     }
-
-    // Byte by byte up to the end of the clean part, zero bits after it.
-    void refillNearEnd();
 
     static uint64_t loadBigEndian(const unsigned char* bytes) {
         uint64_t word = 0;
