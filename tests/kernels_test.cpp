@@ -16,7 +16,7 @@
 #include "support/recorders.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"
-#include "vorc/jpeg/block_decoder.h"
+#include "vorc/jpeg/tile_decoder.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 
 using vorc::dsp::KernelTable;
@@ -225,11 +225,12 @@ vorctest::Block madeBlock(std::mt19937& random) {
     return block;
 }
 
-// The fast block decoder gives back the coefficients that were coded and
-// the position of the last non-zero one, whatever follows a block: where a
-// block's last lookup could take the next block's first code along as a
-// second symbol, it must not. With filler after the scan and without, where
-// the last blocks are read up to the end of the clean part.
+// The fast block decoder, block by block and in each table's tile decoder,
+// gives back the coefficients that were coded and the position of the last
+// non-zero one, whatever follows a block: where a block's last lookup could
+// take the next block's first code along as a second symbol, it must not.
+// With filler after the scan and without, where the last blocks are read up
+// to the end of the clean part.
 TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     std::mt19937 random(11);
     std::vector<vorctest::Block> blocks;
@@ -242,27 +243,44 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     }
     const vorctest::Bytes scan = writer.finish();
     const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
-    for (const bool filler : {true, false}) {
-        vorctest::Bytes bytes = scan;
-        if (filler) bytes.resize(bytes.size() + vorc::jpeg::ScanBitReader::BlockMargin, 0);
-        vorc::jpeg::ScanBitReader reader;
-        reader.start(bytes.data(), bytes.data() + bytes.size());
-        int16_t predictors[3] = {};
-        for (size_t i = 0; i < blocks.size(); ++i) {
-            SCOPED_TRACE((filler ? "with filler, block " : "block ") + std::to_string(i));
-            const size_t component = i % 6 < 4 ? 0 : i % 6 - 3;
-            const size_t tableClass = component == 0 ? 0 : 1;
-            int16_t decoded[64] = {};
-            int last = -1, end = -1;
-            const auto outcome = vorc::jpeg::decodeBlock(reader, lookups.dc[tableClass], lookups.ac[tableClass],
-                                                         decoded, predictors[component], last, end);
-            ASSERT_EQ(outcome, vorc::jpeg::FastBlockOutcome::Decoded);
-            ASSERT_TRUE(std::equal(decoded, decoded + 64, blocks[i].begin()));
-            int expectedLast = 0;
-            for (int position = 1; position < 64; ++position)
-                if (blocks[i][static_cast<size_t>(vorc::jpeg::ZigZagNaturalOrder[position])] != 0) expectedLast = position;
-            ASSERT_EQ(last, expectedLast);
-            ASSERT_EQ(end, std::min(expectedLast + 1, 64));
+    auto lastPositionOf = [](const vorctest::Block& block) {
+        int last = 0;
+        for (int position = 1; position < 64; ++position)
+            if (block[static_cast<size_t>(vorc::jpeg::ZigZagNaturalOrder[position])] != 0) last = position;
+        return last;
+    };
+    std::vector<const KernelTable*> tables = acceleratedTables();
+    tables.push_back(nullptr);  // block by block
+    for (const KernelTable* table : tables) {
+        for (const bool filler : {true, false}) {
+            vorctest::Bytes bytes = scan;
+            if (filler) bytes.resize(bytes.size() + vorc::jpeg::ScanBitReader::BlockMargin, 0);
+            vorc::jpeg::ScanBitReader reader;
+            reader.start(bytes.data(), bytes.data() + bytes.size());
+            int16_t predictors[3] = {};
+            for (size_t tile = 0; tile < blocks.size() / 6; ++tile) {
+                SCOPED_TRACE(std::string(table != nullptr ? table->name : "blocks") + (filler ? " with filler" : "") +
+                             ", tile " + std::to_string(tile));
+                int16_t decoded[6][64] = {};
+                int lastPositions[6] = {};
+                if (table != nullptr) {
+                    ASSERT_EQ(table->decodeTile(reader, lookups, decoded, predictors, lastPositions),
+                              vorc::jpeg::FastBlockOutcome::Decoded);
+                }
+                for (size_t b = 0; b < 6; ++b) {
+                    const vorctest::Block& expected = blocks[6 * tile + b];
+                    if (table == nullptr) {
+                        const size_t component = b < 4 ? 0 : b - 3;
+                        int end = -1;
+                        ASSERT_EQ(vorc::jpeg::decodeBlock(reader, lookups.dc[component != 0], lookups.ac[component != 0],
+                                                          decoded[b], predictors[component], lastPositions[b], end),
+                                  vorc::jpeg::FastBlockOutcome::Decoded);
+                        ASSERT_EQ(end, std::min(lastPositionOf(expected) + 1, 64));
+                    }
+                    ASSERT_TRUE(std::equal(decoded[b], decoded[b] + 64, expected.begin())) << "block " << b;
+                    ASSERT_EQ(lastPositions[b], lastPositionOf(expected)) << "block " << b;
+                }
+            }
         }
     }
 }

@@ -18,7 +18,7 @@
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/bit_serial_reader.h"
-#include "vorc/jpeg/block_decoder.h"
+#include "vorc/jpeg/tile_decoder.h"
 
 namespace {
 
@@ -124,27 +124,9 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep,
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
     using vorc::jpeg::FastBlockOutcome;
-    vorc::jpeg::ScanBitReader reader = sweep.fastReader;
-    const vorc::jpeg::StandardLookups& lookups = *sweep.lookups;
-    int16_t predictors[3] = {sweep.predictors[0], sweep.predictors[1], sweep.predictors[2]};
-    // The tables are named apart for luminance and chrominance so that their
-    // addresses stay fixed offsets.
-    FastBlockOutcome outcome = FastBlockOutcome::Decoded;
-    int blockIndex = 0;
-    auto decode = [&](const vorc::jpeg::HuffmanLookup& dc, const vorc::jpeg::HuffmanLookup& ac,
-                      int16_t& predictor) __attribute__((always_inline)) {
-        int end = 0;
-        outcome = vorc::jpeg::decodeBlockWith(reader, dc, ac, sweep.blocks[blockIndex], predictor,
-                                              sweep.lastPositions[blockIndex], end);
-        ++blockIndex;
-    };
-    while (blockIndex < 4 && outcome == FastBlockOutcome::Decoded) decode(lookups.dc[0], lookups.ac[0], predictors[0]);
-    while (blockIndex < vorc::dsp::BlocksPerTile && outcome == FastBlockOutcome::Decoded)
-        decode(lookups.dc[1], lookups.ac[1], predictors[blockIndex - 3]);
-    switch (outcome) {
+    switch (kernels.decodeTile(sweep.fastReader, *sweep.lookups, sweep.blocks, sweep.predictors,
+                               sweep.lastPositions)) {
         case FastBlockOutcome::Decoded:
-            sweep.fastReader = reader;
-            std::memcpy(sweep.predictors, predictors, sizeof predictors);
             return vorc::dsp::BlocksPerTile;
         case FastBlockOutcome::TooManyCoefficients:
             vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
@@ -201,7 +183,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     }
 
     Sweep sweep;
-    sweep.fast = &kernels != &vorc::dsp::referenceKernels();
+    sweep.fast = kernels.decodeTile != nullptr;
     if (sweep.fast) {
         const unsigned char* const end = scanCursor + scanBytesLeft;
         sweep.fastReader.start(scanCursor, vorc::dsp::selectedKernels().findScanMarker(scanCursor, end));

@@ -14,14 +14,19 @@ namespace vorc::dsp {
 
 namespace {
 
-constexpr KernelTable ReferenceTable = {"none", reference::dequantizeTransformBlock,
-                                        reference::convertTileToRgb, reference::forwardTransformBlock,
-                                        reference::findScanMarker};
+constexpr KernelTable ReferenceTable = {"none",
+                                        reference::dequantizeTransformBlock,
+                                        reference::convertTileToRgb,
+                                        reference::forwardTransformBlock,
+                                        reference::findScanMarker,
+                                        nullptr};
 
 bool cpuHas(const char* feature) {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") != 0;
+    if (std::strcmp(feature, "avx2") == 0)
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+               __builtin_cpu_supports("bmi2") != 0;
     if (std::strcmp(feature, "sse2") == 0) return __builtin_cpu_supports("sse2") != 0;
 #endif
     (void)feature;

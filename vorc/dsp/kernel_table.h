@@ -10,6 +10,12 @@
 #include <cstdint>
 #include <vector>
 
+namespace vorc::jpeg {
+class ScanBitReader;
+struct StandardLookups;
+enum class FastBlockOutcome;
+}  // namespace vorc::jpeg
+
 namespace vorc::dsp {
 
 constexpr int BlockSize = 64;
@@ -37,6 +43,11 @@ struct KernelTable {
     // byte is still to come; end when there is none. Reads no byte outside
     // the range.
     const unsigned char* (*findScanMarker)(const unsigned char* from, const unsigned char* end);
+    // Entropy-decodes a tile's six blocks with the fast reader, as
+    // jpeg::decodeTileWith() tells. Null in the reference table, with which
+    // the pixel decoder reads bit-serially.
+    jpeg::FastBlockOutcome (*decodeTile)(jpeg::ScanBitReader& reader, const jpeg::StandardLookups& lookups,
+                                         int16_t (*blocks)[BlockSize], int16_t* predictors, int* lastPositions);
 };
 
 // The table in use: the fastest this CPU supports unless VORC_CPU=generic.

@@ -311,8 +311,8 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* avx2Kernels() {
-    static constexpr KernelTable Table = {"avx2", dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, sse2::findScanMarker};
+    static constexpr KernelTable Table = {"avx2",           dequantizeTransformBlock, convertTileToRgb,
+                                          forwardTransformBlock, sse2::findScanMarker,   bmi2::decodeTile};
     return &Table;
 }
 

@@ -17,6 +17,12 @@ namespace sse2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 }  // namespace sse2
 
+// The AVX2 table's tile decoder; on x86-64 only.
+namespace bmi2 {
+jpeg::FastBlockOutcome decodeTile(jpeg::ScanBitReader& reader, const jpeg::StandardLookups& lookups,
+                                  int16_t (*blocks)[BlockSize], int16_t* predictors, int* lastPositions);
+}  // namespace bmi2
+
 }  // namespace vorc::dsp
 
 #endif

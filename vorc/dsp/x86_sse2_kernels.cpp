@@ -13,6 +13,7 @@
 
 #include "vorc/dsp/forward_dct_arithmetic.h"
 #include "vorc/dsp/x86_transpose.h"
+#include "vorc/jpeg/tile_decoder.h"
 
 namespace vorc::dsp {
 
@@ -245,8 +246,8 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* sse2Kernels() {
-    static constexpr KernelTable Table = {"sse2", dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, sse2::findScanMarker};
+    static constexpr KernelTable Table = {"sse2",           dequantizeTransformBlock, convertTileToRgb,
+                                          forwardTransformBlock, sse2::findScanMarker,   jpeg::decodeTile};
     return &Table;
 }
 
