@@ -105,9 +105,10 @@ Bytes stuffedScan(size_t length, std::mt19937& random) {
 }
 
 // The search runs in buffers exactly as large as the range, so that a read
-// past it shows under AddressSanitizer: every length up to 150 with FF and 00
-// in every density, so that markers, stuffing pairs and lone FFs fall on
-// every lane and on the range's last byte.
+// past it shows under AddressSanitizer: every length up to 300 (several of
+// the widest steps and every tail after them) with FF and 00 in every
+// density, so that markers, stuffing pairs and lone FFs fall on every lane
+// and on the range's last byte.
 TEST(ScanMarkerSearch, EveryTableAgreesWithTheReference) {
     const auto reference = vorc::dsp::referenceKernels().findScanMarker;
     const struct {
@@ -121,7 +122,7 @@ TEST(ScanMarkerSearch, EveryTableAgreesWithTheReference) {
     }
     std::mt19937 random(9);
     for (const unsigned ffPercent : {0u, 3u, 25u, 50u, 90u}) {
-        for (size_t length = 0; length <= 150; ++length) {
+        for (size_t length = 0; length <= 300; ++length) {
             for (int round = 0; round < 30; ++round) {
                 const auto range = std::make_unique<unsigned char[]>(length);
                 for (size_t i = 0; i < length; ++i) {

@@ -50,33 +50,54 @@ bool wantsEachLineAtOnce(std::FILE* stream) {
     return !quietDestination || sharesStandardErrorsDestination(stream);
 }
 
-// Standard output may share the terminal with the progress line too.
-void printMessage(std::FILE* stream, const char* message, bool flush) {
+// Standard output may share the terminal with the progress line too. The
+// line goes out in one piece: a stream of small frames brings hundreds of
+// thousands of them a second.
+void printMessage(std::FILE* stream, const char* message, size_t length, bool flush) {
+    static constexpr char Prefix[] = "vorc : ";
+    constexpr size_t PrefixLength = sizeof Prefix - 1;
     ProgressLine::makeRoomForMessage();
-    std::fputs("vorc : ", stream);
-    std::fputs(message, stream);
-    std::fputc('\n', stream);
+    char line[512];
+    if (PrefixLength + length + 1 <= sizeof line) {
+        std::memcpy(line, Prefix, PrefixLength);
+        std::memcpy(line + PrefixLength, message, length);
+        line[PrefixLength + length] = '\n';
+        std::fwrite(line, 1, PrefixLength + length + 1, stream);
+    } else {
+        std::fputs(Prefix, stream);
+        std::fwrite(message, 1, length, stream);
+        std::fputc('\n', stream);
+    }
     if (flush) std::fflush(stream);
 }
+
+// Standard output's buffer when its lines need not go out one by one: the
+// default of one block sends every few dozen frame lines with a write of
+// their own.
+char standardOutputBuffer[65536];
 
 class LevelledStatusHandler : public vorcStatusMessageHandler {
 public:
     LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
         : verbosity_(verbosity),
           everyMessageTo_(everyMessageTo),
-          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {}
+          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {
+        if (everyMessageTo == stdout && !flushEveryMessage_)
+            std::setvbuf(stdout, standardOutputBuffer, _IOFBF, sizeof standardOutputBuffer);
+    }
 
     void sendStatusMsg(const char* msg, void*) override {
-        const size_t kept = std::min(std::strlen(msg), sizeof lastMessage - 1);
+        const size_t length = std::strlen(msg);
+        const size_t kept = std::min(length, sizeof lastMessage - 1);
         std::memcpy(lastMessage, msg, kept);
         lastMessage[kept] = '\0';
         const MessageWeight weight = weighMessage(msg);
-        if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, flushEveryMessage_);
+        if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, length, flushEveryMessage_);
         lastMessageOnStandardError = everyMessageTo_ == stderr;
         if (everyMessageTo_ == stderr) return;
         if (weight == MessageWeight::Error ||
             (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
-            printMessage(stderr, msg, true);
+            printMessage(stderr, msg, length, true);
             lastMessageOnStandardError = true;
         }
     }

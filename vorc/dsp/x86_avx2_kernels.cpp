@@ -312,7 +312,7 @@ struct ChromaTerms {
 
 const KernelTable* avx2Kernels() {
     static constexpr KernelTable Table = {"avx2",           dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, sse2::findScanMarker,   bmi2::decodeTile};
+                                          forwardTransformBlock, avx2::findScanMarker,   bmi2::decodeTile};
     return &Table;
 }
 

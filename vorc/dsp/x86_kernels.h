@@ -12,10 +12,13 @@ namespace vorc::dsp {
 const KernelTable* sse2Kernels();
 const KernelTable* avx2Kernels();
 
-// Shared by both x86 tables; on x86-64 only.
+// The searches for the end of a scan; on x86-64 only.
 namespace sse2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 }  // namespace sse2
+namespace avx2 {
+const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
+}  // namespace avx2
 
 // The AVX2 table's tile decoder; on x86-64 only.
 namespace bmi2 {

@@ -1,6 +1,6 @@
 // The SSE2 search for the end of an entropy-coded scan, 16 bytes at a time
 // (64 per test in the middle of a scan); stuffed FF 00 pairs are passed over
-// without stopping. The SSE2 and AVX2 kernel tables share it.
+// without stopping. The SSE2 table runs it; the AVX2 search ends with it.
 #include "vorc/dsp/x86_kernels.h"
 
 #if defined(__x86_64__)
