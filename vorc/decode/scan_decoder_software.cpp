@@ -56,6 +56,7 @@ struct vorcFramewiseTesraScanDecoderSoftwareOnly::Sweep {
     int lastPositions[vorc::dsp::BlocksPerTile] = {};
     vorc::dsp::TileSamples samples;
     int16_t predictors[3] = {};  // luminance, Cb, Cr
+    TilePlace lastTile;
 };
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftwareOnly()
@@ -159,14 +160,29 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int
     }
 }
 
-void vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(int tileColumn, int tileRow,
-                                                            const vorc::dsp::TileSamples& samples) {
+vorcFramewiseTesraScanDecoderSoftwareOnly::TilePlace vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(
+    int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples) {
     unsigned int* target = nullptr;
     int rowPad = 0;
     backEnd->provideVideoTilePixelTarget(tileColumn, tileRow, &target, &rowPad);
     const std::ptrdiff_t rowStep = TileRowBytes + 4 * static_cast<std::ptrdiff_t>(rowPad);
     kernels.convertTileToRgb(samples, reinterpret_cast<unsigned char*>(target), rowStep);
     backEnd->videoTileReceived();
+    return {tileColumn, tileRow, reinterpret_cast<uintptr_t>(target), rowStep};
+}
+
+// The guess is where the tile lies if the back end keeps its tiles in one
+// picture of rows rowStep bytes apart, as the buffered back end does; a wrong
+// guess costs only the prefetches, which never fault.
+void vorcFramewiseTesraScanDecoderSoftwareOnly::TilePlace::prefetchFor(int tileColumn, int tileRow) const {
+    if (target == 0) return;
+    const uintptr_t predicted = target + static_cast<uintptr_t>((tileColumn - column) * std::ptrdiff_t{TileRowBytes} +
+                                                                (tileRow - row) * std::ptrdiff_t{TileSize} * rowStep);
+    for (int y = 0; y < TileSize; ++y) {
+        const uintptr_t rowStart = predicted + static_cast<uintptr_t>(y * rowStep);
+        __builtin_prefetch(reinterpret_cast<const void*>(rowStart), 1);
+        __builtin_prefetch(reinterpret_cast<const void*>(rowStart + TileRowBytes - 1), 1);
+    }
 }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
@@ -195,6 +211,9 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
 
     for (int64_t k = 0; k < tileCount; ++k) {
         if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
+        // While the tile decodes, the lines its pixels will most likely go to
+        // come into the cache: writing them costs least when they are there.
+        sweep.lastTile.prefetchFor(static_cast<int>(k % columns), static_cast<int>(k / columns));
         // The blocks that the fast reader leaves are read bit-serially.
         const int decodedFast = sweep.fast ? decodeTileFast(sweep) : 0;
         if (decodedFast < 0) {
@@ -208,6 +227,6 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
-        deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
+        sweep.lastTile = deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
     }
 }

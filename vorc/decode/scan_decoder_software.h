@@ -80,7 +80,16 @@ private:
     int decodeTileFast(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);
-    void deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
+    // Where a tile's pixels went, from which prefetchFor() guesses where
+    // another tile's will go and fetches those lines for writing.
+    struct TilePlace {
+        int column = 0;
+        int row = 0;
+        uintptr_t target = 0;  // none yet
+        std::ptrdiff_t rowStep = 0;
+        void prefetchFor(int tileColumn, int tileRow) const;
+    };
+    TilePlace deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
 
     const vorc::dsp::KernelTable& kernels;
 };
