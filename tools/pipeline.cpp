@@ -77,18 +77,20 @@ private:
 
 namespace {
 
-// Counted in the word, without a call into the compiler's run-time library
-// where the target has no population count instruction.
-int bitsSet(uint64_t word) {
+// The set bits of each byte of the word, in that byte: counted without a
+// call into the compiler's run-time library where the target has no
+// population count instruction.
+uint64_t bitsSetPerByte(uint64_t word) {
     word -= (word >> 1) & 0x5555555555555555u;
     word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<int>((word * 0x0101010101010101u) >> 56);
+    return (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
 }
 
-// The set bits of whole words, counted as above but summed byte by byte
-// over up to 31 words (at most 248 in a byte) before the bytes are added up:
-// a frame's bitmap is counted at every frame.
+int bitsSet(uint64_t word) { return static_cast<int>((bitsSetPerByte(word) * 0x0101010101010101u) >> 56); }
+
+// The set bits of whole words, summed byte by byte over up to 31 words (at
+// most 248 in a byte) before the bytes are added up: a frame's bitmap is
+// counted at every frame.
 int64_t bitsSetInWords(const unsigned char* bytes, size_t words) {
     constexpr size_t WordsPerSum = 31;
     int64_t total = 0;
@@ -98,9 +100,7 @@ int64_t bitsSetInWords(const unsigned char* bytes, size_t words) {
         for (; at < end; ++at) {
             uint64_t word = 0;
             std::memcpy(&word, bytes + at * sizeof word, sizeof word);
-            word -= (word >> 1) & 0x5555555555555555u;
-            word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-            byteCounts += (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+            byteCounts += bitsSetPerByte(word);
         }
         const uint64_t pairCounts = (byteCounts & 0x00FF00FF00FF00FFu) + ((byteCounts >> 8) & 0x00FF00FF00FF00FFu);
         total += static_cast<int64_t>((pairCounts * 0x0001000100010001u) >> 48);
