@@ -5,11 +5,11 @@
 // all six blocks are decoded gives the coefficients' small stores time to
 // reach the cache before the transform reads them whole. Nothing is
 // allocated during a sweep. The fast reader reads only the clean part of
-// the scan (up to the first marker); the first block that needs more than
-// that is read again, with the rest of the frame, by the bit-serial reader,
-// which checks the bytes left before every byte it touches. So no read goes
-// past the end of the scan the parser found, and every outcome is the
-// bit-serial decoder's.
+// the scan (up to the first marker); the tile with the first block that
+// needs more than that is read again from its start, with the rest of the
+// frame, by the bit-serial reader, which checks the bytes left before every
+// byte it touches. So no read goes past the end of the scan the parser
+// found, and every outcome is the bit-serial decoder's.
 #include "vorc/decode/scan_decoder_software.h"
 
 #include <cstdio>
@@ -202,7 +202,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     sweep.fast = kernels.decodeTile != nullptr;
     if (sweep.fast) {
         const unsigned char* const end = scanCursor + scanBytesLeft;
-        sweep.fastReader.start(scanCursor, vorc::dsp::selectedKernels().findScanMarker(scanCursor, end));
+        sweep.fastReader.start(scanCursor, kernels.findScanMarker(scanCursor, end));
         sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;

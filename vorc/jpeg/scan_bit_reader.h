@@ -20,9 +20,7 @@ public:
     // with magnitudes, every data byte stuffed; plus the bytes a refill reads
     // ahead.
     static constexpr ptrdiff_t MaxBlockBits = 16 + 11 + 63 * (16 + 15);
-    static constexpr ptrdiff_t MaxBlockBytes = 2 * ((MaxBlockBits + 7) / 8);
-    static constexpr ptrdiff_t RefillBytes = 2 * 8 + 8;
-    static constexpr ptrdiff_t BlockMargin = MaxBlockBytes + RefillBytes;
+    static constexpr ptrdiff_t BlockMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8 + 8;
     // Bits a symbol can need: the longest code plus the largest magnitude.
     static constexpr int SymbolBits = 16 + 15;
 
