@@ -9,13 +9,16 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+# Compiled objects are shared between the build folders and checkouts of
+# one machine: paths below the checkout are hashed relative to it.
+export CCACHE_BASEDIR := $(CURDIR)
 
 # chromium: the serve test looks at the served page in a headless browser;
 # python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
-                libturbojpeg0-dev
+                libturbojpeg0-dev ccache
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 
