@@ -28,10 +28,18 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
-    const std::string longTarget = "GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n\r\n";
-    std::string manyHeaders = "GET / HTTP/1.1\r\n";
-    for (int i = 0; i < 70; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
     const std::string hugeHeader = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'b') + "\r\n\r\n";
+    // The limits on both sides: a request line of 2048 bytes with its line
+    // end, 64 header lines, a head of 8192 bytes with its closing empty line.
+    const auto requestLine = [](size_t bytes, const std::string& end) {
+        return "GET /" + std::string(bytes - 14 - end.size(), 'a') + " HTTP/1.1" + end;
+    };
+    const auto headerLines = [](int count) {
+        std::string lines = "GET / HTTP/1.1\r\n";
+        for (int i = 0; i < count; ++i) lines += "X-" + std::to_string(i) + ": 1\r\n";
+        return lines + "\r\n";
+    };
+    const auto headOfBytes = [](size_t bytes) { return "GET / HTTP/1.1\r\nX: " + std::string(bytes - 23, 'c') + "\r\n\r\n"; };
     struct Case {
         std::string text;
         int status;  // 0: complete
@@ -50,9 +58,15 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
              {"GET / HTTP/1.1x\r\n\r\n", 400},
              {"\r\n\r\n", 400},
              {"GET / HTTP/2.0\r\n\r\n", 505},
-             {longTarget, 414},
-             {manyHeaders, 431},
-             {hugeHeader, 431}}) {
+             {hugeHeader, 431},
+             {requestLine(2048, "\r\n") + "\r\n", 0},
+             {requestLine(2048, "\n") + "\n", 0},
+             {requestLine(2049, "\r\n") + "\r\n", 414},
+             {requestLine(2049, "\n") + "\n", 414},
+             {headerLines(64), 0},
+             {headerLines(65), 431},
+             {headOfBytes(8192), 0},
+             {headOfBytes(8193), 431}}) {
         const HttpHead whole = parseHttpHead(c.text);
         EXPECT_EQ(whole.state, c.status == 0 ? HttpHeadState::Complete : HttpHeadState::Bad) << c.text;
         EXPECT_EQ(whole.status, c.status) << c.text;
