@@ -270,7 +270,6 @@ void vorcFramewiseTesraDecoder::startSearch(bool ignoreOwnTag) {
     ignoreNextTag = ignoreOwnTag;
     pendingAPP13 = nullptr;
     markerFFPending = 0;
-    inStrayBytes = false;
     payloadPhase = 0;
     lengthHighByte = 0;
     payloadBytesToSkip = 0;
@@ -444,27 +443,23 @@ bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
             // over, as JPEG allows; the default policy rejects them.
             if (skippingErrors && byte == MarkerPrefix) continue;
             markerFFPending = 0;
-            inStrayBytes = false;
             *code = byte;
             return true;
         }
-        if (byte == MarkerPrefix) {
-            markerFFPending = 1;
-        } else if (!inStrayBytes) {
-            inStrayBytes = true;
-            if (skippingErrors && frameBegun && state != AwaitNextFrame) checkStrayBytesInFrame();
-        }
+        // Bytes other than FF between segments are passed over.
+        if (byte == MarkerPrefix) markerFFPending = 1;
     }
     return false;
 }
 
-// Bytes other than FF between segments are passed over, as the default policy
-// does. Inside a frame they are also what a damaged length leaves when it has
-// led past the segments that follow: if the frame's segments so far hold the
-// start of another frame, that frame was swallowed.
-void vorcFramewiseTesraDecoder::checkStrayBytesInFrame() {
-    const unsigned char* const end = cursor - 1;
-    const unsigned char* const start = frameStart;
+// A segment of a frame never holds the start of another (an SOI followed by
+// an APP0 marker); one that does has a damaged length that swallowed it. The
+// length is searched too: its low byte may have been that SOI's FF. A bitmap
+// may hold any bits, so a damaged bitmap comment shows only in its sweep.
+void vorcFramewiseTesraDecoder::checkPayloadOfFrame() {
+    if (state == ReadBitmap) return;
+    const unsigned char* const start = payload - 2;
+    const unsigned char* const end = payload + payloadLength;
     if (std::search(start, end, std::begin(FrameStartBytes), std::end(FrameStartBytes)) != end)
         failFrame(MsgSwallowedFrame, this);
 }
@@ -506,6 +501,7 @@ bool vorcFramewiseTesraDecoder::readMarkerPayload() {
     payloadPhase = 0;
     lengthHighByte = 0;
     payloadBytesToSkip = 0;
+    if (frameBegun && state != ReadAPP13 && skipping()) checkPayloadOfFrame();
     return true;
 }
 

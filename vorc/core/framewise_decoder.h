@@ -31,12 +31,13 @@ enum class StreamErrorPolicy {
     // swallowed come back; decode returns normally. On a stream that
     // ExitProcess reads without a fatal error, every callback is the same
     // as under ExitProcess. Beyond the fatal errors it also takes as damage
-    // what only a damaged stream shows: a scan header of a length other
-    // than the format's, scan data left after a frame's last tile, a
-    // decoding error in a frame's scan, the end of the source inside a
-    // frame, and a frame whose start of image was destroyed (found by its
-    // tag comment and handed on as damaged, so that frame numbers stay
-    // those of the stream). decode with a size below 1 is only reported
+    // what only a damaged stream shows: a segment of a frame that holds the
+    // start of another (an SOI followed by an APP0 marker), a scan header
+    // of a length other than the format's, scan data left after a frame's
+    // last tile, a decoding error in a frame's scan, the end of the source
+    // inside a frame, and a frame whose start of image was destroyed (found
+    // by its tag comment and handed on as damaged, so that frame numbers
+    // stay those of the stream). decode with a size below 1 is only reported
     // (and returns 0): no frame is lost.
     SkipFrame,
 };
@@ -154,7 +155,7 @@ private:
     // passes over and handing on a frame whose tag comment it passes.
     bool seekStartOfImage();
     void handOnLostFrame(uint64_t tagOffset);
-    void checkStrayBytesInFrame();
+    void checkPayloadOfFrame();
     void beginFrame(bool foundBySearch);
     // The frame's tag comment has been read: it is a frame, and a search
     // after damage to it begins after the tag.
@@ -199,8 +200,6 @@ private:
     unsigned char* recoveryStart = nullptr;
     bool frameDamaged = false;
     uint64_t frameOffset = 0;
-    // Bytes other than FF have come since the last marker.
-    bool inStrayBytes = false;
     // Skipping to the next SOI after a stream error; the last bytes passed
     // over, in which the tag comment of a frame whose SOI was destroyed shows.
     bool seekingFrame = false;

@@ -240,16 +240,17 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         // The 12 bytes before the bitmap are not read by the parser; they
         // carry the tile grid, the coded tiles and the frame number for
         // whoever looks at a stream by hand.
-        std::vector<unsigned char> header;
-        appendBigEndian16(header, tileColumns_);
-        appendBigEndian16(header, tileRows_);
-        putBigEndian32(header, codedTiles);
-        putBigEndian32(header, framesEncoded_);
-        uint8_t laidOut[BitmapHeaderBytes];
-        std::copy(header.begin(), header.end(), laidOut);
-        layout_->bitmapHeader(laidOut);
-        std::vector<uint8_t> payload(std::begin(laidOut), std::end(laidOut));
-        payload.insert(payload.end(), bitmap.begin(), bitmap.end());
+        std::vector<unsigned char> fields;
+        appendBigEndian16(fields, tileColumns_);
+        appendBigEndian16(fields, tileRows_);
+        putBigEndian32(fields, codedTiles);
+        putBigEndian32(fields, framesEncoded_);
+        uint8_t header[BitmapHeaderBytes] = {};
+        std::memcpy(header, fields.data(), std::min(fields.size(), sizeof header));
+        layout_->bitmapHeader(header);
+        std::vector<uint8_t> payload(BitmapHeaderBytes + bitmap.size());
+        std::memcpy(payload.data(), header, BitmapHeaderBytes);
+        std::copy(bitmap.begin(), bitmap.end(), payload.begin() + BitmapHeaderBytes);
         appendLaidOutSegment(MarkerCOM, payload);
     }
     if (full || layout_->tablesInPartialFrame(tablesInPartialFrames_)) appendTables();
