@@ -14,45 +14,22 @@
 
 using vorc::MotionEvent;
 using vorc::MotionSettings;
-using vorctest::MotionScript;
 using vorctest::MovingObject;
 
 namespace {
 
 constexpr int Width = 320;
 constexpr int Height = 240;
-
-// An object in the right half from frame A to B - 1 (gone at B), and one in
-// the left half later, with frames enough between them for the first
-// event to end.
-constexpr int A = 15;
-constexpr int B = 40;
-const MovingObject RightObject{A, B - 1, 180, 40, 260, 160, 32};
-const MovingObject LeftObject{60, 75, 20, 30, 100, 170, 32};
+constexpr int A = vorctest::SceneObjectFrom;
+constexpr int B = vorctest::SceneObjectUntil;
+const MovingObject& RightObject = vorctest::SceneObjectRight;
+const MovingObject& LeftObject = vorctest::SceneObjectLeft;
 
 // Streams are made once per scene.
 const std::vector<uint8_t>& sceneStream(const std::string& name) {
     static std::map<std::string, std::vector<uint8_t>> streams;
     auto found = streams.find(name);
-    if (found != streams.end()) return found->second;
-    MotionScript script;
-    script.width = Width;
-    script.height = Height;
-    if (name == "noise") {
-        script.frames = 100;
-    } else if (name == "objects") {
-        script.frames = 90;
-        script.objects = {RightObject, LeftObject};
-    } else if (name == "light") {
-        script.frames = 60;
-        script.lightFrame = 30;
-    } else if (name == "pause") {
-        // Moves from 10 to 20, stands still until 35, moves again until
-        // 48 and is gone at 49 (51 is a full frame).
-        script.frames = 70;
-        script.objects = {{10, 20, 180, 40, 230, 80, 32}, {21, 34, 230, 80, 230, 80, 32}, {35, 48, 230, 80, 260, 160, 32}};
-    }
-    return streams[name] = vorctest::encodeMotionScene(script);
+    return found != streams.end() ? found->second : streams[name] = vorctest::encodeMotionScene(vorctest::testScene(name));
 }
 
 std::vector<MotionEvent> endsOf(const std::vector<MotionEvent>& events) {

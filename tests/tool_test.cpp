@@ -74,7 +74,7 @@ TEST_F(Tool, EverySubcommandHelpsAndRejectsBadOptions) {
     ASSERT_EQ(run("--help"), 0);
     const std::string list = out_;
     for (const std::string command :
-         {"info", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
+         {"info", "motion", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
         EXPECT_NE(list.find("  " + command + " "), std::string::npos)
             << command << " in vorc --help";
         EXPECT_EQ(run(command + " --help"), 0) << command;

@@ -144,6 +144,23 @@ std::vector<uint8_t> encodeMotionScene(const MotionScript& script, const SceneCo
     return stream;
 }
 
+MotionScript testScene(const std::string& name) {
+    MotionScript script;
+    if (name == "noise") {
+        script.frames = 100;
+    } else if (name == "objects") {
+        script.frames = 90;
+        script.objects = {SceneObjectRight, SceneObjectLeft};
+    } else if (name == "light") {
+        script.frames = 60;
+        script.lightFrame = 30;
+    } else if (name == "pause") {
+        script.frames = 70;
+        script.objects = {{10, 20, 180, 40, 230, 80, 32}, {21, 34, 230, 80, 230, 80, 32}, {35, 48, 230, 80, 260, 160, 32}};
+    }
+    return script;
+}
+
 void MotionFeeder::performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) {
     vorc::FrameTiles tiles;
     tiles.index = ++index_;

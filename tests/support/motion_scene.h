@@ -9,6 +9,7 @@
 #define VORC_TESTS_SUPPORT_MOTION_SCENE_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "vorc/core/scan_decoder.h"
@@ -71,6 +72,21 @@ private:
 // Every frame of the scene encoded into one stream, ended so that a reader
 // completes the last frame.
 std::vector<uint8_t> encodeMotionScene(const MotionScript& script, const SceneCoding& coding = SceneCoding());
+
+// The tests' scenes, 320x240:
+// "noise": 100 frames of the still picture and its noise;
+// "objects": 90 frames; SceneObjectRight in the right half from
+//   SceneObjectFrom to SceneObjectUntil - 1 (gone at SceneObjectUntil),
+//   then SceneObjectLeft in the left half, long enough after that the
+//   first one's event has ended;
+// "light": 60 frames, a step of the light at frame 30;
+// "pause": an object moves from frame 10 to 20, stands still until 35,
+//   moves again until 48 and is gone at 49 (51 is a full frame).
+MotionScript testScene(const std::string& name);
+constexpr int SceneObjectFrom = 15;
+constexpr int SceneObjectUntil = 40;
+constexpr MovingObject SceneObjectRight{SceneObjectFrom, SceneObjectUntil - 1, 180, 40, 260, 160, 32};
+constexpr MovingObject SceneObjectLeft{60, 75, 20, 30, 100, 170, 32};
 
 // The parse-only path into a detector: a scan decoder that decodes nothing
 // and hands every frame's bitmap to the detector, numbering the frames from
