@@ -290,7 +290,9 @@ struct MotionDetector::State {
     // Finds the connected regions of the changed tiles within the mask
     // (null: the whole picture): runs, and a region for each root run.
     void label(const TileGrid* mask);
+    // The zone's numbers from the labelling of its tiles.
     void measureZone(size_t zone, ZoneMotion* result);
+    // Counts the regions of the labelling of the whole picture.
     void countHeat();
     void followEvents(size_t zone, const ZoneMotion& motion);
     void endEvent(size_t zone, std::vector<MotionEvent>* into);
@@ -385,7 +387,6 @@ void MotionDetector::State::label(const TileGrid* mask) {
 }
 
 void MotionDetector::State::measureZone(size_t zone, ZoneMotion* result) {
-    label(&zoneMasks[zone]);
     ZoneMotion motion;
     motion.zoneTiles = zoneTiles[zone];
     const Region* largest = nullptr;
@@ -407,7 +408,6 @@ void MotionDetector::State::measureZone(size_t zone, ZoneMotion* result) {
 }
 
 void MotionDetector::State::countHeat() {
-    label(nullptr);
     for (size_t run = 0; run < runs.size(); ++run) {
         if (regionOfRoot[static_cast<size_t>(regions.find(static_cast<int>(run)))].tiles < settings.minTiles) continue;
         uint32_t* count = heat.counts.data() + static_cast<size_t>(runs[run].row) * static_cast<size_t>(columns);
@@ -476,9 +476,20 @@ const MotionFrame& MotionDetector::update(const FrameTiles& tiles) {
     }
     std::memcpy(s.padded.data(), tiles.bitmap, s.bitmapBytes);
     s.changed.unpack(s.padded.data());
+    // The labelling of the whole picture serves the heat map and every
+    // zone that covers the whole picture (the default one does).
+    const int pictureTiles = s.columns * s.rows;
+    s.label(nullptr);
     s.countHeat();
     for (size_t zone = 0; zone < frame.zones.size(); ++zone) {
+        if (s.zoneTiles[zone] == pictureTiles) s.measureZone(zone, &frame.zones[zone]);
+    }
+    for (size_t zone = 0; zone < frame.zones.size(); ++zone) {
+        if (s.zoneTiles[zone] == pictureTiles) continue;
+        s.label(&s.zoneMasks[zone]);
         s.measureZone(zone, &frame.zones[zone]);
+    }
+    for (size_t zone = 0; zone < frame.zones.size(); ++zone) {
         s.followEvents(zone, frame.zones[zone]);
         frame.zones[zone].inEvent = s.zoneEvents[zone].open;
     }
