@@ -97,21 +97,27 @@ ZoneArea excluded(ZoneArea area) {
 
 class MotionTool : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        directory_ = new vorctest::TempDir;
-        for (const char* name : {"noise", "objects", "light", "pause"}) {
-            streams_[name] = vorctest::encodeMotionScene(vorctest::testScene(name));
-            std::ofstream((*directory_)[std::string(name) + ".tesra"], std::ios::binary)
-                .write(reinterpret_cast<const char*>(streams_[name].data()), static_cast<std::streamsize>(streams_[name].size()));
-        }
-    }
+    static void SetUpTestSuite() { directory_ = new vorctest::TempDir; }
     static void TearDownTestSuite() {
         delete directory_;
         streams_.clear();
     }
 
+    // A scene's stream, made at the first use, and its file.
+    static const std::vector<uint8_t>& stream(const std::string& name) {
+        auto found = streams_.find(name);
+        if (found != streams_.end()) return found->second;
+        const std::vector<uint8_t>& made = streams_[name] = vorctest::encodeMotionScene(vorctest::testScene(name));
+        std::ofstream(at(name + ".tesra"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(made.data()), static_cast<std::streamsize>(made.size()));
+        return made;
+    }
+    static std::string scene(const std::string& name) {
+        stream(name);
+        return at(name + ".tesra");
+    }
+
     static std::string at(const std::string& name) { return (*directory_)[name]; }
-    static std::string scene(const std::string& name) { return at(name + ".tesra"); }
 
     int run(const std::string& arguments) {
         const int code = vorctest::runVorc(arguments + " >" + at("out") + " 2>" + at("err"));
@@ -167,16 +173,16 @@ TEST_F(MotionTool, EachOptionIsTheDetectorsSetting) {
     for (const Case& c : cases) {
         MotionSettings settings;
         c.settings(settings);
-        const std::string expected = detectorEvents(streams_[c.scene], settings, c.fps);
+        const std::string expected = detectorEvents(stream(c.scene), settings, c.fps);
         ASSERT_EQ(run("motion --json " + c.options + " " + scene(c.scene)), 0) << c.options << ": " << err_;
         EXPECT_EQ(toolEvents(out_, true), expected) << c.options;
         if (c.options.empty()) continue;
-        EXPECT_NE(expected, detectorEvents(streams_[c.scene], MotionSettings())) << c.options << " changes nothing";
+        EXPECT_NE(expected, detectorEvents(stream(c.scene), MotionSettings())) << c.options << " changes nothing";
     }
     // Four and Eight differ on the noise at a minimum of 2 tiles, so the case
     // above shows that --connectivity is taken.
     ASSERT_EQ(run("motion --json --min-tiles 2 " + scene("noise")), 0);
-    EXPECT_NE(toolEvents(out_, true), detectorEvents(streams_["noise"], [] {
+    EXPECT_NE(toolEvents(out_, true), detectorEvents(stream("noise"), [] {
                   MotionSettings s;
                   s.minTiles = 2;
                   s.connectivity = vorc::Connectivity::Four;
@@ -242,7 +248,7 @@ TEST_F(MotionTool, HeatMapLiesOverTheLastPicture) {
     ASSERT_EQ(heatPicture.width, 320);
     ASSERT_EQ(heatPicture.height, 240);
     ASSERT_EQ(last.pixels.size(), heatPicture.pixels.size());
-    const vorc::HeatMap heat = vorctest::detectMotion(streams_["objects"], MotionSettings()).heat;
+    const vorc::HeatMap heat = vorctest::detectMotion(stream("objects"), MotionSettings()).heat;
     const size_t hottest = static_cast<size_t>(std::max_element(heat.counts.begin(), heat.counts.end()) - heat.counts.begin());
     int plain = 0, tinted = 0;
     for (size_t tile = 0; tile < heat.counts.size(); ++tile) {
@@ -270,7 +276,7 @@ TEST_F(MotionTool, HeatMapLiesOverTheLastPicture) {
 TEST_F(MotionTool, LastPictureKeeperDecodesFromTheLastFullFrame) {
     ASSERT_EQ(run("snapshot --quiet -o " + at("last.png") + " " + scene("objects")), 0) << err_;
     const vorctest::RgbPicture expected = readPng(at("last.png"));
-    const std::vector<uint8_t>& stream = streams_["objects"];
+    const std::vector<uint8_t>& bytes = stream("objects");
     // The full frames' offsets, from the tool's own frame report.
     ASSERT_EQ(run("info --json --parse-only " + scene("objects")), 0);
     std::vector<uint64_t> fullFrames;
@@ -280,12 +286,12 @@ TEST_F(MotionTool, LastPictureKeeperDecodesFromTheLastFullFrame) {
     ASSERT_EQ(fullFrames.size(), 4u);
     vorcDevNullStatusMessageHandler silent;
     const vorc::StatusMessageScope quiet(&silent);
-    for (const size_t limit : {LastPictureKeeper::DefaultRetainedBytesLimit, size_t{1}, stream.size() / 3}) {
+    for (const size_t limit : {LastPictureKeeper::DefaultRetainedBytesLimit, size_t{1}, bytes.size() / 3}) {
         for (const size_t piece : {size_t{977}, size_t{65536}}) {
             LastPictureKeeper keeper(limit);
             size_t nextFull = 0;
-            for (size_t offset = 0; offset < stream.size(); offset += piece) {
-                keeper.input(stream.data() + offset, std::min(piece, stream.size() - offset));
+            for (size_t offset = 0; offset < bytes.size(); offset += piece) {
+                keeper.input(bytes.data() + offset, std::min(piece, bytes.size() - offset));
                 // Never before the frame has begun to arrive.
                 while (nextFull < fullFrames.size() && fullFrames[nextFull] < offset + piece)
                     keeper.fullFrameAt(fullFrames[nextFull++]);
@@ -342,7 +348,7 @@ TEST_F(MotionTool, UsageErrorsAndFailures) {
 // A damaged frame is skipped with --keep-going and counted; without it the
 // stream ends the process as every command's does.
 TEST_F(MotionTool, DamagedFramesAreSkipped) {
-    std::vector<uint8_t> damaged = streams_["objects"];
+    std::vector<uint8_t> damaged = stream("objects");
     // A marker in the middle of the scan of a frame about half-way.
     const size_t middle = damaged.size() / 2;
     damaged[middle] = 0xFF;

@@ -221,21 +221,115 @@ private:
     bool json_;
 };
 
-// Feeds the chain from a camera until it closes, falls silent or a signal
-// stops it: ExitOk, or ExitFailure after saying why.
-int runCamera(DecodingChain* chain, const vorc::HostAndPort& camera, const char* cameraText, double fps,
-              bool showProgress) {
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(CameraTimeoutSeconds * 1000.0));
-    std::unique_ptr<PollableCameraStream> stream;
-    try {
-        stream.reset(new PollableCameraStream(camera.host, camera.port, static_cast<float>(fps), true,
-                                              vorc::LiveStreamTimeouts{timeout, timeout}));
-    } catch (const vorcException& failure) {
-        std::fprintf(stderr, "vorc motion: cannot get a stream from %s: %s\n", cameraText, failure.what());
-        return ExitFailure;
+// The heat map's file, created before any input is read so that a file
+// that cannot be written is a usage error; removed again unless written.
+class HeatMapFile {
+public:
+    explicit HeatMapFile(const char* path) : path_(path), file_(std::fopen(path, "wb")), created_(file_ != nullptr) {}
+    ~HeatMapFile() {
+        if (file_ != nullptr) std::fclose(file_);
+        if (created_ && !written_) std::remove(path_.c_str());
     }
+    HeatMapFile(const HeatMapFile&) = delete;
+    HeatMapFile& operator=(const HeatMapFile&) = delete;
+
+    bool opened() const { return file_ != nullptr; }
+    // The heat map over the last picture: empty, or what went wrong.
+    std::string write(LastPictureKeeper* keeper, const vorc::HeatMap& heat) {
+        int width = 0, height = 0;
+        std::vector<unsigned char> rgb;
+        if (!keeper->decode(&width, &height, &rgb)) return "no picture for the heat map: the stream holds no complete frame";
+        const bool drawn = writeHeatMapPng(file_, heat, width, height, rgb);
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!drawn || !closed) return systemError("write", path_);
+        written_ = true;
+        return "";
+    }
+
+private:
+    std::string path_;
+    std::FILE* file_;
+    bool created_;
+    bool written_ = false;
+};
+
+// The detector fed from the chain's frames, with what the summary counts.
+class MotionRun {
+public:
+    MotionRun(const vorc::MotionSettings& settings, bool json, double fileFps, bool withPicture)
+        : detector_(settings), printer_(detector_.settings(), json), fileFps_(fileFps),
+          keeper_(withPicture ? new LastPictureKeeper : nullptr) {}
+
+    void watch(DecodingChain* chain) {
+        chain->watchFrames([this](const FrameFacts& facts) { measure(facts); });
+        if (keeper_ != nullptr) chain->watchInput([this](const unsigned char* bytes, size_t count) { keeper_->input(bytes, count); });
+    }
+    // Ends the events still open; with a picture kept, writes the heat map.
+    std::string finish(HeatMapFile* heatMap) {
+        for (const vorc::MotionEvent& event : detector_.finish()) printer_.print(event, width_, height_);
+        return keeper_ != nullptr ? heatMap->write(keeper_.get(), detector_.heatMap()) : "";
+    }
+    void printSummary(const ChainStats& stats, bool json, bool quiet, double walkSeconds) const {
+        if (json) {
+            std::printf("{\"type\":\"summary\",\"frames\":%ld,\"measured_frames\":%ld,\"full_frames\":%ld,"
+                        "\"damaged_frames\":%ld,\"events\":%ld,\"width\":%d,\"height\":%d}\n",
+                        stats.frames, measured_, fullFrames_, damaged_, printer_.ended, width_, height_);
+        }
+        if (quiet) return;
+        const double framesPerSecond = walkSeconds > 0.0 ? static_cast<double>(stats.frames) / walkSeconds : 0.0;
+        std::fprintf(stderr,
+                     "vorc motion: %ld frames (%ld full, skipped), %ld event%s; %.4f s of processor time: "
+                     "%.0f frames/s, %.0f cameras of %dx%d at %g frames/s per core\n",
+                     stats.frames, fullFrames_, printer_.ended, printer_.ended == 1 ? "" : "s", walkSeconds,
+                     framesPerSecond, framesPerSecond / CameraFps, width_, height_, CameraFps);
+    }
+
+private:
+    void measure(const FrameFacts& facts) {
+        // Before the first picture size there is nothing to measure.
+        if (facts.width == 0) return;
+        vorc::FrameTiles tiles;
+        tiles.index = facts.index;
+        // A file's frames by their rate, a camera's by the clock.
+        tiles.time = fileFps_ > 0.0 ? static_cast<double>(facts.index - 1) / fileFps_
+                                    : std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        tiles.width = facts.width;
+        tiles.height = facts.height;
+        tiles.full = facts.full;
+        tiles.damaged = facts.damaged;
+        tiles.bitmap = facts.tileBitmap;
+        const vorc::MotionFrame& frame = detector_.update(tiles);
+        // Events that a new picture size ended lie in the old picture.
+        for (const vorc::MotionEvent& event : frame.events) {
+            const bool old = event.kind == vorc::MotionEvent::Kind::End && width_ != 0;
+            printer_.print(event, old ? width_ : facts.width, old ? height_ : facts.height);
+        }
+        width_ = facts.width;
+        height_ = facts.height;
+        measured_ += frame.use == vorc::FrameUse::Measured;
+        fullFrames_ += frame.use == vorc::FrameUse::FullFrame;
+        damaged_ += frame.use == vorc::FrameUse::Damaged;
+        if (keeper_ != nullptr && frame.use == vorc::FrameUse::FullFrame) keeper_->fullFrameAt(facts.offset);
+    }
+
+    vorc::MotionDetector detector_;
+    EventPrinter printer_;
+    double fileFps_;  // 0: a camera
+    std::unique_ptr<LastPictureKeeper> keeper_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    long measured_ = 0;
+    long fullFrames_ = 0;
+    long damaged_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// Feeds the chain from the camera until it closes, falls silent or a signal
+// stops it: ExitOk, or ExitFailure after saying why.
+int runCamera(DecodingChain* chain, std::unique_ptr<PollableCameraStream> camera, bool showProgress) {
     CameraAnswer answer;
-    auto* source = new ReadAheadSource(stream.release(), &answer);
+    auto* source = new ReadAheadSource(camera.release(), &answer);
     LoopControl control;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
     control.waitForData = [source] {
@@ -257,7 +351,7 @@ int runMotion(int argc, char** argv) {
     const char* sourceText = nullptr;
     const char* heatmapPath = nullptr;
     bool json = false;
-    double fps = -1.0;  // not given
+    double fps = 0.0;  // not given
     const auto zone = [&](const char* text, std::string& error) {
         ZoneOption option;
         if (!parseZone(text, &option)) error = std::string("--zone wants [NAME=][-]X,Y,WxH in pixels, not '") + text + "'";
@@ -300,95 +394,42 @@ int runMotion(int argc, char** argv) {
     const std::optional<vorc::HostAndPort> camera = fromFile ? std::nullopt : vorc::parseHostAndPort(sourceText);
     if (!fromFile && !camera)
         return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
-    std::FILE* heatmapFile = nullptr;
-    if (heatmapPath != nullptr && (heatmapFile = std::fopen(heatmapPath, "wb")) == nullptr)
-        return usageError(CommandName, systemError("create", heatmapPath));
-
-    vorc::MotionDetector detector(settings);
-    EventPrinter printer(detector.settings(), json);
-    std::unique_ptr<LastPictureKeeper> keeper(heatmapFile != nullptr ? new LastPictureKeeper : nullptr);
-    long measured = 0, fullFrames = 0, damaged = 0;
-    int width = 0, height = 0;
-    const auto started = std::chrono::steady_clock::now();
-    DecodingChain chain;
-    chain.watchFrames([&](const FrameFacts& facts) {
-        // Before the first picture size there is nothing to measure.
-        if (facts.width == 0) return;
-        vorc::FrameTiles tiles;
-        tiles.index = facts.index;
-        tiles.time = fromFile ? static_cast<double>(facts.index - 1) / (fps > 0.0 ? fps : DefaultFileFps)
-                              : std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        tiles.width = facts.width;
-        tiles.height = facts.height;
-        tiles.full = facts.full;
-        tiles.damaged = facts.damaged;
-        tiles.bitmap = facts.tileBitmap;
-        const vorc::MotionFrame& frame = detector.update(tiles);
-        // Events that a new picture size ended lie in the old picture.
-        for (const vorc::MotionEvent& event : frame.events) {
-            const bool old = event.kind == vorc::MotionEvent::Kind::End && width != 0;
-            printer.print(event, old ? width : facts.width, old ? height : facts.height);
+    std::unique_ptr<HeatMapFile> heatMap(heatmapPath != nullptr ? new HeatMapFile(heatmapPath) : nullptr);
+    if (heatMap != nullptr && !heatMap->opened()) return usageError(CommandName, systemError("create", heatmapPath));
+    std::unique_ptr<PollableCameraStream> cameraStream;
+    if (camera) {
+        const auto timeout = std::chrono::milliseconds(static_cast<long long>(CameraTimeoutSeconds * 1000.0));
+        try {
+            cameraStream.reset(new PollableCameraStream(camera->host, camera->port, static_cast<float>(fps), true,
+                                                        vorc::LiveStreamTimeouts{timeout, timeout}));
+        } catch (const vorcException& failure) {
+            std::fprintf(stderr, "vorc motion: cannot get a stream from %s: %s\n", sourceText, failure.what());
+            return ExitFailure;
         }
-        width = facts.width;
-        height = facts.height;
-        measured += frame.use == vorc::FrameUse::Measured;
-        fullFrames += frame.use == vorc::FrameUse::FullFrame;
-        damaged += frame.use == vorc::FrameUse::Damaged;
-        if (keeper != nullptr && frame.use == vorc::FrameUse::FullFrame) keeper->fullFrameAt(facts.offset);
-    });
-    if (keeper != nullptr) chain.watchInput([&](const unsigned char* bytes, size_t count) { keeper->input(bytes, count); });
+    }
 
+    MotionRun run(settings, json, fromFile ? (fps > 0.0 ? fps : DefaultFileFps) : 0.0, heatMap != nullptr);
+    DecodingChain chain;
+    run.watch(&chain);
     std::FILE* everyMessageTo = verboseMessageTarget(common, true);
     const double startSeconds = processSeconds();
     int status = ExitOk;
     if (fromFile) {
         status = chain.decodeFile(CommandName, sourceText, request, common, everyMessageTo);
+        if (status != ExitOk) return status;
     } else {
         routeStatusMessages(common.verbosity, everyMessageTo);
         std::string error;
         if (!chain.open(request, &error)) return usageError(CommandName, error);
         const StopOnSignals signals;
-        status = runCamera(&chain, *camera, sourceText, fps > 0.0 ? fps : 0.0, ProgressLine::wanted(common));
+        status = runCamera(&chain, std::move(cameraStream), ProgressLine::wanted(common));
     }
     const double walkSeconds = processSeconds() - startSeconds;
-    if (status == ExitUsage) {
-        if (heatmapFile != nullptr) std::fclose(heatmapFile);
-        std::remove(heatmapPath);
-        return status;
+    if (const std::string problem = run.finish(heatMap.get()); !problem.empty()) {
+        std::fprintf(stderr, "vorc motion: %s\n", problem.c_str());
+        status = ExitFailure;
     }
-    for (const vorc::MotionEvent& event : detector.finish()) printer.print(event, width, height);
-
-    if (keeper != nullptr) {
-        int pictureWidth = 0, pictureHeight = 0;
-        std::vector<unsigned char> rgb;
-        std::string problem;
-        if (!keeper->decode(&pictureWidth, &pictureHeight, &rgb)) {
-            problem = "no picture for the heat map: the stream holds no complete frame";
-        } else if (!writeHeatMapPng(heatmapFile, detector.heatMap(), pictureWidth, pictureHeight, rgb)) {
-            problem = systemError("write", heatmapPath);
-        }
-        if (std::fclose(heatmapFile) != 0 && problem.empty()) problem = systemError("write", heatmapPath);
-        if (!problem.empty()) {
-            std::remove(heatmapPath);
-            std::fprintf(stderr, "vorc motion: %s\n", problem.c_str());
-            status = ExitFailure;
-        }
-    }
-
-    const ChainStats& stats = chain.stats();
-    if (json) {
-        std::printf("{\"type\":\"summary\",\"frames\":%ld,\"measured_frames\":%ld,\"full_frames\":%ld,"
-                    "\"damaged_frames\":%ld,\"events\":%ld,\"width\":%d,\"height\":%d}\n",
-                    stats.frames, measured, fullFrames, damaged, printer.ended, width, height);
-    }
-    if (!common.quiet()) {
-        const double framesPerSecond = walkSeconds > 0.0 ? static_cast<double>(stats.frames) / walkSeconds : 0.0;
-        std::fprintf(stderr,
-                     "vorc motion: %ld frames (%ld full, skipped), %ld event%s; %.4f s of processor time: "
-                     "%.0f frames/s, %.0f cameras of %dx%d at %g frames/s per core\n",
-                     stats.frames, fullFrames, printer.ended, printer.ended == 1 ? "" : "s", walkSeconds,
-                     framesPerSecond, framesPerSecond / CameraFps, width, height, CameraFps);
-    }
+    run.printSummary(chain.stats(), json, common.quiet(), walkSeconds);
     const int finished = fromFile ? chain.finish(CommandName) : ExitOk;
     return status != ExitOk ? status : finished;
 }

@@ -29,7 +29,7 @@ public:
     void end() { ended_ = true; }
     int fetchBytes(unsigned char* buffer, int maxBytes) override {
         const size_t count = std::min(bytes_.size() - next_, static_cast<size_t>(std::max(maxBytes, 0)));
-        std::memcpy(buffer, bytes_.data() + next_, count);
+        if (count > 0) std::memcpy(buffer, bytes_.data() + next_, count);
         next_ += count;
         return static_cast<int>(count);
     }

@@ -54,13 +54,6 @@ public:
         words_ = (columns + WordBits - 1) / WordBits;
         bits_.assign(static_cast<size_t>(words_) * static_cast<size_t>(rows), 0);
     }
-    void fill(bool value) {
-        if (!value) {
-            std::fill(bits_.begin(), bits_.end(), 0);
-            return;
-        }
-        for (int row = 0; row < rows_; ++row) set(TileRect{0, row, columns_, 1}, true);
-    }
     // Sets or clears the tiles of a rectangle that lie in the grid.
     void set(const TileRect& rect, bool value) {
         const int64_t right = std::min<int64_t>(static_cast<int64_t>(rect.column) + rect.columns, columns_);
@@ -103,7 +96,6 @@ public:
     }
     const uint64_t* row(int row) const { return bits_.data() + static_cast<size_t>(row) * words_; }
     int words() const { return words_; }
-    int rows() const { return rows_; }
 
 private:
     int columns_ = 0;
@@ -237,10 +229,12 @@ struct ZoneEvents {
 
 PixelRect pixelsOfTiles(const TileRect& tiles, int width, int height) {
     if (tiles.empty()) return PixelRect{};
-    const int left = std::clamp(tiles.column * MotionTileSize, 0, width);
-    const int top = std::clamp(tiles.row * MotionTileSize, 0, height);
-    const int right = std::clamp((tiles.column + tiles.columns) * MotionTileSize, 0, width);
-    const int bottom = std::clamp((tiles.row + tiles.rows) * MotionTileSize, 0, height);
+    const auto pixel = [](int64_t tile, int size) {
+        return static_cast<int>(std::clamp<int64_t>(tile * MotionTileSize, 0, std::max(size, 0)));
+    };
+    const int left = pixel(tiles.column, width), top = pixel(tiles.row, height);
+    const int right = pixel(static_cast<int64_t>(tiles.column) + tiles.columns, width);
+    const int bottom = pixel(static_cast<int64_t>(tiles.row) + tiles.rows, height);
     return PixelRect{left, top, right - left, bottom - top};
 }
 
@@ -334,7 +328,8 @@ void MotionDetector::State::resize(int newWidth, int newHeight) {
         TileGrid& mask = zoneMasks[zone];
         mask.resize(columns, rows);
         const std::vector<ZoneArea>& areas = settings.zones[zone].areas;
-        mask.fill(std::none_of(areas.begin(), areas.end(), [](const ZoneArea& area) { return !area.exclude; }));
+        if (std::all_of(areas.begin(), areas.end(), [](const ZoneArea& area) { return area.exclude; }))
+            mask.set(TileRect{0, 0, columns, rows}, true);
         // Included areas first, so that an excluded one always wins.
         for (const ZoneArea& area : areas) {
             if (!area.exclude) applyArea(area, &mask);

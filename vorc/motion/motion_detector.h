@@ -184,6 +184,7 @@ public:
     // without width or height, or with a mask of the wrong size.
     explicit MotionDetector(MotionSettings settings = MotionSettings());
     ~MotionDetector();
+    // A detector that has been moved from may only be destroyed or assigned to.
     MotionDetector(MotionDetector&&) noexcept;
     MotionDetector& operator=(MotionDetector&&) noexcept;
 
