@@ -32,16 +32,6 @@ constexpr double CameraFps = 25.0;
 constexpr int FilePieceSize = 262144;  // as the tool reads a file
 constexpr int Copies = 32;             // of the scene's frames in the file
 
-// Nothing to do with a frame: the detector has seen it.
-class SilentBackEnd : public vorcTesraDecoderBackEnd {
-public:
-    void videoResolutionChanged(int, int) override {}
-    void errorEncountered() override {}
-    void frameComplete() override {}
-    void provideVideoTilePixelTarget(int, int, unsigned int**, int*) override {}
-    void videoTileReceived() override {}
-};
-
 // Keeps every frame's bitmap.
 class BitmapCollector : public vorcFramewiseTesraScanDecoder {
 public:
@@ -84,7 +74,7 @@ const BenchStream& benchStream() {
     auto* collector = new BitmapCollector;
     vorcDevNullStatusMessageHandler silent;
     const vorc::StatusMessageScope quiet(&silent);
-    vorcFramewiseTesraDecoder parser(new vorcStreamFile(stream.path.c_str()), new SilentBackEnd, collector);
+    vorcFramewiseTesraDecoder parser(new vorcStreamFile(stream.path.c_str()), new vorctest::SilentBackEnd, collector);
     while (parser.decode(FilePieceSize) != 0 || parser.sourceStillUp()) {
     }
     stream.bitmaps = std::move(collector->bitmaps);

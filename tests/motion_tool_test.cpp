@@ -5,7 +5,6 @@
 // usage errors. And the heat map's last picture on its own, kept whole or
 // decoded as it arrives.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <functional>
 #include <map>
@@ -13,6 +12,7 @@
 
 #include "support/files.h"
 #include "support/motion_scene.h"
+#include "support/png_reading.h"
 #include "support/tool_process.h"
 #include "tools/motion_heatmap.h"
 #include "vorc/core/status_messages.h"
@@ -20,17 +20,9 @@
 using vorc::MotionEvent;
 using vorc::MotionSettings;
 using vorc::ZoneArea;
+using vorctest::readPng;
 
 namespace {
-
-vorctest::RgbPicture readPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
-    image.format = PNG_FORMAT_RGB;
-    vorctest::RgbPicture picture{int(image.width), int(image.height), std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
-    return png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0 ? picture : vorctest::RgbPicture{};
-}
 
 // One line per event: kind, zone, frames, share with four digits, box in
 // pixels, and with times the seconds with three.

@@ -51,16 +51,6 @@ private:
     std::vector<uint8_t>* out_;
 };
 
-// Nothing to do with a frame: the feeder saw it already.
-class SilentBackEnd : public vorcTesraDecoderBackEnd {
-public:
-    void videoResolutionChanged(int, int) override {}
-    void errorEncountered() override {}
-    void frameComplete() override {}
-    void provideVideoTilePixelTarget(int, int, unsigned int**, int*) override {}
-    void videoTileReceived() override {}
-};
-
 }  // namespace
 
 MotionScene::MotionScene(MotionScript script) : script_(std::move(script)) {

@@ -88,6 +88,16 @@ constexpr int SceneObjectUntil = 40;
 constexpr MovingObject SceneObjectRight{SceneObjectFrom, SceneObjectUntil - 1, 180, 40, 260, 160, 32};
 constexpr MovingObject SceneObjectLeft{60, 75, 20, 30, 100, 170, 32};
 
+// A back end with nothing to do: the scan decoder did what there was.
+class SilentBackEnd : public vorcTesraDecoderBackEnd {
+public:
+    void videoResolutionChanged(int, int) override {}
+    void errorEncountered() override {}
+    void frameComplete() override {}
+    void provideVideoTilePixelTarget(int, int, unsigned int**, int*) override {}
+    void videoTileReceived() override {}
+};
+
 // The parse-only path into a detector: a scan decoder that decodes nothing
 // and hands every frame's bitmap to the detector, numbering the frames from
 // 1 and timing them at fps. Every frame must reach its sweep (no damage).
