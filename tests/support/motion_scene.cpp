@@ -122,12 +122,15 @@ const std::vector<uint8_t>& MotionScene::render(int frame) {
     return pixels_;
 }
 
-std::vector<uint8_t> encodeMotionScene(const MotionScript& script, const SceneCoding& coding) {
+std::vector<uint8_t> encodeMotionScene(const MotionScript& script) {
+    // With the noise of two steps up or down, a tile crosses this now and
+    // then, and seldom with three neighbours at once.
+    constexpr int ChangeThreshold = 20;
     std::vector<uint8_t> stream;
     vorcTesraStreamEncoder encoder(new Collector(&stream));
-    encoder.setQuality(coding.quality);
-    encoder.setKeyFrameInterval(coding.keyInterval);
-    encoder.setChangeThreshold(coding.changeThreshold);
+    encoder.setQuality(75);
+    encoder.setKeyFrameInterval(25);
+    encoder.setChangeThreshold(ChangeThreshold);
     MotionScene scene(script);
     for (int frame = 1; frame <= script.frames; ++frame) encoder.encodeFrame(scene.render(frame).data(), script.width, script.height);
     encoder.finish();

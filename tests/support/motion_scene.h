@@ -44,15 +44,6 @@ struct MotionScript {
     uint32_t seed = 1;
 };
 
-// How the scene becomes a stream: quality, a full frame every keyInterval
-// frames, and the encoder's change threshold, which keeps most of the
-// noise out of the partial frames.
-struct SceneCoding {
-    int quality = 75;
-    int keyInterval = 25;
-    int changeThreshold = 20;
-};
-
 class MotionScene {
 public:
     explicit MotionScene(MotionScript script);
@@ -61,17 +52,16 @@ public:
     // valid until the next call.
     const std::vector<uint8_t>& render(int frame);
 
-    const MotionScript& script() const { return script_; }
-
 private:
     MotionScript script_;
     std::vector<uint8_t> still_;
     std::vector<uint8_t> pixels_;
 };
 
-// Every frame of the scene encoded into one stream, ended so that a reader
-// completes the last frame.
-std::vector<uint8_t> encodeMotionScene(const MotionScript& script, const SceneCoding& coding = SceneCoding());
+// Every frame of the scene encoded into one stream (quality 75, a full
+// frame in 25, and a change threshold that keeps most of the noise out of
+// the partial frames), ended so that a reader completes the last frame.
+std::vector<uint8_t> encodeMotionScene(const MotionScript& script);
 
 // The tests' scenes, 320x240:
 // "noise": 100 frames of the still picture and its noise;
