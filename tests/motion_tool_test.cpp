@@ -278,7 +278,8 @@ TEST_F(MotionTool, LastPictureKeeperDecodesFromTheLastFullFrame) {
     ASSERT_EQ(fullFrames.size(), 4u);
     vorcDevNullStatusMessageHandler silent;
     const vorc::StatusMessageScope quiet(&silent);
-    for (const size_t limit : {LastPictureKeeper::DefaultRetainedBytesLimit, size_t{1}, bytes.size() / 3}) {
+    // The default limit, and two that the first group of frames outgrows.
+    for (const size_t limit : {LastPictureKeeper::DefaultRetainedBytesLimit, size_t{1}, fullFrames[1] / 2}) {
         for (const size_t piece : {size_t{977}, size_t{65536}}) {
             LastPictureKeeper keeper(limit);
             size_t nextFull = 0;
@@ -288,6 +289,9 @@ TEST_F(MotionTool, LastPictureKeeperDecodesFromTheLastFullFrame) {
                 while (nextFull < fullFrames.size() && fullFrames[nextFull] < offset + piece)
                     keeper.fullFrameAt(fullFrames[nextFull++]);
             }
+            // Only the bytes from the last full frame on, or none once decoding began.
+            const bool decoding = limit != LastPictureKeeper::DefaultRetainedBytesLimit;
+            EXPECT_EQ(keeper.retainedBytes(), decoding ? 0 : bytes.size() - fullFrames.back()) << limit;
             int width = 0, height = 0;
             std::vector<unsigned char> rgb;
             ASSERT_TRUE(keeper.decode(&width, &height, &rgb)) << limit << " " << piece;

@@ -30,6 +30,8 @@ public:
     void input(const unsigned char* bytes, size_t count);
     // A complete frame that was full began at this stream offset.
     void fullFrameAt(uint64_t offset);
+    // Bytes kept for decoding at the end.
+    size_t retainedBytes() const { return retained_.size(); }
     // Decodes what is kept: the RGB picture after the last frame (3 bytes a
     // pixel, top row first), or false when no picture came out.
     bool decode(int* width, int* height, std::vector<unsigned char>* rgb);
