@@ -302,12 +302,12 @@ TEST(MotionDetector, ZonesKeepTheirOwnEventsUntilTheStreamOrThePictureSizeEnds) 
     settings.endFrames = 100;
     settings.zones = {{"left", {ZoneArea::tiles(0, 0, 10, 15)}}, {"right", {ZoneArea::pixels(160, 0, 160, 240)}}};
     vorc::MotionDetector detector(settings);
-    auto frame = detector.update(partialFrame(1, 320, 240, blockBitmap(1, 1, 2, 2)));
+    auto frame = detector.update(partialFrame(1, 320, 240, blockBitmap(1, 1, 3, 3)));
     ASSERT_EQ(frame.events.size(), 1u);
     EXPECT_EQ(frame.events[0].zone, 0);
     EXPECT_TRUE(frame.zones[0].inEvent);
     EXPECT_FALSE(frame.zones[1].inEvent);
-    frame = detector.update(partialFrame(2, 320, 240, blockBitmap(4, 6, 3, 3)));
+    frame = detector.update(partialFrame(2, 320, 240, blockBitmap(4, 6, 2, 2)));
     EXPECT_TRUE(frame.events.empty());
     frame = detector.update(partialFrame(3, 320, 240, blockBitmap(12, 10, 2, 2)));
     ASSERT_EQ(frame.events.size(), 1u);
@@ -320,7 +320,7 @@ TEST(MotionDetector, ZonesKeepTheirOwnEventsUntilTheStreamOrThePictureSizeEnds) 
     EXPECT_EQ(ended[0].kind, MotionEvent::Kind::End);
     EXPECT_EQ(ended[0].endFrame, 2);
     EXPECT_DOUBLE_EQ(ended[0].peakShare, 9.0 / 150);
-    EXPECT_EQ(boxText(ended[0].box), "1,1 6x8");
+    EXPECT_EQ(boxText(ended[0].box), "1,1 5x7");
     EXPECT_TRUE(detector.finish().empty());
 
     detector.update(partialFrame(4, 320, 240, blockBitmap(12, 10, 2, 2)));
