@@ -212,6 +212,9 @@ TEST_F(MotionTool, TextJsonStandardInputAndSummaryAgree) {
                                            end[4].str() + "-" + end[5].str(), true);
     const std::string fromJson = std::regex_replace(toolEvents(json, true), std::regex(" 0\\.[0-9]{4} "), "  ");
     EXPECT_EQ(fromText, fromJson);
+    // A zone's name is a JSON string whatever it holds.
+    ASSERT_EQ(run("motion --json --zone 'a\"b\\c=160,0,160x240' " + scene("objects")), 0) << err_;
+    EXPECT_NE(out_.find("\"zone\":\"a\\\"b\\\\c\","), std::string::npos) << out_;
 }
 
 // A camera serving the stream once: the same events at the same frames
