@@ -9,7 +9,6 @@
 // `vorc camera`, at its limits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <poll.h>
 
 #include <fstream>
@@ -21,10 +20,12 @@
 #include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
+#include "support/png_reading.h"
 #include "support/tool_process.h"
 #include "tools/http_request.h"
 
 using vorctest::readFile;
+using vorctest::readPng;
 using vorctest::Vorc;
 using Clock = std::chrono::steady_clock;
 
@@ -486,20 +487,6 @@ TEST_F(ToolServe, AStreamClientOutwaitsCameraPausesLongerThanTheClientTimeout) {
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
     camera.signal(SIGTERM);
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
-}
-
-// The PNG as RGB; empty if it cannot be read.
-vorctest::RgbPicture readPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    vorctest::RgbPicture picture;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
-    image.format = PNG_FORMAT_RGB;
-    picture.pixels.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr)) return vorctest::RgbPicture();
-    picture.width = static_cast<int>(image.width);
-    picture.height = static_cast<int>(image.height);
-    return picture;
 }
 
 // Headless Chromium's screenshot of the address, within 60 s; false if none.

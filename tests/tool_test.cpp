@@ -6,7 +6,6 @@
 // (text and JSON), `snapshot`, `transcode` and `dump` (RGB, YV12, I420) on
 // made streams.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,10 +19,12 @@
 
 #include "support/files.h"
 #include "support/picture_backend.h"
+#include "support/png_reading.h"
 #include "tools/frame_index.h"
 
 namespace fs = std::filesystem;
 using vorctest::readFile;
+using vorctest::readPng;
 
 const std::string ToolPath = std::string("'") + VORC_TOOL_PATH + "' ";
 const std::string Sample = std::string(VORC_SOURCE_DIR) + "/data/sample.tesra";
@@ -74,7 +75,7 @@ TEST_F(Tool, EverySubcommandHelpsAndRejectsBadOptions) {
     ASSERT_EQ(run("--help"), 0);
     const std::string list = out_;
     for (const std::string command :
-         {"info", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
+         {"info", "motion", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
         EXPECT_NE(list.find("  " + command + " "), std::string::npos)
             << command << " in vorc --help";
         EXPECT_EQ(run(command + " --help"), 0) << command;
@@ -340,18 +341,6 @@ TEST_F(Tool, OutputStreamsSharingAFileMixOnlyWholeLines) {
 
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the
 // picture our decoder produces, of the chosen frame or the last one.
-vorctest::RgbPicture readPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
-    image.format = PNG_FORMAT_RGB;
-    vorctest::RgbPicture picture{int(image.width), int(image.height),
-                                 std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
-    return png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0
-               ? picture
-               : vorctest::RgbPicture{};
-}
-
 TEST_F(Tool, SnapshotWritesThePictureOfTheChosenFrame) {
     // Two frames: a full picture, then a partial frame that greys tile 2.
     vorctest::StreamBuilder stream;

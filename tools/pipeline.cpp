@@ -155,6 +155,7 @@ public:
     void performScanSweep(Frame* frame) override {
         stats_->current.full = frame->tileBitmap == nullptr;
         stats_->current.codedTiles = codedTilesOf(*frame);
+        stats_->current.tileBitmap = frame->tileBitmap;
         if (stats_->current.full) ++stats_->fullFrames;
         stats_->codedTiles += stats_->current.codedTiles;
         // The parser hands its back end to this link only.

@@ -62,6 +62,9 @@ struct FrameFacts {
     bool full = false;  // every tile coded; false also for a frame that never reached its scan
     int64_t codedTiles = 0;
     bool damaged = false;
+    // The frame's tile bitmap in the parser's buffer, null when full or when
+    // the frame never reached its scan; valid during the watcher's call.
+    const unsigned char* tileBitmap = nullptr;
 };
 
 // --keep-going and --max-pixels, which every command reading a stream takes,

@@ -21,6 +21,7 @@
 #include "vorc/encode/scan_entropy_coder.h"
 #include "vorc/encode/stream_encoder.h"
 #include "vorc/encode/synthetic_scene.h"
+#include "vorc/motion/motion_detector.h"
 #include "vorc/reader.h"
 #include "vorc/sinks/binary_file_writer.h"
 #include "vorc/sinks/byte_stream_receiver.h"
