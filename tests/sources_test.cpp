@@ -368,17 +368,18 @@ TEST(CameraLiveStream, SignalsNeitherShortenNorStretchTheReadTimeOut) {
     EXPECT_FALSE(stream.stillUp());
 }
 
-// Everything the source delivers, fetched in pieces of 1 to 13 bytes in
-// turn (so that the answer head arrives split anywhere), until it ends or
-// 5 s have passed.
-std::string fetchAll(vorc::CheckedCameraStream& source) {
+// Everything the source delivers, fetched in pieces of the given sizes in
+// turn (so that the answer head arrives split anywhere, or with the stream
+// in one read), until it ends or 5 s have passed.
+std::string fetchAll(vorc::CheckedCameraStream& source, const std::vector<int>& pieces) {
     std::string bytes;
-    unsigned char buffer[16];
+    std::vector<unsigned char> buffer(4096);
     const Clock::time_point start = Clock::now();
-    for (int piece = 1; source.stillUp() && millisSince(start) < 5000; piece = piece % 13 + 1) {
-        const int got = source.fetchBytes(buffer, piece);
+    for (size_t turn = 0; source.stillUp() && millisSince(start) < 5000; ++turn) {
+        const int piece = pieces[turn % pieces.size()];
+        const int got = source.fetchBytes(buffer.data(), piece);
         EXPECT_LE(got, piece);
-        bytes.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(std::max(got, 0)));
+        bytes.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(std::max(got, 0)));
     }
     return bytes;
 }
@@ -386,13 +387,14 @@ std::string fetchAll(vorc::CheckedCameraStream& source) {
 TEST(CheckedCameraStream, PassesOnlyTheStreamOfA200AndEndsOtherwiseWithTheReason) {
     const std::string request = "GET /control/faststream.jpg?noaudio&fps=5.000000 HTTP/1.0\n\n";
     const std::string stream = "\xFF\xD8\xFF\xE0 a stream, whatever it holds \xFF\xD9";
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
     const struct {
         std::string answer;
         std::string delivered;
         std::string failure;
         int status;
     } cases[] = {
-        {"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + stream, stream, "", 200},
+        {head + stream, stream, "", 200},
         {"HTTP/1.1 200 OK\n\n" + stream, stream, "", 200},
         {"HTTP/1.0 404 Not Found\r\n\r\nnot here\n", "", "the camera answered 'HTTP/1.0 404 Not Found'", 404},
         {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n" + stream, "",
@@ -403,16 +405,27 @@ TEST(CheckedCameraStream, PassesOnlyTheStreamOfA200AndEndsOtherwiseWithTheReason
         {"HTTP/1.0 200 OK\r\n", "", "the camera closed the connection without an HTTP answer", 0},
         {"", "", "the camera closed the connection without an HTTP answer", 0},
     };
+    const std::vector<int> smallPieces = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
     for (const auto& c : cases) {
-        LoopbackSocket camera(true);
-        vorc::CheckedCameraStream source("127.0.0.1", camera.port, 5.0f);
-        source.setFetchWait(std::chrono::milliseconds(50));
-        EXPECT_EQ(camera.serveOne(c.answer), request);
-        EXPECT_EQ(fetchAll(source), c.delivered) << c.answer;
-        EXPECT_FALSE(source.stillUp()) << c.answer;
-        EXPECT_EQ(source.failure(), c.failure) << c.answer;
-        EXPECT_EQ(source.httpStatus(), c.status) << c.answer;
+        for (const std::vector<int>& pieces : {smallPieces, std::vector<int>{4096}}) {
+            LoopbackSocket camera(true);
+            vorc::CheckedCameraStream source("127.0.0.1", camera.port, 5.0f);
+            source.setFetchWait(std::chrono::milliseconds(50));
+            EXPECT_EQ(camera.serveOne(c.answer), request);
+            EXPECT_EQ(fetchAll(source, pieces), c.delivered) << c.answer;
+            EXPECT_FALSE(source.stillUp()) << c.answer;
+            EXPECT_EQ(source.failure(), c.failure) << c.answer;
+            EXPECT_EQ(source.httpStatus(), c.status) << c.answer;
+        }
     }
+    // A fetch that the head fills reads on: the stream is waiting.
+    LoopbackSocket camera(true);
+    vorc::CheckedCameraStream source("127.0.0.1", camera.port, 5.0f);
+    camera.serveOne(head + stream);
+    std::vector<unsigned char> buffer(head.size());
+    ASSERT_LT(stream.size(), head.size());
+    ASSERT_EQ(source.fetchBytes(buffer.data(), int(head.size())), int(stream.size()));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + std::ptrdiff_t(stream.size())), stream);
 }
 
 // A camera that answers nothing: the silence ends the source with the
@@ -424,7 +437,7 @@ TEST(CheckedCameraStream, SilenceEndsItAndASignalEndsOnlyTheWait) {
         vorc::CheckedCameraStream source("127.0.0.1", camera.port, 1.0f, {{}, milliseconds(300)});
         source.setFetchWait(milliseconds(50));
         const Clock::time_point start = Clock::now();
-        EXPECT_EQ(fetchAll(source), "");
+        EXPECT_EQ(fetchAll(source, {16}), "");
         EXPECT_GE(millisSince(start), 250);
         EXPECT_FALSE(source.stillUp());
         EXPECT_EQ(source.failure(), "the camera sent nothing for 0.3 s");
@@ -441,4 +454,21 @@ TEST(CheckedCameraStream, SilenceEndsItAndASignalEndsOnlyTheWait) {
     EXPECT_LT(millisSince(start), 2000);
     EXPECT_TRUE(source.stillUp());
     EXPECT_EQ(source.failure(), "");
+}
+
+// Time-outs too long for the clock's nanoseconds (milliseconds::max())
+// mean "very long", not "already passed": the connection is made and a
+// blocking read waits for the camera's answer.
+TEST(CameraLiveStream, TimeOutsOfAnyLengthWait) {
+    LoopbackSocket camera(true);
+    constexpr auto Longest = std::chrono::milliseconds::max();
+    Stream stream("127.0.0.1", camera.port, 1.0f, false, {Longest, Longest});
+    std::thread answer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        camera.serveOne("HTTP/1.0 200 OK\r\n\r\n");
+    });
+    unsigned char buffer[64];
+    EXPECT_GT(stream.fetchBytes(buffer, sizeof buffer), 0);
+    EXPECT_FALSE(stream.timedOut());
+    answer.join();
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
@@ -86,7 +87,7 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
 // ignore them. They count against the head's size, and the request line's
 // own limit starts after them.
 TEST(HttpRequestHead, EmptyLinesBeforeTheRequestAreIgnored) {
-    for (const std::string& lead : std::vector<std::string>{"\r\n", "\n", "\r\n\r\n\n", std::string(2000, '\n')}) {
+    for (const std::string& lead : std::vector<std::string>{"\r\n", "\n", "\r\n\r\n\n", std::string(4000, '\n')}) {
         const std::string text = lead + "GET /health?x=1 HTTP/1.1\r\nHost: h\r\n\r\n";
         for (size_t length = 0; length < text.size(); ++length)
             ASSERT_EQ(parseHttpHead(std::string_view(text).substr(0, length)).state, HttpHeadState::Incomplete)
@@ -519,6 +520,33 @@ TEST_F(ToolServe, BacksOffFromACameraThatAnswers404AndSaysSoOnce) {
                        ": the camera answered 'HTTP/1.0 404 Not Found', retrying\n"),
               std::string::npos)
         << log;
+}
+
+// A camera that closes after each pass of its file: every loss begins an
+// outage that is logged once, and every return ends it.
+TEST_F(ToolServe, LogsEachOutageOnceAndEachReturn) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "120", stream});
+    const int cameraPort = camera.port();
+    ASSERT_GT(cameraPort, 0) << camera.errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "100", "--exit-after", "120",
+                                   "127.0.0.1:" + std::to_string(cameraPort)});
+    ASSERT_GT(serve.port(), 0) << serve.errors();
+    const std::string name = "serve: camera 127.0.0.1:" + std::to_string(cameraPort) + ": ";
+    const std::string connected = name + "connected\n", lost = name + "the camera closed the connection, retrying\n";
+    std::vector<std::string> lines;
+    for (int slice = 0; slice < 300 && std::count(lines.begin(), lines.end(), connected) < 3; ++slice) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::istringstream log(serve.errors());
+        lines.clear();
+        for (std::string line; std::getline(log, line);)
+            if (line.rfind(name, 0) == 0) lines.push_back(line + "\n");
+    }
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    ASSERT_GE(lines.size(), 5u) << serve.errors();
+    for (size_t n = 0; n < 5; ++n) EXPECT_EQ(lines[n], n % 2 == 0 ? connected : lost) << serve.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
 // The PNG as RGB; empty if it cannot be read.

@@ -663,7 +663,8 @@ TEST_F(Tool, TheDefaultPolicysExitFinishesTheOutputs) {
 }
 
 // On a terminal standard output and standard error are the same screen: a
-// problem that `vorc info` reports among its frame lines shows there once.
+// problem that `vorc info` reports among its frame lines shows there once,
+// and so does the damage its summary counts.
 TEST_F(Tool, AProblemShowsOnceOnATerminal) {
     vorctest::StreamBuilder b;
     for (int i = 0; i < 3; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
@@ -677,10 +678,12 @@ TEST_F(Tool, AProblemShowsOnceOnATerminal) {
                                   .c_str()),
                   0);
         const std::string screen = readFile(terminal);
-        const std::string problem = "!!! Tesra decoder failure (invalid scan termination) !!!";
-        const size_t first = screen.find(problem);
-        ASSERT_NE(first, std::string::npos) << screen;
-        EXPECT_EQ(screen.find(problem, first + 1), std::string::npos) << mode << screen;
+        // The problem, and the count of damage in the summary.
+        for (const std::string line : {"!!! Tesra decoder failure (invalid scan termination) !!!", "damaged frames: 2,"}) {
+            const size_t first = screen.find(line);
+            ASSERT_NE(first, std::string::npos) << line << "\n" << screen;
+            EXPECT_EQ(screen.find(line, first + 1), std::string::npos) << mode << screen;
+        }
     }
 }
 

@@ -272,11 +272,11 @@ private:
 
 // Counts the bytes that reached the output on their way there; takes JPEG
 // images from the transcoder and raw frames from the dumper alike. An
-// image counts once it is whole, raw bytes at once, either only while the
-// output has lost nothing: a summary must not report bytes that were not
-// written. A binary writer reports only that it failed; the system's
-// reason is kept here right after the failing call, while errno still
-// holds it.
+// image is counted once it is whole, raw bytes as they pass, and either
+// only while the output has lost nothing: a summary must not report bytes
+// that were not written. A binary writer reports only that it failed; the
+// system's reason is kept here right after the failing call, while errno
+// still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
     CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, std::function<bool()> outputFailed,
