@@ -77,7 +77,7 @@ FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
 FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer piece_size_fuzzer \
                  camera_request_fuzzer http_response_fuzzer decode_differential_fuzzer \
-                 transcode_differential_fuzzer
+                 transcode_differential_fuzzer valid_stream_fuzzer damaged_stream_fuzzer
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 fuzz:

@@ -1,10 +1,11 @@
 // vorc::Reader judged by the rest of the library: its frames equal the
 // buffered back end's pictures turned top-down (in every pixel format, I420
-// against the raw frame dumper's planes), also in damaged streams, and its
-// JPEG images equal the tool's transcoded files; failing and silent sources
-// throw with the reason (a camera's HTTP status too), signals neither end a
-// wait nor pass for a timeout, nothing reaches standard output, and Readers
-// on several threads give what one gives alone.
+// against the raw frame dumper's planes and, at odd sizes, against the rule
+// of its chroma), also in damaged streams, and its JPEG images equal the
+// tool's transcoded files; failing and silent sources throw with the reason
+// (a camera's HTTP status too), signals neither end a wait nor pass for a
+// timeout, nothing reaches standard output, and Readers on several threads
+// give what one gives alone.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -192,6 +193,57 @@ TEST(Reader, FramesEqualTheBackEndsPicturesInEveryFormat) {
             EXPECT_TRUE(std::equal(frames[n].plane(0), frames[n].plane(0) + luma, dumped));
             EXPECT_TRUE(std::equal(frames[n].plane(1), frames[n].plane(1) + chroma, dumped + luma + chroma));
             EXPECT_TRUE(std::equal(frames[n].plane(2), frames[n].plane(2) + chroma, dumped + luma));
+        }
+    }
+}
+
+// I420 chroma by its rule, computed here from the RGB frame of the same
+// stream: each sample is the sum of the quarters (each truncated) of the
+// Cb or Cr values of the 2x2 pixels it covers, and at an odd right or
+// bottom edge the last column or row stands in for the missing one. The
+// tiles hold strong low frequencies, so most colours saturate and rows and
+// columns differ everywhere: a pixel taken from past the edge, where the
+// tiles go on, would show.
+TEST(Reader, I420ChromaFollowsItsRuleUpToOddEdges) {
+    TempDir dir;
+    std::mt19937 random(29);
+    std::uniform_int_distribution<int> dc(-127, 127), ac(-40, 40);
+    const std::pair<int, int> sizes[] = {{37, 21}, {33, 17}, {15, 9}, {1, 1}, {30, 31}, {47, 32}};
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        ScanWriter scan;
+        for (int b = 0; b < 6 * ((width + 15) / 16) * ((height + 15) / 16); ++b) {
+            Block block{};
+            for (const int k : {0, 1, 2, 8, 9, 16}) block[size_t(k)] = int16_t(k == 0 ? dc(random) : ac(random));
+            scan.block(b % 6 < 4 ? 0 : b % 6 - 3, block);
+        }
+        const std::string path = dir[std::to_string(width) + "x" + std::to_string(height)];
+        ASSERT_TRUE(StreamBuilder().fullFrame(width, height, scan.finish()).writeFile(path));
+        const std::vector<vorc::Frame> rgb = readFrames(path, vorc::PixelFormat::RGB24);
+        const std::vector<vorc::Frame> i420 = readFrames(path, vorc::PixelFormat::I420);
+        ASSERT_EQ(rgb.size(), 1u);
+        ASSERT_EQ(i420.size(), 1u);
+        int saturated = 0;
+        for (size_t i = 0; i < rgb[0].size(); ++i) saturated += rgb[0].data()[i] % 255 == 0;
+        EXPECT_GT(saturated, int(rgb[0].size()) / 4);
+        for (int cy = 0; cy < (height + 1) / 2; ++cy) {
+            for (int cx = 0; cx < (width + 1) / 2; ++cx) {
+                int sums[2] = {0, 0};
+                for (int y = 2 * cy; y < 2 * cy + 2; ++y) {
+                    for (int x = 2 * cx; x < 2 * cx + 2; ++x) {
+                        const uint8_t* p = rgb[0].data() + size_t(std::min(y, height - 1)) * rgb[0].stride() +
+                                           size_t(std::min(x, width - 1)) * 3;
+                        unsigned char luma = 0, cb = 0, cr = 0;
+                        vorc::convert_RGB_to_YCbCr(p[0], p[1], p[2], &luma, &cb, &cr);
+                        sums[0] += cb >> 2;
+                        sums[1] += cr >> 2;
+                    }
+                }
+                for (int plane = 1; plane <= 2; ++plane) {
+                    ASSERT_EQ(i420[0].plane(plane)[size_t(cy) * i420[0].planeStride(plane) + size_t(cx)], sums[plane - 1])
+                        << "plane " << plane << " at " << cx << "," << cy;
+                }
+            }
         }
     }
 }

@@ -4,23 +4,19 @@
 // checks the camera's HTTP status, times out and takes names and IPv6; the
 // reading commands complete their outputs when a signal stops them, and
 // `info` and `record` too tell of the signal in their exit status.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <poll.h>
-
-#include <atomic>
-
+#include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
 #include "support/tool_process.h"
 
 using vorctest::exchange;
+using vorctest::FakeCamera;
 using vorctest::readFile;
 using vorctest::Vorc;
 
@@ -80,54 +76,6 @@ TEST_F(ToolCamera, RecordWritesTheSameImagesAsTranscodingTheFile) {
     camera.signal(SIGTERM);
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
-
-// A camera on a free loopback port (IPv4 or IPv6) that accepts one
-// connection, reads the request and sends a canned answer; when told to
-// stay silent it sends nothing and keeps the connection open until it dies.
-class FakeCamera {
-public:
-    FakeCamera(std::string answer, bool silent, int family = AF_INET)
-        : listenFd_(::socket(family, SOCK_STREAM, 0)), answer_(std::move(answer)), silent_(silent) {
-        sockaddr_in6 address{};
-        address.sin6_family = static_cast<sa_family_t>(family);
-        if (family == AF_INET6) {
-            address.sin6_addr = in6addr_loopback;
-        } else {
-            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        }
-        socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        EXPECT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length), 0);
-        EXPECT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        port = ntohs(address.sin6_port);  // at the same place in both address types
-        EXPECT_EQ(::listen(listenFd_, 4), 0);
-        server_ = std::thread([this] { serve(); });
-    }
-    ~FakeCamera() {
-        ::shutdown(listenFd_, SHUT_RDWR);
-        stop_ = true;
-        server_.join();
-        ::close(listenFd_);
-    }
-    int port = 0;
-
-private:
-    void serve() {
-        pollfd entry{listenFd_, POLLIN, 0};
-        if (::poll(&entry, 1, 10000) != 1) return;
-        const int client = ::accept(listenFd_, nullptr, nullptr);
-        if (client < 0) return;
-        char request[512];
-        (void)::read(client, request, sizeof request);
-        if (!silent_) ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-        while (silent_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ::close(client);
-    }
-    const int listenFd_;
-    const std::string answer_;
-    const bool silent_;
-    std::atomic<bool> stop_{false};
-    std::thread server_;
-};
 
 // record reads the HTTP status before anything else, gives up on a silent
 // camera after --timeout, and takes host names and IPv6 addresses.

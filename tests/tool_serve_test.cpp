@@ -3,10 +3,11 @@
 // makes of the same file, the snapshot is one of them, the metrics parse and
 // move, bad requests get their status without disturbing the stream, a
 // stalled client holds back none of 200 others and is dropped, a camera that
-// drops is reconnected, one that answers 404 is retried with growing pauses
-// and logged once, and headless Chromium shows the picture. Also the HTTP
-// request parser the server shares with `vorc camera`, which ignores empty
-// lines before a request.
+// drops is reconnected, the one image of a camera that falls silent reaches
+// the clients, a client outwaits a camera's pauses, a camera that answers
+// 404 is retried with growing pauses, each outage is logged once, and
+// headless Chromium shows the picture. Also the HTTP request parser the
+// server shares with `vorc camera`, at its limits and after empty lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -20,6 +21,7 @@
 #include <set>
 #include <sstream>
 
+#include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
 #include "support/tool_process.h"
@@ -32,10 +34,18 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
-    const std::string longTarget = "GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n\r\n";
-    std::string manyHeaders = "GET / HTTP/1.1\r\n";
-    for (int i = 0; i < 70; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
     const std::string hugeHeader = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'b') + "\r\n\r\n";
+    // The limits on both sides: a request line of 2048 bytes with its line
+    // end, 64 header lines, a head of 8192 bytes with its closing empty line.
+    const auto requestLine = [](size_t bytes, const std::string& end) {
+        return "GET /" + std::string(bytes - 14 - end.size(), 'a') + " HTTP/1.1" + end;
+    };
+    const auto headerLines = [](int count) {
+        std::string lines = "GET / HTTP/1.1\r\n";
+        for (int i = 0; i < count; ++i) lines += "X-" + std::to_string(i) + ": 1\r\n";
+        return lines + "\r\n";
+    };
+    const auto headOfBytes = [](size_t bytes) { return "GET / HTTP/1.1\r\nX: " + std::string(bytes - 23, 'c') + "\r\n\r\n"; };
     struct Case {
         std::string text;
         int status;  // 0: complete
@@ -54,9 +64,15 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
              {"GET / HTTP/1.1x\r\n\r\n", 400},
              {"\r\n\r\nX\r\n\r\n", 400},
              {"GET / HTTP/2.0\r\n\r\n", 505},
-             {longTarget, 414},
-             {manyHeaders, 431},
-             {hugeHeader, 431}}) {
+             {hugeHeader, 431},
+             {requestLine(2048, "\r\n") + "\r\n", 0},
+             {requestLine(2048, "\n") + "\n", 0},
+             {requestLine(2049, "\r\n") + "\r\n", 414},
+             {requestLine(2049, "\n") + "\n", 414},
+             {headerLines(64), 0},
+             {headerLines(65), 431},
+             {headOfBytes(8192), 0},
+             {headOfBytes(8193), 431}}) {
         const HttpHead whole = parseHttpHead(c.text);
         EXPECT_EQ(whole.state, c.status == 0 ? HttpHeadState::Complete : HttpHeadState::Bad) << c.text;
         EXPECT_EQ(whole.status, c.status) << c.text;
@@ -126,6 +142,7 @@ public:
         return open_;
     }
     int fd() const { return fd_; }
+    bool open() const { return open_; }
     size_t images() const { return images_; }
     const std::vector<std::string>& kept() const { return kept_; }
 
@@ -440,6 +457,57 @@ TEST_F(ToolServe, ReconnectsACameraThatDropsAndSaysSoMeanwhile) {
     EXPECT_EQ(metrics(port)["vorc_serve_source_reconnects_total"], 1);
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// A camera that sends one frame (and the start of the next, which completes
+// it) and then nothing: that first image reaches a client that was waiting
+// for it and one that comes later, once each, and it is the snapshot.
+TEST_F(ToolServe, TheFirstImageOfACameraThatFallsSilentReachesStreamClients) {
+    const std::set<std::string> expected = transcodedImages();
+    const std::string bytes = readFile(stream);
+    const size_t secondFrame = bytes.find("\xFF\xD8\xFF\xE0", 2);
+    vorctest::FakeCamera camera("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                                    bytes.substr(0, secondFrame + 2),
+                                true);
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--timeout", "60", "--exit-after", "120",
+                                   "--quiet", "127.0.0.1:" + std::to_string(camera.port)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port, true));
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] { return readers[0]->images() == 1; })) << serve.errors();
+    EXPECT_EQ(expected.count(readers[0]->kept()[0]), 1u);
+    EXPECT_EQ(get(port, "/snapshot.jpg").body, readers[0]->kept()[0]);
+    readers.push_back(std::make_unique<StreamReader>(port, true));
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] { return readers[1]->images() == 1; }));
+    pumpUntil(readers, 1);
+    EXPECT_EQ(readers[0]->images(), 1u);
+    EXPECT_EQ(readers[1]->kept(), readers[0]->kept());
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// Frames four seconds apart, four times the client time-out: a stream
+// client that has taken every image waits for the next one and is not
+// dropped meanwhile.
+TEST_F(ToolServe, AStreamClientOutwaitsCameraPausesLongerThanTheClientTimeout) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--exit-after", "120", stream});
+    const int cameraPort = camera.port();
+    ASSERT_GT(cameraPort, 0) << camera.errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "0.25", "--client-timeout", "1",
+                                   "--timeout", "60", "--exit-after", "120", "--quiet",
+                                   "127.0.0.1:" + std::to_string(cameraPort)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port));
+    pumpUntil(readers, 60, [&] { return readers[0]->images() >= 2 || !readers[0]->open(); });
+    EXPECT_GE(readers[0]->images(), 2u) << serve.errors();
+    EXPECT_TRUE(readers[0]->pump()) << "the client was dropped";
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
 // The server answers a request that a client began with an empty line.

@@ -292,6 +292,7 @@ void Converter::performScanSweep(Frame* frame) {
             return;
         backEnd->videoTileReceived();
     }
+    vorc::jpeg::checkScanEnd(scanCursor, scanBitMask, frame->scanBytes, frame->scanLength);
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 

@@ -22,6 +22,10 @@ void failStream(const char* msg, void* context) {
     endProcess();
 }
 
+void failStreamWhenSkipping(const char* msg, void* context) {
+    if (skippingStreamErrors) failStream(msg, context);
+}
+
 void failInvalidCodeword() { failStream(" !!! invalid codeword !!!", nullptr); }
 
 void failInternal(const char* msg, void* context) {

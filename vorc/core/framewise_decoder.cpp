@@ -1,15 +1,18 @@
-// The framewise stream parser: the link between the source and the scan
-// decoder in the chain source -> parser -> scan decoder -> back end. It walks
-// the bytes at the level of JPEG markers, in pieces of any size, and hands
-// each collected frame on without copying. Every stream error goes through
-// vorc::failStream: it ends the process, or under SkipFrame it unwinds to
-// feedPiece, which hands the frame on as damaged and searches the next SOI.
+// The framewise stream parser. It walks the bytes at the level of JPEG
+// markers, in pieces of any size, and hands each collected frame on without
+// copying. Every stream error goes through vorc::failStream: it ends the
+// process, or under SkipFrame it unwinds to feedPiece, which hands the frame
+// on as damaged and searches the next SOI from inside it. Recovery acts only
+// where the default policy would have ended the process, or on what only a
+// damaged stream shows, so that a valid stream reads alike under both.
 #include "vorc/core/framewise_decoder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
+#include <iterator>
 
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/jpeg_format.h"
@@ -70,9 +73,49 @@ constexpr const char* MsgShortDQT = "!!! Tesra decoder failure (quantization tab
 constexpr const char* MsgShortSOF0 = "!!! Tesra decoder failure (frame header segment too short) !!!";
 constexpr const char* MsgShortBitmap = "!!! Tesra decoder failure (tile bitmap too short for the picture) !!!";
 constexpr const char* MsgStreamEnded = "!!! Tesra decoder failure (stream ended inside a frame) !!!";
-constexpr const char* MsgStrayBytes = "!!! Tesra decoder failure (stray bytes between segments) !!!";
+constexpr const char* MsgBadScanHeader = "!!! Tesra decoder failure (scan header of a foreign length) !!!";
+constexpr const char* MsgSwallowedFrame = "!!! Tesra decoder failure (a frame's start inside a segment) !!!";
+
+// An SOI followed by an APP0 marker: how every frame begins.
+constexpr unsigned char FrameStartBytes[4] = {0xFF, 0xD8, 0xFF, 0xE0};
+
+// The scan header's payload: the format's three components, or nothing.
+constexpr bool scanHeaderFits(int32_t payloadLength) {
+    return payloadLength == 0 || payloadLength == static_cast<int32_t>(sizeof TileScanHeaderPayload);
+}
+
+// The tag comment of a frame, FF FE, two length bytes and "TSF", as the last
+// seven bytes of a search window.
+constexpr uint64_t TagWindowMask = 0x00FFFF0000FFFFFFu;
+constexpr uint64_t TagWindowPattern = 0x00FFFE0000545346u;
+
+// A trusted APP13 segment keeps its bytes in the buffer until an SOI follows;
+// past this much the bytes after it are let go, and the segment with them.
+constexpr int32_t LongestAPP13Hold = 1 << 20;
 
 }  // namespace
+
+// The scan decoder reports to the back end through this link, which tells
+// the parser that a frame's sweep failed.
+class vorcFramewiseTesraDecoder::SweepWatch final : public vorcTesraDecoderBackEnd {
+public:
+    explicit SweepWatch(vorcFramewiseTesraDecoder& parser) : parser_(parser) {}
+    void videoResolutionChanged(int width, int height) override {
+        parser_.backEnd->videoResolutionChanged(width, height);
+    }
+    void errorEncountered() override {
+        parser_.frameDamaged = true;
+        parser_.backEnd->errorEncountered();
+    }
+    void frameComplete() override { parser_.backEnd->frameComplete(); }
+    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget, int* rowPad) override {
+        parser_.backEnd->provideVideoTilePixelTarget(tileColumn, tileRow, pixelTarget, rowPad);
+    }
+    void videoTileReceived() override { parser_.backEnd->videoTileReceived(); }
+
+private:
+    vorcFramewiseTesraDecoder& parser_;
+};
 
 vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
                                                      vorcFramewiseTesraScanDecoder* scanDecoder)
@@ -96,7 +139,8 @@ vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, v
       prefetchCapacity(DefaultPrefetchCapacity),
       prefetchFill(0) {
     prefetchBuffer.reset(new unsigned char[static_cast<size_t>(prefetchCapacity)]);
-    this->scanDecoder->setBackEnd(backEnd);
+    sweepWatch = std::make_unique<SweepWatch>(*this);
+    this->scanDecoder->setBackEnd(sweepWatch.get());
 
     char method[AccelerationTextCapacity];
     const char* announced = this->scanDecoder->getAccelerationTypeString();
@@ -106,13 +150,13 @@ vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, v
     vorc::sendStatusMsg(message, nullptr);
 }
 
-// The members release the buffer, then the scan decoder; the bases then
-// destroy the back end and the source.
+// The members release the watch, the buffer, then the scan decoder; the bases
+// then destroy the back end and the source.
 vorcFramewiseTesraDecoder::~vorcFramewiseTesraDecoder() = default;
 
 int vorcFramewiseTesraDecoder::decode(int maxBytes) {
     using vorc::detail::StreamErrorSkipped;
-    const vorc::detail::SkipStreamErrors scope(errorPolicy == vorc::StreamErrorPolicy::SkipFrame);
+    const vorc::detail::SkipStreamErrors scope(skipping());
     if (maxBytes < 1) {
         // The caller's mistake, not a damaged stream: no frame is lost.
         try {
@@ -127,7 +171,7 @@ int vorcFramewiseTesraDecoder::decode(int maxBytes) {
         // The frame in progress does not fit: it is damaged like any other.
         unsigned char* const end = prefetchBuffer.get() + prefetchFill;
         try {
-            vorc::failStream(MsgOverflow, this);
+            failFrame(MsgOverflow, this);
         } catch (const StreamErrorSkipped& error) {
             cursor = end;
             bytesLeft = 0;
@@ -166,8 +210,7 @@ void vorcFramewiseTesraDecoder::feedPiece(unsigned char* bytes, int count) {
             // A marker rejected as the last byte of a piece is acted on now,
             // not when a further byte comes: under SkipFrame the outcome
             // must not depend on where pieces end.
-            if (state == Rejected && errorPolicy == vorc::StreamErrorPolicy::SkipFrame)
-                vorc::failStream(MsgNoGoodState, this);
+            if (state == Rejected && skipping()) failFrame(MsgNoGoodState, this);
             return;
         } catch (const vorc::detail::StreamErrorSkipped& error) {
             bytes = skipDamagedFrame(error.message);
@@ -175,32 +218,68 @@ void vorcFramewiseTesraDecoder::feedPiece(unsigned char* bytes, int count) {
     }
 }
 
+void vorcFramewiseTesraDecoder::failFrame(const char* message, void* context) {
+    if (frameBegun && !frameConfirmed && frameFoundBySearch && skipping())
+        throw vorc::detail::StreamErrorSkipped{message};
+    vorc::failStream(message, context);
+}
+
 unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) {
-    recordStreamError(message, cursor);
     unsigned char* resume = cursor;
-    markerFFPending = 0;
+    bool ignoreOwnTag = false;
+    if (frameBegun && frameFoundBySearch && !frameConfirmed) {
+        // An FF D8 inside other data: the search goes on right after it, and
+        // its two bytes were passed over after all.
+        resume = frameStart;
+        skippedByteCount += 2;
+        frameBegun = false;
+        const uint64_t window = seekWindow;
+        startSearch(ignoreNextTag);
+        seekWindow = window;
+        currentFrame.reset(reportedWidth, reportedHeight);
+        return resume;
+    }
+    recordStreamError(message, cursor);
     if (frameBegun) {
         backEnd->errorEncountered();
+        frameDamaged = true;
+        pictureStale = true;
         backEnd->frameComplete();
         ++damagedFrameCount;
         ++handedOnFrames;
-        resume = frameStart;
+        // The damaged frame's own segments are not searched again; what a
+        // damaged length swallowed after them is.
+        resume = recoveryStart;
+        skippedByteCount += static_cast<uint64_t>(recoveryStart - frameStart);
+        ignoreOwnTag = !frameConfirmed;
         frameBegun = false;
+    } else if (pendingAPP13 != nullptr) {
+        // What follows the APP13 segment is no frame: its length may have
+        // been damaged and have swallowed the next frame's start.
+        resume = pendingAPP13;
     }
+    startSearch(ignoreOwnTag);
+    currentFrame.reset(reportedWidth, reportedHeight);
+    return resume;
+}
+
+void vorcFramewiseTesraDecoder::startSearch(bool ignoreOwnTag) {
     state = AwaitSOI;
     seekingFrame = true;
+    seekWindow = 0;
+    ignoreNextTag = ignoreOwnTag;
+    pendingAPP13 = nullptr;
+    markerFFPending = 0;
+    inStrayBytes = false;
     payloadPhase = 0;
     lengthHighByte = 0;
     payloadBytesToSkip = 0;
     scanFFPending = 0;
     payload = nullptr;
-    currentFrame.reset(reportedWidth, reportedHeight);
-    return resume;
 }
 
 void vorcFramewiseTesraDecoder::recordStreamError(const char* message, const unsigned char* at) {
-    lastError = vorc::StreamError{message, handedOnFrames,
-                                  bufferStreamOffset + static_cast<uint64_t>(at - prefetchBuffer.get())};
+    lastError = vorc::StreamError{message, handedOnFrames, streamOffsetOf(at)};
 }
 
 void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
@@ -213,12 +292,13 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
             case AwaitSOI:
                 if (seekingFrame) {
                     if (!seekStartOfImage()) return;
-                    code = MarkerSOI;
-                } else if (!awaitMarker(&code)) {
-                    return;
+                    beginFrame(true);
+                    state = AwaitAPP0;
+                    break;
                 }
+                if (!awaitMarker(&code)) return;
                 state = code == MarkerSOI ? AwaitAPP0 : Rejected;
-                if (state == AwaitAPP0) beginFrame();
+                if (state == AwaitAPP0) beginFrame(false);
                 break;
             case AwaitAPP0:
                 if (!awaitMarker(&code)) return;
@@ -237,6 +317,7 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
                 if (payloadStartsWith(TagK7IMG, sizeof TagK7IMG - 1)) {
                     state = AfterK7IMG;
                 } else if (payloadStartsWith(TagTSF, sizeof TagTSF - 1)) {
+                    confirmFrame();
                     state = AfterTSF;
                 } else {
                     state = Rejected;
@@ -252,6 +333,7 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
             case ReadTSF:
                 if (!readMarkerPayload()) return;
                 state = payloadStartsWith(TagTSF, sizeof TagTSF - 1) ? AfterTSF : Rejected;
+                if (state == AfterTSF) confirmFrame();
                 break;
             case AfterTSF:
                 state = AwaitTablesOrBitmap;
@@ -301,6 +383,9 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
                 break;
             case ReadSOS:
                 if (!readMarkerPayload()) return;
+                // A damaged length would move the scan's start into the
+                // scan, or past the frame's end into the next one.
+                if (skipping() && !scanHeaderFits(payloadLength)) failFrame(MsgBadScanHeader, this);
                 currentFrame.scanBytes = cursor;
                 state = SearchScanEnd;
                 break;
@@ -327,22 +412,22 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
                 if (!awaitMarker(&code)) return;
                 if (code == MarkerAPP13) {
                     state = ReadAPP13;
-                } else {
-                    // A frame followed by a foreign marker is still handed on
-                    // before the marker is rejected.
-                    state = code == MarkerSOI ? AwaitAPP0 : Rejected;
-                    completeFrame();
-                    if (state == AwaitAPP0) beginFrame();
+                    break;
                 }
+                // A frame followed by a foreign marker is still handed on
+                // before the marker is rejected.
+                state = code == MarkerSOI ? AwaitAPP0 : Rejected;
+                if (completeFrame() && state == AwaitAPP0) beginFrame(false);
                 break;
-            case ReadAPP13:
+            case ReadAPP13: {
                 if (!readMarkerPayload()) return;
                 state = AwaitSOI;
-                if (errorPolicy == vorc::StreamErrorPolicy::SkipFrame) resumeAtSOIInPayload();
-                completeFrame();
+                unsigned char* const app13 = payload;
+                if (completeFrame() && skipping()) pendingAPP13 = app13;
                 break;
+            }
             case Rejected:
-                vorc::failStream(MsgNoGoodState, this);
+                failFrame(MsgNoGoodState, this);
             default:
                 vorc::failInternal(MsgInternal, nullptr);
         }
@@ -350,29 +435,38 @@ void vorcFramewiseTesraDecoder::feedBytes(unsigned char* bytes, int count) {
 }
 
 bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
-    const bool skipping = errorPolicy == vorc::StreamErrorPolicy::SkipFrame;
-    // Inside a frame, segments follow each other without a gap. Stray bytes
-    // there mean that a damaged length has led astray: under SkipFrame they
-    // end the frame before it can take in the next frame's segments.
-    const bool strayBytesAreDamage = skipping && frameBegun && state != AwaitNextFrame;
+    const bool skippingErrors = skipping();
     while (bytesLeft != 0) {
         const unsigned char byte = *cursor++;
         --bytesLeft;
         if (markerFFPending != 0) {
             // Under SkipFrame, FF fill bytes before a marker code are passed
             // over, as JPEG allows; the default policy rejects them.
-            if (skipping && byte == MarkerPrefix) continue;
+            if (skippingErrors && byte == MarkerPrefix) continue;
             markerFFPending = 0;
+            inStrayBytes = false;
             *code = byte;
             return true;
         }
         if (byte == MarkerPrefix) {
             markerFFPending = 1;
-        } else if (strayBytesAreDamage) {
-            vorc::failStream(MsgStrayBytes, this);
+        } else if (!inStrayBytes) {
+            inStrayBytes = true;
+            if (skippingErrors && frameBegun && state != AwaitNextFrame) checkStrayBytesInFrame();
         }
     }
     return false;
+}
+
+// Bytes other than FF between segments are passed over, as the default policy
+// does. Inside a frame they are also what a damaged length leaves when it has
+// led past the segments that follow: if the frame's segments so far hold the
+// start of another frame, that frame was swallowed.
+void vorcFramewiseTesraDecoder::checkStrayBytesInFrame() {
+    const unsigned char* const end = cursor - 1;
+    const unsigned char* const start = frameStart;
+    if (std::search(start, end, std::begin(FrameStartBytes), std::end(FrameStartBytes)) != end)
+        failFrame(MsgSwallowedFrame, this);
 }
 
 bool vorcFramewiseTesraDecoder::readMarkerPayload() {
@@ -395,7 +489,7 @@ bool vorcFramewiseTesraDecoder::readMarkerPayload() {
     if (payloadPhase != 2) {
         // The length counts its own two bytes; anything smaller would make
         // the payload end before it starts.
-        if (length < 2) vorc::failStream(MsgBadLength, this);
+        if (length < 2) failFrame(MsgBadLength, this);
         payloadLength = length - 2;
         payloadBytesToSkip = payloadLength;
         payload = cursor;
@@ -433,7 +527,7 @@ bool vorcFramewiseTesraDecoder::doScan() {
         --bytesLeft;
         scanFFPending = 0;
         if (next == MarkerEOI) return true;
-        if (next != 0x00) vorc::failStream(MsgInvalidScanEnd, nullptr);
+        if (next != 0x00) failFrame(MsgInvalidScanEnd, nullptr);
     }
     return false;
 }
@@ -443,6 +537,13 @@ bool vorcFramewiseTesraDecoder::seekStartOfImage() {
         const unsigned char byte = *cursor++;
         --bytesLeft;
         ++skippedByteCount;
+        seekWindow = seekWindow << 8 | byte;
+        if ((seekWindow & TagWindowMask) == TagWindowPattern) {
+            // The tag comment of a frame whose SOI is gone: it is lost, and
+            // handed on as such, so that the frames after it keep their numbers.
+            if (!ignoreNextTag) handOnLostFrame(streamOffsetOf(cursor) - 7);
+            ignoreNextTag = false;
+        }
         if (markerFFPending != 0 && byte == MarkerSOI) {
             // The FF D8 itself belongs to the frame found.
             skippedByteCount -= 2;
@@ -455,24 +556,37 @@ bool vorcFramewiseTesraDecoder::seekStartOfImage() {
     return false;
 }
 
-void vorcFramewiseTesraDecoder::resumeAtSOIInPayload() {
-    const unsigned char* const end = payload + payloadLength;
-    for (unsigned char* at = payload; at + 1 < end; ++at) {
-        if (at[0] != MarkerPrefix || at[1] != MarkerSOI) continue;
-        bytesLeft += static_cast<int32_t>(cursor - at);
-        cursor = at;
-        return;
-    }
+void vorcFramewiseTesraDecoder::handOnLostFrame(uint64_t tagOffset) {
+    frameOffset = tagOffset;
+    frameDamaged = true;
+    pictureStale = true;
+    backEnd->errorEncountered();
+    backEnd->frameComplete();
+    ++damagedFrameCount;
+    ++handedOnFrames;
 }
 
-void vorcFramewiseTesraDecoder::beginFrame() {
+void vorcFramewiseTesraDecoder::beginFrame(bool foundBySearch) {
     frameBegun = true;
+    frameFoundBySearch = foundBySearch;
+    frameConfirmed = false;
+    frameDamaged = false;
     frameStart = cursor;
+    recoveryStart = cursor;
+    frameOffset = streamOffsetOf(cursor) - 2;
+    // An SOI after the APP13 segment shows that its length was right.
+    pendingAPP13 = nullptr;
     // Whatever came before the SOI is of no more use.
     completedBytes = static_cast<int32_t>(cursor - prefetchBuffer.get());
 }
 
-void vorcFramewiseTesraDecoder::completeFrame() {
+void vorcFramewiseTesraDecoder::confirmFrame() {
+    frameConfirmed = true;
+    // Right after the tag: the comment's own length may be the damaged one.
+    recoveryStart = payload + (sizeof TagTSF - 1);
+}
+
+bool vorcFramewiseTesraDecoder::completeFrame() {
     // The frame ends here even when its sweep fails: the next frame's
     // markers have already been read.
     try {
@@ -489,7 +603,13 @@ void vorcFramewiseTesraDecoder::completeFrame() {
     } catch (const vorc::detail::StreamErrorSkipped& error) {
         recordStreamError(error.message, cursor);
         backEnd->errorEncountered();
+        frameDamaged = true;
+    }
+    if (frameDamaged) {
+        pictureStale = true;
         ++damagedFrameCount;
+    } else if (currentFrame.tileBitmap == nullptr) {
+        pictureStale = false;
     }
     backEnd->frameComplete();
     ++handedOnFrames;
@@ -498,11 +618,18 @@ void vorcFramewiseTesraDecoder::completeFrame() {
     // The frame's bytes are released by the next decode call.
     completedBytes = static_cast<int32_t>(cursor - prefetchBuffer.get());
     currentFrame.reset(reportedWidth, reportedHeight);
+    if (!frameDamaged || !skipping()) return true;
+    // A damaged frame may have swallowed the start of the next: the search
+    // goes through what came after its tag comment once more.
+    skippedByteCount += static_cast<uint64_t>(recoveryStart - frameStart);
+    bytesLeft += static_cast<int32_t>(cursor - recoveryStart);
+    cursor = recoveryStart;
+    startSearch(!frameConfirmed);
+    return false;
 }
 
 void vorcFramewiseTesraDecoder::finishStream() {
     unsigned char* const end = prefetchBuffer.get() + prefetchFill;
-    const bool skipping = errorPolicy == vorc::StreamErrorPolicy::SkipFrame;
     while (frameBegun) {
         if (state == AwaitNextFrame || state == ReadAPP13) {
             // The frame's EOI has arrived: it is whole. Under SkipFrame, an
@@ -515,17 +642,20 @@ void vorcFramewiseTesraDecoder::finishStream() {
             lengthHighByte = 0;
             payloadBytesToSkip = 0;
             state = AwaitSOI;
-            completeFrame();
-            if (!skipping) return;
-            seekingFrame = true;
-            feedPiece(rest, static_cast<int>(end - rest));
+            if (!completeFrame()) {
+                feedPiece(cursor, bytesLeft);
+            } else if (skipping() && rest != end) {
+                startSearch(false);
+                feedPiece(rest, static_cast<int>(end - rest));
+            }
             continue;
         }
+        cutOffFrameOffset = frameOffset;
+        if (!skipping()) return;
         // Under SkipFrame a frame cut off by the end is damaged; its search
         // for the next SOI may find frames that a damaged length swallowed.
-        if (!skipping) return;
         try {
-            vorc::failStream(MsgStreamEnded, this);
+            failFrame(MsgStreamEnded, this);
         } catch (const vorc::detail::StreamErrorSkipped& error) {
             cursor = end;
             bytesLeft = 0;
@@ -538,15 +668,25 @@ void vorcFramewiseTesraDecoder::finishStream() {
 // Once per decode call, not at every frame: a piece of many small frames
 // would otherwise be moved once per frame, in time quadratic in its size.
 void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
-    // Between frames every byte fed so far is used up.
-    if (state == AwaitSOI && !frameBegun) completedBytes = prefetchFill;
-    if (completedBytes == 0) return;
     unsigned char* const start = prefetchBuffer.get();
+    // Between frames every byte fed so far is used up, but for a trusted
+    // APP13 segment's bytes, kept for a while.
+    if (state == AwaitSOI && !frameBegun) completedBytes = prefetchFill;
+    if (pendingAPP13 != nullptr) {
+        const int32_t held = static_cast<int32_t>(pendingAPP13 - start);
+        if (prefetchFill - held > LongestAPP13Hold) {
+            pendingAPP13 = nullptr;
+        } else if (completedBytes > held) {
+            completedBytes = held;
+        }
+    }
+    if (completedBytes == 0) return;
     unsigned char* const kept = start + completedBytes;
     const int32_t keptBytes = prefetchFill - completedBytes;
     if (keptBytes != 0) std::memmove(start, kept, static_cast<size_t>(keptBytes));
     // What the next frame has collected so far moves with its bytes.
-    for (unsigned char** pointer : {&payload, &currentFrame.scanBytes, &currentFrame.tileBitmap, &frameStart}) {
+    for (unsigned char** pointer : {&payload, &currentFrame.scanBytes, &currentFrame.tileBitmap, &frameStart,
+                                    &recoveryStart, &pendingAPP13}) {
         if (*pointer != nullptr && *pointer >= kept) *pointer -= completedBytes;
     }
     bufferStreamOffset += static_cast<uint64_t>(completedBytes);
@@ -555,7 +695,7 @@ void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
 }
 
 void vorcFramewiseTesraDecoder::requirePayload(int32_t needed, const char* failureMessage) {
-    if (payloadLength < needed) vorc::failStream(failureMessage, this);
+    if (payloadLength < needed) failFrame(failureMessage, this);
 }
 
 bool vorcFramewiseTesraDecoder::payloadStartsWith(const char* tag, int32_t tagLength) const {

@@ -26,11 +26,18 @@ enum class StreamErrorPolicy {
     // Report the reason and end the process with exit status 666.
     ExitProcess,
     // Report the reason, hand the frame in progress to the back end as
-    // damaged (errorEncountered, then frameComplete), skip to the next SOI
-    // and go on; decode returns normally. Stricter than ExitProcess in one
-    // respect: stray bytes between a frame's segments damage the frame, and
-    // so does the end of the source inside a frame. decode with a size
-    // below 1 is only reported (and returns 0): no frame is lost.
+    // damaged (errorEncountered, then frameComplete) and look for the next
+    // frame from inside the damaged one, so that frames a damaged length
+    // swallowed come back; decode returns normally. On a stream that
+    // ExitProcess reads without a fatal error, every callback is the same
+    // as under ExitProcess. Beyond the fatal errors it also takes as damage
+    // what only a damaged stream shows: a scan header of a length other
+    // than the format's, scan data left after a frame's last tile, a
+    // decoding error in a frame's scan, the end of the source inside a
+    // frame, and a frame whose start of image was destroyed (found by its
+    // tag comment and handed on as damaged, so that frame numbers stay
+    // those of the stream). decode with a size below 1 is only reported
+    // (and returns 0): no frame is lost.
     SkipFrame,
 };
 
@@ -79,18 +86,25 @@ public:
     vorc::StreamErrorPolicy streamErrorPolicy() const { return errorPolicy; }
     // Frames handed on so far, damaged ones included.
     uint64_t framesHandedOn() const { return handedOnFrames; }
-    // Frames handed on as damaged under SkipFrame.
+    // Frames handed on as damaged (errorEncountered, then frameComplete),
+    // whatever the policy.
     uint64_t damagedFrames() const { return damagedFrameCount; }
     // Bytes passed over while looking for the next SOI after a stream error:
     // the damaged frame's bytes after its SOI and anything up to the next SOI.
     uint64_t skippedBytes() const { return skippedByteCount; }
     // Empty until a stream error has been skipped.
     const std::optional<vorc::StreamError>& lastStreamError() const { return lastError; }
-    // Stream offset of the SOI of the frame being handed on; meaningful
-    // during its scan sweep and the back end's frameComplete.
-    uint64_t frameStreamOffset() const {
-        return bufferStreamOffset + static_cast<uint64_t>(frameStart - prefetchBuffer.get()) - 2;
-    }
+    // Stream offset of the SOI of the frame being handed on (of its tag
+    // comment for a frame whose SOI was destroyed); meaningful during its
+    // scan sweep and the back end's frameComplete.
+    uint64_t frameStreamOffset() const { return frameOffset; }
+    // True while the picture misses what a damaged frame failed to deliver:
+    // from a damaged frame up to the next full frame that decodes whole.
+    // Meaningful during the back end's frameComplete.
+    bool pictureIsStale() const { return pictureStale; }
+    // Stream offset of the SOI of a frame that the end of the source cut
+    // off; empty unless the source ended inside a frame.
+    const std::optional<uint64_t>& unfinishedFrameOffset() const { return cutOffFrameOffset; }
 
 protected:
     // Runs the state machine over a piece that already lies in the buffer.
@@ -119,23 +133,35 @@ protected:
     int32_t prefetchFill;
 
 private:
+    class SweepWatch;
+
     // Runs the state machine over a piece, skipping stream errors under
     // SkipFrame.
     void feedPiece(unsigned char* bytes, int count);
-    // Hands the frame in progress on as damaged, restarts the state machine
-    // in its search for an SOI and returns where that search begins: right
-    // after the damaged frame's SOI, since a cut frame may have swallowed the
-    // start of the next one.
+    // A stream error: fatal or skipped as the policy says. Inside a frame
+    // that the search after damage found but that has not shown its tag
+    // comment yet, the FF D8 was not a frame's start: the search goes on
+    // quietly.
+    [[noreturn]] void failFrame(const char* message, void* context);
+    // Hands the frame in progress on as damaged (unless it was no frame),
+    // restarts the state machine in its search for an SOI and returns where
+    // that search begins.
     unsigned char* skipDamagedFrame(const char* message);
     void recordStreamError(const char* message, const unsigned char* at);
-    // Looks for FF D8 while skipping after a stream error, counting what it
-    // passes over.
+    // Puts the state machine into the search for the next SOI.
+    void startSearch(bool ignoreOwnTag);
+    // Looks for FF D8 while searching after a stream error, counting what it
+    // passes over and handing on a frame whose tag comment it passes.
     bool seekStartOfImage();
-    // An APP13 segment whose length was damaged may have swallowed the next
-    // frame's start: the parser goes back to an SOI inside its payload.
-    void resumeAtSOIInPayload();
-    void beginFrame();
-    void completeFrame();
+    void handOnLostFrame(uint64_t tagOffset);
+    void checkStrayBytesInFrame();
+    void beginFrame(bool foundBySearch);
+    // The frame's tag comment has been read: it is a frame, and a search
+    // after damage to it begins after the tag.
+    void confirmFrame();
+    // Hands the frame on. Under SkipFrame a frame that proved damaged
+    // restarts the search inside it and the call returns false.
+    bool completeFrame();
     // The source has ended for good: hands on a frame whose EOI has arrived;
     // under SkipFrame a frame cut off is damaged.
     void finishStream();
@@ -145,6 +171,10 @@ private:
     // The payload must hold at least `needed` bytes, or the stream is corrupt.
     void requirePayload(int32_t needed, const char* failureMessage);
     bool payloadStartsWith(const char* tag, int32_t tagLength) const;
+    uint64_t streamOffsetOf(const unsigned char* at) const {
+        return bufferStreamOffset + static_cast<uint64_t>(at - prefetchBuffer.get());
+    }
+    bool skipping() const { return errorPolicy == vorc::StreamErrorPolicy::SkipFrame; }
 
     // Payload size of the segment read last, and of the frame's bitmap comment;
     // together they keep every read inside the bytes received.
@@ -154,12 +184,33 @@ private:
     int32_t completedBytes = 0;
 
     vorc::StreamErrorPolicy errorPolicy = vorc::StreamErrorPolicy::ExitProcess;
+    // Between the scan decoder and the back end: sees a failed sweep.
+    std::unique_ptr<SweepWatch> sweepWatch;
     // Set from a frame's SOI until it is handed on; frameStart is the byte
     // after that SOI.
     bool frameBegun = false;
     unsigned char* frameStart = nullptr;
-    // Skipping to the next SOI after a stream error.
+    // A frame found by the search after damage is taken for one only once
+    // its tag comment has been read.
+    bool frameFoundBySearch = false;
+    bool frameConfirmed = false;
+    // Where a search after damage to the frame begins: after its tag once
+    // that has been read, else right after its SOI.
+    unsigned char* recoveryStart = nullptr;
+    bool frameDamaged = false;
+    uint64_t frameOffset = 0;
+    // Bytes other than FF have come since the last marker.
+    bool inStrayBytes = false;
+    // Skipping to the next SOI after a stream error; the last bytes passed
+    // over, in which the tag comment of a frame whose SOI was destroyed shows.
     bool seekingFrame = false;
+    uint64_t seekWindow = 0;
+    bool ignoreNextTag = false;
+    // The payload of the APP13 segment after the last frame: trusted as long
+    // as an SOI follows it, searched for a swallowed SOI when anything else does.
+    unsigned char* pendingAPP13 = nullptr;
+    bool pictureStale = false;
+    std::optional<uint64_t> cutOffFrameOffset;
     // Stream offset of the first byte in the buffer.
     uint64_t bufferStreamOffset = 0;
     uint64_t handedOnFrames = 0;

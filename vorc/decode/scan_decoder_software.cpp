@@ -229,4 +229,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
         sweep.lastTile = deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
     }
+    uint8_t endMask = scanBitMask;
+    const unsigned char* const end = sweep.fast ? sweep.fastReader.position(endMask) : scanCursor;
+    vorc::jpeg::checkScanEnd(end, endMask, frame->scanBytes, frame->scanLength);
 }

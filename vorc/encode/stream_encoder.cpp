@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
@@ -36,8 +38,10 @@ void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
 }  // namespace
 
 vorcTesraStreamEncoder::vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver)
-    : receiver_(receiver), candidate_(CoefficientsPerTile) {
-    if (receiver_ == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+    : receiver_(receiver), layout_(std::make_unique<vorc::StreamLayout>()), candidate_(CoefficientsPerTile) {
+    if (receiver_ == nullptr) {
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+    }
 }
 
 vorcTesraStreamEncoder::~vorcTesraStreamEncoder() { delete receiver_; }
@@ -66,6 +70,10 @@ void vorcTesraStreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { tab
 void vorcTesraStreamEncoder::setImageTagEnabled(bool enabled) { imageTag_ = enabled; }
 
 void vorcTesraStreamEncoder::requestFullFrame() { fullFrameRequested_ = true; }
+
+void vorcTesraStreamEncoder::setLayout(std::unique_ptr<vorc::StreamLayout> layout) {
+    layout_ = layout != nullptr ? std::move(layout) : std::make_unique<vorc::StreamLayout>();
+}
 
 void vorcTesraStreamEncoder::resize(int width, int height) {
     const size_t columns = (static_cast<size_t>(width) + 15) / 16;
@@ -116,19 +124,58 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
     }
 }
 
+void vorcTesraStreamEncoder::appendGapBefore(unsigned char markerCode) {
+    const std::vector<uint8_t> gap = layout_->gapBefore(markerCode);
+    if (std::find(gap.begin(), gap.end(), MarkerPrefix) != gap.end())
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: a gap between segments must not hold FF");
+    frame_.insert(frame_.end(), gap.begin(), gap.end());
+}
+
+void vorcTesraStreamEncoder::appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload) {
+    if (payload.size() > LargestSegmentPayload)
+        throw vorcInvalidArgument("vorcTesraStreamEncoder: a segment payload must hold at most 65533 bytes");
+    appendGapBefore(code);
+    appendSegment(frame_, code, payload.data(), payload.size());
+}
+
 void vorcTesraStreamEncoder::appendFrameStart() {
-    appendImageStart(frame_);
-    if (imageTag_) appendSegment(frame_, MarkerCOM, ImageTag, sizeof ImageTag);
-    appendSegment(frame_, MarkerCOM, StreamTag, sizeof StreamTag);
+    appendGapBefore(MarkerSOI);
+    appendMarker(frame_, MarkerSOI);
+    appendLaidOutSegment(MarkerAPP0, layout_->app0Payload({std::begin(JfifApp0Payload), std::end(JfifApp0Payload)}));
+    const bool imageTag = layout_->imageTag(imageTag_);
+    for (const bool tagOfImage : {true, false}) {
+        if (tagOfImage && !imageTag) continue;
+        std::vector<uint8_t> comment(tagOfImage ? std::begin(ImageTag) : std::begin(StreamTag),
+                                     tagOfImage ? std::end(ImageTag) : std::end(StreamTag));
+        const std::vector<uint8_t> tail = layout_->afterTag(tagOfImage);
+        comment.insert(comment.end(), tail.begin(), tail.end());
+        appendLaidOutSegment(MarkerCOM, comment);
+    }
 }
 
 // The same tables as the transcoder's JPEG images.
 void vorcTesraStreamEncoder::appendTables() {
-    uint16_t lumaTable[64];
-    uint16_t chromaTable[64];
-    std::copy(std::begin(lumaTable_), std::end(lumaTable_), lumaTable);
-    std::copy(std::begin(chromaTable_), std::end(chromaTable_), chromaTable);
-    appendFrameTables(frame_, lumaTable, chromaTable, width_, height_);
+    uint16_t tables[2][64];
+    std::copy(std::begin(lumaTable_), std::end(lumaTable_), tables[0]);
+    std::copy(std::begin(chromaTable_), std::end(chromaTable_), tables[1]);
+    for (int table = 0; table < 2; ++table) {
+        appendGapBefore(MarkerDQT);
+        appendQuantisationTable(frame_, table, tables[table]);
+    }
+    // A frame without its size takes the one the reader had.
+    const bool namedSize = width_ != readerWidth_ || height_ != readerHeight_ || layout_->namePictureSize();
+    if (namedSize) {
+        appendGapBefore(MarkerSOF0);
+        appendFrameHeader(frame_, width_, height_);
+        readerWidth_ = width_;
+        readerHeight_ = height_;
+    }
+    // The tables are followed by the size or a Huffman table, or the frame is rejected.
+    const int huffmanTables = std::clamp(layout_->huffmanTables(), namedSize ? 0 : 1, StandardHuffmanTables);
+    for (int index = 0; index < huffmanTables; ++index) {
+        appendGapBefore(MarkerDHT);
+        appendHuffmanTable(frame_, index);
+    }
 }
 
 void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
@@ -193,24 +240,30 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         // The 12 bytes before the bitmap are not read by the parser; they
         // carry the tile grid, the coded tiles and the frame number for
         // whoever looks at a stream by hand.
-        std::vector<unsigned char> payload;
-        payload.reserve(BitmapHeaderBytes + bitmap.size());
-        appendBigEndian16(payload, tileColumns_);
-        appendBigEndian16(payload, tileRows_);
-        putBigEndian32(payload, codedTiles);
-        putBigEndian32(payload, framesEncoded_);
+        std::vector<unsigned char> header;
+        appendBigEndian16(header, tileColumns_);
+        appendBigEndian16(header, tileRows_);
+        putBigEndian32(header, codedTiles);
+        putBigEndian32(header, framesEncoded_);
+        uint8_t laidOut[BitmapHeaderBytes];
+        std::copy(header.begin(), header.end(), laidOut);
+        layout_->bitmapHeader(laidOut);
+        std::vector<uint8_t> payload(std::begin(laidOut), std::end(laidOut));
         payload.insert(payload.end(), bitmap.begin(), bitmap.end());
-        appendSegment(frame_, MarkerCOM, payload.data(), payload.size());
+        appendLaidOutSegment(MarkerCOM, payload);
     }
-    if (full || tablesInPartialFrames_) appendTables();
+    if (full || layout_->tablesInPartialFrame(tablesInPartialFrames_)) appendTables();
+    appendGapBefore(MarkerSOS);
     appendScanHeader(frame_);
     frame_.insert(frame_.end(), scan_.begin(), scan_.end());
     appendMarker(frame_, MarkerEOI);
+    const std::optional<std::vector<uint8_t>> app13 = layout_->app13After();
+    if (app13) appendLaidOutSegment(MarkerAPP13, *app13);
     send(frame_);
 
     fullFrameRequested_ = false;
     framesSinceFull_ = full ? 1 : framesSinceFull_ + 1;
-    app13Allowed_ = true;
+    app13Allowed_ = !app13;
     ++framesEncoded_;
     if (full) ++fullFramesEncoded_;
     lastFrameWasFull_ = full;
@@ -224,7 +277,7 @@ int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload
     }
     if (!app13Allowed_) return 1;
     frame_.clear();
-    appendSegment(frame_, MarkerAPP13, payload, static_cast<size_t>(length));
+    appendLaidOutSegment(MarkerAPP13, std::vector<uint8_t>(payload, payload + length));
     send(frame_);
     app13Allowed_ = false;
     return 0;

@@ -18,9 +18,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "vorc/encode/scan_entropy_coder.h"
+#include "vorc/encode/stream_layout.h"
 #include "vorc/sinks/byte_stream_receiver.h"
 
 class vorcTesraStreamEncoder {
@@ -51,6 +53,12 @@ public:
     void setImageTagEnabled(bool enabled);
     // The next frame is written as a full frame.
     void requestFullFrame();
+    // The choices the format leaves to the writer (gaps between segments,
+    // payloads readers do not read, optional segments, APP13 segments),
+    // from the next frame on; null restores the plain layout. The image-tag
+    // and partial-frame-tables settings above are what a layout is offered
+    // as the plain choice.
+    void setLayout(std::unique_ptr<vorc::StreamLayout> layout);
 
     // Encodes one picture: width x height pixels, 3 bytes each (red, green,
     // blue), top row first, rows without padding; 1 to 65535 pixels each way.
@@ -80,11 +88,14 @@ private:
 
     void resize(int width, int height);
     void transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow, int16_t* out) const;
+    void appendGapBefore(unsigned char markerCode);
+    void appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload);
     void appendTables();
     void appendFrameStart();
     void send(const std::vector<unsigned char>& bytes);
 
     vorcByteStreamReceiver* receiver_;  // owned
+    std::unique_ptr<vorc::StreamLayout> layout_;
     vorcScanEntropyCoder entropyCoder_;
 
     int quality_ = DefaultQuality;
@@ -96,6 +107,9 @@ private:
 
     int width_ = 0;
     int height_ = 0;
+    // The size a reader takes for a frame that does not name one.
+    int readerWidth_ = 640;
+    int readerHeight_ = 480;
     int codedQuality_ = 0;  // quality of the tables the reader holds
     size_t tileColumns_ = 0;
     size_t tileRows_ = 0;

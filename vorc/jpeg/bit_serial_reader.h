@@ -83,6 +83,22 @@ struct BitSerialReader {
 template <typename Cursor>
 BitSerialReader(Cursor&, uint8_t&, int32_t&, int32_t&) -> BitSerialReader<Cursor>;
 
+// A scan ends in the byte that holds its last bit, padded with 1 bits, then
+// the EOI. Whole bytes of data between that byte and the EOI are what only a
+// damaged scan shows (a damaged scan header or bitmap, or another frame's
+// scan); under a parser that skips damaged frames, the frame is damaged.
+// cursor and bitMask are where a reader stands after the frame's last tile,
+// as the bit-serial reader keeps them.
+inline void checkScanEnd(const unsigned char* cursor, uint8_t bitMask, const unsigned char* scanBytes,
+                         int32_t scanLength) {
+    const unsigned char* end = scanBytes + scanLength;
+    if (scanLength >= 2 && end[-2] == MarkerPrefix && end[-1] == MarkerEOI) end -= 2;
+    const unsigned char* used = cursor;
+    if (bitMask != 0x80) used += used + 1 < end && used[0] == MarkerPrefix && used[1] == 0x00 ? 2 : 1;
+    if (used < end)
+        vorc::failStreamWhenSkipping("!!! Tesra decoder failure (scan data after the last tile) !!!", nullptr);
+}
+
 // Where decoding a block stopped; the decoders word their reports
 // differently, so each says its own.
 enum class BlockOutcome {

@@ -120,6 +120,8 @@ void Converter::performScanSweep(Frame* frame) {
         }
         backEnd->videoTileReceived();
     }
+    const vorcTileBitStore::ScanPosition end = walking ? walkPosition : readerPosition();
+    vorc::jpeg::checkScanEnd(end.byte, end.mask, frame->scanBytes, frame->scanLength);
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 
