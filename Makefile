@@ -146,7 +146,7 @@ demo: build
 	@echo "   play it with any video player that reads MJPEG"
 	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
 	@echo "out/sample.yuv: raw planar 4:2:0 video (I420: Y, then Cb, then Cr), 640x480, no header;"
-	@echo "   a raw-video player shows it as pixel format yuv420p, size 640x480, 25 frames/s"
+	@echo "   full-range levels: a raw-video player shows it as pixel format yuvj420p, size 640x480, 25 frames/s"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out

@@ -1,6 +1,8 @@
 // The Python extension vorc._vorc: vorc::Reader for Python. Frames expose
 // their pixels through the buffer protocol, so numpy.asarray(frame) is a
-// view without a copy (height x width x channels, uint8, top row first).
+// view without a copy (height x width x channels, uint8, top row first);
+// each frame owns its pixels, so a view stays valid and unchanged while
+// later frames are read.
 // Decoding runs with the GIL released; the library's exceptions become
 // Python exceptions that carry the reason.
 #include <pybind11/pybind11.h>
@@ -53,6 +55,9 @@ py::buffer_info frameBuffer(vorc::Frame& frame) {
     return py::buffer_info(frame.data(), {height, width, channels}, {stride, channels, py::ssize_t(1)});
 }
 
+// About 31 years: far beyond any wait, far within whole milliseconds.
+constexpr double MaxTimeoutSeconds = 1e9;
+
 // One Reader with its Python status callback. Decoding releases the GIL, so
 // a lock keeps two Python threads from driving the same Reader at once.
 class PyReader {
@@ -77,7 +82,12 @@ public:
 
 private:
     vorc::ReaderOptions options(const std::string& format, double timeoutSeconds, uint64_t maxPixels, float fps) {
-        if (!(timeoutSeconds >= 0)) throw py::value_error("timeout must be 0 (no limit) or more seconds");
+        // Also NaN and infinity, whose conversion to whole milliseconds would
+        // be undefined; 0 is the way to wait for ever.
+        if (!(timeoutSeconds >= 0 && timeoutSeconds <= MaxTimeoutSeconds)) {
+            throw py::value_error("timeout must be 0 (no limit) or a number of seconds up to 1e9, not " +
+                                  std::string(py::str(py::float_(timeoutSeconds))));
+        }
         vorc::ReaderOptions options;
         options.format = pixelFormatNamed(format);
         options.timeout = std::chrono::milliseconds(static_cast<int64_t>(timeoutSeconds * 1000));

@@ -2,8 +2,9 @@
 // buffered back end's pictures turned top-down (in every pixel format, I420
 // against the raw frame dumper's planes and, at odd sizes, against the rule
 // of its chroma), also in damaged streams, and its JPEG images equal the
-// tool's transcoded files; failing and silent sources throw with the
-// reason, nothing reaches standard output, and Readers on several threads
+// tool's transcoded files; failing and silent sources throw with the reason
+// (a camera's HTTP status too), signals neither end a wait nor pass for a
+// timeout, nothing reaches standard output, and Readers on several threads
 // give what one gives alone.
 #include <gtest/gtest.h>
 
@@ -12,12 +13,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "support/files.h"
+#include "support/interrupting_signals.h"
 #include "support/picture_backend.h"
 #include "support/piece_source.h"
 #include "support/recorders.h"
@@ -337,6 +344,183 @@ TEST(Reader, SilentCameraTimesOutAndRefusedOneSaysWhy) {
     } catch (const vorc::SourceError& error) {
         EXPECT_NE(std::string(error.what()).find("Connection refused"), std::string::npos) << error.what();
     }
+}
+
+// A camera on loopback that accepts one connection, reads the request and
+// sends each piece of its script when the piece's time (counted from the
+// connection) has come, then keeps the connection open until it dies or 10
+// s have passed (so that a read blocking for ever fails a test instead of
+// hanging it).
+class ScriptedCamera {
+public:
+    using Script = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
+    explicit ScriptedCamera(Script script) : server_([this, script] { serve(script); }) {}
+    ~ScriptedCamera() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        stopping_.notify_all();
+        server_.join();
+    }
+    const std::string& address() const { return socket_.address; }
+
+private:
+    void serve(const Script& script) {
+        pollfd entry{socket_.fd, POLLIN, 0};
+        if (::poll(&entry, 1, 10000) != 1) return;
+        const int client = ::accept(socket_.fd, nullptr, nullptr);
+        char request[512];
+        (void)::read(client, request, sizeof request);
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (const auto& [when, bytes] : script) {
+            if (stopping_.wait_until(lock, start + when, [this] { return stop_; })) break;
+            ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+        stopping_.wait_until(lock, start + std::chrono::seconds(10), [this] { return stop_; });
+        ::close(client);
+    }
+
+    LoopbackCamera socket_{true};
+    std::mutex mutex_;
+    std::condition_variable stopping_;
+    bool stop_ = false;
+    std::thread server_;
+};
+
+const std::string AnswerOK = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+
+TEST(Reader, CameraAnsweringOtherThan200RaisesSourceErrorNamingTheStatus) {
+    const std::string frames = [] {
+        const Bytes bytes = sampleFrames(2);
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"HTTP/1.0 404 Not Found\r\n\r\n", {"404 Not Found"}},
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n" + frames, {"401 Unauthorized", "login"}},
+    };
+    for (const auto& [answer, named] : cases) {
+        for (const bool jpeg : {false, true}) {
+            ScriptedCamera camera({{std::chrono::milliseconds(0), answer}});
+            vorc::Reader reader(camera.address());
+            try {
+                if (jpeg) {
+                    reader.nextJPEG();
+                } else {
+                    reader.next();
+                }
+                ADD_FAILURE() << answer << ": no error";
+            } catch (const vorc::TimeoutError& error) {
+                ADD_FAILURE() << answer << ": " << error.what();
+            } catch (const vorc::SourceError& error) {
+                for (const std::string& text : named) EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
+                EXPECT_EQ(std::string(error.what()).rfind(camera.address() + ": the camera answered '", 0), 0u) << error.what();
+            }
+            // Said once; then the source has ended.
+            EXPECT_FALSE(jpeg ? reader.nextJPEG().has_value() : reader.next().has_value());
+        }
+    }
+    // A good answer: its frames (the first complete once the second begins),
+    // as from the file.
+    ScriptedCamera camera({{std::chrono::milliseconds(0), AnswerOK + frames}});
+    vorc::Reader reader(camera.address());
+    const auto first = reader.next();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_FALSE(first->damaged);
+    const std::vector<vorc::Frame> fromFile = readFrames(SamplePath, vorc::PixelFormat::RGB24);
+    EXPECT_EQ(Bytes(first->data(), first->data() + first->size()),
+              Bytes(fromFile.at(0).data(), fromFile.at(0).data() + fromFile.at(0).size()));
+}
+
+// Signals (whose handler lacks SA_RESTART, so every blocking call fails with
+// EINTR) during a wait for a silent camera or standard input: the wait goes
+// on to the timeout or the data and never ends as a timeout before its
+// time; the caller's interrupted check ends it with InterruptedError.
+TEST(Reader, SignalsNeitherEndAWaitNorPassForATimeout) {
+    using std::chrono::milliseconds;
+    using Clock = std::chrono::steady_clock;
+    const auto millisSince = [](Clock::time_point start) {
+        return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    };
+    // One frame, complete once the next one begins.
+    const Bytes bytes = sampleFrames(2);
+    const std::string frame(bytes.begin(), bytes.end());
+    {
+        // Silent after a good answer.
+        ScriptedCamera camera({{milliseconds(0), AnswerOK}});
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(2000);
+        vorc::Reader reader(camera.address(), options);
+        const Clock::time_point start = Clock::now();
+        const vorctest::InterruptingSignals signals({milliseconds(300), milliseconds(900), milliseconds(1500)});
+        EXPECT_THROW(reader.next(), vorc::TimeoutError);
+        EXPECT_GE(millisSince(start), 1950);
+        EXPECT_LT(millisSince(start), 6000);
+        EXPECT_EQ(signals.sent(), 3);
+    }
+    {
+        // No timeout: the frame arrives after the signals.
+        ScriptedCamera camera({{milliseconds(0), AnswerOK}, {milliseconds(1000), frame}});
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(0);
+        vorc::Reader reader(camera.address(), options);
+        const vorctest::InterruptingSignals signals({milliseconds(200), milliseconds(500)});
+        const auto first = reader.next();
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(first->index, 1u);
+    }
+    {
+        // Standard input, with and without a timeout.
+        for (const long timeout : {0L, 3000L}) {
+            int pipe[2];
+            ASSERT_EQ(::pipe(pipe), 0);
+            const int savedInput = ::dup(STDIN_FILENO);
+            ::dup2(pipe[0], STDIN_FILENO);
+            ::close(pipe[0]);
+            std::thread writer([&] {
+                std::this_thread::sleep_for(milliseconds(800));
+                EXPECT_EQ(::write(pipe[1], frame.data(), frame.size()), ssize_t(frame.size()));
+                ::close(pipe[1]);
+            });
+            vorc::ReaderOptions options;
+            options.timeout = milliseconds(timeout);
+            {
+                vorc::Reader reader("-", options);
+                const vorctest::InterruptingSignals signals({milliseconds(200), milliseconds(500)});
+                const auto first = reader.next();
+                EXPECT_TRUE(first.has_value()) << timeout;
+            }
+            writer.join();
+            ::dup2(savedInput, STDIN_FILENO);
+            ::close(savedInput);
+        }
+    }
+    // The caller's check is asked every 100 ms or so while the Reader waits
+    // (neither only at the timeout nor all the time), and ends the wait; the
+    // Reader stays usable.
+    ScriptedCamera camera({{milliseconds(0), AnswerOK}, {milliseconds(1500), frame}});
+    vorc::ReaderOptions options;
+    std::atomic<bool> stopWaiting{false};
+    int asked = 0;
+    options.interrupted = [&] {
+        ++asked;
+        return stopWaiting.load();
+    };
+    vorc::Reader reader(camera.address(), options);
+    Clock::time_point told;
+    std::thread interrupter([&] {
+        std::this_thread::sleep_for(milliseconds(400));
+        told = Clock::now();
+        stopWaiting = true;
+    });
+    EXPECT_THROW(reader.next(), vorc::InterruptedError);
+    interrupter.join();
+    EXPECT_LT(millisSince(told), 400);
+    EXPECT_GE(asked, 3);
+    EXPECT_LE(asked, 40);
+    stopWaiting = false;
+    EXPECT_EQ(reader.next()->index, 1u);
 }
 
 TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {

@@ -326,20 +326,17 @@ private:
 };
 
 // Feeds the chain from the camera until it closes, falls silent or a signal
-// stops it: ExitOk, or ExitFailure after saying why.
-int runCamera(DecodingChain* chain, std::unique_ptr<PollableCameraStream> camera, bool showProgress) {
-    CameraAnswer answer;
-    auto* source = new ReadAheadSource(camera.release(), &answer);
+// stops it; the camera's reason for ending goes to *failure.
+void runCamera(DecodingChain* chain, std::unique_ptr<vorc::CheckedCameraStream> camera, bool showProgress,
+               std::string* failure) {
+    auto* source = new ReadAheadSource(std::move(camera), failure);
     LoopControl control;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
     control.waitForData = [source] {
-        pollfd entry{source->descriptor(), POLLIN, 0};
+        pollfd entry{source->camera().descriptor(), POLLIN, 0};
         ::poll(&entry, 1, PollSliceMillis);
     };
-    if (chain->run(source, showProgress, 0, control) == nullptr) answer.explainEnd(CameraTimeoutSeconds);
-    if (answer.failure.empty()) return ExitOk;
-    std::fprintf(stderr, "vorc motion: %s\n", answer.failure.c_str());
-    return ExitFailure;
+    chain->run(source, showProgress, 0, control);
 }
 
 int runMotion(int argc, char** argv) {
@@ -396,12 +393,12 @@ int runMotion(int argc, char** argv) {
         return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
     std::unique_ptr<HeatMapFile> heatMap(heatmapPath != nullptr ? new HeatMapFile(heatmapPath) : nullptr);
     if (heatMap != nullptr && !heatMap->opened()) return usageError(CommandName, systemError("create", heatmapPath));
-    std::unique_ptr<PollableCameraStream> cameraStream;
+    std::unique_ptr<vorc::CheckedCameraStream> cameraStream;
     if (camera) {
         const auto timeout = std::chrono::milliseconds(static_cast<long long>(CameraTimeoutSeconds * 1000.0));
         try {
-            cameraStream.reset(new PollableCameraStream(camera->host, camera->port, static_cast<float>(fps), true,
-                                                        vorc::LiveStreamTimeouts{timeout, timeout}));
+            cameraStream = std::make_unique<vorc::CheckedCameraStream>(camera->host, camera->port, static_cast<float>(fps),
+                                                                       vorc::LiveStreamTimeouts{timeout, timeout});
         } catch (const vorcException& failure) {
             std::fprintf(stderr, "vorc motion: cannot get a stream from %s: %s\n", sourceText, failure.what());
             return ExitFailure;
@@ -414,6 +411,8 @@ int runMotion(int argc, char** argv) {
     std::FILE* everyMessageTo = verboseMessageTarget(common, true);
     const double startSeconds = processSeconds();
     int status = ExitOk;
+    std::string cameraFailure;
+    std::optional<StopOnSignals> signals;
     if (fromFile) {
         status = chain.decodeFile(CommandName, sourceText, request, common, everyMessageTo);
         if (status != ExitOk) return status;
@@ -421,8 +420,8 @@ int runMotion(int argc, char** argv) {
         routeStatusMessages(common.verbosity, everyMessageTo);
         std::string error;
         if (!chain.open(request, &error)) return usageError(CommandName, error);
-        const StopOnSignals signals;
-        status = runCamera(&chain, std::move(cameraStream), ProgressLine::wanted(common));
+        signals.emplace();
+        runCamera(&chain, std::move(cameraStream), ProgressLine::wanted(common), &cameraFailure);
     }
     const double walkSeconds = processSeconds() - startSeconds;
     if (const std::string problem = run.finish(heatMap.get()); !problem.empty()) {
@@ -430,7 +429,7 @@ int runMotion(int argc, char** argv) {
         status = ExitFailure;
     }
     run.printSummary(chain.stats(), json, common.quiet(), walkSeconds);
-    const int finished = fromFile ? chain.finish(CommandName) : ExitOk;
+    const int finished = chain.finish(CommandName, cameraFailure);
     return status != ExitOk ? status : finished;
 }
 

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <system_error>
 #include <vector>
 
 #include "tools/png_writer.h"
@@ -266,29 +269,47 @@ private:
     std::vector<unsigned char> frame_;
 };
 
-// Counts the bytes on their way to the output; takes JPEG images from the
-// transcoder and raw frames from the dumper alike.
-// A binary writer reports only that it failed; the system's reason is kept
-// here right after the failing call, while errno still holds it.
+}  // namespace
+
+// Counts the bytes that reached the output on their way there; takes JPEG
+// images from the transcoder and raw frames from the dumper alike. An
+// image is counted once it is whole, raw bytes as they pass, and either
+// only while the output has lost nothing: a summary must not report bytes
+// that were not written. A binary writer reports only that it failed; the
+// system's reason is kept here right after the failing call, while errno
+// still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, const vorcBinaryFileWriter* writer = nullptr,
-                 int* failureErrno = nullptr)
-        : sink_(sink), stats_(stats), writer_(writer), failureErrno_(failureErrno) {}
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, std::function<bool()> outputFailed,
+                 const vorcBinaryFileWriter* writer = nullptr, int* failureErrno = nullptr)
+        : sink_(sink),
+          stats_(stats),
+          outputFailed_(std::move(outputFailed)),
+          writer_(writer),
+          failureErrno_(failureErrno) {}
     void beginFrame() override {
         sink_->beginFrame();
+        imageBytes_ = 0;
         noteFailure();
     }
     void endFrame() override {
         sink_->endFrame();
         noteFailure();
+        if (!outputFailed_()) stats_->bytesWritten += imageBytes_;
     }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
-        stats_->bytesWritten += static_cast<uint64_t>(count);
+        imageBytes_ += static_cast<uint64_t>(count);
         noteFailure();
     }
-    void receiveStreamBytes(const unsigned char* bytes, int count) override { receiveJPEGBytes(bytes, count); }
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        sink_->receiveJPEGBytes(bytes, count);
+        noteFailure();
+        if (!outputFailed_()) stats_->bytesWritten += static_cast<uint64_t>(count);
+    }
+    // Completes the output now, as tearing the chain down would (the MJPEG
+    // closing delimiter): for an exit that never tears it down.
+    void closeOutput() { sink_.reset(); }
 
 private:
     void noteFailure() {
@@ -297,17 +318,23 @@ private:
 
     std::unique_ptr<vorcJPEGReceiver> sink_;
     ChainStats* stats_;
+    std::function<bool()> outputFailed_;
     const vorcBinaryFileWriter* writer_;
     int* failureErrno_;
+    uint64_t imageBytes_ = 0;
 };
 
-// The directory part of a file name prefix must exist and take new files.
+namespace {
+
+// The directory part of a file name prefix is created if it is missing
+// and must take new files.
 bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *problem = "directory '" + directory + "' does not exist";
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        *problem = "cannot create directory '" + directory + "': " + error.message();
         return false;
     }
     if (::access(directory.c_str(), W_OK) != 0) {
@@ -349,7 +376,7 @@ DecodingChain::~DecodingChain() {
 const char* rawFormatName(RawFormat format) {
     switch (format) {
         case RawFormat::Yvu420p: return "yvu420p";
-        case RawFormat::Yuv420p: return "yuv420p";
+        case RawFormat::Yuv420p: return "yuvj420p";
         case RawFormat::Rgb24: break;
     }
     return "rgb24";
@@ -410,7 +437,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
         auto* writer = new vorcJPEGSequenceWriter(request.path.c_str());
         sequenceWriter_ = writer;
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
+            new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); })));
         return true;
     }
     // Opened now, so that an output that cannot be written is reported
@@ -439,7 +467,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // Without a boundary the writer puts out plain bytes, as the dump needs.
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
-        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_, writer, &writeErrno_);
+        vorcByteStreamReceiver* sink =
+            new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
         backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
@@ -449,8 +478,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // The stream header goes out at once.
         if (writer->hasFailed()) writeErrno_ = errno != 0 ? errno : EIO;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
-            new CountingSink(writer, &stats_, writer, &writeErrno_)));
+        mjpegSink_ = new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(mjpegSink_));
     }
     return true;
 }
@@ -465,7 +494,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
     decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
                                                     : vorc::StreamErrorPolicy::ExitProcess);
     ProgressLine progress(showProgress, totalBytes, 0);
-    const FatalReasonOnExit fatalReason;
+    // Without --keep-going the library ends the process at a damaged frame.
+    const FatalReasonOnExit fatalReason(request_.keepGoing ? std::function<void()>() : [this] { finishAfterFatalError(); });
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
         const int got = decoder.decode(control.pieceSize);
@@ -487,6 +517,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
     snapshotBackEnd_ = nullptr;
     writer_ = nullptr;
     sequenceWriter_ = nullptr;
+    mjpegSink_ = nullptr;
+    stopSignal_ = StopOnSignals::received();
     return stopReason;
 }
 
@@ -496,6 +528,7 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
     bool regularFile = false;
     std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size, &regularFile);
     if (source == nullptr) return ExitUsage;
+    command_ = command;
     routeStatusMessages(options.verbosity, everyMessageTo, regularFile);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
@@ -508,11 +541,10 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
     if (regularFile && request.kind != OutputKind::Snapshot) control.pieceSize = FilePieceSize;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
     run(source.release(), ProgressLine::wanted(options), size, control);
-    stopSignal_ = StopOnSignals::received();
     return ExitOk;
 }
 
-int DecodingChain::finish(const char* command) {
+int DecodingChain::finish(const char* command, const std::string& sourceFailure) {
     if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
     outputFd_ = -1;
     const std::string output = request_.path == "-" ? std::string("standard output") : request_.path;
@@ -523,14 +555,38 @@ int DecodingChain::finish(const char* command) {
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
-    if (stats_.damagedFrames > 0 || stats_.skippedBytes > 0)
+    if (!damageShown_ && (stats_.damagedFrames > 0 || stats_.skippedBytes > 0))
         std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
-    if (status == ExitOk && stopSignal_ != 0) {
+    if (status != ExitOk) return status;
+    if (stopSignal_ != 0) {
         std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
                      command, stats_.frames);
         return 128 + stopSignal_;
     }
-    return status;
+    if (!sourceFailure.empty()) {
+        std::fprintf(stderr, "vorc %s: %s\n", command, sourceFailure.c_str());
+        return ExitFailure;
+    }
+    if (stats_.frames == 0) {
+        std::fprintf(stderr, "vorc %s: no Tesra frame found in %llu bytes\n", command,
+                     static_cast<unsigned long long>(stats_.bytesRead));
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+void DecodingChain::finishAfterFatalError() {
+    if (mjpegSink_ != nullptr) mjpegSink_->closeOutput();
+    // The picture was not written: no empty file is left behind.
+    if (snapshotFile_ != nullptr && snapshotFile_ != stdout && snapshot_ != SnapshotState::Written) {
+        struct stat info {};
+        const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
+        std::fclose(snapshotFile_);
+        snapshotFile_ = nullptr;
+        if (regularFile) std::remove(request_.path.c_str());
+    }
+    std::fprintf(stderr, "vorc %s: hint: --keep-going skips damaged frames instead of stopping at the first\n",
+                 command_);
 }
 
 int DecodingChain::finishSnapshot(std::string* problem) {
@@ -545,9 +601,10 @@ int DecodingChain::finishSnapshot(std::string* problem) {
     // A failed snapshot leaves no half-written or empty file behind.
     if (toFile && regularFile) std::remove(request_.path.c_str());
     if (snapshot_ == SnapshotState::Waiting) {
-        *problem = request_.frame == 0 ? std::string("the stream holds no complete frame")
-                                       : "frame " + std::to_string(request_.frame) + " never arrived (the stream holds " +
-                                             std::to_string(stats_.frames) + " complete frames)";
+        // A signal, or a stream without a frame, is what finish() reports.
+        if (stopSignal_ != 0 || stats_.frames == 0) return ExitOk;
+        *problem = "frame " + std::to_string(request_.frame) + " never arrived (the stream holds " +
+                   std::to_string(stats_.frames) + " complete frames)";
         return ExitUsage;
     }
     const std::string output = toFile ? "'" + request_.path + "'" : std::string("standard output");
@@ -561,13 +618,17 @@ std::string describeDump(const OutputRequest& request, const ChainStats& stats) 
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", stats.width, stats.height);
     const char* format = rawFormatName(request.rawFormat);
-    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb)"
-                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420)"
+    // The dumper's levels are JPEG's: 0 to 255 for Y, Cb and Cr alike.
+    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb; YV12, full range 0-255)"
+                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420, full range 0-255)"
                                                                    : "";
+    // "yuvj420p" names the full range itself; the YV12 order has no such name.
+    const char* range = request.rawFormat == RawFormat::Yvu420p ? " with full range" : "";
     std::string text = std::string(size) + " " + format + planes + ", " +
                        std::to_string(stats.framesWritten) + " frames";
     if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
-        text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + ", size " + size;
+        text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + range +
+                ", size " + size;
     }
     if (stats.sizeChanged) text += "; warning: the picture size changed, so the frames are not all of this size";
     return text;

@@ -28,11 +28,12 @@ enum class OutputKind {
     Snapshot,   // decode pixels; one picture as a PNG
 };
 
-// The pixel formats of a raw dump, by the names raw-video players use.
+// The pixel formats of a raw dump, by the names raw-video players use. The
+// planar ones carry full-range (JPEG) levels, 0 to 255.
 enum class RawFormat {
     Rgb24,    // RGB rows, top row first
     Yvu420p,  // planar 4:2:0: Y, then Cr, then Cb (the dumper's own order, YV12)
-    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420)
+    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420; "yuvj420p" for its full range)
 };
 
 const char* rawFormatName(RawFormat format);
@@ -111,6 +112,7 @@ struct LoopControl {
 };
 
 class SnapshotBackEnd;
+class CountingSink;
 class vorcMJPEGWriter;
 class vorcJPEGSequenceWriter;
 
@@ -145,16 +147,25 @@ public:
     // input or the output cannot be opened.
     int decodeFile(const char* command, const char* path, const OutputRequest& request,
                    const CommonOptions& options, std::FILE* everyMessageTo);
-    // Closes the output: ExitOk, or an exit status after printing the
-    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file); 128
-    // + the signal when SIGINT or SIGTERM stopped decodeFile. Damaged frames
-    // and skipped bytes are counted on standard error.
-    int finish(const char* command);
+    // Closes the output and gives the command's exit status, printing any
+    // problem as "vorc COMMAND: ...": first an output that could not be
+    // written (1; a failed snapshot leaves no file), then 128 + the signal
+    // when SIGINT or SIGTERM stopped the run (under a StopOnSignals guard),
+    // then sourceFailure, the reason a live source ended (1), then a source
+    // without a single frame (1, "no Tesra frame found in N bytes").
+    // Damaged frames and skipped bytes are counted on standard error.
+    int finish(const char* command, const std::string& sourceFailure = std::string());
 
     const ChainStats& stats() const { return stats_; }
+    // The command's own summary has counted the damage: finish() need not.
+    void damageShownByCommand() { damageShown_ = true; }
 
 private:
     int finishSnapshot(std::string* problem);
+    // The library is ending the process at a damaged frame: completes the
+    // MJPEG stream, leaves no unwritten snapshot behind and names
+    // --keep-going.
+    void finishAfterFatalError();
 
     OutputRequest request_;
     FrameWatcher frameWatcher_;
@@ -165,6 +176,8 @@ private:
     SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives
     const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
     const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
+    CountingSink* mjpegSink_ = nullptr;                           // likewise: the MJPEG output's
+    const char* command_ = "";  // for messages at an exit from inside the run
     std::string writeFailure_;  // the sequence writer's first failure
     int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
@@ -172,6 +185,7 @@ private:
     int outputFd_ = -1;  // a file the chain opened and closes
     int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;
+    bool damageShown_ = false;
 };
 
 // Standard output carries data, so status messages must go elsewhere.

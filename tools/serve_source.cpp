@@ -147,58 +147,71 @@ void runFile(const ServeSource& settings, std::vector<unsigned char> stream, Ima
 }
 
 // Runs one connection's chain until the camera closes, falls silent, fails
-// its answer or stop is set; true when it delivered at least one image.
-bool runCameraConnection(PollableCameraStream* camera, const ServeSource& settings, ImageHub& hub,
-                         const std::atomic<bool>& stop, std::string* ending) {
+// its answer or stop is set; true when it delivered at least one image. The
+// first image says that the camera is up again, which is logged once.
+bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, const ServeSource& settings,
+                         const std::string& name, ImageHub& hub, const std::atomic<bool>& stop, bool* seenBefore,
+                         std::string* ending) {
     PictureSize size;
     const uint64_t imagesBefore = hub.latest() ? hub.latest()->number : 0;
-    CameraAnswer answer;
-    auto* source = new ReadAheadSource(camera, &answer);
-    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(source, hub, size, 0.0, stop));
-    while (!stop) {
-        if (decoder->decode(PieceSize) > 0) continue;
-        if (!decoder->sourceStillUp()) break;
-        pollfd entry{source->descriptor(), POLLIN, 0};
-        ::poll(&entry, 1, PollSliceMillis);
+    std::string failure;
+    bool delivered = false;
+    {
+        auto* source = new ReadAheadSource(std::move(camera), &failure);
+        const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(source, hub, size, 0.0, stop));
+        while (!stop) {
+            if (!delivered && hub.latest() && hub.latest()->number > imagesBefore) {
+                delivered = true;
+                if (*seenBefore) ++hub.counters.reconnects;
+                *seenBefore = true;
+                if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
+            }
+            if (decoder->decode(PieceSize) > 0) continue;
+            if (!decoder->sourceStillUp()) break;
+            pollfd entry{source->camera().descriptor(), POLLIN, 0};
+            ::poll(&entry, 1, PollSliceMillis);
+        }
     }
-    if (!stop) answer.explainEnd(settings.timeoutSeconds);
-    *ending = stop ? "stopping" : answer.failure.empty() ? "the camera closed the connection" : answer.failure;
-    const auto latest = hub.latest();
-    return latest && latest->number > imagesBefore;
+    *ending = stop ? "stopping" : failure.empty() ? "the camera closed the connection" : failure;
+    return delivered;
 }
 
+// Reconnects with pauses that grow while the camera cannot be reached or
+// delivers no image, whatever the reason; an outage is logged once, when it
+// begins, and ends with the next image.
 void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
     const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
     const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
                              std::to_string(settings.cameraPort);
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(settings.timeoutSeconds * 1000.0));
     double retrySeconds = FirstRetrySeconds;
-    bool connectedBefore = false;
-    std::string lastProblem;
+    bool seenBefore = false;
+    bool inOutage = false;
+    const auto retryLater = [&](const std::string& problem) {
+        hub.counters.up = false;
+        if (settings.logEvents && !inOutage)
+            std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
+        inOutage = true;
+        sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+        retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
+    };
     while (!stop) {
-        std::unique_ptr<PollableCameraStream> camera;
+        std::unique_ptr<vorc::CheckedCameraStream> camera;
         try {
-            camera.reset(new PollableCameraStream(settings.cameraHost, settings.cameraPort,
-                                                  static_cast<float>(settings.fps), true,
-                                                  vorc::LiveStreamTimeouts{timeout, timeout}));
+            camera = std::make_unique<vorc::CheckedCameraStream>(settings.cameraHost, settings.cameraPort,
+                                                                 static_cast<float>(settings.fps),
+                                                                 vorc::LiveStreamTimeouts{timeout, timeout});
         } catch (const vorcException& failure) {
-            hub.counters.up = false;
-            // Said once per outage, not at every try.
-            if (settings.logEvents && failure.what() != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), failure.what());
-            lastProblem = failure.what();
-            sleepUntil(Clock::now() + seconds(retrySeconds), stop);
-            retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
+            retryLater(failure.what());
             continue;
         }
-        if (connectedBefore) ++hub.counters.reconnects;
-        connectedBefore = true;
-        lastProblem.clear();
-        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
         std::string ending;
-        if (runCameraConnection(camera.release(), settings, hub, stop, &ending)) retrySeconds = FirstRetrySeconds;
-        hub.counters.up = false;
-        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending.c_str());
-        if (!stop) sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+        if (runCameraConnection(std::move(camera), settings, name, hub, stop, &seenBefore, &ending)) {
+            // The camera was up: a new outage begins, retried soon.
+            inOutage = false;
+            retrySeconds = FirstRetrySeconds;
+        }
+        if (!stop) retryLater(ending);
     }
 }
 

@@ -24,10 +24,12 @@ constexpr const char* WarningMarks[] = {"CORRUPT", "fail", "cannot", "too many",
 char lastMessage[512];
 bool lastMessageOnStandardError = false;
 std::atomic<bool> exitGuarded{false};
+std::function<void()> afterFatalReason;
 
 void reportFatalReason() {
-    if (!exitGuarded || lastMessage[0] == '\0' || lastMessageOnStandardError) return;
-    std::fprintf(stderr, "vorc : %s\n", lastMessage);
+    if (!exitGuarded) return;
+    if (lastMessage[0] != '\0' && !lastMessageOnStandardError) std::fprintf(stderr, "vorc : %s\n", lastMessage);
+    if (afterFatalReason) afterFatalReason();
 }
 
 template <size_t N>
@@ -81,7 +83,11 @@ public:
     LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
         : verbosity_(verbosity),
           everyMessageTo_(everyMessageTo),
-          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {
+          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))),
+          // A terminal, or a file or pipe that both streams go to: a copy
+          // on standard error would show every problem twice.
+          reachesStandardError_(everyMessageTo == stderr ||
+                                (everyMessageTo != nullptr && sharesStandardErrorsDestination(everyMessageTo))) {
         if (everyMessageTo == stdout && !flushEveryMessage_)
             std::setvbuf(stdout, standardOutputBuffer, _IOFBF, sizeof standardOutputBuffer);
     }
@@ -93,8 +99,8 @@ public:
         lastMessage[kept] = '\0';
         const MessageWeight weight = weighMessage(msg);
         if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, length, flushEveryMessage_);
-        lastMessageOnStandardError = everyMessageTo_ == stderr;
-        if (everyMessageTo_ == stderr) return;
+        lastMessageOnStandardError = reachesStandardError_;
+        if (reachesStandardError_) return;
         if (weight == MessageWeight::Error ||
             (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
             printMessage(stderr, msg, length, true);
@@ -106,6 +112,7 @@ private:
     Verbosity verbosity_;
     std::FILE* everyMessageTo_;
     bool flushEveryMessage_;
+    bool reachesStandardError_;
 };
 
 }  // namespace
@@ -127,14 +134,18 @@ void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fr
     vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 
-FatalReasonOnExit::FatalReasonOnExit() {
+FatalReasonOnExit::FatalReasonOnExit(std::function<void()> afterReason) {
     static const bool registered = std::atexit(reportFatalReason) == 0;
     (void)registered;
     lastMessage[0] = '\0';
+    afterFatalReason = std::move(afterReason);
     exitGuarded = true;
 }
 
-FatalReasonOnExit::~FatalReasonOnExit() { exitGuarded = false; }
+FatalReasonOnExit::~FatalReasonOnExit() {
+    exitGuarded = false;
+    afterFatalReason = nullptr;
+}
 
 std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput) {
     if (!options.verbose()) return nullptr;

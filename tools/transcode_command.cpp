@@ -31,7 +31,8 @@ void printUsage() {
         "  -o, --output OUTPUT   write the MJPEG stream to OUTPUT ('-' for standard\n"
         "                        output; status messages then go to standard error)\n"
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
-        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
+        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n"
+        "                        (directories in PREFIX that are missing are made)\n",
         OutputRequest().boundary.c_str());
     printStreamOptionsHelp(24);
     printCommonOptionsHelp(24);

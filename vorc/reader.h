@@ -42,8 +42,14 @@ struct ReaderOptions {
     PixelFormat format = PixelFormat::RGB24;
     // How long a camera may take to accept the connection, and how long any
     // source may stay silent before next() throws TimeoutError; zero waits
-    // for ever.
+    // for ever. Signals neither end a wait nor shorten it.
     std::chrono::milliseconds timeout{10000};
+    // Asked while next() or nextJPEG() waits for a silent source, at least
+    // every 100 ms (so within 100 ms of a signal); true ends the wait with
+    // InterruptedError. It may also throw, and its exception passes through
+    // next() unchanged. Either way the Reader stays usable. Without it a
+    // wait ends only with data, the end of the source or the timeout.
+    std::function<bool()> interrupted;
     // Pictures with more pixels are not decoded; their frames come out
     // damaged and empty. The library-wide limit (setMaxPicturePixels)
     // applies as well.
@@ -55,7 +61,8 @@ struct ReaderOptions {
     StatusCallback status;
 };
 
-// The source cannot be opened, connected or read; what() says why.
+// The source cannot be opened, connected or read, or a camera answered with
+// an HTTP status other than 200; what() says why.
 class SourceError : public vorcException {
 public:
     explicit SourceError(std::string reason) : reason_(std::move(reason)) {}
@@ -63,6 +70,12 @@ public:
 
 private:
     std::string reason_;
+};
+
+// The caller's interrupted check asked to stop waiting for the source.
+class InterruptedError : public SourceError {
+public:
+    using SourceError::SourceError;
 };
 
 // The source stayed silent longer than the timeout. A camera connection is
@@ -131,7 +144,10 @@ public:
     // The next complete frame, or nothing once the source has ended. The
     // first call of next() or nextJPEG() fixes which of the two a Reader
     // gives; calling the other one afterwards throws std::logic_error.
-    // Throws TimeoutError when the source stays silent too long.
+    // Throws TimeoutError when the source stays silent too long,
+    // InterruptedError when the interrupted check says so, and SourceError
+    // when a camera's answer is not 200 (naming the status), not HTTP, or
+    // cut off before its end.
     std::optional<Frame> next();
     std::optional<JPEGFrame> nextJPEG();
 

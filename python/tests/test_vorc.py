@@ -1,6 +1,9 @@
 """The Python module judged by the vorc tool's own outputs: raw RGB and
 Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True; a live
-`vorc camera` on loopback read by the module and by examples/next_frame."""
+`vorc camera` on loopback read by the module and by examples/next_frame;
+a camera answering 401 or 404 raises SourceError naming the status;
+timeouts that are no number of seconds are refused; views of earlier frames
+stay valid."""
 import os
 import pathlib
 import socket
@@ -139,3 +142,49 @@ def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(sample, d
         reader = vorc.open(f"127.0.0.1:{silent.getsockname()[1]}", timeout=0.2)
         with pytest.raises(TimeoutError, match="no data for 200 ms"):
             next(reader)
+
+
+@pytest.mark.parametrize("answer, named", [
+    (b"HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nnot here\n", ["404 Not Found"]),
+    (b"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n", ["401 Unauthorized", "login"]),
+])
+def test_a_camera_answering_other_than_200_raises_source_error_naming_the_status(answer, named):
+    with socket.create_server(("127.0.0.1", 0)) as server:
+        def answer_once():
+            connection, _ = server.accept()
+            with connection:
+                connection.recv(512)
+                connection.sendall(answer)
+
+        camera = threading.Thread(target=answer_once)
+        camera.start()
+        for jpeg in (False, True):
+            reader = vorc.open(f"127.0.0.1:{server.getsockname()[1]}", jpeg=jpeg, timeout=5)
+            with pytest.raises(vorc.SourceError) as raised:
+                next(reader)
+            assert not isinstance(raised.value, vorc.TimeoutError)
+            assert all(text in str(raised.value) for text in named), str(raised.value)
+            if not jpeg:
+                camera.join()
+                camera = threading.Thread(target=answer_once)
+                camera.start()
+        camera.join()
+
+
+def test_timeouts_that_are_no_number_of_seconds_are_refused(sample):
+    for timeout in (float("inf"), float("-inf"), float("nan"), -1.0, 1e10):
+        with pytest.raises(ValueError, match="timeout must be"):
+            vorc.open(sample, timeout=timeout)
+    # 0 waits for ever; the largest limit is accepted.
+    assert len(list(vorc.open(sample, timeout=0))) == FRAMES
+    assert len(list(vorc.open(sample, timeout=1e9))) == FRAMES
+
+
+def test_a_view_of_a_frame_stays_valid_and_unchanged_after_later_frames(sample, dumps):
+    rgb, _ = dumps
+    frames = vorc.open(sample)
+    first = numpy.asarray(next(frames))
+    later = [numpy.asarray(frame) for frame in frames]
+    numpy.testing.assert_array_equal(first, rgb[0])
+    for n, view in enumerate(later, start=1):
+        numpy.testing.assert_array_equal(view, rgb[n])

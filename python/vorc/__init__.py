@@ -9,8 +9,13 @@ A source is a file path, "-" for standard input, or a camera as HOST:PORT.
 Formats: "rgb" (default), "bgr" (for OpenCV), "rgba", "gray", and "i420"
 (the Y, U and V planes stacked, (height * 3 / 2) x width; flat when a side
 is odd). Damaged frames come out flagged instead of ending the stream.
+Each frame owns its pixels: numpy.asarray(frame) stays valid, and
+unchanged, while later frames are read, for as long as the view (or the
+frame) is kept.
+
 Errors raise vorc.SourceError (an OSError) or vorc.TimeoutError (a
-TimeoutError; a silent camera is then given up) with the reason.
+TimeoutError; a silent camera is then given up) with the reason; a camera
+that answers anything but HTTP 200 raises SourceError naming its status.
 """
 
 from ._vorc import Error, Frame, Reader, SourceError, TimeoutError
@@ -27,7 +32,8 @@ class JpegImage(bytes):
 def open(source, format="rgb", jpeg=False, **options):
     """Opens source at once (raising if it cannot be opened) and returns an
     iterator over its frames: Frame objects, or JpegImage bytes with
-    jpeg=True. Options: timeout in seconds (default 10, 0 waits for ever),
+    jpeg=True. Options: timeout in seconds (default 10, 0 waits for ever;
+    infinity, NaN and negative values raise ValueError),
     max_pixels (larger pictures come out as damaged, empty frames), fps
     asked of a camera (0: its maximum), and status, called as
     status(level, message) with level "info" or "warning"."""

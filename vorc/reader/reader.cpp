@@ -2,12 +2,16 @@
 // back end) and pulls bytes through it until a frame has come out. The
 // chain is built at the first request, with the pixel decoder for next() or
 // the transcoder for nextJPEG(); the source is opened at once, so that a
-// source that cannot be opened fails in the constructor.
+// source that cannot be opened fails in the constructor. A silent source is
+// waited for in slices, between which the silence is timed and the caller's
+// interrupted check is asked.
 #include "vorc/reader.h"
 
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <stdexcept>
+#include <utility>
 
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
@@ -23,6 +27,14 @@ namespace {
 // Bytes per decode call: small enough that one call rarely completes more
 // than a few frames, each of which is held as a converted picture.
 constexpr int PieceSize = 4096;
+
+// The longest a fetch from a silent source waits before the Reader looks at
+// the timeout and the caller's interrupted check again.
+constexpr std::chrono::milliseconds WaitSlice{100};
+
+std::chrono::milliseconds waitSlice(std::chrono::milliseconds timeout) {
+    return timeout.count() > 0 && timeout < WaitSlice ? timeout : WaitSlice;
+}
 
 // Hands the library's messages to the Reader's callback, if there is one.
 class StatusRouter : public vorcStatusMessageHandler {
@@ -43,7 +55,7 @@ public:
         : name(sourceName), options(std::move(readerOptions)) {
         router.callback = options.status;
         StatusMessageScope scope(&router);
-        OpenedSource opened = openSource(name, options);
+        OpenedSource opened = openSource(name, options, waitSlice(options.timeout));
         source = std::move(opened.source);
         camera = opened.camera;
     }
@@ -77,20 +89,37 @@ public:
         output = wanted;
     }
 
-    // Decodes until queue holds a frame or the source has ended.
+    // Decodes until queue holds a frame or the source has ended. Each
+    // fetch waits at most a slice; between slices the silence is timed and
+    // the caller may interrupt.
     template <typename Queue>
     std::optional<typename Queue::value_type> pull(Output wanted, Queue& queue) {
+        using Clock = std::chrono::steady_clock;
         StatusMessageScope scope(&router);
         build(wanted);
+        Clock::time_point lastData = Clock::now();
         while (queue.empty()) {
-            if (ended) return std::nullopt;
-            if (parser->decode(PieceSize) != 0) continue;
-            // A file source in timed mode is still up and may deliver at the
-            // next call; a camera that stayed silent has ended.
-            const bool timedOut = parser->sourceStillUp() || (camera != nullptr && camera->timedOut());
-            // The frames handed on at the end of the source are still queued.
-            ended = !parser->sourceStillUp();
-            if (timedOut) {
+            if (ended) {
+                if (failure.empty()) return std::nullopt;
+                throw SourceError(std::exchange(failure, std::string()));
+            }
+            if (parser->decode(PieceSize) != 0) {
+                lastData = Clock::now();
+                continue;
+            }
+            if (!parser->sourceStillUp()) {
+                // The frames handed on at the end of the source are queued
+                // ahead of the reason it failed.
+                ended = true;
+                if (camera != nullptr && !camera->failure().empty()) failure = name + ": " + camera->failure();
+                continue;
+            }
+            if (options.interrupted && options.interrupted()) throw InterruptedError(name + ": interrupted");
+            if (options.timeout.count() > 0 &&
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData) >= options.timeout) {
+                // A camera that fell silent is given up; standard input or a
+                // file may still deliver at the next call.
+                ended = camera != nullptr;
                 throw TimeoutError(name + ": no data for " + std::to_string(options.timeout.count()) + " ms");
             }
         }
@@ -107,7 +136,8 @@ public:
     std::deque<JPEGFrame> jpegFrames;
     std::vector<uint8_t> jpegImage;
     std::unique_ptr<vorcStreamSource> source;  // until the parser takes it
-    const vorcCameraLiveTesraFastStreamPOSIX* camera = nullptr;  // the source, if it is one
+    const CheckedCameraStream* camera = nullptr;  // the source, if it is one
+    std::string failure;  // why the source ended, until thrown
     std::unique_ptr<vorcFramewiseTesraDecoder> parser;
     Output output = Output::Undecided;
     bool ended = false;

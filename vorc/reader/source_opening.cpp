@@ -36,11 +36,12 @@ std::unique_ptr<vorcStreamFile> openFile(const std::string& path) {
     return source;
 }
 
-OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options) {
+OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options, std::chrono::milliseconds slice) {
     try {
-        const LiveStreamTimeouts timeouts{options.timeout, options.timeout};
-        auto source = std::make_unique<vorcWatchedCameraLiveTesraFastStreamPOSIX>(camera.host, camera.port,
-                                                                                   options.cameraFps, false, timeouts);
+        // The Reader keeps count of the silence itself.
+        auto source = std::make_unique<CheckedCameraStream>(camera.host, camera.port, options.cameraFps,
+                                                            LiveStreamTimeouts{options.timeout, {}});
+        source->setFetchWait(slice);
         OpenedSource opened;
         opened.camera = source.get();
         opened.source = std::move(source);
@@ -52,15 +53,15 @@ OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options)
 
 }  // namespace
 
-OpenedSource openSource(const std::string& name, const ReaderOptions& options) {
+OpenedSource openSource(const std::string& name, const ReaderOptions& options, std::chrono::milliseconds slice) {
     struct stat status {};
     const bool fileExists = ::stat(name.c_str(), &status) == 0;
     if (!fileExists && name != "-") {
-        if (const std::optional<HostAndPort> camera = parseHostAndPort(name)) return openCamera(*camera, options);
+        if (const std::optional<HostAndPort> camera = parseHostAndPort(name)) return openCamera(*camera, options, slice);
     }
     std::unique_ptr<vorcStreamFile> file =
         name == "-" ? std::make_unique<vorcStreamFile>(STDIN_FILENO) : openFile(name);
-    if (options.timeout.count() > 0) file->setTimedBlockModeEnabled(true, long(options.timeout.count()));
+    file->setTimedBlockModeEnabled(true, long(slice.count()));
     OpenedSource opened;
     opened.source = std::move(file);
     return opened;

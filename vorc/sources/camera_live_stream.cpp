@@ -23,6 +23,13 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// start + span, with spans beyond a century taken as a century: the clock's
+// nanoseconds would overflow long before milliseconds::max().
+Clock::time_point deadlineAfter(Clock::time_point start, milliseconds span) {
+    constexpr milliseconds Century = std::chrono::hours(24 * 365 * 100);
+    return start + (span < Century ? span : Century);
+}
+
 // The remaining milliseconds until deadline as a poll time-out.
 int millisUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
@@ -45,7 +52,7 @@ int connectWithin(int fd, const sockaddr* address, socklen_t length, millisecond
         if (result == 0) return 0;
         if (error != EINPROGRESS && error != EINTR) return error;
     }
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point deadline = deadlineAfter(Clock::now(), timeout);
     for (;;) {
         pollfd entry{fd, POLLOUT, 0};
         const int ready = ::poll(&entry, 1, timeout.count() <= 0 ? -1 : millisUntil(deadline));
@@ -207,11 +214,13 @@ void vorcCameraLiveTesraFastStreamPOSIX::releaseSocket() {
 
 bool vorcCameraLiveTesraFastStreamPOSIX::awaitData() {
     if (readTimeout.count() <= 0) return true;
-    const Clock::time_point deadline = lastData + readTimeout;
+    const Clock::time_point deadline = deadlineAfter(lastData, readTimeout);
     for (;;) {
         pollfd entry{socketFd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, millisUntil(deadline));
-        if (ready != 0) return true;  // data, an end or an error: read tells
+        // Data, an end or an error: the read tells which. A signal that cut
+        // the wait short is none of them; the wait goes on for the time left.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
         if (Clock::now() >= deadline) return false;
     }
 }
@@ -230,7 +239,7 @@ int vorcCameraLiveTesraFastStreamPOSIX::fetchBytes(unsigned char* buffer, int ma
     if (got > 0) {
         lastData = Clock::now();
     } else if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK) && readTimeout.count() > 0 &&
-               Clock::now() - lastData >= readTimeout) {
+               Clock::now() >= deadlineAfter(lastData, readTimeout)) {
         readTimedOut = true;
         readFinished(-1, ETIMEDOUT);
         return 0;

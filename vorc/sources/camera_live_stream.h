@@ -3,8 +3,9 @@
 // It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
-// SOI marker skips it. Connecting by host name (IPv4 or IPv6) and time limits
-// for the connect and for a silent camera are optional.
+// SOI marker skips it (vorc::CheckedCameraStream reads and checks it).
+// Connecting by host name (IPv4 or IPv6) and time limits for the connect and
+// for a silent camera are optional.
 #ifndef VORC_SOURCES_CAMERA_LIVE_STREAM_H
 #define VORC_SOURCES_CAMERA_LIVE_STREAM_H
 
@@ -59,8 +60,8 @@ public:
     ~vorcCameraLiveTesraFastStreamPOSIX() override;
 
     // One read: the byte count, 0 when the camera closed the connection,
-    // and 0 too for an error, a read time-out or (non-blocking) no data
-    // waiting.
+    // and 0 too for an error, a read time-out, a read cut short by a signal
+    // or (non-blocking) no data waiting.
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
 
     // Zero (the default of the address constructors) waits for ever.
@@ -81,8 +82,8 @@ private:
     void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout);
     void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout);
     void finishSetUp(float fps, bool nonBlocking);
-    // Waits until data is waiting or the read time-out has passed; false
-    // when it has passed.
+    // Waits until data is waiting or the read time-out has passed, also
+    // across signals; false when it has passed.
     bool awaitData();
     void sendRequest(float fps);
     void releaseSocket();

@@ -1,13 +1,15 @@
-// The head of the HTTP answer that a camera sends ahead of its stream.
-// `vorc record` reads it off the live source before any byte reaches the
-// parser (source -> parser -> scan decoder -> back end), so that an answer
-// other than 200 ends the recording with the camera's status instead of
+// The head of the HTTP answer that a camera sends ahead of its stream. The
+// checked camera stream reads it off the connection before any byte reaches
+// the parser (source -> parser -> scan decoder -> back end), so that an
+// answer other than 200 ends the stream with the camera's status instead of
 // being taken for an empty or a damaged stream.
-#ifndef VORC_TOOLS_HTTP_RESPONSE_H
-#define VORC_TOOLS_HTTP_RESPONSE_H
+#ifndef VORC_SOURCES_HTTP_RESPONSE_HEAD_H
+#define VORC_SOURCES_HTTP_RESPONSE_HEAD_H
 
 #include <cstddef>
 #include <string>
+
+namespace vorc {
 
 class HttpResponseHead {
 public:
@@ -32,5 +34,7 @@ private:
     int statusCode_ = 0;
     std::string statusLine_;
 };
+
+}  // namespace vorc
 
 #endif

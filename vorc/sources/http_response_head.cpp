@@ -1,6 +1,6 @@
 // Reading the HTTP answer head: "HTTP/1.x NNN reason", header lines, and an
 // empty line (CR LF or a lone LF, as simple cameras write it).
-#include "tools/http_response.h"
+#include "vorc/sources/http_response_head.h"
 
 namespace {
 constexpr char Protocol[] = "HTTP/";
@@ -8,6 +8,8 @@ constexpr size_t ProtocolLength = sizeof Protocol - 1;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
+
+namespace vorc {
 
 size_t HttpResponseHead::feed(const unsigned char* bytes, size_t count) {
     size_t used = 0;
@@ -43,3 +45,5 @@ void HttpResponseHead::parseStatusLine() {
     statusCode_ = std::stoi(statusLine_.substr(space + 1, 3));
     state_ = State::Complete;
 }
+
+}  // namespace vorc
