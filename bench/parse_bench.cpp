@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "vorc/core/framewise_decoder.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/encode/stream_encoder.h"
 #include "vorc/encode/synthetic_scene.h"

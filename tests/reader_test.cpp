@@ -30,7 +30,7 @@
 #include "support/recorders.h"
 #include "vorc/backends/color_conversion.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader.h"
 

@@ -28,7 +28,7 @@
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/sources/camera_live_stream.h"
 #include "vorc/sources/checked_camera_stream.h"
 #include "vorc/sources/frame_rate_presets.h"

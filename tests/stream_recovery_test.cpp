@@ -13,7 +13,7 @@
 #include "support/recorders.h"
 #include "support/recording_scan_decoder.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/transcode/jpeg_converter.h"
 

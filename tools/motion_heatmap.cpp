@@ -7,7 +7,7 @@
 
 #include "tools/png_writer.h"
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader.h"
 #include "vorc/reader/picture_conversion.h"

@@ -22,7 +22,7 @@
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"

@@ -16,7 +16,7 @@
 
 #include "tools/option_parser.h"
 #include "tools/status_output.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/core/stream_interfaces.h"
 
 enum class OutputKind {

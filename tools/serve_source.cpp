@@ -17,7 +17,7 @@
 
 #include "tools/camera_source.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "support/piece_source.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/encode/stream_encoder.h"
 

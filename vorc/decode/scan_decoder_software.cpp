@@ -17,7 +17,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 #include "vorc/jpeg/tile_decoder.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/encode/forward_dct.h"
 #include "vorc/jpeg/header_writer.h"
 

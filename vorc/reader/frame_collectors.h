@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 

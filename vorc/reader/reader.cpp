@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader/frame_collectors.h"

@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/dsp/kernel_table.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"

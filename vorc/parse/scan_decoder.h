@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/stream_interfaces.h"
 #include "vorc/jpeg/standard_tables.h"
 

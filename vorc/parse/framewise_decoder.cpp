@@ -5,7 +5,7 @@
 // on as damaged and searches the next SOI from inside it. Recovery acts only
 // where the default policy would have ended the process, or on what only a
 // damaged stream shows, so that a valid stream reads alike under both.
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +15,8 @@
 #include <iterator>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/dsp/kernel_table.h"
 

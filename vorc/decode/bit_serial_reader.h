@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/decode/huffman_tree.h"
 
 namespace vorc::jpeg {
