@@ -99,7 +99,10 @@ private:
             options.status = [callback](vorc::StatusLevel level, const std::string& message) {
                 py::gil_scoped_acquire acquired;
                 try {
-                    callback(level == vorc::StatusLevel::Warning ? "warning" : "info", message);
+                    callback(level == vorc::StatusLevel::Error     ? "error"
+                             : level == vorc::StatusLevel::Warning ? "warning"
+                                                                   : "info",
+                             message);
                 } catch (py::error_already_set& error) {
                     error.discard_as_unraisable("vorc status callback");
                 }

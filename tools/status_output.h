@@ -1,8 +1,7 @@
 // How much the vorc tool says, shared by every command: the verbosity and
 // progress options (--quiet, --verbose, --no-progress) and the status
-// handler that passes the library's messages on accordingly. The library
-// gives its messages no level, so the ones that report a problem are known
-// by their wording.
+// handler that passes the library's messages on by the level the library
+// gives each.
 #ifndef VORC_TOOLS_STATUS_OUTPUT_H
 #define VORC_TOOLS_STATUS_OUTPUT_H
 
@@ -27,10 +26,6 @@ struct CommonOptions {
 // Whether stream and standard error go to the same file or device, where
 // their lines would mix.
 bool sharesStandardErrorsDestination(std::FILE* stream);
-
-enum class MessageWeight { Status, Warning, Error };
-
-MessageWeight weighMessage(const char* message);
 
 // Installs the tool's handler for the library's status messages. Errors
 // always reach standard error, warnings too unless quiet. With

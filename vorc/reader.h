@@ -25,6 +25,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/picture_limits.h"
+#include "vorc/core/status_messages.h"
 
 namespace vorc {
 
@@ -33,9 +34,8 @@ namespace vorc {
 // plane half the size rounded up, one after the other without gaps.
 enum class PixelFormat { RGB24, BGR24, RGBA, GRAY8, I420 };
 
-// Info: progress (picture size, set-up). Warning: a problem the Reader went
-// past, such as a damaged frame.
-enum class StatusLevel { Info, Warning };
+// The level is the library's own (status_messages.h): Info for progress,
+// Warning for a problem the Reader went past, such as a damaged frame.
 using StatusCallback = std::function<void(StatusLevel level, const std::string& message)>;
 
 struct ReaderOptions {

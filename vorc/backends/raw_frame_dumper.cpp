@@ -17,10 +17,10 @@ namespace {
 constexpr size_t BytesPerPixel = 3;
 constexpr size_t BytesPerTileColumnRow = 48;
 
-void sendMessage(const char* format, int width, int height) {
+void sendMessage(vorc::StatusLevel level, const char* format, int width, int height) {
     char text[128];
     std::snprintf(text, sizeof text, format, width, height);
-    vorc::sendStatusMsg(text, nullptr);
+    vorc::sendStatus(level, text, nullptr);
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ void vorcTesraRawFrameDumper::videoResolutionChanged(int newWidth, int newHeight
     // RGB rows need no second buffer, and any size suits them.
     if (frameBuffer == nullptr || !yuvMode) return;
     if (newWidth % 2 != 0 || newHeight % 2 != 0) {
-        vorc::sendStatusMsg("TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!", nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, "TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!", nullptr);
         errorEncountered();
         return;
     }
@@ -49,11 +49,11 @@ void vorcTesraRawFrameDumper::videoResolutionChanged(int newWidth, int newHeight
     try {
         yuvBuffer.reset(new unsigned char[pixels + pixels / 2]);
     } catch (const std::bad_alloc&) {
-        sendMessage("TesraRawFrameDumper : failed to resize YUV buffer to  %dx%d !!!", newWidth, newHeight);
+        sendMessage(vorc::StatusLevel::Warning, "TesraRawFrameDumper : failed to resize YUV buffer to  %dx%d !!!", newWidth, newHeight);
         errorEncountered();
         return;
     }
-    sendMessage("TesraRawFrameDumper : resized YUV buffer to %dx%d", newWidth, newHeight);
+    sendMessage(vorc::StatusLevel::Info, "TesraRawFrameDumper : resized YUV buffer to %dx%d", newWidth, newHeight);
 }
 
 void vorcTesraRawFrameDumper::errorEncountered() {}

@@ -64,7 +64,7 @@ void PictureCollector::videoResolutionChanged(int newWidth, int newHeight) {
     const std::string message = "vorc::Reader : !!! picture of " + std::to_string(newWidth) + "x" +
                                 std::to_string(newHeight) + " exceeds the limit of " + std::to_string(maxPixels_) +
                                 " pixels !!!";
-    vorc::sendStatusMsg(message.c_str(), nullptr);
+    vorc::sendStatus(vorc::StatusLevel::Warning, message.c_str(), nullptr);
 }
 
 void PictureCollector::frameComplete() {

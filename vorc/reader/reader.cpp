@@ -37,12 +37,10 @@ std::chrono::milliseconds waitSlice(std::chrono::milliseconds timeout) {
 }
 
 // Hands the library's messages to the Reader's callback, if there is one.
-class StatusRouter : public vorcStatusMessageHandler {
+class StatusRouter : public LeveledStatusMessageHandler {
 public:
-    void sendStatusMsg(const char* msg, void*) override {
-        if (!callback) return;
-        // The library frames failures with "!!!"; the Reader goes past them.
-        callback(std::strstr(msg, "!!!") != nullptr ? StatusLevel::Warning : StatusLevel::Info, msg);
+    void statusMessage(StatusLevel level, const char* msg, void*) override {
+        if (callback) callback(level, msg);
     }
     StatusCallback callback;
 };
