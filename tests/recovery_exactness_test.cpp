@@ -323,7 +323,7 @@ TEST(ExactRecovery, TheEncoderRefusesAGapHoldingFF) {
     vorcTesraStreamEncoder encoder(new Collector(stream));
     encoder.setLayout(std::make_unique<FillByteLayout>());
     const Bytes picture(16 * 16 * 3, 90);
-    EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorcInvalidArgument);
+    EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorc::InvalidArgument);
     EXPECT_TRUE(stream.empty());
 }
 

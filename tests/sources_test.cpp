@@ -294,7 +294,7 @@ TEST(CameraLiveStream, HostNamesIPv6AndReasonsForFailure) {
     const auto reason = [](const std::string& host, int port) -> std::string {
         try {
             Stream stream(host, port, 1.0f, true);
-        } catch (const vorcConnectionFailure& failure) {
+        } catch (const vorc::ConnectionFailure& failure) {
             return failure.what();
         }
         return "connected";

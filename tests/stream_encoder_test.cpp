@@ -162,7 +162,7 @@ TEST(StreamEncoder, PartialStreamsDecodeLikeStreamsOfFullFrames) {
 }
 
 TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
-    EXPECT_THROW(Encoder(nullptr), vorcInvalidArgument);
+    EXPECT_THROW(Encoder(nullptr), vorc::InvalidArgument);
     const unsigned char pixel[3] = {0, 0, 0};
     const std::vector<std::pair<std::function<void(Encoder&)>, std::string>> rejected = {
         {[&](Encoder& e) { e.encodeFrame(nullptr, 16, 16); }, "picture is null"},
@@ -183,7 +183,7 @@ TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
             try {
                 rejected[row].first(encoder);
                 ADD_FAILURE() << "row " << row << " accepted";
-            } catch (const vorcInvalidArgument& e) {
+            } catch (const vorc::InvalidArgument& e) {
                 EXPECT_NE(std::string(e.what()).find(rejected[row].second), std::string::npos)
                     << e.what();
             }

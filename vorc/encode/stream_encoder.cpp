@@ -40,7 +40,7 @@ void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
 vorcTesraStreamEncoder::vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver)
     : receiver_(receiver), layout_(std::make_unique<vorc::StreamLayout>()), candidate_(CoefficientsPerTile) {
     if (receiver_ == nullptr) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
     }
 }
 
@@ -48,19 +48,19 @@ vorcTesraStreamEncoder::~vorcTesraStreamEncoder() { delete receiver_; }
 
 void vorcTesraStreamEncoder::setQuality(int quality) {
     if (quality < 1 || quality > 100) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the quality must be 1 to 100");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: the quality must be 1 to 100");
     }
     quality_ = quality;
 }
 
 void vorcTesraStreamEncoder::setKeyFrameInterval(int frames) {
-    if (frames < 1) throw vorcInvalidArgument("vorcTesraStreamEncoder: the key-frame interval must be at least 1");
+    if (frames < 1) throw vorc::InvalidArgument("vorcTesraStreamEncoder: the key-frame interval must be at least 1");
     keyFrameInterval_ = frames;
 }
 
 void vorcTesraStreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
     if (sumOfAbsoluteDifferences < 0) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the change threshold must not be negative");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: the change threshold must not be negative");
     }
     changeThreshold_ = sumOfAbsoluteDifferences;
 }
@@ -127,13 +127,13 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
 void vorcTesraStreamEncoder::appendGapBefore(unsigned char markerCode) {
     const std::vector<uint8_t> gap = layout_->gapBefore(markerCode);
     if (std::find(gap.begin(), gap.end(), MarkerPrefix) != gap.end())
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: a gap between segments must not hold FF");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: a gap between segments must not hold FF");
     frame_.insert(frame_.end(), gap.begin(), gap.end());
 }
 
 void vorcTesraStreamEncoder::appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload) {
     if (payload.size() > LargestSegmentPayload)
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: a segment payload must hold at most 65533 bytes");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: a segment payload must hold at most 65533 bytes");
     appendGapBefore(code);
     appendSegment(frame_, code, payload.data(), payload.size());
 }
@@ -189,9 +189,9 @@ void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
 }
 
 size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
-    if (rgb == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the picture is null");
+    if (rgb == nullptr) throw vorc::InvalidArgument("vorcTesraStreamEncoder: the picture is null");
     if (width < 1 || width > LargestPictureSide || height < 1 || height > LargestPictureSide) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: width and height must be 1 to 65535 pixels");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: width and height must be 1 to 65535 pixels");
     }
 
     if (width != width_ || height != height_) {
@@ -274,7 +274,7 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
 
 int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
     if (length < 1 || static_cast<size_t>(length) > LargestSegmentPayload || payload == nullptr) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
+        throw vorc::InvalidArgument("vorcTesraStreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
     }
     if (!app13Allowed_) return 1;
     frame_.clear();

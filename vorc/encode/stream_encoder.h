@@ -11,7 +11,7 @@
 // segment after the last frame.
 //
 // Ownership: the encoder owns the receiver given to its constructor and
-// destroys it. Bad arguments throw vorcInvalidArgument before anything is
+// destroys it. Bad arguments throw vorc::InvalidArgument before anything is
 // written, so a rejected call never leaves a damaged stream behind.
 #ifndef VORC_ENCODE_STREAM_ENCODER_H
 #define VORC_ENCODE_STREAM_ENCODER_H
@@ -31,7 +31,7 @@ public:
     static constexpr int DefaultKeyFrameInterval = 25;
     static constexpr int LargestPictureSide = 65535;
 
-    // Takes ownership of receiver; a null receiver throws vorcInvalidArgument.
+    // Takes ownership of receiver; a null receiver throws vorc::InvalidArgument.
     explicit vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver);
     ~vorcTesraStreamEncoder();
     vorcTesraStreamEncoder(const vorcTesraStreamEncoder&) = delete;

@@ -43,7 +43,7 @@ unsigned char clampToByte(int value) { return static_cast<unsigned char>(std::cl
 
 vorcSyntheticScene::vorcSyntheticScene(int width, int height) : width_(width), height_(height) {
     if (width < 1 || width > 65535 || height < 1 || height > 65535) {
-        throw vorcInvalidArgument("vorcSyntheticScene: width and height must be 1 to 65535 pixels");
+        throw vorc::InvalidArgument("vorcSyntheticScene: width and height must be 1 to 65535 pixels");
     }
     const size_t w = static_cast<size_t>(width);
     const size_t h = static_cast<size_t>(height);

@@ -12,7 +12,7 @@
 
 class vorcSyntheticScene {
 public:
-    // 1 to 65535 pixels each way; other sizes throw vorcInvalidArgument.
+    // 1 to 65535 pixels each way; other sizes throw vorc::InvalidArgument.
     vorcSyntheticScene(int width, int height);
 
     // Renders frame number `frame` and returns its RGB pixels (3 bytes each,

@@ -585,6 +585,7 @@ void vorcFramewiseTesraDecoder::confirmFrame() {
 bool vorcFramewiseTesraDecoder::completeFrame() {
     // The frame ends here even when its sweep fails: the next frame's
     // markers have already been read.
+    frameInHand_ = true;
     try {
         if (currentFrame.tileBitmap != nullptr) {
             const int64_t tiles = static_cast<int64_t>(currentFrame.tileColumns) * currentFrame.tileRows;
@@ -608,6 +609,7 @@ bool vorcFramewiseTesraDecoder::completeFrame() {
         pictureStale = false;
     }
     backEnd->frameComplete();
+    frameInHand_ = false;
     ++handedOnFrames;
     frameBegun = false;
 

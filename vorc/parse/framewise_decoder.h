@@ -103,6 +103,10 @@ public:
     // from a damaged frame up to the next full frame that decodes whole.
     // Meaningful during the back end's frameComplete.
     bool pictureIsStale() const { return pictureStale; }
+    // The frame being handed on, during its scan sweep and the back end's
+    // frameComplete; null for a frame handed on as damaged before it
+    // reached its scan or whose SOI was destroyed.
+    const UndecodedFrameDescriptor* frameInHand() const { return frameInHand_ ? &currentFrame : nullptr; }
     // Stream offset of the SOI of a frame that the end of the source cut
     // off; empty unless the source ended inside a frame.
     const std::optional<uint64_t>& unfinishedFrameOffset() const { return cutOffFrameOffset; }
@@ -199,6 +203,7 @@ private:
     // that has been read, else right after its SOI.
     unsigned char* recoveryStart = nullptr;
     bool frameDamaged = false;
+    bool frameInHand_ = false;
     uint64_t frameOffset = 0;
     // Skipping to the next SOI after a stream error; the last bytes passed
     // over, in which the tag comment of a frame whose SOI was destroyed shows.
