@@ -132,6 +132,8 @@ PYBIND11_MODULE(_vorc, m) {
         .def_readonly("width", &vorc::Frame::width)
         .def_readonly("height", &vorc::Frame::height)
         .def_readonly("damaged", &vorc::Frame::damaged)
+        .def_readonly("stale", &vorc::Frame::stale)
+        .def_readonly("offset", &vorc::Frame::offset)
         .def_readonly("full_frame", &vorc::Frame::fullFrame)
         .def_readonly("coded_tiles", &vorc::Frame::codedTiles)
         .def("__repr__", [](const vorc::Frame& frame) {

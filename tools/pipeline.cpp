@@ -403,6 +403,10 @@ int DecodingChain::finish(const char* command, const std::string& sourceFailure)
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
     if (!damageShown_ && (stats_.damagedFrames > 0 || stats_.skippedBytes > 0))
         std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
+    if (stats_.unfinishedFrameOffset && warningsShown()) {
+        std::fprintf(stderr, "vorc %s: warning: the stream ends inside a frame that began at offset %llu\n", command,
+                     static_cast<unsigned long long>(*stats_.unfinishedFrameOffset));
+    }
     if (status != ExitOk) return status;
     if (stopSignal_ != 0) {
         std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",

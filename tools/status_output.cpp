@@ -108,7 +108,14 @@ bool sharesStandardErrorsDestination(std::FILE* stream) {
     return errors.st_dev == target.st_dev && errors.st_ino == target.st_ino;
 }
 
+namespace {
+Verbosity routedVerbosity = Verbosity::Normal;
+}  // namespace
+
+bool warningsShown() { return routedVerbosity != Verbosity::Quiet; }
+
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile) {
+    routedVerbosity = verbosity;
     vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 

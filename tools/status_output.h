@@ -36,6 +36,9 @@ bool sharesStandardErrorsDestination(std::FILE* stream);
 // /dev/null, the lines go out as the buffer fills.
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile = false);
 
+// Whether the messages routed last show warnings (not --quiet).
+bool warningsShown();
+
 // While one exists, an exit of the process (the library's, on a corrupt
 // stream) first makes sure the library's last status message, the reason,
 // has reached standard error, whatever the routing above, and then calls
