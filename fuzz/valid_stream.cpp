@@ -69,12 +69,13 @@ public:
     }
 
 private:
-    // Any bytes but a frame's start, which a frame's segments never hold.
+    // Any bytes but a frame's tag comment, which a frame's segments never hold.
     Bytes anyBytes(uint32_t most) {
         Bytes bytes(input_.upTo(most));
         for (uint8_t& byte : bytes) byte = input_.next();
-        for (size_t i = 0; i + 3 < bytes.size(); ++i)
-            if (bytes[i] == 0xFF && bytes[i + 1] == 0xD8 && bytes[i + 2] == 0xFF && bytes[i + 3] == 0xE0) bytes[i + 3] = 0xE1;
+        for (size_t i = 0; i + 6 < bytes.size(); ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xFE && bytes[i + 4] == 'T' && bytes[i + 5] == 'S' && bytes[i + 6] == 'F')
+                bytes[i + 6] = 'G';
         return bytes;
     }
 

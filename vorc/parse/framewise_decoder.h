@@ -31,8 +31,8 @@ enum class StreamErrorPolicy {
     // swallowed come back; decode returns normally. On a stream that
     // ExitProcess reads without a fatal error, every callback is the same
     // as under ExitProcess. Beyond the fatal errors it also takes as damage
-    // what only a damaged stream shows: a segment of a frame that holds the
-    // start of another (an SOI followed by an APP0 marker), a scan header
+    // what only a damaged stream shows: a segment of a frame that holds
+    // another frame's tag comment (FF FE, its length, "TSF"), a scan header
     // of a length other than the format's, scan data left after a frame's
     // last tile, a decoding error in a frame's scan, the end of the source
     // inside a frame, and a frame whose start of image was destroyed (found
