@@ -55,11 +55,8 @@ private:
             *state_ = SnapshotState::NoPicture;
             return;
         }
-        const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * 48;
-        const unsigned char* bottom = reinterpret_cast<const unsigned char*>(frameBuffer) +
-                                      static_cast<size_t>(pictureOffset) * sizeof(unsigned int);
         std::vector<const unsigned char*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = bottom + static_cast<size_t>(height - 1 - y) * memoryRowBytes;
+        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pictureRow(y);
         if (writeRgbPng(out_, width, height, rows)) {
             *state_ = SnapshotState::Written;
         } else {

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr size_t BytesPerPixel = 3;
-constexpr size_t BytesPerTileColumnRow = 48;
 
 void sendMessage(vorc::StatusLevel level, const char* format, int width, int height) {
     char text[128];
@@ -69,51 +68,29 @@ void vorcTesraRawFrameDumper::setExplicitDumpModeEnabled(bool enabled) { explici
 void vorcTesraRawFrameDumper::dumpFrame() {
     if (frameBuffer == nullptr || receiver == nullptr) return;
     if (yuvMode && yuvBuffer == nullptr) return;
-    // Rows are stored bottom-up: the top picture row is height - 1 rows
-    // above the bottom one, which starts at pictureOffset.
-    const size_t rowStride = static_cast<size_t>(tileColumns) * BytesPerTileColumnRow;
-    const unsigned char* topRow = reinterpret_cast<const unsigned char*>(frameBuffer) +
-                                  static_cast<size_t>(pictureOffset) * sizeof(unsigned int) +
-                                  static_cast<size_t>(height - 1) * rowStride;
     if (yuvMode) {
-        dumpYCbCr(topRow, rowStride);
+        dumpYCbCr();
     } else {
-        dumpRGB(topRow, rowStride);
+        dumpRGB();
     }
 }
 
-void vorcTesraRawFrameDumper::dumpRGB(const unsigned char* topRow, size_t rowStride) {
+void vorcTesraRawFrameDumper::dumpRGB() {
     // The bytes of the rightmost tiles beyond width belong to no picture row.
     const int rowBytes = width * static_cast<int>(BytesPerPixel);
-    const unsigned char* row = topRow;
-    for (int y = 0; y < height; ++y, row -= rowStride) receiver->receiveStreamBytes(row, rowBytes);
+    for (int y = 0; y < height; ++y) receiver->receiveStreamBytes(pictureRow(y), rowBytes);
 }
 
-void vorcTesraRawFrameDumper::dumpYCbCr(const unsigned char* topRow, size_t rowStride) {
+// Planes Y, Cr, Cb; the size is even, or there is no YCbCr buffer.
+void vorcTesraRawFrameDumper::dumpYCbCr() {
     const size_t w = static_cast<size_t>(width);
     const size_t pixels = w * static_cast<size_t>(height);
-    const size_t chromaWidth = w / 2;
     unsigned char* const luma = yuvBuffer.get();
-    unsigned char* const redPlane = luma + pixels;
-    unsigned char* const bluePlane = redPlane + pixels / 4;
-    std::memset(redPlane, 0, pixels / 2);
-
-    const unsigned char* row = topRow;
-    for (size_t y = 0; y < static_cast<size_t>(height); ++y, row -= rowStride) {
-        unsigned char* lumaRow = luma + y * w;
-        unsigned char* redRow = redPlane + (y / 2) * chromaWidth;
-        unsigned char* blueRow = bluePlane + (y / 2) * chromaWidth;
-        const unsigned char* pixel = row;
-        for (size_t x = 0; x < w; ++x, pixel += BytesPerPixel) {
-            unsigned char cb = 0;
-            unsigned char cr = 0;
-            vorc::convert_RGB_to_YCbCr(pixel[0], pixel[1], pixel[2], &lumaRow[x], &cb, &cr);
-            // Each chroma sample sums the quarters of its 2x2 pixels, at
-            // most 4 x 63, so the byte cannot overflow.
-            redRow[x / 2] = static_cast<unsigned char>(redRow[x / 2] + (cr >> 2));
-            blueRow[x / 2] = static_cast<unsigned char>(blueRow[x / 2] + (cb >> 2));
-        }
-    }
+    vorc::PlanarPicture planes{luma, w};
+    planes.redDifference = luma + pixels;
+    planes.blueDifference = luma + pixels + pixels / 4;
+    planes.chromaStride = w / 2;
+    vorc::convertPictureTo420(*this, planes);
     // One call per frame, unless the frame exceeds what one call can carry.
     const size_t total = pixels + pixels / 2;
     for (size_t sent = 0; sent < total;) {
