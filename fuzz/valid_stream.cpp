@@ -164,7 +164,7 @@ uint32_t InputBytes::upTo(uint32_t most) {
 
 ValidStream buildValidStream(InputBytes& input, int maxFrames, int maxTiles) {
     ValidStream stream;
-    vorcTesraStreamEncoder encoder(new StreamRecorder(stream));
+    vorc::StreamEncoder encoder(new StreamRecorder(stream));
     encoder.setLayout(std::make_unique<FuzzedLayout>(input));
     encoder.setImageTagEnabled(input.chance(4));
     encoder.setTablesInPartialFramesEnabled(input.chance(4));

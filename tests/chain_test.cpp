@@ -39,9 +39,9 @@ struct Collector : vorcByteStreamReceiver {
 
 Written encodeScene(int frames, int width, int height) {
     Written written;
-    vorcTesraStreamEncoder encoder(new Collector(written.stream));
+    vorc::StreamEncoder encoder(new Collector(written.stream));
     encoder.setKeyFrameInterval(5);
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     for (int frame = 0; frame < frames; ++frame) {
         written.offsets.push_back(written.stream.size());
         written.tiles.push_back(static_cast<int64_t>(encoder.encodeFrame(scene.renderFrame(frame), width, height)));

@@ -50,10 +50,10 @@ struct StrayByteLayout : vorc::StreamLayout {
 Bytes sceneStream(int frames, std::unique_ptr<vorc::StreamLayout> layout = nullptr, int keyInterval = 4,
                   int width = 80, int height = 48) {
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new Collector(stream));
+    vorc::StreamEncoder encoder(new Collector(stream));
     encoder.setKeyFrameInterval(keyInterval);
     encoder.setLayout(std::move(layout));
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     for (int frame = 0; frame < frames; ++frame) encoder.encodeFrame(scene.renderFrame(frame), width, height);
     return stream;
 }
@@ -324,7 +324,7 @@ TEST(ExactRecovery, TheEncoderRefusesAGapHoldingFF) {
         Bytes gapBefore(uint8_t) override { return {0x00, 0xFF}; }
     };
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new Collector(stream));
+    vorc::StreamEncoder encoder(new Collector(stream));
     encoder.setLayout(std::make_unique<FillByteLayout>());
     const Bytes picture(16 * 16 * 3, 90);
     EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorc::InvalidArgument);

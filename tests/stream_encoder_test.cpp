@@ -20,7 +20,7 @@
 
 using vorctest::Bytes;
 using vorctest::RgbPicture;
-using Encoder = vorcTesraStreamEncoder;
+using Encoder = vorc::StreamEncoder;
 
 // Keeps the encoder's stream, or the transcoder's images one per frame.
 // (Under ASan, a receiver the encoder or transcoder fails to delete, or
@@ -54,7 +54,7 @@ Bytes encode(const std::vector<RgbPicture>& pictures,
 }
 
 RgbPicture sceneFrame(int width, int height, uint32_t frame) {
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     const unsigned char* pixels = scene.renderFrame(frame);
     return {width, height, Bytes(pixels, pixels + static_cast<size_t>(width) * height * 3)};
 }
