@@ -7,8 +7,8 @@
 // only a view of those fields, so the decoders decode alike and none reads a
 // byte past the scan it was given.
 // An internal header: the umbrella header vorc/vorc.h leaves it out.
-#ifndef VORC_JPEG_BIT_SERIAL_READER_H
-#define VORC_JPEG_BIT_SERIAL_READER_H
+#ifndef VORC_DECODE_BIT_SERIAL_READER_H
+#define VORC_DECODE_BIT_SERIAL_READER_H
 
 #include <cstdint>
 

@@ -5,8 +5,8 @@
 // tables, picture size, tile bitmap, scan location) without copying. When
 // the marker after a frame's EOI arrives, it hands the frame to the scan
 // decoder and tells the back end.
-#ifndef VORC_CORE_FRAMEWISE_DECODER_H
-#define VORC_CORE_FRAMEWISE_DECODER_H
+#ifndef VORC_PARSE_FRAMEWISE_DECODER_H
+#define VORC_PARSE_FRAMEWISE_DECODER_H
 
 #include <cstdint>
 #include <memory>

@@ -19,6 +19,7 @@
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
+#include "vorc/jpeg/standard_tables.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
