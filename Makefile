@@ -102,7 +102,7 @@ fuzz:
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
-	for internal in core/fatal_error.h jpeg/bit_serial_reader.h encode/forward_dct.h; do \
+	for internal in core/fatal_error.h decode/bit_serial_reader.h encode/forward_dct.h; do \
 	  test ! -e "$$prefix/include/vorc/$$internal" || { echo "install-check: internal header $$internal installed" >&2; exit 1; }; \
 	done; \
 	for header in $$(cd "$$prefix/include" && find vorc -name '*.h'); do \

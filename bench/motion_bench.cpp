@@ -22,7 +22,7 @@
 
 #include "support/motion_scene.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/sources/stream_file.h"
 

@@ -69,12 +69,13 @@ public:
     }
 
 private:
-    // Any bytes but a frame's start, which a frame's segments never hold.
+    // Any bytes but a frame's tag comment, which a frame's segments never hold.
     Bytes anyBytes(uint32_t most) {
         Bytes bytes(input_.upTo(most));
         for (uint8_t& byte : bytes) byte = input_.next();
-        for (size_t i = 0; i + 3 < bytes.size(); ++i)
-            if (bytes[i] == 0xFF && bytes[i + 1] == 0xD8 && bytes[i + 2] == 0xFF && bytes[i + 3] == 0xE0) bytes[i + 3] = 0xE1;
+        for (size_t i = 0; i + 6 < bytes.size(); ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xFE && bytes[i + 4] == 'T' && bytes[i + 5] == 'S' && bytes[i + 6] == 'F')
+                bytes[i + 6] = 'G';
         return bytes;
     }
 
@@ -153,13 +154,17 @@ struct Picture {
 
 uint32_t InputBytes::upTo(uint32_t most) {
     if (most == 0) return 0;
-    const uint32_t value = most < 256 ? next() : static_cast<uint32_t>(next()) << 8 | next();
+    // One read per statement: the order of reads within an expression is
+    // the compiler's choice, and the same input must build the same stream
+    // in every build.
+    uint32_t value = next();
+    if (most >= 256) value = value << 8 | next();
     return value % (most + 1);
 }
 
 ValidStream buildValidStream(InputBytes& input, int maxFrames, int maxTiles) {
     ValidStream stream;
-    vorcTesraStreamEncoder encoder(new StreamRecorder(stream));
+    vorc::StreamEncoder encoder(new StreamRecorder(stream));
     encoder.setLayout(std::make_unique<FuzzedLayout>(input));
     encoder.setImageTagEnabled(input.chance(4));
     encoder.setTablesInPartialFramesEnabled(input.chance(4));
@@ -179,7 +184,9 @@ ValidStream buildValidStream(InputBytes& input, int maxFrames, int maxTiles) {
         for (uint32_t change = input.upTo(3); change > 0; --change) {
             const int x = static_cast<int>(input.upTo(static_cast<uint32_t>(picture.width - 1)));
             const int y = static_cast<int>(input.upTo(static_cast<uint32_t>(picture.height - 1)));
-            picture.paint(input, x, y, 1 + static_cast<int>(input.upTo(40)), 1 + static_cast<int>(input.upTo(40)));
+            const int width = 1 + static_cast<int>(input.upTo(40));
+            const int height = 1 + static_cast<int>(input.upTo(40));
+            picture.paint(input, x, y, width, height);
         }
         if (input.chance(1)) encoder.setQuality(1 + static_cast<int>(input.upTo(99)));
         encoder.setChangeThreshold(static_cast<int>(input.upTo(3)) * 40);

@@ -99,7 +99,10 @@ private:
             options.status = [callback](vorc::StatusLevel level, const std::string& message) {
                 py::gil_scoped_acquire acquired;
                 try {
-                    callback(level == vorc::StatusLevel::Warning ? "warning" : "info", message);
+                    callback(level == vorc::StatusLevel::Error     ? "error"
+                             : level == vorc::StatusLevel::Warning ? "warning"
+                                                                   : "info",
+                             message);
                 } catch (py::error_already_set& error) {
                     error.discard_as_unraisable("vorc status callback");
                 }
@@ -129,6 +132,8 @@ PYBIND11_MODULE(_vorc, m) {
         .def_readonly("width", &vorc::Frame::width)
         .def_readonly("height", &vorc::Frame::height)
         .def_readonly("damaged", &vorc::Frame::damaged)
+        .def_readonly("stale", &vorc::Frame::stale)
+        .def_readonly("offset", &vorc::Frame::offset)
         .def_readonly("full_frame", &vorc::Frame::fullFrame)
         .def_readonly("coded_tiles", &vorc::Frame::codedTiles)
         .def("__repr__", [](const vorc::Frame& frame) {

@@ -367,7 +367,7 @@ TEST(MotionDetector, RefusesSettingsAndPicturesOutOfRange) {
         change(settings);
         try {
             vorc::MotionDetector detector(settings);
-        } catch (const vorcInvalidArgument&) {
+        } catch (const vorc::InvalidArgument&) {
             return true;
         }
         return false;
@@ -382,6 +382,6 @@ TEST(MotionDetector, RefusesSettingsAndPicturesOutOfRange) {
     EXPECT_FALSE(refused([](MotionSettings& s) { s.zones = {{"z", {ZoneArea::tileMask(2, 2, {1, 0, 0, 1})}}}; }));
     vorc::MotionDetector detector;
     const std::vector<uint8_t> bitmap(8);
-    EXPECT_THROW(detector.update(partialFrame(1, 0, 16, bitmap)), vorcInvalidArgument);
-    EXPECT_THROW(detector.update(partialFrame(1, 65536, 16, bitmap)), vorcInvalidArgument);
+    EXPECT_THROW(detector.update(partialFrame(1, 0, 16, bitmap)), vorc::InvalidArgument);
+    EXPECT_THROW(detector.update(partialFrame(1, 65536, 16, bitmap)), vorc::InvalidArgument);
 }

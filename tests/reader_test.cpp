@@ -30,7 +30,7 @@
 #include "support/recorders.h"
 #include "vorc/backends/color_conversion.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader.h"
 
@@ -276,14 +276,24 @@ TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
         const DecodeOutcome judge = decodeStream(c.stream, {}, 65536, vorc::StreamErrorPolicy::SkipFrame);
         testing::internal::CaptureStdout();
         vorc::Reader reader(dir[c.name]);
+        std::vector<std::string> warnings;
+        reader.setStatusCallback([&warnings](vorc::StatusLevel level, const std::string& message) {
+            if (level == vorc::StatusLevel::Warning) warnings.push_back(message);
+        });
         std::vector<vorc::Frame> frames;
         while (auto frame = reader.next()) frames.push_back(std::move(*frame));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        // A stream cut inside a frame says where that frame began.
+        const std::string cutWarning = dir[c.name] + ": the stream ends inside a frame that began at offset " +
+                                       std::to_string(starts[6]);
+        EXPECT_EQ(std::count(warnings.begin(), warnings.end(), cutWarning), c.name == "cut" ? 1 : 0);
         ASSERT_EQ(frames.size(), judge.frames.size());
         EXPECT_EQ(reader.damagedFrames(), size_t(std::count(judge.damaged.begin(), judge.damaged.end(), true)));
         for (size_t n = 0; n < frames.size(); ++n) {
             EXPECT_EQ(frames[n].index, n + 1);
             EXPECT_EQ(frames[n].damaged, judge.damaged[n]) << n;
+            EXPECT_EQ(frames[n].stale, judge.stale[n]) << n;
+            EXPECT_EQ(frames[n].offset, judge.offsets[n]) << n;
             if (c.damagedFrame != 0) {
                 EXPECT_EQ(frames[n].damaged, n + 1 == c.damagedFrame) << n;
             }

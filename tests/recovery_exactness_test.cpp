@@ -50,10 +50,10 @@ struct StrayByteLayout : vorc::StreamLayout {
 Bytes sceneStream(int frames, std::unique_ptr<vorc::StreamLayout> layout = nullptr, int keyInterval = 4,
                   int width = 80, int height = 48) {
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new Collector(stream));
+    vorc::StreamEncoder encoder(new Collector(stream));
     encoder.setKeyFrameInterval(keyInterval);
     encoder.setLayout(std::move(layout));
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     for (int frame = 0; frame < frames; ++frame) encoder.encodeFrame(scene.renderFrame(frame), width, height);
     return stream;
 }
@@ -290,7 +290,11 @@ TEST(ExactRecovery, AnAPP13ThatSwallowsTheNextFrameIsSearched) {
         EXPECT_EQ(outcome.damaged, (std::vector<bool>(6, false)));
         for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(outcome.frames[i].pixels == expected.frames[i].pixels) << i;
         EXPECT_GT(outcome.skippedBytes, 0u);
-        EXPECT_EQ(outcome.offsets[3], starts[3]);
+        // Found again from inside the segment, the frame is dated from the
+        // first SOI that leads to its tag: here the embedded image's, which
+        // an APP0 length takes into the frame.
+        EXPECT_GT(outcome.offsets[3], app13);
+        EXPECT_LE(outcome.offsets[3], starts[3]);
     }
 }
 
@@ -320,10 +324,10 @@ TEST(ExactRecovery, TheEncoderRefusesAGapHoldingFF) {
         Bytes gapBefore(uint8_t) override { return {0x00, 0xFF}; }
     };
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new Collector(stream));
+    vorc::StreamEncoder encoder(new Collector(stream));
     encoder.setLayout(std::make_unique<FillByteLayout>());
     const Bytes picture(16 * 16 * 3, 90);
-    EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorcInvalidArgument);
+    EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorc::InvalidArgument);
     EXPECT_TRUE(stream.empty());
 }
 

@@ -28,7 +28,7 @@
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/sources/camera_live_stream.h"
 #include "vorc/sources/checked_camera_stream.h"
 #include "vorc/sources/frame_rate_presets.h"
@@ -294,7 +294,7 @@ TEST(CameraLiveStream, HostNamesIPv6AndReasonsForFailure) {
     const auto reason = [](const std::string& host, int port) -> std::string {
         try {
             Stream stream(host, port, 1.0f, true);
-        } catch (const vorcConnectionFailure& failure) {
+        } catch (const vorc::ConnectionFailure& failure) {
             return failure.what();
         }
         return "connected";

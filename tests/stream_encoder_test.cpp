@@ -20,7 +20,7 @@
 
 using vorctest::Bytes;
 using vorctest::RgbPicture;
-using Encoder = vorcTesraStreamEncoder;
+using Encoder = vorc::StreamEncoder;
 
 // Keeps the encoder's stream, or the transcoder's images one per frame.
 // (Under ASan, a receiver the encoder or transcoder fails to delete, or
@@ -54,7 +54,7 @@ Bytes encode(const std::vector<RgbPicture>& pictures,
 }
 
 RgbPicture sceneFrame(int width, int height, uint32_t frame) {
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     const unsigned char* pixels = scene.renderFrame(frame);
     return {width, height, Bytes(pixels, pixels + static_cast<size_t>(width) * height * 3)};
 }
@@ -162,7 +162,7 @@ TEST(StreamEncoder, PartialStreamsDecodeLikeStreamsOfFullFrames) {
 }
 
 TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
-    EXPECT_THROW(Encoder(nullptr), vorcInvalidArgument);
+    EXPECT_THROW(Encoder(nullptr), vorc::InvalidArgument);
     const unsigned char pixel[3] = {0, 0, 0};
     const std::vector<std::pair<std::function<void(Encoder&)>, std::string>> rejected = {
         {[&](Encoder& e) { e.encodeFrame(nullptr, 16, 16); }, "picture is null"},
@@ -183,7 +183,7 @@ TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
             try {
                 rejected[row].first(encoder);
                 ADD_FAILURE() << "row " << row << " accepted";
-            } catch (const vorcInvalidArgument& e) {
+            } catch (const vorc::InvalidArgument& e) {
                 EXPECT_NE(std::string(e.what()).find(rejected[row].second), std::string::npos)
                     << e.what();
             }

@@ -587,6 +587,18 @@ TEST_F(Tool, ExitStatusesAndSummariesTellTheTruth) {
         EXPECT_TRUE(saidErr("vorc " + name + ": no Tesra frame found in 0 bytes\n")) << command << ": " << err_;
     }
     EXPECT_FALSE(fs::exists(at("x.png")));
+    // A stream cut inside a frame says so, with where the frame began,
+    // unless --quiet; the frames before it are a success.
+    const std::string sample = readFile(Sample);
+    const size_t third = sample.find("\xFF\xD8\xFF\xE0", sample.find("\xFF\xD8\xFF\xE0", 1) + 1);
+    std::ofstream(at("cut.tesra"), std::ios::binary) << sample.substr(0, third + 100);
+    const std::string warning = "warning: the stream ends inside a frame that began at offset " + std::to_string(third) + "\n";
+    for (const std::string& command : std::vector<std::string>{"info", "info --keep-going", "transcode -o " + at("cut.mjpg")}) {
+        EXPECT_EQ(run(command + " " + at("cut.tesra")), 0) << command;
+        EXPECT_TRUE(saidErr("vorc " + command.substr(0, command.find(' ')) + ": " + warning)) << command << ": " << err_;
+        run(command + " --quiet " + at("cut.tesra"));
+        EXPECT_FALSE(saidErr(warning)) << command << ": " << err_;
+    }
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     const auto runToFull = [this](const std::string& arguments) {
         const int code = vorctest::runVorc(arguments + " >/dev/full 2>" + at("err"));

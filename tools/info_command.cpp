@@ -78,12 +78,14 @@ int runInfo(int argc, char** argv) {
     } else if (stats.frames == 0) {
         std::printf("frames: 0, bytes: %llu, picture: none\n", static_cast<unsigned long long>(stats.bytesRead));
     } else {
-        std::printf("frames: %ld, bytes: %llu, picture: %dx%d\n", stats.frames,
+        std::printf("frames: %llu, bytes: %llu, picture: %dx%d\n", static_cast<unsigned long long>(stats.frames),
                     static_cast<unsigned long long>(stats.bytesRead), stats.width, stats.height);
-        std::printf("full frames: %ld, partial frames: %ld, tiles per frame: %.1f\n", stats.fullFrames,
-                    stats.frames - stats.fullFrames,
+        std::printf("full frames: %llu, partial frames: %llu, tiles per frame: %.1f\n",
+                    static_cast<unsigned long long>(stats.fullFrames),
+                    static_cast<unsigned long long>(stats.frames - stats.fullFrames),
                     static_cast<double>(stats.codedTiles) / static_cast<double>(stats.frames));
-        if (stats.corruptFrames > 0) std::printf("corrupt frames: %ld\n", stats.corruptFrames);
+        if (stats.damagedFrames > 0)
+            std::printf("corrupt frames: %llu\n", static_cast<unsigned long long>(stats.damagedFrames));
         if (request.keepGoing) {
             std::printf("%s\n", describeDamage(stats).c_str());
             chain.damageShownByCommand();

@@ -262,7 +262,7 @@ public:
           keeper_(withPicture ? new LastPictureKeeper : nullptr) {}
 
     void watch(DecodingChain* chain) {
-        chain->watchFrames([this](const FrameFacts& facts) { measure(facts); });
+        chain->watchFrames([this](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) { measure(frame, tileBitmap); });
         if (keeper_ != nullptr) chain->watchInput([this](const unsigned char* bytes, size_t count) { keeper_->input(bytes, count); });
     }
     // Ends the events still open; with a picture kept, writes the heat map.
@@ -274,19 +274,19 @@ public:
         if (json) {
             std::printf("{\"type\":\"summary\",\"frames\":%ld,\"measured_frames\":%ld,\"full_frames\":%ld,"
                         "\"damaged_frames\":%ld,\"events\":%ld,\"width\":%d,\"height\":%d}\n",
-                        stats.frames, measured_, fullFrames_, damaged_, printer_.ended, width_, height_);
+                        static_cast<long>(stats.frames), measured_, fullFrames_, damaged_, printer_.ended, width_, height_);
         }
         if (quiet) return;
         const double framesPerSecond = walkSeconds > 0.0 ? static_cast<double>(stats.frames) / walkSeconds : 0.0;
         std::fprintf(stderr,
                      "vorc motion: %ld frames (%ld full, skipped), %ld event%s; %.4f s of processor time: "
                      "%.0f frames/s, %.0f cameras of %dx%d at %g frames/s per core\n",
-                     stats.frames, fullFrames_, printer_.ended, printer_.ended == 1 ? "" : "s", walkSeconds,
+                     static_cast<long>(stats.frames), fullFrames_, printer_.ended, printer_.ended == 1 ? "" : "s", walkSeconds,
                      framesPerSecond, framesPerSecond / CameraFps, width_, height_, CameraFps);
     }
 
 private:
-    void measure(const FrameFacts& facts) {
+    void measure(const vorc::FrameInfo& facts, const uint8_t* tileBitmap) {
         // Before the first picture size there is nothing to measure.
         if (facts.width == 0) return;
         vorc::FrameTiles tiles;
@@ -296,9 +296,9 @@ private:
                                     : std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
         tiles.width = facts.width;
         tiles.height = facts.height;
-        tiles.full = facts.full;
+        tiles.full = facts.fullFrame;
         tiles.damaged = facts.damaged;
-        tiles.bitmap = facts.tileBitmap;
+        tiles.bitmap = tileBitmap;
         const vorc::MotionFrame& frame = detector_.update(tiles);
         // Events that a new picture size ended lie in the old picture.
         for (const vorc::MotionEvent& event : frame.events) {

@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "tools/png_writer.h"
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/chain/chain.h"
 #include "vorc/decode/scan_decoder_software.h"
-#include "vorc/reader.h"
-#include "vorc/reader/picture_conversion.h"
 
 namespace {
 
@@ -66,37 +65,41 @@ void heatColour(int level, int rgb[3]) {
 
 }  // namespace
 
-// The pixel chain over pushed bytes: parser, pixel decoder and the picture.
+// The pixel chain over pushed bytes: the picture after the last frame.
 class PictureDecoder {
 public:
-    PictureDecoder()
-        : source_(new PushedBytesSource), picture_(new PictureBackEnd),
-          parser_(source_, picture_, new vorcFramewiseTesraScanDecoderSoftwareOnly) {
+    PictureDecoder() {
+        auto source = std::make_unique<PushedBytesSource>();
+        auto picture = std::make_unique<PictureBackEnd>();
+        source_ = source.get();
+        picture_ = picture.get();
         // The walk has already dealt with damage as the user asked.
-        parser_.setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
+        chain_ = std::make_unique<vorc::Chain>(std::move(source), std::make_unique<vorcFramewiseTesraScanDecoderSoftwareOnly>(),
+                                               std::move(picture), vorc::ChainOptions{vorc::StreamErrorPolicy::SkipFrame});
     }
     void push(const unsigned char* bytes, size_t count) {
         source_->push(bytes, count);
-        while (parser_.decode(PieceSize) > 0) {
+        while (chain_->decode(PieceSize) > 0) {
         }
     }
     bool finish(int* width, int* height, std::vector<unsigned char>* rgb) {
         source_->end();
-        while (parser_.decode(PieceSize) != 0 || parser_.sourceStillUp()) {
+        while (chain_->decode(PieceSize) != 0 || chain_->sourceStillUp()) {
         }
         if (picture_->frames == 0 || picture_->frameBuffer == nullptr) return false;
-        vorc::Frame frame(vorc::PixelFormat::RGB24, picture_->width, picture_->height);
-        vorc::convertPicture(*picture_, &frame);
-        *width = frame.width;
-        *height = frame.height;
-        rgb->assign(frame.data(), frame.data() + frame.size());
+        *width = picture_->width;
+        *height = picture_->height;
+        const size_t rowBytes = static_cast<size_t>(picture_->width) * 3;
+        rgb->resize(rowBytes * static_cast<size_t>(picture_->height));
+        for (int y = 0; y < picture_->height; ++y)
+            std::memcpy(rgb->data() + static_cast<size_t>(y) * rowBytes, picture_->pictureRow(y), rowBytes);
         return true;
     }
 
 private:
-    PushedBytesSource* source_;  // owned by the parser, as is picture_
+    PushedBytesSource* source_;  // owned by the chain, as is picture_
     PictureBackEnd* picture_;
-    vorcFramewiseTesraDecoder parser_;
+    std::unique_ptr<vorc::Chain> chain_;
 };
 
 LastPictureKeeper::LastPictureKeeper(size_t retainedBytesLimit) : retainedBytesLimit_(retainedBytesLimit) {}

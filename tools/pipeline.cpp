@@ -1,6 +1,5 @@
-// The tool's decoding chain: one back end, scan decoder and writer per kind
-// of output, wrapped in two counting links (around the scan decoder and the
-// back end) that give every command the same per-frame statistics.
+// The tool's outputs: one back end, scan decoder and writer per kind of
+// output, on the library's chain, which keeps the account of every frame.
 #include "tools/pipeline.h"
 
 #include <fcntl.h>
@@ -21,16 +20,14 @@
 #include "tools/tool_common.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
+#include "vorc/chain/tile_walker.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
 #include "vorc/sources/stream_file.h"
 #include "vorc/transcode/jpeg_converter.h"
-
-using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 
 namespace {
 // How often a silent input lets the decode loop look for a stop signal.
@@ -58,11 +55,8 @@ private:
             *state_ = SnapshotState::NoPicture;
             return;
         }
-        const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * 48;
-        const unsigned char* bottom = reinterpret_cast<const unsigned char*>(frameBuffer) +
-                                      static_cast<size_t>(pictureOffset) * sizeof(unsigned int);
         std::vector<const unsigned char*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = bottom + static_cast<size_t>(height - 1 - y) * memoryRowBytes;
+        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pictureRow(y);
         if (writeRgbPng(out_, width, height, rows)) {
             *state_ = SnapshotState::Written;
         } else {
@@ -79,162 +73,6 @@ private:
 };
 
 namespace {
-
-// The set bits of each byte of the word, in that byte: counted without a
-// call into the compiler's run-time library where the target has no
-// population count instruction.
-uint64_t bitsSetPerByte(uint64_t word) {
-    word -= (word >> 1) & 0x5555555555555555u;
-    word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-    return (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-}
-
-int bitsSet(uint64_t word) { return static_cast<int>((bitsSetPerByte(word) * 0x0101010101010101u) >> 56); }
-
-// The set bits of whole words, summed byte by byte over up to 31 words (at
-// most 248 in a byte) before the bytes are added up: a frame's bitmap is
-// counted at every frame.
-int64_t bitsSetInWords(const unsigned char* bytes, size_t words) {
-    constexpr size_t WordsPerSum = 31;
-    int64_t total = 0;
-    for (size_t at = 0; at < words;) {
-        const size_t end = std::min(words, at + WordsPerSum);
-        uint64_t byteCounts = 0;
-        for (; at < end; ++at) {
-            uint64_t word = 0;
-            std::memcpy(&word, bytes + at * sizeof word, sizeof word);
-            byteCounts += bitsSetPerByte(word);
-        }
-        const uint64_t pairCounts = (byteCounts & 0x00FF00FF00FF00FFu) + ((byteCounts >> 8) & 0x00FF00FF00FF00FFu);
-        total += static_cast<int64_t>((pairCounts * 0x0001000100010001u) >> 48);
-    }
-    return total;
-}
-
-// The set bits among the first tileColumns x tileRows bits of the bitmap;
-// the bits after them in its last byte belong to no tile.
-int64_t codedTilesOf(const Frame& frame) {
-    const int64_t tiles = static_cast<int64_t>(frame.tileColumns) * frame.tileRows;
-    if (frame.tileBitmap == nullptr) return tiles;
-    const unsigned char* const bitmap = frame.tileBitmap;
-    const size_t wholeBytes = static_cast<size_t>(tiles / 8);
-    const size_t words = wholeBytes / sizeof(uint64_t);
-    int64_t coded = bitsSetInWords(bitmap, words);
-    for (size_t at = words * sizeof(uint64_t); at < wholeBytes; ++at) coded += bitsSet(bitmap[at]);
-    if (const int64_t lastBits = tiles % 8; lastBits != 0)
-        coded += bitsSet(bitmap[wholeBytes] & (0xFF00u >> lastBits) & 0xFFu);
-    return coded;
-}
-
-// The default back end, told a frame's coded tiles all at once.
-class TileCountingBackEnd : public vorcDefaultTesraDecoderBackEnd {
-public:
-    void tilesReceived(int64_t tiles) { tileCount += static_cast<int32_t>(tiles); }
-};
-
-// Decodes nothing: counts the coded tiles into the back end as if each had
-// been handled, so that its messages show what every frame carries. The
-// count is the one the chain's counting link took before the sweep.
-class TileWalker : public vorcFramewiseTesraScanDecoder {
-public:
-    TileWalker(TileCountingBackEnd* tiles, const ChainStats* stats) : tiles_(tiles), stats_(stats) {}
-    const char* getAccelerationTypeString() override { return "none"; }
-    void setYQuantizationTable(unsigned char*) override {}
-    void setUVQuantizationTable(unsigned char*) override {}
-    void performScanSweep(Frame*) override { tiles_->tilesReceived(stats_->current.codedTiles); }
-
-private:
-    TileCountingBackEnd* tiles_;  // the parser's back end passes its tile calls on to it
-    const ChainStats* stats_;
-};
-
-// Counts what every frame carries before the real scan decoder sees it.
-class CountingScanDecoder : public vorcFramewiseTesraScanDecoder {
-public:
-    CountingScanDecoder(vorcFramewiseTesraScanDecoder* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
-    const char* getAccelerationTypeString() override { return inner_->getAccelerationTypeString(); }
-    void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
-    void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
-    void performScanSweep(Frame* frame) override {
-        stats_->current.full = frame->tileBitmap == nullptr;
-        stats_->current.codedTiles = codedTilesOf(*frame);
-        stats_->current.tileBitmap = frame->tileBitmap;
-        if (stats_->current.full) ++stats_->fullFrames;
-        stats_->codedTiles += stats_->current.codedTiles;
-        // The parser hands its back end to this link only.
-        inner_->setBackEnd(backEnd);
-        inner_->performScanSweep(frame);
-    }
-
-private:
-    std::unique_ptr<vorcFramewiseTesraScanDecoder> inner_;
-    ChainStats* stats_;
-};
-
-// Counts frames, picture sizes, corrupt frames and frames that reached the
-// output, whatever back end the output uses, and tells the watcher.
-class CountingBackEnd : public vorcTesraDecoderBackEnd {
-public:
-    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
-        : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
-    // The parser that owns this back end, which knows where a frame lies.
-    void setParser(const vorcFramewiseTesraDecoder* parser) { parser_ = parser; }
-    void videoResolutionChanged(int width, int height) override {
-        if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
-        stats_->width = width;
-        stats_->height = height;
-        inner_->videoResolutionChanged(width, height);
-    }
-    void errorEncountered() override {
-        corrupt_ = true;
-        inner_->errorEncountered();
-    }
-    void frameComplete() override {
-        ++stats_->frames;
-        if (corrupt_) ++stats_->corruptFrames;
-        FrameFacts& facts = stats_->current;
-        facts.index = stats_->frames;
-        facts.offset = parser_->frameStreamOffset();
-        facts.width = stats_->width;
-        facts.height = stats_->height;
-        facts.damaged = corrupt_;
-        if (watcher_) watcher_(facts);
-        facts = FrameFacts{};
-        corrupt_ = false;
-        inner_->frameComplete();
-        // The transcoder writes during the sweep, the dumper here.
-        if (stats_->bytesWritten != bytesAtLastFrame_) ++stats_->framesWritten;
-        bytesAtLastFrame_ = stats_->bytesWritten;
-    }
-    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget, int* rowPad) override {
-        inner_->provideVideoTilePixelTarget(tileColumn, tileRow, pixelTarget, rowPad);
-    }
-    void videoTileReceived() override { inner_->videoTileReceived(); }
-
-private:
-    std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
-    ChainStats* stats_;
-    FrameWatcher watcher_;
-    const vorcFramewiseTesraDecoder* parser_ = nullptr;
-    bool corrupt_ = false;
-    uint64_t bytesAtLastFrame_ = 0;
-};
-
-// Shows every piece of input to a watcher on its way to the parser.
-class WatchedSource : public vorcStreamSource {
-public:
-    WatchedSource(vorcStreamSource* inner, InputWatcher watcher) : inner_(inner), watcher_(std::move(watcher)) {}
-    int fetchBytes(unsigned char* buffer, int maxBytes) override {
-        const int got = inner_->fetchBytes(buffer, maxBytes);
-        if (got > 0) watcher_(buffer, static_cast<size_t>(got));
-        return got;
-    }
-    bool stillUp() override { return inner_->stillUp(); }
-
-private:
-    std::unique_ptr<vorcStreamSource> inner_;
-    InputWatcher watcher_;
-};
 
 // Passes on whole bytes of any size in pieces a receiver takes.
 void sendBytes(vorcByteStreamReceiver* receiver, const unsigned char* bytes, size_t count) {
@@ -422,9 +260,9 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
     if (kind == OutputKind::ParseOnly) {
-        auto* tiles = new TileCountingBackEnd;
+        auto* tiles = new vorc::TileCountingBackEnd;
         backEnd_.reset(tiles);
-        scanDecoder_.reset(new TileWalker(tiles, &stats_));
+        scanDecoder_.reset(new vorc::TileWalker(tiles));
         return true;
     }
     if (kind == OutputKind::Report) {
@@ -487,27 +325,32 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
 const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes,
                                const LoopControl& control) {
     const char* stopReason = nullptr;
-    if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
-    auto* counter = new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_);
-    vorcFramewiseTesraDecoder decoder(source, counter, new CountingScanDecoder(scanDecoder_.release(), &stats_));
-    counter->setParser(&decoder);
-    decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
-                                                    : vorc::StreamErrorPolicy::ExitProcess);
+    vorc::Chain chain(std::unique_ptr<vorcStreamSource>(source), std::move(scanDecoder_), std::move(backEnd_),
+                      vorc::ChainOptions{request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
+                                                            : vorc::StreamErrorPolicy::ExitProcess});
+    chain.observeInput(inputWatcher_);
+    chain.observeFrames([this, &chain](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) {
+        static_cast<vorc::ChainStats&>(stats_) = chain.stats();
+        if (frameWatcher_) frameWatcher_(frame, tileBitmap);
+        // The transcoder writes during the sweep; the dumper writes when the
+        // back end completes the frame, and is counted with the next one.
+        if (stats_.bytesWritten != bytesAtLastFrame_) ++stats_.framesWritten;
+        bytesAtLastFrame_ = stats_.bytesWritten;
+    });
     ProgressLine progress(showProgress, totalBytes, 0);
     // Without --keep-going the library ends the process at a damaged frame.
     const FatalReasonOnExit fatalReason(request_.keepGoing ? std::function<void()>() : [this] { finishAfterFatalError(); });
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
-        const int got = decoder.decode(control.pieceSize);
-        stats_.bytesRead += static_cast<uint64_t>(got);
-        progress.update(stats_.frames, stats_.bytesRead);
+        const int got = chain.decode(control.pieceSize);
+        static_cast<vorc::ChainStats&>(stats_) = chain.stats();
+        progress.update(static_cast<long>(stats_.frames), stats_.bytesRead);
         if (got > 0) continue;
-        if (!decoder.sourceStillUp()) break;
+        if (!chain.sourceStillUp()) break;
         if (control.waitForData) control.waitForData();
     }
     progress.finish();
-    stats_.damagedFrames = static_cast<long>(decoder.damagedFrames());
-    stats_.skippedBytes = decoder.skippedBytes();
+    if (stats_.bytesWritten != bytesAtLastFrame_) ++stats_.framesWritten;
     if (snapshotBackEnd_ != nullptr) snapshotBackEnd_->writeLastPicture();
     if (writer_ != nullptr) writeFailed_ = writer_->hasFailed();
     if (sequenceWriter_ != nullptr && sequenceWriter_->hasFailed()) {
@@ -557,10 +400,14 @@ int DecodingChain::finish(const char* command, const std::string& sourceFailure)
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
     if (!damageShown_ && (stats_.damagedFrames > 0 || stats_.skippedBytes > 0))
         std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
+    if (stats_.unfinishedFrameOffset && warningsShown()) {
+        std::fprintf(stderr, "vorc %s: warning: the stream ends inside a frame that began at offset %llu\n", command,
+                     static_cast<unsigned long long>(*stats_.unfinishedFrameOffset));
+    }
     if (status != ExitOk) return status;
     if (stopSignal_ != 0) {
         std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
-                     command, stats_.frames);
+                     command, static_cast<long>(stats_.frames));
         return 128 + stopSignal_;
     }
     if (!sourceFailure.empty()) {

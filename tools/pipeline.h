@@ -1,8 +1,8 @@
-// The one wiring of the vorc tool's decoding chain (source -> parser -> scan
-// decoder -> back end -> sink): builds the scan decoder, back end and writer
-// for every kind of output, runs the decode loop with its progress line, and
-// counts what every frame carried, so that the commands reading a file and
-// `vorc record` reading a live camera behave alike.
+// The vorc tool's outputs on the library's chain: builds the scan decoder,
+// back end and writer for every kind of output, runs the chain's decode loop
+// with its progress line, and finishes the output with the command's exit
+// status, so that the commands reading a file and `vorc record` reading a
+// live camera behave alike. What every frame was is the chain's account.
 #ifndef VORC_TOOLS_PIPELINE_H
 #define VORC_TOOLS_PIPELINE_H
 
@@ -16,8 +16,9 @@
 
 #include "tools/option_parser.h"
 #include "tools/status_output.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/chain/chain.h"
 #include "vorc/core/stream_interfaces.h"
+#include "vorc/parse/scan_decoder.h"
 
 enum class OutputKind {
     Report,     // decode pixels; the default back end reports every frame
@@ -54,45 +55,21 @@ struct OutputRequest {
     uint64_t maxPixels = 0;             // largest picture to allocate for; 0: the library's default
 };
 
-// What decoding found in one frame.
-struct FrameFacts {
-    long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
-    uint64_t offset = 0;  // of its SOI in the stream
-    int width = 0;
-    int height = 0;
-    bool full = false;  // every tile coded; false also for a frame that never reached its scan
-    int64_t codedTiles = 0;
-    bool damaged = false;
-    // The frame's tile bitmap in the parser's buffer, null when full or when
-    // the frame never reached its scan; valid during the watcher's call.
-    const unsigned char* tileBitmap = nullptr;
-};
-
 // --keep-going and --max-pixels, which every command reading a stream takes,
 // and their lines for the help (meanings from column on).
 std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request);
 void printStreamOptionsHelp(int column);
 
-struct ChainStats {
-    long frames = 0;  // completed, corrupt ones included
-    long fullFrames = 0;
-    long corruptFrames = 0;
-    long damagedFrames = 0;  // skipped stream errors (keepGoing)
-    uint64_t skippedBytes = 0;
-    int64_t codedTiles = 0;
-    int width = 0;
-    int height = 0;
-    bool sizeChanged = false;  // more than one picture size: a raw dump is not one video
-    uint64_t bytesRead = 0;
-    long framesWritten = 0;  // frames that put bytes into the output
+// The chain's account, and what reached the output.
+struct ChainStats : vorc::ChainStats {
+    uint64_t framesWritten = 0;  // frames that put bytes into the output
     uint64_t bytesWritten = 0;
-    FrameFacts current;  // of the frame being decoded
 };
 
-// Called with every completed frame, and with every piece of input on its
-// way from the source to the parser.
-using FrameWatcher = std::function<void(const FrameFacts&)>;
-using InputWatcher = std::function<void(const unsigned char* bytes, size_t count)>;
+// Called with every completed frame (its bitmap valid during the call), and
+// with every piece of input on its way from the source to the parser.
+using FrameWatcher = vorc::Chain::FrameObserver;
+using InputWatcher = vorc::Chain::InputObserver;
 
 // Bytes pulled per decode call unless a live source asks for fewer.
 constexpr int DefaultPieceSize = 65536;
@@ -171,6 +148,7 @@ private:
     FrameWatcher frameWatcher_;
     InputWatcher inputWatcher_;
     ChainStats stats_;
+    uint64_t bytesAtLastFrame_ = 0;  // bytesWritten when the last frame was counted
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
     SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives

@@ -152,7 +152,7 @@ int runRecord(int argc, char** argv) {
     control.pieceSize = frames > 0 ? 1 : DefaultPieceSize;
     control.stopReason = [&]() -> const char* {
         if (StopOnSignals::received() != 0) return "interrupted";
-        if (frames > 0 && chain.stats().frames >= frames) return "frame limit reached";
+        if (frames > 0 && chain.stats().frames >= static_cast<uint64_t>(frames)) return "frame limit reached";
         if (secondsLimit > 0.0 && Clock::now() >= deadline) return "time limit reached";
         return nullptr;
     };
@@ -176,7 +176,7 @@ int runRecord(int argc, char** argv) {
         }
         std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
                      reason != nullptr ? reason : failure.empty() ? "the camera closed the stream" : "the stream ended",
-                     stats.frames, damage.c_str(),
+                     static_cast<long>(stats.frames), damage.c_str(),
                      static_cast<unsigned long long>(stats.bytesRead), cameraText);
         if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     }

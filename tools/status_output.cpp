@@ -14,12 +14,6 @@
 
 namespace {
 
-// A fatal stream error or a failed allocation: the library's messages mark
-// them with "!!!".
-constexpr const char* ErrorMarks[] = {"!!!"};
-// A damaged frame or a step that did not work out; decoding goes on.
-constexpr const char* WarningMarks[] = {"CORRUPT", "fail", "cannot", "too many", "NULL", "invalid", "error"};
-
 // The library's last message, kept for the exit guard.
 char lastMessage[512];
 bool lastMessageOnStandardError = false;
@@ -30,14 +24,6 @@ void reportFatalReason() {
     if (!exitGuarded) return;
     if (lastMessage[0] != '\0' && !lastMessageOnStandardError) std::fprintf(stderr, "vorc : %s\n", lastMessage);
     if (afterFatalReason) afterFatalReason();
-}
-
-template <size_t N>
-bool containsAny(const char* message, const char* const (&marks)[N]) {
-    for (const char* mark : marks) {
-        if (std::strstr(message, mark) != nullptr) return true;
-    }
-    return false;
 }
 
 // A reader may wait for each line (a terminal, a pipe, a socket), or
@@ -78,7 +64,7 @@ void printMessage(std::FILE* stream, const char* message, size_t length, bool fl
 // their own.
 char standardOutputBuffer[65536];
 
-class LevelledStatusHandler : public vorcStatusMessageHandler {
+class LevelledStatusHandler : public vorc::LeveledStatusMessageHandler {
 public:
     LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
         : verbosity_(verbosity),
@@ -92,17 +78,15 @@ public:
             std::setvbuf(stdout, standardOutputBuffer, _IOFBF, sizeof standardOutputBuffer);
     }
 
-    void sendStatusMsg(const char* msg, void*) override {
+    void statusMessage(vorc::StatusLevel level, const char* msg, void*) override {
         const size_t length = std::strlen(msg);
         const size_t kept = std::min(length, sizeof lastMessage - 1);
         std::memcpy(lastMessage, msg, kept);
         lastMessage[kept] = '\0';
-        const MessageWeight weight = weighMessage(msg);
         if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, length, flushEveryMessage_);
         lastMessageOnStandardError = reachesStandardError_;
         if (reachesStandardError_) return;
-        if (weight == MessageWeight::Error ||
-            (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
+        if (level == vorc::StatusLevel::Error || (level == vorc::StatusLevel::Warning && verbosity_ != Verbosity::Quiet)) {
             printMessage(stderr, msg, length, true);
             lastMessageOnStandardError = true;
         }
@@ -124,13 +108,14 @@ bool sharesStandardErrorsDestination(std::FILE* stream) {
     return errors.st_dev == target.st_dev && errors.st_ino == target.st_ino;
 }
 
-MessageWeight weighMessage(const char* message) {
-    if (containsAny(message, ErrorMarks)) return MessageWeight::Error;
-    if (containsAny(message, WarningMarks)) return MessageWeight::Warning;
-    return MessageWeight::Status;
-}
+namespace {
+Verbosity routedVerbosity = Verbosity::Normal;
+}  // namespace
+
+bool warningsShown() { return routedVerbosity != Verbosity::Quiet; }
 
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile) {
+    routedVerbosity = verbosity;
     vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 

@@ -1,8 +1,7 @@
 // How much the vorc tool says, shared by every command: the verbosity and
 // progress options (--quiet, --verbose, --no-progress) and the status
-// handler that passes the library's messages on accordingly. The library
-// gives its messages no level, so the ones that report a problem are known
-// by their wording.
+// handler that passes the library's messages on by the level the library
+// gives each.
 #ifndef VORC_TOOLS_STATUS_OUTPUT_H
 #define VORC_TOOLS_STATUS_OUTPUT_H
 
@@ -28,10 +27,6 @@ struct CommonOptions {
 // their lines would mix.
 bool sharesStandardErrorsDestination(std::FILE* stream);
 
-enum class MessageWeight { Status, Warning, Error };
-
-MessageWeight weighMessage(const char* message);
-
 // Installs the tool's handler for the library's status messages. Errors
 // always reach standard error, warnings too unless quiet. With
 // everyMessageTo, every message is printed there as well (an error that
@@ -40,6 +35,9 @@ MessageWeight weighMessage(const char* message);
 // unless fromFile: then, into a file of its own or a device such as
 // /dev/null, the lines go out as the buffer fills.
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile = false);
+
+// Whether the messages routed last show warnings (not --quiet).
+bool warningsShown();
 
 // While one exists, an exit of the process (the library's, on a corrupt
 // stream) first makes sure the library's last status message, the reason,

@@ -78,7 +78,7 @@ int runTranscode(int argc, char** argv) {
 
     const ChainStats& stats = chain.stats();
     if (!common.quiet()) {
-        std::fprintf(stderr, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", stats.framesWritten,
+        std::fprintf(stderr, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", static_cast<long>(stats.framesWritten),
                      static_cast<unsigned long long>(stats.bytesWritten),
                      static_cast<unsigned long long>(stats.bytesRead));
     }

@@ -1,9 +1,9 @@
 // The pull API for applications: vorc::Reader opens a stream file, standard
 // input or a live camera and hands out one finished frame per call, top row
 // first, in the pixel format the caller chose, or as a complete JPEG image.
-// Inside, it drives the library's usual chain (source -> parser -> scan
-// decoder -> back end); a damaged frame is reported on the frame instead of
-// ending the process, and status messages go to the caller's callback only.
+// Inside, it drives a vorc::Chain under SkipFrame: a damaged frame is
+// reported on the frame instead of ending the process, and status messages
+// go to the caller's callback only.
 //
 // Thread-safety: one Reader is used by one thread at a time; Readers on
 // different threads run in parallel and share nothing.
@@ -25,6 +25,8 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/picture_limits.h"
+#include "vorc/core/status_messages.h"
+#include "vorc/chain/chain.h"
 
 namespace vorc {
 
@@ -33,9 +35,8 @@ namespace vorc {
 // plane half the size rounded up, one after the other without gaps.
 enum class PixelFormat { RGB24, BGR24, RGBA, GRAY8, I420 };
 
-// Info: progress (picture size, set-up). Warning: a problem the Reader went
-// past, such as a damaged frame.
-enum class StatusLevel { Info, Warning };
+// The level is the library's own (status_messages.h): Info for progress,
+// Warning for a problem the Reader went past, such as a damaged frame.
 using StatusCallback = std::function<void(StatusLevel level, const std::string& message)>;
 
 struct ReaderOptions {
@@ -59,41 +60,6 @@ struct ReaderOptions {
     // Receives the library's status messages, on the thread that calls the
     // Reader; without it they are dropped. It must not throw.
     StatusCallback status;
-};
-
-// The source cannot be opened, connected or read, or a camera answered with
-// an HTTP status other than 200; what() says why.
-class SourceError : public vorcException {
-public:
-    explicit SourceError(std::string reason) : reason_(std::move(reason)) {}
-    const char* what() const noexcept override { return reason_.c_str(); }
-
-private:
-    std::string reason_;
-};
-
-// The caller's interrupted check asked to stop waiting for the source.
-class InterruptedError : public SourceError {
-public:
-    using SourceError::SourceError;
-};
-
-// The source stayed silent longer than the timeout. A camera connection is
-// then given up (later calls return nothing); standard input or a file may
-// still deliver at the next call.
-class TimeoutError : public SourceError {
-public:
-    using SourceError::SourceError;
-};
-
-// What a frame was, in whichever form it is handed out.
-struct FrameInfo {
-    uint64_t index = 0;  // 1 for the first frame of the source, damaged ones counted
-    int width = 0;       // 0 while no picture could be decoded yet
-    int height = 0;
-    bool damaged = false;    // the frame could not be decoded in full
-    bool fullFrame = false;  // it coded the whole picture (no tile bitmap)
-    int64_t codedTiles = 0;  // tiles the frame carried
 };
 
 // A decoded picture, top row first.
@@ -157,8 +123,8 @@ public:
     uint64_t damagedFrames() const;
 
 private:
-    class Chain;
-    std::unique_ptr<Chain> chain_;
+    class State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace vorc

@@ -188,3 +188,22 @@ def test_a_view_of_a_frame_stays_valid_and_unchanged_after_later_frames(sample, 
     numpy.testing.assert_array_equal(first, rgb[0])
     for n, view in enumerate(later, start=1):
         numpy.testing.assert_array_equal(view, rgb[n])
+
+
+def test_frames_say_where_they_lie_and_whether_their_picture_is_stale(sample, tmp_path):
+    data = open(sample, "rb").read()
+    starts = []
+    at = data.find(b"\xff\xd8\xff\xe0")
+    while at != -1:
+        starts.append(at)
+        at = data.find(b"\xff\xd8\xff\xe0", at + 1)
+    assert [frame.offset for frame in vorc.open(sample)] == starts
+    # The third frame's SOI destroyed: it comes out damaged in its place, and
+    # the partial frames after it are stale until the next full frame.
+    damaged = tmp_path / "damaged.tesra"
+    damaged.write_bytes(data[:starts[2] + 1] + b"\xd9" + data[starts[2] + 2:])
+    frames = list(vorc.open(str(damaged)))
+    assert len(frames) == len(starts)
+    assert [frame.damaged for frame in frames[:4]] == [False, False, True, False]
+    assert frames[2].stale and frames[3].stale and not frames[1].stale
+    assert [frame.offset for frame in frames[3:]] == starts[3:]

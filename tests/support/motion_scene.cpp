@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "support/piece_source.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/encode/stream_encoder.h"
 
@@ -127,7 +127,7 @@ std::vector<uint8_t> encodeMotionScene(const MotionScript& script) {
     // then, and seldom with three neighbours at once.
     constexpr int ChangeThreshold = 20;
     std::vector<uint8_t> stream;
-    vorcTesraStreamEncoder encoder(new Collector(&stream));
+    vorc::StreamEncoder encoder(new Collector(&stream));
     encoder.setQuality(75);
     encoder.setKeyFrameInterval(25);
     encoder.setChangeThreshold(ChangeThreshold);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/motion/motion_detector.h"
 
 namespace vorctest {

@@ -83,7 +83,7 @@ void vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(int newWidth, int n
         std::snprintf(text, sizeof text,
                       "vorcBufferedTesraDecoderBackEnd : !!! failed to switch video reolution to %dx%d !!!",
                       newWidth, newHeight);
-        vorc::sendStatusMsg(text, nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, text, nullptr);
         errorEncountered();
         return;
     }
@@ -114,4 +114,10 @@ void vorcBufferedTesraDecoderBackEnd::provideVideoTilePixelTarget(int tileColumn
     const size_t word = (memoryRow * size_t(tileColumns) + size_t(tileColumn)) * WordsPerTileRowLine;
     *pixelTarget = frameBuffer + word;
     *rowPad = -(tileColumns + 1) * WordsPerTileRowLine;
+}
+
+const unsigned char* vorcBufferedTesraDecoderBackEnd::pictureRow(int y) const {
+    const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * WordsPerTileRowLine * sizeof(unsigned int);
+    return reinterpret_cast<const unsigned char*>(frameBuffer + pictureOffset) +
+           static_cast<size_t>(height - 1 - y) * memoryRowBytes;
 }

@@ -23,6 +23,10 @@ public:
     void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget,
                                      int* rowPad) override;
 
+    // The first pixel (3 bytes: red, green, blue) of picture row y, 0 the
+    // top row; valid while the buffer is. Each row holds width pixels.
+    const unsigned char* pictureRow(int y) const;
+
     // The picture's memory rows are tileColumns * 12 words long; the bottom
     // picture row starts at word pictureOffset, the top one is the last row.
     int32_t width;

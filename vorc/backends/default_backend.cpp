@@ -43,7 +43,7 @@ void vorcDefaultTesraDecoderBackEnd::frameComplete() {
         append(End, sizeof End);  // with its terminating zero
         vorc::sendStatusMsg(message, nullptr);
     } else {
-        vorc::sendStatusMsg("@@@@@@@@ vorcDefaultTesraDecoderBackEnd : CORRUPT FRAME", nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, "@@@@@@@@ vorcDefaultTesraDecoderBackEnd : CORRUPT FRAME", nullptr);
     }
     frameCorrupt = 0;
     tileCount = 0;

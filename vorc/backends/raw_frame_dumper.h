@@ -40,8 +40,8 @@ protected:
     bool explicitDumpMode;
 
 private:
-    void dumpRGB(const unsigned char* topRow, size_t rowStride);
-    void dumpYCbCr(const unsigned char* topRow, size_t rowStride);
+    void dumpRGB();
+    void dumpYCbCr();
 };
 
 #endif

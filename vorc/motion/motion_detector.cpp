@@ -170,18 +170,18 @@ void addToBox(TileRect* box, const TileRect& more) {
 }
 
 void checkArea(const ZoneArea& area) {
-    if (area.width < 1 || area.height < 1) throw vorcInvalidArgument("a zone area needs a width and a height of at least 1");
+    if (area.width < 1 || area.height < 1) throw vorc::InvalidArgument("a zone area needs a width and a height of at least 1");
     if (!area.mask.empty() && (area.unit != ZoneArea::Unit::Tiles ||
                                area.mask.size() != static_cast<size_t>(area.width) * static_cast<size_t>(area.height)))
-        throw vorcInvalidArgument("a zone mask needs one byte per tile of its rectangle in tiles");
+        throw vorc::InvalidArgument("a zone mask needs one byte per tile of its rectangle in tiles");
 }
 
 void checkSettings(const MotionSettings& settings) {
     if (!(settings.minShare >= 0.0 && settings.minShare <= 1.0))
-        throw vorcInvalidArgument("the minimum share of a zone lies between 0 and 1");
-    if (settings.minTiles < 1) throw vorcInvalidArgument("the minimum region needs at least 1 tile");
+        throw vorc::InvalidArgument("the minimum share of a zone lies between 0 and 1");
+    if (settings.minTiles < 1) throw vorc::InvalidArgument("the minimum region needs at least 1 tile");
     if (settings.startFrames < 1 || settings.endFrames < 1)
-        throw vorcInvalidArgument("events start and end after at least 1 frame");
+        throw vorc::InvalidArgument("events start and end after at least 1 frame");
     for (const Zone& zone : settings.zones) {
         for (const ZoneArea& area : zone.areas) checkArea(area);
     }
@@ -449,7 +449,7 @@ void MotionDetector::State::endEvent(size_t zone, std::vector<MotionEvent>* into
 const MotionFrame& MotionDetector::update(const FrameTiles& tiles) {
     State& s = *state_;
     if (tiles.width < 1 || tiles.height < 1 || tiles.width > LargestPictureSide || tiles.height > LargestPictureSide)
-        throw vorcInvalidArgument("a picture is 1 to 65535 pixels each way");
+        throw vorc::InvalidArgument("a picture is 1 to 65535 pixels each way");
     MotionFrame& frame = s.frame;
     frame.index = tiles.index;
     frame.time = tiles.time;

@@ -180,7 +180,7 @@ struct HeatMap {
 
 class MotionDetector {
 public:
-    // Throws vorcInvalidArgument for a setting out of range or an area
+    // Throws vorc::InvalidArgument for a setting out of range or an area
     // without width or height, or with a mask of the wrong size.
     explicit MotionDetector(MotionSettings settings = MotionSettings());
     ~MotionDetector();
@@ -189,7 +189,7 @@ public:
     MotionDetector& operator=(MotionDetector&&) noexcept;
 
     // Measures one frame. The result stays valid until the next call of
-    // update() or finish(). Throws vorcInvalidArgument for a picture size
+    // update() or finish(). Throws vorc::InvalidArgument for a picture size
     // out of range.
     const MotionFrame& update(const FrameTiles& frame);
     // Ends the open events at their last moving frame, as at the end of a

@@ -1,10 +1,9 @@
-// vorc::Reader: owns one decoding chain (source -> parser -> scan decoder ->
-// back end) and pulls bytes through it until a frame has come out. The
-// chain is built at the first request, with the pixel decoder for next() or
-// the transcoder for nextJPEG(); the source is opened at once, so that a
-// source that cannot be opened fails in the constructor. A silent source is
-// waited for in slices, between which the silence is timed and the caller's
-// interrupted check is asked.
+// vorc::Reader: owns one chain and pulls bytes through it until a frame has
+// come out. The chain is built at the first request, with the pixel decoder
+// for next() or the transcoder for nextJPEG(); the source is opened at once,
+// so that a source that cannot be opened fails in the constructor. A silent
+// source is waited for in slices, between which the silence is timed and the
+// caller's interrupted check is asked.
 #include "vorc/reader.h"
 
 #include <chrono>
@@ -13,7 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/chain/chain.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader/frame_collectors.h"
@@ -37,21 +36,19 @@ std::chrono::milliseconds waitSlice(std::chrono::milliseconds timeout) {
 }
 
 // Hands the library's messages to the Reader's callback, if there is one.
-class StatusRouter : public vorcStatusMessageHandler {
+class StatusRouter : public LeveledStatusMessageHandler {
 public:
-    void sendStatusMsg(const char* msg, void*) override {
-        if (!callback) return;
-        // The library frames failures with "!!!"; the Reader goes past them.
-        callback(std::strstr(msg, "!!!") != nullptr ? StatusLevel::Warning : StatusLevel::Info, msg);
+    void statusMessage(StatusLevel level, const char* msg, void*) override {
+        if (callback) callback(level, msg);
     }
     StatusCallback callback;
 };
 
 }  // namespace
 
-class Reader::Chain {
+class Reader::State {
 public:
-    Chain(const std::string& sourceName, ReaderOptions readerOptions)
+    State(const std::string& sourceName, ReaderOptions readerOptions)
         : name(sourceName), options(std::move(readerOptions)) {
         router.callback = options.status;
         StatusMessageScope scope(&router);
@@ -60,9 +57,9 @@ public:
         camera = opened.camera;
     }
 
-    ~Chain() {
+    ~State() {
         StatusMessageScope scope(&router);
-        parser.reset();
+        chain.reset();
     }
 
     enum class Output { Undecided, Pictures, JPEGImages };
@@ -76,16 +73,15 @@ public:
         std::unique_ptr<vorcTesraDecoderBackEnd> backEnd;
         if (wanted == Output::Pictures) {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanDecoderSoftwareOnly>();
-            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &tracker, &pictures);
+            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &chainView, &pictures);
         } else {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(
                 new JPEGImageReceiver(&jpegImage));
-            backEnd = std::make_unique<JPEGCollector>(&tracker, &jpegImage, &jpegFrames);
+            backEnd = std::make_unique<JPEGCollector>(&chainView, &jpegImage, &jpegFrames);
         }
-        auto* tracking = new TrackingScanDecoder(std::move(scanDecoder), &tracker, options.maxPixels);
-        // The parser owns all three from here on, also if its constructor throws.
-        parser = std::make_unique<vorcFramewiseTesraDecoder>(source.release(), backEnd.release(), tracking);
-        parser->setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
+        chain = std::make_unique<Chain>(std::move(source), std::move(scanDecoder), std::move(backEnd),
+                                        ChainOptions{StreamErrorPolicy::SkipFrame, options.maxPixels});
+        chainView = chain.get();
         output = wanted;
     }
 
@@ -103,14 +99,18 @@ public:
                 if (failure.empty()) return std::nullopt;
                 throw SourceError(std::exchange(failure, std::string()));
             }
-            if (parser->decode(PieceSize) != 0) {
+            if (chain->decode(PieceSize) != 0) {
                 lastData = Clock::now();
                 continue;
             }
-            if (!parser->sourceStillUp()) {
+            if (!chain->sourceStillUp()) {
                 // The frames handed on at the end of the source are queued
                 // ahead of the reason it failed.
                 ended = true;
+                if (const std::optional<uint64_t>& cut = chain->stats().unfinishedFrameOffset; cut && router.callback) {
+                    router.callback(StatusLevel::Warning,
+                                    name + ": the stream ends inside a frame that began at offset " + std::to_string(*cut));
+                }
                 if (camera != nullptr && !camera->failure().empty()) failure = name + ": " + camera->failure();
                 continue;
             }
@@ -131,33 +131,31 @@ public:
     std::string name;
     ReaderOptions options;
     StatusRouter router;
-    FrameTracker tracker;
     std::deque<Frame> pictures;
     std::deque<JPEGFrame> jpegFrames;
     std::vector<uint8_t> jpegImage;
-    std::unique_ptr<vorcStreamSource> source;  // until the parser takes it
+    std::unique_ptr<vorcStreamSource> source;  // until the chain takes it
     const CheckedCameraStream* camera = nullptr;  // the source, if it is one
     std::string failure;  // why the source ended, until thrown
-    std::unique_ptr<vorcFramewiseTesraDecoder> parser;
+    std::unique_ptr<Chain> chain;
+    const Chain* chainView = nullptr;  // what the collectors read each frame's facts from
     Output output = Output::Undecided;
     bool ended = false;
 };
 
 Reader::Reader(const std::string& source, ReaderOptions options)
-    : chain_(std::make_unique<Chain>(source, std::move(options))) {}
+    : state_(std::make_unique<State>(source, std::move(options))) {}
 
 Reader::~Reader() = default;
 Reader::Reader(Reader&&) noexcept = default;
 Reader& Reader::operator=(Reader&&) noexcept = default;
 
-std::optional<Frame> Reader::next() { return chain_->pull(Chain::Output::Pictures, chain_->pictures); }
+std::optional<Frame> Reader::next() { return state_->pull(State::Output::Pictures, state_->pictures); }
 
-std::optional<JPEGFrame> Reader::nextJPEG() { return chain_->pull(Chain::Output::JPEGImages, chain_->jpegFrames); }
+std::optional<JPEGFrame> Reader::nextJPEG() { return state_->pull(State::Output::JPEGImages, state_->jpegFrames); }
 
-void Reader::setStatusCallback(StatusCallback callback) {
-    chain_->router.callback = std::move(callback);
-}
+void Reader::setStatusCallback(StatusCallback callback) { state_->router.callback = std::move(callback); }
 
-uint64_t Reader::damagedFrames() const { return chain_->tracker.damagedFrames(); }
+uint64_t Reader::damagedFrames() const { return state_->chain ? state_->chain->stats().damagedFrames : 0; }
 
 }  // namespace vorc

@@ -46,7 +46,7 @@ OpenedSource openCamera(const HostAndPort& camera, const ReaderOptions& options,
         opened.camera = source.get();
         opened.source = std::move(source);
         return opened;
-    } catch (const vorcConnectionFailure& failure) {
+    } catch (const vorc::ConnectionFailure& failure) {
         throw SourceError(failure.what());
     }
 }

@@ -124,7 +124,7 @@ void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int 
     const std::string service = std::to_string(port);
     const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (resolved != 0) {
-        throw vorcConnectionFailure("cannot resolve " + host + ": " + ::gai_strerror(resolved));
+        throw vorc::ConnectionFailure("cannot resolve " + host + ": " + ::gai_strerror(resolved));
     }
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
     std::string failures;
@@ -132,11 +132,11 @@ void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int 
         try {
             connectSocket(entry->ai_family, entry->ai_addr, static_cast<unsigned>(entry->ai_addrlen), timeout);
             return;
-        } catch (const vorcConnectionFailure& failure) {
+        } catch (const vorc::ConnectionFailure& failure) {
             failures += (failures.empty() ? "" : "; ") + std::string(failure.what());
         }
     }
-    throw vorcConnectionFailure(failures.empty() ? "cannot resolve " + host : failures);
+    throw vorc::ConnectionFailure(failures.empty() ? "cannot resolve " + host : failures);
 }
 
 void vorcCameraLiveTesraFastStreamPOSIX::connectSocket(int family, const void* address, unsigned addressLength,
@@ -147,14 +147,14 @@ void vorcCameraLiveTesraFastStreamPOSIX::connectSocket(int family, const void* a
     socketFd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socketFd < 0) {
         socketFd = -1;
-        throw vorcConnectionFailure("cannot open a socket for " + where + ": " + std::strerror(errno));
+        throw vorc::ConnectionFailure("cannot open a socket for " + where + ": " + std::strerror(errno));
     }
     const int error = connectWithin(socketFd, target, addressLength, timeout);
     if (error != 0) {
         // The constructor fails, so no destructor will run: release here, or
         // a viewer that keeps retrying would run out of descriptors.
         releaseSocket();
-        throw vorcConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
+        throw vorc::ConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
     }
 }
 
@@ -163,7 +163,7 @@ void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking
         if (nonBlocking) {
             const int flags = ::fcntl(socketFd, F_GETFL);
             if (flags == -1 || ::fcntl(socketFd, F_SETFL, flags | O_NONBLOCK) == -1) {
-                throw vorcConnectionFailure(std::string("cannot set the socket non-blocking: ") +
+                throw vorc::ConnectionFailure(std::string("cannot set the socket non-blocking: ") +
                                             std::strerror(errno));
             }
         }
@@ -196,10 +196,10 @@ void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps) {
             if (errno == EINTR) continue;
             // Also EAGAIN: a non-blocking socket that cannot take a request
             // this small is failing, and retrying could spin.
-            throw vorcConnectionFailure(std::string("cannot send the request: ") + std::strerror(errno));
+            throw vorc::ConnectionFailure(std::string("cannot send the request: ") + std::strerror(errno));
         }
         // A write that takes nothing would repeat for ever.
-        if (sent == 0) throw vorcConnectionFailure("cannot send the request: the camera takes nothing");
+        if (sent == 0) throw vorc::ConnectionFailure("cannot send the request: the camera takes nothing");
         next += sent;
         left -= static_cast<size_t>(sent);
     }

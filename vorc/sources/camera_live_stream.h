@@ -52,7 +52,7 @@ public:
     vorcCameraLiveTesraFastStreamPOSIX(int a, int b, int c, int d, int port, int fps, bool nonBlocking);
     // host is a name, an IPv4 address or an IPv6 address (without brackets);
     // each address it resolves to is tried in turn. Throws
-    // vorcConnectionFailure, which says why, when none can be connected or
+    // vorc::ConnectionFailure, which says why, when none can be connected or
     // the request cannot be sent.
     vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port, float fps, bool nonBlocking,
                                        vorc::LiveStreamTimeouts timeouts = {});

@@ -24,7 +24,7 @@ class CheckedCameraStream : public vorcStreamSource {
 public:
     // Connects to host (a name, an IPv4 or an IPv6 address) and asks for
     // the stream at fps, as vorcCameraLiveTesraFastStreamPOSIX does; throws
-    // vorcConnectionFailure, which says why, when that fails.
+    // vorc::ConnectionFailure, which says why, when that fails.
     CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {});
     ~CheckedCameraStream() override;
 

@@ -5,8 +5,8 @@
 // tables, picture size, tile bitmap, scan location) without copying. When
 // the marker after a frame's EOI arrives, it hands the frame to the scan
 // decoder and tells the back end.
-#ifndef VORC_CORE_FRAMEWISE_DECODER_H
-#define VORC_CORE_FRAMEWISE_DECODER_H
+#ifndef VORC_PARSE_FRAMEWISE_DECODER_H
+#define VORC_PARSE_FRAMEWISE_DECODER_H
 
 #include <cstdint>
 #include <memory>
@@ -31,8 +31,8 @@ enum class StreamErrorPolicy {
     // swallowed come back; decode returns normally. On a stream that
     // ExitProcess reads without a fatal error, every callback is the same
     // as under ExitProcess. Beyond the fatal errors it also takes as damage
-    // what only a damaged stream shows: a segment of a frame that holds the
-    // start of another (an SOI followed by an APP0 marker), a scan header
+    // what only a damaged stream shows: a segment of a frame that holds
+    // another frame's tag comment (FF FE, its length, "TSF"), a scan header
     // of a length other than the format's, scan data left after a frame's
     // last tile, a decoding error in a frame's scan, the end of the source
     // inside a frame, and a frame whose start of image was destroyed (found
@@ -103,6 +103,10 @@ public:
     // from a damaged frame up to the next full frame that decodes whole.
     // Meaningful during the back end's frameComplete.
     bool pictureIsStale() const { return pictureStale; }
+    // The frame being handed on, during its scan sweep and the back end's
+    // frameComplete; null for a frame handed on as damaged before it
+    // reached its scan or whose SOI was destroyed.
+    const UndecodedFrameDescriptor* frameInHand() const { return frameInHand_ ? &currentFrame : nullptr; }
     // Stream offset of the SOI of a frame that the end of the source cut
     // off; empty unless the source ended inside a frame.
     const std::optional<uint64_t>& unfinishedFrameOffset() const { return cutOffFrameOffset; }
@@ -199,6 +203,7 @@ private:
     // that has been read, else right after its SOI.
     unsigned char* recoveryStart = nullptr;
     bool frameDamaged = false;
+    bool frameInHand_ = false;
     uint64_t frameOffset = 0;
     // Skipping to the next SOI after a stream error; the last bytes passed
     // over, in which the tag comment of a frame whose SOI was destroyed shows.

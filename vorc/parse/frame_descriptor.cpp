@@ -1,5 +1,5 @@
 // The frame record that travels from the parser to the scan decoder.
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 using Descriptor = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 

@@ -5,8 +5,8 @@
 // in the same order, so each of these is defined here once. Not part of the
 // API: vorc/vorc.h leaves it out, and the class headers that include it do
 // so only for the tables their members refer to.
-#ifndef VORC_CORE_JPEG_FORMAT_H
-#define VORC_CORE_JPEG_FORMAT_H
+#ifndef VORC_JPEG_JPEG_FORMAT_H
+#define VORC_JPEG_JPEG_FORMAT_H
 
 #include <cstdint>
 

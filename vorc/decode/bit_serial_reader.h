@@ -7,13 +7,13 @@
 // only a view of those fields, so the decoders decode alike and none reads a
 // byte past the scan it was given.
 // An internal header: the umbrella header vorc/vorc.h leaves it out.
-#ifndef VORC_JPEG_BIT_SERIAL_READER_H
-#define VORC_JPEG_BIT_SERIAL_READER_H
+#ifndef VORC_DECODE_BIT_SERIAL_READER_H
+#define VORC_DECODE_BIT_SERIAL_READER_H
 
 #include <cstdint>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/decode/huffman_tree.h"
 
 namespace vorc::jpeg {

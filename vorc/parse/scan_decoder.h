@@ -3,14 +3,13 @@
 // end's picture; the transcoder turns the frame into a complete JPEG image.
 // The four default Huffman tables of the stream format (the only code books
 // it is ever decoded with) are named as static members of this base class.
-#ifndef VORC_CORE_SCAN_DECODER_H
-#define VORC_CORE_SCAN_DECODER_H
+#ifndef VORC_PARSE_SCAN_DECODER_H
+#define VORC_PARSE_SCAN_DECODER_H
 
 #include <cstdint>
 
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/stream_interfaces.h"
-#include "vorc/jpeg/standard_tables.h"
 
 class vorcFramewiseTesraScanDecoder {
 public:
@@ -30,14 +29,14 @@ public:
 
     // ITU-T T.81 Annex K tables K.3 to K.6 in DHT payload layout: 16 counts
     // (codes of length 1..16) followed by the symbols.
-    static constexpr const unsigned char* DefaultHuffmanTable_Y_DC = vorc::jpeg::standardDCTable(0);
-    static constexpr const unsigned char* DefaultHuffmanTable_Y_AC = vorc::jpeg::standardACTable(0);
-    static constexpr const unsigned char* DefaultHuffmanTable_UV_DC = vorc::jpeg::standardDCTable(1);
-    static constexpr const unsigned char* DefaultHuffmanTable_UV_AC = vorc::jpeg::standardACTable(1);
-    static constexpr int32_t DefaultHuffmanTable_Y_DC_Size = vorc::jpeg::DCTableBytes;
-    static constexpr int32_t DefaultHuffmanTable_Y_AC_Size = vorc::jpeg::ACTableBytes;
-    static constexpr int32_t DefaultHuffmanTable_UV_DC_Size = vorc::jpeg::DCTableBytes;
-    static constexpr int32_t DefaultHuffmanTable_UV_AC_Size = vorc::jpeg::ACTableBytes;
+    static const unsigned char* const DefaultHuffmanTable_Y_DC;
+    static const unsigned char* const DefaultHuffmanTable_Y_AC;
+    static const unsigned char* const DefaultHuffmanTable_UV_DC;
+    static const unsigned char* const DefaultHuffmanTable_UV_AC;
+    static constexpr int32_t DefaultHuffmanTable_Y_DC_Size = 16 + 12;
+    static constexpr int32_t DefaultHuffmanTable_Y_AC_Size = 16 + 162;
+    static constexpr int32_t DefaultHuffmanTable_UV_DC_Size = 16 + 12;
+    static constexpr int32_t DefaultHuffmanTable_UV_AC_Size = 16 + 162;
 
 protected:
     vorcTesraDecoderBackEnd* backEnd = nullptr;  // not owned

@@ -5,18 +5,17 @@
 // on as damaged and searches the next SOI from inside it. Recovery acts only
 // where the default policy would have ended the process, or on what only a
 // damaged stream shows, so that a valid stream reads alike under both.
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
 #include <initializer_list>
-#include <iterator>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/dsp/kernel_table.h"
 
@@ -74,10 +73,7 @@ constexpr const char* MsgShortSOF0 = "!!! Tesra decoder failure (frame header se
 constexpr const char* MsgShortBitmap = "!!! Tesra decoder failure (tile bitmap too short for the picture) !!!";
 constexpr const char* MsgStreamEnded = "!!! Tesra decoder failure (stream ended inside a frame) !!!";
 constexpr const char* MsgBadScanHeader = "!!! Tesra decoder failure (scan header of a foreign length) !!!";
-constexpr const char* MsgSwallowedFrame = "!!! Tesra decoder failure (a frame's start inside a segment) !!!";
-
-// An SOI followed by an APP0 marker: how every frame begins.
-constexpr unsigned char FrameStartBytes[4] = {0xFF, 0xD8, 0xFF, 0xE0};
+constexpr const char* MsgSwallowedFrame = "!!! Tesra decoder failure (a frame's tag inside a segment) !!!";
 
 // The scan header's payload: the format's three components, or nothing.
 constexpr bool scanHeaderFits(int32_t payloadLength) {
@@ -225,8 +221,22 @@ void vorcFramewiseTesraDecoder::failFrame(const char* message, void* context) {
 }
 
 unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) {
+    if (frameBegun && (state == AwaitNextFrame || state == ReadAPP13)) {
+        // The frame's EOI has arrived: it is whole, whatever the damage after it.
+        unsigned char* const at = cursor;
+        const int32_t left = bytesLeft;
+        state = AwaitSOI;
+        markerFFPending = 0;
+        payloadPhase = 0;
+        lengthHighByte = 0;
+        payloadBytesToSkip = 0;
+        if (!completeFrame()) return cursor;
+        cursor = at;
+        bytesLeft = left;
+    }
     unsigned char* resume = cursor;
     bool ignoreOwnTag = false;
+    bool betweenFrames = false;
     if (frameBegun && frameFoundBySearch && !frameConfirmed) {
         // An FF D8 inside other data: the search goes on right after it, and
         // its two bytes were passed over after all.
@@ -257,8 +267,16 @@ unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) 
         // What follows the APP13 segment is no frame: its length may have
         // been damaged and have swallowed the next frame's start.
         resume = pendingAPP13;
+    } else {
+        betweenFrames = true;
     }
     startSearch(ignoreOwnTag);
+    if (betweenFrames) {
+        // The damage may be the next frame's tag comment's own marker: the
+        // search looks at the bytes just read for its start.
+        for (const unsigned char* at = std::max<const unsigned char*>(prefetchBuffer.get(), resume - 6); at < resume; ++at)
+            seekWindow = seekWindow << 8 | *at;
+    }
     currentFrame.reset(reportedWidth, reportedHeight);
     return resume;
 }
@@ -452,16 +470,20 @@ bool vorcFramewiseTesraDecoder::awaitMarker(unsigned char* code) {
     return false;
 }
 
-// A segment of a frame never holds the start of another (an SOI followed by
-// an APP0 marker); one that does has a damaged length that swallowed it. The
-// length is searched too: its low byte may have been that SOI's FF. A bitmap
-// may hold any bits, so a damaged bitmap comment shows only in its sweep.
+// A segment of a frame never holds another frame's tag comment; one that
+// does has a damaged length that swallowed that frame's start. The length is
+// searched too: its low byte may have been the comment's FF. (Any other bytes
+// may stand in the free payloads, an embedded image's start among them.) A
+// bitmap may hold any bits, so a damaged bitmap comment shows only in its
+// sweep.
 void vorcFramewiseTesraDecoder::checkPayloadOfFrame() {
     if (state == ReadBitmap) return;
-    const unsigned char* const start = payload - 2;
     const unsigned char* const end = payload + payloadLength;
-    if (std::search(start, end, std::begin(FrameStartBytes), std::end(FrameStartBytes)) != end)
-        failFrame(MsgSwallowedFrame, this);
+    for (const unsigned char* at = payload - 2; end - at >= 7; ++at) {
+        at = static_cast<const unsigned char*>(std::memchr(at, MarkerPrefix, static_cast<size_t>(end - at) - 6));
+        if (at == nullptr) return;
+        if (at[1] == MarkerCOM && std::memcmp(at + 4, TagTSF, sizeof TagTSF - 1) == 0) failFrame(MsgSwallowedFrame, this);
+    }
 }
 
 bool vorcFramewiseTesraDecoder::readMarkerPayload() {
@@ -585,6 +607,7 @@ void vorcFramewiseTesraDecoder::confirmFrame() {
 bool vorcFramewiseTesraDecoder::completeFrame() {
     // The frame ends here even when its sweep fails: the next frame's
     // markers have already been read.
+    frameInHand_ = true;
     try {
         if (currentFrame.tileBitmap != nullptr) {
             const int64_t tiles = static_cast<int64_t>(currentFrame.tileColumns) * currentFrame.tileRows;
@@ -608,6 +631,7 @@ bool vorcFramewiseTesraDecoder::completeFrame() {
         pictureStale = false;
     }
     backEnd->frameComplete();
+    frameInHand_ = false;
     ++handedOnFrames;
     frameBegun = false;
 

@@ -1,5 +1,5 @@
 // Base64 encoder.
-#include "vorc/core/base64.h"
+#include "vorc/util/base64.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Minimum/maximum tracker.
-#include "vorc/core/value_range.h"
+#include "vorc/util/value_range.h"
 
 #include <cstdio>
 

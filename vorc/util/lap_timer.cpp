@@ -1,5 +1,5 @@
 // Lap timer on the wall clock of gettimeofday.
-#include "vorc/core/lap_timer.h"
+#include "vorc/util/lap_timer.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks), offered
 // to applications, e.g. for HTTP basic authentication towards a camera. The
 // decoding chain source -> parser -> scan decoder -> back end does not use it.
-#ifndef VORC_CORE_BASE64_H
-#define VORC_CORE_BASE64_H
+#ifndef VORC_UTIL_BASE64_H
+#define VORC_UTIL_BASE64_H
 
 namespace vorc {
 
