@@ -14,7 +14,7 @@
 #include "support/motion_scene.h"
 #include "support/png_reading.h"
 #include "support/tool_process.h"
-#include "tools/motion_heatmap.h"
+#include "tools/motion/heatmap.h"
 #include "vorc/core/status_messages.h"
 
 using vorc::MotionEvent;
