@@ -18,6 +18,7 @@
 #include "tools/imageio/png_writer.h"
 #include "tools/cli/progress_line.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/stopping.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
 #include "vorc/chain/tile_walker.h"
@@ -151,7 +152,7 @@ public:
 
 private:
     void noteFailure() {
-        if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = errno != 0 ? errno : EIO;
+        if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = failureErrno();
     }
 
     std::unique_ptr<vorcJPEGReceiver> sink_;
@@ -314,7 +315,7 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
         writer_ = writer;
         // The stream header goes out at once.
-        if (writer->hasFailed()) writeErrno_ = errno != 0 ? errno : EIO;
+        if (writer->hasFailed()) writeErrno_ = failureErrno();
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
         mjpegSink_ = new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
         scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(mjpegSink_));

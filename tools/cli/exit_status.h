@@ -1,5 +1,6 @@
-// Helpers shared by the vorc tool's subcommands: exit codes, usage errors,
-// system error texts, and stopping cleanly on a signal.
+// How a vorc command ends: its exit statuses, the usage error that names the
+// command and points to its help, and the system's reason for a failure in
+// the words of the message that reports it.
 #ifndef VORC_TOOLS_CLI_EXIT_STATUS_H
 #define VORC_TOOLS_CLI_EXIT_STATUS_H
 
@@ -15,16 +16,8 @@ int usageError(const char* command, const std::string& message);
 // "cannot WHAT 'NAME': the system's reason", from errno.
 std::string systemError(const char* what, const std::string& name);
 
-// Until the returned guard dies, SIGINT and SIGTERM only set the flag, so
-// that a command can stop between frames and complete its outputs.
-class StopOnSignals {
-public:
-    StopOnSignals();
-    ~StopOnSignals();
-    StopOnSignals(const StopOnSignals&) = delete;
-    StopOnSignals& operator=(const StopOnSignals&) = delete;
-    // The signal that arrived, or 0.
-    static int received();
-};
+// The system's reason for a failure just reported: errno, or EIO when the
+// failing call left none.
+int failureErrno();
 
 #endif

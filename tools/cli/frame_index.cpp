@@ -3,6 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "tools/cli/exit_status.h"
 
 namespace {
 
@@ -120,4 +124,21 @@ void FrameIndex::finish() {
     current_.bytes = position_ - current_.offset;
     completed_.push_back(current_);
     inFrame_ = false;
+}
+
+std::vector<unsigned char> loadLoopableStream(const std::string& path, std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = systemError("open", path);
+        return {};
+    }
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == Soi) {
+            data.erase(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(i));
+            return data;
+        }
+    }
+    *error = "no frames in '" + path + "'";
+    return {};
 }

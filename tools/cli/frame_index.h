@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 struct FrameExtent {
     uint64_t offset = 0;  // of the frame's SOI in the stream
@@ -48,5 +49,10 @@ private:
     std::string payloadStart_;  // of a comment, as far as the tag goes
     std::deque<FrameExtent> completed_;
 };
+
+// A stream file's bytes from its first SOI marker on, so that looping it
+// keeps the stream valid: empty, with *error set, when the file cannot be
+// read or holds no frame start.
+std::vector<unsigned char> loadLoopableStream(const std::string& path, std::string* error);
 
 #endif

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,4 +136,13 @@ FatalReasonOnExit::~FatalReasonOnExit() {
 std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput) {
     if (!options.verbose()) return nullptr;
     return dataOnStandardOutput ? stderr : stdout;
+}
+
+void logLine(Verbosity chosen, Verbosity lowest, const char* format, ...) {
+    if (static_cast<int>(chosen) < static_cast<int>(lowest)) return;
+    std::va_list values;
+    va_start(values, format);
+    std::vfprintf(stderr, format, values);
+    va_end(values);
+    std::fflush(stderr);
 }

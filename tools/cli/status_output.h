@@ -51,6 +51,10 @@ public:
     FatalReasonOnExit& operator=(const FatalReasonOnExit&) = delete;
 };
 
+// One line of a server's log on standard error, printed when the verbosity
+// chosen is lowest or more.
+void logLine(Verbosity chosen, Verbosity lowest, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
 // Where a command other than `info` prints every status message: nowhere
 // unless verbose; then on standard output, or on standard error when
 // standard output carries data.

@@ -37,7 +37,7 @@ public:
     CheckedFileWriter(int descriptor, int* failureErrno) : vorcBinaryFileWriter(descriptor), failureErrno_(failureErrno) {}
     void receiveStreamBytes(const unsigned char* bytes, int count) override {
         vorcBinaryFileWriter::receiveStreamBytes(bytes, count);
-        if (*failureErrno_ == 0 && hasFailed()) *failureErrno_ = errno != 0 ? errno : EIO;
+        if (*failureErrno_ == 0 && hasFailed()) *failureErrno_ = failureErrno();
     }
 
 private:

@@ -25,6 +25,7 @@
 #include "tools/cli/decoding_chain.h"
 #include "tools/cli/progress_line.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/stopping.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/sources/camera_live_stream.h"
 

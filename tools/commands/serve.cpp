@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +28,9 @@
 #include "tools/cli/option_parser.h"
 #include "tools/serve/serve_source.h"
 #include "tools/cli/status_output.h"
+#include "tools/cli/stopping.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/frame_index.h"
 #include "vorc/sources/ip_address.h"
 
 namespace {
@@ -160,23 +161,16 @@ int runServe(int argc, char** argv) {
     if (!common.quiet()) std::fprintf(stderr, "open http://%s/ in a browser\n", names.front().c_str());
     std::fflush(stderr);
 
-    source.logEvents = !common.quiet();
+    source.verbosity = common.verbosity;
     routeStatusMessages(common.verbosity, verboseMessageTarget(common, true));
-    std::signal(SIGPIPE, SIG_IGN);
     signalledHub = &hub;
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    stopServerOnSignals(requestStop);
 
     std::thread sourceThread([&] { runServeSource(source, std::move(stream), hub, stopRequested); });
     std::thread timer;
     if (exitAfter > 0.0) {
         timer = std::thread([&] {
-            const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(exitAfter);
-            while (!stopRequested && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            sleepUntil(std::chrono::steady_clock::now() + durationOf(exitAfter), stopRequested);
             stopRequested = true;
             hub.wake();
         });

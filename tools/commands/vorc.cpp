@@ -12,11 +12,6 @@
 
 namespace {
 
-std::vector<ToolCommand>& commandTable() {
-    static std::vector<ToolCommand> commands;
-    return commands;
-}
-
 void printHelp(std::FILE* out) {
     std::fprintf(out, "%s\n\nusage: vorc COMMAND [OPTIONS] ...\n\ncommands:\n", vorc::getVersionString());
     for (const ToolCommand& command : registeredCommands()) {
@@ -37,15 +32,6 @@ int checkStandardOutput(const char* command, int status) {
 }
 
 }  // namespace
-
-CommandRegistrar::CommandRegistrar(const ToolCommand& command) {
-    std::vector<ToolCommand>& commands = commandTable();
-    auto position = commands.begin();
-    while (position != commands.end() && position->order <= command.order) ++position;
-    commands.insert(position, command);
-}
-
-const std::vector<ToolCommand>& registeredCommands() { return commandTable(); }
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "tools/cli/stopping.h"
 #include "tools/net/http_request.h"
 
 namespace {
@@ -28,10 +29,6 @@ constexpr size_t ReadChunkBytes = 4096;
 // client that stops reading is noticed within seconds, not after the
 // megabytes of an automatically grown buffer.
 constexpr int StreamSendBufferBytes = 256 * 1024;
-
-Clock::duration seconds(double value) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
-}
 
 const char* const PageTemplate = R"(<!DOCTYPE html>
 <html lang="en">
@@ -186,7 +183,7 @@ void MjpegServer::acceptClients(int listener) {
             ::close(fd);
             continue;
         }
-        connections_.push_back(std::make_unique<Connection>(fd, Clock::now() + seconds(settings_.requestSeconds)));
+        connections_.push_back(std::make_unique<Connection>(fd, Clock::now() + durationOf(settings_.requestSeconds)));
     }
 }
 
@@ -221,7 +218,7 @@ void MjpegServer::service(Connection& connection, short events) {
         // cut the answer short: end our side and wait for the client's.
         ::shutdown(connection.fd, SHUT_WR);
         connection.phase = Connection::Phase::Linger;
-        connection.deadline = Clock::now() + seconds(LingerSeconds);
+        connection.deadline = Clock::now() + durationOf(LingerSeconds);
     }
 }
 
@@ -251,7 +248,7 @@ void MjpegServer::answerRequest(Connection& connection) {
     ::setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &StreamSendBufferBytes, sizeof StreamSendBufferBytes);
     connection.pending = std::string("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=") +
                          ImageHub::Boundary + "\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
-    connection.deadline = Clock::now() + seconds(settings_.sendSeconds);
+    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
     ++streamClients_;
     ++streamClientsTotal_;
 }
@@ -262,7 +259,7 @@ void MjpegServer::answer(Connection& connection, int status, const char* type, c
     connection.pending = std::string("HTTP/1.1 ") + httpStatusText(status) + "\r\nContent-Type: " + type +
                          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
                          "Cache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n" + body;
-    connection.deadline = Clock::now() + seconds(settings_.sendSeconds);
+    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
 }
 
 void MjpegServer::startNextImage(Connection& connection) {
@@ -270,7 +267,7 @@ void MjpegServer::startNextImage(Connection& connection) {
     connection.image = latest_;
     connection.imageSent = 0;
     connection.lastImage = latest_->number;
-    connection.deadline = Clock::now() + seconds(settings_.sendSeconds);
+    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
 }
 
 void MjpegServer::sendPending(Connection& connection) {
@@ -285,7 +282,7 @@ void MjpegServer::sendPending(Connection& connection) {
         }
         sent += static_cast<size_t>(count);
         bytesSent_ += static_cast<uint64_t>(count);
-        connection.deadline = Clock::now() + seconds(settings_.sendSeconds);
+        connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
         if (!header && sent == bytes.size()) {
             ++imagesOut_;
             connection.image.reset();

@@ -10,11 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <thread>
 
+#include "tools/cli/stopping.h"
 #include "tools/net/camera_source.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/chain/chain.h"
@@ -28,20 +26,6 @@ constexpr int PieceSize = 16384;
 constexpr int PollSliceMillis = 50;
 constexpr double FirstRetrySeconds = 0.5;
 constexpr double LongestRetrySeconds = 8.0;
-
-// Sleeps until the time point, in slices; false when stop was set.
-bool sleepUntil(Clock::time_point when, const std::atomic<bool>& stop) {
-    while (!stop) {
-        const auto now = Clock::now();
-        if (now >= when) return true;
-        std::this_thread::sleep_for(std::min<Clock::duration>(when - now, std::chrono::milliseconds(PollSliceMillis)));
-    }
-    return false;
-}
-
-Clock::duration seconds(double value) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
-}
 
 struct PictureSize {
     int width = 0;
@@ -62,13 +46,13 @@ public:
     void frameComplete() override {
         if (fps_ <= 0.0) return;
         const auto now = Clock::now();
-        if (paced_ == 0 || now > start_ + seconds(static_cast<double>(paced_) / fps_ + 1.0)) {
+        if (paced_ == 0 || now > start_ + durationOf(static_cast<double>(paced_) / fps_ + 1.0)) {
             // First frame, or far behind (a stopped debugger, a busy machine):
             // start counting again rather than rush to catch up.
             start_ = now;
             paced_ = 0;
         }
-        sleepUntil(start_ + seconds(static_cast<double>(++paced_) / fps_), stop_);
+        sleepUntil(start_ + durationOf(static_cast<double>(++paced_) / fps_), stop_);
     }
     // The transcoder never asks for pixels.
     void provideVideoTilePixelTarget(int, int, unsigned int** pixelTarget, int* rowPad) override {
@@ -163,7 +147,7 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
                 delivered = true;
                 if (*seenBefore) ++hub.counters.reconnects;
                 *seenBefore = true;
-                if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
+                logLine(settings.verbosity, Verbosity::Normal, "serve: camera %s: connected\n", name.c_str());
             }
             if (chain->decode(PieceSize) > 0) continue;
             if (!chain->sourceStillUp()) break;
@@ -188,10 +172,9 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
     bool inOutage = false;
     const auto retryLater = [&](const std::string& problem) {
         hub.counters.up = false;
-        if (settings.logEvents && !inOutage)
-            std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
+        if (!inOutage) logLine(settings.verbosity, Verbosity::Normal, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
         inOutage = true;
-        sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+        sleepUntil(Clock::now() + durationOf(retrySeconds), stop);
         retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
     };
     while (!stop) {
@@ -215,23 +198,6 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
 }
 
 }  // namespace
-
-std::vector<unsigned char> loadLoopableStream(const std::string& path, std::string* error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        *error = "cannot open '" + path + "': " + std::strerror(errno);
-        return {};
-    }
-    std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    for (size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD8) {
-            data.erase(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(i));
-            return data;
-        }
-    }
-    *error = "no frames in '" + path + "'";
-    return {};
-}
 
 void runServeSource(const ServeSource& source, std::vector<unsigned char> stream, ImageHub& hub,
                     const std::atomic<bool>& stop) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/status_output.h"
 #include "tools/serve/image_hub.h"
 
 struct ServeSource {
@@ -22,14 +23,10 @@ struct ServeSource {
     double fps = 25.0;
     // A camera that sends nothing for this long is dropped and reconnected.
     double timeoutSeconds = 10.0;
-    // Connections and losses of the camera on standard error.
-    bool logEvents = true;
+    // Connections and losses of the camera are logged on standard error
+    // unless quiet.
+    Verbosity verbosity = Verbosity::Normal;
 };
-
-// Reads the file's stream: empty, with *error set, when it cannot be read or
-// holds no frame start. The stream starts at its first SOI marker, so that
-// looping it keeps it valid.
-std::vector<unsigned char> loadLoopableStream(const std::string& path, std::string* error);
 
 // Publishes images until stop is set. stream is the file's stream from
 // loadLoopableStream (unused for a camera).
