@@ -15,14 +15,15 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/imageio/png_writer.h"
-#include "tools/cli/progress_line.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/output_file.h"
+#include "tools/cli/progress_line.h"
 #include "tools/cli/stopping.h"
+#include "tools/imageio/png_writer.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/chain/tile_walker.h"
 #include "vorc/backends/raw_frame_dumper.h"
+#include "vorc/chain/tile_walker.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
@@ -209,7 +210,6 @@ DecodingChain::DecodingChain() = default;
 
 DecodingChain::~DecodingChain() {
     if (outputFd_ != -1) ::close(outputFd_);
-    if (snapshotFile_ != nullptr && snapshotFile_ != stdout) std::fclose(snapshotFile_);
 }
 
 const char* rawFormatName(RawFormat format) {
@@ -246,8 +246,8 @@ std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest
     return options;
 }
 
-void printStreamOptionsHelp(int column) {
-    printOptionHelp(column, "--keep-going", "skip damaged frames instead of stopping at the first");
+void printStreamOptionsHelp(int column, bool keepGoingLine) {
+    if (keepGoingLine) printOptionHelp(column, "--keep-going", "skip damaged frames instead of stopping at the first");
     printOptionHelp(column, "--max-pixels N", "refuse pictures of more than N pixels (default 64000000)");
 }
 
@@ -284,12 +284,12 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     // before any input is read.
     const bool toStandardOutput = request.path == "-";
     if (kind == OutputKind::Snapshot) {
-        snapshotFile_ = toStandardOutput ? stdout : std::fopen(request.path.c_str(), "wb");
-        if (snapshotFile_ == nullptr) {
+        snapshotFile_ = std::make_unique<OutputFile>(request.path);
+        if (snapshotFile_->file() == nullptr) {
             *error = systemError("create", request.path);
             return false;
         }
-        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_, &snapshot_, &writeErrno_);
+        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_->file(), &snapshot_, &writeErrno_);
         backEnd_.reset(snapshotBackEnd_);
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
         return true;
@@ -425,29 +425,20 @@ int DecodingChain::finish(const char* command, const std::string& sourceFailure)
 
 void DecodingChain::finishAfterFatalError() {
     if (mjpegSink_ != nullptr) mjpegSink_->closeOutput();
-    // The picture was not written: no empty file is left behind.
-    if (snapshotFile_ != nullptr && snapshotFile_ != stdout && snapshot_ != SnapshotState::Written) {
-        struct stat info {};
-        const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
-        std::fclose(snapshotFile_);
-        snapshotFile_ = nullptr;
-        if (regularFile) std::remove(request_.path.c_str());
-    }
+    if (snapshotFile_ != nullptr && snapshot_ != SnapshotState::Written) snapshotFile_->discard();
     std::fprintf(stderr, "vorc %s: hint: --keep-going skips damaged frames instead of stopping at the first\n",
                  command_);
 }
 
 int DecodingChain::finishSnapshot(std::string* problem) {
-    const bool toFile = snapshotFile_ != stdout;
-    // Only a regular file may go: the output can be a device or a pipe.
-    struct stat info {};
-    const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
-    const bool closed = toFile ? std::fclose(snapshotFile_) == 0 : std::fflush(stdout) == 0;
+    const bool toFile = !snapshotFile_->toStandardOutput();
+    const bool closed = snapshotFile_->close();
     if (!closed && writeErrno_ == 0) writeErrno_ = errno;
-    snapshotFile_ = nullptr;
-    if (snapshot_ == SnapshotState::Written && closed) return ExitOk;
-    // A failed snapshot leaves no half-written or empty file behind.
-    if (toFile && regularFile) std::remove(request_.path.c_str());
+    if (snapshot_ == SnapshotState::Written && closed) {
+        snapshotFile_->keep();
+        return ExitOk;
+    }
+    snapshotFile_->discard();
     if (snapshot_ == SnapshotState::Waiting) {
         // A signal, or a stream without a frame, is what finish() reports.
         if (stopSignal_ != 0 || stats_.frames == 0) return ExitOk;

@@ -56,9 +56,10 @@ struct OutputRequest {
 };
 
 // --keep-going and --max-pixels, which every command reading a stream takes,
-// and their lines for the help (meanings from column on).
+// and their lines for the help (meanings from column on); a command that
+// always keeps going leaves the line of --keep-going out.
 std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request);
-void printStreamOptionsHelp(int column);
+void printStreamOptionsHelp(int column, bool keepGoingLine = true);
 
 // The chain's account, and what reached the output.
 struct ChainStats : vorc::ChainStats {
@@ -88,6 +89,7 @@ struct LoopControl {
     std::function<void()> waitForData;
 };
 
+class OutputFile;
 class SnapshotBackEnd;
 class CountingSink;
 class vorcMJPEGWriter;
@@ -159,7 +161,7 @@ private:
     std::string writeFailure_;  // the sequence writer's first failure
     int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
-    std::FILE* snapshotFile_ = nullptr;
+    std::unique_ptr<OutputFile> snapshotFile_;
     int outputFd_ = -1;  // a file the chain opened and closes
     int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <deque>
 
-#include "tools/cli/frame_index.h"
 #include "tools/cli/decoding_chain.h"
+#include "tools/cli/frame_index.h"
 
 class JsonFrameReport {
 public:

@@ -105,3 +105,13 @@ ValueHandler wholeNumber(long lowest, long highest, long* value) {
         return parseWholeNumber(text, lowest, highest, value);
     };
 }
+
+ValueHandler decimalNumber(bool (*accepted)(double number), double* value) {
+    return [=](const char* text, std::string&) {
+        char* end = nullptr;
+        const double number = std::strtod(text, &end);
+        if (end == text || *end != '\0' || !accepted(number)) return false;
+        *value = number;
+        return true;
+    };
+}

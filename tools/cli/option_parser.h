@@ -70,4 +70,8 @@ void printCommonOptionsHelp(int column, const char* quietMeaning = "print only e
 bool parseWholeNumber(const char* text, long lowest, long highest, long* value);
 ValueHandler wholeNumber(long lowest, long highest, long* value);
 
+// A decimal number, as strtod reads one, that accepted takes and nothing
+// else; *value is only changed when it is one.
+ValueHandler decimalNumber(bool (*accepted)(double number), double* value);
+
 #endif

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "tools/cli/command_registry.h"
-#include "tools/imageio/image_reader.h"
+#include "tools/cli/exit_status.h"
 #include "tools/cli/option_parser.h"
 #include "tools/cli/progress_line.h"
-#include "tools/cli/exit_status.h"
+#include "tools/imageio/image_reader.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/encode/stream_encoder.h"
 #include "vorc/encode/synthetic_scene.h"

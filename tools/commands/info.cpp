@@ -8,11 +8,11 @@
 #include <cstdio>
 
 #include "tools/cli/command_registry.h"
+#include "tools/cli/decoding_chain.h"
+#include "tools/cli/exit_status.h"
 #include "tools/cli/json_frame_report.h"
 #include "tools/cli/option_parser.h"
-#include "tools/cli/decoding_chain.h"
 #include "tools/cli/status_output.h"
-#include "tools/cli/exit_status.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 // fast the walk went, as cameras per processor core. --heatmap adds the one
 // decoding the command does: the last picture, under the heat map.
 #include <poll.h>
-#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -20,14 +19,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/net/camera_source.h"
 #include "tools/cli/command_registry.h"
-#include "tools/motion/heatmap.h"
-#include "tools/cli/option_parser.h"
 #include "tools/cli/decoding_chain.h"
-#include "tools/cli/progress_line.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/option_parser.h"
+#include "tools/cli/output_file.h"
+#include "tools/cli/progress_line.h"
 #include "tools/cli/stopping.h"
+#include "tools/motion/heatmap.h"
+#include "tools/net/camera_source.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/motion/motion_detector.h"
 #include "vorc/sources/ip_address.h"
@@ -222,39 +222,6 @@ private:
     bool json_;
 };
 
-// The heat map's file, created before any input is read so that a file
-// that cannot be written is a usage error; removed again unless written.
-class HeatMapFile {
-public:
-    explicit HeatMapFile(const char* path) : path_(path), file_(std::fopen(path, "wb")), created_(file_ != nullptr) {}
-    ~HeatMapFile() {
-        if (file_ != nullptr) std::fclose(file_);
-        if (created_ && !written_) std::remove(path_.c_str());
-    }
-    HeatMapFile(const HeatMapFile&) = delete;
-    HeatMapFile& operator=(const HeatMapFile&) = delete;
-
-    bool opened() const { return file_ != nullptr; }
-    // The heat map over the last picture: empty, or what went wrong.
-    std::string write(LastPictureKeeper* keeper, const vorc::HeatMap& heat) {
-        int width = 0, height = 0;
-        std::vector<unsigned char> rgb;
-        if (!keeper->decode(&width, &height, &rgb)) return "no picture for the heat map: the stream holds no complete frame";
-        const bool drawn = writeHeatMapPng(file_, heat, width, height, rgb);
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (!drawn || !closed) return systemError("write", path_);
-        written_ = true;
-        return "";
-    }
-
-private:
-    std::string path_;
-    std::FILE* file_;
-    bool created_;
-    bool written_ = false;
-};
-
 // The detector fed from the chain's frames, with what the summary counts.
 class MotionRun {
 public:
@@ -266,10 +233,19 @@ public:
         chain->watchFrames([this](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) { measure(frame, tileBitmap); });
         if (keeper_ != nullptr) chain->watchInput([this](const unsigned char* bytes, size_t count) { keeper_->input(bytes, count); });
     }
-    // Ends the events still open; with a picture kept, writes the heat map.
-    std::string finish(HeatMapFile* heatMap) {
+    // Ends the events still open; with a picture kept, writes the heat map
+    // over it: empty, or what went wrong.
+    std::string finish(OutputFile* heatMap, const char* heatMapPath) {
         for (const vorc::MotionEvent& event : detector_.finish()) printer_.print(event, width_, height_);
-        return keeper_ != nullptr ? heatMap->write(keeper_.get(), detector_.heatMap()) : "";
+        if (keeper_ == nullptr) return "";
+        int width = 0, height = 0;
+        std::vector<unsigned char> rgb;
+        if (!keeper_->decode(&width, &height, &rgb)) return "no picture for the heat map: the stream holds no complete frame";
+        const bool drawn = writeHeatMapPng(heatMap->file(), detector_.heatMap(), width, height, rgb);
+        const bool closed = heatMap->close();
+        if (!drawn || !closed) return systemError("write", heatMapPath);
+        heatMap->keep();
+        return "";
     }
     void printSummary(const ChainStats& stats, bool json, bool quiet, double walkSeconds) const {
         if (json) {
@@ -362,11 +338,7 @@ int runMotion(int argc, char** argv) {
         settings.connectivity = value == "4" ? vorc::Connectivity::Four : vorc::Connectivity::Eight;
         return true;
     };
-    const auto rate = [&](const char* text, std::string&) {
-        char* rest = nullptr;
-        fps = std::strtod(text, &rest);
-        return rest != text && *rest == '\0' && fps > 0.0 && fps < 1e6;
-    };
+    const ValueHandler rate = decimalNumber([](double given) { return given > 0.0 && given < 1e6; }, &fps);
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
             withStreamOptions({{{"--zone"}, "%s needs a rectangle", zone},
@@ -386,14 +358,15 @@ int runMotion(int argc, char** argv) {
     if (heatmapPath != nullptr && std::strcmp(heatmapPath, "-") == 0)
         return usageError(CommandName, "--heatmap needs a file name");
 
-    // An existing file is a file; anything else must name a camera.
-    struct stat info {};
-    const bool fromFile = std::strcmp(sourceText, "-") == 0 || ::stat(sourceText, &info) == 0;
-    const std::optional<vorc::HostAndPort> camera = fromFile ? std::nullopt : vorc::parseHostAndPort(sourceText);
-    if (!fromFile && !camera)
-        return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
-    std::unique_ptr<HeatMapFile> heatMap(heatmapPath != nullptr ? new HeatMapFile(heatmapPath) : nullptr);
-    if (heatMap != nullptr && !heatMap->opened()) return usageError(CommandName, systemError("create", heatmapPath));
+    // '-' is standard input.
+    std::optional<vorc::HostAndPort> camera;
+    std::string sourceProblem;
+    if (std::strcmp(sourceText, "-") != 0 && !parseSourceOperand(sourceText, &camera, &sourceProblem))
+        return usageError(CommandName, sourceProblem);
+    const bool fromFile = !camera;
+    // Created before any input is read: a file that cannot be written is a usage error.
+    std::unique_ptr<OutputFile> heatMap(heatmapPath != nullptr ? new OutputFile(heatmapPath) : nullptr);
+    if (heatMap != nullptr && heatMap->file() == nullptr) return usageError(CommandName, systemError("create", heatmapPath));
     std::unique_ptr<vorc::CheckedCameraStream> cameraStream;
     if (camera) {
         const auto timeout = std::chrono::milliseconds(static_cast<long long>(CameraTimeoutSeconds * 1000.0));
@@ -425,7 +398,7 @@ int runMotion(int argc, char** argv) {
         runCamera(&chain, std::move(cameraStream), ProgressLine::wanted(common), &cameraFailure);
     }
     const double walkSeconds = processSeconds() - startSeconds;
-    if (const std::string problem = run.finish(heatMap.get()); !problem.empty()) {
+    if (const std::string problem = run.finish(heatMap.get(), heatmapPath); !problem.empty()) {
         std::fprintf(stderr, "vorc motion: %s\n", problem.c_str());
         status = ExitFailure;
     }

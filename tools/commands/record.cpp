@@ -13,19 +13,17 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "tools/net/camera_source.h"
 #include "tools/cli/command_registry.h"
-#include "tools/cli/option_parser.h"
 #include "tools/cli/decoding_chain.h"
-#include "tools/cli/progress_line.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/option_parser.h"
+#include "tools/cli/progress_line.h"
 #include "tools/cli/stopping.h"
+#include "tools/net/camera_source.h"
 #include "vorc/core/exceptions.h"
 #include "vorc/sources/camera_live_stream.h"
 
@@ -62,8 +60,9 @@ void printUsage() {
         "  --snapshot OUT.png  save the last complete picture\n"
         "  --dump OUT          raw RGB video ('-' for standard output)\n"
         "  --yuv               with --dump: planar Y, Cr, Cb 4:2:0 instead of RGB\n"
-        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n"
-        "  --max-pixels N      refuse pictures of more than N pixels (default 64000000)\n");
+        "  --i420              with --dump: planar Y, Cb, Cr 4:2:0 instead of RGB\n");
+    // Damaged frames are always skipped.
+    printStreamOptionsHelp(22, false);
     printCommonOptionsHelp(22);
     std::printf(
         "\n"
@@ -72,11 +71,7 @@ void printUsage() {
 }
 
 ValueHandler number(double* value) {
-    return [value](const char* text, std::string&) {
-        char* rest = nullptr;
-        *value = std::strtod(text, &rest);
-        return *text != '\0' && *rest == '\0' && *value >= 0.0 && *value < 1e9;
-    };
+    return decimalNumber([](double given) { return given >= 0.0 && given < 1e9; }, value);
 }
 
 int runRecord(int argc, char** argv) {

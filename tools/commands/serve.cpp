@@ -5,12 +5,9 @@
 // as an MJPEG stream, and answers the page, snapshot, metrics and health
 // requests.
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -22,15 +19,16 @@
 #include <vector>
 
 #include "tools/cli/command_registry.h"
-#include "tools/serve/image_hub.h"
-#include "tools/net/listen_sockets.h"
-#include "tools/serve/mjpeg_server.h"
-#include "tools/cli/option_parser.h"
-#include "tools/serve/serve_source.h"
-#include "tools/cli/status_output.h"
-#include "tools/cli/stopping.h"
 #include "tools/cli/exit_status.h"
 #include "tools/cli/frame_index.h"
+#include "tools/cli/option_parser.h"
+#include "tools/cli/status_output.h"
+#include "tools/cli/stopping.h"
+#include "tools/net/camera_source.h"
+#include "tools/net/listen_sockets.h"
+#include "tools/serve/image_hub.h"
+#include "tools/serve/mjpeg_server.h"
+#include "tools/serve/serve_source.h"
 #include "vorc/sources/ip_address.h"
 
 namespace {
@@ -59,13 +57,7 @@ size_t connectionCeiling(long wanted) {
 }
 
 ValueHandler seconds(double* value) {
-    return [value](const char* text, std::string&) {
-        char* rest = nullptr;
-        const double number = std::strtod(text, &rest);
-        if (*text == '\0' || *rest != '\0' || !(number >= 0.0 && number <= 1e6)) return false;
-        *value = number;
-        return true;
-    };
+    return decimalNumber([](double given) { return given >= 0.0 && given <= 1e6; }, value);
 }
 
 void printUsage() {
@@ -130,19 +122,17 @@ int runServe(int argc, char** argv) {
         return usageError(CommandName, std::string("cannot use '") + listenText + "' as ADDRESS:PORT");
     }
 
-    // An existing file is a file; anything else must name a camera.
+    std::optional<vorc::HostAndPort> camera;
+    std::string problem;
+    if (!parseSourceOperand(sourceText, &camera, &problem)) return usageError(CommandName, problem);
     std::vector<unsigned char> stream;
-    struct stat info {};
-    if (::stat(sourceText, &info) == 0) {
-        std::string problem;
-        source.file = sourceText;
-        stream = loadLoopableStream(source.file, &problem);
-        if (stream.empty()) return usageError(CommandName, problem);
-    } else if (const std::optional<vorc::HostAndPort> camera = vorc::parseHostAndPort(sourceText)) {
+    if (camera) {
         source.cameraHost = camera->host;
         source.cameraPort = camera->port;
     } else {
-        return usageError(CommandName, std::string("'") + sourceText + "' is neither a stream file nor a camera's HOST:PORT");
+        source.file = sourceText;
+        stream = loadLoopableStream(source.file, &problem);
+        if (stream.empty()) return usageError(CommandName, problem);
     }
     settings.requestSeconds = settings.sendSeconds;
     settings.sourceName = sourceText;
@@ -150,7 +140,6 @@ int runServe(int argc, char** argv) {
 
     ImageHub hub;
     std::vector<std::string> names;
-    std::string problem;
     std::vector<int> listeners = openListeners(listenAt, &names, &problem);
     if (listeners.empty()) {
         std::fprintf(stderr, "vorc serve: cannot listen on %s: %s\n", listenText, problem.c_str());

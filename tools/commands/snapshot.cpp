@@ -7,9 +7,9 @@
 #include <string>
 
 #include "tools/cli/command_registry.h"
-#include "tools/cli/option_parser.h"
 #include "tools/cli/decoding_chain.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/option_parser.h"
 
 namespace {
 

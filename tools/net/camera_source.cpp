@@ -1,6 +1,8 @@
 // The tool's live camera link: read-ahead over the library's checked camera.
 #include "tools/net/camera_source.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,3 +25,11 @@ int ReadAheadSource::fetchBytes(unsigned char* buffer, int maxBytes) {
 }
 
 bool ReadAheadSource::stillUp() { return next_ < filled_ || camera_->stillUp(); }
+
+bool parseSourceOperand(const char* text, std::optional<vorc::HostAndPort>* camera, std::string* problem) {
+    struct stat info {};
+    if (::stat(text, &info) == 0) return true;
+    *camera = vorc::parseHostAndPort(text);
+    if (!*camera) *problem = std::string("'") + text + "' is neither a stream file nor a camera's HOST:PORT";
+    return camera->has_value();
+}

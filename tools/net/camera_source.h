@@ -9,10 +9,12 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vorc/sources/checked_camera_stream.h"
+#include "vorc/sources/ip_address.h"
 
 // Reads the camera in large pieces but hands them out in any size, so that
 // with a frame limit the parser can be fed byte by byte (a frame completes
@@ -35,5 +37,10 @@ private:
     size_t next_ = 0;
     size_t filled_ = 0;
 };
+
+// A command's SOURCE: a stream file when a file of that name exists, else
+// the HOST:PORT of a camera, which goes into *camera. False for neither,
+// with the usage error's text in *problem.
+bool parseSourceOperand(const char* text, std::optional<vorc::HostAndPort>* camera, std::string* problem);
 
 #endif

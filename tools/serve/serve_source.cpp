@@ -8,14 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "tools/cli/stopping.h"
 #include "tools/net/camera_source.h"
-#include "vorc/core/exceptions.h"
 #include "vorc/chain/chain.h"
+#include "vorc/core/exceptions.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
