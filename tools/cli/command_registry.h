@@ -1,4 +1,5 @@
-// The vorc tool's subcommands register themselves here; vorc.cpp dispatches.
+// The vorc tool's subcommands: each file of commands/ registers its own
+// here before main() starts, and vorc.cpp looks the command up by name.
 #ifndef VORC_TOOLS_CLI_COMMAND_REGISTRY_H
 #define VORC_TOOLS_CLI_COMMAND_REGISTRY_H
 

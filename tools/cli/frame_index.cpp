@@ -1,4 +1,5 @@
-// The tool's marker walk over a stream: frame extents and their segments.
+// The tool's marker walk over a stream: frame extents and their segments;
+// and stream files ready to loop.
 #include "tools/cli/frame_index.h"
 
 #include <algorithm>

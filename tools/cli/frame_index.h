@@ -5,7 +5,8 @@
 // for `vorc info --json`, and splits a file into frames for `vorc camera`.
 // It follows segment lengths and scans, because segment payloads (the tile
 // bitmap, the quantisation tables) may hold the bytes FF D8 by chance;
-// after anything it cannot read it looks for the next SOI.
+// after anything it cannot read it looks for the next SOI. Also: a stream
+// file read whole, ready to be looped.
 #ifndef VORC_TOOLS_CLI_FRAME_INDEX_H
 #define VORC_TOOLS_CLI_FRAME_INDEX_H
 

@@ -1,4 +1,5 @@
-// The vorc tool's verbosity and its handler for the library's status messages.
+// The vorc tool's verbosity, its handler for the library's status messages
+// and the servers' log lines.
 #include "tools/cli/status_output.h"
 
 #include <sys/stat.h>

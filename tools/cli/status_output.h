@@ -1,7 +1,7 @@
 // How much the vorc tool says, shared by every command: the verbosity and
-// progress options (--quiet, --verbose, --no-progress) and the status
-// handler that passes the library's messages on by the level the library
-// gives each.
+// progress options (--quiet, --verbose, --no-progress), the status handler
+// that passes the library's messages on by the level the library gives
+// each, and the servers' log lines.
 #ifndef VORC_TOOLS_CLI_STATUS_OUTPUT_H
 #define VORC_TOOLS_CLI_STATUS_OUTPUT_H
 

@@ -1,8 +1,7 @@
-// `vorc camera`: a stand-in network camera for trying out and testing the
-// live source at the head of the chain source -> parser -> scan decoder ->
-// back end. It answers the live-stream HTTP request with a short header and
-// then the frames of a stream file, paced at the requested rate and looped,
-// one thread per client.
+// `vorc camera --listen [ADDRESS:]PORT FILE`: a stand-in network camera for
+// trying out and testing the live source. This file reads the options and
+// the stream file, opens the listening sockets and runs the stand-in camera
+// of tools/camera until a signal or --exit-after stops it.
 #include <unistd.h>
 
 #include <atomic>

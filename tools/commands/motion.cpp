@@ -5,7 +5,6 @@
 // Lines as they are recognised, and the summary on standard error says how
 // fast the walk went, as cameras per processor core. --heatmap adds the one
 // decoding the command does: the last picture, under the heat map.
-#include <poll.h>
 #include <time.h>
 
 #include <algorithm>
@@ -28,7 +27,6 @@
 #include "tools/cli/stopping.h"
 #include "tools/motion/heatmap.h"
 #include "tools/net/camera_source.h"
-#include "vorc/core/exceptions.h"
 #include "vorc/motion/motion_detector.h"
 #include "vorc/sources/ip_address.h"
 
@@ -309,10 +307,7 @@ void runCamera(DecodingChain* chain, std::unique_ptr<vorc::CheckedCameraStream> 
     auto* source = new ReadAheadSource(std::move(camera), failure);
     LoopControl control;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
-    control.waitForData = [source] {
-        pollfd entry{source->camera().descriptor(), POLLIN, 0};
-        ::poll(&entry, 1, PollSliceMillis);
-    };
+    control.waitForData = [source] { source->waitForData(PollSliceMillis); };
     chain->run(source, showProgress, 0, control);
 }
 
@@ -369,14 +364,9 @@ int runMotion(int argc, char** argv) {
     if (heatMap != nullptr && heatMap->file() == nullptr) return usageError(CommandName, systemError("create", heatmapPath));
     std::unique_ptr<vorc::CheckedCameraStream> cameraStream;
     if (camera) {
-        const auto timeout = std::chrono::milliseconds(static_cast<long long>(CameraTimeoutSeconds * 1000.0));
-        try {
-            cameraStream = std::make_unique<vorc::CheckedCameraStream>(camera->host, camera->port, static_cast<float>(fps),
-                                                                       vorc::LiveStreamTimeouts{timeout, timeout});
-        } catch (const vorcException& failure) {
-            std::fprintf(stderr, "vorc motion: cannot get a stream from %s: %s\n", sourceText, failure.what());
-            return ExitFailure;
-        }
+        const auto timeout = timeoutOf(CameraTimeoutSeconds);
+        cameraStream = openCamera(CommandName, sourceText, *camera, fps, vorc::LiveStreamTimeouts{timeout, timeout});
+        if (cameraStream == nullptr) return ExitFailure;
     }
 
     MotionRun run(settings, json, fromFile ? (fps > 0.0 ? fps : DefaultFileFps) : 0.0, heatMap != nullptr);

@@ -7,8 +7,6 @@
 // HTTP answer head first: anything but 200 ends the recording. However
 // recording ends, the parser is destroyed, which completes every output (the
 // MJPEG closing delimiter included).
-#include <poll.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -24,7 +22,6 @@
 #include "tools/cli/progress_line.h"
 #include "tools/cli/stopping.h"
 #include "tools/net/camera_source.h"
-#include "vorc/core/exceptions.h"
 #include "vorc/sources/camera_live_stream.h"
 
 namespace {
@@ -120,19 +117,12 @@ int runRecord(int argc, char** argv) {
     const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
 
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0));
     // A slow rate asked for leaves gaps between frames that are no silence.
     const double silenceSeconds =
         timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
-    const auto silence = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000.0));
-    std::unique_ptr<vorc::CheckedCameraStream> camera;
-    try {
-        camera = std::make_unique<vorc::CheckedCameraStream>(endpoint->host, endpoint->port, static_cast<float>(fps),
-                                                             vorc::LiveStreamTimeouts{timeout, silence});
-    } catch (const vorcException& failure) {
-        std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
-        return ExitFailure;
-    }
+    std::unique_ptr<vorc::CheckedCameraStream> camera = openCamera(
+        CommandName, cameraText, *endpoint, fps, vorc::LiveStreamTimeouts{timeoutOf(timeoutSeconds), timeoutOf(silenceSeconds)});
+    if (camera == nullptr) return ExitFailure;
     routeStatusMessages(common.verbosity, verboseMessageTarget(common, writesStandardOutput(request)));
     DecodingChain chain;
     std::string error;
@@ -158,8 +148,7 @@ int runRecord(int argc, char** argv) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMillis = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMillis, left + 1)));
         }
-        pollfd entry{source->camera().descriptor(), POLLIN, 0};
-        ::poll(&entry, 1, waitMillis);
+        source->waitForData(waitMillis);
     };
     const char* reason = chain.run(source, ProgressLine::wanted(common), 0, control);
     const ChainStats& stats = chain.stats();

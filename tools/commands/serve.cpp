@@ -1,9 +1,8 @@
 // `vorc serve --listen ADDRESS:PORT SOURCE`: live video in any web browser.
-// A source thread runs the chain source -> parser -> JPEG transcoder on a
-// camera or a looped stream file and publishes every image into the image
-// hub; the web server on this thread fans the same bytes out to every client
-// as an MJPEG stream, and answers the page, snapshot, metrics and health
-// requests.
+// A source thread transcodes the frames of a camera or a looped stream file
+// into JPEG images and publishes each into the image hub; the web server on
+// this thread fans the same bytes out to every client as an MJPEG stream,
+// and answers the page, snapshot, metrics and health requests.
 #include <sys/resource.h>
 
 #include <algorithm>

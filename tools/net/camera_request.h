@@ -1,8 +1,7 @@
 // The request that `vorc camera`, the tool's stand-in network camera,
-// accepts: what a live source (the head of the chain source -> parser ->
-// scan decoder -> back end) sends to ask for a stream. The request head is
-// read by the tool's shared HTTP parser; this adds the camera's own rules.
-// Apart so that it can be fuzzed on its own.
+// accepts: what the library's live source sends to ask for a stream. The
+// request head is read by the tool's HTTP parser; this adds the camera's own
+// rules. Apart so that it can be fuzzed on its own.
 #ifndef VORC_TOOLS_NET_CAMERA_REQUEST_H
 #define VORC_TOOLS_NET_CAMERA_REQUEST_H
 

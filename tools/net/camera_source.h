@@ -1,12 +1,14 @@
-// The live camera as the tool's commands read it (`vorc record`, `vorc
-// serve`): the library's checked camera stream, which takes the camera's
-// HTTP answer head off the stream and ends it with the reason when the
-// answer is not 200, behind a read-ahead link that hands the stream to the
-// parser (source -> parser -> scan decoder -> back end) in pieces of any
-// size.
+// The live camera as the tool's commands reach it (`vorc record`, `vorc
+// motion`, `vorc serve`): a SOURCE operand told apart from a stream file,
+// the library's checked camera stream opened with the reason for a failure
+// in the tool's words, and a read-ahead link that hands its stream to the
+// chain in pieces of any size. The checked stream takes the camera's HTTP
+// answer head off the stream and ends it with the reason when the answer is
+// not 200.
 #ifndef VORC_TOOLS_NET_CAMERA_SOURCE_H
 #define VORC_TOOLS_NET_CAMERA_SOURCE_H
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -28,7 +30,8 @@ public:
 
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
     bool stillUp() override;
-    const vorc::CheckedCameraStream& camera() const { return *camera_; }
+    // Waits up to millis for the camera to send more.
+    void waitForData(int millis) const;
 
 private:
     std::unique_ptr<vorc::CheckedCameraStream> camera_;
@@ -37,6 +40,15 @@ private:
     size_t next_ = 0;
     size_t filled_ = 0;
 };
+
+// A live stream's time-out of a number of seconds.
+std::chrono::milliseconds timeoutOf(double seconds);
+
+// The camera's stream at the rate asked for (0: its maximum), or null after
+// printing "vorc COMMAND: cannot get a stream from TEXT: the reason".
+std::unique_ptr<vorc::CheckedCameraStream> openCamera(const char* command, const char* text,
+                                                      const vorc::HostAndPort& camera, double fps,
+                                                      vorc::LiveStreamTimeouts timeouts);
 
 // A command's SOURCE: a stream file when a file of that name exists, else
 // the HOST:PORT of a camera, which goes into *camera. False for neither,

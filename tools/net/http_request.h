@@ -1,8 +1,8 @@
 // The HTTP request reader of the tool's two servers, `vorc camera` (the
-// stand-in camera at the head of the chain) and `vorc serve` (the web server
-// at its end): one small strict parser of a request head with limits on the
-// request line, the header lines and their count, so that neither server
-// keeps more than a few kilobytes for a client that never finishes asking.
+// stand-in camera) and `vorc serve` (the web server): one small strict
+// parser of a request head with limits on the request line, the header lines
+// and their count, so that neither server keeps more than a few kilobytes
+// for a client that never finishes asking.
 #ifndef VORC_TOOLS_NET_HTTP_REQUEST_H
 #define VORC_TOOLS_NET_HTTP_REQUEST_H
 

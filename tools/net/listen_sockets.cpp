@@ -1,6 +1,4 @@
-// The listening sockets of the tool's servers (`vorc serve` at the end of the
-// chain source -> parser -> transcoder, the stand-in `vorc camera` at its
-// head): the address forms of --listen, and one non-blocking socket per
+// The address forms of --listen, and one non-blocking listening socket per
 // address a host name stands for.
 #include "tools/net/listen_sockets.h"
 

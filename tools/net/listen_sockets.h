@@ -1,6 +1,5 @@
-// The listening side of the tool's servers (`vorc serve`, at the end of the
-// chain source -> parser -> transcoder, and the stand-in `vorc camera` at its
-// head): where --listen points, and the sockets that listen there.
+// The listening side of the tool's servers, `vorc serve` and `vorc camera`:
+// where --listen points, and the sockets that listen there.
 #ifndef VORC_TOOLS_NET_LISTEN_SOCKETS_H
 #define VORC_TOOLS_NET_LISTEN_SOCKETS_H
 

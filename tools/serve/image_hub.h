@@ -1,8 +1,8 @@
-// The meeting point of `vorc serve`'s two threads: the source thread, which
-// runs the chain source -> parser -> JPEG transcoder, publishes every image
-// here, and the web server thread takes the latest one for each client. An
-// image is published once, framed as a multipart part, and shared by every
-// client, so a client costs one reference however far behind it is.
+// The meeting point of `vorc serve`'s two threads: the source thread
+// publishes every JPEG image here, and the web server thread takes the
+// latest one for each client. An image is published once, framed as a
+// multipart part, and shared by every client, so a client costs one
+// reference however far behind it is.
 #ifndef VORC_TOOLS_SERVE_IMAGE_HUB_H
 #define VORC_TOOLS_SERVE_IMAGE_HUB_H
 

@@ -1,5 +1,5 @@
-// The web server of `vorc serve`, the last link after source -> parser ->
-// JPEG transcoder -> image hub: one thread, non-blocking sockets and poll().
+// The web server of `vorc serve`, which serves the images of the image hub:
+// one thread, non-blocking sockets and poll().
 // Every stream client is sent the latest image whenever it has taken the
 // previous one, so a slow client skips images instead of holding memory or
 // delaying anyone; idle and half-open connections time out.

@@ -4,8 +4,6 @@
 // gets a fresh chain per connection, since its stream starts again.
 #include "tools/serve/serve_source.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -139,7 +137,7 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
     bool delivered = false;
     {
         auto source = std::make_unique<ReadAheadSource>(std::move(camera), &failure);
-        const int descriptor = source->camera().descriptor();
+        const ReadAheadSource& reader = *source;
         const std::unique_ptr<vorc::Chain> chain = buildChain(std::move(source), hub, size, 0.0, stop);
         while (!stop) {
             if (!delivered && hub.latest() && hub.latest()->number > imagesBefore) {
@@ -150,8 +148,7 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
             }
             if (chain->decode(PieceSize) > 0) continue;
             if (!chain->sourceStillUp()) break;
-            pollfd entry{descriptor, POLLIN, 0};
-            ::poll(&entry, 1, PollSliceMillis);
+            reader.waitForData(PollSliceMillis);
         }
     }
     *ending = stop ? "stopping" : failure.empty() ? "the camera closed the connection" : failure;
@@ -165,7 +162,7 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
     const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
     const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
                              std::to_string(settings.cameraPort);
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(settings.timeoutSeconds * 1000.0));
+    const auto timeout = timeoutOf(settings.timeoutSeconds);
     double retrySeconds = FirstRetrySeconds;
     bool seenBefore = false;
     bool inOutage = false;

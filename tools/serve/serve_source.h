@@ -1,5 +1,5 @@
-// The source side of `vorc serve`: runs the chain source -> parser -> JPEG
-// transcoder on its own thread and publishes every image into the image
+// The source side of `vorc serve`: on its own thread, a chain that
+// transcodes every frame into a JPEG image and publishes it into the image
 // hub. The source is either a stream file, looped and paced, or a live
 // camera, reconnected with growing pauses whenever it drops, falls silent or
 // answers anything but 200.
