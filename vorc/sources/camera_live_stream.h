@@ -65,7 +65,6 @@ public:
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
 
     // Zero (the default of the address constructors) waits for ever.
-    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // The camera has sent nothing for the read time-out; a read that ended
     // so is passed to readFinished as failed with ETIMEDOUT.
     bool timedOut() const { return readTimedOut; }
