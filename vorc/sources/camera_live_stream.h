@@ -1,6 +1,5 @@
-// Live camera stream: the source at the head of the chain source -> parser
-// -> scan decoder -> back end when the stream comes from a network camera.
-// It connects over TCP, asks the camera over HTTP for its live stream at a
+// Live camera stream: the source of a stream that comes from a network
+// camera. It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
 // SOI marker skips it (vorc::CheckedCameraStream reads and checks it).
