@@ -1,7 +1,7 @@
 // The buffered RGB back end: keeps the whole current picture, bottom-up, as
 // 24-bit RGB in one frame buffer that lives from frame to frame, so tiles a
-// frame does not code keep their earlier pixels. The scan decoder (source ->
-// parser -> scan decoder -> back end) writes decoded tiles straight into it.
+// frame does not code keep their earlier pixels. The scan decoder writes
+// decoded tiles straight into it.
 // Abstract: a derived class decides what to do with each finished picture
 // (errorEncountered, frameComplete, videoTileReceived) and reads the fields.
 #ifndef VORC_BACKENDS_BUFFERED_BACKEND_H

@@ -1,6 +1,5 @@
-// Live camera stream: the source at the head of the chain source -> parser
-// -> scan decoder -> back end when the stream comes from a network camera.
-// It connects over TCP, asks the camera over HTTP for its live stream at a
+// Live camera stream: the source of a stream that comes from a network
+// camera. It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
 // SOI marker skips it (vorc::CheckedCameraStream reads and checks it).
@@ -65,7 +64,6 @@ public:
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
 
     // Zero (the default of the address constructors) waits for ever.
-    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // The camera has sent nothing for the read time-out; a read that ended
     // so is passed to readFinished as failed with ETIMEDOUT.
     bool timedOut() const { return readTimedOut; }

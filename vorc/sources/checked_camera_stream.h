@@ -1,5 +1,4 @@
-// A live camera whose HTTP answer is checked, ready to head the chain source
-// -> parser -> scan decoder -> back end. The answer's head is read off the
+// A live camera whose HTTP answer is checked. The answer's head is read off the
 // connection before any byte is handed on, so that the parser sees only the
 // stream, and an answer other than 200, one that is not HTTP, a connection
 // closed before the answer's end or a camera silent for the read time-out
