@@ -22,13 +22,28 @@ from ._vorc import (
     __version__ as __version__,
 )
 
-__all__: list[str]
+__all__ = [
+    "DEFAULT_MAX_PIXELS",
+    "Error",
+    "Frame",
+    "JpegImage",
+    "MotionDetector",
+    "MotionEvent",
+    "MotionFrame",
+    "Reader",
+    "SourceError",
+    "TileRect",
+    "TimeoutError",
+    "Zone",
+    "ZoneArea",
+    "ZoneMotion",
+]
 
-Source = Union[str, os.PathLike[str], os.PathLike[bytes], bytes, bytearray, memoryview, IO[bytes], int]
-StatusCallback = Callable[[str, str], object]
+_Source = Union[str, os.PathLike[str], os.PathLike[bytes], bytes, bytearray, memoryview, IO[bytes], int]
+_StatusCallback = Callable[[str, str], object]
 
 class JpegImage(bytes):
-    index: int
+    index: int  # type: ignore[assignment]  # the frame's index, over bytes.index()
     timestamp: float
     offset: int
     width: int
@@ -40,9 +55,9 @@ class JpegImage(bytes):
     changed_tiles: Optional[numpy.typing.NDArray[numpy.bool_]]
 
 class Reader:
-    def __init__(self, source: Source, format: str = "rgb", jpeg: bool = False, *, timeout: float = 10.0,
+    def __init__(self, source: _Source, format: str = "rgb", jpeg: bool = False, *, timeout: float = 10.0,
                  max_pixels: int = ..., fps: float = 0.0, file_fps: float = 25.0,
-                 status: Optional[StatusCallback] = None) -> None: ...
+                 status: Optional[_StatusCallback] = None) -> None: ...
     def __iter__(self) -> Reader: ...
     def __next__(self) -> Union[Frame, JpegImage]: ...
     def next(self) -> Optional[Frame]: ...
@@ -56,6 +71,6 @@ class Reader:
     def __exit__(self, exc_type: Optional[type[BaseException]], exc_value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None: ...
 
-def open(source: Source, format: str = "rgb", jpeg: bool = False, *, timeout: float = 10.0,
+def open(source: _Source, format: str = "rgb", jpeg: bool = False, *, timeout: float = 10.0,
          max_pixels: int = ..., fps: float = 0.0, file_fps: float = 25.0,
-         status: Optional[StatusCallback] = None) -> Reader: ...
+         status: Optional[_StatusCallback] = None) -> Reader: ...
