@@ -24,6 +24,7 @@ FLOORS = [
     "motion",     # motion from tile bitmaps
     "chain",      # the chain builder and frame tracker
     "reader",     # vorc::Reader
+    "capi",       # the C interface over the Reader
 ]
 INCLUDE = re.compile(r'#include "vorc/([a-z_]+)/')
 

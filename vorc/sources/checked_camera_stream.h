@@ -23,8 +23,10 @@ class CheckedCameraStream : public vorcStreamSource {
 public:
     // Connects to host (a name, an IPv4 or an IPv6 address) and asks for
     // the stream at fps, as vorcCameraLiveTesraFastStreamPOSIX does; throws
-    // vorc::ConnectionFailure, which says why, when that fails.
-    CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {});
+    // vorc::ConnectionFailure, which says why, when that fails, and
+    // vorc::InterruptedError when interrupted says so.
+    CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {},
+                        const ConnectInterruption& interrupted = {});
     ~CheckedCameraStream() override;
 
     // Stream bytes that have arrived, the answer head left out; 0 when none
