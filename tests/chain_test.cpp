@@ -95,6 +95,7 @@ TEST(Chain, EachFrameIsAccountedAsTheEncoderWroteIt) {
             EXPECT_TRUE(frame.width == 80 && frame.height == 48 && !frame.damaged && !frame.stale);
             tiles += frame.codedTiles;
         }
+        EXPECT_EQ(chain->parser().streamErrorPolicy(), vorc::StreamErrorPolicy::ExitProcess);
         const vorc::ChainStats& stats = chain->stats();
         EXPECT_EQ(stats.frames, 12u);
         EXPECT_EQ(stats.fullFrames, 3u);

@@ -10,7 +10,7 @@ import os
 import re
 import sys
 
-# Lowest first. vorc.h and reader.h at the top of vorc/ stand above all,
+# Lowest first. vorc.h, reader.h and vorc_c.h at the top of vorc/ stand above all,
 # but each room may include the one that declares its interface.
 LIBRARY_FLOORS = [
     ["core"],       # status messages, exceptions, the chain's interfaces
@@ -27,6 +27,7 @@ LIBRARY_FLOORS = [
     ["motion"],     # motion from tile bitmaps
     ["chain"],      # the chain builder and frame tracker
     ["reader"],     # vorc::Reader
+    ["capi"],       # the C interface over the Reader
 ]
 # Lowest first; rooms on one floor stand beside each other.
 TOOL_FLOORS = [
@@ -68,7 +69,7 @@ def check_tree(root, tree, floors, may_include, problems):
                             problems.append(f"{where}:{number}: {tree}/ includes {target_tree}/, which stands above it")
                         continue
                     # The headers at the top of a tree (vorc/vorc.h,
-                    # vorc/reader.h) are the interfaces of the rooms below.
+                    # vorc/reader.h, vorc/vorc_c.h) are the interfaces of the rooms below.
                     if room is None or target is None:
                         continue
                     if target not in rank:

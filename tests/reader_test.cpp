@@ -3,12 +3,15 @@
 // against the raw frame dumper's planes and, at odd sizes, against the rule
 // of its chroma), also in damaged streams, and its JPEG images equal the
 // tool's transcoded files; failing and silent sources throw with the reason
-// (a camera's HTTP status too), signals neither end a wait nor pass for a
-// timeout, nothing reaches standard output, and Readers on several threads
-// give what one gives alone.
+// (a camera's HTTP status too, a file's with the system's error number),
+// signals neither end a wait nor pass for a timeout, the interrupted check
+// ends a wait and a hanging connection, every kind of source gives the same
+// frames with their times and tile bitmaps, nothing reaches standard
+// output, and Readers on several threads give what one gives alone.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -432,12 +436,17 @@ TEST(Reader, CameraAnsweringOtherThan200RaisesSourceErrorNamingTheStatus) {
         }
     }
     // A good answer: its frames (the first complete once the second begins),
-    // as from the file.
+    // as from the file, dated by the clock when they arrived.
     ScriptedCamera camera({{std::chrono::milliseconds(0), AnswerOK + frames}});
-    vorc::Reader reader(camera.address());
+    const auto now = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    const double before = now();
+    vorc::Reader reader = vorc::Reader::openCamera("127.0.0.1", std::stoi(camera.address().substr(10)));
     const auto first = reader.next();
     ASSERT_TRUE(first.has_value());
     EXPECT_FALSE(first->damaged);
+    EXPECT_TRUE(first->timestamp >= before && first->timestamp <= now()) << std::fixed << first->timestamp;
     const std::vector<vorc::Frame> fromFile = readFrames(SamplePath, vorc::PixelFormat::RGB24);
     EXPECT_EQ(Bytes(first->data(), first->data() + first->size()),
               Bytes(fromFile.at(0).data(), fromFile.at(0).data() + fromFile.at(0).size()));
@@ -533,6 +542,44 @@ TEST(Reader, SignalsNeitherEndAWaitNorPassForATimeout) {
     EXPECT_EQ(reader.next()->index, 1u);
 }
 
+// A connection that hangs (to a listener whose queue is full) ends when the
+// interrupted check says so, whatever the timeout, and frees its socket.
+TEST(Reader, AHangingConnectionEndsWhenInterrupted) {
+    using std::chrono::milliseconds;
+    LoopbackCamera full(false);
+    ASSERT_EQ(::listen(full.fd, 0), 0);
+    const std::string port = full.address.substr(full.address.find(':') + 1);
+    // The one connection the queue takes.
+    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.sin_port = htons(uint16_t(std::stoi(port)));
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    const auto openDescriptors = [] {
+        const std::filesystem::directory_iterator entries("/proc/self/fd");
+        return std::distance(begin(entries), end(entries));
+    };
+    const auto descriptorsBefore = openDescriptors();
+    for (const long timeout : {0L, 30000L}) {
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(timeout);
+        const auto start = std::chrono::steady_clock::now();
+        int asked = 0;
+        options.interrupted = [&] {
+            ++asked;
+            return std::chrono::steady_clock::now() - start >= milliseconds(300);
+        };
+        EXPECT_THROW(vorc::Reader(full.address, options), vorc::InterruptedError) << timeout;
+        const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_GE(took.count(), 300);
+        EXPECT_LT(took.count(), 5000);
+        EXPECT_GE(asked, 3);
+    }
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    ::close(queued);
+}
+
 TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
     TempDir dir;
     ASSERT_EQ(runVorc("transcode --quiet '" + SamplePath + "' --jpeg-prefix '" + dir["f_"] + "'"), 0);
@@ -553,18 +600,108 @@ TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
 
 TEST(Reader, SourcesThatFailThrowWithTheReason) {
     TempDir dir;
-    const std::pair<std::string, std::string> cases[] = {
-        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory"},
-        {dir.path, "cannot read " + dir.path + ": is a directory"},
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory", ENOENT},
+        {dir.path, "cannot read " + dir.path + ": is a directory", EISDIR},
     };
-    for (const auto& [source, reason] : cases) {
-        try {
-            vorc::Reader reader(source);
-            ADD_FAILURE() << source << " opened";
-        } catch (const vorc::SourceError& error) {
-            EXPECT_EQ(error.what(), reason);
+    for (const auto& [source, reason, systemError] : cases) {
+        for (const bool fileOnly : {false, true}) {
+            try {
+                vorc::Reader reader = fileOnly ? vorc::Reader::openFile(source) : vorc::Reader(source);
+                ADD_FAILURE() << source << " opened";
+            } catch (const vorc::SourceError& error) {
+                EXPECT_EQ(error.what(), reason);
+                EXPECT_EQ(error.systemError(), systemError) << source;
+            }
         }
     }
+    // A name that would be a camera is only a file to openFile.
+    EXPECT_THROW(vorc::Reader::openFile("127.0.0.1:1"), vorc::SourceError);
+    EXPECT_THROW(vorc::Reader::openDescriptor(-1), vorc::SourceError);
+    vorc::ReaderOptions options;
+    for (const double fps : {0.0, -1.0, std::nan(""), 2e6}) {
+        options.fileFps = fps;
+        EXPECT_THROW(vorc::Reader(SamplePath, options), vorc::InvalidArgument) << fps;
+    }
+}
+
+// Every way to hand the Reader a stream gives the same frames: their
+// pixels, places, times and tile bitmaps. Frames of a source without times
+// are dated at fileFps.
+TEST(Reader, EveryKindOfSourceGivesTheSameFrames) {
+    const Bytes stream = sampleFrames(8);
+    TempDir dir;
+    ASSERT_TRUE(StreamBuilder().raw(stream).writeFile(dir["sample"]));
+    vorc::ReaderOptions options;
+    options.fileFps = 10;
+    const auto everyFrame = [](vorc::Reader reader) {
+        std::vector<vorc::Frame> frames;
+        while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+        return frames;
+    };
+    const std::vector<vorc::Frame> byName = everyFrame(vorc::Reader(dir["sample"], options));
+    ASSERT_EQ(byName.size(), 8u);
+    for (const vorc::Frame& frame : byName) EXPECT_DOUBLE_EQ(frame.timestamp, double(frame.index - 1) / 10);
+    const int fd = ::open(dir["sample"].c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<std::vector<vorc::Frame>> others;
+    others.push_back(everyFrame(vorc::Reader::openFile(dir["sample"], options)));
+    others.push_back(everyFrame(vorc::Reader::openDescriptor(fd, options)));
+    others.push_back(everyFrame(vorc::Reader::openMemory(stream.data(), stream.size(), options)));
+    others.push_back(everyFrame(vorc::Reader(std::make_unique<PieceSource>(stream, std::vector<size_t>{1, 7, 300}),
+                                             "pieces", options)));
+    // The descriptor is the caller's: still open, and at the end.
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), off_t(stream.size()));
+    ::close(fd);
+    for (size_t kind = 0; kind < others.size(); ++kind) {
+        ASSERT_EQ(others[kind].size(), byName.size()) << kind;
+        for (size_t n = 0; n < byName.size(); ++n) {
+            const vorc::Frame& a = byName[n];
+            const vorc::Frame& b = others[kind][n];
+            EXPECT_TRUE(a.index == b.index && a.offset == b.offset && a.timestamp == b.timestamp &&
+                        a.tileBitmap == b.tileBitmap && a.fullFrame == b.fullFrame)
+                << kind << " " << n;
+            EXPECT_EQ(Bytes(a.data(), a.data() + a.size()), Bytes(b.data(), b.data() + b.size())) << kind << " " << n;
+        }
+    }
+}
+
+// A partial frame's bitmap is the one its stream carried; full and damaged
+// frames have none. Both of the Reader's outputs carry it.
+TEST(Reader, FramesCarryTheTileBitmapOfTheirStream) {
+    const int columns = 5, rows = 3;
+    const std::vector<int> coded = {1, 5, 6, 14};
+    StreamBuilder builder;
+    builder.raw(jpegToTesraFrame(compressJpeg(syntheticPicture(columns * 16, rows * 16, false, 3), 80)));
+    ScanWriter scan;
+    for (size_t k = 0; k < coded.size(); ++k) scan.tile(Block{}, Block{}, Block{}, Block{}, Block{}, Block{});
+    const Bytes bitmap = tileBitmap(columns, rows, coded);
+    builder.partialFrame(bitmap, scan.finish());
+    TempDir dir;
+    ASSERT_TRUE(builder.writeFile(dir["tiles"]));
+    vorc::Reader pictures(dir["tiles"]);
+    vorc::Reader images(dir["tiles"]);
+    for (const Bytes& expected : {Bytes(), bitmap}) {
+        const std::optional<vorc::Frame> frame = pictures.next();
+        const std::optional<vorc::JPEGFrame> image = images.nextJPEG();
+        ASSERT_TRUE(frame && image);
+        EXPECT_EQ(frame->tileBitmap, expected);
+        EXPECT_EQ(image->tileBitmap, expected);
+        EXPECT_EQ(frame->codedTiles, expected.empty() ? columns * rows : int64_t(coded.size()));
+    }
+    // The partial frame once more, behind a damaged one: the damaged frame has no bitmap.
+    const std::string text = readFile(dir["tiles"]);
+    const Bytes stream(text.begin(), text.end());
+    const std::vector<size_t> starts = frameStarts(stream);
+    Bytes broken(stream.begin(), stream.begin() + std::ptrdiff_t(starts[1]) + 40);
+    broken.insert(broken.end(), stream.begin() + std::ptrdiff_t(starts[1]), stream.end());
+    ASSERT_TRUE(StreamBuilder().raw(broken).writeFile(dir["broken"]));
+    vorc::Reader reader(dir["broken"]);
+    std::vector<vorc::Frame> frames;
+    while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[1].damaged && frames[1].tileBitmap.empty());
+    EXPECT_EQ(frames[2].tileBitmap, bitmap);
 }
 
 TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {

@@ -126,6 +126,18 @@ TEST(StreamEncoder, PartialFramesCarryExactlyTheChangedTiles) {
     const std::string changedTiles = hexBitmap(7, 4, {0, 9, 27});
     EXPECT_EQ(frameBitmaps(encode({original, changed, changed, original})),
               (std::vector<std::string>{"null", changedTiles, hexBitmap(7, 4, {}), changedTiles}));
+    // A full frame when asked for, say for a reader that joins now.
+    std::vector<Bytes> out(1);
+    {
+        Encoder encoder(new Collector(out));
+        encoder.setKeyFrameInterval(1000);
+        for (const RgbPicture* picture : {&original, static_cast<const RgbPicture*>(&changed), &original}) {
+            if (picture == &original && encoder.getFramesEncoded() > 0) encoder.requestFullFrame();
+            encoder.encodeFrame(picture->pixels.data(), picture->width, picture->height);
+        }
+        encoder.finish();
+    }
+    EXPECT_EQ(frameBitmaps(out[0]), (std::vector<std::string>{"null", changedTiles, "null"}));
 }
 
 // The decoder keeps the tiles a partial frame leaves out, so a stream of

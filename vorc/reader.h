@@ -57,13 +57,29 @@ struct ReaderOptions {
     uint64_t maxPixels = DefaultMaxPicturePixels;
     // The frame rate asked of a camera; 0 is the camera's maximum.
     float cameraFps = 0.0f;
+    // The frame rate of a source that carries no times (a file, a
+    // descriptor, a stream in memory), which dates its frames; above 0.
+    double fileFps = 25.0;
     // Receives the library's status messages, on the thread that calls the
     // Reader; without it they are dropped. It must not throw.
     StatusCallback status;
 };
 
+// What the Reader tells of every frame besides the chain's account of it.
+struct ReaderFrameInfo : FrameInfo {
+    // Seconds. A camera's frames: when the frame had arrived, since the Unix
+    // epoch. Any other source's: its place at ReaderOptions::fileFps,
+    // (index - 1) / fileFps.
+    double timestamp = 0.0;
+    // The tiles a partial frame coded, in the stream's layout: one bit per
+    // 16x16 tile in row-major order, rows running on without a gap, bit 7
+    // of byte 0 the top left tile; (columns x rows + 7) / 8 bytes. Empty for
+    // a full frame and for a damaged one, whose tiles are unknown.
+    std::vector<uint8_t> tileBitmap;
+};
+
 // A decoded picture, top row first.
-class Frame : public FrameInfo {
+class Frame : public ReaderFrameInfo {
 public:
     Frame() = default;
     // Room for a picture of this size in this format.
@@ -91,7 +107,7 @@ private:
 
 // A frame as one complete baseline JPEG image; bytes is empty when a
 // damaged frame could not be transcoded.
-struct JPEGFrame : FrameInfo {
+struct JPEGFrame : ReaderFrameInfo {
     std::vector<uint8_t> bytes;
 };
 
@@ -100,8 +116,27 @@ public:
     // source: a file path, "-" for standard input, or a camera as HOST:PORT
     // (an IPv4 address, a host name, or an IPv6 address in brackets); an
     // existing file of that name wins. Throws SourceError when the source
-    // cannot be opened or connected in time.
+    // cannot be opened or connected in time, InvalidArgument for options out
+    // of range.
     explicit Reader(const std::string& source, ReaderOptions options = ReaderOptions());
+    // A file and nothing else; the SourceError of a file that cannot be
+    // opened carries the system's error number (ENOENT, EACCES, EISDIR).
+    static Reader openFile(const std::string& path, ReaderOptions options = ReaderOptions());
+    // The caller's descriptor (a file, a pipe, a socket), read from where it
+    // stands; the Reader never closes it.
+    static Reader openDescriptor(int fd, ReaderOptions options = ReaderOptions());
+    // A stream in memory, read in place: the caller keeps the bytes
+    // unchanged for as long as the Reader lives.
+    static Reader openMemory(const uint8_t* bytes, size_t size, ReaderOptions options = ReaderOptions());
+    // A camera by host (a name, an IPv4 address, an IPv6 address without
+    // brackets) and port; the connection may take the timeout, and the
+    // interrupted check is asked while it is made.
+    static Reader openCamera(const std::string& host, int port, ReaderOptions options = ReaderOptions());
+    // Any source, named in messages by name. A fetch that finds nothing
+    // should return within about 100 ms: the timeout and the interrupted
+    // check are looked at only between fetches.
+    Reader(std::unique_ptr<vorcStreamSource> source, const std::string& name,
+           ReaderOptions options = ReaderOptions());
     ~Reader();
     // A Reader that has been moved from may only be destroyed or assigned to.
     Reader(Reader&&) noexcept;
@@ -124,6 +159,7 @@ public:
 
 private:
     class State;
+    explicit Reader(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };
 

@@ -115,9 +115,3 @@ void vorcBufferedTesraDecoderBackEnd::provideVideoTilePixelTarget(int tileColumn
     *pixelTarget = frameBuffer + word;
     *rowPad = -(tileColumns + 1) * WordsPerTileRowLine;
 }
-
-const unsigned char* vorcBufferedTesraDecoderBackEnd::pictureRow(int y) const {
-    const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * WordsPerTileRowLine * sizeof(unsigned int);
-    return reinterpret_cast<const unsigned char*>(frameBuffer + pictureOffset) +
-           static_cast<size_t>(height - 1 - y) * memoryRowBytes;
-}

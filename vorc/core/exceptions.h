@@ -43,7 +43,14 @@ public:
 // HTTP status other than 200.
 class SourceError : public Error {
 public:
-    using Error::Error;
+    explicit SourceError(std::string reason, int systemError = 0)
+        : Error(std::move(reason)), systemError_(systemError) {}
+    // The system's error number (an errno value such as ENOENT or EACCES)
+    // when the system refused to open the source; 0 otherwise.
+    int systemError() const noexcept { return systemError_; }
+
+private:
+    int systemError_;
 };
 
 // The caller's interrupted check asked to stop waiting for the source.

@@ -90,7 +90,6 @@ struct StreamEncoder::State {
     uint64_t framesEncoded_ = 0;
     uint64_t fullFramesEncoded_ = 0;
     bool lastFrameWasFull_ = false;
-    size_t lastFrameCodedTiles_ = 0;
     uint64_t bytesWritten_ = 0;
 };
 
@@ -326,7 +325,6 @@ size_t StreamEncoder::State::encodeFrame(const unsigned char* rgb, int width, in
     ++framesEncoded_;
     if (full) ++fullFramesEncoded_;
     lastFrameWasFull_ = full;
-    lastFrameCodedTiles_ = codedTiles;
     return codedTiles;
 }
 
@@ -361,7 +359,6 @@ void StreamEncoder::finish() {
 uint64_t StreamEncoder::getFramesEncoded() const { return state_->framesEncoded_; }
 uint64_t StreamEncoder::getFullFramesEncoded() const { return state_->fullFramesEncoded_; }
 bool StreamEncoder::lastFrameWasFull() const { return state_->lastFrameWasFull_; }
-size_t StreamEncoder::getLastFrameCodedTiles() const { return state_->lastFrameCodedTiles_; }
 uint64_t StreamEncoder::getBytesWritten() const { return state_->bytesWritten_; }
 
 }  // namespace vorc

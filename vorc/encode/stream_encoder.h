@@ -80,7 +80,6 @@ public:
     uint64_t getFramesEncoded() const;
     uint64_t getFullFramesEncoded() const;
     bool lastFrameWasFull() const;
-    size_t getLastFrameCodedTiles() const;
     uint64_t getBytesWritten() const;
 
 private:

@@ -21,9 +21,6 @@ public:
     // top row first, no row padding), valid until the next call.
     const unsigned char* renderFrame(uint32_t frame);
 
-    int getWidth() const { return width_; }
-    int getHeight() const { return height_; }
-
 private:
     void fillRectangle(int64_t left, int64_t top, int64_t width, int64_t height, const unsigned char* rgb);
     void fillDisc(int64_t centreX, int64_t centreY, int64_t radius, const unsigned char* rgb);

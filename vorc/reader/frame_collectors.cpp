@@ -29,7 +29,7 @@ void PictureCollector::frameComplete() {
     // allocated) the frame comes out empty and damaged.
     const bool hasPicture = frameBuffer != nullptr;
     Frame frame(format_, hasPicture ? width : 0, hasPicture ? height : 0);
-    static_cast<FrameInfo&>(frame) = (*chain_)->lastFrame();
+    static_cast<ReaderFrameInfo&>(frame) = *current_;
     frame.width = hasPicture ? width : 0;
     frame.height = hasPicture ? height : 0;
     frame.damaged = frame.damaged || !hasPicture;
@@ -43,7 +43,7 @@ void JPEGImageReceiver::receiveJPEGBytes(const unsigned char* bytes, int count) 
 
 void JPEGCollector::frameComplete() {
     JPEGFrame frame;
-    static_cast<FrameInfo&>(frame) = (*chain_)->lastFrame();
+    static_cast<ReaderFrameInfo&>(frame) = *current_;
     // A frame that failed to transcode left no image, or the unfinished part
     // of one.
     if (!frame.damaged) frame.bytes = std::move(*image_);

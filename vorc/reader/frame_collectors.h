@@ -1,8 +1,9 @@
 // The Reader's back ends: each turns every frame the chain hands on into a
 // Reader frame (a picture in the chosen pixel format, or the transcoder's
-// JPEG image), with what the chain knows of the frame, and queues it. The
-// parser may complete several frames in one decode call, so each frame is
-// taken out of the chain at once.
+// JPEG image), with what the Reader knows of the frame (the chain's account,
+// its time and tile bitmap, gathered as the chain hands the frame on), and
+// queues it. The parser may complete several frames in one decode call, so
+// each frame is taken out of the chain at once.
 #ifndef VORC_READER_FRAME_COLLECTORS_H
 #define VORC_READER_FRAME_COLLECTORS_H
 
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/chain/chain.h"
 #include "vorc/reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 
@@ -22,8 +22,8 @@ namespace vorc {
 // empty.
 class PictureCollector : public vorcBufferedTesraDecoderBackEnd {
 public:
-    PictureCollector(PixelFormat format, uint64_t maxPixels, const Chain* const* chain, std::deque<Frame>* frames)
-        : format_(format), maxPixels_(maxPixels), chain_(chain), frames_(frames) {}
+    PictureCollector(PixelFormat format, uint64_t maxPixels, const ReaderFrameInfo* current, std::deque<Frame>* frames)
+        : format_(format), maxPixels_(maxPixels), current_(current), frames_(frames) {}
     void videoResolutionChanged(int width, int height) override;
     void errorEncountered() override {}
     void frameComplete() override;
@@ -32,7 +32,7 @@ public:
 private:
     PixelFormat format_;
     uint64_t maxPixels_;
-    const Chain* const* chain_;  // the chain this back end belongs to, once it is built
+    const ReaderFrameInfo* current_;  // the frame being handed on
     std::deque<Frame>* frames_;
 };
 
@@ -51,8 +51,8 @@ private:
 
 class JPEGCollector : public vorcTesraDecoderBackEnd {
 public:
-    JPEGCollector(const Chain* const* chain, std::vector<uint8_t>* image, std::deque<JPEGFrame>* frames)
-        : chain_(chain), image_(image), frames_(frames) {}
+    JPEGCollector(const ReaderFrameInfo* current, std::vector<uint8_t>* image, std::deque<JPEGFrame>* frames)
+        : current_(current), image_(image), frames_(frames) {}
     void videoResolutionChanged(int, int) override {}
     void errorEncountered() override {}
     void frameComplete() override;
@@ -62,7 +62,7 @@ public:
     void videoTileReceived() override {}
 
 private:
-    const Chain* const* chain_;
+    const ReaderFrameInfo* current_;
     std::vector<uint8_t>* image_;
     std::deque<JPEGFrame>* frames_;
     unsigned int scratchTile_[vorcBufferedTesraDecoderBackEnd::WordsPerTile] = {};

@@ -30,6 +30,10 @@ constexpr int PieceSize = 4096;
 // The longest a fetch from a silent source waits before the Reader looks at
 // the timeout and the caller's interrupted check again.
 constexpr std::chrono::milliseconds WaitSlice{100};
+using Slice = std::chrono::milliseconds;
+
+// A million frames a second: far beyond any camera, far within a double.
+constexpr double MaxFileFps = 1e6;
 
 std::chrono::milliseconds waitSlice(std::chrono::milliseconds timeout) {
     return timeout.count() > 0 && timeout < WaitSlice ? timeout : WaitSlice;
@@ -48,11 +52,18 @@ public:
 
 class Reader::State {
 public:
-    State(const std::string& sourceName, ReaderOptions readerOptions)
+    // open(options, slice) gives the OpenedSource; it runs with the Reader's
+    // status handler.
+    template <typename Open>
+    State(const std::string& sourceName, ReaderOptions readerOptions, Open open)
         : name(sourceName), options(std::move(readerOptions)) {
+        if (!(options.fileFps > 0.0 && options.fileFps <= MaxFileFps)) {
+            throw InvalidArgument("vorc::Reader: fileFps must be above 0 and at most 1e6, not " +
+                                  std::to_string(options.fileFps));
+        }
         router.callback = options.status;
         StatusMessageScope scope(&router);
-        OpenedSource opened = openSource(name, options, waitSlice(options.timeout));
+        OpenedSource opened = open(options, waitSlice(options.timeout));
         source = std::move(opened.source);
         camera = opened.camera;
     }
@@ -73,16 +84,32 @@ public:
         std::unique_ptr<vorcTesraDecoderBackEnd> backEnd;
         if (wanted == Output::Pictures) {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanDecoderSoftwareOnly>();
-            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &chainView, &pictures);
+            backEnd = std::make_unique<PictureCollector>(options.format, options.maxPixels, &current, &pictures);
         } else {
             scanDecoder = std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(
                 new JPEGImageReceiver(&jpegImage));
-            backEnd = std::make_unique<JPEGCollector>(&chainView, &jpegImage, &jpegFrames);
+            backEnd = std::make_unique<JPEGCollector>(&current, &jpegImage, &jpegFrames);
         }
         chain = std::make_unique<Chain>(std::move(source), std::move(scanDecoder), std::move(backEnd),
                                         ChainOptions{StreamErrorPolicy::SkipFrame, options.maxPixels});
-        chainView = chain.get();
+        chain->observeFrames([this](const FrameInfo& frame, const uint8_t* tileBitmap) { note(frame, tileBitmap); });
         output = wanted;
+    }
+
+    // What the collectors give the frame that the chain hands on now.
+    void note(const FrameInfo& frame, const uint8_t* tileBitmap) {
+        static_cast<FrameInfo&>(current) = frame;
+        current.timestamp =
+            camera != nullptr
+                ? std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count()
+                : double(frame.index - 1) / options.fileFps;
+        // A damaged frame's bitmap may belong to another picture size.
+        if (tileBitmap != nullptr && !frame.damaged) {
+            const size_t tiles = size_t((frame.width + 15) / 16) * size_t((frame.height + 15) / 16);
+            current.tileBitmap.assign(tileBitmap, tileBitmap + (tiles + 7) / 8);
+        } else {
+            current.tileBitmap.clear();
+        }
     }
 
     // Decodes until queue holds a frame or the source has ended. Each
@@ -138,13 +165,48 @@ public:
     const CheckedCameraStream* camera = nullptr;  // the source, if it is one
     std::string failure;  // why the source ended, until thrown
     std::unique_ptr<Chain> chain;
-    const Chain* chainView = nullptr;  // what the collectors read each frame's facts from
+    ReaderFrameInfo current;  // the frame being handed on
     Output output = Output::Undecided;
     bool ended = false;
 };
 
+Reader::Reader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
 Reader::Reader(const std::string& source, ReaderOptions options)
-    : state_(std::make_unique<State>(source, std::move(options))) {}
+    : state_(std::make_unique<State>(source, std::move(options), [&](const ReaderOptions& opening, Slice slice) {
+          return openSource(source, opening, slice);
+      })) {}
+
+Reader Reader::openFile(const std::string& path, ReaderOptions options) {
+    return Reader(std::make_unique<State>(path, std::move(options), [&](const ReaderOptions&, Slice slice) {
+        return openFileSource(path, slice);
+    }));
+}
+
+Reader Reader::openDescriptor(int fd, ReaderOptions options) {
+    return Reader(std::make_unique<State>("descriptor " + std::to_string(fd), std::move(options),
+                                          [&](const ReaderOptions&, Slice slice) { return openDescriptorSource(fd, slice); }));
+}
+
+Reader Reader::openMemory(const uint8_t* bytes, size_t size, ReaderOptions options) {
+    return Reader(std::make_unique<State>("memory", std::move(options), [&](const ReaderOptions&, Slice) {
+        return openMemorySource(bytes, size);
+    }));
+}
+
+Reader Reader::openCamera(const std::string& host, int port, ReaderOptions options) {
+    const std::string name = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return Reader(std::make_unique<State>(name, std::move(options), [&](const ReaderOptions& opening, Slice slice) {
+        return openCameraSource(host, port, opening, slice);
+    }));
+}
+
+Reader::Reader(std::unique_ptr<vorcStreamSource> source, const std::string& name, ReaderOptions options)
+    : state_(std::make_unique<State>(name, std::move(options), [&](const ReaderOptions&, Slice) {
+          OpenedSource opened;
+          opened.source = std::move(source);
+          return opened;
+      })) {}
 
 Reader::~Reader() = default;
 Reader::Reader(Reader&&) noexcept = default;

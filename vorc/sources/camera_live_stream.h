@@ -1,6 +1,5 @@
-// Live camera stream: the source at the head of the chain source -> parser
-// -> scan decoder -> back end when the stream comes from a network camera.
-// It connects over TCP, asks the camera over HTTP for its live stream at a
+// Live camera stream: the source of a stream that comes from a network
+// camera. It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
 // SOI marker skips it (vorc::CheckedCameraStream reads and checks it).
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "vorc/core/stream_interfaces.h"
@@ -28,6 +28,11 @@ struct LiveStreamTimeouts {
     // a non-blocking source that has had no byte for this long has ended.
     std::chrono::milliseconds read{0};
 };
+
+// Asked at least every 100 ms while a connection is being made; true gives
+// the connection up with vorc::InterruptedError. Without it only the
+// connect time-out (or the system's) ends a connection that hangs.
+using ConnectInterruption = std::function<bool()>;
 
 }  // namespace vorc
 
@@ -55,7 +60,8 @@ public:
     // vorc::ConnectionFailure, which says why, when none can be connected or
     // the request cannot be sent.
     vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port, float fps, bool nonBlocking,
-                                       vorc::LiveStreamTimeouts timeouts = {});
+                                       vorc::LiveStreamTimeouts timeouts = {},
+                                       const vorc::ConnectInterruption& interrupted = {});
     // Shuts the connection down and releases the socket.
     ~vorcCameraLiveTesraFastStreamPOSIX() override;
 
@@ -65,7 +71,6 @@ public:
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
 
     // Zero (the default of the address constructors) waits for ever.
-    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // The camera has sent nothing for the read time-out; a read that ended
     // so is passed to readFinished as failed with ETIMEDOUT.
     bool timedOut() const { return readTimedOut; }
@@ -79,8 +84,10 @@ protected:
     int32_t socketFd;
 
 private:
-    void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout);
-    void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout);
+    void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout,
+                   const vorc::ConnectInterruption& interrupted);
+    void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout,
+                       const vorc::ConnectInterruption& interrupted);
     void finishSetUp(float fps, bool nonBlocking);
     // Waits until data is waiting or the read time-out has passed, also
     // across signals; false when it has passed.

@@ -17,8 +17,8 @@ public:
 };
 
 CheckedCameraStream::CheckedCameraStream(const std::string& host, int port, float fps,
-                                         LiveStreamTimeouts timeouts)
-    : camera_(std::make_unique<Connection>(host, port, fps, true, timeouts)), silence_(timeouts.read) {}
+                                         LiveStreamTimeouts timeouts, const ConnectInterruption& interrupted)
+    : camera_(std::make_unique<Connection>(host, port, fps, true, timeouts, interrupted)), silence_(timeouts.read) {}
 
 CheckedCameraStream::~CheckedCameraStream() = default;
 

@@ -1,5 +1,4 @@
-// A live camera whose HTTP answer is checked, ready to head the chain source
-// -> parser -> scan decoder -> back end. The answer's head is read off the
+// A live camera whose HTTP answer is checked. The answer's head is read off the
 // connection before any byte is handed on, so that the parser sees only the
 // stream, and an answer other than 200, one that is not HTTP, a connection
 // closed before the answer's end or a camera silent for the read time-out
@@ -24,8 +23,10 @@ class CheckedCameraStream : public vorcStreamSource {
 public:
     // Connects to host (a name, an IPv4 or an IPv6 address) and asks for
     // the stream at fps, as vorcCameraLiveTesraFastStreamPOSIX does; throws
-    // vorc::ConnectionFailure, which says why, when that fails.
-    CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {});
+    // vorc::ConnectionFailure, which says why, when that fails, and
+    // vorc::InterruptedError when interrupted says so.
+    CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {},
+                        const ConnectInterruption& interrupted = {});
     ~CheckedCameraStream() override;
 
     // Stream bytes that have arrived, the answer head left out; 0 when none

@@ -1,6 +1,6 @@
 // The head of the HTTP answer that a camera sends ahead of its stream. The
 // checked camera stream reads it off the connection before any byte reaches
-// the parser (source -> parser -> scan decoder -> back end), so that an
+// the parser, so that an
 // answer other than 200 ends the stream with the camera's status instead of
 // being taken for an empty or a damaged stream.
 #ifndef VORC_SOURCES_HTTP_RESPONSE_HEAD_H

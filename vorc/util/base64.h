@@ -1,6 +1,5 @@
 // Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks), offered
-// to applications, e.g. for HTTP basic authentication towards a camera. The
-// decoding chain source -> parser -> scan decoder -> back end does not use it.
+// to applications, e.g. for HTTP basic authentication towards a camera.
 #ifndef VORC_UTIL_BASE64_H
 #define VORC_UTIL_BASE64_H
 

@@ -1,6 +1,5 @@
 // A millisecond lap timer for applications built on the library (frame-rate
-// displays, time-outs around the decode loop). It stands apart from the
-// chain source -> parser -> scan decoder -> back end: no decoding code uses it.
+// displays, time-outs around the decode loop).
 #ifndef VORC_UTIL_LAP_TIMER_H
 #define VORC_UTIL_LAP_TIMER_H
 

@@ -1,6 +1,5 @@
 // Tracks the smallest and largest of a series of integers, for applications
-// that watch values passing through their own code (the decoding chain
-// source -> parser -> scan decoder -> back end does not use it).
+// that watch values passing through their own code.
 #ifndef VORC_UTIL_VALUE_RANGE_H
 #define VORC_UTIL_VALUE_RANGE_H
 
