@@ -34,7 +34,8 @@ TOOL_FLOORS = [
     ["imageio"],                    # PNG and PPM files
     ["cli"],                        # options, status output, exit statuses, the outputs on the chain
     ["net"],                        # HTTP heads, listening sockets, the camera as a source
-    ["motion", "serve", "camera"],  # the larger parts of one command each
+    ["motion", "camera"],           # the larger parts of one command each
+    ["serve"],                      # vorc serve, which reports motion
     ["commands"],                   # one file per command, and main()
 ]
 INCLUDE = re.compile(r'\s*#\s*include\s*"(vorc|tools)/(?:([a-z_]+)/)?')

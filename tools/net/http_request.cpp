@@ -119,6 +119,7 @@ HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
 const char* httpStatusText(int status) {
     switch (status) {
         case 200: return "200 OK";
+        case 301: return "301 Moved Permanently";
         case 400: return "400 Bad Request";
         case 404: return "404 Not Found";
         case 405: return "405 Method Not Allowed";
