@@ -204,11 +204,11 @@ TEST_F(ServeCameras, OneStoppedTheOthersClientsGetEveryImage) {
     writeText(dir + "serve.toml", "listen = \"127.0.0.1:0\"\n"
                                   "[cameras.a]\n"
                                   "source = \"127.0.0.1:" + std::to_string(cameraA->port()) + "\"\n"
-                                  "fps = 50\n"
+                                  "fps = 25\n"
                                   "title = \"Camera <A>\"\n"
                                   "[cameras.b]\n"
                                   "source = \"127.0.0.1:" + std::to_string(cameraB->port()) + "\"\n"
-                                  "fps = 50\n"
+                                  "fps = 25\n"
                                   "timeout = 3\n");
     Vorc serve(dir + "serve.err", {"serve", "--config", dir + "serve.toml", "--exit-after", "120"});
     const int port = serve.port();
@@ -246,7 +246,8 @@ TEST_F(ServeCameras, OneStoppedTheOthersClientsGetEveryImage) {
     EXPECT_EQ(health.body, "a up\nb down\n");
 
     // While b is down, a's clients keep up with a (and b's has taken what
-    // was on its way).
+    // was on its way). A camera's frames may come in bursts, of which a
+    // client gets the latest image: half of them, at the least.
     pumpUntil(readers, 0.5);
     std::vector<size_t> counts;
     for (const auto& reader : readers) counts.push_back(reader->images());
@@ -257,9 +258,9 @@ TEST_F(ServeCameras, OneStoppedTheOthersClientsGetEveryImage) {
         if (Clock::now() < nextLook) return false;
         nextLook = Clock::now() + std::chrono::milliseconds(250);
         frames = metrics(port)[series("vorc_serve_frames_in_total", "a")] - framesBefore;
-        return frames >= 60;
+        return frames >= 50;
     }));
-    for (size_t i = 0; i < 2; ++i) EXPECT_GE(static_cast<double>(readers[i]->images() - counts[i]), 0.7 * frames - 3);
+    for (size_t i = 0; i < 2; ++i) EXPECT_GE(static_cast<double>(readers[i]->images() - counts[i]), 0.5 * frames - 3);
     EXPECT_EQ(readers[2]->images(), counts[2]);
     EXPECT_TRUE(readers[2]->pump()) << "b's client was dropped";
     for (const auto& reader : readers) {
@@ -377,9 +378,13 @@ TEST_F(ServeMotion, EventsAreThoseOfVorcMotionAndResumeWhereAClientLeft) {
     ASSERT_GE(events.size(), 1u);
     EXPECT_EQ(events[0].id, "3");
     EXPECT_EQ(events[0].data, everywhere[2]);
+    // One that saw events of a server before this one hears of the next.
+    vorctest::EventReader earlier(port, "/cam/all/events", "Last-Event-ID: 1000000\r\n");
+    ASSERT_GE(earlier.waitFor(1, 30).size(), 1u);
+    EXPECT_GT(std::stoul(earlier.waitFor(1, 0)[0].id), 2 * everywhere.size());
     const std::map<std::string, double> values = metrics(port);
     EXPECT_GE(values.at(series("vorc_serve_motion_events_total", "all")), everywhere.size() / 2);
-    EXPECT_EQ(values.at(series("vorc_serve_event_clients", "all")), 1);
+    EXPECT_EQ(values.at(series("vorc_serve_event_clients", "all")), 2);
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
 }

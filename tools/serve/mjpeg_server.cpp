@@ -454,9 +454,10 @@ void MjpegServer::answerCamera(Connection& connection, size_t index, Address add
             return;
         case Address::Events:
             // A client that comes back says which event it saw last; a new
-            // one hears of events from now on.
+            // one, or one that saw a server before this one, hears of events
+            // from now on.
             connection.phase = Connection::Phase::Events;
-            connection.lastEvent = lastEventId(request).value_or(camera.lastEventId);
+            connection.lastEvent = std::min(lastEventId(request).value_or(camera.lastEventId), camera.lastEventId);
             connection.pending =
                 "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache, no-store\r\n"
                 "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
