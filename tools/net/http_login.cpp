@@ -117,7 +117,9 @@ bool LoginTable::accepts(std::string_view authorization) const {
             return false;
     }
     const std::optional<std::string> credentials = decodedBase64(authorization.substr(Scheme.size()));
-    if (!credentials || credentials->find(':') == std::string::npos) return false;
+    // crypt(3) would stop at a NUL and take a password's start for the whole.
+    if (!credentials || credentials->find(':') == std::string::npos || credentials->find('\0') != std::string::npos)
+        return false;
     std::vector<std::string>& pairs = accepted_->pairs;
     {
         const std::lock_guard<std::mutex> hold(accepted_->lock);
