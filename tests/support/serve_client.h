@@ -1,8 +1,8 @@
 // Test support: the clients of `vorc serve` that the serve tests use, as
 // browsers and monitoring would be: a stream reader that checks the framing
 // of every part, one-request answers, the metrics in the Prometheus text
-// format, health polling, a reader of Server-Sent Events, and headless
-// Chromium's screenshot of a page.
+// format, health polling, a reader of Server-Sent Events, and the images
+// the server must send.
 #ifndef VORC_TESTS_SUPPORT_SERVE_CLIENT_H
 #define VORC_TESTS_SUPPORT_SERVE_CLIENT_H
 
@@ -21,7 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/png_reading.h"
 #include "support/tool_process.h"
 
 namespace vorctest {
@@ -249,21 +248,6 @@ inline std::set<std::string> transcodedImages(const std::string& scratch, const 
         images.insert(readFile(scratch + "file_" + std::to_string(1000000 + i).substr(1) + ".jpg"));
     EXPECT_EQ(images.size(), frames);
     return images;
-}
-
-// Headless Chromium's screenshot of the address in a window of the size,
-// within 60 s; false if none. Its home is the scratch directory too, since
-// a test run may have none.
-inline bool screenshot(const std::string& url, const std::string& png, const std::string& scratch, int width = 400,
-                       int height = 300) {
-    ChildProcess chromium(scratch + "chromium.log",
-                          {"env", "HOME=" + scratch, "chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                           "--disable-quic", "--no-first-run", "--disable-background-networking",
-                           "--disable-component-update", "--disable-sync", "--user-data-dir=" + scratch + "profile",
-                           "--window-size=" + std::to_string(width) + "," + std::to_string(height),
-                           "--force-device-scale-factor=1", "--hide-scrollbars", "--screenshot=" + png, url});
-    chromium.wait(60);
-    return readPng(png).width > 0;
 }
 
 }  // namespace vorctest

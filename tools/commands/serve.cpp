@@ -25,8 +25,11 @@
 #include "tools/cli/option_parser.h"
 #include "tools/cli/status_output.h"
 #include "tools/cli/stopping.h"
+#include "tools/net/camera_source.h"
+#include "tools/net/http_login.h"
 #include "tools/net/listen_sockets.h"
 #include "tools/serve/image_hub.h"
+#include "tools/serve/http_access.h"
 #include "tools/serve/mjpeg_server.h"
 #include "tools/serve/serve_config.h"
 #include "tools/serve/serve_source.h"
@@ -63,6 +66,28 @@ ValueHandler seconds(double* value) {
     return decimalNumber([](double given) { return given >= 0.0 && given <= 1e6; }, value);
 }
 
+// Splits a comma-separated list.
+std::vector<std::string> listItems(const std::string& text) {
+    std::vector<std::string> items;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+// A comma-separated list, none of its items empty.
+ValueHandler listOf(std::optional<std::vector<std::string>>* items) {
+    return [items](const char* value, std::string&) {
+        *items = listItems(value);
+        return std::none_of((*items)->begin(), (*items)->end(), [](const std::string& item) { return item.empty(); });
+    };
+}
+
+// The last part of a path: the page names a file, never where it lies.
+std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 void printUsage() {
     std::printf(
         "usage: vorc serve --listen ADDRESS:PORT [OPTIONS] SOURCE\n"
@@ -77,7 +102,8 @@ void printUsage() {
         "picks a free port; the addresses are printed on standard error, and so is\n"
         "a line for each camera lost or found and each change of the clients.\n"
         "\n"
-        "addresses served:\n"
+        "addresses served (GET and HEAD; the page uses relative addresses, so it\n"
+        "also works behind a reverse proxy under any path):\n"
         "  /               a page with the live picture, its size and frame rate\n"
         "  /stream.mjpg    the live picture as an MJPEG stream (multipart/x-mixed-replace)\n"
         "  /snapshot.jpg   the latest image\n"
@@ -89,9 +115,10 @@ void printUsage() {
         "\n"
         "With --config, the cameras of a TOML file, each on its own thread:\n"
         "  listen = \"127.0.0.1:8000\"\n"
+        "  auth_file = \"logins\"            # also: open, allow_origin (lists)\n"
         "  [cameras.front]\n"
         "  source = \"192.0.2.10:80\"        # a camera, or a stream file\n"
-        "  fps = 10                        # also: timeout, title\n"
+        "  fps = 10                        # also: timeout, title, user, password\n"
         "  [cameras.front.motion]          # optional, as vorc motion's options:\n"
         "  zones = [\"door=640,200,320x480\"] # min_share, min_tiles, connectivity,\n"
         "                                  # start_frames, end_frames\n"
@@ -110,14 +137,27 @@ void printUsage() {
         "  --client-timeout S  drop a client that has not finished its request, or has\n"
         "                      taken no data, for S seconds (default 10)\n"
         "  --max-clients N     connections at once (default 1000)\n"
+        "  --name NAME         the name the page shows (default: the file's name, or the\n"
+        "                      camera's HOST:PORT)\n"
+        "  --auth-file FILE    viewers log in (HTTP Basic) as a user of FILE, whose\n"
+        "                      'user:hash' lines 'vorc passwd USER' makes; use TLS in\n"
+        "                      front (a reverse proxy), or passwords cross the network\n"
+        "                      readable\n"
+        "  --open LIST         addresses that need no login: health, metrics or\n"
+        "                      health,metrics\n"
+        "  --allow-origin LIST pages of these origins may read the answers (CORS): *\n"
+        "                      or a comma-separated list such as https://example.org\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n");
     printCommonOptionsHelp(22, "print only errors (and the addresses listened on)");
     std::printf(
+        "\n"
+        "A camera that asks for a login is given it as USER:PASSWORD@HOST:PORT.\n"
         "\n"
         "examples:\n"
         "  vorc serve --listen 127.0.0.1:8000 camera.tesra\n"
         "  vorc serve --listen [::1]:8000 192.168.1.20:80\n"
         "  vorc serve --config /etc/vorc/cameras.toml\n"
+        "  vorc passwd alice < password.txt > logins; vorc serve --auth-file logins ...\n"
         "then open http://127.0.0.1:8000/ in a browser.\n");
 }
 
@@ -130,6 +170,10 @@ int runServe(int argc, char** argv) {
     std::optional<double> clientTimeout;
     std::optional<long> maxClients;
     double exitAfter = 0.0;
+    const char* name = nullptr;
+    const char* authFile = nullptr;
+    std::optional<std::vector<std::string>> openAddresses;
+    std::optional<std::vector<std::string>> allowedOrigins;
     CommonOptions common;
     const auto optionalSeconds = [](std::optional<double>* value) -> ValueHandler {
         return [value](const char* text, std::string& error) {
@@ -153,6 +197,10 @@ int runServe(int argc, char** argv) {
              {{"--timeout"}, "%s needs a number of seconds", seconds(&defaults.timeoutSeconds)},
              {{"--client-timeout"}, "%s needs a number of seconds", optionalSeconds(&clientTimeout)},
              {{"--max-clients"}, "%s needs a whole number of at least 1", clients},
+             {{"--name"}, "--name needs a NAME", &name},
+             {{"--auth-file"}, "--auth-file needs a FILE", &authFile},
+             {{"--open"}, "--open needs health, metrics or both, separated by a comma", listOf(&openAddresses)},
+             {{"--allow-origin"}, "--allow-origin needs * or a list of origins", listOf(&allowedOrigins)},
              {{"--exit-after"}, "%s needs a number of seconds", seconds(&exitAfter)}},
             Operands(&sourceText, "more than one SOURCE", nullptr)))
         return *done;
@@ -165,14 +213,30 @@ int runServe(int argc, char** argv) {
     ServeConfig config;
     std::string problem;
     if (configPath != nullptr) {
+        if (name != nullptr) return usageError(CommandName, "--name names a SOURCE; with --config, give a camera a title");
         if (!readServeConfig(configPath, defaults, &config, &problem)) return usageError(CommandName, problem);
     } else {
         ServedCameraConfig& camera = config.cameras.emplace_back();
-        camera.title = sourceText;
         camera.source = defaults;
         if (!takeSource(sourceText, &camera, &problem)) return usageError(CommandName, problem);
+        // Never a local path or a camera's password.
+        camera.title = name != nullptr              ? name
+                       : !camera.source.file.empty() ? fileName(sourceText)
+                                                     : cameraAddressText(vorc::HostAndPort{
+                                                           camera.source.cameraHost, camera.source.cameraPort, {}});
     }
     // The command line before the file.
+    if (authFile != nullptr) {
+        config.logins = LoginTable::load(authFile, &problem);
+        if (!config.logins) return usageError(CommandName, problem);
+    }
+    settings.access.logins = config.logins;
+    for (const std::string& address : openAddresses ? *openAddresses : config.openAddresses.value_or(std::vector<std::string>())) {
+        if (!openAddress(address, &settings.access)) {
+            return usageError(CommandName, "--open needs health, metrics or both, separated by a comma");
+        }
+    }
+    settings.access.allowedOrigins = allowedOrigins ? *allowedOrigins : config.allowedOrigins.value_or(std::vector<std::string>());
     if (listenText == nullptr && !config.listen.empty()) listenText = config.listen.c_str();
     if (listenText == nullptr) return usageError(CommandName, "missing --listen ADDRESS:PORT");
     HostPort listenAt;

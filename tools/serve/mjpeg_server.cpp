@@ -1,7 +1,8 @@
 // `vorc serve`'s web server: for each camera the page, the MJPEG stream,
 // the snapshot, the health answer, the motion events and state; the grid of
 // all cameras and the metrics; all from one poll() loop. A connection reads
-// its request, then either gets one answer and is closed, or becomes a
+// its request, meets the access rules that every address shares (methods,
+// login, header lines), then either gets one answer and is closed, or becomes a
 // stream client that is handed its camera's latest image each time it has
 // taken the one before, or an event client that is sent each motion event
 // as it comes.
@@ -21,6 +22,7 @@
 
 #include "tools/cli/stopping.h"
 #include "tools/net/http_request.h"
+#include "tools/serve/camera_page.h"
 
 namespace {
 
@@ -39,160 +41,6 @@ constexpr double KeepAliveSeconds = 15.0;
 // An event client's unsent events beyond this mean it has stopped reading.
 constexpr size_t MaxPendingEventBytes = 64 * 1024;
 constexpr size_t NoCamera = SIZE_MAX;
-
-// A camera's page. Every address in it is relative, so that it works behind
-// a reverse proxy under any path; with ?outline (or the box ticked), the
-// tiles of the latest frame that changed are outlined over the picture.
-const char* const PageTemplate = R"(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<title>vorc serve: @TITLE@</title>
-<style>
-body { margin: 0; background: #202020; color: #e0e0e0; font: 14px sans-serif; }
-#view { position: relative; display: inline-block; }
-#picture { display: block; }
-#outline { position: absolute; left: 0; top: 0; pointer-events: none; display: none; }
-p { margin: 8px; }
-</style>
-</head>
-<body>
-<div id="view"><img id="picture" src="stream.mjpg" alt="live picture"><canvas id="outline"></canvas></div>
-<p>@TITLE@: <span id="size">@SIZE@</span>, <span id="fps">-</span> frames/s,
-<span id="frames">@FRAMES@</span> frames so far<span id="down"></span>
-<label><input type="checkbox" id="motion"> outline motion</label><span id="moving"></span></p>
-<script>
-let previous = null;
-async function refresh() {
-  try {
-    const text = await (await fetch('metrics', { cache: 'no-store' })).text();
-    const value = name => Number((text.match(new RegExp('^' + name + '(?:\\{[^}]*\\})? (\\S+)$', 'm')) || [0, 0])[1]);
-    const frames = value('vorc_serve_frames_in_total');
-    const now = performance.now();
-    document.getElementById('size').textContent =
-      value('vorc_serve_picture_width') + 'x' + value('vorc_serve_picture_height');
-    document.getElementById('frames').textContent = frames;
-    document.getElementById('down').textContent = value('vorc_serve_source_up') ? '' : ' (source down)';
-    if (previous) {
-      document.getElementById('fps').textContent =
-        ((frames - previous.frames) * 1000 / (now - previous.now)).toFixed(1);
-    }
-    previous = { frames, now };
-  } catch (error) {
-  }
-}
-refresh();
-setInterval(refresh, 1000);
-
-const picture = document.getElementById('picture');
-const outline = document.getElementById('outline');
-const motionBox = document.getElementById('motion');
-motionBox.checked = new URLSearchParams(location.search).has('outline');
-async function drawMotion() {
-  if (!motionBox.checked) {
-    outline.style.display = 'none';
-    document.getElementById('moving').textContent = '';
-    return;
-  }
-  try {
-    const state = await (await fetch('motion.json', { cache: 'no-store' })).json();
-    outline.width = picture.clientWidth;
-    outline.height = picture.clientHeight;
-    outline.style.display = 'block';
-    const context = outline.getContext('2d');
-    context.clearRect(0, 0, outline.width, outline.height);
-    const moving = (state.zones || []).filter(zone => zone.in_event).map(zone => zone.name);
-    document.getElementById('moving').textContent = moving.length ? ' motion in ' + moving.join(', ') : '';
-    if (!state.width || !state.changed_tiles) return;
-    const scaleX = outline.width / state.width, scaleY = outline.height / state.height;
-    context.strokeStyle = '#ff3030';
-    context.lineWidth = 2;
-    for (let tile = 0; tile < state.columns * state.rows; ++tile) {
-      const byte = parseInt(state.changed_tiles.substr((tile >> 3) * 2, 2), 16);
-      if (!(byte & (0x80 >> (tile & 7)))) continue;
-      const x = (tile % state.columns) * 16, y = Math.floor(tile / state.columns) * 16;
-      context.strokeRect(x * scaleX + 1, y * scaleY + 1, 16 * scaleX - 2, 16 * scaleY - 2);
-    }
-  } catch (error) {
-  }
-}
-setInterval(drawMotion, 200);
-</script>
-</body>
-</html>
-)";
-
-// The grid of every camera: its latest image, renewed about once a second
-// (a browser opens only a few connections to one server, fewer than the
-// streams of a grid would hold), its state, and a link to its page.
-const char* const GridTemplate = R"(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>vorc serve: @COUNT@ cameras</title>
-<style>
-body { margin: 0; background: #202020; color: #e0e0e0; font: 14px sans-serif; }
-#grid { display: grid; grid-template-columns: repeat(auto-fill, minmax(min(100%, 320px), 1fr)); gap: 8px; padding: 8px; }
-.camera { color: inherit; text-decoration: none; }
-.camera img { display: block; width: 100%; background: #000; }
-.camera p { margin: 4px 0; }
-.down { color: #ff8080; }
-</style>
-</head>
-<body>
-<div id="grid">
-@CAMERAS@</div>
-<script>
-async function refresh() {
-  let text = '';
-  try {
-    text = await (await fetch('metrics', { cache: 'no-store' })).text();
-  } catch (error) {
-  }
-  for (const camera of document.querySelectorAll('.camera')) {
-    const name = camera.dataset.name;
-    const up = text.match(new RegExp('^vorc_serve_source_up\\{camera="' + name + '"\\} (\\S+)$', 'm'));
-    const state = camera.querySelector('.state');
-    if (up) {
-      state.textContent = up[1] === '1' ? 'up' : 'down';
-      state.className = 'state' + (up[1] === '1' ? '' : ' down');
-    }
-    const next = new Image();
-    next.onload = () => { camera.querySelector('img').src = next.src; };
-    next.src = 'cam/' + name + '/snapshot.jpg?' + Date.now();
-  }
-}
-setInterval(refresh, 1000);
-</script>
-</body>
-</html>
-)";
-
-const char* const GridCameraTemplate = R"(<a class="camera" href="cam/@NAME@/" data-name="@NAME@"><img src="cam/@NAME@/snapshot.jpg" alt="@TITLE@">
-<p>@TITLE@: <span class="state@DOWN@">@STATE@</span></p></a>
-)";
-
-std::string replaced(std::string text, const std::string& placeholder, const std::string& value) {
-    for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size())) {
-        text.replace(at, placeholder.size(), value);
-    }
-    return text;
-}
-
-std::string htmlEscaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '&': escaped += "&amp;"; break;
-            case '"': escaped += "&quot;"; break;
-            default: escaped += c;
-        }
-    }
-    return escaped;
-}
 
 // The number of a Last-Event-ID header, if the request has one.
 std::optional<uint64_t> lastEventId(const HttpRequest& request) {
@@ -256,7 +104,7 @@ struct MjpegServer::Connection {
 };
 
 MjpegServer::MjpegServer(std::vector<int> listeners, std::vector<ServedCamera> cameras, MjpegServerSettings settings)
-    : listeners_(std::move(listeners)), settings_(std::move(settings)) {
+    : listeners_(std::move(listeners)), settings_(std::move(settings)), access_(settings_.access) {
     for (ServedCamera& camera : cameras) cameras_.emplace_back(std::move(camera));
 }
 
@@ -375,10 +223,14 @@ void MjpegServer::answerRequest(Connection& connection) {
     if (head.state == HttpHeadState::Incomplete) return;
     connection.received.clear();
     connection.received.shrink_to_fit();
-    if (head.state == HttpHeadState::Bad) return answer(connection, head.status, "text/plain", httpStatusText(head.status));
     const HttpRequest& request = head.request;
-    if (request.method != "GET") {
-        return answer(connection, 405, "text/plain", httpStatusText(405), "Allow: GET\r\n");
+    if (head.state == HttpHeadState::Bad) {
+        return answer(connection, request, head.status, "text/plain", httpStatusText(head.status));
+    }
+    // The same rules for every address, a camera's too.
+    if (const std::optional<HttpRefusal> refusal = access_.refusal(request)) {
+        return answer(connection, request, refusal->status, "text/plain", httpStatusText(refusal->status),
+                      refusal->headers);
     }
     const auto addressOf = [](std::string_view rest) -> std::optional<Address> {
         static const std::pair<const char*, Address> addresses[] = {
@@ -393,12 +245,17 @@ void MjpegServer::answerRequest(Connection& connection) {
     const std::string& path = request.path;
     if (single()) {
         const std::optional<Address> address = path[0] == '/' ? addressOf(std::string_view(path).substr(1)) : std::nullopt;
-        if (!address) return answer(connection, 404, "text/plain", httpStatusText(404));
+        if (!address) return answer(connection, request, 404, "text/plain", httpStatusText(404));
         return answerCamera(connection, 0, *address, request);
     }
-    if (path == "/") return answer(connection, 200, "text/html; charset=utf-8", gridText());
+    if (path == "/") {
+        std::vector<GridCamera> grid;
+        for (const Camera& camera : cameras_)
+            grid.push_back(GridCamera{camera.served.name, camera.served.title, camera.served.hub->counters.up});
+        return answer(connection, request, 200, "text/html; charset=utf-8", gridPage(grid));
+    }
     if (path == "/metrics")
-        return answer(connection, 200, "text/plain; version=0.0.4; charset=utf-8", metricsText(std::nullopt));
+        return answer(connection, request, 200, "text/plain; version=0.0.4; charset=utf-8", metricsText(std::nullopt));
     if (path == "/health") {
         std::string states;
         bool allUp = true;
@@ -407,7 +264,7 @@ void MjpegServer::answerRequest(Connection& connection) {
             allUp = allUp && up;
             states += camera.served.name + (up ? " up\n" : " down\n");
         }
-        return answer(connection, allUp ? 200 : 503, "text/plain", states);
+        return answer(connection, request, allUp ? 200 : 503, "text/plain", states);
     }
     static const std::string cameraPrefix = "/cam/";
     if (path.compare(0, cameraPrefix.size(), cameraPrefix) == 0) {
@@ -418,37 +275,42 @@ void MjpegServer::answerRequest(Connection& connection) {
         if (camera != cameras_.end()) {
             // The page's relative addresses need the closing slash.
             if (slash == std::string::npos) {
-                return answer(connection, 301, "text/plain", httpStatusText(301), "Location: " + name + "/\r\n");
+                return answer(connection, request, 301, "text/plain", httpStatusText(301), "Location: " + name + "/\r\n");
             }
             if (const std::optional<Address> address = addressOf(std::string_view(path).substr(slash + 1)))
                 return answerCamera(connection, static_cast<size_t>(camera - cameras_.begin()), *address, request);
         }
     }
-    return answer(connection, 404, "text/plain", httpStatusText(404));
+    return answer(connection, request, 404, "text/plain", httpStatusText(404));
 }
 
 void MjpegServer::answerCamera(Connection& connection, size_t index, Address address, const HttpRequest& request) {
     Camera& camera = cameras_[index];
     connection.camera = index;
     switch (address) {
-        case Address::Page: return answer(connection, 200, "text/html; charset=utf-8", pageText(camera));
+        case Address::Page: {
+            const std::string size =
+                camera.latest ? std::to_string(camera.latest->width) + "x" + std::to_string(camera.latest->height) : "-";
+            return answer(connection, request, 200, "text/html; charset=utf-8",
+                          cameraPage(camera.served.title, "", size, camera.served.hub->counters.framesIn.load()));
+        }
         case Address::Metrics:
-            return answer(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
+            return answer(connection, request, 200, "text/plain; version=0.0.4; charset=utf-8",
                           metricsText(single() ? std::nullopt : std::optional<size_t>(index)));
         case Address::Health: {
             const bool up = camera.served.hub->counters.up;
-            return answer(connection, up ? 200 : 503, "text/plain", up ? "source up\n" : "source down\n");
+            return answer(connection, request, up ? 200 : 503, "text/plain", up ? "source up\n" : "source down\n");
         }
         case Address::Snapshot:
-            if (camera.latest == nullptr) return answer(connection, 503, "text/plain", "no image yet\n");
-            return answer(connection, 200, "image/jpeg", std::string(camera.latest->jpeg()));
-        case Address::Motion: return answer(connection, 200, "application/json", camera.served.hub->motionState() + "\n");
+            if (camera.latest == nullptr) return answer(connection, request, 503, "text/plain", "no image yet\n");
+            return answer(connection, request, 200, "image/jpeg", std::string(camera.latest->jpeg()));
+        case Address::Motion: return answer(connection, request, 200, "application/json", camera.served.hub->motionState() + "\n");
         case Address::Stream:
+            startOpenEnded(connection, request, std::string("multipart/x-mixed-replace;boundary=") + ImageHub::Boundary,
+                           "");
+            if (HttpAccess::headOnly(request)) return;
             connection.phase = Connection::Phase::Stream;
             ::setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &StreamSendBufferBytes, sizeof StreamSendBufferBytes);
-            connection.pending = std::string("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=") +
-                                 ImageHub::Boundary + "\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
-            connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
             ++camera.streamClients;
             ++camera.streamClientsTotal;
             return;
@@ -456,24 +318,35 @@ void MjpegServer::answerCamera(Connection& connection, size_t index, Address add
             // A client that comes back says which event it saw last; a new
             // one, or one that saw a server before this one, hears of events
             // from now on.
+            // A proxy must pass each event on at once.
+            startOpenEnded(connection, request, "text/event-stream", "X-Accel-Buffering: no\r\n");
+            if (HttpAccess::headOnly(request)) return;
             connection.phase = Connection::Phase::Events;
             connection.lastEvent = std::min(lastEventId(request).value_or(camera.lastEventId), camera.lastEventId);
-            connection.pending =
-                "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache, no-store\r\n"
-                "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
-            connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
             connection.keepAliveAt = Clock::now() + durationOf(KeepAliveSeconds);
             ++camera.eventClients;
             return;
     }
 }
 
-void MjpegServer::answer(Connection& connection, int status, const char* type, const std::string& body,
-                         const std::string& extraHeaders) {
+void MjpegServer::answer(Connection& connection, const HttpRequest& request, int status, const char* type,
+                         const std::string& body, const std::string& extraHeaders) {
     connection.phase = Connection::Phase::Answer;
-    connection.pending = std::string("HTTP/1.1 ") + httpStatusText(status) + "\r\nContent-Type: " + type +
-                         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
-                         "Cache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n" + body;
+    // A 204 has neither body nor length.
+    const std::string content = status == 204 ? std::string()
+                                              : std::string("Content-Type: ") + type + "\r\nContent-Length: " +
+                                                    std::to_string(body.size()) + "\r\n";
+    connection.pending = std::string("HTTP/1.1 ") + httpStatusText(status) + "\r\n" + content + extraHeaders +
+                         access_.answerHeaders(request) + "Connection: close\r\n\r\n";
+    if (status != 204 && !HttpAccess::headOnly(request)) connection.pending += body;
+    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
+}
+
+void MjpegServer::startOpenEnded(Connection& connection, const HttpRequest& request, const std::string& type,
+                                 const std::string& extraHeaders) {
+    connection.phase = Connection::Phase::Answer;
+    connection.pending = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n" + extraHeaders +
+                         access_.answerHeaders(request) + "Connection: close\r\n\r\n";
     connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
 }
 
@@ -589,23 +462,4 @@ std::string MjpegServer::metricsText(std::optional<size_t> onlyCamera) const {
         }
     }
     return text;
-}
-
-std::string MjpegServer::pageText(const Camera& camera) const {
-    std::string page = replaced(PageTemplate, "@TITLE@", htmlEscaped(camera.served.title));
-    page = replaced(page, "@SIZE@",
-                    camera.latest ? std::to_string(camera.latest->width) + "x" + std::to_string(camera.latest->height) : "-");
-    return replaced(page, "@FRAMES@", std::to_string(camera.served.hub->counters.framesIn.load()));
-}
-
-std::string MjpegServer::gridText() const {
-    std::string cameras;
-    for (const Camera& camera : cameras_) {
-        const bool up = camera.served.hub->counters.up;
-        std::string entry = replaced(GridCameraTemplate, "@NAME@", camera.served.name);
-        entry = replaced(entry, "@TITLE@", htmlEscaped(camera.served.title));
-        entry = replaced(entry, "@DOWN@", up ? "" : " down");
-        cameras += replaced(entry, "@STATE@", up ? "up" : "down");
-    }
-    return replaced(replaced(GridTemplate, "@COUNT@", std::to_string(cameras_.size())), "@CAMERAS@", cameras);
 }

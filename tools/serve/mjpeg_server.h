@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tools/cli/status_output.h"
+#include "tools/serve/http_access.h"
 #include "tools/serve/image_hub.h"
 
 struct HttpRequest;
@@ -28,6 +29,8 @@ struct MjpegServerSettings {
     size_t maxConnections = 1000;
     // The numbers of clients are logged as they change, unless quiet.
     Verbosity verbosity = Verbosity::Normal;
+    // The login, methods and header lines of every address.
+    HttpAccessSettings access;
 };
 
 // One camera as the server serves it.
@@ -61,20 +64,24 @@ private:
     void service(Connection& connection, short events);
     void answerRequest(Connection& connection);
     void answerCamera(Connection& connection, size_t camera, Address address, const HttpRequest& request);
-    void answer(Connection& connection, int status, const char* type, const std::string& body,
-                const std::string& extraHeaders = std::string());
+    // The whole answer, or with HEAD its head only.
+    void answer(Connection& connection, const HttpRequest& request, int status, const char* type,
+                const std::string& body, const std::string& extraHeaders = std::string());
+    // The head of an answer whose body follows as it comes (a stream or
+    // events), or with HEAD the head only.
+    void startOpenEnded(Connection& connection, const HttpRequest& request, const std::string& type,
+                        const std::string& extraHeaders);
     void sendPending(Connection& connection);
     void startNextImage(Connection& connection);
     void takeEvents(Connection& connection, std::chrono::steady_clock::time_point now);
     void logClientCounts();
     std::string metricsText(std::optional<size_t> onlyCamera) const;
-    std::string pageText(const Camera& camera) const;
-    std::string gridText() const;
     bool single() const;
 
     std::vector<int> listeners_;
     std::vector<Camera> cameras_;
     const MjpegServerSettings settings_;
+    const HttpAccess access_;
     std::vector<std::unique_ptr<Connection>> connections_;
 };
 

@@ -56,6 +56,16 @@ std::string textOf(const toml::node& node, const std::string& key) {
     return *text;
 }
 
+// A string, or an array of strings, each checked by take.
+void readTextList(const toml::node& node, const std::string& key, const std::function<void(const toml::node&, const std::string&)>& take) {
+    if (node.is_array()) {
+        for (const toml::node& item : *node.as_array()) take(item, textOf(item, "each of " + key));
+        return;
+    }
+    if (!node.is_string()) mistake(node, key + " must be a string or an array of strings");
+    take(node, textOf(node, key));
+}
+
 double numberOf(const toml::node& node, const std::string& key, double least, double most) {
     const std::optional<double> number = node.is_integer() || node.is_floating_point() ? node.value<double>() : std::nullopt;
     if (!number || !(*number >= least && *number <= most)) {
@@ -129,8 +139,12 @@ ServedCameraConfig readCamera(const std::string& configPath, const std::string& 
     camera.source = defaults;
     camera.source.logName = name;
     const toml::node* sourceNode = nullptr;
+    const toml::node* userNode = nullptr;
+    std::optional<std::string> password;
     readTable(tableOf(node, where), " in [" + where + "]",
               {{"source", [&](const toml::node& value) { sourceNode = &value; }},
+               {"user", [&](const toml::node& value) { userNode = &value; }},
+               {"password", [&](const toml::node& value) { password = textOf(value, "password"); }},
                {"title", [&](const toml::node& value) { camera.title = textOf(value, "title"); }},
                {"fps", [&](const toml::node& value) { camera.source.fps = numberOf(value, "fps", 0.0, 1e6); }},
                {"timeout",
@@ -141,6 +155,15 @@ ServedCameraConfig readCamera(const std::string& configPath, const std::string& 
     const std::string file = besideConfig(configPath, text);
     std::string problem;
     if (!takeSource(std::ifstream(file) ? file : text, &camera, &problem)) mistake(*sourceNode, problem);
+    if (userNode != nullptr) {
+        const std::string user = textOf(*userNode, "user");
+        if (user.empty() || user.find(':') != std::string::npos) mistake(*userNode, "user must be a name without ':'");
+        if (!camera.source.file.empty()) mistake(*userNode, "user and password are for a camera, not a stream file");
+        if (camera.source.cameraLogin) mistake(*userNode, "the login is in source already: give it there or as user and password");
+        camera.source.cameraLogin = vorc::CameraLogin{user, password.value_or("")};
+    } else if (password) {
+        mistake(node, "[" + where + "] has a password but no user");
+    }
     return camera;
 }
 
@@ -152,6 +175,29 @@ ServeConfig readConfig(const std::string& path, const toml::table& file, const S
                           [&](const toml::node& value) { config.clientTimeout = numberOf(value, "client_timeout", 0.0, 1e6); }},
                          {"max_clients",
                           [&](const toml::node& value) { config.maxClients = wholeNumberOf(value, "max_clients", 1, INT_MAX); }},
+                         {"auth_file",
+                          [&](const toml::node& value) {
+                              std::string problem;
+                              config.logins = LoginTable::load(besideConfig(path, textOf(value, "auth_file")), &problem);
+                              if (!config.logins) mistake(value, problem);
+                          }},
+                         {"open",
+                          [&](const toml::node& value) {
+                              HttpAccessSettings check;
+                              config.openAddresses.emplace();
+                              readTextList(value, "open", [&](const toml::node& item, const std::string& address) {
+                                  if (!openAddress(address, &check)) mistake(item, "open may name \"health\" and \"metrics\"");
+                                  config.openAddresses->push_back(address);
+                              });
+                          }},
+                         {"allow_origin",
+                          [&](const toml::node& value) {
+                              config.allowedOrigins.emplace();
+                              readTextList(value, "allow_origin", [&](const toml::node& item, const std::string& origin) {
+                                  if (origin.empty()) mistake(item, "allow_origin needs \"*\" or origins such as \"https://example.org\"");
+                                  config.allowedOrigins->push_back(origin);
+                              });
+                          }},
                          {"cameras", [&](const toml::node& value) { cameras = &value; }}});
     if (cameras == nullptr) throw ConfigMistake{0, "no camera: add a [cameras.NAME] table with a source"};
     for (const auto& [key, node] : tableOf(*cameras, "cameras")) {
@@ -175,11 +221,23 @@ bool takeSource(const std::string& text, ServedCameraConfig* camera, std::string
     if (address) {
         camera->source.cameraHost = address->host;
         camera->source.cameraPort = address->port;
+        camera->source.cameraLogin = address->login;
         return true;
     }
     camera->source.file = text;
     camera->stream = loadLoopableStream(text, problem);
     return !camera->stream.empty();
+}
+
+bool openAddress(const std::string& address, HttpAccessSettings* access) {
+    if (address == "health") {
+        access->openHealth = true;
+    } else if (address == "metrics") {
+        access->openMetrics = true;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 bool readServeConfig(const std::string& path, const ServeSource& defaults, ServeConfig* config, std::string* error) {
