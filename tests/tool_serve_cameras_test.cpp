@@ -3,13 +3,17 @@
 // through the tool. Two cameras from `vorc camera`, one stopped mid-run: the
 // other's clients go on getting every image it delivers (byte-identical to
 // the transcoder's), and health, grid, metrics labels and log say which is
-// down; the addresses under /cam/NAME/. Motion events over Server-Sent
+// down; the addresses under /cam/NAME/, each behind the file's login with
+// HEAD and CORS; cameras that ask for a login get the file's, and a refused
+// one says so. Motion events over Server-Sent
 // Events equal `vorc motion --json` on the same stream, with the camera's
 // zones and without, and are sent again from where a returning client left;
 // /motion.json's tiles are the Reader's bitmap of that frame. Headless
 // Chromium renders the grid.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -19,6 +23,7 @@
 #include "support/serve_client.h"
 #include "support/tool_process.h"
 #include "tools/motion/zone_options.h"
+#include "tools/net/http_login.h"
 #include "tools/serve/serve_config.h"
 #include "vorc/reader.h"
 
@@ -54,6 +59,7 @@ protected:
 
 TEST_F(ServeConfigFile, EveryMistakeNamesItsLine) {
     writeText(dir + "empty.tesra", "");
+    writeText(dir + "bad-logins", "# a plain password is no hash\nalice:secret\n");
     struct Case {
         std::string text;
         int line;  // 0: the mistake has none
@@ -85,7 +91,18 @@ TEST_F(ServeConfigFile, EveryMistakeNamesItsLine) {
              {camera + "[cameras.a.motion]\nstart_frames = 1.5\n", 4, "start_frames must be a whole number"},
              {camera + "[cameras.a.motion]\nend_frames = 0\n", 4, "end_frames must be a whole number from 1"},
              {camera + "[cameras.a.motion]\nconnectivity = 6\n", 4, "connectivity must be 4 or 8"},
-             {camera + "[cameras.a.motion]\nmin_shar = 0.5\n", 4, "unknown key 'min_shar' in [cameras.a.motion]"}}) {
+             {camera + "[cameras.a.motion]\nmin_shar = 0.5\n", 4, "unknown key 'min_shar' in [cameras.a.motion]"},
+             {"\nauth_file = \"no-such-logins\"\n" + camera, 2, "no-such-logins"},
+             {"auth_file = \"bad-logins\"\n" + camera, 1, "bad-logins: line 2"},
+             {"open = [\"health\",\n  \"metric\"]\n" + camera, 2, "open may name \"health\" and \"metrics\""},
+             {"open = 5\n" + camera, 1, "open must be a string or an array of strings"},
+             {"allow_origin = [\"https://a.example\", \"\"]\n" + camera, 1, "allow_origin needs"},
+             {"[cameras.a]\nsource = \"192.0.2.1:80\"\nuser = \"al:ice\"\n", 3, "user must be a name without ':'"},
+             {camera + "user = \"alice\"\n", 3, "user and password are for a camera, not a stream file"},
+             {"[cameras.a]\nsource = \"bob:x@192.0.2.1:80\"\nuser = \"alice\"\n", 3, "the login is in source already"},
+             {"[cameras.a]\nsource = \"192.0.2.1:80\"\npassword = \"x\"\n", 1, "[cameras.a] has a password but no user"},
+             {"[cameras.a]\nsource = \"192.0.2.1:80\"\nuser = \"alice\"\npassword = 5\n", 4,
+              "password must be a string"}}) {
         writeText(path, c.text);
         ServeConfig config;
         std::string error;
@@ -101,11 +118,18 @@ TEST_F(ServeConfigFile, TakesEverySettingAndFindsFilesBesideIt) {
               "listen = \"[::1]:0\"\n"
               "client_timeout = 3.5\n"
               "max_clients = 50\n"
+              "auth_file = \"logins\"  # beside this file too\n"
+              "open = [\"health\", \"metrics\"]\n"
+              "allow_origin = \"https://a.example\"\n"
               "[cameras.front]\n"
               "source = \"192.0.2.10:8080\"\n"
               "fps = 10\n"
               "timeout = 4\n"
               "title = \"Front door\"\n"
+              "user = \"alice\"\n"
+              "password = \"p@ss:word\"\n"
+              "[cameras.gate]\n"
+              "source = \"bob:b0b pass!@[2001:db8::1]:80\"\n"
               "[cameras.yard]\n"
               "source = \"live.tesra\"  # beside this file\n"
               "[cameras.yard.motion]\n"
@@ -115,6 +139,8 @@ TEST_F(ServeConfigFile, TakesEverySettingAndFindsFilesBesideIt) {
               "connectivity = 4\n"
               "start_frames = 2\n"
               "end_frames = 5\n");
+    std::string problem;
+    writeText(dir + "logins", "alice:" + hashPassword("secret", &problem) + "\n");
     ServeSource defaults;
     defaults.fps = 7;
     defaults.timeoutSeconds = 9;
@@ -125,7 +151,12 @@ TEST_F(ServeConfigFile, TakesEverySettingAndFindsFilesBesideIt) {
     EXPECT_EQ(config.listen, "[::1]:0");
     EXPECT_EQ(config.clientTimeout, 3.5);
     EXPECT_EQ(config.maxClients, 50);
-    ASSERT_EQ(config.cameras.size(), 2u);
+    ASSERT_TRUE(config.logins.has_value());
+    EXPECT_TRUE(config.logins->accepts("Basic YWxpY2U6c2VjcmV0"));  // alice:secret
+    EXPECT_FALSE(config.logins->accepts("Basic YWxpY2U6c2VjcmV1"));
+    EXPECT_EQ(config.openAddresses, (std::vector<std::string>{"health", "metrics"}));
+    EXPECT_EQ(config.allowedOrigins, std::vector<std::string>{"https://a.example"});
+    ASSERT_EQ(config.cameras.size(), 3u);
 
     const ServedCameraConfig& front = config.cameras[0];
     EXPECT_EQ(front.name, "front");
@@ -139,14 +170,27 @@ TEST_F(ServeConfigFile, TakesEverySettingAndFindsFilesBesideIt) {
     EXPECT_EQ(front.source.verbosity, Verbosity::Quiet);
     EXPECT_TRUE(front.source.motion.zones.empty());
     EXPECT_EQ(front.source.motion.minTiles, vorc::MotionSettings().minTiles);
+    ASSERT_TRUE(front.source.cameraLogin.has_value());
+    EXPECT_EQ(front.source.cameraLogin->user, "alice");
+    EXPECT_EQ(front.source.cameraLogin->password, "p@ss:word");
 
-    const ServedCameraConfig& yard = config.cameras[1];
+    // The login in the source; the page shows the name, never the source.
+    const ServedCameraConfig& gate = config.cameras[1];
+    EXPECT_EQ(gate.title, "gate");
+    EXPECT_EQ(gate.source.cameraHost, "2001:db8::1");
+    EXPECT_EQ(gate.source.cameraPort, 80);
+    ASSERT_TRUE(gate.source.cameraLogin.has_value());
+    EXPECT_EQ(gate.source.cameraLogin->user, "bob");
+    EXPECT_EQ(gate.source.cameraLogin->password, "b0b pass!");
+
+    const ServedCameraConfig& yard = config.cameras[2];
     EXPECT_EQ(yard.name, "yard");
     EXPECT_EQ(yard.title, "yard");
     EXPECT_EQ(yard.source.file, dir + "live.tesra");
     EXPECT_EQ(std::string(yard.stream.begin(), yard.stream.end()), readFile(dir + "live.tesra"));
     EXPECT_EQ(yard.source.fps, 7);
     EXPECT_EQ(yard.source.timeoutSeconds, 9);
+    EXPECT_FALSE(yard.source.cameraLogin.has_value());
     const vorc::MotionSettings& motion = yard.source.motion;
     ZoneOption door, corner;
     ASSERT_TRUE(parseZone("door=0,0,64x32", &door) && parseZone("-0,0,16x16", &corner));
@@ -298,6 +342,124 @@ TEST_F(ServeCameras, OneStoppedTheOthersClientsGetEveryImage) {
     EXPECT_EQ(log.find("serve: camera a: the camera"), std::string::npos) << log;
     cameraA->signal(SIGTERM);
     EXPECT_EQ(cameraA->wait(), 0) << cameraA->errors();
+}
+
+// The value of a header line of an answer's head ("" for none), by its name
+// in lower case.
+std::string headerOf(const std::string& head, const std::string& name) {
+    std::istringstream lines(head);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (key == name) return line.substr(std::min(line.size(), colon + 2));
+    }
+    return "";
+}
+
+// The login, HEAD and CORS rules of the configuration file meet the grid and
+// every address of every camera, as they meet the one source's.
+TEST_F(ServeCameras, EveryAddressOfEveryCameraMeetsTheAccessRules) {
+    writeText(dir + "password", "secret\n");
+    ASSERT_EQ(vorctest::runVorc("passwd alice < '" + dir + "password' > '" + dir + "logins'"), 0);
+    writeText(dir + "serve.toml", "auth_file = \"logins\"\n"
+                                  "open = \"health\"\n"
+                                  "allow_origin = [\"https://a.example\"]\n"
+                                  "[cameras.a]\nsource = \"live.tesra\"\nfps = 10\n"
+                                  "[cameras.b]\nsource = \"live.tesra\"\nfps = 10\n");
+    Vorc serve(dir + "serve.err",
+               {"serve", "--config", dir + "serve.toml", "--listen", "127.0.0.1:0", "--exit-after", "120", "--quiet"});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10)) << serve.errors();
+    EXPECT_EQ(get(port, "/cam/b/health").body, "source up\n");
+    const std::string login = "Authorization: Basic YWxpY2U6c2VjcmV0\r\n";  // alice:secret
+    const std::string origin = "Origin: https://a.example\r\n";
+    const auto ask = [&](const std::string& method, const std::string& path, const std::string& headers) {
+        return vorctest::exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+    };
+    for (const std::string path : {"/", "/metrics", "/cam/a/", "/cam/a/snapshot.jpg", "/cam/b/metrics", "/cam/b/motion.json",
+                                   "/cam/a/stream.mjpg", "/cam/b/events", "/cam/a", "/cam/c/"}) {
+        // A wrong password costs a hash each time: once is enough.
+        const std::string wrong = path == "/cam/a/stream.mjpg" ? "Authorization: Basic YWxpY2U6c2VjcmV1\r\n" : "";
+        const std::string answer = ask("GET", path, wrong);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 401 ", 0), 0u) << path << "\n" << answer;
+        EXPECT_EQ(headerOf(answer, "www-authenticate").rfind("Basic realm=", 0), 0u) << path << "\n" << answer;
+        // HEAD: GET's head without the body; both dated, for the origin allowed.
+        vorctest::EventReader reader(port, path, login + origin);
+        reader.waitFor(1, path.find("events") != std::string::npos ? 0.5 : 2);
+        const std::string getHead = reader.head();
+        if (path == "/cam/a/stream.mjpg") EXPECT_EQ(getHead.rfind("HTTP/1.1 200 ", 0), 0u) << getHead;
+        const std::string head = ask("HEAD", path, login + origin);
+        EXPECT_EQ(head.substr(0, head.find("\r\n")), getHead.substr(0, getHead.find("\r\n"))) << path;
+        EXPECT_EQ(head.substr(head.find("\r\n\r\n") + 4), "") << path;
+        for (const std::string& answer : {getHead, head}) {
+            EXPECT_NE(answer.rfind("HTTP/1.1 401 ", 0), 0u) << path;
+            EXPECT_EQ(headerOf(answer, "access-control-allow-origin"), "https://a.example") << path << "\n" << answer;
+            EXPECT_EQ(headerOf(answer, "access-control-allow-credentials"), "true") << path;
+            EXPECT_NE(headerOf(answer, "date"), "") << path;
+            EXPECT_EQ(headerOf(answer, "content-type"), headerOf(getHead, "content-type")) << path;
+            EXPECT_EQ(headerOf(answer, "content-length").empty(), headerOf(getHead, "content-length").empty()) << path;
+        }
+    }
+    EXPECT_EQ(ask("HEAD", "/cam/a", login).rfind("HTTP/1.1 301 ", 0), 0u);
+    EXPECT_EQ(ask("HEAD", "/cam/c/", login).rfind("HTTP/1.1 404 ", 0), 0u);
+    const std::string check = ask("OPTIONS", "/cam/a/stream.mjpg", origin + "Access-Control-Request-Method: GET\r\n");
+    EXPECT_EQ(check.rfind("HTTP/1.1 204 ", 0), 0u) << check;
+    EXPECT_EQ(headerOf(check, "access-control-allow-origin"), "https://a.example") << check;
+    EXPECT_EQ(ask("POST", "/cam/a/", login).rfind("HTTP/1.1 405 ", 0), 0u);
+    // The command line before the file: metrics open too, health no longer.
+    Vorc opened(dir + "opened.err", {"serve", "--config", dir + "serve.toml", "--listen", "127.0.0.1:0", "--open",
+                                     "metrics", "--exit-after", "120", "--quiet"});
+    const int openedPort = opened.port();
+    ASSERT_GT(openedPort, 0) << opened.errors();
+    EXPECT_EQ(get(openedPort, "/cam/a/metrics").head.rfind("HTTP/1.1 200 ", 0), 0u);
+    EXPECT_EQ(get(openedPort, "/cam/a/health").head.rfind("HTTP/1.1 401 ", 0), 0u);
+    for (Vorc* server : {&serve, &opened}) {
+        server->signal(SIGTERM);
+        EXPECT_EQ(server->wait(), 0) << server->errors();
+    }
+}
+
+// Cameras that ask for a login, played by `vorc camera --auth-file`: the
+// login of the configuration file, in source or as user and password,
+// reaches them; a refused one leaves its camera down and says so; no
+// password shows in the log or the pages.
+TEST_F(ServeCameras, CameraLoginsFromTheConfigurationFile) {
+    writeText(dir + "password", "b0b pass!\n");
+    ASSERT_EQ(vorctest::runVorc("passwd bob < '" + dir + "password' > '" + dir + "logins'"), 0);
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--auth-file", dir + "logins", "--exit-after",
+                                     "120", stream});
+    ASSERT_GT(camera.port(), 0) << camera.errors();
+    const std::string address = "127.0.0.1:" + std::to_string(camera.port());
+    writeText(dir + "serve.toml", "[cameras.keys]\nsource = \"" + address + "\"\nuser = \"bob\"\npassword = \"b0b pass!\"\n"
+                                  "[cameras.inline]\nsource = \"bob:b0b pass!@" + address + "\"\n"
+                                  "[cameras.wrong]\nsource = \"" + address + "\"\nuser = \"bob\"\npassword = \"n0pe\"\n"
+                                  "[cameras.none]\nsource = \"" + address + "\"\n");
+    Vorc serve(dir + "serve.err", {"serve", "--config", dir + "serve.toml", "--listen", "127.0.0.1:0", "--exit-after", "120"});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10, "/cam/keys/health")) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10, "/cam/inline/health")) << serve.errors();
+    const std::string refused = "the camera answered 'HTTP/1.0 401 Unauthorized' (";
+    EXPECT_TRUE(pumpUntil({}, 10, [&] {
+        return serve.errors().find("serve: camera wrong: " + refused + "the login was refused), retrying\n") !=
+                   std::string::npos &&
+               serve.errors().find("serve: camera none: " + refused + "a login is needed or was refused), retrying\n") !=
+                   std::string::npos;
+    })) << serve.errors();
+    EXPECT_EQ(get(port, "/health").body, "keys up\ninline up\nwrong down\nnone down\n");
+    const std::set<std::string> expected = vorctest::transcodedImages(dir, stream, 9);
+    EXPECT_EQ(expected.count(get(port, "/cam/inline/snapshot.jpg").body), 1u);
+    std::string shown = get(port, "/").body + get(port, "/cam/inline/").body + get(port, "/cam/keys/").body;
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    shown += serve.errors();
+    for (const char* secret : {"b0b", "n0pe"}) EXPECT_EQ(shown.find(secret), std::string::npos) << secret << "\n" << shown;
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
 // The number after "key": in a JSON line.

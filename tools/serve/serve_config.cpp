@@ -6,6 +6,7 @@
 #define TOML_HEADER_ONLY 1
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -200,7 +201,15 @@ ServeConfig readConfig(const std::string& path, const toml::table& file, const S
                           }},
                          {"cameras", [&](const toml::node& value) { cameras = &value; }}});
     if (cameras == nullptr) throw ConfigMistake{0, "no camera: add a [cameras.NAME] table with a source"};
-    for (const auto& [key, node] : tableOf(*cameras, "cameras")) {
+    // A table's keys come sorted; the cameras go in the order of the file.
+    std::vector<std::pair<const toml::key*, const toml::node*>> inFileOrder;
+    for (const auto& [key, node] : tableOf(*cameras, "cameras")) inFileOrder.emplace_back(&key, &node);
+    std::stable_sort(inFileOrder.begin(), inFileOrder.end(), [](const auto& a, const auto& b) {
+        return a.first->source().begin < b.first->source().begin;
+    });
+    for (const auto& [keyOf, nodeOf] : inFileOrder) {
+        const toml::key& key = *keyOf;
+        const toml::node& node = *nodeOf;
         const std::string name(key.str());
         if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
                                 std::string::npos) {
