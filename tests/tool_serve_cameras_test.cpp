@@ -9,7 +9,7 @@
 // Events equal `vorc motion --json` on the same stream, with the camera's
 // zones and without, and are sent again from where a returning client left;
 // /motion.json's tiles are the Reader's bitmap of that frame. Headless
-// Chromium renders the grid.
+// Chromium renders the grid, and outlines the changed tiles on the page.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -640,6 +640,67 @@ TEST_F(ServeCameras, ChromiumRendersTheGrid) {
     };
     EXPECT_GE(pixelsNear(red), 380 * 220);
     EXPECT_GE(pixelsNear(blue), 380 * 220);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// With ?outline, the page outlines the tiles each frame changed over the
+// live picture, scaled down with it to fit the window, and nothing else;
+// without, nothing.
+TEST_F(ServeCameras, ChromiumOutlinesTheChangedTiles) {
+    // A grey picture of 40x24 tiles whose frames change the same 4x4 tiles,
+    // x 192..255 and y 96..159.
+    vorctest::RgbPicture picture{640, 384, std::vector<uint8_t>(640 * 384 * 3, 100)};
+    vorctest::StreamBuilder builder;
+    builder.raw(vorctest::jpegToTesraFrame(vorctest::compressJpeg(picture, 90)));
+    std::vector<int> tiles;
+    for (int row = 6; row < 10; ++row) {
+        for (int column = 12; column < 16; ++column) tiles.push_back(row * 40 + column);
+    }
+    for (int i = 0; i < 60; ++i) builder.partialFrame(vorctest::tileBitmap(40, 24, tiles), vorctest::zeroTilesScan(16));
+    ASSERT_TRUE(builder.writeFile(dir + "tiles.tesra"));
+    writeText(dir + "serve.toml", "[cameras.tiles]\nsource = \"tiles.tesra\"\nfps = 20\n");
+    Vorc serve(dir + "serve.err",
+               {"serve", "--config", dir + "serve.toml", "--listen", "127.0.0.1:0", "--exit-after", "120", "--quiet"});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10));
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/cam/tiles/";
+    for (const bool outlined : {true, false}) {
+        const std::string png = dir + (outlined ? "outlined.png" : "plain.png");
+        if (!vorctest::screenshot(page + (outlined ? "?outline" : ""), png, dir, 400, 300, 2000)) {
+            std::string log;
+            if (!vorctest::chromiumStarts(dir, &log)) GTEST_SKIP() << "chromium cannot start: " << log;
+            FAIL() << "no screenshot of the page: " << readFile(dir + "chromium.log").substr(0, 2000);
+        }
+        const vorctest::RgbPicture shot = vorctest::readPng(png);
+        // The picture's scale: its grey reaches this far to the right.
+        int shownWidth = 0;
+        for (int x = 0; x < shot.width; ++x) {
+            const uint8_t* pixel = shot.at(x, 4);
+            if (std::abs(pixel[0] - 100) < 12 && std::abs(pixel[1] - 100) < 12 && std::abs(pixel[2] - 100) < 12)
+                shownWidth = x + 1;
+        }
+        ASSERT_GT(shownWidth, 100) << png;
+        ASSERT_LT(shownWidth, 640) << png;
+        const double scale = shownWidth / 640.0;
+        // The outline's red, inside the changed tiles only.
+        long inside = 0, outside = 0;
+        for (int y = 0; y < shot.height; ++y) {
+            for (int x = 0; x < shot.width; ++x) {
+                const uint8_t* pixel = shot.at(x, y);
+                if (pixel[0] < 200 || pixel[1] > 90 || pixel[2] > 90) continue;
+                const bool inTiles = x >= 192 * scale - 2 && x < 256 * scale + 2 && y >= 96 * scale - 2 && y < 160 * scale + 2;
+                (inTiles ? inside : outside) += 1;
+            }
+        }
+        EXPECT_EQ(outside, 0) << png;
+        if (outlined) {
+            EXPECT_GE(inside, 16 * 2 * 16 * scale) << png;
+        } else {
+            EXPECT_EQ(inside, 0) << png;
+        }
+    }
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
 }

@@ -5,9 +5,7 @@ namespace {
 
 // The picture is a flex item that may shrink but never grow beyond its own
 // size, and object-fit keeps its proportions: whatever the window, it fits
-// without scroll bars and the status line stays in sight below it. The
-// outline is a canvas laid over the part of the picture's box that the
-// image fills.
+// without scroll bars and the status line stays in sight below it.
 const char* const PageTemplate = R"(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -20,7 +18,7 @@ body { margin: 0; display: flex; flex-direction: column; overflow: hidden; posit
        background: #202020; color: #e0e0e0; font: 14px sans-serif; }
 #picture { display: block; flex: 0 1 auto; align-self: flex-start; min-height: 0; max-width: 100%;
            object-fit: contain; object-position: left top; }
-#outline { position: absolute; pointer-events: none; display: none; }
+#outline { position: absolute; pointer-events: none; display: none; object-fit: contain; object-position: left top; }
 p { margin: 8px; flex: none; }
 </style>
 </head>
@@ -59,6 +57,15 @@ setInterval(refresh, 1000);
 const outline = document.getElementById('outline');
 const motionBox = document.getElementById('motion');
 motionBox.checked = new URLSearchParams(location.search).has('outline');
+// The outline is drawn in the picture's pixels and laid over the picture's
+// box with the same fit, so the layout keeps the two together.
+function fitOutline() {
+  outline.style.left = picture.offsetLeft + 'px';
+  outline.style.top = picture.offsetTop + 'px';
+  outline.style.width = picture.clientWidth + 'px';
+  outline.style.height = picture.clientHeight + 'px';
+}
+new ResizeObserver(fitOutline).observe(picture);
 async function drawMotion() {
   if (!motionBox.checked) {
     outline.style.display = 'none';
@@ -68,25 +75,22 @@ async function drawMotion() {
   try {
     const state = await (await fetch(base + 'motion.json', { cache: 'no-store' })).json();
     const moving = (state.zones || []).filter(zone => zone.in_event).map(zone => zone.name);
-    document.getElementById('moving').textContent = moving.length ? ' motion in ' + moving.join(', ') : '';
-    if (!state.width || !state.changed_tiles || !picture.naturalWidth) return;
-    // object-fit: contain at the left top: the image fills this much of the box.
-    const scale = Math.min(picture.clientWidth / picture.naturalWidth, picture.clientHeight / picture.naturalHeight);
-    outline.style.left = picture.offsetLeft + 'px';
-    outline.style.top = picture.offsetTop + 'px';
-    outline.width = Math.round(picture.naturalWidth * scale);
-    outline.height = Math.round(picture.naturalHeight * scale);
+    document.getElementById('moving').textContent = moving.length ? ' (motion in ' + moving.join(', ') + ')' : '';
+    if (!state.width || !state.changed_tiles) return;
+    outline.width = state.width;
+    outline.height = state.height;
+    fitOutline();
     outline.style.display = 'block';
     const context = outline.getContext('2d');
-    context.clearRect(0, 0, outline.width, outline.height);
-    const scaleX = outline.width / state.width, scaleY = outline.height / state.height;
     context.strokeStyle = '#ff3030';
-    context.lineWidth = 2;
+    // In the picture's pixels: thin enough to leave each tile's inside clear.
+    context.lineWidth = Math.max(2, state.width / 640);
     for (let tile = 0; tile < state.columns * state.rows; ++tile) {
       const byte = parseInt(state.changed_tiles.substr((tile >> 3) * 2, 2), 16);
       if (!(byte & (0x80 >> (tile & 7)))) continue;
-      const x = (tile % state.columns) * 16, y = Math.floor(tile / state.columns) * 16;
-      context.strokeRect(x * scaleX + 1, y * scaleY + 1, 16 * scaleX - 2, 16 * scaleY - 2);
+      const inset = context.lineWidth / 2;
+      context.strokeRect((tile % state.columns) * 16 + inset, Math.floor(tile / state.columns) * 16 + inset,
+                         16 - 2 * inset, 16 - 2 * inset);
     }
   } catch (error) {
   }
