@@ -215,6 +215,9 @@ TEST_F(ServeConfigFile, TheToolSaysTheLineAndStops) {
     Vorc both(dir + "both.err", {"serve", "--config", path, "--listen", "127.0.0.1:0", dir + "live.tesra"});
     EXPECT_EQ(both.wait(), 2);
     EXPECT_NE(both.errors().find("or --config, not both"), std::string::npos) << both.errors();
+    Vorc named(dir + "named.err", {"serve", "--config", path, "--listen", "127.0.0.1:0", "--name", "x"});
+    EXPECT_EQ(named.wait(), 2);
+    EXPECT_NE(named.errors().find("with --config, give a camera a title"), std::string::npos) << named.errors();
     Vorc missing(dir + "missing.err", {"serve", "--config", dir + "nothing.toml", "--listen", "127.0.0.1:0"});
     EXPECT_EQ(missing.wait(), 2);
     EXPECT_NE(missing.errors().find("cannot open '" + dir + "nothing.toml': No such file"), std::string::npos)
