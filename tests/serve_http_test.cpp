@@ -338,8 +338,9 @@ TEST_F(ServeHttp, WorksBehindNginxUnderAPath) {
     ASSERT_TRUE(waitUntil(10, [&] { return curl({direct + "/health"}, dir).status == 200; }));
 
     const int proxyPort = freePort();
+    // One process, no workers: the end of the test kills the whole of nginx.
     std::ofstream(dir + "nginx.conf")
-        << "daemon off;\nworker_processes 1;\npid " << dir << "nginx.pid;\nerror_log " << dir << "nginx-error.log;\n"
+        << "daemon off;\nmaster_process off;\npid " << dir << "nginx.pid;\nerror_log " << dir << "nginx-error.log;\n"
         << "events { worker_connections 64; }\nhttp {\n  access_log off;\n"
         << "  client_body_temp_path " << dir << "; proxy_temp_path " << dir << "; fastcgi_temp_path " << dir
         << "; uwsgi_temp_path " << dir << "; scgi_temp_path " << dir << ";\n"
