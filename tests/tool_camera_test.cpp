@@ -1,9 +1,10 @@
 // `vorc camera` and `vorc record` run as a user would: the camera serves the
-// file's frames, a wrong request gets an HTTP error, it ends cleanly on
-// SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
-// checks the camera's HTTP status, times out and takes names and IPv6; the
-// reading commands complete their outputs when a signal stops them, and
-// `info` and `record` too tell of the signal in their exit status.
+// file's frames, a wrong request gets an HTTP error, it outlives the reader
+// of its log and ends cleanly on SIGINT and SIGTERM, and record writes the
+// same JPEG images as transcode, checks the camera's HTTP status, times out
+// and takes names and IPv6; the reading commands complete their outputs when
+// a signal stops them, and `info` and `record` too tell of the signal in
+// their exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
