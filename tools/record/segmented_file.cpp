@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The file part of the pattern as a regular expression: text as itself, a
-// conversion as any run of characters but '/', and room for the "-N" that
+// conversion as any run of characters but '/', and room for the "_N" that
 // keeps a second file of the same name apart.
 std::regex regexOfPattern(const std::string& name) {
     std::string expression;
@@ -39,11 +39,11 @@ std::regex regexOfPattern(const std::string& name) {
     }
     const size_t dot = expression.rfind("\\.");
     const size_t lastConversion = expression.rfind("[^/]+");
-    // "-N" goes before the extension.
+    // "_N" goes before the extension.
     if (dot != std::string::npos && (lastConversion == std::string::npos || dot > lastConversion))
-        expression.insert(dot, "(-[0-9]+)?");
+        expression.insert(dot, "(_[0-9]+)?");
     else
-        expression += "(-[0-9]+)?";
+        expression += "(_[0-9]+)?";
     return std::regex(expression);
 }
 
@@ -51,7 +51,7 @@ std::string withCounter(const std::string& path, int counter) {
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
     const size_t at = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : path.size();
-    return path.substr(0, at) + "-" + std::to_string(counter) + path.substr(at);
+    return path.substr(0, at) + "_" + std::to_string(counter) + path.substr(at);
 }
 
 }  // namespace
@@ -123,8 +123,9 @@ void SegmentedFile::openFile(const RecordedFrame& first) {
         const size_t length = std::strftime(name, sizeof name, pattern_.c_str(), &local);
         if (length == 0) throw vorc::Error("'" + pattern_ + "' gives no file name");
         path.assign(name, length);
-        // A second file within the same name (a pattern without seconds, a
-        // clock set back) gets a number rather than replacing the first.
+        // A second file of the same name (a pattern without seconds, a clock
+        // set back) gets a number rather than replacing the first: "_2"
+        // before the extension, which sorts after the first.
         const std::string base = path;
         for (int counter = 2; ::access(path.c_str(), F_OK) == 0; ++counter) path = withCounter(base, counter);
     }
