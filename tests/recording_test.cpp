@@ -244,6 +244,29 @@ TEST_F(Matroska, EveryFrameWithItsTimeAndACuePointPerCluster) {
     EXPECT_EQ(extractRaw(dir + "a.mkv", dir + "a.raw"), all);
 }
 
+// A recording cut off by a crash (no closing: no Cues, no sizes) still
+// reads back with every cluster written before it: the segment's size says
+// "unknown", which readers take as "to the end of the file".
+TEST_F(Matroska, AFileCutOffByACrashHoldsItsWrittenClusters) {
+    const std::string path = dir + "cut.mkv";
+    std::string written;  // the first two clusters, of one second each
+    for (int i = 0; i < 20; ++i) written += std::string(200, 'j') + tag(i);
+    EXPECT_EXIT(
+        {
+            MatroskaFile file(path);
+            for (int i = 0; i < 25; ++i) {
+                const std::string image = std::string(200, 'j') + tag(i);
+                file.addImage(reinterpret_cast<const uint8_t*>(image.data()), image.size(), frameAt(i * 100ms));
+            }
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const MatroskaReport report = mkvinfo(path);
+    ASSERT_EQ(report.status, 0) << report.text;
+    EXPECT_EQ(report.blocks.size(), 20u) << report.text;
+    EXPECT_EQ(extractRaw(path, dir + "cut.raw"), written);
+}
+
 TEST_F(Matroska, AFileThatCannotBeCreatedOrWrittenIsAnError) {
     EXPECT_THROW(MatroskaFile(dir + "missing/a.mkv"), vorc::Error);
     EXPECT_THROW(openRecordingOutput("-", Container::Matroska), vorc::Error);

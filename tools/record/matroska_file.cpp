@@ -99,8 +99,14 @@ public:
         GetChild<EDocTypeVersion>(head).SetValue(4);
         GetChild<EDocTypeReadVersion>(head).SetValue(2);
         head.Render(io_, true);
-        // The size is not known yet: written with 8 bytes, filled in on closing.
+        // The size is not known yet: 8 bytes that say "unknown", which readers
+        // take as "to the end of the file" should the recording be cut off
+        // (libebml writes 0 there), filled in on closing.
         segmentHeadSize_ = segment_.WriteHead(io_, 8);
+        const uint64 afterHead = io_.getFilePointer();
+        static const binary UnknownSize[8] = {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        io_.setFilePointer(static_cast<int64>(afterHead - sizeof UnknownSize));
+        io_.write(UnknownSize, sizeof UnknownSize);
         seekHeadRoom_.SetSize(SeekHeadRoom);
         seekHeadRoom_.Render(io_);
 

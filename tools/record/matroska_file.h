@@ -1,6 +1,6 @@
 // A Matroska file of MJPEG video (codec "V_MJPEG"), written with libmatroska
 // as the images arrive, so that a recording cut off by a crash still holds
-// what came before. Every image is a complete JPEG picture and so a key
+// every cluster written before it. Every image is a complete JPEG picture and so a key
 // frame. Each frame carries its receive time: the segment's date is the
 // whole second before the first frame, and each block's time stamp (in
 // milliseconds) counts from there. Closing the file writes the index of
