@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -297,16 +298,21 @@ std::vector<SceneFrame> sceneFrames(const std::string& name, double fps) {
 }
 
 // Feeds a recorder with the scene's frames, each image replaced by the
-// frame's tag, and gives the frames of each file it wrote, by name.
-std::map<std::string, std::vector<int>> recordOnMotion(const std::vector<SceneFrame>& frames,
-                                                       RecorderSettings settings) {
-    Recorder recorder(settings);
+// frame's tag.
+void feedScene(Recorder& recorder, const std::vector<SceneFrame>& frames) {
     for (const SceneFrame& scene : frames) {
         const std::string image = tag(static_cast<int>(scene.frame.index));
         recorder.addFrame(reinterpret_cast<const uint8_t*>(image.data()), image.size(), scene.frame,
                           scene.frame.tileBitmap.empty() ? nullptr : scene.frame.tileBitmap.data(),
                           Base + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(scene.time)));
     }
+}
+
+// The frames of each file a recorder fed with the scene wrote, by name.
+std::map<std::string, std::vector<int>> recordOnMotion(const std::vector<SceneFrame>& frames,
+                                                       RecorderSettings settings) {
+    Recorder recorder(settings);
+    feedScene(recorder, frames);
     std::string failure;
     EXPECT_TRUE(recorder.finish(&failure)) << failure;
     std::map<std::string, std::vector<int>> files;
@@ -373,27 +379,34 @@ TEST_F(OnMotion, KeepsExactlyTheEventsFramesWithThePreAndPostRoll) {
 }
 
 // The ring is bounded: frames that wait beyond the bound are dropped, the
-// oldest first, and counted; what is written stays in order.
+// oldest first, and counted; what is written stays in order and is a part
+// of what an unbounded ring keeps.
 TEST_F(OnMotion, TheRingOfWaitingFramesIsBounded) {
     const std::vector<SceneFrame> frames = sceneFrames("objects", 25.0);
-    RecorderSettings settings;
-    settings.files.push_back(RecordingTarget{dir + "ring/all.jpegs", Container::BackToBackJpeg});
-    settings.onMotion = true;
-    settings.preSeconds = 1.0;
-    settings.postSeconds = 1.0;
-    settings.maxHeldBytes = 5 * 3;  // three tags
-    Recorder recorder(settings);
-    for (const SceneFrame& scene : frames) {
-        const std::string image = tag(static_cast<int>(scene.frame.index));
-        recorder.addFrame(reinterpret_cast<const uint8_t*>(image.data()), image.size(), scene.frame,
-                          scene.frame.tileBitmap.empty() ? nullptr : scene.frame.tileBitmap.data(),
-                          Base + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(scene.time)));
+    std::vector<int> unbounded;
+    for (const size_t bound : {size_t{256} << 20, size_t{5 * 3}}) {  // no bound, three tags
+        RecorderSettings settings;
+        const std::string path = dir + "ring" + std::to_string(bound) + ".jpegs";
+        settings.files.push_back(RecordingTarget{path, Container::BackToBackJpeg});
+        settings.onMotion = true;
+        settings.preSeconds = 1.0;
+        settings.postSeconds = 1.0;
+        settings.maxHeldBytes = bound;
+        Recorder recorder(settings);
+        feedScene(recorder, frames);
+        std::string failure;
+        ASSERT_TRUE(recorder.finish(&failure)) << failure;
+        const std::vector<int> written = tagsIn(readFile(path));
+        EXPECT_EQ(recorder.framesWritten(), written.size());
+        EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+        if (unbounded.empty()) {
+            EXPECT_EQ(recorder.framesLostToBound(), 0u);
+            unbounded = written;
+            continue;
+        }
+        EXPECT_GT(recorder.framesLostToBound(), 0u);
+        EXPECT_FALSE(written.empty());
+        EXPECT_LT(written.size(), unbounded.size());
+        EXPECT_TRUE(std::includes(unbounded.begin(), unbounded.end(), written.begin(), written.end()));
     }
-    std::string failure;
-    ASSERT_TRUE(recorder.finish(&failure)) << failure;
-    EXPECT_GT(recorder.framesLostToBound(), 0u);
-    const std::vector<int> written = tagsIn(readFile(dir + "ring/all.jpegs"));
-    EXPECT_FALSE(written.empty());
-    EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
-    EXPECT_EQ(recorder.framesWritten(), written.size());
 }
