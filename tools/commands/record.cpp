@@ -171,7 +171,6 @@ int runRecord(int argc, char** argv) {
     std::vector<std::string> recordingNames;
     std::string snapshotPath;
     std::string dumpPath;
-    std::chrono::milliseconds keepFor{0};
     recording.preSeconds = 2.0;
     recording.postSeconds = 5.0;
     const auto once = [](std::string* path) -> ValueHandler {
@@ -204,7 +203,7 @@ int runRecord(int argc, char** argv) {
                  {{"--format"}, "%s needs mjpeg, mkv or jpegs", &format},
                  {{"--segment"}, "%s needs a duration such as 5s, 10m or 1h",
                   duration(&recording.rules.segmentLength)},
-                 {{"--keep"}, "%s needs a duration such as 12h or 7d", duration(&keepFor)},
+                 {{"--keep"}, "%s needs a duration such as 12h or 7d", duration(&recording.rules.keepFor)},
                  {{"--max-bytes"}, "%s needs a number of bytes such as 500M", byteCount(&recording.rules.maxBytes)},
                  {{"--jpeg-prefix"}, "%s needs a file name", once(&recording.jpegPrefix)},
                  {{"--snapshot"}, "%s needs a file name", once(&snapshotPath)},
@@ -224,8 +223,7 @@ int runRecord(int argc, char** argv) {
     if (std::count(recordingNames.begin(), recordingNames.end(), "-") + (dumpPath == "-") > 1)
         return usageError(CommandName, "only one output can go to standard output");
     const bool patterned = std::any_of(recordingNames.begin(), recordingNames.end(), hasTimeConversion);
-    recording.rules.keepFor = std::chrono::duration_cast<std::chrono::seconds>(keepFor);
-    if ((recording.rules.segmentLength.count() > 0 || keepFor.count() > 0 || recording.rules.maxBytes > 0) &&
+    if ((recording.rules.segmentLength.count() > 0 || recording.rules.keepFor.count() > 0 || recording.rules.maxBytes > 0) &&
         !patterned)
         return usageError(CommandName, "--segment, --keep and --max-bytes need -o with a time pattern in the name, "
                                        "such as -o 'rec/%Y%m%d-%H%M%S.mkv'");

@@ -26,7 +26,7 @@
 
 struct SegmentRules {
     std::chrono::milliseconds segmentLength{0};  // 0: one file
-    std::chrono::seconds keepFor{0};             // 0: keep files of any age
+    std::chrono::milliseconds keepFor{0};        // 0: keep files of any age
     uint64_t maxBytes = 0;                       // 0: no limit
 };
 
