@@ -97,6 +97,17 @@ TEST_F(Segments, CutAtTheFirstFrameOneLengthAfterTheFileBegan) {
     EXPECT_EQ(found, expected);
     EXPECT_EQ(file.filesCreated().front(), dir + "rec/221320.jpegs");
 
+    // A new picture size begins a new file, whose name is taken already.
+    SegmentedFile sizes(dir + "size/%H%M%S.jpegs", Container::BackToBackJpeg, SegmentRules{10s, 0s, 0});
+    const std::string image = tag(0);
+    for (const int width : {320, 320, 640, 640, 320}) {
+        const RecordedFrame frame{Base, width, 240};
+        sizes.addImage(reinterpret_cast<const uint8_t*>(image.data()), image.size(), frame);
+    }
+    ASSERT_TRUE(sizes.close(&failure)) << failure;
+    EXPECT_EQ(filesIn(dir + "size"), (std::set<std::string>{"221320.jpegs", "221320_2.jpegs", "221320_3.jpegs"}));
+    EXPECT_EQ(readFile(dir + "size/221320_2.jpegs"), image + image);
+
     // Minutes only: the second file of the same minute is numbered.
     SegmentedFile minutes(dir + "min/%H%M.jpegs", Container::BackToBackJpeg, SegmentRules{10s, 0s, 0});
     for (int i = 0; i < 3; ++i) addTag(minutes, i, i * 10s);

@@ -96,8 +96,10 @@ SegmentedFile::SegmentedFile(std::string pattern, Container container, SegmentRu
 SegmentedFile::~SegmentedFile() { closeFile(); }
 
 void SegmentedFile::addImage(const uint8_t* jpeg, size_t size, const RecordedFrame& frame) {
-    if (current_ != nullptr && timed_ && rules_.segmentLength.count() > 0 &&
-        frame.received - currentStart_ >= rules_.segmentLength)
+    // A new picture size begins a new file too: a Matroska track states one.
+    if (current_ != nullptr && timed_ &&
+        ((rules_.segmentLength.count() > 0 && frame.received - currentFirst_.received >= rules_.segmentLength) ||
+         frame.width != currentFirst_.width || frame.height != currentFirst_.height))
         closeFile();
     if (current_ == nullptr) openFile(frame);
     current_->addImage(jpeg, size, frame);
@@ -131,7 +133,7 @@ void SegmentedFile::openFile(const RecordedFrame& first) {
     }
     current_ = openRecordingOutput(path, container_);
     currentPath_ = path;
-    currentStart_ = first.received;
+    currentFirst_ = first;
     if (path != "-") created_.push_back(path);
     if (timed_) applyRetention(first.received);
 }

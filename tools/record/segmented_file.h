@@ -12,6 +12,8 @@
 // every file starts on a key frame whatever frame of the stream it starts
 // with; waiting for the stream's own full frames would tie the files'
 // lengths to the camera's key-frame interval.
+// A frame of another picture size than the file's first also begins a new
+// file, so that each file has one size, as a Matroska track states.
 #ifndef VORC_TOOLS_RECORD_SEGMENTED_FILE_H
 #define VORC_TOOLS_RECORD_SEGMENTED_FILE_H
 
@@ -65,7 +67,7 @@ private:
     std::regex namesOfPattern_;  // file names in directory_ the pattern gives
     std::unique_ptr<RecordingOutput> current_;
     std::string currentPath_;
-    WallClock::time_point currentStart_;
+    RecordedFrame currentFirst_;  // of the current file
     std::vector<std::string> created_;
     std::string failure_;  // the first file that failed
 };
