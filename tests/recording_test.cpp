@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -387,6 +388,101 @@ TEST_F(OnMotion, KeepsExactlyTheEventsFramesWithThePreAndPostRoll) {
     settings.files.push_back(RecordingTarget{dir + "noise/%H%M%S.jpegs", Container::BackToBackJpeg});
     settings.onMotion = true;
     EXPECT_TRUE(recordOnMotion(sceneFrames("noise", Fps), settings).empty());
+}
+
+// Zones that overlap, each with its own events: a frame is kept when the
+// span of any zone's event covers it, from --pre seconds before the
+// event's first moving frame to --post seconds after its last, and each
+// run of kept frames is one file. The object's pause of 15 frames ends its
+// events after 4 still frames, but not after 20: then the still frames
+// must wait for the motion to resume.
+TEST_F(OnMotion, KeepsWhatTheEventsOfEveryZoneCover) {
+    constexpr double Fps = 25.0;
+    const std::vector<SceneFrame> frames = sceneFrames("pause", Fps);
+    vorc::MotionSettings motion;
+    // The whole picture, its left and right halves.
+    motion.zones = {vorc::Zone{"all", {}}, vorc::Zone{"left", {vorc::ZoneArea::pixels(0, 0, 160, 240)}},
+                    vorc::Zone{"right", {vorc::ZoneArea::pixels(160, 0, 160, 240)}}};
+    for (const auto& [endFrames, pre, post] : std::vector<std::tuple<int, double, double>>{
+             {4, 0.1, 0.05}, {4, 0.3, 0.0}, {4, 0.0, 0.5}, {20, 0.1, 0.05}, {20, 0.0, 0.0}}) {
+        motion.endFrames = endFrames;
+        const vorctest::DetectedMotion detected =
+            vorctest::detectMotion(vorctest::encodeMotionScene(vorctest::testScene("pause")), motion, Fps);
+        std::set<int> zonesWithEvents;
+        for (const vorc::MotionEvent& event : detected.events) zonesWithEvents.insert(event.zone);
+        ASSERT_GE(zonesWithEvents.size(), 2u);
+        std::vector<std::vector<int>> expected;
+        bool dropped = true;
+        for (const SceneFrame& scene : frames) {
+            bool covered = false;
+            for (const vorc::MotionEvent& event : detected.events)
+                covered = covered || (event.kind == vorc::MotionEvent::Kind::End &&
+                                      scene.time >= frames.at(static_cast<size_t>(event.startFrame - 1)).time - pre &&
+                                      scene.time <= frames.at(static_cast<size_t>(event.endFrame - 1)).time + post);
+            if (!covered) {
+                dropped = true;
+                continue;
+            }
+            if (dropped) expected.emplace_back();
+            expected.back().push_back(static_cast<int>(scene.frame.index));
+            dropped = false;
+        }
+        RecorderSettings settings;
+        settings.files.push_back(RecordingTarget{dir + "zones" + std::to_string(endFrames) + std::to_string(pre) +
+                                                     std::to_string(post) + "/%H%M%S.jpegs",
+                                                 Container::BackToBackJpeg});
+        settings.onMotion = true;
+        settings.preSeconds = pre;
+        settings.postSeconds = post;
+        settings.motion = motion;
+        std::vector<std::vector<int>> found;
+        for (const auto& [name, tags] : recordOnMotion(frames, settings)) found.push_back(tags);
+        EXPECT_EQ(found, expected) << "end frames " << endFrames << ", pre " << pre << ", post " << post;
+    }
+}
+
+// The gate on its own, with what a detector says of two zones made up frame
+// by frame, one frame a second: zone 0 moves at 0 and 1 and stays still,
+// its event open; zone 1 moves at 4 and 5; the stream ends there. Frames 2
+// and 3 wait for zone 0's event, which could move again, and are then
+// decided by the events' spans: 3 is in zone 1's pre-roll, 2 in neither.
+TEST(MotionGate, FramesWaitingForOneZoneAreKeptByAnotherZonesSpan) {
+    constexpr double Pre = 1.5;
+    constexpr double Post = 0.5;
+    MotionGate gate(Pre, Post, 1000);
+    std::deque<GatedFrame<int>> held;
+    std::vector<GatedFrame<int>> kept;
+    const auto event = [](vorc::MotionEvent::Kind kind, int zone, int from, int to) {
+        vorc::MotionEvent made;
+        made.kind = kind;
+        made.zone = zone;
+        made.startFrame = from;
+        made.startTime = from;
+        made.endFrame = to;
+        made.endTime = to;
+        return made;
+    };
+    using Kind = vorc::MotionEvent::Kind;
+    for (int t = 0; t <= 5; ++t) {
+        vorc::MotionFrame motion;
+        motion.index = t;
+        motion.time = t;
+        motion.zones.resize(2);
+        motion.zones[0].moving = t <= 1;
+        motion.zones[1].moving = t >= 4;
+        if (t == 1) motion.events.push_back(event(Kind::Start, 0, 0, 1));
+        if (t == 5) motion.events.push_back(event(Kind::Start, 1, 4, 5));
+        GatedFrame<int> frame;
+        frame.time = t;
+        frame.bytes = 1;
+        frame.payload = t;
+        gate.add(std::move(frame), motion, &held, &kept);
+    }
+    gate.finish({event(Kind::End, 0, 0, 1), event(Kind::End, 1, 4, 5)}, &held, &kept);
+    EXPECT_TRUE(held.empty());
+    std::vector<std::pair<int, bool>> found;  // frame, after a gap
+    for (const GatedFrame<int>& frame : kept) found.emplace_back(frame.payload, frame.afterGap);
+    EXPECT_EQ(found, (std::vector<std::pair<int, bool>>{{0, false}, {1, false}, {3, true}, {4, false}, {5, false}}));
 }
 
 // The ring is bounded: frames that wait beyond the bound are dropped, the
