@@ -47,12 +47,13 @@ void printUsage() {
     std::printf(
         "usage: vorc record HOST:PORT [OPTIONS]\n"
         "\n"
-        "Asks the camera at HOST:PORT (a name, an IPv4 address or [IPv6]) for\n"
-        "its live stream and handles it like a stream file: by default every\n"
-        "frame is decoded and reported; the options below write outputs instead,\n"
-        "all that are given. Recording ends after --frames or --seconds, when the\n"
-        "camera closes or stays silent for --timeout, or on Ctrl-C; the outputs\n"
-        "are always completed. Damaged frames are skipped.\n"
+        "Asks the camera at HOST:PORT (a name, an IPv4 address or [IPv6]; one\n"
+        "that asks for a login as USER:PASSWORD@HOST:PORT) for its live stream\n"
+        "and handles it like a stream file: by default every frame is decoded\n"
+        "and reported; the options below write outputs instead, all that are\n"
+        "given. Recording ends after --frames or --seconds, when the camera\n"
+        "closes or stays silent for --timeout, or on Ctrl-C; the outputs are\n"
+        "always completed. Damaged frames are skipped.\n"
         "\n"
         "options:\n"
         "  --fps F             frame rate to ask for (default 0: the camera's maximum)\n"
@@ -241,6 +242,7 @@ int runRecord(int argc, char** argv) {
     request.keepGoing = true;
     const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
+    const std::string cameraName = cameraAddressText(*endpoint);  // without the password
 
     // The outputs are checked before the camera is asked.
     std::unique_ptr<Recorder> recorder;
@@ -257,7 +259,7 @@ int runRecord(int argc, char** argv) {
     const double silenceSeconds =
         timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
     std::unique_ptr<vorc::CheckedCameraStream> camera = openCamera(
-        CommandName, cameraText, *endpoint, fps, vorc::LiveStreamTimeouts{timeoutOf(timeoutSeconds), timeoutOf(silenceSeconds)});
+        CommandName, cameraName.c_str(), *endpoint, fps, vorc::LiveStreamTimeouts{timeoutOf(timeoutSeconds), timeoutOf(silenceSeconds)});
     if (camera == nullptr) return ExitFailure;
     routeStatusMessages(common.verbosity, verboseMessageTarget(common, toStandardOutput));
     DecodingChain chain;
@@ -316,7 +318,7 @@ int runRecord(int argc, char** argv) {
         std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
                      reason != nullptr ? reason : failure.empty() ? "the camera closed the stream" : "the stream ended",
                      static_cast<long>(stats.frames), damage.c_str(),
-                     static_cast<unsigned long long>(stats.bytesRead), cameraText);
+                     static_cast<unsigned long long>(stats.bytesRead), cameraName.c_str());
         if (recording.onMotion && recorder != nullptr)
             std::fprintf(stderr, "vorc record: %llu frames recorded on motion\n",
                          static_cast<unsigned long long>(recorder->framesWritten()));
