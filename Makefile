@@ -64,7 +64,11 @@ test-asan: build-asan
 
 test: test-normal test-asan install-check
 
-bench: deps
+# The benchmarks' photographic pictures are made from python3-skimage's photographs.
+BENCH_PACKAGES := python3-skimage
+
+bench:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) $(BENCH_PACKAGES)"
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORC_BUILD_BENCH=ON -DVORC_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/vorc_bench_*; do echo "== $$b"; $$b; done
