@@ -13,6 +13,7 @@
 #include <turbojpeg.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -87,14 +88,15 @@ private:
     std::vector<unsigned char> rgb_;
 };
 
-// Only the pixel decoder on full frames, for about five seconds: what a
-// profiler should look at.
-void sweepForProfile(const RgbPicture& picture, int quality) {
+// Only the pixel decoder on full frames, for about five seconds or for a
+// given number of frames: what a profiler should look at.
+void sweepForProfile(const RgbPicture& picture, int quality, int frameCount) {
     const JpegParts parts = vorcbench::splitJpeg(vorctest::compressJpeg(picture, quality));
     SweepRunner full(parts, picture.width, picture.height);
     const double start = vorcbench::threadSeconds();
     int frames = 0;
-    for (; vorcbench::threadSeconds() - start < 5; ++frames) full.sweep(parts.scan, Bytes());
+    for (; frameCount > 0 ? frames < frameCount : vorcbench::threadSeconds() - start < 5; ++frames)
+        full.sweep(parts.scan, Bytes());
     std::printf("%.0f MP/s\n", frames * 1e-6 * picture.width * picture.height / (vorcbench::threadSeconds() - start));
 }
 
@@ -164,9 +166,11 @@ struct Size {
 
 int main(int argc, char** argv) {
     // An optional argument such as "1920x1080 photographic 85" picks one row;
-    // "--profile" after it runs only the pixel decoder on that row.
+    // "--profile" after it runs only the pixel decoder on that row, for five
+    // seconds or for the number of frames after it.
     const std::string only = argc > 1 ? argv[1] : "";
     const bool profile = argc > 2 && std::string(argv[2]) == "--profile";
+    const int profileFrames = argc > 3 ? std::atoi(argv[3]) : 0;
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     std::printf("Pixel decoding, one thread, kernels \"%s\"; MP/s of picture per second of thread time, best of 8 rounds taken in turns\n",
                 vorc::dsp::selectedKernels().name);
@@ -194,7 +198,7 @@ int main(int argc, char** argv) {
             for (const int quality : content.qualities) {
                 if (!only.empty() && prefix + " " + std::to_string(quality) != only) continue;
                 if (profile)
-                    sweepForProfile(picture, quality);
+                    sweepForProfile(picture, quality, profileFrames);
                 else
                     printRow(picture, content.name, quality);
             }

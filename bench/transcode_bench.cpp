@@ -160,6 +160,22 @@ Bytes denseRandomScan(int tiles, std::vector<int>& coded) {
     return scan;
 }
 
+// Only the transcoder, on full frames of a picture or on the moving-patch
+// stream, for about five seconds or a given number of rounds: what a
+// profiler should look at.
+void transcodeForProfile(const RgbPicture& picture, int quality, bool stream, int rounds) {
+    constexpr int Frames = 16;
+    const vorcbench::MovingPatchStream frames = vorcbench::movingPatchStream(picture, quality, stream ? Frames : 1);
+    Library transcoder(frames.parts, picture.width, picture.height);
+    const double start = vorcbench::threadSeconds();
+    int pictures = 0;
+    for (int round = 0; rounds > 0 ? round < rounds : vorcbench::threadSeconds() - start < 5; ++round) {
+        for (size_t f = 0; f < frames.scans.size(); ++f, ++pictures)
+            transcoder.sweep(frames.scans[f], frames.bitmaps[f]);
+    }
+    std::printf("%.0f MP/s\n", pictures * 1e-6 * picture.width * picture.height / (vorcbench::threadSeconds() - start));
+}
+
 void printRow(const RgbPicture& picture, const char* content, int quality, bool denseRandom = false) {
     const int width = picture.width;
     const int height = picture.height;
@@ -242,9 +258,18 @@ struct Size {
 
 int main(int argc, char** argv) {
     // An optional argument such as "1920x1080 photographic 85" picks one
-    // row, "stream" the second table.
+    // row, "stream" the second table. "--profile" after a row runs only the
+    // transcoder on that row's full frames, after "stream" on the 1920x1080
+    // stream, for five seconds or the number of rounds after it.
     const std::string only = argc > 1 ? argv[1] : "";
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
+    if (argc > 2 && std::string(argv[2]) == "--profile") {
+        const bool stream = only == "stream";
+        int width = 1920, height = 1080, quality = 85;
+        if (!stream) std::sscanf(only.c_str(), "%dx%d photographic %d", &width, &height, &quality);
+        transcodeForProfile(vorcbench::photographicPicture(width, height), quality, stream, argc > 3 ? std::atoi(argv[3]) : 0);
+        return 0;
+    }
     std::printf("JPEG transcoding, one thread; MP/s of picture per second of thread time, best of 8 rounds taken in "
                 "turns\n");
     std::printf("| picture | content | q | bits/pixel | vorc MP/s | libjpeg-turbo MP/s | ratio | reference MP/s "

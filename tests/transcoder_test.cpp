@@ -20,6 +20,7 @@
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/walk_reader.h"
+#include "vorc/transcode/tile_bit_store.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using namespace vorctest;
@@ -474,25 +475,41 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
                 ::testing::ExitedWithCode(154), "Out of Range");
 }
 
-// The walk's reader against the bits of the scan taken one at a time: from
-// every first bit, in steps of every code length, FF 00 stuffing removed,
-// zero bits and overran() past the clean end.
+// The walk's reader over a scan taken into the tile bit store, against the
+// scan's bits taken one at a time: from every first bit, in steps of every
+// code length, FF 00 stuffing removed, zero bits and overran() past the
+// clean end; and the store's bits against the scan's positions, both ways.
 TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
     std::mt19937 random(19);
+    vorcTileBitStore store;
+    ASSERT_TRUE(store.resize(1));
     for (int trial = 0; trial < 2000; ++trial) {
         Bytes scan;
         std::vector<int> bits;
+        std::vector<size_t> dataBytes;  // where each byte of bits stands in the scan
         for (int i = static_cast<int>(random() % 40); i >= 0; --i) {
             const auto byte = static_cast<unsigned char>(random() % 4 == 0 ? 0xFF : random());
             for (int k = 7; k >= 0; --k) bits.push_back((byte >> k) & 1);
+            dataBytes.push_back(scan.size());
             scan.push_back(byte);
             if (byte == 0xFF) scan.push_back(0x00);
         }
         const size_t cleanBytes = scan.size();
-        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never read
+        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never walked
+        store.takeScan(scan.data(), scan.data() + cleanBytes);
+        for (size_t i = 0; i <= dataBytes.size(); ++i) {
+            // The clean part ends at the marker's FF.
+            const bool atEnd = i == dataBytes.size();
+            const unsigned char* const byte = scan.data() + (atEnd ? cleanBytes : dataBytes[i]);
+            const auto mask = static_cast<uint8_t>(atEnd ? 0x80 : 0x80 >> (i % 8));
+            const uint64_t bit = store.scanFirstBit() + 8 * i + (atEnd ? 0 : i % 8);
+            ASSERT_EQ(store.bitOf({byte, mask}), bit) << trial << " byte " << i;
+            ASSERT_EQ(store.scanPositionOf(bit).byte, byte) << trial << " byte " << i;
+            ASSERT_EQ(store.scanPositionOf(bit).mask, mask) << trial << " byte " << i;
+        }
         const size_t first = random() % 8;
         vorc::jpeg::WalkReader reader;
-        reader.start(scan.data(), static_cast<uint8_t>(0x80 >> first), scan.data() + cleanBytes);
+        reader.start(store.bits(), store.scanFirstBit() + first, store.scanCleanEndBit());
         for (size_t at = first; at < bits.size() + 40;) {
             reader.refill();
             const int count = static_cast<int>(random() % 26) + 1;

@@ -98,15 +98,14 @@ protected:
     vorcTileBitStore tileBits;
     std::vector<unsigned char> imageHeader;
     vorc::jpeg::ByteBuffer imageBuffer;
-    // The scan being swept, its end and the end of its clean part (up to
-    // the first marker). Tiles are walked while `walking`, from walkPosition on; the
-    // others are read exactly, by the fast reader of the clean part while
-    // fastReading and bit-serially otherwise.
+    // The scan being swept and the end of its clean part (up to the first
+    // marker). Tiles are walked while `walking`, by walkReader
+    // over the scan's plain bits in the tile bit store; the others are read
+    // exactly, by the fast reader of the clean part while fastReading and
+    // bit-serially otherwise.
     const unsigned char* sweptScan = nullptr;
-    const unsigned char* sweptScanEnd = nullptr;
     const unsigned char* sweptScanCleanEnd = nullptr;
     vorc::jpeg::WalkReader walkReader;
-    vorcTileBitStore::ScanPosition walkPosition{};
     bool walking = false;
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;
@@ -121,7 +120,8 @@ private:
     // Whether a tile was taken by walking its codes; if not, the walk reader
     // and the predictors are still at its start.
     bool walkTile(size_t tile, int16_t* predictors);
-    void walkFrom(vorcTileBitStore::ScanPosition at);
+    // The walk goes on from a bit of the store's plain bits of the scan.
+    void walkFrom(uint64_t bit);
     void readExactlyFrom(vorcTileBitStore::ScanPosition at);
     // 0 on success; on failure the back end has been told.
     int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);

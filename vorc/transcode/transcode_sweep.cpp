@@ -61,14 +61,20 @@ struct CodingWatcher {
     }
 };
 
+// Whether a DC difference has a code an encoder writes (within
+// +-MaxDCDifference).
+bool dcDifferenceWritable(int difference) {
+    return difference <= vorc::jpeg::MaxDCDifference && difference >= -vorc::jpeg::MaxDCDifference;
+}
+
+// Whether a block's DC code depends on the tile before: those of Y0, Cb and Cr.
+constexpr bool outerDCCode(int block) { return block == 0 || block >= LumaBlocks; }
+
 // Whether a DC step may stay as the scan codes it. Those of Y1..Y3 follow
 // the luminance block before them inside the tile and are kept, so they must
-// have a baseline code (within +-MaxDCDifference); those of Y0, Cb and Cr
-// are coded afresh in every image, so any value will do there.
-bool dcStepEncodable(int block, int difference) {
-    return block == 0 || block >= LumaBlocks ||
-           (difference <= vorc::jpeg::MaxDCDifference && difference >= -vorc::jpeg::MaxDCDifference);
-}
+// have a baseline code; those of Y0, Cb and Cr are coded afresh where a tile
+// does not follow the tile before it as it is, so any value will do there.
+bool dcStepEncodable(int block, int difference) { return outerDCCode(block) || dcDifferenceWritable(difference); }
 
 // Bits of the code and magnitude of a DC difference.
 unsigned dcCodeBits(int componentClass, int difference) {
@@ -99,12 +105,10 @@ void Converter::performScanSweep(Frame* frame) {
     // The walk and the fast reader take the clean part of the scan, up to
     // the first marker; the bit-serial reader the rest.
     sweptScan = scanCursor;
-    sweptScanEnd = scanCursor + scanBytesLeft;
     sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
     fastReading = false;
-    walkFrom({scanCursor, scanBitMask});
-
-    tileBits.compactIfWasteful();
+    tileBits.takeScan(sweptScan, sweptScanCleanEnd);
+    walkFrom(tileBits.scanFirstBit());
 
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
@@ -113,20 +117,19 @@ void Converter::performScanSweep(Frame* frame) {
     for (size_t tile = 0; tile < tiles; ++tile) {
         if (!tileCoded(frame->tileBitmap, tile)) continue;
         if (!walking || !walkTile(tile, predictors)) {
-            if (walking) readExactlyFrom(walkPosition);
+            if (walking) readExactlyFrom(tileBits.scanPositionOf(walkReader.position()));
             if (decodeTile(tile, predictors, roots) != 0) return;
             const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
-            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(decodedUpTo);
+            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(tileBits.bitOf(decodedUpTo));
         }
         backEnd->videoTileReceived();
     }
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 
-void Converter::walkFrom(vorcTileBitStore::ScanPosition at) {
+void Converter::walkFrom(uint64_t bit) {
     walking = true;
-    walkPosition = at;
-    walkReader.start(at.byte, at.mask, sweptScanCleanEnd);
+    walkReader.start(tileBits.bits(), bit, tileBits.scanCleanEndBit());
 }
 
 // The bit-serial reader takes over at `at`, helped by the fast reader while
@@ -183,8 +186,12 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
     vorc::jpeg::WalkReader reader = walkReader;
     int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
     int16_t dcValues[BlocksPerTile];
-    vorc::jpeg::BlockBits bits[BlocksPerTile];
+    // Where the tile starts, where each block's DC code ends and where each block ends.
+    const uint64_t start = reader.position();
+    uint64_t afterDC[BlocksPerTile];
+    uint64_t blockEnds[BlocksPerTile];
     bool canonical = true;
+    bool dcCodesWritable = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int componentClass = block < LumaBlocks ? 0 : 1;
         int16_t& predictor = walked[predictorOf(block)];
@@ -192,21 +199,25 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
         // Near the end of the clean part the reader supplies zero bits; a
         // block that used any is read again exactly.
         if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                   *walkLookups[componentClass], predictor, canonical, bits[block]) ||
+                                   *walkLookups[componentClass], predictor, canonical, afterDC[block]) ||
             reader.overran())
             return false;
+        blockEnds[block] = reader.position();
         dcValues[block] = predictor;
-        if (!dcStepEncodable(block, static_cast<int16_t>(predictor - before))) canonical = false;
+        const int difference = static_cast<int16_t>(predictor - before);
+        if (!dcStepEncodable(block, difference)) canonical = false;
         if (!canonical) return false;
+        if (outerDCCode(block)) dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
     }
-    const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
+    const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
     const vorcTileBitStore::TileLayout layout{
-        bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
-        bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
-    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), sweptScanEnd, layout,
-                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
+        bitCount(afterDC[0] - start),        bitCount(blockEnds[3] - afterDC[0]),
+        bitCount(afterDC[4] - blockEnds[3]), bitCount(blockEnds[4] - afterDC[4]),
+        bitCount(afterDC[5] - blockEnds[4]), bitCount(blockEnds[5] - afterDC[5])};
+    tileBits.keepScanBits(tile, start, layout,
+                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]},
+                          dcCodesWritable, false);
     walkReader = reader;
-    walkPosition.byte = reader.position(sweptScan, walkPosition.mask);
     for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
     return true;
 }
@@ -215,17 +226,19 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
 // and coding the coefficients with the standard tables gives the same bits:
 // no ZRL may lead only to the end of a block, and the DC differences inside
 // the tile (Y1..Y3 against the block before) must be ones the encoder
-// writes. The other DC codes are not kept, so their predictors do not
-// matter. Otherwise the tile is coded afresh when the image is written.
+// writes. The other DC codes are coded afresh when they do not follow the
+// tile before as they are. Otherwise the tile is coded afresh when the
+// image is written.
 int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
     // Forgotten first, with its coefficients brought up to date: a tile
     // that fails half-way keeps what it decoded and what it held before.
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
     if (tileBits.coefficientsOutdated(tile)) tileBits.restoreCoefficients(tile, coefficients);
     tileBits.forget(tile);
-    vorcTileBitStore::ScanPosition runStarts[3];
-    vorcTileBitStore::ScanPosition runEnds[3];
-    vorcTileBitStore::ScanPosition blockStart = readerPosition();
+    // Where the tile starts and where the blocks before each outer DC code end.
+    vorcTileBitStore::ScanPosition runEnds[4];
+    runEnds[0] = readerPosition();
+    int outerDifferences[3] = {0, 0, 0};
     bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int componentClass = block < LumaBlocks ? 0 : 1;
@@ -236,26 +249,29 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
             return 1;
         const int difference = static_cast<int16_t>(coded[0] - before);
         if (!dcStepEncodable(block, difference)) canonical = false;
-        // Runs start after the DC codes of Y0, Cb and Cr and end after Y3, Cb and Cr.
-        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
-        if (block == 0 || block >= LumaBlocks)
-            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
-        if (block >= LumaBlocks - 1) {
-            runEnds[run] = readerPosition();
-            blockStart = runEnds[run];
-        }
+        if (outerDCCode(block)) outerDifferences[predictorOf(block)] = difference;
+        if (block >= LumaBlocks - 1) runEnds[block - LumaBlocks + 2] = readerPosition();
     }
-    if (canonical) {
-        const auto bitsBetween = [](vorcTileBitStore::ScanPosition from, vorcTileBitStore::ScanPosition to) {
-            return static_cast<uint16_t>(vorcTileBitStore::bitsBetween(from, to));
-        };
+    // A tile may end inside the marker's FF; its bits are then not all
+    // among the store's bits of the scan.
+    const bool inCleanPart = runEnds[3].byte < sweptScanCleanEnd || (runEnds[3].byte == sweptScanCleanEnd && runEnds[3].mask == 0x80);
+    if (canonical && inCleanPart) {
+        // The runs start after the outer DC codes.
+        uint64_t ends[4];
+        for (int run = 0; run < 4; ++run) ends[run] = tileBits.bitOf(runEnds[run]);
+        uint64_t starts[3];
+        for (int run = 0; run < 3; ++run)
+            starts[run] = ends[run] + dcCodeBits(run == 0 ? 0 : 1, outerDifferences[run]);
+        const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
         const vorcTileBitStore::TileLayout layout{
-            bitsBetween(runStarts[0], runEnds[0]), bitsBetween(runEnds[0], runStarts[1]),
-            bitsBetween(runStarts[1], runEnds[1]), bitsBetween(runEnds[1], runStarts[2]),
-            bitsBetween(runStarts[2], runEnds[2])};
+            bitCount(starts[0] - ends[0]), bitCount(ends[1] - starts[0]), bitCount(starts[1] - ends[1]),
+            bitCount(ends[2] - starts[1]), bitCount(starts[2] - ends[2]), bitCount(ends[3] - starts[2])};
         const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
                                           coefficients[5 * 64]};
-        tileBits.keepScanBits(tile, runStarts[0], sweptScanEnd, layout, dc, true);
+        bool dcCodesWritable = true;
+        for (const int difference : outerDifferences)
+            dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
+        tileBits.keepScanBits(tile, ends[0], layout, dc, dcCodesWritable, true);
     }
     return 0;
 }
