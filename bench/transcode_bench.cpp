@@ -13,6 +13,7 @@
 // partial frame's budget is its share of the tiles times the full frame's
 // transcode plus the copy of its image. Processor time of the thread, best
 // of several rounds taken in turns.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -195,6 +196,9 @@ void printRow(const RgbPicture& picture, const char* content, int quality, bool 
     Library full(parts, width, height);
     Library partial(parts, width, height);
     partial.sweep(parts.scan, Bytes());
+    // The reference writes into a buffer of 1 MiB, and ends the process
+    // when an image does not fit.
+    const bool referenceFits = jpeg.size() + 4096 < vorctest::ReferenceTranscoder::HuffmanOutputBufferSize;
     Reference reference(parts, width, height);
     LibjpegTranscoder turbo;
     ImageCopy copy(static_cast<size_t>(partial.imageBytes()));
@@ -202,16 +206,19 @@ void printRow(const RgbPicture& picture, const char* content, int quality, bool 
         [&] { full.sweep(parts.scan, Bytes()); },
         [&] { partial.sweep(partialScan, bitmap); },
         [&] { turbo.transcode(jpeg); },
-        [&] { reference.sweep(parts.scan, Bytes()); },
+        [&] {
+            if (referenceFits) reference.sweep(parts.scan, Bytes());
+        },
         copy,
     });
     if (full.errors() != 0 || partial.errors() != 0 || reference.errors() != 0)
         std::fprintf(stderr, "error: a %dx%d frame did not transcode\n", width, height);
     const double megapixels = width * 1e-6 * height;
     const double budget = seconds[0] * static_cast<double>(coded.size()) / tiles + seconds[4];
-    std::printf("| %dx%d | %s | %d | %.2f | %.0f | %.0f | %.2fx | %.0f | %.0f | %.0f | %.0f |\n", width, height,
+    const std::string referenceSpeed = referenceFits ? std::to_string(std::lround(megapixels / seconds[3])) : "-";
+    std::printf("| %dx%d | %s | %d | %.2f | %.0f | %.0f | %.2fx | %s | %.0f | %.0f | %.0f |\n", width, height,
                 content, quality, 8.0 * jpeg.size() / (double(width) * height), megapixels / seconds[0],
-                megapixels / seconds[2], seconds[2] / seconds[0], megapixels / seconds[3], seconds[1] * 1e6,
+                megapixels / seconds[2], seconds[2] / seconds[0], referenceSpeed.c_str(), seconds[1] * 1e6,
                 budget * 1e6, partial.imageBytes() / seconds[4] / 1e9);
     std::fflush(stdout);
 }

@@ -205,14 +205,28 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         zeroRun(position - 16);
         return position == 64 ? Flow::End : Flow::Next;
     };
+    // A lookup that does not give the first value: a code longer than the
+    // lookup, or a magnitude that reaches past it or does not fit the entry.
+    auto slowSymbol = [&](uint64_t bits, uint64_t entry) __attribute__((always_inline)) -> Flow {
+        if (HuffmanLookup::isLongCode(entry)) return longSymbol();
+        reader.skip(HuffmanLookup::takenBits(entry));
+        const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
+        const int32_t value = firstValueAfter(bits, entry);
+        if (first < 64) {
+            store(first, value);
+            position = first;
+            return Flow::Next;
+        }
+        return endingSymbols(bits, entry, first, first, value);
+    };
     auto lookup = [&]() __attribute__((always_inline)) -> Flow {
         const uint64_t bits = reader.buffered();
         const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
-        if (entry == 0) return longSymbol();
+        if (__builtin_expect((entry & HuffmanLookup::SlowFlag) != 0, 0)) return slowSymbol(bits, entry);
         reader.skip(HuffmanLookup::takenBits(entry));
         const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
         const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
-        const int32_t value = firstValueAfter(bits, entry);
+        const int32_t value = HuffmanLookup::firstValue(entry);
         if (second < 64) {
             // Without a second symbol, second is first, and the first's value
             // is written last.

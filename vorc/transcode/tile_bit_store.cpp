@@ -63,18 +63,38 @@ void putTile(ScanBitWriter& writer, const CodeBooks& books, const unsigned char*
 
 }  // namespace
 
+bool vorcTileBitStore::TileSet::resize(size_t tiles) {
+    wordCount_ = (tiles + 63) / 64;
+    words_.reset(static_cast<uint64_t*>(std::calloc(wordCount_, sizeof(uint64_t))));
+    return words_ != nullptr || wordCount_ == 0;
+}
+
+size_t vorcTileBitStore::TileSet::nextMissing(size_t from, size_t end) const {
+    size_t word = from / 64;
+    if (word >= wordCount_) return end;
+    uint64_t missing = ~words_[word] & (~uint64_t{0} << (from % 64));
+    while (missing == 0) {
+        if (++word == wordCount_) return end;
+        missing = ~words_[word];
+    }
+    return std::min(end, word * 64 + static_cast<size_t>(__builtin_ctzll(missing)));
+}
+
 bool vorcTileBitStore::resize(size_t tiles) {
     tiles_.reset(static_cast<TileBits*>(std::calloc(tiles, sizeof(TileBits))));
     compactionOrder_.reset(static_cast<uint32_t*>(std::calloc(tiles, sizeof(uint32_t))));
+    const bool setsMade = kept_.resize(tiles) && joined_.resize(tiles);
     usedBytes_ = 0;
     liveBits_ = 0;
     scanStart_ = 0;
     scanCleanBytes_ = 0;
     scanFFs_.clear();
     anyKeptFromScan_ = false;
-    if (tiles_ == nullptr || compactionOrder_ == nullptr || tiles > UINT32_MAX) {
+    if (tiles_ == nullptr || compactionOrder_ == nullptr || !setsMade || tiles > UINT32_MAX) {
         tiles_.reset();
         compactionOrder_.reset();
+        kept_.resize(0);
+        joined_.resize(0);
         tileCount_ = 0;
         return false;
     }
@@ -139,12 +159,11 @@ vorcTileBitStore::ScanPosition vorcTileBitStore::scanPositionOf(uint64_t bit) co
 }
 
 void vorcTileBitStore::forget(size_t tile) {
-    TileBits& bits = tiles_[tile];
-    if (tile + 1 < tileCount_) tiles_[tile + 1].joined = false;
-    if (!bits.kept) return;
-    liveBits_ -= totalBits(bits.layout);
-    bits.kept = false;
-    bits.joined = false;
+    if (tile + 1 < tileCount_) joined_.remove(tile + 1);
+    if (!kept_.has(tile)) return;
+    liveBits_ -= totalBits(tiles_[tile].layout);
+    kept_.remove(tile);
+    joined_.remove(tile);
 }
 
 void vorcTileBitStore::keep(size_t tile, uint64_t offset, const TileLayout& layout, const TileDC& dc) {
@@ -153,9 +172,8 @@ void vorcTileBitStore::keep(size_t tile, uint64_t offset, const TileLayout& layo
     bits.offset = offset;
     bits.layout = layout;
     bits.dc = dc;
-    bits.kept = true;
-    bits.joined = false;
     bits.coefficientsOutdated = false;
+    kept_.add(tile);
     liveBits_ += totalBits(layout);
 }
 
@@ -165,7 +183,7 @@ void vorcTileBitStore::keepScanBits(size_t tile, uint64_t first, const TileLayou
     TileBits& bits = tiles_[tile];
     bits.coefficientsOutdated = !coefficientsCurrent;
     const bool followsTileBefore = tile == 0 || (anyKeptFromScan_ && lastKeptTile_ + 1 == tile && lastKeptEnd_ == first);
-    bits.joined = dcCodesWritable && followsTileBefore;
+    if (dcCodesWritable && followsTileBefore) joined_.add(tile);
     anyKeptFromScan_ = true;
     lastKeptTile_ = tile;
     lastKeptEnd_ = first + totalBits(layout);
@@ -229,8 +247,8 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
 }
 
 size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
-    for (size_t tile = 0; tile < tileCount_; ++tile)
-        if (!tiles_[tile].kept) codeTile(tile, coefficients + tile * CoefficientsPerTile);
+    for (size_t tile = kept_.nextMissing(0, tileCount_); tile < tileCount_; tile = kept_.nextMissing(tile + 1, tileCount_))
+        codeTile(tile, coefficients + tile * CoefficientsPerTile);
     ScanBitWriter writer(scan, start);
     const CodeBooks books;
     const unsigned char* const store = store_.data();
@@ -238,12 +256,11 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
     for (size_t tile = 0; tile < tileCount_;) {
         // A run of tiles joined one to the next: their strings lie one after
         // the other, and only the first one's outer DC codes may need coding.
-        size_t end = tile + 1;
-        while (end < tileCount_ && tiles_[end].joined) ++end;
+        const size_t end = joined_.nextMissing(tile + 1, tileCount_);
         const TileBits& first = tiles_[tile];
         const TileBits& last = tiles_[end - 1];
         const uint64_t runEnd = last.offset + totalBits(last.layout);
-        if (first.joined) {
+        if (joined_.has(tile)) {
             copyBits(writer, store, first.offset, runEnd - first.offset);
         } else {
             putTile(writer, books, store, first.offset, first.layout,
@@ -268,7 +285,7 @@ void vorcTileBitStore::compactIfWasteful() {
     size_t kept = 0;
     bool sorted = true;
     for (size_t tile = 0; tile < tileCount_; ++tile) {
-        if (!tiles_[tile].kept) continue;
+        if (!kept_.has(tile)) continue;
         if (kept != 0 && tiles_[order[kept - 1]].offset > tiles_[tile].offset) sorted = false;
         order[kept++] = static_cast<uint32_t>(tile);
     }

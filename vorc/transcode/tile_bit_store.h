@@ -113,23 +113,39 @@ public:
     size_t writeScan(vorc::jpeg::ByteBuffer& scan, size_t start, const int16_t* coefficients);
 
 private:
+    struct FreeDeleter {
+        void operator()(void* memory) const { std::free(memory); }
+    };
     struct TileBits {
         uint64_t offset;  // of the tile's string in the store, in bits
         TileLayout layout;
         TileDC dc;
-        bool kept;    // false: code it afresh at the next writeScan
-        bool joined;  // kept, and copied on from the tile before it as it stands
         bool coefficientsOutdated;
     };
-    struct FreeDeleter {
-        void operator()(void* memory) const { std::free(memory); }
-    };
+    // One bit a tile, so that finding runs reads little.
+    class TileSet {
+    public:
+        bool resize(size_t tiles);
+        bool has(size_t tile) const { return (words_[tile / 64] >> (tile % 64) & 1) != 0; }
+        void add(size_t tile) { words_[tile / 64] |= uint64_t{1} << (tile % 64); }
+        void remove(size_t tile) { words_[tile / 64] &= ~(uint64_t{1} << (tile % 64)); }
+        // The first tile from `from` on that is not in the set, or `end`.
+        size_t nextMissing(size_t from, size_t end) const;
 
+    private:
+        std::unique_ptr<uint64_t[], FreeDeleter> words_;
+        size_t wordCount_ = 0;
+    };
     void codeTile(size_t tile, const int16_t* coefficients);
     void keep(size_t tile, uint64_t offset, const TileLayout& layout, const TileDC& dc);
     void compactIfWasteful();
 
     std::unique_ptr<TileBits[], FreeDeleter> tiles_;
+    // Kept tiles, whose strings are in the store; the others are coded
+    // afresh at the next writeScan. Joined tiles, kept and copied on from
+    // the tile before them as they stand.
+    TileSet kept_;
+    TileSet joined_;
     std::unique_ptr<uint32_t[], FreeDeleter> compactionOrder_;
     size_t tileCount_ = 0;
     vorc::jpeg::ByteBuffer store_;
