@@ -16,8 +16,9 @@
 #include "support/recorders.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"
-#include "vorc/jpeg/tile_decoder.h"
+#include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/jpeg/tile_decoder.h"
 
 using vorc::dsp::KernelTable;
 
@@ -253,10 +254,13 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     tables.push_back(nullptr);  // block by block
     for (const KernelTable* table : tables) {
         for (const bool filler : {true, false}) {
-            vorctest::Bytes bytes = scan;
-            if (filler) bytes.resize(bytes.size() + vorc::jpeg::ScanBitReader::BlockMargin, 0);
+            // The scan's plain bits, and zero bytes that are data with filler.
+            vorctest::Bytes bytes(scan.size() + 2 * vorc::jpeg::ScanBitReader::ZeroMargin);
+            std::vector<uint32_t> ffOffsets;
+            size_t length = vorc::jpeg::copyPlainBits(scan.data(), scan.data() + scan.size(), bytes.data(), ffOffsets);
+            if (filler) length += vorc::jpeg::ScanBitReader::ZeroMargin;
             vorc::jpeg::ScanBitReader reader;
-            reader.start(bytes.data(), bytes.data() + bytes.size());
+            reader.start(bytes.data(), 0, uint64_t{length} * 8);
             int16_t predictors[3] = {};
             for (size_t tile = 0; tile < blocks.size() / 6; ++tile) {
                 SCOPED_TRACE(std::string(table != nullptr ? table->name : "blocks") + (filler ? " with filler" : "") +
@@ -285,28 +289,48 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     }
 }
 
-// The fast reader at the end of a scan whose last data bytes are stuffed
-// 0xFF: it hands out exactly the scan's bits, then says it overran. Once it
-// took up to 7 such bytes, 14 in the scan, from anywhere 8 or more bytes
-// before the end, so it read past the end (caught under ASan) or into a
-// marker, and took those bits for data.
+// The plain bits of scans whose last data bytes are stuffed 0xFF, with
+// the way between the scan's bytes and the plain ones: the fast reader
+// hands out exactly the scan's bits, then says it overran. Once it took up
+// to 7 such bytes, 14 in the scan, from anywhere 8 or more bytes before the
+// end, so it read past the end (caught under ASan) or into a marker, and
+// took those bits for data.
 TEST(FastDecoder, ReaderStopsAtTheEndOfStuffedBytes) {
-    for (int plain = 0; plain < 8; ++plain) {
-        for (int stuffed = 1; stuffed <= 8; ++stuffed) {
+    for (int plain = 0; plain < 12; ++plain) {
+        for (int stuffed = 1; stuffed <= 9; ++stuffed) {
             SCOPED_TRACE(std::to_string(plain) + " plain bytes, " + std::to_string(stuffed) + " stuffed");
             vorctest::Bytes scan(static_cast<size_t>(plain), 0x12);
             for (int i = 0; i < stuffed; ++i) scan.insert(scan.end(), {0xFF, 0x00});
-            const unsigned char* end = scan.data() + scan.size();
+            scan.insert(scan.end(), {0xFF, 0xD9});
+            const unsigned char* cleanEnd = vorc::dsp::selectedKernels().findScanMarker(scan.data(), scan.data() + scan.size());
+            ASSERT_EQ(cleanEnd, scan.data() + scan.size() - 2);
+            vorctest::Bytes bits(scan.size() + vorc::jpeg::ScanBitReader::ZeroMargin, 0x77);
+            std::vector<uint32_t> ffOffsets;
+            const size_t length = vorc::jpeg::copyPlainBits(scan.data(), cleanEnd, bits.data(), ffOffsets);
+            ASSERT_EQ(length, static_cast<size_t>(plain + stuffed));
+            EXPECT_EQ(vorctest::Bytes(bits.begin(), bits.begin() + plain), vorctest::Bytes(static_cast<size_t>(plain), 0x12));
+            EXPECT_EQ(vorctest::Bytes(bits.begin() + plain, bits.begin() + static_cast<long>(length)),
+                      vorctest::Bytes(static_cast<size_t>(stuffed), 0xFF));
+            for (size_t byte = 0; byte <= length; ++byte) {
+                const size_t inScan = byte <= static_cast<size_t>(plain) ? byte : 2 * byte - static_cast<size_t>(plain);
+                EXPECT_EQ(vorc::jpeg::scanOffsetOf(byte, ffOffsets), inScan) << byte;
+                EXPECT_EQ(vorc::jpeg::plainOffsetOf(inScan, ffOffsets), byte) << byte;
+            }
+            std::fill(bits.begin() + static_cast<long>(length), bits.end(), 0);
             vorc::jpeg::ScanBitReader reader;
-            reader.start(scan.data(), vorc::dsp::selectedKernels().findScanMarker(scan.data(), end));
-            for (int left = 8 * (plain + stuffed); left > 0;) {
-                reader.ensure(vorc::jpeg::ScanBitReader::SymbolBits);
-                const int step = std::min(left, 7);
+            reader.start(bits.data(), 0, uint64_t{length} * 8);
+            for (size_t at = 0; at < 8 * length;) {
+                reader.refill();
+                const int step = static_cast<int>(std::min<size_t>(8 * length - at, 7));
+                for (int i = 0; i < step; ++i, ++at) {
+                    const unsigned expected = at < 8u * plain ? (0x12u >> (7 - at % 8)) & 1 : 1;
+                    ASSERT_EQ(reader.peek(i + 1) & 1, expected) << "bit " << at;
+                }
                 reader.skip(step);
-                left -= step;
                 ASSERT_FALSE(reader.overran());
             }
-            reader.ensure(1);
+            reader.refill();
+            EXPECT_EQ(reader.peek(16), 0u);
             reader.skip(1);
             EXPECT_TRUE(reader.overran());
         }

@@ -19,7 +19,7 @@
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
-#include "vorc/jpeg/walk_reader.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/transcode/tile_bit_store.h"
 #include "vorc/transcode/jpeg_converter.h"
 
@@ -475,11 +475,11 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
                 ::testing::ExitedWithCode(154), "Out of Range");
 }
 
-// The walk's reader over a scan taken into the tile bit store, against the
+// The fast reader over a scan taken into the tile bit store, against the
 // scan's bits taken one at a time: from every first bit, in steps of every
 // code length, FF 00 stuffing removed, zero bits and overran() past the
 // clean end; and the store's bits against the scan's positions, both ways.
-TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
+TEST(JpegWriting, FastReaderGivesTheScanBitsFromAnyStart) {
     std::mt19937 random(19);
     vorcTileBitStore store;
     ASSERT_TRUE(store.resize(1));
@@ -508,7 +508,7 @@ TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
             ASSERT_EQ(store.scanPositionOf(bit).mask, mask) << trial << " byte " << i;
         }
         const size_t first = random() % 8;
-        vorc::jpeg::WalkReader reader;
+        vorc::jpeg::ScanBitReader reader;
         reader.start(store.bits(), store.scanFirstBit() + first, store.scanCleanEndBit());
         for (size_t at = first; at < bits.size() + 40;) {
             reader.refill();

@@ -18,6 +18,7 @@
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/tile_decoder.h"
 
 namespace {
@@ -139,9 +140,11 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
     // reader reads the whole tile again, and the rest of the frame; until
     // now it stood at the start of the scan.
     std::memset(sweep.blocks, 0, sizeof sweep.blocks);
-    unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
-    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-    scanCursor = resume;
+    const uint64_t bit = sweep.fastReader.position();
+    const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), plainScanFFs);
+    scanBitMask = static_cast<uint8_t>(0x80u >> (bit % 8));
+    scanBytesLeft -= static_cast<int32_t>(resume);
+    scanCursor += resume;
     sweep.fast = false;
     return 0;
 }
@@ -201,8 +204,12 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
     Sweep sweep;
     sweep.fast = kernels.decodeTile != nullptr;
     if (sweep.fast) {
-        const unsigned char* const end = scanCursor + scanBytesLeft;
-        sweep.fastReader.start(scanCursor, kernels.findScanMarker(scanCursor, end));
+        const unsigned char* const cleanEnd = kernels.findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+        const size_t room = static_cast<size_t>(cleanEnd - scanCursor) + vorc::jpeg::ScanBitReader::ZeroMargin;
+        if (plainScan.size() < room) plainScan.resize(room);
+        const size_t plainBytes = vorc::jpeg::copyPlainBits(scanCursor, cleanEnd, plainScan.data(), plainScanFFs);
+        std::memset(plainScan.data() + plainBytes, 0, vorc::jpeg::ScanBitReader::ZeroMargin);
+        sweep.fastReader.start(plainScan.data(), 0, uint64_t{plainBytes} * 8);
         sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;

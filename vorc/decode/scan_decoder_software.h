@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "vorc/core/jpeg_format.h"
 #include "vorc/core/scan_decoder.h"
@@ -92,6 +93,11 @@ private:
     TilePlace deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
 
     const vorc::dsp::KernelTable& kernels;
+    // The clean part of the scan being swept as plain bits, with the fast
+    // reader's zero margin behind them, and the plain offset of each FF in
+    // them; kept from sweep to sweep.
+    std::vector<unsigned char> plainScan;
+    std::vector<uint32_t> plainScanFFs;
 };
 
 #endif

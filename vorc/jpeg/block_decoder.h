@@ -109,7 +109,7 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
     auto outcomeOf = [&reader](Flow flow) {
         if (flow == Flow::InvalidCodeword) {
             // Too near the end, the exact reader may run out of data first.
-            if (OnInvalid == OnInvalidCodeword::UseExactReader || reader.cleanBitsInBuffer() < InvalidCodeBits)
+            if (OnInvalid == OnInvalidCodeword::UseExactReader || reader.bitsLeft() < InvalidCodeBits)
                 return FastBlockOutcome::NeedsExactReader;
             vorc::failInvalidCodeword();
         }

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "vorc/jpeg/block_decoder.h"
-#include "vorc/jpeg/walk_reader.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 
 namespace vorc::jpeg {
 
@@ -48,7 +48,7 @@ const WalkLookup& standardWalkLookup(int componentClass);
 // false when ZRL codes only lead to the end of the block, which an encoder
 // codes as EOB alone. `afterDC` becomes the reader's position after the DC
 // code and its magnitude.
-[[gnu::always_inline]] inline bool walkBlock(WalkReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+[[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
                                              const WalkLookup& walk, int16_t& predictor, bool& canonical,
                                              uint64_t& afterDC) {
     constexpr int DCLookupBits = HuffmanLookup::LookupBits;

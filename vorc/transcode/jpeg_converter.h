@@ -29,7 +29,6 @@
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
 #include "vorc/jpeg/scan_bit_reader.h"
-#include "vorc/jpeg/walk_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
 
@@ -99,13 +98,13 @@ protected:
     std::vector<unsigned char> imageHeader;
     vorc::jpeg::ByteBuffer imageBuffer;
     // The scan being swept and the end of its clean part (up to the first
-    // marker). Tiles are walked while `walking`, by walkReader
-    // over the scan's plain bits in the tile bit store; the others are read
-    // exactly, by the fast reader of the clean part while fastReading and
+    // marker). Tiles are walked while `walking`, by walkReader over the
+    // scan's plain bits in the tile bit store; the others are read exactly,
+    // by the fast reader over the same bits while fastReading and
     // bit-serially otherwise.
     const unsigned char* sweptScan = nullptr;
     const unsigned char* sweptScanCleanEnd = nullptr;
-    vorc::jpeg::WalkReader walkReader;
+    vorc::jpeg::ScanBitReader walkReader;
     bool walking = false;
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;

@@ -7,7 +7,8 @@
 
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
-#include "vorc/jpeg/walk_reader.h"
+#include "vorc/jpeg/plain_scan.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ constexpr size_t LastLumaBlock = 3 * LumaBlockSize;
 constexpr size_t BlueBlock = 4 * LumaBlockSize;
 constexpr size_t RedBlock = 5 * LumaBlockSize;
 // Behind the last string: the word-wise copies read up to 8 bytes beyond a
-// string's last byte, the walk its zero margin beyond a scan.
-constexpr size_t StoreMargin = vorc::jpeg::WalkReader::ZeroMargin;
+// string's last byte, the fast reader its zero margin beyond a scan.
+constexpr size_t StoreMargin = vorc::jpeg::ScanBitReader::ZeroMargin;
 
 constexpr size_t bytesFor(uint64_t bits) { return static_cast<size_t>((bits + 7) / 8); }
 
@@ -40,14 +41,16 @@ struct CodeBooks {
 };
 
 // Copies `count` bits of the store from bit `first` on.
-void copyBits(ScanBitWriter& writer, const unsigned char* store, uint64_t first, uint64_t count) {
+template <typename Writer>
+void copyBits(Writer& writer, const unsigned char* store, uint64_t first, uint64_t count) {
     writer.copy(store + first / 8, static_cast<unsigned>(first % 8), static_cast<size_t>(count));
 }
 
 // Puts a tile's string (at bit `first` of the store) with its three outer
 // DC codes coded afresh for the given differences, leaving out those the
 // string holds, and `more` bits of the store that follow the string.
-void putTile(ScanBitWriter& writer, const CodeBooks& books, const unsigned char* store, uint64_t first,
+template <typename Writer>
+void putTile(Writer& writer, const CodeBooks& books, const unsigned char* store, uint64_t first,
              const vorcTileBitStore::TileLayout& layout, int lumaDifference, int blueDifference, int redDifference,
              uint64_t more) {
     uint64_t at = first + layout.lumaDC;
@@ -107,26 +110,7 @@ void vorcTileBitStore::takeScan(const unsigned char* begin, const unsigned char*
     const size_t cleanBytes = static_cast<size_t>(cleanEnd - begin);
     store_.reserve(usedBytes_ + cleanBytes + StoreMargin, usedBytes_);
     unsigned char* const out = store_.data() + usedBytes_;
-    scanFFs_.clear();
-    // Eight bytes at a time where none of them is FF; in the clean part
-    // every FF has its stuffed 00 after it.
-    size_t taken = 0;
-    const unsigned char* in = begin;
-    while (in < cleanEnd) {
-        if (cleanEnd - in >= 8 && !vorc::jpeg::hasByteFF(vorc::jpeg::loadBigEndian64(in))) {
-            std::memcpy(out + taken, in, 8);
-            taken += 8;
-            in += 8;
-            continue;
-        }
-        out[taken] = *in;
-        if (*in == 0xFF) {
-            scanFFs_.push_back(static_cast<uint32_t>(taken));
-            ++in;
-        }
-        ++in;
-        ++taken;
-    }
+    const size_t taken = vorc::jpeg::copyPlainBits(begin, cleanEnd, out, scanFFs_);
     std::memset(out + taken, 0, StoreMargin);
     scanStart_ = usedBytes_;
     scanCleanBytes_ = taken;
@@ -136,26 +120,13 @@ void vorcTileBitStore::takeScan(const unsigned char* begin, const unsigned char*
 }
 
 uint64_t vorcTileBitStore::bitOf(ScanPosition at) const {
-    const auto stuffed = static_cast<size_t>(at.byte - scanBegin_);
-    // The FF bytes before it, each followed by its 00 in the scan: the k-th
-    // (from 0) stands at stuffed offset scanFFs_[k] + k.
-    size_t low = 0;
-    size_t high = scanFFs_.size();
-    while (low < high) {
-        const size_t middle = (low + high) / 2;
-        if (scanFFs_[middle] + middle < stuffed)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return uint64_t{scanStart_ + stuffed - low} * 8 + bitIndex(at.mask);
+    const size_t plain = vorc::jpeg::plainOffsetOf(static_cast<size_t>(at.byte - scanBegin_), scanFFs_);
+    return uint64_t{scanStart_ + plain} * 8 + bitIndex(at.mask);
 }
 
 vorcTileBitStore::ScanPosition vorcTileBitStore::scanPositionOf(uint64_t bit) const {
     const size_t plain = static_cast<size_t>(bit / 8) - scanStart_;
-    const size_t before = static_cast<size_t>(
-        std::lower_bound(scanFFs_.begin(), scanFFs_.end(), static_cast<uint32_t>(plain)) - scanFFs_.begin());
-    return {scanBegin_ + plain + before, static_cast<uint8_t>(0x80u >> (bit % 8))};
+    return {scanBegin_ + vorc::jpeg::scanOffsetOf(plain, scanFFs_), static_cast<uint8_t>(0x80u >> (bit % 8))};
 }
 
 void vorcTileBitStore::forget(size_t tile) {
@@ -189,22 +160,22 @@ void vorcTileBitStore::keepScanBits(size_t tile, uint64_t first, const TileLayou
     lastKeptEnd_ = first + totalBits(layout);
 }
 
-// The tile's bits as a scan of their own, with the predictors at the tile's
-// own DC values (so its three outer DC differences are 0), decoded as the
-// transcoder decodes a frame's scan; zero bytes behind it give the fast
-// reader its margin.
+// The tile's bits as plain bits of their own, with the predictors at the
+// tile's own DC values (so its three outer DC differences are 0), decoded as
+// the transcoder decodes a frame's scan; zero bytes behind them give the
+// fast reader its margin.
 void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     using namespace vorc::jpeg;
     TileBits& bits = tiles_[tile];
-    ScanBitWriter writer(restoreScan_, 0);
+    PlainBitWriter writer(restoreScan_, 0);
     putTile(writer, CodeBooks{}, store_.data(), bits.offset, bits.layout, 0, 0, 0, 0);
-    const size_t length = writer.alignToByte(0);
-    const size_t withMargin = length + ScanBitReader::BlockMargin;
-    restoreScan_.reserve(withMargin, length);
-    std::memset(restoreScan_.data() + length, 0, ScanBitReader::BlockMargin);
+    const uint64_t length = writer.bitsPut();
+    const size_t bytes = writer.alignToByte(0);
+    restoreScan_.reserve(bytes + ScanBitReader::ZeroMargin, bytes);
+    std::memset(restoreScan_.data() + bytes, 0, ScanBitReader::ZeroMargin);
 
     ScanBitReader reader;
-    reader.start(restoreScan_.data(), restoreScan_.data() + withMargin);
+    reader.start(restoreScan_.data(), 0, length);
     const StandardLookups& lookups = standardLookups();
     int16_t predictors[3] = {bits.dc.firstLuma, bits.dc.blue, bits.dc.red};
     for (size_t block = 0; block < 6; ++block) {

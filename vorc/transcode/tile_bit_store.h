@@ -73,7 +73,7 @@ public:
     // bits; one that reaches beyond them is coded afresh.
     void takeScan(const unsigned char* begin, const unsigned char* cleanEnd);
     // The store's bits, and the bit range of the scan taken last; at least
-    // WalkReader::ZeroMargin zero bytes follow them. Valid until the next
+    // ScanBitReader::ZeroMargin zero bytes follow them. Valid until the next
     // takeScan or writeScan.
     const unsigned char* bits() const { return store_.data(); }
     uint64_t scanFirstBit() const { return uint64_t{scanStart_} * 8; }

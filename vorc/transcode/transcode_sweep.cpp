@@ -132,19 +132,15 @@ void Converter::walkFrom(uint64_t bit) {
     walkReader.start(tileBits.bits(), bit, tileBits.scanCleanEndBit());
 }
 
-// The bit-serial reader takes over at `at`, helped by the fast reader while
-// the clean part has room for the longest block.
+// The bit-serial reader takes over at `at`, helped by the fast reader in
+// the clean part.
 void Converter::readExactlyFrom(vorcTileBitStore::ScanPosition at) {
     walking = false;
     scanBytesLeft -= static_cast<int32_t>(at.byte - scanCursor);
     scanCursor = at.byte;
     scanBitMask = at.mask;
-    fastReading = sweptScanCleanEnd - at.byte >= vorc::jpeg::ScanBitReader::BlockMargin;
-    if (fastReading) {
-        fastReader.start(at.byte, sweptScanCleanEnd);
-        fastReader.ensure(8);
-        fastReader.skip(7 - __builtin_ctz(at.mask));
-    }
+    fastReading = at.byte < sweptScanCleanEnd;
+    if (fastReading) fastReader.start(tileBits.bits(), tileBits.bitOf(at), tileBits.scanCleanEndBit());
 }
 
 bool Converter::prepareCoefficientBuffer(const Frame& frame) {
@@ -183,7 +179,7 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
     const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
                                                           &vorc::jpeg::standardWalkLookup(1)};
     // A local reader and predictors stay in registers: nothing stored aliases them.
-    vorc::jpeg::WalkReader reader = walkReader;
+    vorc::jpeg::ScanBitReader reader = walkReader;
     int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
     int16_t dcValues[BlocksPerTile];
     // Where the tile starts, where each block's DC code ends and where each block ends.
@@ -278,26 +274,26 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
 
 vorcTileBitStore::ScanPosition Converter::readerPosition() const {
     if (!fastReading) return {scanCursor, scanBitMask};
-    vorcTileBitStore::ScanPosition at{};
-    at.byte = fastReader.position(at.mask);
-    return at;
+    return tileBits.scanPositionOf(fastReader.position());
 }
 
 void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
-    // Until now the bit-serial reader stood at the start of the scan.
-    const unsigned char* resume = from.position(scanBitMask);
-    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-    scanCursor = resume;
+    // Until now the bit-serial reader stood where the fast reader started.
+    const vorcTileBitStore::ScanPosition resume = tileBits.scanPositionOf(from.position());
+    scanBytesLeft -= static_cast<int32_t>(resume.byte - scanCursor);
+    scanCursor = resume.byte;
+    scanBitMask = resume.mask;
     fastReading = false;
 }
 
 // The fast reader decodes into a zeroed block that only a success copies
-// into the store; a block it cannot finish, an invalid codeword included, is
-// decoded again bit-serially, so that a failure leaves the store, the
-// reports and the reader as the bit-serial decoder leaves them.
+// into the store; a block it cannot finish, an invalid codeword or bits
+// past the clean part included, is decoded again bit-serially, so that a
+// failure leaves the store, the reports and the reader as the bit-serial
+// decoder leaves them.
 int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
                                          const Node* const* roots, bool& canonical) {
-    if (fastReading && fastReader.hasRoomForBlock()) {
+    if (fastReading) {
         const vorc::jpeg::ScanBitReader blockStart = fastReader;
         const int16_t predictorBefore = predictor;
         const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
@@ -314,8 +310,6 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
         }
         predictor = predictorBefore;
         continueBitSerially(blockStart);
-    } else if (fastReading) {
-        continueBitSerially(fastReader);
     }
     bool zeroRunPending = false;
     const int rootPair = 2 * componentClass;
