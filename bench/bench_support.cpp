@@ -152,6 +152,13 @@ std::string photographFolder() {
 }
 
 RgbPicture photographicPicture(int width, int height) {
+    const RgbPicture* cells[MosaicRows][MosaicColumns];
+    for (int row = 0; row < MosaicRows; ++row) {
+        for (int column = 0; column < MosaicColumns; ++column) {
+            cells[row][column] = &photograph(MosaicCells[row][column].file);
+            if (cells[row][column]->width == 0) return {};
+        }
+    }
     RgbPicture picture{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
     for (int y = 0; y < height; ++y) {
         // Mirrored beyond the mosaic, and again beyond twice its size.
@@ -159,8 +166,7 @@ RgbPicture photographicPicture(int width, int height) {
         for (int x = 0; x < width; ++x) {
             const int mx = (x / MosaicWidth) % 2 == 0 ? x % MosaicWidth : MosaicWidth - 1 - x % MosaicWidth;
             const Crop& crop = MosaicCells[my / CellHeight][mx / CellWidth];
-            const RgbPicture& source = photograph(crop.file);
-            if (source.width == 0) return {};
+            const RgbPicture& source = *cells[my / CellHeight][mx / CellWidth];
             const int sx = std::min(crop.x + mx % CellWidth, source.width - 1);
             const int sy = std::min(crop.y + my % CellHeight, source.height - 1);
             setPixel(picture, x, y, source.at(sx, sy));

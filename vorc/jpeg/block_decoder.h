@@ -119,6 +119,7 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
     auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
         block[NaturalIndexOf.beforePosition[position]] = static_cast<int16_t>(value);
     };
+    Flow flow = Flow::Next;
 
     reader.refill();
     // The next position to fill.
@@ -130,9 +131,9 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         reader.skip(HuffmanLookup::takenBits(dcEntry));
         difference = firstValueAfter(dcBits, dcEntry);
         // With the first AC symbol, if it came along: written before the DC,
-        // which it overwrites when there is none.
+        // which it overwrites when there is none or it ends the block.
         position += static_cast<int>(HuffmanLookup::secondStep(dcEntry));
-        if (position < 64) store(position, HuffmanLookup::secondValue(dcEntry));
+        store(position, HuffmanLookup::secondValue(dcEntry));
     } else {
         const int dcSymbol = decodeSymbol(reader, dc);
         if (dcSymbol < 0) return outcomeOf(Flow::InvalidCodeword);
@@ -168,37 +169,29 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         if (size == 0) zeroRun(before);
         return position == 64 ? Flow::End : Flow::Next;
     };
-    // A lookup whose symbols reach or pass the end of the block. The second
-    // symbol, if any, is a coefficient or an end of block; if the first
-    // fills the last position, the second was none of this block's.
+    // A lookup whose symbols reach or pass the end of the block, a run of
+    // sixteen zeros among them. An end of block alone reaches it when it
+    // stands at the last position. Otherwise, the second symbol, if any, is
+    // a coefficient; if the first fills the last position, the second was
+    // none of this block's.
     auto endingSymbols = [&](uint64_t bits, uint64_t entry, int first, int second,
                              int32_t value) __attribute__((always_inline)) -> Flow {
+        if (entry & HuffmanLookup::EndOfBlockFirstFlag) return Flow::End;
         if (first < 64) {
             store(first, value);
-            if (HuffmanLookup::secondStep(entry) == HuffmanLookup::EndOfBlockStep) {
-                position = first;
-                return Flow::End;
-            }
             if (second > 64) return Flow::TooManyCoefficients;
             store(64, HuffmanLookup::secondValue(entry));
             position = 64;
             return Flow::End;
         }
-        if (HuffmanLookup::secondStep(entry) != 0) {
-            const int secondBits = HuffmanLookup::secondTakenBits(entry);
-            reader.unskip(bits, HuffmanLookup::takenBits(entry) - secondBits, secondBits);
-        }
+        const int secondBits = HuffmanLookup::secondTakenBits(entry);
+        if (secondBits != 0) reader.unskip(bits, HuffmanLookup::takenBits(entry) - secondBits, secondBits);
         position = first;
         if (position == 64) {
             store(64, value);
             return Flow::End;
         }
-        const uint32_t step = HuffmanLookup::positionStep(entry);
-        if (step == HuffmanLookup::EndOfBlockStep) {
-            position -= HuffmanLookup::EndOfBlockStep;
-            return Flow::End;
-        }
-        if (step != HuffmanLookup::ZeroRunStep) return Flow::TooManyCoefficients;
+        if (HuffmanLookup::positionStep(entry) != HuffmanLookup::ZeroRunStep) return Flow::TooManyCoefficients;
         // Sixteen zeros: the block is zero there already.
         position -= HuffmanLookup::ZeroRunStep - 16;
         if (position > 64) return Flow::TooManyCoefficients;
@@ -219,36 +212,42 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         }
         return endingSymbols(bits, entry, first, first, value);
     };
-    auto lookup = [&]() __attribute__((always_inline)) -> Flow {
+    // The common lookup has two branches: one that the last position, runs
+    // of sixteen zeros and the slow entries (whose second step passes the
+    // end) take, and one for the end of block.
+    auto lookup = [&]() __attribute__((always_inline)) -> bool {
         const uint64_t bits = reader.buffered();
         const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
-        if (__builtin_expect((entry & HuffmanLookup::SlowFlag) != 0, 0)) return slowSymbol(bits, entry);
-        reader.skip(HuffmanLookup::takenBits(entry));
         const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
         const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
-        const int32_t value = HuffmanLookup::firstValue(entry);
-        if (second < 64) {
-            // Without a second symbol, second is first, and the first's value
-            // is written last.
-            store(second, HuffmanLookup::secondValue(entry));
-            store(first, value);
-            position = second;
-            return Flow::Next;
+        if (__builtin_expect(second >= 64, 0)) {
+            if (entry & HuffmanLookup::SlowFlag) {
+                flow = slowSymbol(bits, entry);
+            } else {
+                reader.skip(HuffmanLookup::takenBits(entry));
+                flow = endingSymbols(bits, entry, first, second, HuffmanLookup::firstValue(entry));
+            }
+            return flow == Flow::Next;
         }
-        return endingSymbols(bits, entry, first, second, value);
+        reader.skip(HuffmanLookup::takenBits(entry));
+        // Without a second symbol (or with an end of block), second is
+        // first, and the first's value is written last.
+        store(second, HuffmanLookup::secondValue(entry));
+        store(first, HuffmanLookup::firstValue(entry));
+        position = second;
+        if (entry & HuffmanLookup::EndOfBlockFlag) {
+            position -= static_cast<int>(entry >> HuffmanLookup::EndOfBlockFirstShift & 1);
+            flow = Flow::End;
+            return false;
+        }
+        return true;
     };
 
-    Flow flow = Flow::Next;
-    if (position > 64) {
-        position -= HuffmanLookup::EndOfBlockStep;
+    if (dcEntry & HuffmanLookup::EndOfBlockFlag) {
         flow = Flow::End;
-    } else {
-        flow = lookup();
-    }
-    while (flow == Flow::Next) {
-        reader.refill();
-        flow = lookup();
-        if (flow == Flow::Next) flow = lookup();
+    } else if (lookup()) {
+        do reader.refill();
+        while (lookup() && lookup());
     }
     const FastBlockOutcome outcome = outcomeOf(flow);
     if (outcome != FastBlockOutcome::Decoded) return outcome;
