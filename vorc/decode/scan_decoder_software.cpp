@@ -136,9 +136,9 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
         case FastBlockOutcome::NeedsExactReader:
             break;
     }
-    // A block used bits past the end of the clean part. The bit-serial
-    // reader reads the whole tile again, and the rest of the frame; until
-    // now it stood at the start of the scan.
+    // A block used bits past the end of the clean part, or met an invalid
+    // codeword. The bit-serial reader reads the whole tile again, and the
+    // rest of the frame; until now it stood at the start of the scan.
     std::memset(sweep.blocks, 0, sizeof sweep.blocks);
     const uint64_t bit = sweep.fastReader.position();
     const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), plainScanFFs);

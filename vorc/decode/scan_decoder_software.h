@@ -76,8 +76,9 @@ private:
     bool decodeBlockExactly(Sweep& sweep, int blockIndex);
     // Entropy-decodes the tile's blocks with the fast reader, kept in
     // registers throughout: how many blocks it decoded, which is all or, when
-    // one used bits past the end of the clean part, none (the bit-serial
-    // reader takes over from the tile's start); -1 when one overflowed.
+    // one used bits past the end of the clean part or met an invalid
+    // codeword, none (the bit-serial reader takes over from the tile's
+    // start); -1 when one overflowed.
     int decodeTileFast(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);

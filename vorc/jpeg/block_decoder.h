@@ -1,14 +1,13 @@
-// The fast block decoder of the pixel decoder (parser -> scan decoder ->
+// The fast block decoder of the scan decoders (parser -> scan decoder ->
 // kernels): entropy-decodes one 8x8 block from the fast scan bit reader
-// with the lookup tables of the standard Huffman tables. It gives what the
-// bit-serial decoder gives on the same bits: the same coefficients, the same
-// outcome, the same fatal end for an invalid codeword.
+// with the lookup tables of the standard Huffman tables. What it decodes
+// is what the bit-serial decoder decodes from the same bits; where that one
+// would fail on an invalid codeword, it leaves the block to it.
 #ifndef VORC_JPEG_BLOCK_DECODER_H
 #define VORC_JPEG_BLOCK_DECODER_H
 
 #include <cstdint>
 
-#include "vorc/core/fatal_error.h"
 #include "vorc/core/jpeg_format.h"
 #include "vorc/jpeg/huffman_lookup.h"
 #include "vorc/jpeg/scan_bit_reader.h"
@@ -44,15 +43,11 @@ inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
 }
 
 // How decoding a block ended. NeedsExactReader: near the end of the clean
-// part, bits past it were used, so nothing about this block is known yet;
-// the predictor and the block are as the decoder left them.
+// part, bits past it were used, or a codeword was invalid, so nothing about
+// this block is known yet; the predictor and the block are as the decoder
+// left them. The exact reader then reads the block again, which meets an
+// invalid codeword with everything before it decoded as it reports it.
 enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
-
-// What an invalid codeword does: end the stream at once (the pixel decoder),
-// or give the block to the exact reader, which meets the same codeword after
-// leaving in the block what it decoded so far (the transcoder, whose
-// coefficient store outlives a frame that a parser skips as damaged).
-enum class OnInvalidCodeword { EndStream, UseExactReader };
 
 // The natural index of the coefficient that a position step ends after:
 // the zig-zag order shifted by one, as the decoder's position is always the
@@ -87,9 +82,7 @@ inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
 // lastPosition becomes the zig-zag position of the last non-zero AC
 // coefficient, 0 for none; endPosition the position at which the block's
 // codes ended (that of its EOB, or 64), which is lastPosition + 1 unless ZRL
-// codes only led to the end. An invalid codeword ends the stream as the
-// bit-serial reader's tree walk does, which reads one bit past the longest
-// code before it gives up.
+// codes only led to the end.
 //
 // Most lookups resolve one or two symbols with no branch but the one that
 // checks the position, which also finds the end of block and runs of
@@ -99,21 +92,13 @@ inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
 // part the reader supplies zero bits, and whether the block used any is
 // asked only once it ended, as using them is for good: then nothing about
 // the block is known, and the exact reader must read it.
-template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
-    constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
     enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword };
     auto outcomeOf = [&reader](Flow flow) {
-        if (flow == Flow::InvalidCodeword) {
-            // Too near the end, the exact reader may run out of data first.
-            if (OnInvalid == OnInvalidCodeword::UseExactReader || reader.bitsLeft() < InvalidCodeBits)
-                return FastBlockOutcome::NeedsExactReader;
-            vorc::failInvalidCodeword();
-        }
-        if (reader.overran()) return FastBlockOutcome::NeedsExactReader;
+        if (flow == Flow::InvalidCodeword || reader.overran()) return FastBlockOutcome::NeedsExactReader;
         return flow == Flow::End ? FastBlockOutcome::Decoded : FastBlockOutcome::TooManyCoefficients;
     };
     auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
@@ -258,13 +243,12 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 
 // The decoder works on copies of the reader and of the last position, so
 // that they stay in registers: nothing written to the block can alias them.
-template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
-FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
                              int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
     ScanBitReader local = reader;
     int last = 0;
     int end = 0;
-    const FastBlockOutcome outcome = decodeBlockWith<OnInvalid>(local, dc, ac, block, predictor, last, end);
+    const FastBlockOutcome outcome = decodeBlockWith(local, dc, ac, block, predictor, last, end);
     reader = local;
     lastPosition = last;
     endPosition = end;

@@ -73,8 +73,6 @@ public:
     uint64_t position() const { return static_cast<uint64_t>(cursor_ - base_) * 8 - static_cast<unsigned>(count_); }
     // Whether bits past the end have been used.
     bool overran() const { return position() > endBit_; }
-    // Bits left before the end (negative once it overran).
-    int64_t bitsLeft() const { return static_cast<int64_t>(endBit_) - static_cast<int64_t>(position()); }
 
 private:
     const unsigned char* base_ = nullptr;

@@ -184,7 +184,7 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
         std::memset(coded, 0, LumaBlockSize * sizeof(int16_t));
         int lastPosition = 0;
         int endPosition = 0;
-        decodeBlock<OnInvalidCodeword::UseExactReader>(
+        decodeBlock(
             reader, lookups.dc[componentClass], lookups.ac[componentClass], coded,
             predictors[block < 4 ? 0 : block - 3], lastPosition, endPosition);
     }

@@ -300,8 +300,7 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
         int16_t decoded[64] = {};
         int lastPosition = 0;
         int endPosition = 0;
-        using vorc::jpeg::OnInvalidCodeword;
-        if (vorc::jpeg::decodeBlock<OnInvalidCodeword::UseExactReader>(
+        if (vorc::jpeg::decodeBlock(
                 fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
                 predictor, lastPosition, endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
             std::memcpy(block, decoded, sizeof decoded);
