@@ -1,11 +1,9 @@
-// Taking the stuffing out of a scan's clean part, eight bytes at a time
-// where none of them is FF.
+// Taking the stuffing out of a scan's clean part, one copy from FF to FF.
 #include "vorc/jpeg/plain_scan.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "vorc/jpeg/bit_writer.h"
 
 namespace vorc::jpeg {
 
@@ -15,20 +13,15 @@ size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, 
     size_t written = 0;
     const unsigned char* in = begin;
     while (in < cleanEnd) {
-        if (cleanEnd - in >= 8 && !hasByteFF(loadBigEndian64(in))) {
-            std::memcpy(plain + written, in, 8);
-            written += 8;
-            in += 8;
-            continue;
-        }
-        // In the clean part every FF has its stuffed 00 after it.
-        plain[written] = *in;
-        if (*in == 0xFF) {
-            ffOffsets.push_back(static_cast<uint32_t>(written));
-            ++in;
-        }
-        ++in;
-        ++written;
+        // Up to the next FF in one copy; in the clean part every FF has its
+        // stuffed 00 after it, which is left out.
+        const auto* ff = static_cast<const unsigned char*>(std::memchr(in, 0xFF, static_cast<size_t>(cleanEnd - in)));
+        const unsigned char* const stretchEnd = ff != nullptr ? ff + 1 : cleanEnd;
+        std::memcpy(plain + written, in, static_cast<size_t>(stretchEnd - in));
+        written += static_cast<size_t>(stretchEnd - in);
+        if (ff == nullptr) break;
+        ffOffsets.push_back(static_cast<uint32_t>(written - 1));
+        in = ff + 2;
     }
     return written;
 }

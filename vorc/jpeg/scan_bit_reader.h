@@ -55,13 +55,13 @@ public:
     uint64_t buffered() const { return bits_; }
     void skip(int bitCount) {
         bits_ <<= bitCount;
-        count_ -= bitCount;
+        count_ -= static_cast<unsigned>(bitCount);
     }
     // Takes back the last `bitCount` bits of a skip of `kept` + `bitCount`
     // bits, given the buffer as it was before that skip.
     void unskip(uint64_t bufferedBefore, int kept, int bitCount) {
         bits_ = bufferedBefore << kept;
-        count_ += bitCount;
+        count_ += static_cast<unsigned>(bitCount);
     }
     uint32_t take(int bitCount) {
         const uint32_t value = peek(bitCount);
@@ -70,7 +70,7 @@ public:
     }
 
     // The bit read next, counted from base.
-    uint64_t position() const { return static_cast<uint64_t>(cursor_ - base_) * 8 - static_cast<unsigned>(count_); }
+    uint64_t position() const { return static_cast<uint64_t>(cursor_ - base_) * 8 - count_; }
     // Whether bits past the end have been used.
     bool overran() const { return position() > endBit_; }
 
@@ -79,7 +79,9 @@ private:
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
     uint64_t endBit_ = 0;
     uint64_t bits_ = 0;  // next bit at the top; below count_ zero or the next bits
-    int count_ = 0;
+    // Unsigned and as wide as a pointer, so that moving the cursor by it
+    // needs no widening.
+    uint64_t count_ = 0;
 };
 
 }  // namespace vorc::jpeg
