@@ -165,10 +165,12 @@ struct Size {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // An optional argument such as "1920x1080 photographic 85" picks one row;
+    // An optional argument such as "1920x1080 photographic 85" picks the rows
+    // whose names start with it;
     // "--profile" after it runs only the pixel decoder on that row, for five
     // seconds or for the number of frames after it.
     const std::string only = argc > 1 ? argv[1] : "";
+    const auto selected = [&only](const std::string& row) { return row.compare(0, only.size(), only) == 0; };
     const bool profile = argc > 2 && std::string(argv[2]) == "--profile";
     const int profileFrames = argc > 3 ? std::atoi(argv[3]) : 0;
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
@@ -192,11 +194,13 @@ int main(int argc, char** argv) {
     for (const Content& content : contents) {
         for (const Size size : content.sizes) {
             const std::string prefix = std::to_string(size.width) + "x" + std::to_string(size.height) + " " + content.name;
-            if (!only.empty() && only.compare(0, prefix.size(), prefix) != 0) continue;
+            std::vector<int> qualities;
+            for (const int quality : content.qualities)
+                if (selected(prefix + " " + std::to_string(quality))) qualities.push_back(quality);
+            if (qualities.empty()) continue;
             const RgbPicture picture = content.make(size.width, size.height);
             if (picture.width == 0) continue;
-            for (const int quality : content.qualities) {
-                if (!only.empty() && prefix + " " + std::to_string(quality) != only) continue;
+            for (const int quality : qualities) {
                 if (profile)
                     sweepForProfile(picture, quality, profileFrames);
                 else

@@ -264,11 +264,12 @@ struct Size {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // An optional argument such as "1920x1080 photographic 85" picks one
-    // row, "stream" the second table. "--profile" after a row runs only the
+    // An optional argument such as "1920x1080 photographic 85" picks the
+    // rows whose names start with it, "stream" the second table. "--profile" after a row runs only the
     // transcoder on that row's full frames, after "stream" on the 1920x1080
     // stream, for five seconds or the number of rounds after it.
     const std::string only = argc > 1 ? argv[1] : "";
+    const auto selected = [&only](const std::string& row) { return row.compare(0, only.size(), only) == 0; };
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
     if (argc > 2 && std::string(argv[2]) == "--profile") {
         const bool stream = only == "stream";
@@ -296,16 +297,18 @@ int main(int argc, char** argv) {
     for (const Content& content : contents) {
         for (const Size size : content.sizes) {
             const std::string prefix = std::to_string(size.width) + "x" + std::to_string(size.height) + " " + content.name;
-            if (!only.empty() && only.compare(0, prefix.size(), prefix) != 0) continue;
+            std::vector<int> qualities;
+            for (const int quality : content.qualities)
+                if (selected(prefix + " " + std::to_string(quality))) qualities.push_back(quality);
+            if (qualities.empty()) continue;
             const RgbPicture picture = content.make(size.width, size.height);
             if (picture.width == 0) continue;
-            for (const int quality : content.qualities) {
-                if (!only.empty() && prefix + " " + std::to_string(quality) != only) continue;
+            for (const int quality : qualities) {
                 printRow(picture, content.name, quality);
             }
         }
     }
-    if (only.empty() || only == "1920x1080 dense random 85")
+    if (selected("1920x1080 dense random 85"))
         printRow(vorctest::syntheticPicture(1920, 1080, false), "dense random", 85, true);
     if (!only.empty() && only != "stream") return 0;
     std::printf("\nA photograph moving over a photographic picture: one full frame, then fifteen partial frames "
