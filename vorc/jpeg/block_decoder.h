@@ -89,17 +89,20 @@ inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
 // sixteen zeros (their steps pass the end). One refill serves two lookups:
 // it leaves at least 56 bits, and a lookup takes at most 26 (11 + 15); a
 // longer code refills before and after itself. Past the end of the clean
-// part the reader supplies zero bits, and whether the block used any is
-// asked only once it ended, as using them is for good: then nothing about
-// the block is known, and the exact reader must read it.
+// part the reader supplies zero bits; a block decoded with any of them
+// tells nothing, and the exact reader must read it. Whether it used any is
+// asked only where decoding failed: the caller asks once it is done with
+// the block, or with several (zero bits never make a block fail, so the
+// blocks after such a one decode all the same, within the zero margin).
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
     enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword };
     auto outcomeOf = [&reader](Flow flow) {
+        if (flow == Flow::End) return FastBlockOutcome::Decoded;
         if (flow == Flow::InvalidCodeword || reader.overran()) return FastBlockOutcome::NeedsExactReader;
-        return flow == Flow::End ? FastBlockOutcome::Decoded : FastBlockOutcome::TooManyCoefficients;
+        return FastBlockOutcome::TooManyCoefficients;
     };
     auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
         block[NaturalIndexOf.beforePosition[position]] = static_cast<int16_t>(value);
@@ -248,7 +251,8 @@ inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& 
     ScanBitReader local = reader;
     int last = 0;
     int end = 0;
-    const FastBlockOutcome outcome = decodeBlockWith(local, dc, ac, block, predictor, last, end);
+    FastBlockOutcome outcome = decodeBlockWith(local, dc, ac, block, predictor, last, end);
+    if (local.overran()) outcome = FastBlockOutcome::NeedsExactReader;
     reader = local;
     lastPosition = last;
     endPosition = end;

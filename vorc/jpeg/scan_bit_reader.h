@@ -21,9 +21,11 @@ public:
     // The longest a block can be: a DC code and magnitude, then 63 AC codes
     // with magnitudes.
     static constexpr int MaxBlockBits = 16 + 11 + 63 * (16 + 15);
-    // How far a block that starts before the end may read beyond it, with
-    // a refill's reach.
-    static constexpr size_t ZeroMargin = (MaxBlockBits + 7) / 8 + 2 * 8;
+    // How far the blocks of a tile may read beyond the end, with a refill's
+    // reach: a block that starts before the end reads at most the longest
+    // block, and those after it read zero bits, which code at most three
+    // bits a coefficient.
+    static constexpr size_t ZeroMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8;
 
     // Reads `base` from bit `first` on (0 the most significant bit of
     // base[0]); the bits from `endBit` on are past the end.
