@@ -1,4 +1,5 @@
-// Taking the stuffing out of a scan's clean part, one copy from FF to FF.
+// Taking the stuffing out of a scan's clean part and putting it back, one
+// copy from FF to FF.
 #include "vorc/jpeg/plain_scan.h"
 
 #include <algorithm>
@@ -22,6 +23,21 @@ size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, 
         if (ff == nullptr) break;
         ffOffsets.push_back(static_cast<uint32_t>(written - 1));
         in = ff + 2;
+    }
+    return written;
+}
+
+size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan) {
+    size_t written = 0;
+    const unsigned char* const end = plain + count;
+    while (plain < end) {
+        const auto* ff = static_cast<const unsigned char*>(std::memchr(plain, 0xFF, static_cast<size_t>(end - plain)));
+        const unsigned char* const stretchEnd = ff != nullptr ? ff + 1 : end;
+        std::memcpy(scan + written, plain, static_cast<size_t>(stretchEnd - plain));
+        written += static_cast<size_t>(stretchEnd - plain);
+        if (ff == nullptr) break;
+        scan[written++] = 0x00;
+        plain = ff + 1;
     }
     return written;
 }

@@ -14,7 +14,6 @@ namespace {
 
 using vorc::jpeg::ByteBuffer;
 using vorc::jpeg::PlainBitWriter;
-using vorc::jpeg::ScanBitWriter;
 
 constexpr size_t MinimumWasteBeforeCompaction = size_t{1} << 20;
 constexpr size_t LumaBlockSize = 64;
@@ -217,10 +216,12 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
     store_.reserve(usedBytes_ + StoreMargin, usedBytes_);
 }
 
+// The scan is written as plain bits first, runs copied a word at a time
+// with no test, then stuffed in one pass from FF to FF.
 size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
     for (size_t tile = kept_.nextMissing(0, tileCount_); tile < tileCount_; tile = kept_.nextMissing(tile + 1, tileCount_))
         codeTile(tile, coefficients + tile * CoefficientsPerTile);
-    ScanBitWriter writer(scan, start);
+    PlainBitWriter writer(plainScan_, 0);
     const CodeBooks books;
     const unsigned char* const store = store_.data();
     TileDC before{0, 0, 0, 0};
@@ -242,7 +243,9 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
         before = last.dc;
         tile = end;
     }
-    return writer.alignToByte(0);
+    const size_t plainBytes = writer.alignToByte(0);
+    scan.reserve(start + 2 * plainBytes, start);
+    return start + vorc::jpeg::copyStuffedBytes(plainScan_.data(), plainBytes, scan.data() + start);
 }
 
 void vorcTileBitStore::compactIfWasteful() {
