@@ -64,22 +64,31 @@ const WalkLookup& standardWalkLookup(int componentClass);
     }
     afterDC = reader.position();
 
-    // The next position to fill; a run of sixteen zeros waits for the
+    // The next position to fill. A run of sixteen zeros waits for the
     // symbol after it, which decides whether the block was coded as an
-    // encoder codes it, and until then the walk goes symbol by symbol.
+    // encoder codes it; while it waits, the position counts Waiting more,
+    // which sends every lookup to the symbol-by-symbol path, as do a longer
+    // code and a lookup that might reach the end of the block.
+    constexpr int Waiting = 64;
     int position = 1;
-    bool zeroRunPending = false;
-    while (true) {
-        reader.refill();
+    enum class Step { Next, End, OneSymbol };
+    // A lookup takes at most 22 bits: two follow one refill, which leaves 56.
+    auto lookup = [&]() __attribute__((always_inline)) {
         const uint32_t entry = walk.entryOf[reader.peek(WalkLookup::LookupBits)];
         const int next = position + static_cast<int>(entry >> WalkLookup::StepShift & WalkLookup::StepMask);
-        if (next < 64 && !zeroRunPending) {
-            reader.skip(static_cast<int>(entry & WalkLookup::TakenMask));
-            position = next;
-            if (entry & WalkLookup::EndOfBlockFlag) return true;
-            continue;
-        }
+        if (next >= 64) return Step::OneSymbol;
+        reader.skip(static_cast<int>(entry & WalkLookup::TakenMask));
+        position = next;
+        return entry & WalkLookup::EndOfBlockFlag ? Step::End : Step::Next;
+    };
+    while (true) {
+        reader.refill();
+        Step step = lookup();
+        if (step == Step::Next) step = lookup();
+        if (step == Step::Next) continue;
+        if (step == Step::End) return true;
         // One symbol, whatever its code.
+        reader.refill();
         int symbol = 0;
         const uint16_t known = ac.symbolOf[reader.peek(HuffmanLookup::LookupBits)];
         if (known != 0) {
@@ -95,15 +104,21 @@ const WalkLookup& standardWalkLookup(int componentClass);
             symbol = ac.symbols[ac.symbolOffset[length] + static_cast<int32_t>(reader.peek(length))];
             reader.skip(length);
         }
-        if (symbol == 0) break;
+        const bool waited = position >= Waiting;
+        if (symbol == 0) {
+            if (waited) canonical = false;
+            return true;
+        }
         reader.skip(symbol & 0x0F);
-        position += symbol >> 4;
+        position = (position & (Waiting - 1)) + (symbol >> 4);
         if (position > 63) return false;
-        zeroRunPending = (symbol & 0x0F) == 0;
-        if (++position == 64) break;
+        const bool zeroRun = (symbol & 0x0F) == 0;
+        if (++position == 64) {
+            if (zeroRun) canonical = false;
+            return true;
+        }
+        if (zeroRun) position += Waiting;
     }
-    if (zeroRunPending) canonical = false;
-    return true;
 }
 
 }  // namespace vorc::jpeg
