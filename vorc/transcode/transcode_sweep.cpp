@@ -176,45 +176,64 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // is read again from its start by decodeTile, which reports faults exactly.
 bool Converter::walkTile(size_t tile, int16_t* predictors) {
     const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
-    const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
-                                                          &vorc::jpeg::standardWalkLookup(1)};
+    const vorc::jpeg::WalkLookup& lumaWalk = vorc::jpeg::standardWalkLookup(0);
+    const vorc::jpeg::WalkLookup& chromaWalk = vorc::jpeg::standardWalkLookup(1);
     // A local reader and predictors stay in registers: nothing stored aliases them.
     vorc::jpeg::ScanBitReader reader = walkReader;
-    int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
-    int16_t dcValues[BlocksPerTile];
-    // Where the tile starts, where each block's DC code ends and where each block ends.
+    int16_t luma = predictors[0];
+    int16_t blue = predictors[1];
+    int16_t red = predictors[2];
+    // Where the tile starts, where the outer DC codes end and where the
+    // blocks before them end.
     const uint64_t start = reader.position();
-    uint64_t afterDC[BlocksPerTile];
-    uint64_t blockEnds[BlocksPerTile];
+    uint64_t afterDC[3];
+    uint64_t lumaEnd = 0;
+    uint64_t blueEnd = 0;
     bool canonical = true;
     bool dcCodesWritable = true;
-    for (int block = 0; block < BlocksPerTile; ++block) {
-        const int componentClass = block < LumaBlocks ? 0 : 1;
-        int16_t& predictor = walked[predictorOf(block)];
+    int16_t lastLuma = 0;
+    // Each block of the tile, written out so that its tables and predictor
+    // are known where it is walked.
+    const auto walk = [&](const vorc::jpeg::WalkLookup& walkLookup, int componentClass, int16_t& predictor,
+                          uint64_t* dcEnd) __attribute__((always_inline)) {
         const int16_t before = predictor;
-        // Near the end of the clean part the reader supplies zero bits; a
-        // block that used any is read again exactly.
-        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                   *walkLookups[componentClass], predictor, canonical, afterDC[block]) ||
-            reader.overran())
+        uint64_t afterBlockDC = 0;
+        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass], walkLookup,
+                                   predictor, canonical, afterBlockDC))
             return false;
-        blockEnds[block] = reader.position();
-        dcValues[block] = predictor;
         const int difference = static_cast<int16_t>(predictor - before);
-        if (!dcStepEncodable(block, difference)) canonical = false;
-        if (!canonical) return false;
-        if (outerDCCode(block)) dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
-    }
+        // The outer DC codes are coded afresh where they do not stay; the
+        // others must be ones an encoder writes.
+        if (dcEnd != nullptr) {
+            *dcEnd = afterBlockDC;
+            dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
+        } else if (!dcDifferenceWritable(difference)) {
+            canonical = false;
+        }
+        return true;
+    };
+    if (!walk(lumaWalk, 0, luma, &afterDC[0])) return false;
+    const int16_t firstLuma = luma;
+    if (!walk(lumaWalk, 0, luma, nullptr) || !walk(lumaWalk, 0, luma, nullptr) || !walk(lumaWalk, 0, luma, nullptr))
+        return false;
+    lastLuma = luma;
+    lumaEnd = reader.position();
+    if (!walk(chromaWalk, 1, blue, &afterDC[1])) return false;
+    blueEnd = reader.position();
+    if (!walk(chromaWalk, 1, red, &afterDC[2])) return false;
+    // Near the end of the clean part the reader supplies zero bits; a tile
+    // that used any is read again exactly.
+    if (!canonical || reader.overran()) return false;
     const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
     const vorcTileBitStore::TileLayout layout{
-        bitCount(afterDC[0] - start),        bitCount(blockEnds[3] - afterDC[0]),
-        bitCount(afterDC[4] - blockEnds[3]), bitCount(blockEnds[4] - afterDC[4]),
-        bitCount(afterDC[5] - blockEnds[4]), bitCount(blockEnds[5] - afterDC[5])};
-    tileBits.keepScanBits(tile, start, layout,
-                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]},
+        bitCount(afterDC[0] - start),   bitCount(lumaEnd - afterDC[0]), bitCount(afterDC[1] - lumaEnd),
+        bitCount(blueEnd - afterDC[1]), bitCount(afterDC[2] - blueEnd), bitCount(reader.position() - afterDC[2])};
+    tileBits.keepScanBits(tile, start, layout, vorcTileBitStore::TileDC{firstLuma, lastLuma, blue, red},
                           dcCodesWritable, false);
     walkReader = reader;
-    for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
+    predictors[0] = luma;
+    predictors[1] = blue;
+    predictors[2] = red;
     return true;
 }
 
