@@ -413,23 +413,26 @@ TEST(JpegWriting, CodesTheWorkedExamples) {
 
 // Bit-aligned copies against the same bits put one at a time, in scans
 // (stuffed) and in plain storage, from every bit of a byte, at every
-// alignment and length near the word size; padding with 0 or 1 bits.
+// alignment and length near the word size and past the length from which
+// copies go word by word (where plain storage at the same bit of a byte is
+// copied byte by byte); padding with 0 or 1 bits.
 TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     using namespace vorc::jpeg;
     std::mt19937 random(17);
-    Bytes source(32);
+    Bytes source(160);
     for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
     const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
-    for (unsigned lead = 0; lead < 40; ++lead)
+    for (unsigned lead = 0; lead < 72; ++lead)
       for (unsigned firstBit = 0; firstBit < 8; ++firstBit) {
-        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127}) {
-            ByteBuffer copied, serial, plain;
+        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127, 255, 256, 257, 319, 320, 321, 1000}) {
+            ByteBuffer copied, serial, plain, plainSerial;
             ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
-            PlainBitWriter plainCopy(plain, 0);
-            for (unsigned i = 0; i < lead; ++i) copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1);
+            PlainBitWriter plainCopy(plain, 0), plainOneByOne(plainSerial, 0);
+            for (unsigned i = 0; i < lead; ++i)
+                copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1), plainOneByOne.put(1, 1);
             copying.copy(source.data(), firstBit, count);
             plainCopy.copy(source.data(), firstBit, count);
-            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1);
+            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1), plainOneByOne.put(bitAt(firstBit + i), 1);
             const size_t length = copying.alignToByte(1);
             const size_t serialLength = oneByOne.alignToByte(1);
             ASSERT_EQ(Bytes(copied.data(), copied.data() + length),
@@ -437,7 +440,11 @@ TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
                 << lead << " + " << firstBit << ":" << count;
             EXPECT_EQ(plainCopy.bitsPut(), lead + count);
             const size_t plainLength = plainCopy.alignToByte(0);
-            EXPECT_EQ(plainLength, (lead + count + 7) / 8);
+            ASSERT_EQ(plainLength, (lead + count + 7) / 8);
+            const size_t plainSerialLength = plainOneByOne.alignToByte(0);
+            ASSERT_EQ(Bytes(plain.data(), plain.data() + plainLength),
+                      Bytes(plainSerial.data(), plainSerial.data() + plainSerialLength))
+                << "plain " << lead << " + " << firstBit << ":" << count;
             for (size_t i = 0; i + 1 < length; ++i) {
                 if (copied.data()[i] == 0xFF) {
                     EXPECT_EQ(copied.data()[++i], 0x00) << lead << "+" << count;

@@ -116,19 +116,27 @@ private:
         pending_ = rest;
     }
     // A long copy: the bits that complete the pending word, then words of
-    // 64 source bits, each from two loaded words, straight into the buffer,
-    // then the rest.
+    // 64 source bits, each from two loaded words, straight into the buffer
+    // (bytes as they are where source and buffer are at the same bit of a
+    // byte, in plain storage), then the rest.
     void copyWords(const unsigned char* from, unsigned firstBit, size_t count) {
         const unsigned head = 64 - pending_;
         putTop(bitsAt(from, firstBit), head);
         from += (firstBit + head) / 8;
         const unsigned shift = (firstBit + head) % 8;
         count -= head;
-        const size_t words = count / 64;
+        size_t words = count / 64;
         bitsPut_ += 64 * words;
+        count -= 64 * words;
         // Every byte may be an FF that takes a stuffed 00.
         room(16 * words + 16);
         unsigned char* out = buffer_.data() + written_;
+        if (!StuffAfterFF && shift == 0) {
+            std::memcpy(out, from, 8 * words);
+            out += 8 * words;
+            from += 8 * words;
+            words = 0;
+        }
         uint64_t word = loadBigEndian64(from);
         for (size_t w = 0; w < words; ++w) {
             from += 8;
@@ -148,7 +156,6 @@ private:
             out += 8;
         }
         written_ = static_cast<size_t>(out - buffer_.data());
-        count -= 64 * words;
         if (count != 0) putTop(bitsAt(from, shift), static_cast<unsigned>(count));
     }
     // The 64 bits from bit `firstBit` (0 to 7) of `from` on.
