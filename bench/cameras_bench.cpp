@@ -2,8 +2,9 @@
 // camera, each playing a looped 1920x1080 stream file at 25 frames/s to ten
 // readers of /stream.mjpg on loopback. Two kinds of stream, both a
 // photograph moving over a photographic picture (q85): full motion, every
-// frame a full frame; and typical, a full frame every two seconds and
-// partial frames carrying the tiles that changed (about 6%) between them.
+// frame a full frame (a loop of two seconds); and typical, a full frame
+// every five seconds and partial frames carrying the tiles that changed
+// (about 6%) between them.
 // For each kind, N servers run side by side for a while; their CPU time
 // (user and system, from /proc: transcoding, the parser, the server and
 // the kernel's work on their sockets) divided by the wall time and by N is
@@ -34,7 +35,8 @@ using vorcbench::Bytes;
 constexpr int Width = 1920;
 constexpr int Height = 1080;
 constexpr int Quality = 85;
-constexpr int FramesPerLoop = 50;  // two seconds at 25 frames/s
+constexpr int FullMotionFrames = 50;  // two seconds at 25 frames/s
+constexpr int TypicalFrames = 125;
 constexpr int ClientsPerCamera = 10;
 constexpr char Fps[] = "25";
 
@@ -53,7 +55,8 @@ struct StreamFile {
 StreamFile writeStream(const vorcbench::MovingPatchStream& stream, bool fullMotion, const std::string& path) {
     vorctest::StreamBuilder builder;
     double coded = 0;
-    for (int f = 0; f < FramesPerLoop; ++f) {
+    const int frames = fullMotion ? FullMotionFrames : TypicalFrames;
+    for (int f = 0; f < frames; ++f) {
         if (fullMotion || f == 0) {
             builder.raw(vorctest::jpegToTesraFrame(stream.jpegs[static_cast<size_t>(f)]));
             coded += stream.tiles();
@@ -65,8 +68,7 @@ StreamFile writeStream(const vorcbench::MovingPatchStream& stream, bool fullMoti
         }
     }
     if (!builder.writeFile(path)) std::fprintf(stderr, "error: cannot write %s\n", path.c_str());
-    return {path, coded / FramesPerLoop / stream.tiles(),
-            static_cast<double>(builder.bytes().size()) / FramesPerLoop};
+    return {path, coded / frames / stream.tiles(), static_cast<double>(builder.bytes().size()) / frames};
 }
 
 }  // namespace
@@ -77,7 +79,7 @@ int main() {
     const char* tmp = std::getenv("TMPDIR");
     const std::string folder = tmp != nullptr ? tmp : "/tmp";
     const vorcbench::MovingPatchStream stream =
-        vorcbench::movingPatchStream(vorcbench::photographicPicture(Width, Height), Quality, FramesPerLoop);
+        vorcbench::movingPatchStream(vorcbench::photographicPicture(Width, Height), Quality, TypicalFrames);
     if (stream.jpegs.empty()) return 1;
 
     std::printf("vorc serve, %d processes side by side, each a looped %dx%d q%d stream at %s frames/s to %d "

@@ -153,13 +153,13 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int
     const uint16_t* const quant = blockIndex < 4 ? yQuantTable : uvQuantTable;
     int16_t* const block = sweep.blocks[blockIndex];
     uint8_t* const samples = sweep.samples[blockIndex];
-    // The fast block decoder needs the block zeroed again.
+    // The fast block decoder needs the block zeroed again, which the
+    // transform does.
     if (sweep.lastPositions[blockIndex] == 0) {
         std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
         block[0] = 0;
     } else {
         kernels.dequantizeTransformBlock(block, quant, samples);
-        std::memset(block, 0, sizeof(Block));
     }
 }
 

@@ -30,9 +30,9 @@ struct KernelTable {
     const char* name;
     // Multiplies 64 coefficients (natural order) by the quantiser, keeping
     // the low 16 bits of each product, applies the integer inverse DCT and
-    // turns the results into samples 0..255.
-    void (*dequantizeTransformBlock)(const int16_t* coefficients, const uint16_t* quantizer,
-                                     uint8_t* samples);
+    // turns the results into samples 0..255; leaves the coefficients zero,
+    // as the fast tile decoder wants its blocks.
+    void (*dequantizeTransformBlock)(int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples);
     // Writes the tile's 16 rows of 16 RGB pixels; row r starts at target + r * rowStep.
     void (*convertTileToRgb)(const TileSamples& samples, unsigned char* target, ptrdiff_t rowStep);
     // The encoder's forward DCT: 64 samples 0..255 to 64 coefficients,

@@ -150,7 +150,7 @@ template <bool Column>
             _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[1], rowValues[3]), low)};
 }
 
-[[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
+[[gnu::target("avx2")]] void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
     V dequantized[4];  // rows 2k and 2k + 1
     V any = _mm256_setzero_si256();
@@ -159,6 +159,7 @@ template <bool Column>
         const V q = _mm256_loadu_si256(reinterpret_cast<const V*>(quantizer + 16 * k));
         any = _mm256_or_si256(any, c);
         dequantized[k] = _mm256_mullo_epi16(c, q);
+        _mm256_storeu_si256(reinterpret_cast<V*>(coefficients + 16 * k), _mm256_setzero_si256());
     }
     const V otherColumns = _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1);
     V wide[8];

@@ -91,13 +91,14 @@ template <bool Column>
                            _mm_srai_epi32(_mm_slli_epi32(high, 16), 16));
 }
 
-[[gnu::target("sse2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
+[[gnu::target("sse2")]] void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
     V rows[8];
     for (int r = 0; r < 8; ++r) {
         const V c = _mm_loadu_si128(reinterpret_cast<const V*>(coefficients + 8 * r));
         const V q = _mm_loadu_si128(reinterpret_cast<const V*>(quantizer + 8 * r));
         rows[r] = _mm_mullo_epi16(c, q);
+        _mm_storeu_si128(reinterpret_cast<V*>(coefficients + 8 * r), _mm_setzero_si128());
     }
     // Row pass: lanes are rows, so the block goes in transposed.
     transpose8x8(rows);
