@@ -26,7 +26,7 @@ namespace vorc::jpeg {
 // code, or a run of sixteen zeros first) moves the block on so far that it
 // passes the end, which sends the walk to its symbol-by-symbol path.
 struct WalkLookup {
-    static constexpr int LookupBits = 12;
+    static constexpr int LookupBits = 13;
     // Bits 0-4 the bits taken; bit 5 is 0, so that a 64-bit shift by the
     // entry shifts by them.
     static constexpr uint32_t TakenMask = 0x1F;
@@ -72,7 +72,8 @@ const WalkLookup& standardWalkLookup(int componentClass);
     constexpr int Waiting = 64;
     int position = 1;
     enum class Step { Next, End, OneSymbol };
-    // A lookup takes at most 22 bits: two follow one refill, which leaves 56.
+    // A lookup takes at most 23 bits (a code within the lookup and a magnitude
+    // of 10): two follow one refill, which leaves 56.
     auto lookup = [&]() __attribute__((always_inline)) {
         const uint32_t entry = walk.entryOf[reader.peek(WalkLookup::LookupBits)];
         const int next = position + static_cast<int>(entry >> WalkLookup::StepShift & WalkLookup::StepMask);
