@@ -19,6 +19,7 @@
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/bit_serial_reader.h"
 #include "vorc/jpeg/plain_scan.h"
+#include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/jpeg/tile_decoder.h"
 
 namespace {
@@ -213,14 +214,16 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;
-    const int columns = frame->tileColumns;
-    const int64_t tileCount = int64_t{columns} * frame->tileRows;
+    const size_t columns = frame->tileColumns > 0 ? static_cast<size_t>(frame->tileColumns) : 0;
+    const size_t tileCount = frame->tileRows > 0 ? columns * static_cast<size_t>(frame->tileRows) : 0;
 
-    for (int64_t k = 0; k < tileCount; ++k) {
-        if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
+    for (size_t k = vorc::jpeg::nextCodedTile(bitmap, 0, tileCount); k < tileCount;
+         k = vorc::jpeg::nextCodedTile(bitmap, k + 1, tileCount)) {
+        const int column = static_cast<int>(k % columns);
+        const int row = static_cast<int>(k / columns);
         // While the tile decodes, the lines its pixels will most likely go to
         // come into the cache: writing them costs least when they are there.
-        sweep.lastTile.prefetchFor(static_cast<int>(k % columns), static_cast<int>(k / columns));
+        sweep.lastTile.prefetchFor(column, row);
         // The blocks that the fast reader leaves are read bit-serially.
         const int decodedFast = sweep.fast ? decodeTileFast(sweep) : 0;
         if (decodedFast < 0) {
@@ -234,6 +237,6 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
-        sweep.lastTile = deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
+        sweep.lastTile = deliverTile(column, row, sweep.samples);
     }
 }

@@ -19,6 +19,7 @@
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
+#include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -36,10 +37,6 @@ constexpr size_t EndOfImageBytes = 2;
 // Marker, length and table number or class: what goes before a table's values.
 constexpr size_t DQTHeadBytes = 5;
 constexpr size_t DHTHeadBytes = 5;
-
-bool tileCoded(const unsigned char* bitmap, size_t tile) {
-    return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
-}
 
 // Which DC predictor (luminance, first or second chrominance) a block uses.
 constexpr int predictorOf(int block) { return block < LumaBlocks ? 0 : block - LumaBlocks + 1; }
@@ -114,8 +111,8 @@ void Converter::performScanSweep(Frame* frame) {
                                   uvACTree->getRoot()};
     int16_t predictors[3] = {0, 0, 0};
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
-    for (size_t tile = 0; tile < tiles; ++tile) {
-        if (!tileCoded(frame->tileBitmap, tile)) continue;
+    for (size_t tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, 0, tiles); tile < tiles;
+         tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, tile + 1, tiles)) {
         if (!walking || !walkTile(tile, predictors)) {
             if (walking) readExactlyFrom(tileBits.scanPositionOf(walkReader.position()));
             if (decodeTile(tile, predictors, roots) != 0) return;
