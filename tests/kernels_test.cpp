@@ -113,6 +113,42 @@ TEST(Kernels, DequantizeTransformMatchesReference) {
     }
 }
 
+// A scan's clean part as plain bits and back, by every table against the
+// bytes as they are: the FF bytes named where they stand, runs of FF and
+// FF at every place of a vector, with guard bytes behind the room each
+// copy may use.
+TEST(Kernels, StuffingTakenOutAndPutBackMatchesTheBytes) {
+    std::mt19937 random(23);
+    for (const KernelTable* table : vorc::dsp::supportedKernelTables()) {
+        SCOPED_TRACE(table->name);
+        for (int trial = 0; trial < 3000; ++trial) {
+            vorctest::Bytes plain(random() % 300);
+            std::vector<uint32_t> expectedOffsets;
+            const unsigned density = 1 + random() % 8;
+            for (size_t i = 0; i < plain.size(); ++i) {
+                plain[i] = static_cast<unsigned char>(random() % 16 < density ? 0xFF : random());
+                if (plain[i] == 0xFF) expectedOffsets.push_back(static_cast<uint32_t>(i));
+            }
+            vorctest::Bytes scan(2 * plain.size() + Guard, GuardByte);
+            const size_t scanLength = table->copyStuffedBytes(plain.data(), plain.size(), scan.data());
+            ASSERT_EQ(scanLength, plain.size() + expectedOffsets.size()) << trial;
+            ASSERT_TRUE(std::all_of(scan.end() - Guard, scan.end(), [](uint8_t b) { return b == GuardByte; }));
+            for (size_t i = 0, at = 0; i < scanLength; ++i, ++at) {
+                ASSERT_EQ(scan[i], plain[at]) << trial;
+                if (scan[i] == 0xFF) {
+                    ASSERT_EQ(scan[++i], 0x00) << trial;
+                }
+            }
+            vorctest::Bytes back(scanLength + Guard, GuardByte);
+            std::vector<uint32_t> offsets{7};
+            const size_t backLength = table->copyPlainBits(scan.data(), scan.data() + scanLength, back.data(), offsets);
+            ASSERT_EQ(vorctest::Bytes(back.begin(), back.begin() + static_cast<long>(backLength)), plain) << trial;
+            ASSERT_EQ(offsets, expectedOffsets) << trial;
+            ASSERT_TRUE(std::all_of(back.end() - Guard, back.end(), [](uint8_t b) { return b == GuardByte; }));
+        }
+    }
+}
+
 TEST(Kernels, DcOnlyShortcutMatchesTheTransform) {
     const int16_t dcValues[] = {-32768, -32767, -4097, -1024, -129, -17, -5, -4, -1, 0, 1, 4, 15, 16, 80, 127, 128, 2100, 4095, 32767};
     for (int quant = 0; quant <= 65535; quant += quant < 300 ? 1 : 257) {
@@ -262,7 +298,8 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
             // The scan's plain bits, and zero bytes that are data with filler.
             vorctest::Bytes bytes(scan.size() + 2 * vorc::jpeg::ScanBitReader::ZeroMargin);
             std::vector<uint32_t> ffOffsets;
-            size_t length = vorc::jpeg::copyPlainBits(scan.data(), scan.data() + scan.size(), bytes.data(), ffOffsets);
+            size_t length = vorc::dsp::referenceKernels().copyPlainBits(scan.data(), scan.data() + scan.size(),
+                                                                        bytes.data(), ffOffsets);
             if (filler) length += vorc::jpeg::ScanBitReader::ZeroMargin;
             vorc::jpeg::ScanBitReader reader;
             reader.start(bytes.data(), 0, uint64_t{length} * 8);
@@ -311,7 +348,8 @@ TEST(FastDecoder, ReaderStopsAtTheEndOfStuffedBytes) {
             ASSERT_EQ(cleanEnd, scan.data() + scan.size() - 2);
             vorctest::Bytes bits(scan.size() + vorc::jpeg::ScanBitReader::ZeroMargin, 0x77);
             std::vector<uint32_t> ffOffsets;
-            const size_t length = vorc::jpeg::copyPlainBits(scan.data(), cleanEnd, bits.data(), ffOffsets);
+            const size_t length =
+                vorc::dsp::referenceKernels().copyPlainBits(scan.data(), cleanEnd, bits.data(), ffOffsets);
             ASSERT_EQ(length, static_cast<size_t>(plain + stuffed));
             EXPECT_EQ(vorctest::Bytes(bits.begin(), bits.begin() + plain), vorctest::Bytes(static_cast<size_t>(plain), 0x12));
             EXPECT_EQ(vorctest::Bytes(bits.begin() + plain, bits.begin() + static_cast<long>(length)),

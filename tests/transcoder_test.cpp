@@ -19,7 +19,6 @@
 #include "vorc/core/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
-#include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/transcode/tile_bit_store.h"
 #include "vorc/transcode/jpeg_converter.h"
@@ -491,32 +490,6 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
             s.sweep(32, 16, writer.finish());
         };
         EXPECT_EXIT((messagesToStandardError(), sweepAlone()), ::testing::ExitedWithCode(154), "Out of Range");
-    }
-}
-
-// A scan's clean part as plain bits and back: the FF bytes named where
-// they stand, and stuffed again, the same bytes.
-TEST(JpegWriting, PlainBitsOfAScanAndBackAgain) {
-    std::mt19937 random(23);
-    for (int trial = 0; trial < 500; ++trial) {
-        Bytes plain(random() % 300);
-        std::vector<uint32_t> expectedOffsets;
-        for (size_t i = 0; i < plain.size(); ++i) {
-            plain[i] = static_cast<unsigned char>(random() % 5 == 0 ? 0xFF : random());
-            if (plain[i] == 0xFF) expectedOffsets.push_back(static_cast<uint32_t>(i));
-        }
-        Bytes scan(2 * plain.size());
-        scan.resize(vorc::jpeg::copyStuffedBytes(plain.data(), plain.size(), scan.data()));
-        ASSERT_EQ(scan.size(), plain.size() + expectedOffsets.size());
-        Bytes back(scan.size());
-        std::vector<uint32_t> offsets;
-        back.resize(vorc::jpeg::copyPlainBits(scan.data(), scan.data() + scan.size(), back.data(), offsets));
-        ASSERT_EQ(back, plain) << trial;
-        ASSERT_EQ(offsets, expectedOffsets) << trial;
-        for (size_t i = 0, at = 0; i < scan.size(); ++i, ++at) {
-            ASSERT_EQ(scan[i], plain[at]);
-            if (scan[i] == 0xFF) ASSERT_EQ(scan[++i], 0x00);
-        }
     }
 }
 

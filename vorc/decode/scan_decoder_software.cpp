@@ -208,7 +208,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         const unsigned char* const cleanEnd = kernels.findScanMarker(scanCursor, scanCursor + scanBytesLeft);
         const size_t room = static_cast<size_t>(cleanEnd - scanCursor) + vorc::jpeg::ScanBitReader::ZeroMargin;
         if (plainScan.size() < room) plainScan.resize(room);
-        const size_t plainBytes = vorc::jpeg::copyPlainBits(scanCursor, cleanEnd, plainScan.data(), plainScanFFs);
+        const size_t plainBytes = kernels.copyPlainBits(scanCursor, cleanEnd, plainScan.data(), plainScanFFs);
         std::memset(plainScan.data() + plainBytes, 0, vorc::jpeg::ScanBitReader::ZeroMargin);
         sweep.fastReader.start(plainScan.data(), 0, uint64_t{plainBytes} * 8);
         sweep.lookups = &vorc::jpeg::standardLookups();

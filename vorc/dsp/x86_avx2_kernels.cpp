@@ -312,8 +312,14 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* avx2Kernels() {
-    static constexpr KernelTable Table = {"avx2",           dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, avx2::findScanMarker,   bmi2::decodeTile};
+    static constexpr KernelTable Table = {"avx2",
+                                          dequantizeTransformBlock,
+                                          convertTileToRgb,
+                                          forwardTransformBlock,
+                                          avx2::findScanMarker,
+                                          avx2::copyPlainBits,
+                                          avx2::copyStuffedBytes,
+                                          bmi2::decodeTile};
     return &Table;
 }
 

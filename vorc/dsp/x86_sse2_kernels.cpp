@@ -247,8 +247,14 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* sse2Kernels() {
-    static constexpr KernelTable Table = {"sse2",           dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, sse2::findScanMarker,   jpeg::decodeTile};
+    static constexpr KernelTable Table = {"sse2",
+                                          dequantizeTransformBlock,
+                                          convertTileToRgb,
+                                          forwardTransformBlock,
+                                          sse2::findScanMarker,
+                                          sse2::copyPlainBits,
+                                          sse2::copyStuffedBytes,
+                                          jpeg::decodeTile};
     return &Table;
 }
 

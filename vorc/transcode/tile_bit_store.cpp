@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vorc/dsp/kernel_table.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/plain_scan.h"
@@ -109,7 +110,7 @@ void vorcTileBitStore::takeScan(const unsigned char* begin, const unsigned char*
     const size_t cleanBytes = static_cast<size_t>(cleanEnd - begin);
     store_.reserve(usedBytes_ + cleanBytes + StoreMargin, usedBytes_);
     unsigned char* const out = store_.data() + usedBytes_;
-    const size_t taken = vorc::jpeg::copyPlainBits(begin, cleanEnd, out, scanFFs_);
+    const size_t taken = vorc::dsp::selectedKernels().copyPlainBits(begin, cleanEnd, out, scanFFs_);
     std::memset(out + taken, 0, StoreMargin);
     scanStart_ = usedBytes_;
     scanCleanBytes_ = taken;
@@ -245,7 +246,7 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
     }
     const size_t plainBytes = writer.alignToByte(0);
     scan.reserve(start + 2 * plainBytes, start);
-    return start + vorc::jpeg::copyStuffedBytes(plainScan_.data(), plainBytes, scan.data() + start);
+    return start + vorc::dsp::selectedKernels().copyStuffedBytes(plainScan_.data(), plainBytes, scan.data() + start);
 }
 
 void vorcTileBitStore::compactIfWasteful() {
