@@ -58,9 +58,9 @@ WalkLookup buildWalkLookup(const unsigned char* table) {
 
 }  // namespace
 
-const WalkLookup& standardWalkLookup(int componentClass) {
-    static const WalkLookup lookups[2] = {buildWalkLookup(standardACTable(0)), buildWalkLookup(standardACTable(1))};
-    return lookups[componentClass];
+const WalkTables& standardWalkTables() {
+    static const WalkTables tables{standardLookups(), {buildWalkLookup(standardACTable(0)), buildWalkLookup(standardACTable(1))}};
+    return tables;
 }
 
 }  // namespace vorc::jpeg

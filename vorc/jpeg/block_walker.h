@@ -38,8 +38,13 @@ struct WalkLookup {
     uint16_t entryOf[1 << LookupBits];
 };
 
-// Those of the standard luminance (0) and chrominance (1) AC tables, built once.
-const WalkLookup& standardWalkLookup(int componentClass);
+// What a walk reads: the decoding lookups and the walk lookups of the
+// standard luminance and chrominance tables, built once.
+struct WalkTables {
+    const StandardLookups& lookups;
+    WalkLookup ac[2];
+};
+const WalkTables& standardWalkTables();
 
 // Walks one block and moves the DC predictor on, as decoding it would.
 // False on trouble, with the reader and the predictor somewhere inside the

@@ -32,6 +32,10 @@
 #include "vorc/sinks/jpeg_receiver.h"
 #include "vorc/transcode/tile_bit_store.h"
 
+namespace vorc::jpeg {
+struct WalkTables;
+}  // namespace vorc::jpeg
+
 class vorcFramewiseTesraScanToJPEGConverter : public vorcFramewiseTesraScanDecoder {
 public:
     // Takes ownership of the receiver.
@@ -118,7 +122,7 @@ private:
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
     // Whether a tile was taken by walking its codes; if not, the walk reader
     // and the predictors are still at its start.
-    bool walkTile(size_t tile, int16_t* predictors);
+    bool walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables);
     // The walk goes on from a bit of the store's plain bits of the scan.
     void walkFrom(uint64_t bit);
     void readExactlyFrom(vorcTileBitStore::ScanPosition at);

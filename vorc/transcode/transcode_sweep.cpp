@@ -110,10 +110,11 @@ void Converter::performScanSweep(Frame* frame) {
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
     int16_t predictors[3] = {0, 0, 0};
+    const vorc::jpeg::WalkTables& walkTables = vorc::jpeg::standardWalkTables();
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, 0, tiles); tile < tiles;
          tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, tile + 1, tiles)) {
-        if (!walking || !walkTile(tile, predictors)) {
+        if (!walking || !walkTile(tile, predictors, walkTables)) {
             if (walking) readExactlyFrom(tileBits.scanPositionOf(walkReader.position()));
             if (decodeTile(tile, predictors, roots) != 0) return;
             const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
@@ -171,10 +172,10 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // encoder codes them, their bits are kept and their coefficients are left
 // to be decoded from those bits should anything need them. Any other tile
 // is read again from its start by decodeTile, which reports faults exactly.
-bool Converter::walkTile(size_t tile, int16_t* predictors) {
-    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
-    const vorc::jpeg::WalkLookup& lumaWalk = vorc::jpeg::standardWalkLookup(0);
-    const vorc::jpeg::WalkLookup& chromaWalk = vorc::jpeg::standardWalkLookup(1);
+bool Converter::walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables) {
+    const vorc::jpeg::StandardLookups& lookups = tables.lookups;
+    const vorc::jpeg::WalkLookup& lumaWalk = tables.ac[0];
+    const vorc::jpeg::WalkLookup& chromaWalk = tables.ac[1];
     // A local reader and predictors stay in registers: nothing stored aliases them.
     vorc::jpeg::ScanBitReader reader = walkReader;
     int16_t luma = predictors[0];
