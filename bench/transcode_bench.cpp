@@ -11,7 +11,8 @@
 // transcodes the stream of one full and fifteen partial frames of a moving
 // photograph, against libjpeg-turbo transcoding the sixteen pictures; a
 // partial frame's budget is its share of the tiles times the full frame's
-// transcode plus the copy of its image. Processor time of the thread, best
+// transcode plus the copy of its image, and a frame that carries no tile
+// shows what writing the image from the kept bits alone costs. Processor time of the thread, best
 // of several rounds taken in turns.
 #include <cmath>
 #include <cstdio>
@@ -231,6 +232,11 @@ void printStreamRow(const RgbPicture& background, int quality) {
     const vorcbench::MovingPatchStream stream = vorcbench::movingPatchStream(background, quality, Frames);
     Library transcoder(stream.parts, stream.width, stream.height);
     Library fullOnly(stream.parts, stream.width, stream.height);
+    // A frame that carries no tile: its image is written from the kept bits alone.
+    Library empty(stream.parts, stream.width, stream.height);
+    empty.sweep(stream.scans[0], Bytes());
+    const Bytes noTiles((static_cast<size_t>(stream.tiles()) + 7) / 8, 0);
+    const Bytes endOfImage{0xFF, 0xD9};
     LibjpegTranscoder turbo;
     transcoder.sweep(stream.scans[0], Bytes());
     ImageCopy copy(static_cast<size_t>(transcoder.imageBytes()));
@@ -243,16 +249,20 @@ void printStreamRow(const RgbPicture& background, int quality) {
         },
         [&] { fullOnly.sweep(stream.scans[0], Bytes()); },
         copy,
+        [&] { empty.sweep(endOfImage, noTiles); },
     });
-    if (transcoder.errors() != 0) std::fprintf(stderr, "error: the moving-patch stream did not transcode\n");
+    if (transcoder.errors() != 0 || empty.errors() != 0)
+        std::fprintf(stderr, "error: the moving-patch stream did not transcode\n");
     double coded = 0;
     for (int f = 1; f < Frames; ++f) coded += stream.codedTiles[f];
     const double share = coded / (Frames - 1) / stream.tiles();
     const double partialSeconds = (seconds[0] - seconds[2]) / (Frames - 1);
     const double budget = share * seconds[2] + seconds[3];
-    std::printf("| %dx%d | %d | %.1f%% | %.2f | %.2f | %.1fx | %.0f | %.0f | %.0f | %.0f |\n", stream.width,
-                stream.height, quality, 100.0 * share, seconds[0] * 1e3, seconds[1] * 1e3, seconds[1] / seconds[0],
-                seconds[2] * 1e6, partialSeconds * 1e6, budget * 1e6, transcoder.imageBytes() / seconds[3] / 1e9);
+    const double imageBytes = static_cast<double>(transcoder.imageBytes());
+    std::printf("| %dx%d | %d | %.1f%% | %.2f | %.2f | %.1fx | %.0f | %.0f | %.0f | %.1f | %.0f | %.1f |\n",
+                stream.width, stream.height, quality, 100.0 * share, seconds[0] * 1e3, seconds[1] * 1e3,
+                seconds[1] / seconds[0], seconds[2] * 1e6, partialSeconds * 1e6, budget * 1e6,
+                imageBytes / seconds[3] / 1e9, seconds[4] * 1e6, imageBytes / seconds[4] / 1e9);
     std::fflush(stdout);
 }
 
@@ -265,9 +275,10 @@ struct Size {
 
 int main(int argc, char** argv) {
     // An optional argument such as "1920x1080 photographic 85" picks the
-    // rows whose names start with it, "stream" the second table. "--profile" after a row runs only the
-    // transcoder on that row's full frames, after "stream" on the 1920x1080
-    // stream, for five seconds or the number of rounds after it.
+    // rows whose names start with it, "stream" the second table. "--profile"
+    // after a row runs only the transcoder on that row's full frames, after
+    // "stream" on the 1920x1080 stream, for five seconds or the number of
+    // rounds after it.
     const std::string only = argc > 1 ? argv[1] : "";
     const auto selected = [&only](const std::string& row) { return row.compare(0, only.size(), only) == 0; };
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
@@ -314,8 +325,8 @@ int main(int argc, char** argv) {
     std::printf("\nA photograph moving over a photographic picture: one full frame, then fifteen partial frames "
                 "carrying the tiles that changed; libjpeg-turbo transcodes the sixteen pictures\n");
     std::printf("| picture | q | tiles per partial frame | vorc ms | libjpeg-turbo ms | ratio | full frame us "
-                "| partial frame us | budget us | copy GB/s |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+                "| partial frame us | budget us | copy GB/s | empty frame us | empty frame GB/s |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Size size : {Size{640, 480}, Size{1920, 1080}, Size{3840, 2160}}) {
         const RgbPicture background = vorcbench::photographicPicture(size.width, size.height);
         if (background.width != 0) printStreamRow(background, 85);
