@@ -188,6 +188,23 @@ RgbPicture flatPicture(int width, int height) {
     return picture;
 }
 
+void forEachRow(const std::vector<PictureRows>& rows, const std::string& only,
+                const std::function<void(const RgbPicture& picture, const char* content, int quality)>& row) {
+    const auto selected = [&only](const std::string& name) { return name.compare(0, only.size(), only) == 0; };
+    for (const PictureRows& kind : rows) {
+        for (const auto& [width, height] : kind.sizes) {
+            const std::string prefix = std::to_string(width) + "x" + std::to_string(height) + " " + kind.content;
+            std::vector<int> qualities;
+            for (const int quality : kind.qualities)
+                if (selected(prefix + " " + std::to_string(quality))) qualities.push_back(quality);
+            if (qualities.empty()) continue;
+            const RgbPicture picture = kind.make(width, height);
+            if (picture.width == 0) continue;
+            for (const int quality : qualities) row(picture, kind.content, quality);
+        }
+    }
+}
+
 MovingPatchStream movingPatchStream(const RgbPicture& background, int quality, int frames) {
     MovingPatchStream stream;
     stream.width = background.width;

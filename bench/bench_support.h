@@ -54,9 +54,21 @@ std::string photographFolder();
 // is on standard error.
 RgbPicture photographicPicture(int width, int height);
 
-// A picture of `width` x `height` with the same smooth gradients, hard
-// edges and grain as the tests' synthetic pictures.
+// A picture of `width` x `height` with smooth gradients and a few hard
+// edges, no grain: large even areas.
 RgbPicture flatPicture(int width, int height);
+
+// The rows of a table: a kind of picture at the sizes and qualities shown.
+struct PictureRows {
+    const char* content;
+    std::function<RgbPicture(int, int)> make;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<int> qualities;
+};
+// Calls `row` for every row whose name ("1920x1080 photographic 85")
+// starts with `only`, each picture made once.
+void forEachRow(const std::vector<PictureRows>& rows, const std::string& only,
+                const std::function<void(const RgbPicture& picture, const char* content, int quality)>& row);
 
 // A stream of one full frame and partial ones: frame f shows `background`
 // with a photograph (skimage's cat, about a twentieth of the picture) moved

@@ -170,7 +170,6 @@ int main(int argc, char** argv) {
     // "--profile" after it runs only the pixel decoder on that row, for five
     // seconds or for the number of frames after it.
     const std::string only = argc > 1 ? argv[1] : "";
-    const auto selected = [&only](const std::string& row) { return row.compare(0, only.size(), only) == 0; };
     const bool profile = argc > 2 && std::string(argv[2]) == "--profile";
     const int profileFrames = argc > 3 ? std::atoi(argv[3]) : 0;
     vorc::setStatusMessageHandler(new vorcDevNullStatusMessageHandler);
@@ -179,35 +178,20 @@ int main(int argc, char** argv) {
     std::printf("| picture | content | q | bits/pixel | vorc MP/s | libjpeg-turbo MP/s | ratio | bit-serial MP/s "
                 "| 10%% frame us | budget us |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
-    struct Content {
-        const char* name;
-        std::function<RgbPicture(int, int)> make;
-        std::vector<Size> sizes;
-        std::vector<int> qualities;
-    };
-    const Content contents[] = {
-        {"photographic", vorcbench::photographicPicture, {{640, 480}, {1920, 1080}, {3840, 2160}}, {75, 85, 95}},
-        {"textured", [](int w, int h) { return vorctest::syntheticPicture(w, h, false); }, {{640, 480}, {1920, 1080}},
-         {50, 85, 95}},
-        {"flat", vorcbench::flatPicture, {{640, 480}, {1920, 1080}}, {50, 85, 95}},
-    };
-    for (const Content& content : contents) {
-        for (const Size size : content.sizes) {
-            const std::string prefix = std::to_string(size.width) + "x" + std::to_string(size.height) + " " + content.name;
-            std::vector<int> qualities;
-            for (const int quality : content.qualities)
-                if (selected(prefix + " " + std::to_string(quality))) qualities.push_back(quality);
-            if (qualities.empty()) continue;
-            const RgbPicture picture = content.make(size.width, size.height);
-            if (picture.width == 0) continue;
-            for (const int quality : qualities) {
-                if (profile)
-                    sweepForProfile(picture, quality, profileFrames);
-                else
-                    printRow(picture, content.name, quality);
-            }
-        }
-    }
+    vorcbench::forEachRow(
+        {
+            {"photographic", vorcbench::photographicPicture, {{640, 480}, {1920, 1080}, {3840, 2160}}, {75, 85, 95}},
+            {"textured", [](int w, int h) { return vorctest::syntheticPicture(w, h, false); },
+             {{640, 480}, {1920, 1080}}, {50, 85, 95}},
+            {"flat", vorcbench::flatPicture, {{640, 480}, {1920, 1080}}, {50, 85, 95}},
+        },
+        only,
+        [&](const RgbPicture& picture, const char* content, int quality) {
+            if (profile)
+                sweepForProfile(picture, quality, profileFrames);
+            else
+                printRow(picture, content, quality);
+        });
     if (profile || (!only.empty() && only != "stream")) return 0;
     std::printf("\nA photograph moving over a photographic picture: one full frame, then fifteen partial frames "
                 "carrying the tiles that changed; libjpeg-turbo decodes the sixteen pictures\n");

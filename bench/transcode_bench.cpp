@@ -294,31 +294,13 @@ int main(int argc, char** argv) {
     std::printf("| picture | content | q | bits/pixel | vorc MP/s | libjpeg-turbo MP/s | ratio | reference MP/s "
                 "| 10%% frame us | budget us | copy GB/s |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
-    struct Content {
-        const char* name;
-        std::function<RgbPicture(int, int)> make;
-        std::vector<Size> sizes;
-        std::vector<int> qualities;
-    };
-    const Content contents[] = {
-        {"photographic", vorcbench::photographicPicture, {{640, 480}, {1920, 1080}, {3840, 2160}}, {75, 85, 95}},
-        {"textured", [](int w, int h) { return vorctest::syntheticPicture(w, h, false); }, {{640, 480}, {1920, 1080}},
-         {85}},
-    };
-    for (const Content& content : contents) {
-        for (const Size size : content.sizes) {
-            const std::string prefix = std::to_string(size.width) + "x" + std::to_string(size.height) + " " + content.name;
-            std::vector<int> qualities;
-            for (const int quality : content.qualities)
-                if (selected(prefix + " " + std::to_string(quality))) qualities.push_back(quality);
-            if (qualities.empty()) continue;
-            const RgbPicture picture = content.make(size.width, size.height);
-            if (picture.width == 0) continue;
-            for (const int quality : qualities) {
-                printRow(picture, content.name, quality);
-            }
-        }
-    }
+    vorcbench::forEachRow(
+        {
+            {"photographic", vorcbench::photographicPicture, {{640, 480}, {1920, 1080}, {3840, 2160}}, {75, 85, 95}},
+            {"textured", [](int w, int h) { return vorctest::syntheticPicture(w, h, false); },
+             {{640, 480}, {1920, 1080}}, {85}},
+        },
+        only, [](const RgbPicture& picture, const char* content, int quality) { printRow(picture, content, quality); });
     if (selected("1920x1080 dense random 85"))
         printRow(vorctest::syntheticPicture(1920, 1080, false), "dense random", 85, true);
     if (!only.empty() && only != "stream") return 0;
