@@ -27,7 +27,7 @@
 
 #include "bench_support.h"
 #include "support/reference_transcoder.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/transcode/jpeg_converter.h"
 

@@ -1,10 +1,11 @@
 // The kernel table and the fast decoder against their references, in the
 // manner of a checkasm: every kernel this CPU runs on random and extreme
 // input (16-bit coefficients and quantisers whose products and transform
-// intermediates wrap), with guard bytes around what it writes; the DC-only
-// shortcut; the fast block decoder on blocks made to end in every way; and
-// whole sweeps of the fast decoder against the bit-serial one on
-// libjpeg-made scans, cut at many points.
+// intermediates wrap), with guard bytes around what it writes; the marker
+// search at the end of its range; the DC-only shortcut; the fast block
+// decoder on blocks made to end in every way; and whole sweeps of the fast
+// decoder against the bit-serial one on libjpeg-made scans, cut at many
+// points, and on a clean part that ends inside a code.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -184,6 +185,39 @@ TEST(Kernels, TileColourConversionMatchesReference) {
             reference.convertTileToRgb(samples, expected.data() + first, step);
             table->convertTileToRgb(samples, actual.data() + first, step);
             ASSERT_EQ(actual, expected) << "trial " << trial << ", row step " << step;
+        }
+    }
+}
+
+// The marker search inside a larger buffer whose bytes after the range
+// would change the answer if read: FF there is a marker, and the 00 after
+// an FF that is the range's last byte would make it stuffing. Ranges of
+// every length up to 300 (the 4-lane and 1-lane steps of both vector
+// searches and every tail after them), at shifting alignments, with a
+// stuffing pair or a marker at every position.
+TEST(Kernels, ScanMarkerSearchReadsNothingPastTheRange) {
+    constexpr size_t Longest = 300;
+    std::vector<unsigned char> buffer(Guard + Longest + Guard);
+    for (size_t length = 1; length <= Longest; ++length) {
+        unsigned char* const begin = buffer.data() + length % Guard;
+        unsigned char* const end = begin + length;
+        // at == length: no FF in the range.
+        for (size_t at = 0; at <= length; ++at) {
+            for (const unsigned char second : {0x00, 0xD9}) {
+                std::fill(buffer.begin(), buffer.end(), 0xFF);
+                std::fill(begin, end, 0x12);
+                const unsigned char* expected = end;
+                if (at < length) {
+                    begin[at] = 0xFF;
+                    begin[at + 1] = second;
+                    if (second != 0x00 || at + 1 == length) expected = begin + at;
+                }
+                for (const KernelTable* table : vorc::dsp::supportedKernelTables()) {
+                    ASSERT_EQ(table->findScanMarker(begin, end), expected)
+                        << table->name << ": length " << length << ", FF " << std::hex << int{second} << std::dec
+                        << " at " << at;
+                }
+            }
         }
     }
 }
@@ -376,6 +410,32 @@ TEST(FastDecoder, ReaderStopsAtTheEndOfStuffedBytes) {
             EXPECT_EQ(reader.peek(16), 0u);
             reader.skip(1);
             EXPECT_TRUE(reader.overran());
+        }
+    }
+}
+
+// Sixteen 1 bits where an AC code starts, as the last bits of the clean
+// part: no code of either AC table, but one bit short of what the
+// bit-serial reader needs to call them invalid, so it runs out of scan, an
+// error the frame survives. The fast reader must hand such a block over
+// rather than end the stream; in each block of a tile, after tiles of
+// every kind.
+TEST(FastDecoder, SixteenOneBitsEndingTheCleanPartRunOutAsInTheReference) {
+    std::mt19937 random(23);
+    for (int tiles = 0; tiles < 12; ++tiles) {
+        for (int block = 0; block < 6; ++block) {
+            SCOPED_TRACE(std::to_string(tiles) + " tiles before, block " + std::to_string(block));
+            vorctest::ScanWriter writer;
+            auto component = [](int b) { return b < 4 ? 0 : b - 3; };
+            for (int b = 0; b < 6 * tiles + block; ++b) writer.block(component(b % 6), madeBlock(random));
+            // DC difference 0, then AC values 1 (run 0) until a byte starts.
+            writer.bits(0b00, 2);
+            while (writer.pendingBits() != 0) writer.bits(component(block) == 0 ? 0b001 : 0b011, 3);
+            writer.bits(0xFFFF, 16);
+            const auto records = sweepWithEveryTable(writer.finish(), 16 * (tiles + 1), 16);
+            ASSERT_NE(std::find(records[0]->calls.begin(), records[0]->calls.end(), "error"), records[0]->calls.end());
+            for (size_t i = 1; i < records.size(); ++i)
+                ASSERT_TRUE(*records[i] == *records[0]) << vorc::dsp::supportedKernelTables()[i]->name;
         }
     }
 }

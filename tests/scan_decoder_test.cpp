@@ -3,7 +3,7 @@
 // (worked tiles, colour conversion, EXTEND, block ends, bitmap skipping with
 // DC prediction and the coded tiles of a bitmap, the recoverable errors and
 // the fatal ones).
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

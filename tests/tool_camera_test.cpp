@@ -2,24 +2,21 @@
 // file's frames, a wrong request gets an HTTP error, it ends cleanly on
 // SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
 // checks the camera's HTTP status, times out and takes names and IPv6; the
-// reading commands complete their outputs when a signal stops them.
-#include <arpa/inet.h>
+// reading commands complete their outputs when a signal stops them, and
+// `info` and `record` too tell of the signal in their exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <poll.h>
-
-#include <atomic>
-
+#include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
 #include "support/tool_process.h"
 
 using vorctest::exchange;
+using vorctest::FakeCamera;
 using vorctest::readFile;
 using vorctest::Vorc;
 
@@ -80,54 +77,6 @@ TEST_F(ToolCamera, RecordWritesTheSameImagesAsTranscodingTheFile) {
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
-// A camera on a free loopback port (IPv4 or IPv6) that accepts one
-// connection, reads the request and sends a canned answer; when told to
-// stay silent it sends nothing and keeps the connection open until it dies.
-class FakeCamera {
-public:
-    FakeCamera(std::string answer, bool silent, int family = AF_INET)
-        : listenFd_(::socket(family, SOCK_STREAM, 0)), answer_(std::move(answer)), silent_(silent) {
-        sockaddr_in6 address{};
-        address.sin6_family = static_cast<sa_family_t>(family);
-        if (family == AF_INET6) {
-            address.sin6_addr = in6addr_loopback;
-        } else {
-            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        }
-        socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        EXPECT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length), 0);
-        EXPECT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        port = ntohs(address.sin6_port);  // at the same place in both address types
-        EXPECT_EQ(::listen(listenFd_, 4), 0);
-        server_ = std::thread([this] { serve(); });
-    }
-    ~FakeCamera() {
-        ::shutdown(listenFd_, SHUT_RDWR);
-        stop_ = true;
-        server_.join();
-        ::close(listenFd_);
-    }
-    int port = 0;
-
-private:
-    void serve() {
-        pollfd entry{listenFd_, POLLIN, 0};
-        if (::poll(&entry, 1, 10000) != 1) return;
-        const int client = ::accept(listenFd_, nullptr, nullptr);
-        if (client < 0) return;
-        char request[512];
-        (void)::read(client, request, sizeof request);
-        if (!silent_) ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-        while (silent_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ::close(client);
-    }
-    const int listenFd_;
-    const std::string answer_;
-    const bool silent_;
-    std::atomic<bool> stop_{false};
-    std::thread server_;
-};
-
 // record reads the HTTP status before anything else, gives up on a silent
 // camera after --timeout, and takes host names and IPv6 addresses.
 TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
@@ -143,7 +92,7 @@ TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
         {"HTTP/1.0 404 Not Found\r\n\r\nnot here\n", false, AF_INET, "127.0.0.1", 1,
          "vorc record: the camera answered 'HTTP/1.0 404 Not Found'\n"},
         {"HTTP/1.1 401 Unauthorized\r\n\r\n" + readFile(stream), false, AF_INET, "127.0.0.1", 1,
-         "vorc record: the camera answered 'HTTP/1.1 401 Unauthorized'\n"},
+         "vorc record: the camera answered 'HTTP/1.1 401 Unauthorized' (a login is needed or was refused)\n"},
         {"", true, AF_INET, "127.0.0.1", 1, "vorc record: the camera sent nothing for 0.5 s\n"},
         {ok + readFile(stream), false, AF_INET, "localhost", 0, "9 frames, "},
         {ok + readFile(stream), false, AF_INET6, "[::1]", 0, "9 frames, "},
@@ -212,4 +161,44 @@ TEST_F(ToolCamera, SignalsLeaveWellFormedOutputs) {
     const std::string png = readFile(dir + "out.png");
     EXPECT_EQ(png.compare(1, 3, "PNG"), 0);
     EXPECT_EQ(png.compare(png.size() - 8, 4, "IEND"), 0);
+}
+
+// SIGINT or SIGTERM stops `record` (reading a camera) and `info` (reading a
+// pipe that has gone quiet) with 128 + the signal, not 0; record's MJPEG is
+// complete, and info's summary counts what came.
+TEST_F(ToolCamera, InfoAndRecordTellOfASignalInTheirExitStatus) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--exit-after", "60", stream});
+    const int port = camera.port();
+    ASSERT_GT(port, 0) << camera.errors();
+    const std::string bytes = readFile(stream);
+    const size_t held = bytes.rfind("\xFF\xD9") + 2;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        Vorc record(dir + "record.err", {"record", "127.0.0.1:" + std::to_string(port), "--fps", "4", "-o",
+                                         dir + "live.mjpg"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        record.signal(signal);
+        EXPECT_EQ(record.wait(20), 128 + signal) << record.errors();
+        EXPECT_NE(record.errors().find("vorc record: interrupted after "), std::string::npos) << record.errors();
+        const std::string mjpeg = readFile(dir + "live.mjpg");
+        const std::string closing = "\r\n--vorcframe--\r\n";
+        ASSERT_GT(mjpeg.size(), closing.size());
+        EXPECT_EQ(mjpeg.compare(mjpeg.size() - closing.size(), closing.size(), closing), 0);
+
+        const std::string fifo = dir + "info" + std::to_string(signal) + ".fifo";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        vorctest::ChildProcess info(dir + "info.err", {"sh", "-c", std::string("exec '") + VORC_TOOL_PATH +
+                                                                       "' info --quiet '" + fifo + "' > '" + dir +
+                                                                       "info.out'"});
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::write(writer, bytes.data(), held), static_cast<ssize_t>(held));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        info.signal(signal);
+        EXPECT_EQ(info.wait(), 128 + signal) << info.errors();
+        ::close(writer);
+        EXPECT_EQ(readFile(dir + "info.out").rfind("frames: 8, ", 0), 0u) << readFile(dir + "info.out");
+        EXPECT_NE(info.errors().find("vorc info: interrupted after 8 frames"), std::string::npos) << info.errors();
+    }
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }

@@ -3,35 +3,50 @@
 // makes of the same file, the snapshot is one of them, the metrics parse and
 // move, bad requests get their status without disturbing the stream, a
 // stalled client holds back none of 200 others and is dropped, a camera that
-// drops is reconnected, and headless Chromium shows the picture. Also the
-// HTTP request parser the server shares with `vorc camera`.
+// drops is reconnected, the one image of a camera that falls silent reaches
+// the clients, a client outwaits a camera's pauses, a camera that answers
+// 404 is retried with growing pauses, each outage is logged once, and
+// headless Chromium shows the picture. Also the HTTP request parser the
+// server shares with `vorc camera`, at its limits and after empty lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <poll.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 
+#include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
+#include "support/png_reading.h"
 #include "support/tool_process.h"
 #include "tools/http_request.h"
 
 using vorctest::readFile;
+using vorctest::readPng;
 using vorctest::Vorc;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
-    const std::string longTarget = "GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n\r\n";
-    std::string manyHeaders = "GET / HTTP/1.1\r\n";
-    for (int i = 0; i < 70; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
     const std::string hugeHeader = "GET / HTTP/1.1\r\nX: " + std::string(9000, 'b') + "\r\n\r\n";
+    // The limits on both sides: a request line of 2048 bytes with its line
+    // end, 64 header lines, a head of 8192 bytes with its closing empty line.
+    const auto requestLine = [](size_t bytes, const std::string& end) {
+        return "GET /" + std::string(bytes - 14 - end.size(), 'a') + " HTTP/1.1" + end;
+    };
+    const auto headerLines = [](int count) {
+        std::string lines = "GET / HTTP/1.1\r\n";
+        for (int i = 0; i < count; ++i) lines += "X-" + std::to_string(i) + ": 1\r\n";
+        return lines + "\r\n";
+    };
+    const auto headOfBytes = [](size_t bytes) { return "GET / HTTP/1.1\r\nX: " + std::string(bytes - 23, 'c') + "\r\n\r\n"; };
     struct Case {
         std::string text;
         int status;  // 0: complete
@@ -48,11 +63,17 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
              {"G\x01T / HTTP/1.1\r\n\r\n", 400},
              {"GET /\r HTTP/1.1\r\n\r\n", 400},
              {"GET / HTTP/1.1x\r\n\r\n", 400},
-             {"\r\n\r\n", 400},
+             {"\r\n\r\nX\r\n\r\n", 400},
              {"GET / HTTP/2.0\r\n\r\n", 505},
-             {longTarget, 414},
-             {manyHeaders, 431},
-             {hugeHeader, 431}}) {
+             {hugeHeader, 431},
+             {requestLine(2048, "\r\n") + "\r\n", 0},
+             {requestLine(2048, "\n") + "\n", 0},
+             {requestLine(2049, "\r\n") + "\r\n", 414},
+             {requestLine(2049, "\n") + "\n", 414},
+             {headerLines(64), 0},
+             {headerLines(65), 431},
+             {headOfBytes(8192), 0},
+             {headOfBytes(8193), 431}}) {
         const HttpHead whole = parseHttpHead(c.text);
         EXPECT_EQ(whole.state, c.status == 0 ? HttpHeadState::Complete : HttpHeadState::Bad) << c.text;
         EXPECT_EQ(whole.status, c.status) << c.text;
@@ -79,6 +100,25 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
               (std::vector<std::pair<std::string, std::string>>{{"host", "h"}, {"x-thing", "v a l"}}));
 }
 
+// Empty lines before the request line are no error: HTTP asks servers to
+// ignore them. They count against the head's size, and the request line's
+// own limit starts after them.
+TEST(HttpRequestHead, EmptyLinesBeforeTheRequestAreIgnored) {
+    for (const std::string& lead : std::vector<std::string>{"\r\n", "\n", "\r\n\r\n\n", std::string(4000, '\n')}) {
+        const std::string text = lead + "GET /health?x=1 HTTP/1.1\r\nHost: h\r\n\r\n";
+        for (size_t length = 0; length < text.size(); ++length)
+            ASSERT_EQ(parseHttpHead(std::string_view(text).substr(0, length)).state, HttpHeadState::Incomplete)
+                << length;
+        const HttpHead head = parseHttpHead(text);
+        ASSERT_EQ(head.state, HttpHeadState::Complete) << lead.size();
+        EXPECT_EQ(head.request.path, "/health");
+        EXPECT_EQ(head.request.queryParameter("x"), "1");
+        EXPECT_EQ(head.request.headers, (std::vector<std::pair<std::string, std::string>>{{"host", "h"}}));
+    }
+    EXPECT_EQ(parseHttpHead(std::string(8193, '\n')).status, 431);
+    EXPECT_EQ(parseHttpHead("\r\n \r\n\r\n").status, 400);
+}
+
 // A client of /stream.mjpg that checks the framing of every part as it
 // arrives and counts (or keeps) the JPEG images.
 class StreamReader {
@@ -103,6 +143,7 @@ public:
         return open_;
     }
     int fd() const { return fd_; }
+    bool open() const { return open_; }
     size_t images() const { return images_; }
     const std::vector<std::string>& kept() const { return kept_; }
 
@@ -417,6 +458,164 @@ TEST_F(ToolServe, ReconnectsACameraThatDropsAndSaysSoMeanwhile) {
     EXPECT_EQ(metrics(port)["vorc_serve_source_reconnects_total"], 1);
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// A camera that sends one frame (and the start of the next, which completes
+// it) and then nothing: that first image reaches a client that was waiting
+// for it and one that comes later, once each, and it is the snapshot.
+TEST_F(ToolServe, TheFirstImageOfACameraThatFallsSilentReachesStreamClients) {
+    const std::set<std::string> expected = transcodedImages();
+    const std::string bytes = readFile(stream);
+    const size_t secondFrame = bytes.find("\xFF\xD8\xFF\xE0", 2);
+    vorctest::FakeCamera camera("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                                    bytes.substr(0, secondFrame + 2),
+                                true);
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--timeout", "60", "--exit-after", "120",
+                                   "--quiet", "127.0.0.1:" + std::to_string(camera.port)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port, true));
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] { return readers[0]->images() == 1; })) << serve.errors();
+    EXPECT_EQ(expected.count(readers[0]->kept()[0]), 1u);
+    EXPECT_EQ(get(port, "/snapshot.jpg").body, readers[0]->kept()[0]);
+    readers.push_back(std::make_unique<StreamReader>(port, true));
+    ASSERT_TRUE(pumpUntil(readers, 30, [&] { return readers[1]->images() == 1; }));
+    pumpUntil(readers, 1);
+    EXPECT_EQ(readers[0]->images(), 1u);
+    EXPECT_EQ(readers[1]->kept(), readers[0]->kept());
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// Frames four seconds apart, four times the client time-out: a stream
+// client that has taken every image waits for the next one and is not
+// dropped meanwhile.
+TEST_F(ToolServe, AStreamClientOutwaitsCameraPausesLongerThanTheClientTimeout) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--exit-after", "120", stream});
+    const int cameraPort = camera.port();
+    ASSERT_GT(cameraPort, 0) << camera.errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "0.25", "--client-timeout", "1",
+                                   "--timeout", "60", "--exit-after", "120", "--quiet",
+                                   "127.0.0.1:" + std::to_string(cameraPort)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    Readers readers;
+    readers.push_back(std::make_unique<StreamReader>(port));
+    pumpUntil(readers, 60, [&] { return readers[0]->images() >= 2 || !readers[0]->open(); });
+    EXPECT_GE(readers[0]->images(), 2u) << serve.errors();
+    EXPECT_TRUE(readers[0]->pump()) << "the client was dropped";
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
+}
+
+// The server answers a request that a client began with an empty line.
+TEST_F(ToolServe, AnswersARequestAfterAnEmptyLine) {
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10)) << serve.errors();
+    const std::string answer = vorctest::exchange(port, "\r\nGET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// A camera on loopback that answers every connection with 404 and counts
+// the connections.
+class NotFoundCamera {
+public:
+    NotFoundCamera() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        EXPECT_EQ(::listen(fd_, 16), 0);
+        port = ntohs(address.sin_port);
+        server_ = std::thread([this] {
+            while (!stop_) {
+                pollfd entry{fd_, POLLIN, 0};
+                if (::poll(&entry, 1, 50) != 1) continue;
+                const int client = ::accept(fd_, nullptr, nullptr);
+                ++connections;
+                char request[512];
+                (void)::read(client, request, sizeof request);
+                const std::string answer = "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nnot here\n";
+                ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+                ::close(client);
+            }
+        });
+    }
+    ~NotFoundCamera() {
+        stop_ = true;
+        server_.join();
+        ::close(fd_);
+    }
+    int port = 0;
+    std::atomic<int> connections{0};
+
+private:
+    const int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+// A camera that answers 404 is an outage like a refused connection: tried
+// again after growing pauses (0.5, 1, 2, 4 s: four tries in 6 s, where a
+// fixed half second would make twelve), said once, and the server is down
+// meanwhile.
+TEST_F(ToolServe, BacksOffFromACameraThatAnswers404AndSaysSoOnce) {
+    NotFoundCamera camera;
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--exit-after", "120",
+                                   "127.0.0.1:" + std::to_string(camera.port)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+    EXPECT_TRUE(waitForHealth(port, "503", 5));
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    EXPECT_GE(camera.connections, 2);
+    EXPECT_LE(camera.connections, 6);
+    const std::string log = serve.errors();
+    size_t lines = 0;
+    for (size_t at = log.find("serve: camera "); at != std::string::npos; at = log.find("serve: camera ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_NE(log.find("serve: camera 127.0.0.1:" + std::to_string(camera.port) +
+                       ": the camera answered 'HTTP/1.0 404 Not Found', retrying\n"),
+              std::string::npos)
+        << log;
+}
+
+// A camera that closes after each pass of its file: every loss begins an
+// outage that is logged once, and every return ends it.
+TEST_F(ToolServe, LogsEachOutageOnceAndEachReturn) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "120", stream});
+    const int cameraPort = camera.port();
+    ASSERT_GT(cameraPort, 0) << camera.errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "100", "--exit-after", "120",
+                                   "127.0.0.1:" + std::to_string(cameraPort)});
+    ASSERT_GT(serve.port(), 0) << serve.errors();
+    const std::string name = "serve: camera 127.0.0.1:" + std::to_string(cameraPort) + ": ";
+    const std::string connected = name + "connected\n", lost = name + "the camera closed the connection, retrying\n";
+    std::vector<std::string> lines;
+    for (int slice = 0; slice < 300 && std::count(lines.begin(), lines.end(), connected) < 3; ++slice) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::istringstream log(serve.errors());
+        lines.clear();
+        for (std::string line; std::getline(log, line);)
+            if (line.rfind(name, 0) == 0) lines.push_back(line + "\n");
+    }
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    ASSERT_GE(lines.size(), 5u) << serve.errors();
+    for (size_t n = 0; n < 5; ++n) EXPECT_EQ(lines[n], n % 2 == 0 ? connected : lost) << serve.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
 // The PNG as RGB; empty if it cannot be read.

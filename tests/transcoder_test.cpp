@@ -3,20 +3,22 @@
 // coefficients (the source JPEGs' for full frames, the coded tiles' new and
 // the kept tiles' old ones for partial frames), and against the reference
 // transcoder, byte for byte; failed frames, tiles whose bits cannot be kept
-// as they came, an image of more than 1 MiB, the exact one-tile image and
-// two transcoders side by side. Its JPEG writing: block coding of worked
-// examples, stuffing, padding and bit-aligned copies, the DC range limit.
+// as they came, a tile that ends inside the end marker, an image of more
+// than 1 MiB, the exact one-tile image and two transcoders side by side. Its
+// JPEG writing: block coding of worked examples, stuffing, padding and
+// bit-aligned copies, the DC range limit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <iterator>
+#include <set>
 
 #include "support/libjpeg_helpers.h"
 #include "support/piece_source.h"
 #include "support/recorders.h"
 #include "support/reference_transcoder.h"
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/scan_bit_reader.h"
@@ -64,6 +66,15 @@ TileBlocks randomTile(std::mt19937& random) {
             const int v = value(random);
             block[k] = static_cast<int16_t>(k == 0 ? v : v % 7 == 0 ? v / 15 : 0);
         }
+    return tile;
+}
+
+// Dense blocks: every coefficient in -1023..1023, DC in -511..511.
+TileBlocks denseTile(std::mt19937& random) {
+    std::uniform_int_distribution<int> value(-1023, 1023);
+    TileBlocks tile;
+    for (Block& block : tile)
+        for (size_t i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(value(random) / (i == 0 ? 2 : 1));
     return tile;
 }
 
@@ -339,6 +350,52 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
       }
 }
 
+// A tile whose final bits, all 1s, are the first bits of the end marker's
+// FF: the exact readers take them without finishing that byte, so they
+// never look for its stuffing. The walk cannot take the tile, which is
+// decoded; coded as an encoder codes it, its bits are then kept from the
+// scan, the last of them from the marker. 0 to 7 such bits, after sparse
+// tiles that the bit-serial reader decodes and after dense ones that the
+// fast reader starts; a tile of the picture follows it. The images, of this
+// frame and of a later one without tiles, must match the reference's and
+// carry the coefficients.
+TEST(Transcoder, ATileEndingInsideTheEndMarkerIsDecodedAndKept) {
+    StatusCapture status;
+    std::mt19937 random(23);
+    for (const bool dense : {false, true}) {
+        std::vector<TileBlocks> first(4);
+        for (TileBlocks& tile : first) tile = dense ? denseTile(random) : randomTile(random);
+        std::set<int> bitsSeen;
+        for (int values = 0; values < 8; ++values) {
+            std::vector<TileBlocks> model = first;
+            // Cb: values of 1 at run 0, three bits each, move where the tile
+            // ends through every bit of a byte; Cr ends in seven 1 bits, those
+            // of 127 at the last position.
+            model[2][4] = Block{model[2][4][0]};
+            for (int k = 1; k <= values; ++k) model[2][4][size_t(Converter::ZigZagMap[k])] = 1;
+            model[2][5] = Block{model[2][5][0]};
+            model[2][5][63] = 127;
+            ScanWriter writer;
+            for (size_t k = 0; k < 3; ++k)
+                writer.tile(model[k][0], model[k][1], model[k][2], model[k][3], model[k][4], model[k][5]);
+            const int fromMarker = writer.pendingBits();
+            bitsSeen.insert(fromMarker);
+            Bytes scan = writer.finish();
+            // Without the byte that the padding made FF, and its stuffing.
+            if (fromMarker != 0) scan.resize(scan.size() - 2);
+            const std::string what = std::to_string(fromMarker) + " bits from the marker" + (dense ? ", dense" : "");
+            Sweeper s;
+            s.sweep(64, 16, scanOf(first, {0, 1, 2, 3}));
+            s.sweep(64, 16, scan, true, tileBitmap(4, 1, {0, 1, 2}));
+            s.sweep(64, 16, {}, true, tileBitmap(4, 1, {}));
+            ASSERT_EQ(s.images->size(), 3u) << what;
+            for (size_t i = 0; i < 3; ++i)
+                expectImage((*s.images)[i], JpegCoefficients{64, 16, {}, i == 0 ? first : model, {}}, what);
+        }
+        EXPECT_EQ(bitsSeen.size(), 8u);
+    }
+}
+
 // Frames whose images take more than 1 MiB: the transcoder used to end the
 // process ("Huffman Buffer Overflow!"). The partial frames after the first
 // leave more than 1 MiB of replaced bits behind, so the last frames find the
@@ -346,13 +403,6 @@ TEST(Transcoder, TilesCodedOtherwiseThanAnEncoderWouldAreCodedAfresh) {
 TEST(Transcoder, ImagesOfMoreThanOneMebibyteAreWritten) {
     StatusCapture status;
     std::mt19937 random(13);
-    std::uniform_int_distribution<int> value(-1023, 1023);
-    const auto denseTile = [&] {
-        TileBlocks tile;
-        for (Block& block : tile)
-            for (size_t i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(value(random) / (i == 0 ? 2 : 1));
-        return tile;
-    };
     std::vector<TileBlocks> model(40 * 26);
     std::vector<int> order(model.size());
     for (size_t k = 0; k < model.size(); ++k) order[k] = static_cast<int>(k);
@@ -362,7 +412,7 @@ TEST(Transcoder, ImagesOfMoreThanOneMebibyteAreWritten) {
         std::shuffle(order.begin(), order.end(), random);
         std::vector<int> coded(order.begin(), order.begin() + (frame == 0 ? 1040 : frame == 6 ? 0 : 350));
         std::sort(coded.begin(), coded.end());
-        for (int k : coded) model[size_t(k)] = denseTile();
+        for (int k : coded) model[size_t(k)] = denseTile(random);
         s.sweep(640, 416, scanOf(model, coded), true, frame == 0 ? Bytes{} : tileBitmap(40, 26, coded));
         ASSERT_EQ(s.images->size(), size_t(frame) + 1);
         EXPECT_GT(s.images->back().size(), size_t{1} << 20);

@@ -9,7 +9,7 @@
 #include "support/piece_source.h"
 #include "support/recorders.h"
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 
 namespace vorctest {
@@ -20,6 +20,7 @@ class PictureBackEnd : public vorcBufferedTesraDecoderBackEnd {
 public:
     explicit PictureBackEnd(std::shared_ptr<DecodeOutcome> outcome)
         : outcome_(std::move(outcome)) {}
+    void setParser(const vorcFramewiseTesraDecoder* parser) { parser_ = parser; }
     void errorEncountered() override {
         ++outcome_->errors;
         frameDamaged_ = true;
@@ -38,9 +39,12 @@ public:
         }
         outcome_->frames.push_back(std::move(picture));
         outcome_->damaged.push_back(std::exchange(frameDamaged_, false));
+        outcome_->stale.push_back(parser_->pictureIsStale());
+        outcome_->offsets.push_back(parser_->frameStreamOffset());
     }
 
 private:
+    const vorcFramewiseTesraDecoder* parser_ = nullptr;
     bool frameDamaged_ = false;
     std::shared_ptr<DecodeOutcome> outcome_;
 };
@@ -49,18 +53,22 @@ private:
 
 DecodeOutcome decodeStream(const Bytes& stream, std::vector<size_t> pieces, int pull,
                            vorc::StreamErrorPolicy policy) {
-    StatusCapture quiet;
+    StatusCapture status;
     auto outcome = std::make_shared<DecodeOutcome>();
     {
-        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)),
-                                          new PictureBackEnd(outcome),
+        auto* backEnd = new PictureBackEnd(outcome);
+        vorcFramewiseTesraDecoder decoder(new PieceSource(stream, std::move(pieces)), backEnd,
                                           new vorcFramewiseTesraScanDecoderSoftwareOnly());
+        backEnd->setParser(&decoder);
         decoder.setStreamErrorPolicy(policy);
         while (decoder.decode(pull) != 0 || decoder.sourceStillUp()) {
         }
+        outcome->damagedFrames = decoder.damagedFrames();
         outcome->skippedBytes = decoder.skippedBytes();
         outcome->lastError = decoder.lastStreamError();
+        outcome->unfinishedFrameOffset = decoder.unfinishedFrameOffset();
     }
+    outcome->messages = status.messages();
     return *outcome;
 }
 

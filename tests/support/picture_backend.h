@@ -7,17 +7,22 @@
 #include <vector>
 
 #include "support/libjpeg_helpers.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 namespace vorctest {
 
 struct DecodeOutcome {
     std::vector<RgbPicture> frames;  // one per frameComplete
     std::vector<bool> damaged;       // per frame: errorEncountered came first
+    std::vector<bool> stale;         // per frame: the parser's pictureIsStale()
+    std::vector<uint64_t> offsets;   // per frame: the parser's frameStreamOffset()
     int errors = 0;
     int tiles = 0;
+    uint64_t damagedFrames = 0;  // as the parser counts them
     uint64_t skippedBytes = 0;
     std::optional<vorc::StreamError> lastError;
+    std::optional<uint64_t> unfinishedFrameOffset;
+    std::vector<std::string> messages;
 };
 
 // The whole stream served in the given piece sizes (empty: all at once),

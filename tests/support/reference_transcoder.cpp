@@ -10,7 +10,7 @@
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 
 namespace {
 
@@ -292,6 +292,7 @@ void Converter::performScanSweep(Frame* frame) {
             return;
         backEnd->videoTileReceived();
     }
+    vorc::jpeg::checkScanEnd(scanCursor, scanBitMask, frame->scanBytes, frame->scanLength);
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 

@@ -35,6 +35,8 @@ public:
     void zeroTile() { tile(Block{}, Block{}, Block{}, Block{}, Block{}, Block{}); }
     // Raw bits, most significant first (for hand-made or broken scans).
     void bits(uint32_t value, int count);
+    // Bits written since the last whole byte, 0 to 7.
+    int pendingBits() const { return accuBits_; }
     // Pads the last byte with 1 bits and returns the bytes (without EOI).
     Bytes finish() {
         if (accuBits_ > 0) bits(0xFF, 8 - accuBits_);

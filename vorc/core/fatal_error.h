@@ -16,6 +16,11 @@ constexpr int FatalStreamErrorExitStatus = 666;
 // throws StreamErrorSkipped inside a SkipStreamErrors scope.
 [[noreturn]] void failStream(const char* msg, void* context);
 
+// What only a damaged stream shows but the default policy lets pass, such as
+// scan data left after a frame's last tile: inside a SkipStreamErrors scope
+// reported and unwound like failStream, otherwise nothing happens.
+void failStreamWhenSkipping(const char* msg, void* context);
+
 // An invalid Huffman codeword: the line " !!! invalid codeword !!!" through
 // the status handler, then as failStream.
 [[noreturn]] void failInvalidCodeword();

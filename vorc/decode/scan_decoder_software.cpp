@@ -17,7 +17,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 #include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/jpeg/tile_decoder.h"
@@ -120,7 +120,7 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep,
         vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
         sweep.blocks[blockIndex], sweep.predictors[luminance ? 0 : blockIndex - 3], dcTree->getRoot(),
         acTree->getRoot());
-    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatus(vorc::StatusLevel::Warning, TooManyCoefficientsMessage, nullptr);
     sweep.lastPositions[blockIndex] = 63;  // not known: the whole transform
     return outcome == BlockOutcome::Decoded;
 }
@@ -132,22 +132,27 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
         case FastBlockOutcome::Decoded:
             return vorc::dsp::BlocksPerTile;
         case FastBlockOutcome::TooManyCoefficients:
-            vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+            vorc::sendStatus(vorc::StatusLevel::Warning, TooManyCoefficientsMessage, nullptr);
             return -1;
         case FastBlockOutcome::NeedsExactReader:
             break;
     }
     // A block used bits past the end of the clean part, or met an invalid
     // codeword. The bit-serial reader reads the whole tile again, and the
-    // rest of the frame; until now it stood at the start of the scan.
+    // rest of the frame.
     std::memset(sweep.blocks, 0, sizeof sweep.blocks);
+    handOverToExactReader(sweep);
+    return 0;
+}
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::handOverToExactReader(Sweep& sweep) {
+    // Until now the bit-serial reader stood at the start of the scan.
     const uint64_t bit = sweep.fastReader.position();
     const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), plainScanFFs);
     scanBitMask = static_cast<uint8_t>(0x80u >> (bit % 8));
     scanBytesLeft -= static_cast<int32_t>(resume);
     scanCursor += resume;
     sweep.fast = false;
-    return 0;
 }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int blockIndex) {
@@ -239,4 +244,6 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
         sweep.lastTile = deliverTile(column, row, sweep.samples);
     }
+    if (sweep.fast) handOverToExactReader(sweep);
+    vorc::jpeg::checkScanEnd(scanCursor, scanBitMask, frame->scanBytes, frame->scanLength);
 }

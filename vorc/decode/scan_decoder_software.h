@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/dsp/kernel_table.h"
 #include "vorc/dsp/reference_kernels.h"
@@ -80,6 +80,9 @@ private:
     // codeword, none (the bit-serial reader takes over from the tile's
     // start); -1 when one overflowed.
     int decodeTileFast(Sweep& sweep);
+    // Moves the bit-serial reader to where the fast reader stands, and
+    // leaves the rest of the sweep to it.
+    void handOverToExactReader(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);
     // Where a tile's pixels went, from which prefetchFor() guesses where

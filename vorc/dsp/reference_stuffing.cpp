@@ -2,7 +2,7 @@
 // part and put it back: one copy from FF to FF.
 #include <cstring>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/dsp/reference_kernels.h"
 
 namespace vorc::dsp::reference {

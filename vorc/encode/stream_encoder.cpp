@@ -7,12 +7,17 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/encode/forward_dct.h"
+#include "vorc/encode/scan_entropy_coder.h"
 #include "vorc/jpeg/header_writer.h"
+
+namespace vorc {
 
 namespace {
 
@@ -35,39 +40,99 @@ void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
 
 }  // namespace
 
-vorcTesraStreamEncoder::vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver)
-    : receiver_(receiver), candidate_(CoefficientsPerTile) {
-    if (receiver_ == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+// What the encoder keeps between frames, and its steps.
+struct StreamEncoder::State {
+    explicit State(vorcByteStreamReceiver* receiver);
+    ~State();
+
+    size_t encodeFrame(const unsigned char* rgb, int width, int height);
+    int writeApplicationSegment(const unsigned char* payload, int length);
+    // Quantised coefficients of one tile: Y0 Y1 Y2 Y3 Cb Cr, natural order.
+    static constexpr size_t CoefficientsPerTile = 6 * 64;
+
+
+    void resize(int width, int height);
+    void transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow, int16_t* out) const;
+    void appendGapBefore(unsigned char markerCode);
+    void appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload);
+    void appendTables();
+    void appendFrameStart();
+    void send(const std::vector<unsigned char>& bytes);
+
+    vorcByteStreamReceiver* receiver_;  // owned
+    std::unique_ptr<vorc::StreamLayout> layout_;
+    vorc::ScanEntropyCoder entropyCoder_;
+
+    int quality_ = DefaultQuality;
+    int keyFrameInterval_ = DefaultKeyFrameInterval;
+    int changeThreshold_ = 0;
+    bool tablesInPartialFrames_ = false;
+    bool imageTag_ = false;
+    bool fullFrameRequested_ = true;
+
+    int width_ = 0;
+    int height_ = 0;
+    // The size a reader takes for a frame that does not name one.
+    int readerWidth_ = 640;
+    int readerHeight_ = 480;
+    int codedQuality_ = 0;  // quality of the tables the reader holds
+    size_t tileColumns_ = 0;
+    size_t tileRows_ = 0;
+    unsigned char lumaTable_[64] = {};
+    unsigned char chromaTable_[64] = {};
+    std::vector<int16_t> reference_;  // what the reader holds, per tile
+    std::vector<int16_t> candidate_;  // one tile of the picture being coded
+    std::vector<unsigned char> frame_;
+    std::vector<unsigned char> scan_;
+
+    int framesSinceFull_ = 0;
+    bool app13Allowed_ = false;  // a frame ended and nothing follows it yet
+    uint64_t framesEncoded_ = 0;
+    uint64_t fullFramesEncoded_ = 0;
+    bool lastFrameWasFull_ = false;
+    uint64_t bytesWritten_ = 0;
+};
+
+
+StreamEncoder::State::State(vorcByteStreamReceiver* receiver)
+    : receiver_(receiver), layout_(std::make_unique<vorc::StreamLayout>()), candidate_(CoefficientsPerTile) {
+    if (receiver_ == nullptr) {
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the byte receiver is null");
+    }
 }
 
-vorcTesraStreamEncoder::~vorcTesraStreamEncoder() { delete receiver_; }
+StreamEncoder::State::~State() { delete receiver_; }
 
-void vorcTesraStreamEncoder::setQuality(int quality) {
+void StreamEncoder::setQuality(int quality) {
     if (quality < 1 || quality > 100) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the quality must be 1 to 100");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the quality must be 1 to 100");
     }
-    quality_ = quality;
+    state_->quality_ = quality;
 }
 
-void vorcTesraStreamEncoder::setKeyFrameInterval(int frames) {
-    if (frames < 1) throw vorcInvalidArgument("vorcTesraStreamEncoder: the key-frame interval must be at least 1");
-    keyFrameInterval_ = frames;
+void StreamEncoder::setKeyFrameInterval(int frames) {
+    if (frames < 1) throw vorc::InvalidArgument("vorc::StreamEncoder: the key-frame interval must be at least 1");
+    state_->keyFrameInterval_ = frames;
 }
 
-void vorcTesraStreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
+void StreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
     if (sumOfAbsoluteDifferences < 0) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the change threshold must not be negative");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the change threshold must not be negative");
     }
-    changeThreshold_ = sumOfAbsoluteDifferences;
+    state_->changeThreshold_ = sumOfAbsoluteDifferences;
 }
 
-void vorcTesraStreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { tablesInPartialFrames_ = enabled; }
+void StreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { state_->tablesInPartialFrames_ = enabled; }
 
-void vorcTesraStreamEncoder::setImageTagEnabled(bool enabled) { imageTag_ = enabled; }
+void StreamEncoder::setImageTagEnabled(bool enabled) { state_->imageTag_ = enabled; }
 
-void vorcTesraStreamEncoder::requestFullFrame() { fullFrameRequested_ = true; }
+void StreamEncoder::requestFullFrame() { state_->fullFrameRequested_ = true; }
 
-void vorcTesraStreamEncoder::resize(int width, int height) {
+void StreamEncoder::setLayout(std::unique_ptr<StreamLayout> layout) {
+    state_->layout_ = layout != nullptr ? std::move(layout) : std::make_unique<StreamLayout>();
+}
+
+void StreamEncoder::State::resize(int width, int height) {
     const size_t columns = (static_cast<size_t>(width) + 15) / 16;
     const size_t rows = (static_cast<size_t>(height) + 15) / 16;
     // Release first: at the largest sizes two reference stores need not fit.
@@ -80,7 +145,7 @@ void vorcTesraStreamEncoder::resize(int width, int height) {
     tileRows_ = rows;
 }
 
-void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow,
+void StreamEncoder::State::transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow,
                                            int16_t* out) const {
     unsigned char luma[4][64];
     int chromaSums[2][64] = {};
@@ -116,22 +181,61 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
     }
 }
 
-void vorcTesraStreamEncoder::appendFrameStart() {
-    appendImageStart(frame_);
-    if (imageTag_) appendSegment(frame_, MarkerCOM, ImageTag, sizeof ImageTag);
-    appendSegment(frame_, MarkerCOM, StreamTag, sizeof StreamTag);
+void StreamEncoder::State::appendGapBefore(unsigned char markerCode) {
+    const std::vector<uint8_t> gap = layout_->gapBefore(markerCode);
+    if (std::find(gap.begin(), gap.end(), MarkerPrefix) != gap.end())
+        throw vorc::InvalidArgument("vorc::StreamEncoder: a gap between segments must not hold FF");
+    frame_.insert(frame_.end(), gap.begin(), gap.end());
+}
+
+void StreamEncoder::State::appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload) {
+    if (payload.size() > LargestSegmentPayload)
+        throw vorc::InvalidArgument("vorc::StreamEncoder: a segment payload must hold at most 65533 bytes");
+    appendGapBefore(code);
+    appendSegment(frame_, code, payload.data(), payload.size());
+}
+
+void StreamEncoder::State::appendFrameStart() {
+    appendGapBefore(MarkerSOI);
+    appendMarker(frame_, MarkerSOI);
+    appendLaidOutSegment(MarkerAPP0, layout_->app0Payload({std::begin(JfifApp0Payload), std::end(JfifApp0Payload)}));
+    const bool imageTag = layout_->imageTag(imageTag_);
+    for (const bool tagOfImage : {true, false}) {
+        if (tagOfImage && !imageTag) continue;
+        std::vector<uint8_t> comment(tagOfImage ? std::begin(ImageTag) : std::begin(StreamTag),
+                                     tagOfImage ? std::end(ImageTag) : std::end(StreamTag));
+        const std::vector<uint8_t> tail = layout_->afterTag(tagOfImage);
+        comment.insert(comment.end(), tail.begin(), tail.end());
+        appendLaidOutSegment(MarkerCOM, comment);
+    }
 }
 
 // The same tables as the transcoder's JPEG images.
-void vorcTesraStreamEncoder::appendTables() {
-    uint16_t lumaTable[64];
-    uint16_t chromaTable[64];
-    std::copy(std::begin(lumaTable_), std::end(lumaTable_), lumaTable);
-    std::copy(std::begin(chromaTable_), std::end(chromaTable_), chromaTable);
-    appendFrameTables(frame_, lumaTable, chromaTable, width_, height_);
+void StreamEncoder::State::appendTables() {
+    uint16_t tables[2][64];
+    std::copy(std::begin(lumaTable_), std::end(lumaTable_), tables[0]);
+    std::copy(std::begin(chromaTable_), std::end(chromaTable_), tables[1]);
+    for (int table = 0; table < 2; ++table) {
+        appendGapBefore(MarkerDQT);
+        appendQuantisationTable(frame_, table, tables[table]);
+    }
+    // A frame without its size takes the one the reader had.
+    const bool namedSize = width_ != readerWidth_ || height_ != readerHeight_ || layout_->namePictureSize();
+    if (namedSize) {
+        appendGapBefore(MarkerSOF0);
+        appendFrameHeader(frame_, width_, height_);
+        readerWidth_ = width_;
+        readerHeight_ = height_;
+    }
+    // The tables are followed by the size or a Huffman table, or the frame is rejected.
+    const int huffmanTables = std::clamp(layout_->huffmanTables(), namedSize ? 0 : 1, StandardHuffmanTables);
+    for (int index = 0; index < huffmanTables; ++index) {
+        appendGapBefore(MarkerDHT);
+        appendHuffmanTable(frame_, index);
+    }
 }
 
-void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
+void StreamEncoder::State::send(const std::vector<unsigned char>& bytes) {
     size_t offset = 0;
     while (offset < bytes.size()) {
         const size_t piece = std::min(bytes.size() - offset, static_cast<size_t>(INT_MAX));
@@ -141,10 +245,10 @@ void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
     bytesWritten_ += bytes.size();
 }
 
-size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
-    if (rgb == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the picture is null");
+size_t StreamEncoder::State::encodeFrame(const unsigned char* rgb, int width, int height) {
+    if (rgb == nullptr) throw vorc::InvalidArgument("vorc::StreamEncoder: the picture is null");
     if (width < 1 || width > LargestPictureSide || height < 1 || height > LargestPictureSide) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: width and height must be 1 to 65535 pixels");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: width and height must be 1 to 65535 pixels");
     }
 
     if (width != width_ || height != height_) {
@@ -178,9 +282,9 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         }
         std::copy(candidate_.begin(), candidate_.end(), reference);
         for (int block = 0; block < 6; ++block) {
-            const auto component = block < 4 ? vorcScanEntropyCoder::Luminance
-                                             : (block == 4 ? vorcScanEntropyCoder::BlueDifference
-                                                           : vorcScanEntropyCoder::RedDifference);
+            const auto component = block < 4 ? ScanEntropyCoder::Luminance
+                                             : (block == 4 ? ScanEntropyCoder::BlueDifference
+                                                           : ScanEntropyCoder::RedDifference);
             entropyCoder_.encodeBlock(component, reference + block * 64);
         }
         ++codedTiles;
@@ -193,43 +297,68 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         // The 12 bytes before the bitmap are not read by the parser; they
         // carry the tile grid, the coded tiles and the frame number for
         // whoever looks at a stream by hand.
-        std::vector<unsigned char> payload;
-        payload.reserve(BitmapHeaderBytes + bitmap.size());
-        appendBigEndian16(payload, tileColumns_);
-        appendBigEndian16(payload, tileRows_);
-        putBigEndian32(payload, codedTiles);
-        putBigEndian32(payload, framesEncoded_);
-        payload.insert(payload.end(), bitmap.begin(), bitmap.end());
-        appendSegment(frame_, MarkerCOM, payload.data(), payload.size());
+        std::vector<unsigned char> fields;
+        appendBigEndian16(fields, tileColumns_);
+        appendBigEndian16(fields, tileRows_);
+        putBigEndian32(fields, codedTiles);
+        putBigEndian32(fields, framesEncoded_);
+        uint8_t header[BitmapHeaderBytes] = {};
+        std::memcpy(header, fields.data(), std::min(fields.size(), sizeof header));
+        layout_->bitmapHeader(header);
+        std::vector<uint8_t> payload(BitmapHeaderBytes + bitmap.size());
+        std::memcpy(payload.data(), header, BitmapHeaderBytes);
+        std::copy(bitmap.begin(), bitmap.end(), payload.begin() + BitmapHeaderBytes);
+        appendLaidOutSegment(MarkerCOM, payload);
     }
-    if (full || tablesInPartialFrames_) appendTables();
+    if (full || layout_->tablesInPartialFrame(tablesInPartialFrames_)) appendTables();
+    appendGapBefore(MarkerSOS);
     appendScanHeader(frame_);
     frame_.insert(frame_.end(), scan_.begin(), scan_.end());
     appendMarker(frame_, MarkerEOI);
+    const std::optional<std::vector<uint8_t>> app13 = layout_->app13After();
+    if (app13) appendLaidOutSegment(MarkerAPP13, *app13);
     send(frame_);
 
     fullFrameRequested_ = false;
     framesSinceFull_ = full ? 1 : framesSinceFull_ + 1;
-    app13Allowed_ = true;
+    app13Allowed_ = !app13;
     ++framesEncoded_;
     if (full) ++fullFramesEncoded_;
     lastFrameWasFull_ = full;
-    lastFrameCodedTiles_ = codedTiles;
     return codedTiles;
 }
 
-int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
+int StreamEncoder::State::writeApplicationSegment(const unsigned char* payload, int length) {
     if (length < 1 || static_cast<size_t>(length) > LargestSegmentPayload || payload == nullptr) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
     }
     if (!app13Allowed_) return 1;
     frame_.clear();
-    appendSegment(frame_, MarkerAPP13, payload, static_cast<size_t>(length));
+    appendLaidOutSegment(MarkerAPP13, std::vector<uint8_t>(payload, payload + length));
     send(frame_);
     app13Allowed_ = false;
     return 0;
 }
 
-void vorcTesraStreamEncoder::finish() {
-    if (app13Allowed_) writeApplicationSegment(EndOfStreamPayload, sizeof EndOfStreamPayload);
+StreamEncoder::StreamEncoder(vorcByteStreamReceiver* receiver) : state_(std::make_unique<State>(receiver)) {}
+
+StreamEncoder::~StreamEncoder() = default;
+
+size_t StreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
+    return state_->encodeFrame(rgb, width, height);
 }
+
+int StreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
+    return state_->writeApplicationSegment(payload, length);
+}
+
+void StreamEncoder::finish() {
+    if (state_->app13Allowed_) state_->writeApplicationSegment(EndOfStreamPayload, sizeof EndOfStreamPayload);
+}
+
+uint64_t StreamEncoder::getFramesEncoded() const { return state_->framesEncoded_; }
+uint64_t StreamEncoder::getFullFramesEncoded() const { return state_->fullFramesEncoded_; }
+bool StreamEncoder::lastFrameWasFull() const { return state_->lastFrameWasFull_; }
+uint64_t StreamEncoder::getBytesWritten() const { return state_->bytesWritten_; }
+
+}  // namespace vorc

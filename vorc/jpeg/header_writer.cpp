@@ -1,7 +1,7 @@
 // The JPEG header segments of transcoded images and encoded frames.
 #include "vorc/jpeg/header_writer.h"
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/standard_tables.h"
 
 namespace vorc::jpeg {
@@ -22,20 +22,16 @@ void appendSegment(HeaderBytes& out, unsigned char code, const unsigned char* pa
     out.insert(out.end(), payload, payload + length);
 }
 
-void appendImageStart(HeaderBytes& out) {
-    appendMarker(out, MarkerSOI);
-    appendSegment(out, MarkerAPP0, JfifApp0Payload, sizeof JfifApp0Payload);
+void appendQuantisationTable(HeaderBytes& out, int tableId, const uint16_t (&table)[64]) {
+    unsigned char payload[65];
+    payload[0] = static_cast<unsigned char>(tableId);
+    for (int k = 0; k < 64; ++k) payload[1 + k] = static_cast<unsigned char>(table[ZigZagNaturalOrder[k]]);
+    appendSegment(out, MarkerDQT, payload, sizeof payload);
 }
 
 void appendQuantisationTables(HeaderBytes& out, const uint16_t (&lumaTable)[64], const uint16_t (&chromaTable)[64]) {
-    const uint16_t* tables[2] = {lumaTable, chromaTable};
-    for (int table = 0; table < 2; ++table) {
-        unsigned char payload[65];
-        payload[0] = static_cast<unsigned char>(table);
-        for (int k = 0; k < 64; ++k)
-            payload[1 + k] = static_cast<unsigned char>(tables[table][ZigZagNaturalOrder[k]]);
-        appendSegment(out, MarkerDQT, payload, sizeof payload);
-    }
+    appendQuantisationTable(out, 0, lumaTable);
+    appendQuantisationTable(out, 1, chromaTable);
 }
 
 void appendFrameHeader(HeaderBytes& out, int width, int height) {
@@ -48,25 +44,20 @@ void appendFrameHeader(HeaderBytes& out, int width, int height) {
     appendSegment(out, MarkerSOF0, frameHeader, sizeof frameHeader);
 }
 
-void appendHuffmanTables(HeaderBytes& out) {
+void appendHuffmanTable(HeaderBytes& out, int index) {
+    const int componentClass = index / 2;
+    const int acClass = index % 2;
+    const unsigned char* table = acClass == 0 ? standardDCTable(componentClass) : standardACTable(componentClass);
+    const size_t size = acClass == 0 ? DCTableBytes : ACTableBytes;
+    appendMarker(out, MarkerDHT);
+    appendBigEndian16(out, size + 3);
     // Table class (0 DC, 1 AC) in the high nibble, identifier in the low one.
-    for (int componentClass = 0; componentClass < 2; ++componentClass) {
-        for (int acClass = 0; acClass < 2; ++acClass) {
-            const unsigned char* table = acClass == 0 ? standardDCTable(componentClass) : standardACTable(componentClass);
-            const size_t size = acClass == 0 ? DCTableBytes : ACTableBytes;
-            appendMarker(out, MarkerDHT);
-            appendBigEndian16(out, size + 3);
-            out.push_back(static_cast<unsigned char>(acClass << 4 | componentClass));
-            out.insert(out.end(), table, table + size);
-        }
-    }
+    out.push_back(static_cast<unsigned char>(acClass << 4 | componentClass));
+    out.insert(out.end(), table, table + size);
 }
 
-void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
-                       const uint16_t (&chromaTable)[64], int width, int height) {
-    appendQuantisationTables(out, lumaTable, chromaTable);
-    appendFrameHeader(out, width, height);
-    appendHuffmanTables(out);
+void appendHuffmanTables(HeaderBytes& out) {
+    for (int index = 0; index < StandardHuffmanTables; ++index) appendHuffmanTable(out, index);
 }
 
 void appendScanHeader(HeaderBytes& out) {

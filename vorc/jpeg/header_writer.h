@@ -26,23 +26,23 @@ void appendMarker(HeaderBytes& out, unsigned char code);
 // payload of at most 65533 bytes.
 void appendSegment(HeaderBytes& out, unsigned char code, const unsigned char* payload, size_t length);
 
-// SOI and the JFIF APP0 segment.
-void appendImageStart(HeaderBytes& out);
+// A quantisation table, given in natural order, in a DQT segment of its own
+// in zig-zag order (the low 8 bits of each value).
+void appendQuantisationTable(HeaderBytes& out, int tableId, const uint16_t (&table)[64]);
 
-// The luminance (0) and chrominance (1) quantisation tables, given in
-// natural order, each in a DQT segment of its own in zig-zag order (the
-// low 8 bits of each value).
+// The luminance (0) and chrominance (1) quantisation tables.
 void appendQuantisationTables(HeaderBytes& out, const uint16_t (&lumaTable)[64], const uint16_t (&chromaTable)[64]);
 
 // SOF0 of a tile picture of the given size.
 void appendFrameHeader(HeaderBytes& out, int width, int height);
 
-// The four standard Huffman tables, each in a DHT segment of its own.
-void appendHuffmanTables(HeaderBytes& out);
+// One of the standard Huffman tables in a DHT segment of its own: luminance
+// DC, luminance AC, chrominance DC, chrominance AC by index 0 to 3.
+constexpr int StandardHuffmanTables = 4;
+void appendHuffmanTable(HeaderBytes& out, int index);
 
-// The three above in that order.
-void appendFrameTables(HeaderBytes& out, const uint16_t (&lumaTable)[64],
-                       const uint16_t (&chromaTable)[64], int width, int height);
+// All four.
+void appendHuffmanTables(HeaderBytes& out);
 
 // SOS: the three components of a tile picture, the whole spectrum.
 void appendScanHeader(HeaderBytes& out);
