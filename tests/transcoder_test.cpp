@@ -549,7 +549,7 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
 // clean end; and the store's bits against the scan's positions, both ways.
 TEST(JpegWriting, FastReaderGivesTheScanBitsFromAnyStart) {
     std::mt19937 random(19);
-    vorcTileBitStore store;
+    vorc::TileBitStore store;
     ASSERT_TRUE(store.resize(1));
     for (int trial = 0; trial < 2000; ++trial) {
         Bytes scan;

@@ -14,10 +14,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/bit_serial_reader.h"
+#include "vorc/dsp/kernel_table.h"
+#include "vorc/dsp/reference_kernels.h"
 #include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/jpeg/tile_decoder.h"
@@ -45,6 +48,26 @@ void reportLeaves(const char* format, vorcHuffmanTree& tree, void* context) {
 }
 
 }  // namespace
+
+struct vorcFramewiseTesraScanDecoderSoftwareOnly::Workspace {
+    const vorc::dsp::KernelTable& kernels;
+    // The clean part of the scan being swept as plain bits, with the fast
+    // reader's zero margin behind them, and the plain offset of each FF in
+    // them; kept from sweep to sweep.
+    std::vector<unsigned char> plainScan;
+    std::vector<uint32_t> plainScanFFs;
+};
+
+const std::array<int16_t, 1024>& vorcFramewiseTesraScanDecoderSoftwareOnly::iclip =
+    vorc::dsp::reference::InverseDctClipTable;
+const int16_t* const vorcFramewiseTesraScanDecoderSoftwareOnly::iclp =
+    vorc::dsp::reference::InverseDctClipTable.data() + vorc::dsp::reference::ClipTableCentre;
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idct(short* block) { vorc::dsp::reference::inverseDct(block); }
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctrow(short* row) { vorc::dsp::reference::inverseDctRow(row); }
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctcol(short* column) {
+    vorc::dsp::reference::inverseDctColumn(column);
+}
 
 // Where one sweep stands: the fast reader while it is in use, the six
 // blocks of the current tile and the DC predictors.
@@ -76,7 +99,7 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
       scanBitMask(0x80),
       scanBytesLeft(0),
       additionalBitsValue(0),
-      kernels(kernels) {
+      workspace(new Workspace{kernels, {}, {}}) {
     reportLeaves("symbols in Y/DC Huffman table : %d", *yDCTree, this);
     reportLeaves("symbols in Y/AC Huffman table : %d", *yACTree, this);
     reportLeaves("symbols in UV/DC Huffman table : %d", *uvDCTree, this);
@@ -85,7 +108,7 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::~vorcFramewiseTesraScanDecoderSoftwareOnly() = default;
 
-const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return kernels.name; }
+const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return workspace->kernels.name; }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::setYQuantizationTable(unsigned char* table) {
     for (int k = 0; k < 64; ++k) yQuantTable[ZigZagMap[k]] = table[k];
@@ -127,7 +150,7 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep,
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
     using vorc::jpeg::FastBlockOutcome;
-    switch (kernels.decodeTile(sweep.fastReader, *sweep.lookups, sweep.blocks, sweep.predictors,
+    switch (workspace->kernels.decodeTile(sweep.fastReader, *sweep.lookups, sweep.blocks, sweep.predictors,
                                sweep.lastPositions)) {
         case FastBlockOutcome::Decoded:
             return vorc::dsp::BlocksPerTile;
@@ -148,7 +171,7 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
 void vorcFramewiseTesraScanDecoderSoftwareOnly::handOverToExactReader(Sweep& sweep) {
     // Until now the bit-serial reader stood at the start of the scan.
     const uint64_t bit = sweep.fastReader.position();
-    const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), plainScanFFs);
+    const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), workspace->plainScanFFs);
     scanBitMask = static_cast<uint8_t>(0x80u >> (bit % 8));
     scanBytesLeft -= static_cast<int32_t>(resume);
     scanCursor += resume;
@@ -165,17 +188,17 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int
         std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
         block[0] = 0;
     } else {
-        kernels.dequantizeTransformBlock(block, quant, samples);
+        workspace->kernels.dequantizeTransformBlock(block, quant, samples);
     }
 }
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::TilePlace vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(
-    int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples) {
+    int tileColumn, int tileRow, const Sweep& sweep) {
     unsigned int* target = nullptr;
     int rowPad = 0;
     backEnd->provideVideoTilePixelTarget(tileColumn, tileRow, &target, &rowPad);
     const std::ptrdiff_t rowStep = TileRowBytes + 4 * static_cast<std::ptrdiff_t>(rowPad);
-    kernels.convertTileToRgb(samples, reinterpret_cast<unsigned char*>(target), rowStep);
+    workspace->kernels.convertTileToRgb(sweep.samples, reinterpret_cast<unsigned char*>(target), rowStep);
     backEnd->videoTileReceived();
     return {tileColumn, tileRow, reinterpret_cast<uintptr_t>(target), rowStep};
 }
@@ -207,13 +230,15 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         return;
     }
 
+    const vorc::dsp::KernelTable& kernels = workspace->kernels;
+    std::vector<unsigned char>& plainScan = workspace->plainScan;
     Sweep sweep;
     sweep.fast = kernels.decodeTile != nullptr;
     if (sweep.fast) {
         const unsigned char* const cleanEnd = kernels.findScanMarker(scanCursor, scanCursor + scanBytesLeft);
         const size_t room = static_cast<size_t>(cleanEnd - scanCursor) + vorc::jpeg::ScanBitReader::ZeroMargin;
         if (plainScan.size() < room) plainScan.resize(room);
-        const size_t plainBytes = kernels.copyPlainBits(scanCursor, cleanEnd, plainScan.data(), plainScanFFs);
+        const size_t plainBytes = kernels.copyPlainBits(scanCursor, cleanEnd, plainScan.data(), workspace->plainScanFFs);
         std::memset(plainScan.data() + plainBytes, 0, vorc::jpeg::ScanBitReader::ZeroMargin);
         sweep.fastReader.start(plainScan.data(), 0, uint64_t{plainBytes} * 8);
         sweep.lookups = &vorc::jpeg::standardLookups();
@@ -242,7 +267,7 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
-        sweep.lastTile = deliverTile(column, row, sweep.samples);
+        sweep.lastTile = deliverTile(column, row, sweep);
     }
     if (sweep.fast) handOverToExactReader(sweep);
     vorc::jpeg::checkScanEnd(scanCursor, scanBitMask, frame->scanBytes, frame->scanLength);

@@ -12,13 +12,14 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "vorc/jpeg/jpeg_format.h"
 #include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
-#include "vorc/dsp/kernel_table.h"
-#include "vorc/dsp/reference_kernels.h"
+
+namespace vorc::dsp {
+struct KernelTable;
+}  // namespace vorc::dsp
 
 class vorcFramewiseTesraScanDecoderSoftwareOnly : public vorcFramewiseTesraScanDecoder {
 public:
@@ -43,9 +44,9 @@ public:
     int consumeAdditionalBits(int size);
 
     // Integer inverse DCT of one 8x8 block in place; results in -256..255.
-    static void idct(short* block) { vorc::dsp::reference::inverseDct(block); }
-    static void idctrow(short* row) { vorc::dsp::reference::inverseDctRow(row); }
-    static void idctcol(short* column) { vorc::dsp::reference::inverseDctColumn(column); }
+    static void idct(short* block);
+    static void idctrow(short* row);
+    static void idctcol(short* column);
 
     // Entry k is the natural (row-major) index of the k-th zig-zag coefficient.
     static constexpr const int32_t (&ZigZagMap)[64] = vorc::jpeg::ZigZagNaturalOrder;
@@ -53,8 +54,8 @@ public:
     // Saturation to -256..255 by lookup; iclp[i] is valid for i in -512..511.
     // Built at compile time, so it is ready before any decoder exists and is
     // never written while another thread reads it.
-    static constexpr const std::array<int16_t, 1024>& iclip = vorc::dsp::reference::InverseDctClipTable;
-    static constexpr const int16_t* iclp = iclip.data() + vorc::dsp::reference::ClipTableCentre;
+    static const std::array<int16_t, 1024>& iclip;
+    static const int16_t* const iclp;
 
     std::unique_ptr<vorcHuffmanTree> yDCTree;
     std::unique_ptr<vorcHuffmanTree> yACTree;
@@ -69,6 +70,7 @@ public:
 
 private:
     using Block = int16_t[64];
+    struct Workspace;
     struct Sweep;
 
     // Entropy-decodes one block with the bit-serial reader. False when the
@@ -94,14 +96,11 @@ private:
         std::ptrdiff_t rowStep = 0;
         void prefetchFor(int tileColumn, int tileRow) const;
     };
-    TilePlace deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
+    // Writes the sweep's samples as the tile's pixels.
+    TilePlace deliverTile(int tileColumn, int tileRow, const Sweep& sweep);
 
-    const vorc::dsp::KernelTable& kernels;
-    // The clean part of the scan being swept as plain bits, with the fast
-    // reader's zero margin behind them, and the plain offset of each FF in
-    // them; kept from sweep to sweep.
-    std::vector<unsigned char> plainScan;
-    std::vector<uint32_t> plainScanFFs;
+    // The kernels, and the memory a sweep reuses.
+    std::unique_ptr<Workspace> workspace;
 };
 
 #endif

@@ -14,6 +14,13 @@
 
 namespace vorc::jpeg {
 
+// A point in a scan as the bit-serial reader keeps it: the byte holding the
+// next bit and that bit's mask.
+struct ScanPosition {
+    const unsigned char* byte;
+    uint8_t mask;
+};
+
 // The plain offset of the scan's byte at `scanOffset`, a data byte (not a
 // stuffed 00) or the clean end, and back.
 size_t plainOffsetOf(size_t scanOffset, const std::vector<uint32_t>& ffOffsets);

@@ -11,6 +11,8 @@
 #include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 
+namespace vorc {
+
 namespace {
 
 using vorc::jpeg::ByteBuffer;
@@ -30,7 +32,7 @@ constexpr size_t bytesFor(uint64_t bits) { return static_cast<size_t>((bits + 7)
 // Index of the bit a mask picks, 0 for the most significant.
 unsigned bitIndex(uint8_t mask) { return 7u - static_cast<unsigned>(__builtin_ctz(mask)); }
 
-unsigned totalBits(const vorcTileBitStore::TileLayout& layout) {
+unsigned totalBits(const TileBitStore::TileLayout& layout) {
     return unsigned{layout.lumaDC} + layout.lumaRun + layout.blueDC + layout.blueRun + layout.redDC + layout.redRun;
 }
 
@@ -51,7 +53,7 @@ void copyBits(Writer& writer, const unsigned char* store, uint64_t first, uint64
 // string holds, and `more` bits of the store that follow the string.
 template <typename Writer>
 void putTile(Writer& writer, const CodeBooks& books, const unsigned char* store, uint64_t first,
-             const vorcTileBitStore::TileLayout& layout, int lumaDifference, int blueDifference, int redDifference,
+             const TileBitStore::TileLayout& layout, int lumaDifference, int blueDifference, int redDifference,
              uint64_t more) {
     uint64_t at = first + layout.lumaDC;
     vorc::jpeg::putDCDifference(writer, lumaDifference, books.luma);
@@ -66,13 +68,13 @@ void putTile(Writer& writer, const CodeBooks& books, const unsigned char* store,
 
 }  // namespace
 
-bool vorcTileBitStore::TileSet::resize(size_t tiles) {
+bool TileBitStore::TileSet::resize(size_t tiles) {
     wordCount_ = (tiles + 63) / 64;
     words_.reset(static_cast<uint64_t*>(std::calloc(wordCount_, sizeof(uint64_t))));
     return words_ != nullptr || wordCount_ == 0;
 }
 
-size_t vorcTileBitStore::TileSet::nextMissing(size_t from, size_t end) const {
+size_t TileBitStore::TileSet::nextMissing(size_t from, size_t end) const {
     size_t word = from / 64;
     if (word >= wordCount_) return end;
     uint64_t missing = ~words_[word] & (~uint64_t{0} << (from % 64));
@@ -83,7 +85,7 @@ size_t vorcTileBitStore::TileSet::nextMissing(size_t from, size_t end) const {
     return std::min(end, word * 64 + static_cast<size_t>(__builtin_ctzll(missing)));
 }
 
-bool vorcTileBitStore::resize(size_t tiles) {
+bool TileBitStore::resize(size_t tiles) {
     tiles_.reset(static_cast<TileBits*>(std::calloc(tiles, sizeof(TileBits))));
     compactionOrder_.reset(static_cast<uint32_t*>(std::calloc(tiles, sizeof(uint32_t))));
     const bool setsMade = kept_.resize(tiles) && joined_.resize(tiles);
@@ -105,7 +107,7 @@ bool vorcTileBitStore::resize(size_t tiles) {
     return true;
 }
 
-void vorcTileBitStore::takeScan(const unsigned char* begin, const unsigned char* cleanEnd) {
+void TileBitStore::takeScan(const unsigned char* begin, const unsigned char* cleanEnd) {
     compactIfWasteful();
     const size_t cleanBytes = static_cast<size_t>(cleanEnd - begin);
     store_.reserve(usedBytes_ + cleanBytes + StoreMargin, usedBytes_);
@@ -119,17 +121,17 @@ void vorcTileBitStore::takeScan(const unsigned char* begin, const unsigned char*
     anyKeptFromScan_ = false;
 }
 
-uint64_t vorcTileBitStore::bitOf(ScanPosition at) const {
+uint64_t TileBitStore::bitOf(ScanPosition at) const {
     const size_t plain = vorc::jpeg::plainOffsetOf(static_cast<size_t>(at.byte - scanBegin_), scanFFs_);
     return uint64_t{scanStart_ + plain} * 8 + bitIndex(at.mask);
 }
 
-vorcTileBitStore::ScanPosition vorcTileBitStore::scanPositionOf(uint64_t bit) const {
+TileBitStore::ScanPosition TileBitStore::scanPositionOf(uint64_t bit) const {
     const size_t plain = static_cast<size_t>(bit / 8) - scanStart_;
     return {scanBegin_ + vorc::jpeg::scanOffsetOf(plain, scanFFs_), static_cast<uint8_t>(0x80u >> (bit % 8))};
 }
 
-void vorcTileBitStore::forget(size_t tile) {
+void TileBitStore::forget(size_t tile) {
     if (tile + 1 < tileCount_) joined_.remove(tile + 1);
     if (!kept_.has(tile)) return;
     liveBits_ -= totalBits(tiles_[tile].layout);
@@ -137,7 +139,7 @@ void vorcTileBitStore::forget(size_t tile) {
     joined_.remove(tile);
 }
 
-void vorcTileBitStore::keep(size_t tile, uint64_t offset, const TileLayout& layout, const TileDC& dc) {
+void TileBitStore::keep(size_t tile, uint64_t offset, const TileLayout& layout, const TileDC& dc) {
     forget(tile);
     TileBits& bits = tiles_[tile];
     bits.offset = offset;
@@ -148,7 +150,7 @@ void vorcTileBitStore::keep(size_t tile, uint64_t offset, const TileLayout& layo
     liveBits_ += totalBits(layout);
 }
 
-void vorcTileBitStore::keepScanBits(size_t tile, uint64_t first, const TileLayout& layout, const TileDC& dc,
+void TileBitStore::keepScanBits(size_t tile, uint64_t first, const TileLayout& layout, const TileDC& dc,
                                     bool dcCodesWritable, bool coefficientsCurrent) {
     keep(tile, first, layout, dc);
     TileBits& bits = tiles_[tile];
@@ -164,7 +166,7 @@ void vorcTileBitStore::keepScanBits(size_t tile, uint64_t first, const TileLayou
 // tile's own DC values (so its three outer DC differences are 0), decoded as
 // the transcoder decodes a frame's scan; zero bytes behind them give the
 // fast reader its margin.
-void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
+void TileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
     using namespace vorc::jpeg;
     TileBits& bits = tiles_[tile];
     PlainBitWriter writer(restoreScan_, 0);
@@ -192,7 +194,7 @@ void vorcTileBitStore::restoreCoefficients(size_t tile, int16_t* coefficients) {
 }
 
 // Coded afresh, a tile has no DC codes of Y0, Cb and Cr among its kept bits.
-void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
+void TileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
     using namespace vorc::jpeg;
     const EncoderCodeBook& luma = standardCodeBook(Luminance);
     const EncoderCodeBook& chroma = standardCodeBook(Chrominance);
@@ -219,7 +221,7 @@ void vorcTileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
 
 // The scan is written as plain bits first, runs copied a word at a time
 // with no test, then stuffed in one pass from FF to FF.
-size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
+size_t TileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
     for (size_t tile = kept_.nextMissing(0, tileCount_); tile < tileCount_; tile = kept_.nextMissing(tile + 1, tileCount_))
         codeTile(tile, coefficients + tile * CoefficientsPerTile);
     PlainBitWriter writer(plainScan_, 0);
@@ -249,7 +251,7 @@ size_t vorcTileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t
     return start + vorc::dsp::selectedKernels().copyStuffedBytes(plainScan_.data(), plainBytes, scan.data() + start);
 }
 
-void vorcTileBitStore::compactIfWasteful() {
+void TileBitStore::compactIfWasteful() {
     const size_t liveBytes = bytesFor(liveBits_);
     const size_t waste = usedBytes_ > liveBytes ? usedBytes_ - liveBytes : 0;
     if (waste <= std::max(MinimumWasteBeforeCompaction, liveBytes / 8)) return;
@@ -283,3 +285,5 @@ void vorcTileBitStore::compactIfWasteful() {
     }
     usedBytes_ = to;
 }
+
+}  // namespace vorc

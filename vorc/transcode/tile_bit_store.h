@@ -32,17 +32,15 @@
 #include <vector>
 
 #include "vorc/jpeg/bit_writer.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/jpeg/plain_scan.h"
 
-class vorcTileBitStore {
+namespace vorc {
+
+class TileBitStore {
 public:
-    static constexpr int CoefficientsPerTile = 384;
-
-    // A point in a stuffed scan: the byte holding the next bit and that
-    // bit's mask, as the scan bit readers keep them.
-    struct ScanPosition {
-        const unsigned char* byte;
-        uint8_t mask;
-    };
+    static constexpr int CoefficientsPerTile = vorc::jpeg::CoefficientsPerTile;
+    using ScanPosition = vorc::jpeg::ScanPosition;
 
     // How a tile's string of bits divides, in bits.
     struct TileLayout {
@@ -165,5 +163,7 @@ private:
     uint64_t lastKeptEnd_ = 0;
     bool anyKeptFromScan_ = false;
 };
+
+}  // namespace vorc
 
 #endif

@@ -21,7 +21,7 @@
 #include "vorc/jpeg/header_writer.h"
 #include "vorc/jpeg/standard_tables.h"
 #include "vorc/jpeg/tile_bitmap.h"
-#include "vorc/transcode/jpeg_converter.h"
+#include "vorc/transcode/converter_workspace.h"
 
 namespace {
 
@@ -87,6 +87,7 @@ unsigned dcCodeBits(int componentClass, int difference) {
 }  // namespace
 
 void Converter::performScanSweep(Frame* frame) {
+    Workspace& work = *workspace;
     if (backEnd == nullptr) return;
     if (!prepareCoefficientBuffer(*frame)) {
         reportFailure(backEnd, "JPG converter : CoeffBuffer == NULL!");
@@ -102,11 +103,10 @@ void Converter::performScanSweep(Frame* frame) {
     scanBytesLeft = frame->scanLength;
     // The walk and the fast reader take the clean part of the scan, up to
     // the first marker; the bit-serial reader the rest.
-    sweptScan = scanCursor;
-    sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
-    fastReading = false;
-    tileBits.takeScan(sweptScan, sweptScanCleanEnd);
-    walkFrom(tileBits.scanFirstBit());
+    work.sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+    work.fastReading = false;
+    work.tileBits.takeScan(scanCursor, work.sweptScanCleanEnd);
+    walkFrom(work.tileBits.scanFirstBit());
 
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
@@ -115,34 +115,37 @@ void Converter::performScanSweep(Frame* frame) {
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
     for (size_t tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, 0, tiles); tile < tiles;
          tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, tile + 1, tiles)) {
-        if (!walking || !walkTile(tile, predictors, walkTables)) {
-            if (walking) readExactlyFrom(tileBits.scanPositionOf(walkReader.position()));
+        if (!work.walking || !walkTile(tile, predictors, walkTables)) {
+            if (work.walking) readExactlyFrom(work.tileBits.scanPositionOf(work.walkReader.position()));
             if (decodeTile(tile, predictors, roots) != 0) return;
-            const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
-            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(tileBits.bitOf(decodedUpTo));
+            const vorc::jpeg::ScanPosition decodedUpTo = readerPosition();
+            if (decodedUpTo.byte < work.sweptScanCleanEnd) walkFrom(work.tileBits.bitOf(decodedUpTo));
         }
         backEnd->videoTileReceived();
     }
-    const vorcTileBitStore::ScanPosition end =
-        walking ? tileBits.scanPositionOf(walkReader.position()) : readerPosition();
+    const vorc::jpeg::ScanPosition end =
+        work.walking ? work.tileBits.scanPositionOf(work.walkReader.position()) : readerPosition();
     vorc::jpeg::checkScanEnd(end.byte, end.mask, frame->scanBytes, frame->scanLength);
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 
 void Converter::walkFrom(uint64_t bit) {
-    walking = true;
-    walkReader.start(tileBits.bits(), bit, tileBits.scanCleanEndBit());
+    Workspace& work = *workspace;
+    work.walking = true;
+    work.walkReader.start(work.tileBits.bits(), bit, work.tileBits.scanCleanEndBit());
 }
 
 // The bit-serial reader takes over at `at`, helped by the fast reader in
 // the clean part.
-void Converter::readExactlyFrom(vorcTileBitStore::ScanPosition at) {
-    walking = false;
+void Converter::readExactlyFrom(vorc::jpeg::ScanPosition at) {
+    Workspace& work = *workspace;
+    work.walking = false;
     scanBytesLeft -= static_cast<int32_t>(at.byte - scanCursor);
     scanCursor = at.byte;
     scanBitMask = at.mask;
-    fastReading = at.byte < sweptScanCleanEnd;
-    if (fastReading) fastReader.start(tileBits.bits(), tileBits.bitOf(at), tileBits.scanCleanEndBit());
+    work.fastReading = at.byte < work.sweptScanCleanEnd;
+    if (work.fastReading)
+        work.fastReader.start(work.tileBits.bits(), work.tileBits.bitOf(at), work.tileBits.scanCleanEndBit());
 }
 
 bool Converter::prepareCoefficientBuffer(const Frame& frame) {
@@ -159,7 +162,7 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
             CoeffBuffer.reset(
                 static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
         }
-        if (CoeffBuffer != nullptr && !tileBits.resize(tiles)) CoeffBuffer.reset();
+        if (CoeffBuffer != nullptr && !workspace->tileBits.resize(tiles)) CoeffBuffer.reset();
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
@@ -177,11 +180,12 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // to be decoded from those bits should anything need them. Any other tile
 // is read again from its start by decodeTile, which reports faults exactly.
 bool Converter::walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables) {
+    Workspace& work = *workspace;
     const vorc::jpeg::StandardLookups& lookups = tables.lookups;
     const vorc::jpeg::WalkLookup& lumaWalk = tables.ac[0];
     const vorc::jpeg::WalkLookup& chromaWalk = tables.ac[1];
     // A local reader and predictors stay in registers: nothing stored aliases them.
-    vorc::jpeg::ScanBitReader reader = walkReader;
+    vorc::jpeg::ScanBitReader reader = work.walkReader;
     int16_t luma = predictors[0];
     int16_t blue = predictors[1];
     int16_t red = predictors[2];
@@ -227,12 +231,12 @@ bool Converter::walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::Wal
     // that used any is read again exactly.
     if (!canonical || reader.overran()) return false;
     const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
-    const vorcTileBitStore::TileLayout layout{
+    const vorc::TileBitStore::TileLayout layout{
         bitCount(afterDC[0] - start),   bitCount(lumaEnd - afterDC[0]), bitCount(afterDC[1] - lumaEnd),
         bitCount(blueEnd - afterDC[1]), bitCount(afterDC[2] - blueEnd), bitCount(reader.position() - afterDC[2])};
-    tileBits.keepScanBits(tile, start, layout, vorcTileBitStore::TileDC{firstLuma, lastLuma, blue, red},
+    work.tileBits.keepScanBits(tile, start, layout, vorc::TileBitStore::TileDC{firstLuma, lastLuma, blue, red},
                           dcCodesWritable, false);
-    walkReader = reader;
+    work.walkReader = reader;
     predictors[0] = luma;
     predictors[1] = blue;
     predictors[2] = red;
@@ -247,13 +251,14 @@ bool Converter::walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::Wal
 // tile before as they are. Otherwise the tile is coded afresh when the
 // image is written.
 int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
+    Workspace& work = *workspace;
     // Forgotten first, with its coefficients brought up to date: a tile
     // that fails half-way keeps what it decoded and what it held before.
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
-    if (tileBits.coefficientsOutdated(tile)) tileBits.restoreCoefficients(tile, coefficients);
-    tileBits.forget(tile);
+    if (work.tileBits.coefficientsOutdated(tile)) work.tileBits.restoreCoefficients(tile, coefficients);
+    work.tileBits.forget(tile);
     // Where the tile starts and where the blocks before each outer DC code end.
-    vorcTileBitStore::ScanPosition runEnds[4];
+    vorc::jpeg::ScanPosition runEnds[4];
     runEnds[0] = readerPosition();
     int outerDifferences[3] = {0, 0, 0};
     bool canonical = true;
@@ -271,40 +276,41 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
     }
     // A tile may end inside the marker's FF; its bits are then not all
     // among the store's bits of the scan.
-    const bool inCleanPart = runEnds[3].byte < sweptScanCleanEnd || (runEnds[3].byte == sweptScanCleanEnd && runEnds[3].mask == 0x80);
+    const bool inCleanPart = runEnds[3].byte < work.sweptScanCleanEnd || (runEnds[3].byte == work.sweptScanCleanEnd && runEnds[3].mask == 0x80);
     if (canonical && inCleanPart) {
         // The runs start after the outer DC codes.
         uint64_t ends[4];
-        for (int run = 0; run < 4; ++run) ends[run] = tileBits.bitOf(runEnds[run]);
+        for (int run = 0; run < 4; ++run) ends[run] = work.tileBits.bitOf(runEnds[run]);
         uint64_t starts[3];
         for (int run = 0; run < 3; ++run)
             starts[run] = ends[run] + dcCodeBits(run == 0 ? 0 : 1, outerDifferences[run]);
         const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
-        const vorcTileBitStore::TileLayout layout{
+        const vorc::TileBitStore::TileLayout layout{
             bitCount(starts[0] - ends[0]), bitCount(ends[1] - starts[0]), bitCount(starts[1] - ends[1]),
             bitCount(ends[2] - starts[1]), bitCount(starts[2] - ends[2]), bitCount(ends[3] - starts[2])};
-        const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
+        const vorc::TileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
                                           coefficients[5 * 64]};
         bool dcCodesWritable = true;
         for (const int difference : outerDifferences)
             dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
-        tileBits.keepScanBits(tile, ends[0], layout, dc, dcCodesWritable, true);
+        work.tileBits.keepScanBits(tile, ends[0], layout, dc, dcCodesWritable, true);
     }
     return 0;
 }
 
-vorcTileBitStore::ScanPosition Converter::readerPosition() const {
-    if (!fastReading) return {scanCursor, scanBitMask};
-    return tileBits.scanPositionOf(fastReader.position());
+vorc::jpeg::ScanPosition Converter::readerPosition() const {
+    const Workspace& work = *workspace;
+    if (!work.fastReading) return {scanCursor, scanBitMask};
+    return work.tileBits.scanPositionOf(work.fastReader.position());
 }
 
 void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
     // Until now the bit-serial reader stood where the fast reader started.
-    const vorcTileBitStore::ScanPosition resume = tileBits.scanPositionOf(from.position());
+    const vorc::jpeg::ScanPosition resume = workspace->tileBits.scanPositionOf(from.position());
     scanBytesLeft -= static_cast<int32_t>(resume.byte - scanCursor);
     scanCursor = resume.byte;
     scanBitMask = resume.mask;
-    fastReading = false;
+    workspace->fastReading = false;
 }
 
 // The fast reader decodes into a zeroed block that only a success copies
@@ -314,15 +320,16 @@ void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
 // decoder leaves them.
 int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
                                          const Node* const* roots, bool& canonical) {
-    if (fastReading) {
-        const vorc::jpeg::ScanBitReader blockStart = fastReader;
+    Workspace& work = *workspace;
+    if (work.fastReading) {
+        const vorc::jpeg::ScanBitReader blockStart = work.fastReader;
         const int16_t predictorBefore = predictor;
         const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
         int16_t decoded[64] = {};
         int lastPosition = 0;
         int endPosition = 0;
         if (vorc::jpeg::decodeBlock(
-                fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
+                work.fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
                 predictor, lastPosition, endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
             std::memcpy(block, decoded, sizeof decoded);
             if (endPosition != lastPosition + 1) canonical = false;
@@ -375,26 +382,28 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 // The image is put together in one buffer (header, scan, EOI) and handed
 // on from there.
 void Converter::writeImage(const Frame& frame) {
+    Workspace& work = *workspace;
     sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
     sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
     sof0Segment[7] = static_cast<uint8_t>(frame.width / 256);
     sof0Segment[8] = static_cast<uint8_t>(frame.width % 256);
-    imageHeader.clear();
-    vorc::jpeg::appendMarker(imageHeader, vorc::jpeg::MarkerSOI);
-    imageHeader.insert(imageHeader.end(), app0Segment.begin(), app0Segment.end());
-    vorc::jpeg::appendQuantisationTables(imageHeader, yQuantTable, uvQuantTable);
-    imageHeader.insert(imageHeader.end(), sof0Segment.begin(), sof0Segment.end());
-    vorc::jpeg::appendHuffmanTables(imageHeader);
-    imageHeader.insert(imageHeader.end(), sosSegment.begin(), sosSegment.end());
-    imageBuffer.reserve(imageHeader.size(), 0);
-    std::memcpy(imageBuffer.data(), imageHeader.data(), imageHeader.size());
+    work.imageHeader.clear();
+    vorc::jpeg::appendMarker(work.imageHeader, vorc::jpeg::MarkerSOI);
+    work.imageHeader.insert(work.imageHeader.end(), app0Segment.begin(), app0Segment.end());
+    vorc::jpeg::appendQuantisationTables(work.imageHeader, yQuantTable, uvQuantTable);
+    work.imageHeader.insert(work.imageHeader.end(), sof0Segment.begin(), sof0Segment.end());
+    vorc::jpeg::appendHuffmanTables(work.imageHeader);
+    work.imageHeader.insert(work.imageHeader.end(), sosSegment.begin(), sosSegment.end());
+    work.imageBuffer.reserve(work.imageHeader.size(), 0);
+    std::memcpy(work.imageBuffer.data(), work.imageHeader.data(), work.imageHeader.size());
     // The scan is coded before anything is sent: a coefficient that no
     // baseline code can carry ends the frame as a stream error before any
     // byte of the image reaches the receiver.
-    const size_t imageLength = tileBits.writeScan(imageBuffer, imageHeader.size(), CoeffBuffer.get()) + 2;
-    imageBuffer.reserve(imageLength, imageLength - 2);
-    imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
-    imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
+    const size_t imageLength =
+        work.tileBits.writeScan(work.imageBuffer, work.imageHeader.size(), CoeffBuffer.get()) + 2;
+    work.imageBuffer.reserve(imageLength, imageLength - 2);
+    work.imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
+    work.imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
     jpegReceiver->beginFrame();
     // Segment by segment, as receivers have always been given an image; the
     // scan in one call, unless it is longer than a call can say.
@@ -402,12 +411,12 @@ void Converter::writeImage(const Frame& frame) {
                                    sof0Segment.size(), DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
                                    vorc::jpeg::ACTableBytes, DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
                                    vorc::jpeg::ACTableBytes, sosSegment.size()};
-    const unsigned char* piece = imageBuffer.data();
+    const unsigned char* piece = work.imageBuffer.data();
     for (const size_t length : headerPieces) {
         jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));
         piece += length;
     }
-    const unsigned char* const endOfImage = imageBuffer.data() + imageLength - EndOfImageBytes;
+    const unsigned char* const endOfImage = work.imageBuffer.data() + imageLength - EndOfImageBytes;
     do {
         const size_t length = std::min<size_t>(static_cast<size_t>(endOfImage - piece), INT_MAX);
         jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));
