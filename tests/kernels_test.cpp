@@ -1,7 +1,8 @@
 // The kernel table and the fast decoder against their references, in the
 // manner of a checkasm: every kernel this CPU runs on random and extreme
 // input (16-bit coefficients and quantisers whose products and transform
-// intermediates wrap), with guard bytes around what it writes; the marker
+// intermediates wrap), with guard bytes around what it writes; the
+// reference transforms against known answers; the marker
 // search at the end of its range; the DC-only shortcut; the fast block
 // decoder on blocks made to end in every way; and whole sweeps of the fast
 // decoder against the bit-serial one on libjpeg-made scans, cut at many
@@ -235,6 +236,40 @@ TEST(Kernels, ForwardTransformMatchesReference) {
             ASSERT_TRUE(std::equal(expected, expected + 64, actual)) << table->name << " trial " << trial;
         }
     }
+}
+
+// The reference transforms, which every table must match, against known
+// answers: hashes of their results on fixed blocks, as the decoder and
+// the encoder have always computed them. A changed constant, scale or
+// rounding moves the reference and the fast kernels alike, and only this
+// shows it. Raw Mersenne twister words, whose sequence the standard fixes.
+TEST(Kernels, ReferenceTransformsKeepTheirKnownAnswers) {
+    const KernelTable& reference = vorc::dsp::referenceKernels();
+    std::mt19937 random(11);
+    uint64_t inverseHash = 14695981039346656037u;
+    uint64_t forwardHash = inverseHash;
+    const auto mix = [](uint64_t& hash, uint32_t value) { hash = (hash ^ value) * 1099511628211u; };
+    for (int trial = 0; trial < 4000; ++trial) {
+        int16_t block[64];
+        uint16_t quant[64];
+        unsigned char samples[64];
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t word = random();
+            // Small values mostly, any 16-bit value in one block of four.
+            block[i] = static_cast<int16_t>(trial % 4 == 0 ? word : (word % 129) - 64);
+            if (trial % 2 == 1 && i % 8 != 0) block[i] = 0;
+            quant[i] = static_cast<uint16_t>(trial % 3 == 0 ? word >> 16 : 1 + (word >> 16) % 255);
+            samples[i] = static_cast<unsigned char>(word >> 8);
+        }
+        uint8_t pixels[64];
+        reference.dequantizeTransformBlock(block, quant, pixels);
+        for (const uint8_t pixel : pixels) mix(inverseHash, pixel);
+        int32_t coefficients[64];
+        reference.forwardTransformBlock(samples, coefficients);
+        for (const int32_t coefficient : coefficients) mix(forwardHash, static_cast<uint32_t>(coefficient));
+    }
+    EXPECT_EQ(inverseHash, 15854191847941822474u);
+    EXPECT_EQ(forwardHash, 4790075223148658176u);
 }
 
 // What a sweep shows: back-end calls in order, and the picture.
