@@ -14,6 +14,9 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 export CCACHE_BASEDIR := $(CURDIR)
 
 # chromium: the serve test looks at the served page in a headless browser;
+# nginx: the serve test runs it as a reverse proxy in front of the server;
+# curl: the serve test's HTTP client;
+# libcrypt-dev: the salted password hashes of the server's viewer login;
 # python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module;
 # python3-pybind11, python3-setuptools, python3-wheel, python3-venv,
 # python3-build: pip install . and the wheel; python3-mypy: stubtest;
@@ -22,7 +25,8 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
                 python3-pybind11 python3-setuptools python3-wheel python3-venv python3-build \
-                python3-mypy binutils libturbojpeg0-dev ccache
+                python3-mypy binutils libturbojpeg0-dev ccache \
+                nginx curl libcrypt-dev
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 

@@ -365,7 +365,7 @@ int runMotion(int argc, char** argv) {
     std::unique_ptr<vorc::CheckedCameraStream> cameraStream;
     if (camera) {
         const auto timeout = timeoutOf(CameraTimeoutSeconds);
-        cameraStream = openCamera(CommandName, sourceText, *camera, fps, vorc::LiveStreamTimeouts{timeout, timeout});
+        cameraStream = openCamera(CommandName, cameraAddressText(*camera).c_str(), *camera, fps, vorc::LiveStreamTimeouts{timeout, timeout});
         if (cameraStream == nullptr) return ExitFailure;
     }
 

@@ -38,8 +38,8 @@ void printUsage() {
     std::printf(
         "usage: vorc record HOST:PORT [OPTIONS]\n"
         "\n"
-        "Asks the camera at HOST:PORT (a name, an IPv4 address or [IPv6]) for\n"
-        "its live stream and\n"
+        "Asks the camera at HOST:PORT (a name, an IPv4 address or [IPv6]; one\n"
+        "that asks for a login as USER:PASSWORD@HOST:PORT) for its live stream and\n"
         "handles it like a stream file: by default every frame is decoded and\n"
         "reported; the options below write an output instead. Recording ends\n"
         "after --frames or --seconds, when the camera closes or stays silent for\n"
@@ -116,12 +116,13 @@ int runRecord(int argc, char** argv) {
     request.keepGoing = true;
     const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
     if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
+    const std::string cameraName = cameraAddressText(*endpoint);  // without the password
 
     // A slow rate asked for leaves gaps between frames that are no silence.
     const double silenceSeconds =
         timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
     std::unique_ptr<vorc::CheckedCameraStream> camera = openCamera(
-        CommandName, cameraText, *endpoint, fps, vorc::LiveStreamTimeouts{timeoutOf(timeoutSeconds), timeoutOf(silenceSeconds)});
+        CommandName, cameraName.c_str(), *endpoint, fps, vorc::LiveStreamTimeouts{timeoutOf(timeoutSeconds), timeoutOf(silenceSeconds)});
     if (camera == nullptr) return ExitFailure;
     routeStatusMessages(common.verbosity, verboseMessageTarget(common, writesStandardOutput(request)));
     DecodingChain chain;
@@ -162,7 +163,7 @@ int runRecord(int argc, char** argv) {
         std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
                      reason != nullptr ? reason : failure.empty() ? "the camera closed the stream" : "the stream ended",
                      static_cast<long>(stats.frames), damage.c_str(),
-                     static_cast<unsigned long long>(stats.bytesRead), cameraText);
+                     static_cast<unsigned long long>(stats.bytesRead), cameraName.c_str());
         if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     }
     return chain.finish(CommandName, failure);

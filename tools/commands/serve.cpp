@@ -24,8 +24,10 @@
 #include "tools/cli/status_output.h"
 #include "tools/cli/stopping.h"
 #include "tools/net/camera_source.h"
+#include "tools/net/http_login.h"
 #include "tools/net/listen_sockets.h"
 #include "tools/serve/image_hub.h"
+#include "tools/serve/http_access.h"
 #include "tools/serve/mjpeg_server.h"
 #include "tools/serve/serve_source.h"
 #include "vorc/sources/ip_address.h"
@@ -59,6 +61,45 @@ ValueHandler seconds(double* value) {
     return decimalNumber([](double given) { return given >= 0.0 && given <= 1e6; }, value);
 }
 
+// Splits a comma-separated list.
+std::vector<std::string> listItems(const std::string& text) {
+    std::vector<std::string> items;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+ValueHandler openAddresses(HttpAccessSettings* access) {
+    return [access](const char* value, std::string&) {
+        for (const std::string& item : listItems(value)) {
+            if (item == "health") {
+                access->openHealth = true;
+            } else if (item == "metrics") {
+                access->openMetrics = true;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    };
+}
+
+ValueHandler originList(HttpAccessSettings* access) {
+    return [access](const char* value, std::string&) {
+        for (const std::string& item : listItems(value)) {
+            if (item.empty()) return false;
+            access->allowedOrigins.push_back(item);
+        }
+        return true;
+    };
+}
+
+// The last part of a path: the page names a file, never where it lies.
+std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 void printUsage() {
     std::printf(
         "usage: vorc serve --listen ADDRESS:PORT [OPTIONS] SOURCE\n"
@@ -71,7 +112,8 @@ void printUsage() {
         "SIGTERM. PORT 0 picks a free port; the addresses are printed on standard\n"
         "error.\n"
         "\n"
-        "addresses served:\n"
+        "addresses served (GET and HEAD; the page uses relative addresses, so it\n"
+        "also works behind a reverse proxy under any path):\n"
         "  /               a page with the live picture, its size and frame rate\n"
         "  /stream.mjpg    the live picture as an MJPEG stream (multipart/x-mixed-replace)\n"
         "  /snapshot.jpg   the latest image\n"
@@ -87,13 +129,26 @@ void printUsage() {
         "  --client-timeout S  drop a client that has not finished its request, or has\n"
         "                      taken no data, for S seconds (default 10)\n"
         "  --max-clients N     connections at once (default 1000)\n"
+        "  --name NAME         the name the page shows (default: the file's name, or the\n"
+        "                      camera's HOST:PORT)\n"
+        "  --auth-file FILE    viewers log in (HTTP Basic) as a user of FILE, whose\n"
+        "                      'user:hash' lines 'vorc passwd USER' makes; use TLS in\n"
+        "                      front (a reverse proxy), or passwords cross the network\n"
+        "                      readable\n"
+        "  --open LIST         addresses that need no login: health, metrics or\n"
+        "                      health,metrics\n"
+        "  --allow-origin LIST pages of these origins may read the answers (CORS): *\n"
+        "                      or a comma-separated list such as https://example.org\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n");
     printCommonOptionsHelp(22, "print only errors (and the addresses listened on)");
     std::printf(
         "\n"
+        "A camera that asks for a login is given it as USER:PASSWORD@HOST:PORT.\n"
+        "\n"
         "examples:\n"
         "  vorc serve --listen 127.0.0.1:8000 camera.tesra\n"
         "  vorc serve --listen [::1]:8000 192.168.1.20:80\n"
+        "  vorc passwd alice < password.txt > logins; vorc serve --auth-file logins ...\n"
         "then open http://127.0.0.1:8000/ in a browser.\n");
 }
 
@@ -104,6 +159,8 @@ int runServe(int argc, char** argv) {
     MjpegServerSettings settings;
     long maxClients = static_cast<long>(settings.maxConnections);
     double exitAfter = 0.0;
+    const char* name = nullptr;
+    const char* authFile = nullptr;
     CommonOptions common;
     if (const auto done = parseArguments(
             CommandName, printUsage, argc, argv, &common,
@@ -112,6 +169,10 @@ int runServe(int argc, char** argv) {
              {{"--timeout"}, "%s needs a number of seconds", seconds(&source.timeoutSeconds)},
              {{"--client-timeout"}, "%s needs a number of seconds", seconds(&settings.sendSeconds)},
              {{"--max-clients"}, "%s needs a whole number of at least 1", wholeNumber(1, INT_MAX, &maxClients)},
+             {{"--name"}, "--name needs a NAME", &name},
+             {{"--auth-file"}, "--auth-file needs a FILE", &authFile},
+             {{"--open"}, "--open needs health, metrics or both, separated by a comma", openAddresses(&settings.access)},
+             {{"--allow-origin"}, "--allow-origin needs * or a list of origins", originList(&settings.access)},
              {{"--exit-after"}, "%s needs a number of seconds", seconds(&exitAfter)}},
             Operands(&sourceText, "more than one SOURCE", "missing SOURCE (a stream file or a camera's HOST:PORT)")))
         return *done;
@@ -124,17 +185,23 @@ int runServe(int argc, char** argv) {
     std::optional<vorc::HostAndPort> camera;
     std::string problem;
     if (!parseSourceOperand(sourceText, &camera, &problem)) return usageError(CommandName, problem);
+    if (authFile != nullptr) {
+        settings.access.logins = LoginTable::load(authFile, &problem);
+        if (!settings.access.logins) return usageError(CommandName, problem);
+    }
     std::vector<unsigned char> stream;
     if (camera) {
         source.cameraHost = camera->host;
         source.cameraPort = camera->port;
+        source.cameraLogin = camera->login;
     } else {
         source.file = sourceText;
         stream = loadLoopableStream(source.file, &problem);
         if (stream.empty()) return usageError(CommandName, problem);
     }
     settings.requestSeconds = settings.sendSeconds;
-    settings.sourceName = sourceText;
+    // Never a local path or a camera's password.
+    settings.sourceName = name != nullptr ? name : camera ? cameraAddressText(*camera) : fileName(sourceText);
     settings.maxConnections = connectionCeiling(maxClients);
 
     ImageHub hub;

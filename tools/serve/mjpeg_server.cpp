@@ -14,9 +14,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "tools/cli/stopping.h"
 #include "tools/net/http_request.h"
+#include "tools/serve/camera_page.h"
 
 namespace {
 
@@ -29,69 +31,6 @@ constexpr size_t ReadChunkBytes = 4096;
 // client that stops reading is noticed within seconds, not after the
 // megabytes of an automatically grown buffer.
 constexpr int StreamSendBufferBytes = 256 * 1024;
-
-const char* const PageTemplate = R"(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<title>vorc serve: @SOURCE@</title>
-<style>
-body { margin: 0; background: #202020; color: #e0e0e0; font: 14px sans-serif; }
-#picture { display: block; }
-p { margin: 8px; }
-</style>
-</head>
-<body>
-<img id="picture" src="/stream.mjpg" alt="live picture">
-<p>@SOURCE@: <span id="size">@SIZE@</span>, <span id="fps">-</span> frames/s,
-<span id="frames">@FRAMES@</span> frames so far<span id="down"></span></p>
-<script>
-let previous = null;
-async function refresh() {
-  try {
-    const text = await (await fetch('/metrics', { cache: 'no-store' })).text();
-    const value = name => Number((text.match(new RegExp('^' + name + ' (\\S+)$', 'm')) || [0, 0])[1]);
-    const frames = value('vorc_serve_frames_in_total');
-    const now = performance.now();
-    document.getElementById('size').textContent =
-      value('vorc_serve_picture_width') + 'x' + value('vorc_serve_picture_height');
-    document.getElementById('frames').textContent = frames;
-    document.getElementById('down').textContent = value('vorc_serve_source_up') ? '' : ' (source down)';
-    if (previous) {
-      document.getElementById('fps').textContent =
-        ((frames - previous.frames) * 1000 / (now - previous.now)).toFixed(1);
-    }
-    previous = { frames, now };
-  } catch (error) {
-  }
-}
-refresh();
-setInterval(refresh, 1000);
-</script>
-</body>
-</html>
-)";
-
-std::string replaced(std::string text, const std::string& placeholder, const std::string& value) {
-    for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size())) {
-        text.replace(at, placeholder.size(), value);
-    }
-    return text;
-}
-
-std::string htmlEscaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '&': escaped += "&amp;"; break;
-            case '"': escaped += "&quot;"; break;
-            default: escaped += c;
-        }
-    }
-    return escaped;
-}
 
 void metric(std::string* text, const char* name, const char* type, const char* help, uint64_t value) {
     *text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + name + " " +
@@ -123,7 +62,7 @@ struct MjpegServer::Connection {
 };
 
 MjpegServer::MjpegServer(std::vector<int> listeners, ImageHub& hub, MjpegServerSettings settings)
-    : listeners_(std::move(listeners)), hub_(hub), settings_(std::move(settings)) {}
+    : listeners_(std::move(listeners)), hub_(hub), settings_(std::move(settings)), access_(settings_.access) {}
 
 MjpegServer::~MjpegServer() {
     for (const int fd : listeners_) ::close(fd);
@@ -227,38 +166,50 @@ void MjpegServer::answerRequest(Connection& connection) {
     if (head.state == HttpHeadState::Incomplete) return;
     connection.received.clear();
     connection.received.shrink_to_fit();
-    if (head.state == HttpHeadState::Bad) return answer(connection, head.status, "text/plain", httpStatusText(head.status));
     const HttpRequest& request = head.request;
-    if (request.method != "GET") {
-        return answer(connection, 405, "text/plain", httpStatusText(405), "Allow: GET\r\n");
+    if (head.state == HttpHeadState::Bad) return answer(connection, request, head.status, "text/plain", httpStatusText(head.status));
+    if (const std::optional<HttpRefusal> refusal = access_.refusal(request)) {
+        return answer(connection, request, refusal->status, "text/plain", httpStatusText(refusal->status), refusal->headers);
     }
     const std::string& path = request.path;
-    if (path == "/") return answer(connection, 200, "text/html; charset=utf-8", pageText());
-    if (path == "/metrics") return answer(connection, 200, "text/plain; version=0.0.4; charset=utf-8", metricsText());
+    if (path == "/") {
+        const std::string size = latest_ ? std::to_string(latest_->width) + "x" + std::to_string(latest_->height) : "-";
+        return answer(connection, request, 200, "text/html; charset=utf-8",
+                      cameraPage(settings_.sourceName, "", size, hub_.counters.framesIn.load()));
+    }
+    if (path == "/metrics") return answer(connection, request, 200, "text/plain; version=0.0.4; charset=utf-8", metricsText());
     if (path == "/health") {
         const bool up = hub_.counters.up;
-        return answer(connection, up ? 200 : 503, "text/plain", up ? "source up\n" : "source down\n");
+        return answer(connection, request, up ? 200 : 503, "text/plain", up ? "source up\n" : "source down\n");
     }
     if (path == "/snapshot.jpg") {
-        if (latest_ == nullptr) return answer(connection, 503, "text/plain", "no image yet\n");
-        return answer(connection, 200, "image/jpeg", std::string(latest_->jpeg()));
+        if (latest_ == nullptr) return answer(connection, request, 503, "text/plain", "no image yet\n");
+        return answer(connection, request, 200, "image/jpeg", std::string(latest_->jpeg()));
     }
-    if (path != "/stream.mjpg") return answer(connection, 404, "text/plain", httpStatusText(404));
+    if (path != "/stream.mjpg") return answer(connection, request, 404, "text/plain", httpStatusText(404));
+    connection.pending = std::string("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=") +
+                         ImageHub::Boundary + "\r\n" + access_.answerHeaders(request) + "Connection: close\r\n\r\n";
+    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
+    if (HttpAccess::headOnly(request)) {
+        connection.phase = Connection::Phase::Answer;
+        return;
+    }
     connection.phase = Connection::Phase::Stream;
     ::setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &StreamSendBufferBytes, sizeof StreamSendBufferBytes);
-    connection.pending = std::string("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=") +
-                         ImageHub::Boundary + "\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
-    connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
     ++streamClients_;
     ++streamClientsTotal_;
 }
 
-void MjpegServer::answer(Connection& connection, int status, const char* type, const std::string& body,
-                         const std::string& extraHeaders) {
+void MjpegServer::answer(Connection& connection, const HttpRequest& request, int status, const char* type,
+                         const std::string& body, const std::string& extraHeaders) {
     connection.phase = Connection::Phase::Answer;
-    connection.pending = std::string("HTTP/1.1 ") + httpStatusText(status) + "\r\nContent-Type: " + type +
-                         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
-                         "Cache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n" + body;
+    // A 204 has neither body nor length.
+    const std::string content = status == 204 ? std::string()
+                                              : std::string("Content-Type: ") + type + "\r\nContent-Length: " +
+                                                    std::to_string(body.size()) + "\r\n";
+    connection.pending = std::string("HTTP/1.1 ") + httpStatusText(status) + "\r\n" + content + extraHeaders +
+                         access_.answerHeaders(request) + "Connection: close\r\n\r\n";
+    if (status != 204 && !HttpAccess::headOnly(request)) connection.pending += body;
     connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
 }
 
@@ -309,10 +260,4 @@ std::string MjpegServer::metricsText() const {
     metric(&text, "vorc_serve_picture_height", "gauge", "Height of the latest image in pixels.",
            latest_ ? static_cast<uint64_t>(latest_->height) : 0);
     return text;
-}
-
-std::string MjpegServer::pageText() const {
-    std::string page = replaced(PageTemplate, "@SOURCE@", htmlEscaped(settings_.sourceName));
-    page = replaced(page, "@SIZE@", latest_ ? std::to_string(latest_->width) + "x" + std::to_string(latest_->height) : "-");
-    return replaced(page, "@FRAMES@", std::to_string(hub_.counters.framesIn.load()));
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/net/http_request.h"
+#include "tools/serve/http_access.h"
 #include "tools/serve/image_hub.h"
 
 struct MjpegServerSettings {
@@ -21,6 +23,7 @@ struct MjpegServerSettings {
     double sendSeconds = 10.0;
     size_t maxConnections = 1000;
     std::string sourceName;  // shown on the page
+    HttpAccessSettings access;
 };
 
 class MjpegServer {
@@ -40,16 +43,17 @@ private:
     void acceptClients(int listener);
     void service(Connection& connection, short events);
     void answerRequest(Connection& connection);
-    void answer(Connection& connection, int status, const char* type, const std::string& body,
-                const std::string& extraHeaders = std::string());
+    // The whole answer, or with HEAD its head only.
+    void answer(Connection& connection, const HttpRequest& request, int status, const char* type,
+                const std::string& body, const std::string& extraHeaders = std::string());
     void sendPending(Connection& connection);
     void startNextImage(Connection& connection);
     std::string metricsText() const;
-    std::string pageText() const;
 
     std::vector<int> listeners_;
     ImageHub& hub_;
     const MjpegServerSettings settings_;
+    const HttpAccess access_;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::shared_ptr<const ServedImage> latest_;
     uint64_t imagesOut_ = 0;

@@ -159,9 +159,7 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
 // delivers no image, whatever the reason; an outage is logged once, when it
 // begins, and ends with the next image.
 void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
-    const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
-    const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
-                             std::to_string(settings.cameraPort);
+    const std::string name = cameraAddressText(vorc::HostAndPort{settings.cameraHost, settings.cameraPort, {}});
     const auto timeout = timeoutOf(settings.timeoutSeconds);
     double retrySeconds = FirstRetrySeconds;
     bool seenBefore = false;
@@ -178,7 +176,8 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
         try {
             camera = std::make_unique<vorc::CheckedCameraStream>(settings.cameraHost, settings.cameraPort,
                                                                  static_cast<float>(settings.fps),
-                                                                 vorc::LiveStreamTimeouts{timeout, timeout});
+                                                                 vorc::LiveStreamTimeouts{timeout, timeout}, vorc::ConnectInterruption(),
+                                                                 settings.cameraLogin);
         } catch (const vorcException& failure) {
             retryLater(failure.what());
             continue;

@@ -7,17 +7,20 @@
 #define VORC_TOOLS_SERVE_SERVE_SOURCE_H
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/cli/status_output.h"
 #include "tools/serve/image_hub.h"
+#include "vorc/sources/ip_address.h"
 
 struct ServeSource {
     // Exactly one of the two: a stream file, or a camera's host and port.
     std::string file;
     std::string cameraHost;
     int cameraPort = 0;
+    std::optional<vorc::CameraLogin> cameraLogin;  // sent only when given
     // File: frames per second it is paced at (0: as fast as it decodes);
     // camera: the rate asked for (0: the camera's maximum).
     double fps = 25.0;
