@@ -20,13 +20,14 @@ export CCACHE_BASEDIR := $(CURDIR)
 # python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module;
 # python3-pybind11, python3-setuptools, python3-wheel, python3-venv,
 # python3-build: pip install . and the wheel; python3-mypy: stubtest;
-# binutils: nm and readelf look at the shared library.
+# binutils: nm and readelf look at the shared library; libmatroska-dev,
+# libebml-dev: vorc record's Matroska files; mkvtoolnix: the tests read them back.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
                 python3-pybind11 python3-setuptools python3-wheel python3-venv python3-build \
                 python3-mypy binutils libturbojpeg0-dev ccache \
-                nginx curl libcrypt-dev
+                nginx curl libcrypt-dev libmatroska-dev libebml-dev mkvtoolnix
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
 

@@ -33,7 +33,7 @@ LIBRARY_FLOORS = [
 TOOL_FLOORS = [
     ["imageio"],                    # PNG and PPM files
     ["cli"],                        # options, status output, exit statuses, the outputs on the chain
-    ["net"],                        # HTTP heads, listening sockets, the camera as a source
+    ["net", "record"],              # HTTP heads, sockets, the camera as a source; recordings
     ["motion", "serve", "camera"],  # the larger parts of one command each
     ["commands"],                   # one file per command, and main()
 ]
