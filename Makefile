@@ -139,6 +139,13 @@ install-check: build
 	PYTHONPATH="$$prefix/$$site" /usr/bin/python3 examples/python/stats.py data/sample.tesra | tail -n 1; \
 	/usr/bin/python3 -c 'import sys; sys.exit(sys.argv[1] not in sys.path)' "/usr/local/$$site" \
 	  || { echo "install-check: /usr/bin/python3 does not search /usr/local/$$site" >&2; exit 1; }; \
+	"$$prefix/bin/vorc" camera --listen 127.0.0.1:0 --quiet --exit-after 30 data/sample.tesra 2>"$$prefix/camera.log" & \
+	camera=$$!; for i in $$(seq 100); do grep -q listening "$$prefix/camera.log" && break; sleep 0.1; done; \
+	port=$$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$$prefix/camera.log"); \
+	"$$prefix/bin/vorc" record "127.0.0.1:$$port" --frames 5 -o "$$prefix/check.mkv" >/dev/null 2>&1 \
+	  && mkvinfo "$$prefix/check.mkv" | grep -q V_MJPEG \
+	  || { kill $$camera; echo "install-check: the installed vorc cannot record into Matroska" >&2; exit 1; }; \
+	kill $$camera; wait $$camera || true; \
 	pcdir=$$(dirname "$$(find "$$prefix" -name vorc.pc)"); \
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \

@@ -31,7 +31,7 @@ LIBRARY_FLOORS = [
 ]
 # Lowest first; rooms on one floor stand beside each other.
 TOOL_FLOORS = [
-    ["imageio"],                    # PNG and PPM files
+    ["imageio", "matroska"],        # PNG and PPM files; the Matroska writer module
     ["cli"],                        # options, status output, exit statuses, the outputs on the chain
     ["net", "record"],              # HTTP heads, sockets, the camera as a source; recordings
     ["motion", "serve", "camera"],  # the larger parts of one command each

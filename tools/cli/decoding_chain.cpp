@@ -210,7 +210,7 @@ public:
     void endFrame() override {
         sink_->endFrame();
         noteFailure();
-        if (!outputFailed_()) stats_->bytesWritten += imageBytes_;
+        if (!outputFailed()) stats_->bytesWritten += imageBytes_;
     }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
@@ -220,13 +220,16 @@ public:
     void receiveStreamBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
         noteFailure();
-        if (!outputFailed_()) stats_->bytesWritten += static_cast<uint64_t>(count);
+        if (!outputFailed()) stats_->bytesWritten += static_cast<uint64_t>(count);
     }
     // Completes the output now, as tearing the chain down would (the MJPEG
     // closing delimiter): for an exit that never tears it down.
     void closeOutput() { sink_.reset(); }
 
 private:
+    // A dump passes here once per picture row: a writer at hand is asked
+    // directly rather than through the general check.
+    bool outputFailed() const { return writer_ != nullptr ? writer_->hasFailed() : outputFailed_(); }
     void noteFailure() {
         if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = failureErrno();
     }

@@ -1,87 +1,62 @@
-// Matroska files through libebml and libmatroska: the EBML head, a segment
-// whose size is written last, a void reserved for the seek head, the
-// segment information and one video track, then one cluster per second of
-// frames and, on closing, the Cues with one cue point per cluster.
+// Matroska files through the writer module, loaded once, the first time a
+// Matroska file is made; see matroska_module.h for why it is a module.
 #include "tools/record/matroska_file.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <vector>
-
-#include <ebml/EbmlHead.h>
-#include <ebml/EbmlSubHead.h>
-#include <ebml/EbmlVoid.h>
-#include <ebml/IOCallback.h>
-#include <matroska/KaxBlock.h>
-#include <matroska/KaxCluster.h>
-#include <matroska/KaxClusterData.h>
-#include <matroska/KaxCues.h>
-#include <matroska/KaxCuesData.h>
-#include <matroska/KaxInfo.h>
-#include <matroska/KaxInfoData.h>
-#include <matroska/KaxSeekHead.h>
-#include <matroska/KaxSegment.h>
-#include <matroska/KaxTrackEntryData.h>
-#include <matroska/KaxTrackVideo.h>
-#include <matroska/KaxTracks.h>
 
 #include "vorc/core/exceptions.h"
 
-using namespace libebml;
-using namespace libmatroska;
+struct MatroskaModule {
+    VorcMatroskaOpen open = nullptr;
+    VorcMatroskaAdd add = nullptr;
+    VorcMatroskaFailed failed = nullptr;
+    VorcMatroskaClose close = nullptr;
+    std::string problem;  // why it could not be loaded
+};
 
 namespace {
 
-constexpr uint64 NanosPerTick = 1000000;  // time stamps in milliseconds
-constexpr int64_t ClusterMillis = 1000;
-// Large enough for the seek head's four entries.
-constexpr uint64 SeekHeadRoom = 160;
-constexpr uint64 TrackNumber = 1;
+// The module stands in VORC_MATROSKA_MODULE_DIR relative to the running
+// program's folder: the installed libraries' folder from the installed
+// tool, the build folder's copy from the tool and the tests in a build.
+std::string modulePath() {
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return "vorc-matroska.so";
+    const std::string program(self, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/') + 1) + VORC_MATROSKA_MODULE_DIR "/vorc-matroska.so";
+}
 
-// A file descriptor for libebml, remembering the first failed write or seek.
-class DescriptorIO final : public IOCallback {
-public:
-    explicit DescriptorIO(int fd) : fd_(fd) {}
-    ~DescriptorIO() noexcept override { close(); }
-    uint32 read(void* buffer, size_t size) override {
-        const ssize_t got = ::read(fd_, buffer, size);
-        return got > 0 ? static_cast<uint32>(got) : 0;
+MatroskaModule loadModule() {
+    MatroskaModule module;
+    const std::string path = modulePath();
+    // Never closed: the writers it makes may live until the program ends.
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        module.problem = std::string("cannot load the Matroska writer: ") + ::dlerror();
+        return module;
     }
-    void setFilePointer(int64 offset, seek_mode mode = seek_beginning) override {
-        const off_t at = ::lseek(fd_, static_cast<off_t>(offset), static_cast<int>(mode));
-        if (at < 0) fail();
-        else position_ = static_cast<uint64>(at);
-    }
-    size_t write(const void* buffer, size_t size) override {
-        const auto* bytes = static_cast<const char*>(buffer);
-        for (size_t done = 0; done < size;) {
-            const ssize_t put = failed_ ? -1 : ::write(fd_, bytes + done, size - done);
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                fail();
-                return size;  // the writer goes on; close() reports the failure
-            }
-            done += static_cast<size_t>(put);
-            position_ += static_cast<uint64>(put);
-        }
-        return size;
-    }
-    uint64 getFilePointer() override { return position_; }
-    void close() override {
-        if (fd_ != -1 && ::close(fd_) != 0) fail();
-        fd_ = -1;
-    }
-    bool failed() const { return failed_; }
+    module.open = reinterpret_cast<VorcMatroskaOpen>(::dlsym(library, VORC_MATROSKA_OPEN_NAME));
+    module.add = reinterpret_cast<VorcMatroskaAdd>(::dlsym(library, VORC_MATROSKA_ADD_NAME));
+    module.failed = reinterpret_cast<VorcMatroskaFailed>(::dlsym(library, VORC_MATROSKA_FAILED_NAME));
+    module.close = reinterpret_cast<VorcMatroskaClose>(::dlsym(library, VORC_MATROSKA_CLOSE_NAME));
+    if (!module.open || !module.add || !module.failed || !module.close)
+        module.problem = "the Matroska writer '" + path + "' lacks its functions";
+    return module;
+}
 
-private:
-    void fail() { failed_ = true; }
-    int fd_;
-    uint64 position_ = 0;
-    bool failed_ = false;
-};
+const MatroskaModule& matroskaModule() {
+    static const MatroskaModule module = loadModule();
+    if (!module.problem.empty()) throw vorc::Error(module.problem);
+    return module;
+}
 
 int64_t millisOf(WallClock::time_point time) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
@@ -89,138 +64,11 @@ int64_t millisOf(WallClock::time_point time) {
 
 }  // namespace
 
-class MatroskaFile::Writer {
-public:
-    explicit Writer(int fd) : io_(fd) {}
-
-    void start(const RecordedFrame& first) {
-        EbmlHead head;
-        GetChild<EDocType>(head).SetValue("matroska");
-        GetChild<EDocTypeVersion>(head).SetValue(4);
-        GetChild<EDocTypeReadVersion>(head).SetValue(2);
-        head.Render(io_, true);
-        // The size is not known yet: 8 bytes that say "unknown", which readers
-        // take as "to the end of the file" should the recording be cut off
-        // (libebml writes 0 there), filled in on closing.
-        segmentHeadSize_ = segment_.WriteHead(io_, 8);
-        const uint64 afterHead = io_.getFilePointer();
-        static const binary UnknownSize[8] = {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-        io_.setFilePointer(static_cast<int64>(afterHead - sizeof UnknownSize));
-        io_.write(UnknownSize, sizeof UnknownSize);
-        seekHeadRoom_.SetSize(SeekHeadRoom);
-        seekHeadRoom_.Render(io_);
-
-        originMillis_ = millisOf(first.received) / 1000 * 1000;
-        KaxInfo& info = GetChild<KaxInfo>(segment_);
-        GetChild<KaxTimecodeScale>(info).SetValue(NanosPerTick);
-        auto& duration = GetChild<KaxDuration>(info);
-        duration.SetPrecision(EbmlFloat::FLOAT_64);
-        duration.SetValue(0.0);
-        GetChild<KaxDateUTC>(info).SetEpochDate(originMillis_ / 1000);
-        GetChild<KaxMuxingApp>(info).SetValueUTF8("libvorc_core vorc record");
-        GetChild<KaxWritingApp>(info).SetValueUTF8("libvorc_core vorc record");
-        infoPosition_ = io_.getFilePointer();
-        info.Render(io_);
-        seekHead_.IndexThis(info, segment_);
-
-        KaxTracks& tracks = GetChild<KaxTracks>(segment_);
-        track_ = &GetChild<KaxTrackEntry>(tracks);
-        track_->SetGlobalTimecodeScale(NanosPerTick);
-        GetChild<KaxTrackNumber>(*track_).SetValue(TrackNumber);
-        GetChild<KaxTrackUID>(*track_).SetValue(TrackNumber);
-        GetChild<KaxTrackType>(*track_).SetValue(track_video);
-        GetChild<KaxCodecID>(*track_).SetValue("V_MJPEG");
-        GetChild<KaxTrackFlagLacing>(*track_).SetValue(0);
-        KaxTrackVideo& video = GetChild<KaxTrackVideo>(*track_);
-        GetChild<KaxVideoPixelWidth>(video).SetValue(static_cast<uint64>(first.width));
-        GetChild<KaxVideoPixelHeight>(video).SetValue(static_cast<uint64>(first.height));
-        tracks.Render(io_);
-        seekHead_.IndexThis(tracks, segment_);
-        cues_.SetGlobalTimecodeScale(NanosPerTick);
-        blockCues_.SetGlobalTimecodeScale(NanosPerTick);
-    }
-
-    void add(const uint8_t* jpeg, size_t size, const RecordedFrame& frame) {
-        if (track_ == nullptr) start(frame);
-        // Time stamps never go back, even when the clock does.
-        const int64_t millis = std::max(millisOf(frame.received) - originMillis_, lastMillis_);
-        frameInterval_ = millis - lastMillis_;
-        lastMillis_ = millis;
-        if (cluster_ == nullptr || millis - clusterMillis_ >= ClusterMillis) {
-            flushCluster();
-            cluster_ = std::make_unique<KaxCluster>();
-            cluster_->SetParent(segment_);
-            cluster_->InitTimecode(static_cast<uint64>(millis), NanosPerTick);
-            cluster_->EnableChecksum();
-            clusterMillis_ = millis;
-        }
-        KaxBlockGroup* group = nullptr;
-        auto* data = new DataBuffer(const_cast<binary*>(jpeg), static_cast<uint32>(size), nullptr, true);
-        cluster_->AddFrame(*track_, static_cast<uint64>(millis) * NanosPerTick, *data, group, LACING_NONE);
-    }
-
-    bool close() {
-        if (track_ != nullptr) {
-            flushCluster();
-            KaxCues& cues = cues_;
-            for (const auto& [millis, position] : cuePoints_) {
-                auto& point = AddNewChild<KaxCuePoint>(cues);
-                GetChild<KaxCueTime>(point).SetValue(static_cast<uint64>(millis));
-                auto& positions = GetChild<KaxCueTrackPositions>(point);
-                GetChild<KaxCueTrack>(positions).SetValue(TrackNumber);
-                GetChild<KaxCueClusterPosition>(positions).SetValue(position);
-            }
-            if (!cuePoints_.empty()) {
-                cues.Render(io_);
-                seekHead_.IndexThis(cues, segment_);
-            }
-            const uint64 end = io_.getFilePointer();
-            seekHeadRoom_.ReplaceWith(seekHead_, io_, true);
-            // The duration runs to the end of the last frame, taken as long
-            // as the one before it.
-            KaxInfo& info = GetChild<KaxInfo>(segment_);
-            GetChild<KaxDuration>(info).SetValue(static_cast<double>(lastMillis_ + frameInterval_));
-            io_.setFilePointer(static_cast<int64>(infoPosition_));
-            info.Render(io_);
-            if (segment_.ForceSize(end - segmentHeadSize_ - segment_.GetElementPosition())) segment_.OverwriteHead(io_);
-            io_.setFilePointer(static_cast<int64>(end));
-        }
-        io_.close();
-        return !io_.failed();
-    }
-
-    bool failed() const { return io_.failed(); }
-
-private:
-    void flushCluster() {
-        if (cluster_ == nullptr) return;
-        cuePoints_.emplace_back(clusterMillis_, segment_.GetRelativePosition(io_.getFilePointer()));
-        cluster_->Render(io_, blockCues_);
-        cluster_->ReleaseFrames();
-        cluster_.reset();
-    }
-
-    DescriptorIO io_;
-    KaxSegment segment_;
-    uint64 segmentHeadSize_ = 0;
-    EbmlVoid seekHeadRoom_;
-    KaxSeekHead seekHead_;
-    KaxCues cues_;
-    KaxCues blockCues_;  // what libmatroska notes while rendering a cluster; not written
-    KaxTrackEntry* track_ = nullptr;  // in segment_
-    uint64 infoPosition_ = 0;
-    int64_t originMillis_ = 0;
-    int64_t lastMillis_ = 0;   // the last frame's time stamp
-    int64_t frameInterval_ = 0;  // from the frame before it
-    int64_t clusterMillis_ = 0;
-    std::unique_ptr<KaxCluster> cluster_;
-    std::vector<std::pair<int64_t, uint64>> cuePoints_;  // cluster time, position in the segment
-};
-
-MatroskaFile::MatroskaFile(const std::string& path) {
+MatroskaFile::MatroskaFile(const std::string& path) : module_(matroskaModule()) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd == -1) throw vorc::Error("cannot create '" + path + "': " + std::strerror(errno));
-    writer_ = std::make_unique<Writer>(fd);
+    writer_ = module_.open(fd);
+    if (writer_ == nullptr) throw vorc::Error("cannot create '" + path + "': out of memory");
 }
 
 MatroskaFile::~MatroskaFile() {
@@ -228,13 +76,14 @@ MatroskaFile::~MatroskaFile() {
 }
 
 void MatroskaFile::addImage(const uint8_t* jpeg, size_t size, const RecordedFrame& frame) {
-    writer_->add(jpeg, size, frame);
+    module_.add(writer_, jpeg, size, millisOf(frame.received), frame.width, frame.height);
 }
 
 bool MatroskaFile::close() {
-    failed_ = !writer_->close();
-    writer_.reset();
+    if (writer_ == nullptr) return !failed_;
+    failed_ = module_.close(writer_) == 0;
+    writer_ = nullptr;
     return !failed_;
 }
 
-bool MatroskaFile::failed() const { return writer_ != nullptr ? writer_->failed() : failed_; }
+bool MatroskaFile::failed() const { return writer_ != nullptr ? module_.failed(writer_) != 0 : failed_; }

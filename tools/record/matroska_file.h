@@ -14,11 +14,14 @@
 #include <memory>
 #include <string>
 
+#include "tools/matroska/matroska_module.h"
 #include "tools/record/recording_output.h"
 
 class MatroskaFile final : public RecordingOutput {
 public:
-    // Creates (truncates) path; throws vorc::Error when it cannot.
+    // Creates (truncates) path; throws vorc::Error when it cannot, or when
+    // the writer module (vorc-matroska.so, beside the libraries or in the
+    // build folder) cannot be loaded.
     explicit MatroskaFile(const std::string& path);
     // Closes the file as close() does.
     ~MatroskaFile() override;
@@ -29,8 +32,8 @@ public:
     bool failed() const override;
 
 private:
-    class Writer;
-    std::unique_ptr<Writer> writer_;  // until closed
+    const struct MatroskaModule& module_;  // the loaded writer module
+    VorcMatroskaWriter* writer_;  // until closed
     bool failed_ = false;
 };
 
