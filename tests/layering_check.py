@@ -34,7 +34,8 @@ TOOL_FLOORS = [
     ["imageio", "matroska"],        # PNG and PPM files; the Matroska writer module
     ["cli"],                        # options, status output, exit statuses, the outputs on the chain
     ["net", "record"],              # HTTP heads, sockets, the camera as a source; recordings
-    ["motion", "serve", "camera"],  # the larger parts of one command each
+    ["motion", "camera"],           # the larger parts of one command each
+    ["serve"],                      # vorc serve, which reports motion
     ["commands"],                   # one file per command, and main()
 ]
 INCLUDE = re.compile(r'\s*#\s*include\s*"(vorc|tools)/(?:([a-z_]+)/)?')

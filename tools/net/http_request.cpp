@@ -127,6 +127,7 @@ const char* httpStatusText(int status) {
     switch (status) {
         case 200: return "200 OK";
         case 204: return "204 No Content";
+        case 301: return "301 Moved Permanently";
         case 400: return "400 Bad Request";
         case 401: return "401 Unauthorized";
         case 404: return "404 Not Found";
