@@ -32,6 +32,23 @@ inline int16_t clip(int32_t value) {
     return InverseDctClipTable[static_cast<size_t>(value + ClipTableCentre)];
 }
 
+// The third and fourth stages, alike in both passes: the odd part's sums
+// and the rotation by the square root of one half. The outputs are then
+// x7 +- x1, x3 +- x2, x0 +- x4, x8 +- x6.
+inline void lastStages(u32& x0, u32& x1, u32& x2, u32& x3, u32& x4, u32& x5, u32& x6, u32& x7, u32& x8) {
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = static_cast<u32>(asr(Sqrt2Half * (x4 + x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
+    x4 = static_cast<u32>(asr(Sqrt2Half * (x4 - x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
+}
+
 }  // namespace
 
 void inverseDctRow(int16_t* b) {
@@ -61,17 +78,7 @@ void inverseDctRow(int16_t* b) {
     x1 = W6 * (x3 + x2);
     x2 = x1 - (W2 + W6) * x2;
     x3 = x1 + (W2 - W6) * x3;
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = static_cast<u32>(asr(Sqrt2Half * (x4 + x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
-    x4 = static_cast<u32>(asr(Sqrt2Half * (x4 - x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
+    lastStages(x0, x1, x2, x3, x4, x5, x6, x7, x8);
 
     b[0] = static_cast<int16_t>(asr(x7 + x1, RowResultShift));
     b[1] = static_cast<int16_t>(asr(x3 + x2, RowResultShift));
@@ -111,17 +118,7 @@ void inverseDctColumn(int16_t* c) {
     x1 = W6 * (x3 + x2) + ColumnProductRounding;
     x2 = static_cast<u32>(asr(x1 - (W2 + W6) * x2, ColumnProductShift));
     x3 = static_cast<u32>(asr(x1 + (W2 - W6) * x3, ColumnProductShift));
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = static_cast<u32>(asr(Sqrt2Half * (x4 + x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
-    x4 = static_cast<u32>(asr(Sqrt2Half * (x4 - x5) + Sqrt2HalfRounding, Sqrt2HalfShift));
+    lastStages(x0, x1, x2, x3, x4, x5, x6, x7, x8);
 
     c[8 * 0] = clip(asr(x7 + x1, ColumnResultShift));
     c[8 * 1] = clip(asr(x3 + x2, ColumnResultShift));
