@@ -5,6 +5,7 @@
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 #   make fuzz-check  builds the targets as a continuous-fuzzing service does and runs each over its seeds
+#   make fuzz-coverage  line and branch coverage of vorc/ per folder over the fuzz corpora
 SHELL := /bin/bash
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
@@ -22,7 +23,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
                 libturbojpeg0-dev ccache
 
-.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz fuzz-deps fuzz-check
+.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz fuzz-deps fuzz-check fuzz-coverage
 
 all: build
 
@@ -125,6 +126,11 @@ fuzz-check: fuzz-deps
 	done; \
 	test $$targets -gt 0 || { echo "fuzz-check: build.sh built no target" >&2; exit 1; }; \
 	echo "fuzz-check: build.sh built $$targets targets; each ran clean over its seed corpus ($$inputs inputs)"
+
+# Line and branch coverage of vorc/ per folder over the checked-in corpora,
+# with clang's source-based coverage (the figures in README.md).
+fuzz-coverage: fuzz-deps
+	fuzz/coverage.sh build-fuzz-coverage
 
 # Installs the normal build into a scratch prefix, checks that only public
 # headers went in and that each compiles on its own, builds examples/
