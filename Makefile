@@ -115,16 +115,20 @@ fuzz-check: fuzz-deps
 	  bash .clusterfuzzlite/build.sh >$(FUZZ_CHECK_DIR)/build.log \
 	  || { tail -n 40 $(FUZZ_CHECK_DIR)/build.log; exit 1; }
 	@set -e; out=$(FUZZ_CHECK_DIR)/out; targets=0; inputs=0; \
-	for program in $$(find $$out -maxdepth 1 -type f -executable | sort); do \
-	  t=$$(basename $$program); seeds=$(FUZZ_CHECK_DIR)/work/seeds-$$t; \
-	  test -f $$out/$${t}_seed_corpus.zip || { echo "fuzz-check: $$t has no seed corpus" >&2; exit 1; }; \
+	while read -r t program corpus dictionary; do \
+	  seeds=$(FUZZ_CHECK_DIR)/work/seeds-$$t; \
+	  test -x $$out/$$t -a -f $$out/$${t}_seed_corpus.zip \
+	    || { echo "fuzz-check: build.sh did not put $$t and its seed corpus into \$$OUT" >&2; exit 1; }; \
+	  dict=; if [ "$$dictionary" != - ]; then dict=-dict=$$out/$$t.dict; \
+	    cmp -s $$dictionary $$out/$$t.dict || { echo "fuzz-check: $$t.dict is not $$dictionary" >&2; exit 1; }; fi; \
 	  rm -rf $$seeds; mkdir -p $$seeds; unzip -q $$out/$${t}_seed_corpus.zip -d $$seeds; \
-	  dict=; [ ! -f $$out/$$t.dict ] || dict=-dict=$$out/$$t.dict; \
-	  $$program -runs=0 -timeout=60 -rss_limit_mb=2560 $$dict $$seeds >$(FUZZ_CHECK_DIR)/$$t.log 2>&1 \
+	  test $$(ls $$seeds | wc -l) = $$(ls $$corpus | wc -l) \
+	    || { echo "fuzz-check: the seed corpus of $$t is not $$corpus" >&2; exit 1; }; \
+	  $$out/$$t -runs=0 -timeout=60 -rss_limit_mb=2560 $$dict $$seeds >$(FUZZ_CHECK_DIR)/$$t.log 2>&1 \
 	    || { tail -n 40 $(FUZZ_CHECK_DIR)/$$t.log; echo "fuzz-check: $$t failed on its seed corpus" >&2; exit 1; }; \
 	  targets=$$((targets + 1)); inputs=$$((inputs + $$(ls $$seeds | wc -l))); \
-	done; \
-	test $$targets -gt 0 || { echo "fuzz-check: build.sh built no target" >&2; exit 1; }; \
+	done < $(FUZZ_CHECK_DIR)/work/vorc-fuzz-build/fuzz_targets.txt; \
+	test $$targets -gt 0 || { echo "fuzz-check: the build lists no fuzz target" >&2; exit 1; }; \
 	echo "fuzz-check: build.sh built $$targets targets; each ran clean over its seed corpus ($$inputs inputs)"
 
 # Line and branch coverage of vorc/ per folder over the checked-in corpora,
