@@ -3,7 +3,8 @@
 # folder: builds the targets through .clusterfuzzlite/build.sh with clang's
 # source-based coverage, runs each once over its seed corpus, or over the
 # corpus folder named for it (CORPUS_ROOT/<target>), and prints one row per
-# folder of vorc/. Usage: fuzz/coverage.sh BUILD_DIR [CORPUS_ROOT]
+# folder of vorc/, code that no target reaches included.
+# Usage: fuzz/coverage.sh BUILD_DIR [CORPUS_ROOT]
 set -euo pipefail
 build=$(realpath -m "$1")
 corpus_root=${2:+$(realpath "$2")}
@@ -27,6 +28,11 @@ for program in $(find "$build/out" -maxdepth 1 -type f -executable | sort); do
     >"$build/$target.log" 2>&1
   objects+=(-object "$program")
 done
+# The library's own objects too, so that code no target links counts as
+# not covered instead of being left out.
+rm -rf "$build/objects"; mkdir -p "$build/objects"
+(cd "$build/objects" && ar x "$(find "$build/work/vorc-fuzz-build" -name libvorc_core.a | head -n 1)")
+for object in "$build"/objects/*.o; do objects+=(-object "$object"); done
 llvm-profdata$llvm merge -sparse "$build"/profiles/*.profraw -o "$build/all.profdata"
 llvm-cov$llvm export -summary-only -instr-profile "$build/all.profdata" "${objects[@]:1}" >"$build/summary.json"
 /usr/bin/python3 - "$build/summary.json" "$PWD/vorc/" <<'PY'
@@ -38,7 +44,7 @@ for f in files:
     if not f["filename"].startswith(root):
         continue
     folder = f["filename"][len(root):].split("/")[0]
-    folder = folder if "." not in folder else "(top)"
+    folder = folder if "." not in folder else "(headers at the top)"
     s = f["summary"]
     for key, i in (("lines", 0), ("branches", 2)):
         sums[folder][i] += s[key]["covered"]
