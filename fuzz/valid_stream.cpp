@@ -150,7 +150,11 @@ struct Picture {
 
 uint32_t InputBytes::upTo(uint32_t most) {
     if (most == 0) return 0;
-    const uint32_t value = most < 256 ? next() : static_cast<uint32_t>(next()) << 8 | next();
+    // One read per statement: the order of reads within an expression is
+    // the compiler's choice, and the same input must build the same stream
+    // in every build.
+    uint32_t value = next();
+    if (most >= 256) value = value << 8 | next();
     return value % (most + 1);
 }
 
@@ -176,7 +180,9 @@ ValidStream buildValidStream(InputBytes& input, int maxFrames, int maxTiles) {
         for (uint32_t change = input.upTo(3); change > 0; --change) {
             const int x = static_cast<int>(input.upTo(static_cast<uint32_t>(picture.width - 1)));
             const int y = static_cast<int>(input.upTo(static_cast<uint32_t>(picture.height - 1)));
-            picture.paint(input, x, y, 1 + static_cast<int>(input.upTo(40)), 1 + static_cast<int>(input.upTo(40)));
+            const int width = 1 + static_cast<int>(input.upTo(40));
+            const int height = 1 + static_cast<int>(input.upTo(40));
+            picture.paint(input, x, y, width, height);
         }
         if (input.chance(1)) encoder.setQuality(1 + static_cast<int>(input.upTo(99)));
         encoder.setChangeThreshold(static_cast<int>(input.upTo(3)) * 40);
