@@ -17,11 +17,15 @@ FUZZ_CXX  ?= clang++-14
 export CCACHE_BASEDIR := $(CURDIR)
 
 # chromium: the serve test looks at the served page in a headless browser;
-# python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module.
+# python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module;
+# python3-pybind11, python3-setuptools, python3-wheel, python3-venv,
+# python3-build: pip install . and the wheel; python3-mypy: stubtest;
+# binutils: nm and readelf look at the shared library.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
-                libturbojpeg0-dev ccache
+                python3-pybind11 python3-setuptools python3-wheel python3-venv python3-build \
+                python3-mypy binutils libturbojpeg0-dev ccache
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz fuzz-deps fuzz-check fuzz-coverage
 
@@ -138,13 +142,16 @@ fuzz-coverage: fuzz-deps
 
 # Installs the normal build into a scratch prefix, checks that only public
 # headers went in and that each compiles on its own, builds examples/
-# against it with find_package(vorc) and once more with pkg-config, runs
-# the examples on the bundled sample, runs the Python example with the
-# installed module, and reads the installed man page and bash completion.
+# against it with find_package(vorc) and once more with pkg-config (a C++20
+# program keeps C++20; the C example builds as C99 against the shared
+# library, which exports only the C interface), runs the examples on the
+# bundled sample, runs the Python example with the installed module, checks
+# that the module's place under /usr/local is one Debian's python3 searches,
+# and reads the installed man page and bash completion.
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
-	for internal in core/fatal_error.h jpeg/bit_serial_reader.h encode/forward_dct.h; do \
+	for internal in core/fatal_error.h decode/bit_serial_reader.h encode/forward_dct.h; do \
 	  test ! -e "$$prefix/include/vorc/$$internal" || { echo "install-check: internal header $$internal installed" >&2; exit 1; }; \
 	done; \
 	for header in $$(cd "$$prefix/include" && find vorc -name '*.h'); do \
@@ -156,18 +163,29 @@ install-check: build
 	cmake --build "$$prefix/example-build" >/dev/null; \
 	"$$prefix/example-build/decode_file" data/sample.tesra; \
 	"$$prefix/example-build/next_frame" data/sample.tesra | tail -n 1; \
-	PYTHONPATH="$$prefix/lib/python3/dist-packages" /usr/bin/python3 examples/python/stats.py data/sample.tesra | tail -n 1; \
+	LD_LIBRARY_PATH="$$prefix/lib" "$$prefix/example-build/read_frames_c" data/sample.tesra | tail -n 1; \
+	site=$$(cmake -N -LA $(BUILD_DIR) | sed -n 's/^VORC_PYTHON_INSTALL_DIR:STRING=//p'); \
+	PYTHONPATH="$$prefix/$$site" /usr/bin/python3 examples/python/stats.py data/sample.tesra | tail -n 1; \
+	/usr/bin/python3 -c 'import sys; sys.exit(sys.argv[1] not in sys.path)' "/usr/local/$$site" \
+	  || { echo "install-check: /usr/bin/python3 does not search /usr/local/$$site" >&2; exit 1; }; \
 	pcdir=$$(dirname "$$(find "$$prefix" -name vorc.pc)"); \
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
 	"$$prefix/decode_file_pc" data/sample.tesra >/dev/null; \
+	printf '#include "vorc/vorc.h"\nstatic_assert(__cplusplus >= 202002L, "C++20 lowered");\nint main() {}\n' \
+	  | $${CXX:-c++} -std=c++20 -x c++ -o "$$prefix/cxx20_pc" - -x none $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc) \
+	  || { echo "install-check: a C++20 program built with pkg-config flags is no longer C++20" >&2; exit 1; }; \
+	$${CC:-cc} -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$$prefix/read_frames_pc" examples/read_frames.c \
+	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc-c); \
+	LD_LIBRARY_PATH="$$prefix/lib" "$$prefix/read_frames_pc" data/sample.tesra >/dev/null; \
 	MANWIDTH=80 man -l "$$prefix/share/man/man1/vorc.1" | grep -q 'vorc dump' \
 	  || { echo "install-check: the man page vorc.1 was not installed" >&2; exit 1; }; \
 	bash -c 'source "$$1"; COMP_WORDS=(vorc i); COMP_CWORD=1; _vorc; [[ $${COMPREPLY[*]} == info ]]' \
 	  _ "$$prefix/share/bash-completion/completions/vorc" \
 	  || { echo "install-check: the bash completion was not installed" >&2; exit 1; }; \
-	echo "install-check: the installed library works with find_package(vorc) and pkg-config;" \
-	  "the module with python3; the man page and the bash completion are installed"
+	echo "install-check: the installed library works with find_package(vorc) and pkg-config (C++17, C++20," \
+	  "and C99 with the shared library); the module with python3, at home under /usr/local;" \
+	  "the man page and the bash completion are installed"
 
 # The main job on the bundled sample: a summary of the stream, then the
 # three outputs (each with a way to look at it) and how fast they were made.
@@ -188,7 +206,7 @@ demo: build
 	@echo "   play it with any video player that reads MJPEG"
 	@echo "out/last.png: the picture after the last frame; open it with any image viewer"
 	@echo "out/sample.yuv: raw planar 4:2:0 video (I420: Y, then Cb, then Cr), 640x480, no header;"
-	@echo "   a raw-video player shows it as pixel format yuv420p, size 640x480, 25 frames/s"
+	@echo "   full-range levels: a raw-video player shows it as pixel format yuvj420p, size 640x480, 25 frames/s"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) out

@@ -19,7 +19,7 @@
 #include "support/libjpeg_helpers.h"
 #include "support/stream_builder.h"
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"

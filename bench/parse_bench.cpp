@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "vorc/core/framewise_decoder.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/encode/stream_encoder.h"
 #include "vorc/encode/synthetic_scene.h"
@@ -83,10 +83,10 @@ private:
 // partial frames with the changed tiles in between.
 Bytes syntheticStream(int width, int height, int frames, int keyInterval) {
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new CollectingReceiver(&stream));
+    vorc::StreamEncoder encoder(new CollectingReceiver(&stream));
     encoder.setQuality(85);
     encoder.setKeyFrameInterval(keyInterval);
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     for (int frame = 0; frame < frames; ++frame) encoder.encodeFrame(scene.renderFrame(static_cast<uint32_t>(frame)), width, height);
     encoder.finish();
     return stream;

@@ -23,7 +23,7 @@
 #include "support/libjpeg_helpers.h"
 #include "support/reference_transcoder.h"
 #include "support/stream_builder.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/transcode/jpeg_converter.h"
 

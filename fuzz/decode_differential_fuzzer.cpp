@@ -12,7 +12,7 @@
 
 #include "fuzz_check.h"
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"

@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> stream;
     std::vector<size_t> codedTiles;
     {
-        vorcTesraStreamEncoder encoder(new CollectingReceiver(stream));
+        vorc::StreamEncoder encoder(new CollectingReceiver(stream));
         encoder.setQuality(quality);
         encoder.setTablesInPartialFramesEnabled((flags & 1) != 0);
         encoder.setImageTagEnabled((flags & 2) != 0);

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 namespace vorcfuzz {
 

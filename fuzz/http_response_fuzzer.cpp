@@ -1,4 +1,4 @@
-// Fuzz target: arbitrary bytes as a camera's answer to `vorc record`, read
+// Fuzz target: arbitrary bytes as a camera's answer to the live source, read
 // by the answer-head reader once in one piece and once in pieces of the
 // size that the first byte chooses. Both readings must agree, take no byte
 // of the stream after the head, and give a three-digit status.
@@ -7,9 +7,11 @@
 #include <cstdint>
 
 #include "fuzz_check.h"
-#include "tools/http_response.h"
+#include "vorc/sources/http_response_head.h"
 
 namespace {
+
+using vorc::HttpResponseHead;
 
 [[noreturn]] void reject(const char* why) { vorcfuzz::failCheck("HTTP answer head", why); }
 

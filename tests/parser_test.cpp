@@ -12,7 +12,7 @@
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/dsp/kernel_table.h"
 #include "vorc/core/status_messages.h"
 

@@ -2,28 +2,39 @@
 // buffered back end's pictures turned top-down (in every pixel format, I420
 // against the raw frame dumper's planes and, at odd sizes, against the rule
 // of its chroma), also in damaged streams, and its JPEG images equal the
-// tool's transcoded files; failing and silent sources throw with the
-// reason, nothing reaches standard output, and Readers on several threads
-// give what one gives alone.
+// tool's transcoded files; failing and silent sources throw with the reason
+// (a camera's HTTP status too, a file's with the system's error number),
+// signals neither end a wait nor pass for a timeout, the interrupted check
+// ends a wait and a hanging connection, every kind of source gives the same
+// frames with their times and tile bitmaps, nothing reaches standard
+// output, and Readers on several threads give what one gives alone.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "support/files.h"
+#include "support/interrupting_signals.h"
 #include "support/picture_backend.h"
 #include "support/piece_source.h"
 #include "support/recorders.h"
 #include "vorc/backends/color_conversion.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/reader.h"
 
@@ -269,14 +280,24 @@ TEST(Reader, DamagedInputGivesFlaggedFramesAndNeverEndsTheProcess) {
         const DecodeOutcome judge = decodeStream(c.stream, {}, 65536, vorc::StreamErrorPolicy::SkipFrame);
         testing::internal::CaptureStdout();
         vorc::Reader reader(dir[c.name]);
+        std::vector<std::string> warnings;
+        reader.setStatusCallback([&warnings](vorc::StatusLevel level, const std::string& message) {
+            if (level == vorc::StatusLevel::Warning) warnings.push_back(message);
+        });
         std::vector<vorc::Frame> frames;
         while (auto frame = reader.next()) frames.push_back(std::move(*frame));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        // A stream cut inside a frame says where that frame began.
+        const std::string cutWarning = dir[c.name] + ": the stream ends inside a frame that began at offset " +
+                                       std::to_string(starts[6]);
+        EXPECT_EQ(std::count(warnings.begin(), warnings.end(), cutWarning), c.name == "cut" ? 1 : 0);
         ASSERT_EQ(frames.size(), judge.frames.size());
         EXPECT_EQ(reader.damagedFrames(), size_t(std::count(judge.damaged.begin(), judge.damaged.end(), true)));
         for (size_t n = 0; n < frames.size(); ++n) {
             EXPECT_EQ(frames[n].index, n + 1);
             EXPECT_EQ(frames[n].damaged, judge.damaged[n]) << n;
+            EXPECT_EQ(frames[n].stale, judge.stale[n]) << n;
+            EXPECT_EQ(frames[n].offset, judge.offsets[n]) << n;
             if (c.damagedFrame != 0) {
                 EXPECT_EQ(frames[n].damaged, n + 1 == c.damagedFrame) << n;
             }
@@ -339,6 +360,226 @@ TEST(Reader, SilentCameraTimesOutAndRefusedOneSaysWhy) {
     }
 }
 
+// A camera on loopback that accepts one connection, reads the request and
+// sends each piece of its script when the piece's time (counted from the
+// connection) has come, then keeps the connection open until it dies or 10
+// s have passed (so that a read blocking for ever fails a test instead of
+// hanging it).
+class ScriptedCamera {
+public:
+    using Script = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
+    explicit ScriptedCamera(Script script) : server_([this, script] { serve(script); }) {}
+    ~ScriptedCamera() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        stopping_.notify_all();
+        server_.join();
+    }
+    const std::string& address() const { return socket_.address; }
+
+private:
+    void serve(const Script& script) {
+        pollfd entry{socket_.fd, POLLIN, 0};
+        if (::poll(&entry, 1, 10000) != 1) return;
+        const int client = ::accept(socket_.fd, nullptr, nullptr);
+        char request[512];
+        (void)::read(client, request, sizeof request);
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (const auto& [when, bytes] : script) {
+            if (stopping_.wait_until(lock, start + when, [this] { return stop_; })) break;
+            ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+        stopping_.wait_until(lock, start + std::chrono::seconds(10), [this] { return stop_; });
+        ::close(client);
+    }
+
+    LoopbackCamera socket_{true};
+    std::mutex mutex_;
+    std::condition_variable stopping_;
+    bool stop_ = false;
+    std::thread server_;
+};
+
+const std::string AnswerOK = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+
+TEST(Reader, CameraAnsweringOtherThan200RaisesSourceErrorNamingTheStatus) {
+    const std::string frames = [] {
+        const Bytes bytes = sampleFrames(2);
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"HTTP/1.0 404 Not Found\r\n\r\n", {"404 Not Found"}},
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n" + frames, {"401 Unauthorized", "login"}},
+    };
+    for (const auto& [answer, named] : cases) {
+        for (const bool jpeg : {false, true}) {
+            ScriptedCamera camera({{std::chrono::milliseconds(0), answer}});
+            vorc::Reader reader(camera.address());
+            try {
+                if (jpeg) {
+                    reader.nextJPEG();
+                } else {
+                    reader.next();
+                }
+                ADD_FAILURE() << answer << ": no error";
+            } catch (const vorc::TimeoutError& error) {
+                ADD_FAILURE() << answer << ": " << error.what();
+            } catch (const vorc::SourceError& error) {
+                for (const std::string& text : named) EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
+                EXPECT_EQ(std::string(error.what()).rfind(camera.address() + ": the camera answered '", 0), 0u) << error.what();
+            }
+            // Said once; then the source has ended.
+            EXPECT_FALSE(jpeg ? reader.nextJPEG().has_value() : reader.next().has_value());
+        }
+    }
+    // A good answer: its frames (the first complete once the second begins),
+    // as from the file, dated by the clock when they arrived.
+    ScriptedCamera camera({{std::chrono::milliseconds(0), AnswerOK + frames}});
+    const auto now = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    const double before = now();
+    vorc::Reader reader = vorc::Reader::openCamera("127.0.0.1", std::stoi(camera.address().substr(10)));
+    const auto first = reader.next();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_FALSE(first->damaged);
+    EXPECT_TRUE(first->timestamp >= before && first->timestamp <= now()) << std::fixed << first->timestamp;
+    const std::vector<vorc::Frame> fromFile = readFrames(SamplePath, vorc::PixelFormat::RGB24);
+    EXPECT_EQ(Bytes(first->data(), first->data() + first->size()),
+              Bytes(fromFile.at(0).data(), fromFile.at(0).data() + fromFile.at(0).size()));
+}
+
+// Signals (whose handler lacks SA_RESTART, so every blocking call fails with
+// EINTR) during a wait for a silent camera or standard input: the wait goes
+// on to the timeout or the data and never ends as a timeout before its
+// time; the caller's interrupted check ends it with InterruptedError.
+TEST(Reader, SignalsNeitherEndAWaitNorPassForATimeout) {
+    using std::chrono::milliseconds;
+    using Clock = std::chrono::steady_clock;
+    const auto millisSince = [](Clock::time_point start) {
+        return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    };
+    // One frame, complete once the next one begins.
+    const Bytes bytes = sampleFrames(2);
+    const std::string frame(bytes.begin(), bytes.end());
+    {
+        // Silent after a good answer.
+        ScriptedCamera camera({{milliseconds(0), AnswerOK}});
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(2000);
+        vorc::Reader reader(camera.address(), options);
+        const Clock::time_point start = Clock::now();
+        const vorctest::InterruptingSignals signals({milliseconds(300), milliseconds(900), milliseconds(1500)});
+        EXPECT_THROW(reader.next(), vorc::TimeoutError);
+        EXPECT_GE(millisSince(start), 1950);
+        EXPECT_LT(millisSince(start), 6000);
+        EXPECT_EQ(signals.sent(), 3);
+    }
+    {
+        // No timeout: the frame arrives after the signals.
+        ScriptedCamera camera({{milliseconds(0), AnswerOK}, {milliseconds(1000), frame}});
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(0);
+        vorc::Reader reader(camera.address(), options);
+        const vorctest::InterruptingSignals signals({milliseconds(200), milliseconds(500)});
+        const auto first = reader.next();
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(first->index, 1u);
+    }
+    {
+        // Standard input, with and without a timeout.
+        for (const long timeout : {0L, 3000L}) {
+            int pipe[2];
+            ASSERT_EQ(::pipe(pipe), 0);
+            const int savedInput = ::dup(STDIN_FILENO);
+            ::dup2(pipe[0], STDIN_FILENO);
+            ::close(pipe[0]);
+            std::thread writer([&] {
+                std::this_thread::sleep_for(milliseconds(800));
+                EXPECT_EQ(::write(pipe[1], frame.data(), frame.size()), ssize_t(frame.size()));
+                ::close(pipe[1]);
+            });
+            vorc::ReaderOptions options;
+            options.timeout = milliseconds(timeout);
+            {
+                vorc::Reader reader("-", options);
+                const vorctest::InterruptingSignals signals({milliseconds(200), milliseconds(500)});
+                const auto first = reader.next();
+                EXPECT_TRUE(first.has_value()) << timeout;
+            }
+            writer.join();
+            ::dup2(savedInput, STDIN_FILENO);
+            ::close(savedInput);
+        }
+    }
+    // The caller's check is asked every 100 ms or so while the Reader waits
+    // (neither only at the timeout nor all the time), and ends the wait; the
+    // Reader stays usable.
+    ScriptedCamera camera({{milliseconds(0), AnswerOK}, {milliseconds(1500), frame}});
+    vorc::ReaderOptions options;
+    std::atomic<bool> stopWaiting{false};
+    int asked = 0;
+    options.interrupted = [&] {
+        ++asked;
+        return stopWaiting.load();
+    };
+    vorc::Reader reader(camera.address(), options);
+    Clock::time_point told;
+    std::thread interrupter([&] {
+        std::this_thread::sleep_for(milliseconds(400));
+        told = Clock::now();
+        stopWaiting = true;
+    });
+    EXPECT_THROW(reader.next(), vorc::InterruptedError);
+    interrupter.join();
+    EXPECT_LT(millisSince(told), 400);
+    EXPECT_GE(asked, 3);
+    EXPECT_LE(asked, 40);
+    stopWaiting = false;
+    EXPECT_EQ(reader.next()->index, 1u);
+}
+
+// A connection that hangs (to a listener whose queue is full) ends when the
+// interrupted check says so, whatever the timeout, and frees its socket.
+TEST(Reader, AHangingConnectionEndsWhenInterrupted) {
+    using std::chrono::milliseconds;
+    LoopbackCamera full(false);
+    ASSERT_EQ(::listen(full.fd, 0), 0);
+    const std::string port = full.address.substr(full.address.find(':') + 1);
+    // The one connection the queue takes.
+    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.sin_port = htons(uint16_t(std::stoi(port)));
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    const auto openDescriptors = [] {
+        const std::filesystem::directory_iterator entries("/proc/self/fd");
+        return std::distance(begin(entries), end(entries));
+    };
+    const auto descriptorsBefore = openDescriptors();
+    for (const long timeout : {0L, 30000L}) {
+        vorc::ReaderOptions options;
+        options.timeout = milliseconds(timeout);
+        const auto start = std::chrono::steady_clock::now();
+        int asked = 0;
+        options.interrupted = [&] {
+            ++asked;
+            return std::chrono::steady_clock::now() - start >= milliseconds(300);
+        };
+        EXPECT_THROW(vorc::Reader(full.address, options), vorc::InterruptedError) << timeout;
+        const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_GE(took.count(), 300);
+        EXPECT_LT(took.count(), 5000);
+        EXPECT_GE(asked, 3);
+    }
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    ::close(queued);
+}
+
 TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
     TempDir dir;
     ASSERT_EQ(runVorc("transcode --quiet '" + SamplePath + "' --jpeg-prefix '" + dir["f_"] + "'"), 0);
@@ -359,18 +600,108 @@ TEST(Reader, JPEGImagesEqualTheToolsTranscodedFiles) {
 
 TEST(Reader, SourcesThatFailThrowWithTheReason) {
     TempDir dir;
-    const std::pair<std::string, std::string> cases[] = {
-        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory"},
-        {dir.path, "cannot read " + dir.path + ": is a directory"},
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {dir["missing.tesra"], "cannot open " + dir["missing.tesra"] + ": No such file or directory", ENOENT},
+        {dir.path, "cannot read " + dir.path + ": is a directory", EISDIR},
     };
-    for (const auto& [source, reason] : cases) {
-        try {
-            vorc::Reader reader(source);
-            ADD_FAILURE() << source << " opened";
-        } catch (const vorc::SourceError& error) {
-            EXPECT_EQ(error.what(), reason);
+    for (const auto& [source, reason, systemError] : cases) {
+        for (const bool fileOnly : {false, true}) {
+            try {
+                vorc::Reader reader = fileOnly ? vorc::Reader::openFile(source) : vorc::Reader(source);
+                ADD_FAILURE() << source << " opened";
+            } catch (const vorc::SourceError& error) {
+                EXPECT_EQ(error.what(), reason);
+                EXPECT_EQ(error.systemError(), systemError) << source;
+            }
         }
     }
+    // A name that would be a camera is only a file to openFile.
+    EXPECT_THROW(vorc::Reader::openFile("127.0.0.1:1"), vorc::SourceError);
+    EXPECT_THROW(vorc::Reader::openDescriptor(-1), vorc::SourceError);
+    vorc::ReaderOptions options;
+    for (const double fps : {0.0, -1.0, std::nan(""), 2e6}) {
+        options.fileFps = fps;
+        EXPECT_THROW(vorc::Reader(SamplePath, options), vorc::InvalidArgument) << fps;
+    }
+}
+
+// Every way to hand the Reader a stream gives the same frames: their
+// pixels, places, times and tile bitmaps. Frames of a source without times
+// are dated at fileFps.
+TEST(Reader, EveryKindOfSourceGivesTheSameFrames) {
+    const Bytes stream = sampleFrames(8);
+    TempDir dir;
+    ASSERT_TRUE(StreamBuilder().raw(stream).writeFile(dir["sample"]));
+    vorc::ReaderOptions options;
+    options.fileFps = 10;
+    const auto everyFrame = [](vorc::Reader reader) {
+        std::vector<vorc::Frame> frames;
+        while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+        return frames;
+    };
+    const std::vector<vorc::Frame> byName = everyFrame(vorc::Reader(dir["sample"], options));
+    ASSERT_EQ(byName.size(), 8u);
+    for (const vorc::Frame& frame : byName) EXPECT_DOUBLE_EQ(frame.timestamp, double(frame.index - 1) / 10);
+    const int fd = ::open(dir["sample"].c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<std::vector<vorc::Frame>> others;
+    others.push_back(everyFrame(vorc::Reader::openFile(dir["sample"], options)));
+    others.push_back(everyFrame(vorc::Reader::openDescriptor(fd, options)));
+    others.push_back(everyFrame(vorc::Reader::openMemory(stream.data(), stream.size(), options)));
+    others.push_back(everyFrame(vorc::Reader(std::make_unique<PieceSource>(stream, std::vector<size_t>{1, 7, 300}),
+                                             "pieces", options)));
+    // The descriptor is the caller's: still open, and at the end.
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), off_t(stream.size()));
+    ::close(fd);
+    for (size_t kind = 0; kind < others.size(); ++kind) {
+        ASSERT_EQ(others[kind].size(), byName.size()) << kind;
+        for (size_t n = 0; n < byName.size(); ++n) {
+            const vorc::Frame& a = byName[n];
+            const vorc::Frame& b = others[kind][n];
+            EXPECT_TRUE(a.index == b.index && a.offset == b.offset && a.timestamp == b.timestamp &&
+                        a.tileBitmap == b.tileBitmap && a.fullFrame == b.fullFrame)
+                << kind << " " << n;
+            EXPECT_EQ(Bytes(a.data(), a.data() + a.size()), Bytes(b.data(), b.data() + b.size())) << kind << " " << n;
+        }
+    }
+}
+
+// A partial frame's bitmap is the one its stream carried; full and damaged
+// frames have none. Both of the Reader's outputs carry it.
+TEST(Reader, FramesCarryTheTileBitmapOfTheirStream) {
+    const int columns = 5, rows = 3;
+    const std::vector<int> coded = {1, 5, 6, 14};
+    StreamBuilder builder;
+    builder.raw(jpegToTesraFrame(compressJpeg(syntheticPicture(columns * 16, rows * 16, false, 3), 80)));
+    ScanWriter scan;
+    for (size_t k = 0; k < coded.size(); ++k) scan.tile(Block{}, Block{}, Block{}, Block{}, Block{}, Block{});
+    const Bytes bitmap = tileBitmap(columns, rows, coded);
+    builder.partialFrame(bitmap, scan.finish());
+    TempDir dir;
+    ASSERT_TRUE(builder.writeFile(dir["tiles"]));
+    vorc::Reader pictures(dir["tiles"]);
+    vorc::Reader images(dir["tiles"]);
+    for (const Bytes& expected : {Bytes(), bitmap}) {
+        const std::optional<vorc::Frame> frame = pictures.next();
+        const std::optional<vorc::JPEGFrame> image = images.nextJPEG();
+        ASSERT_TRUE(frame && image);
+        EXPECT_EQ(frame->tileBitmap, expected);
+        EXPECT_EQ(image->tileBitmap, expected);
+        EXPECT_EQ(frame->codedTiles, expected.empty() ? columns * rows : int64_t(coded.size()));
+    }
+    // The partial frame once more, behind a damaged one: the damaged frame has no bitmap.
+    const std::string text = readFile(dir["tiles"]);
+    const Bytes stream(text.begin(), text.end());
+    const std::vector<size_t> starts = frameStarts(stream);
+    Bytes broken(stream.begin(), stream.begin() + std::ptrdiff_t(starts[1]) + 40);
+    broken.insert(broken.end(), stream.begin() + std::ptrdiff_t(starts[1]), stream.end());
+    ASSERT_TRUE(StreamBuilder().raw(broken).writeFile(dir["broken"]));
+    vorc::Reader reader(dir["broken"]);
+    std::vector<vorc::Frame> frames;
+    while (auto frame = reader.next()) frames.push_back(std::move(*frame));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[1].damaged && frames[1].tileBitmap.empty());
+    EXPECT_EQ(frames[2].tileBitmap, bitmap);
 }
 
 TEST(Reader, SilentUnlessAskedAndStatusGoesToTheCallback) {

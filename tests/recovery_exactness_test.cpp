@@ -11,6 +11,7 @@
 
 #include "support/picture_backend.h"
 #include "support/stream_builder.h"
+#include "vorc/core/exceptions.h"
 #include "vorc/encode/stream_encoder.h"
 #include "vorc/encode/synthetic_scene.h"
 
@@ -49,16 +50,21 @@ struct StrayByteLayout : vorc::StreamLayout {
 Bytes sceneStream(int frames, std::unique_ptr<vorc::StreamLayout> layout = nullptr, int keyInterval = 4,
                   int width = 80, int height = 48) {
     Bytes stream;
-    vorcTesraStreamEncoder encoder(new Collector(stream));
+    vorc::StreamEncoder encoder(new Collector(stream));
     encoder.setKeyFrameInterval(keyInterval);
     encoder.setLayout(std::move(layout));
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     for (int frame = 0; frame < frames; ++frame) encoder.encodeFrame(scene.renderFrame(frame), width, height);
     return stream;
 }
 
-DecodeOutcome decode(const Bytes& stream, StreamErrorPolicy policy, std::vector<size_t> pieces = {}) {
-    return vorctest::decodeStream(stream, std::move(pieces), 65536, policy);
+DecodeOutcome decode(const Bytes& stream, StreamErrorPolicy policy, std::vector<size_t> pieces = {}, int pull = 65536) {
+    return vorctest::decodeStream(stream, std::move(pieces), pull, policy);
+}
+
+size_t findSegment(const Bytes& stream, size_t from, uint8_t code) {
+    while (!(stream[from] == 0xFF && stream[from + 1] == code)) ++from;
+    return from;
 }
 
 // Where each frame's SOI lies: the one before each "TSF" tag comment.
@@ -130,6 +136,39 @@ TEST(ExactRecovery, AScanHeaderThatRunsIntoTheNextFrameIsDamage) {
     }
 }
 
+// A last scan byte of FF, padded with 1 bits, and its stuffed 00 are the
+// end of a valid scan, not data after it.
+TEST(ExactRecovery, AScanEndingInAStuffedFFIsWhole) {
+    // The last block ends with a value at position 63 and no end of block,
+    // so its last bits are that value's; one of them makes the padded last
+    // byte FF.
+    for (int value = 1; value < 64; ++value) {
+        vorctest::Block last{};
+        last[63] = static_cast<int16_t>(value);
+        vorctest::ScanWriter writer;
+        writer.tile({}, {}, {}, {}, {}, last);
+        const bool padded = writer.pendingBits() != 0;
+        const Bytes scan = writer.finish();
+        if (!padded || scan.size() < 2 || scan[scan.size() - 2] != 0xFF || scan.back() != 0x00) continue;
+        vorctest::StreamBuilder builder;
+        builder.fullFrame(16, 16, scan).fullFrame(16, 16, scan);
+        const DecodeOutcome outcome = decode(builder.bytes(), StreamErrorPolicy::SkipFrame);
+        EXPECT_EQ(outcome.damaged, (std::vector<bool>{false, false}));
+        return;
+    }
+    FAIL() << "no scan ends in a stuffed FF";
+}
+
+// A bitmap may hold any bits, a frame's start among them.
+TEST(ExactRecovery, ABitmapMayHoldAnyBits) {
+    const Bytes bitmap = {0xFF, 0xD8, 0xFF, 0xE0};
+    vorctest::StreamBuilder builder;
+    builder.fullFrame(128, 64, vorctest::zeroTilesScan(32)).partialFrame(bitmap, vorctest::zeroTilesScan(23));
+    const DecodeOutcome outcome = decode(builder.bytes(), StreamErrorPolicy::SkipFrame);
+    EXPECT_EQ(outcome.damaged, (std::vector<bool>{false, false}));
+    EXPECT_EQ(outcome.tiles, 32 + 23);
+}
+
 // Whole bytes of scan data after the last tile: only a damaged stream has
 // them, so SkipFrame calls the frame damaged; the default policy reads on.
 TEST(ExactRecovery, ScanDataAfterTheLastTile) {
@@ -154,6 +193,25 @@ TEST(ExactRecovery, ScanDataAfterTheLastTile) {
     }
 }
 
+// A scan decoder that reports a failed frame to the back end, without a
+// stream error (here: AC runs past the end of a block), damages it too.
+TEST(ExactRecovery, AFailedSweepIsCountedAndLeavesAStalePicture) {
+    vorctest::ScanWriter writer;
+    writer.bits(0b00, 2);
+    for (int run = 0; run < 4; ++run) writer.bits(0x7F9, 11);
+    vorctest::StreamBuilder builder;
+    builder.fullFrame(32, 16, vorctest::zeroTilesScan(2))
+        .partialFrame(vorctest::tileBitmap(2, 1, {1}), writer.finish())
+        .partialFrame(vorctest::tileBitmap(2, 1, {0}), vorctest::zeroTilesScan(1))
+        .fullFrame(32, 16, vorctest::zeroTilesScan(2));
+    for (const StreamErrorPolicy policy : {StreamErrorPolicy::ExitProcess, StreamErrorPolicy::SkipFrame}) {
+        const DecodeOutcome outcome = decode(builder.bytes(), policy);
+        EXPECT_EQ(outcome.damaged, (std::vector<bool>{false, true, false, false}));
+        EXPECT_EQ(outcome.damagedFrames, 1u);
+        EXPECT_EQ(outcome.stale, (std::vector<bool>{false, true, true, false}));
+    }
+}
+
 // FF D8 hit into FF D9, or its FF lost: the frame is handed on as damaged in
 // its place, found by its tag comment, so that the frames after it keep
 // their numbers; the partial frames after it are stale up to the next full one.
@@ -161,6 +219,7 @@ TEST(ExactRecovery, AFrameWhoseStartIsDestroyedIsCounted) {
     const Bytes clean = sceneStream(10, nullptr, 5);
     const DecodeOutcome expected = decode(clean, StreamErrorPolicy::SkipFrame);
     const std::vector<size_t> starts = frameStarts(clean);
+    const size_t tag = findSegment(clean, starts[2], 0xFE);
     for (const int way : {0, 1, 2}) {
         Bytes stream = clean;
         if (way == 0) stream[starts[2] + 1] = 0xD9;
@@ -175,6 +234,41 @@ TEST(ExactRecovery, AFrameWhoseStartIsDestroyedIsCounted) {
         EXPECT_EQ(outcome.damagedFrames, 1u);
         EXPECT_EQ(outcome.stale, (std::vector<bool>{false, false, true, true, true, false, false, false, false, false}));
         for (size_t i : {0, 1, 5, 6, 7, 8, 9}) EXPECT_TRUE(outcome.frames[i].pixels == expected.frames[i].pixels) << i;
+        // The lost frame lies where its tag comment does.
+        EXPECT_EQ(outcome.offsets[2], way == 2 ? tag - 1 : tag);
+    }
+}
+
+// Lengths damaged before the frame's tag and in its bitmap comment: the
+// damaged frame is counted once (its own tag, met again in the search, is not
+// another frame), and a frame swallowed whole by a bitmap comment that ends
+// just before its tables comes back when the sweep fails.
+TEST(ExactRecovery, DamagedLengthsBeforeTheScan) {
+    const Bytes clean = sceneStream(10, nullptr, 5);
+    const DecodeOutcome expected = decode(clean, StreamErrorPolicy::SkipFrame);
+    const std::vector<size_t> starts = frameStarts(clean);
+    Bytes app0 = clean;
+    app0[starts[2] + 5] = static_cast<uint8_t>(app0[starts[2] + 5] + 3);
+    // An APP0 that ends right before the next frame's tag comment, which
+    // the frame then takes for its own.
+    Bytes swallowing = clean;
+    const size_t nextTag = findSegment(clean, starts[3], 0xFE) - starts[2] - 4;
+    swallowing[starts[2] + 4] = static_cast<uint8_t>(nextTag >> 8);
+    swallowing[starts[2] + 5] = static_cast<uint8_t>(nextTag);
+    Bytes bitmap = clean;
+    const size_t comment = findSegment(clean, findSegment(clean, starts[3], 0xFE) + 2, 0xFE);
+    const size_t length = findSegment(clean, starts[5], 0xDB) - comment - 2;
+    ASSERT_LT(length, 65536u);
+    bitmap[comment + 2] = static_cast<uint8_t>(length >> 8);
+    bitmap[comment + 3] = static_cast<uint8_t>(length);
+    for (const auto& [stream, hit] :
+         {std::pair{app0, size_t{2}}, std::pair{bitmap, size_t{3}}, std::pair{swallowing, size_t{2}}}) {
+        const DecodeOutcome outcome = decode(stream, StreamErrorPolicy::SkipFrame);
+        ASSERT_EQ(outcome.frames.size(), 10u) << hit;
+        std::vector<bool> damaged(10, false);
+        damaged[hit] = true;
+        EXPECT_EQ(outcome.damaged, damaged);
+        for (size_t i = 5; i < 10; ++i) EXPECT_TRUE(outcome.frames[i].pixels == expected.frames[i].pixels) << hit << " " << i;
     }
 }
 
@@ -188,14 +282,53 @@ TEST(ExactRecovery, AnAPP13ThatSwallowsTheNextFrameIsSearched) {
     size_t app13 = starts[3] - 1;
     while (!(stream[app13] == 0xFF && stream[app13 + 1] == 0xED)) --app13;
     stream[app13 + 3] = static_cast<uint8_t>(stream[app13 + 3] + 40);
-    for (const std::vector<size_t>& pieces : std::vector<std::vector<size_t>>{{}, {1}}) {
-        const DecodeOutcome outcome = decode(stream, StreamErrorPolicy::SkipFrame, pieces);
+    // Also in small decode calls, between which the parser lets go of what it has read.
+    for (const auto& [pieces, pull] : {std::pair{std::vector<size_t>{}, 65536}, std::pair{std::vector<size_t>{1}, 65536},
+                                       std::pair{std::vector<size_t>{}, 7}}) {
+        const DecodeOutcome outcome = decode(stream, StreamErrorPolicy::SkipFrame, pieces, pull);
         ASSERT_EQ(outcome.frames.size(), 6u);
         EXPECT_EQ(outcome.damaged, (std::vector<bool>(6, false)));
         for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(outcome.frames[i].pixels == expected.frames[i].pixels) << i;
         EXPECT_GT(outcome.skippedBytes, 0u);
-        EXPECT_EQ(outcome.offsets[3], starts[3]);
+        // Found again from inside the segment, the frame is dated from the
+        // first SOI that leads to its tag: here the embedded image's, which
+        // an APP0 length takes into the frame.
+        EXPECT_GT(outcome.offsets[3], app13);
+        EXPECT_LE(outcome.offsets[3], starts[3]);
     }
+}
+
+// After damage, an FF D8 that the search finds is a frame only once its tag
+// comment has been read: one that is not (an embedded image, a long run of
+// other bytes that fills the buffer) is passed over quietly, and only the
+// damage itself is reported.
+TEST(ExactRecovery, StartsThatTheSearchFindsAreFramesOnlyWithTheirTag) {
+    const Bytes frame = vorctest::StreamBuilder().fullFrame(16, 16, vorctest::zeroTilesScan(1)).bytes();
+    const Bytes embedded = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDB, 0x00, 0x03, 0x00};
+    for (const size_t filler : {size_t{0}, size_t{5} << 20}) {
+        vorctest::StreamBuilder builder;
+        builder.raw(frame).raw({0xFF, 0x00}).raw(embedded).raw({0xFF, 0xD8}).raw(Bytes(filler, 0x11)).raw(frame).raw(frame);
+        const DecodeOutcome outcome = decode(builder.bytes(), StreamErrorPolicy::SkipFrame, {}, 1 << 20);
+        EXPECT_EQ(outcome.damaged, (std::vector<bool>{false, false, false})) << filler;
+        EXPECT_EQ(std::count_if(outcome.messages.begin(), outcome.messages.end(),
+                                [](const std::string& message) { return message.find("!!!") != std::string::npos; }),
+                  1)
+            << filler;
+        EXPECT_EQ(outcome.lastError->message, "!!! Tesra decoder failure (no_good_state) !!!");
+    }
+}
+
+// The encoder writes only valid streams, whatever its layout asks for.
+TEST(ExactRecovery, TheEncoderRefusesAGapHoldingFF) {
+    struct FillByteLayout : vorc::StreamLayout {
+        Bytes gapBefore(uint8_t) override { return {0x00, 0xFF}; }
+    };
+    Bytes stream;
+    vorc::StreamEncoder encoder(new Collector(stream));
+    encoder.setLayout(std::make_unique<FillByteLayout>());
+    const Bytes picture(16 * 16 * 3, 90);
+    EXPECT_THROW(encoder.encodeFrame(picture.data(), 16, 16), vorc::InvalidArgument);
+    EXPECT_TRUE(stream.empty());
 }
 
 // A stream cut inside a frame: the parser says where that frame began,

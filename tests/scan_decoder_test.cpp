@@ -2,7 +2,7 @@
 // integer inverse DCT, and the scan decoder on hand-made frame records
 // (worked tiles, colour conversion, EXTEND, block ends, bitmap skipping with
 // DC prediction, the recoverable errors and the fatal ones).
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

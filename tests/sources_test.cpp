@@ -3,7 +3,9 @@
 // signals. The live camera source against a loopback socket standing in for
 // the camera: the request it sends, the stream it delivers through the
 // parser, that it releases its socket however it ends, host names, IPv6,
-// reasons for failures and the read time-out.
+// reasons for failures and the read time-out, also across signals. The
+// checked camera: only the stream of a 200 answer passes, anything else
+// ends it with the reason, and a signal ends only the wait it cut short.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,17 +17,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "support/interrupting_signals.h"
 #include "support/recording_scan_decoder.h"
 #include "support/stream_builder.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/sources/camera_live_stream.h"
+#include "vorc/sources/checked_camera_stream.h"
 #include "vorc/sources/frame_rate_presets.h"
 #include "vorc/sources/stream_file.h"
 
@@ -289,7 +294,7 @@ TEST(CameraLiveStream, HostNamesIPv6AndReasonsForFailure) {
     const auto reason = [](const std::string& host, int port) -> std::string {
         try {
             Stream stream(host, port, 1.0f, true);
-        } catch (const vorcConnectionFailure& failure) {
+        } catch (const vorc::ConnectionFailure& failure) {
             return failure.what();
         }
         return "connected";
@@ -331,4 +336,139 @@ TEST(CameraLiveStream, SilentCameraTimesOut) {
         EXPECT_GE(millisSince(start), 250);
         EXPECT_LT(millisSince(start), 5000);
     }
+}
+
+// A blocking read with a time-out, cut short by signals: it waits out the
+// time-out, neither ending early nor blocking in read() for ever, and then
+// says that it timed out.
+TEST(CameraLiveStream, SignalsNeitherShortenNorStretchTheReadTimeOut) {
+    using std::chrono::milliseconds;
+    LoopbackSocket camera(true);
+    // Should the read block past its time-out, the camera hangs up after
+    // 5 s, so that the test fails instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread hangUp([&] {
+        for (int slice = 0; slice < 500 && !done; ++slice) std::this_thread::sleep_for(milliseconds(10));
+        if (!done) ::close(::accept(camera.fd, nullptr, nullptr));
+    });
+    Stream stream("127.0.0.1", camera.port, 1.0f, false, {{}, milliseconds(1000)});
+    unsigned char buffer[16];
+    const Clock::time_point start = Clock::now();
+    {
+        const vorctest::InterruptingSignals signals({milliseconds(200), milliseconds(600)});
+        EXPECT_EQ(stream.fetchBytes(buffer, 16), 0);
+        EXPECT_EQ(signals.sent(), 2);
+    }
+    const long waited = millisSince(start);
+    done = true;
+    hangUp.join();
+    EXPECT_GE(waited, 950);
+    EXPECT_LT(waited, 3000);
+    EXPECT_TRUE(stream.timedOut());
+    EXPECT_FALSE(stream.stillUp());
+}
+
+// Everything the source delivers, fetched in pieces of the given sizes in
+// turn (so that the answer head arrives split anywhere, or with the stream
+// in one read), until it ends or 5 s have passed.
+std::string fetchAll(vorc::CheckedCameraStream& source, const std::vector<int>& pieces) {
+    std::string bytes;
+    std::vector<unsigned char> buffer(4096);
+    const Clock::time_point start = Clock::now();
+    for (size_t turn = 0; source.stillUp() && millisSince(start) < 5000; ++turn) {
+        const int piece = pieces[turn % pieces.size()];
+        const int got = source.fetchBytes(buffer.data(), piece);
+        EXPECT_LE(got, piece);
+        bytes.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(std::max(got, 0)));
+    }
+    return bytes;
+}
+
+TEST(CheckedCameraStream, PassesOnlyTheStreamOfA200AndEndsOtherwiseWithTheReason) {
+    const std::string request = "GET /control/faststream.jpg?noaudio&fps=5.000000 HTTP/1.0\n\n";
+    const std::string stream = "\xFF\xD8\xFF\xE0 a stream, whatever it holds \xFF\xD9";
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+    const struct {
+        std::string answer;
+        std::string delivered;
+        std::string failure;
+        int status;
+    } cases[] = {
+        {head + stream, stream, "", 200},
+        {"HTTP/1.1 200 OK\n\n" + stream, stream, "", 200},
+        {"HTTP/1.0 404 Not Found\r\n\r\nnot here\n", "", "the camera answered 'HTTP/1.0 404 Not Found'", 404},
+        {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n" + stream, "",
+         "the camera answered 'HTTP/1.1 401 Unauthorized' (a login is needed or was refused)", 401},
+        {"HTTP/1.0 500 Internal Server Error\r\n\r\n", "", "the camera answered 'HTTP/1.0 500 Internal Server Error'",
+         500},
+        {stream, "", "the camera's answer is not HTTP", 0},
+        {"HTTP/1.0 200 OK\r\n", "", "the camera closed the connection without an HTTP answer", 0},
+        {"", "", "the camera closed the connection without an HTTP answer", 0},
+    };
+    const std::vector<int> smallPieces = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+    for (const auto& c : cases) {
+        for (const std::vector<int>& pieces : {smallPieces, std::vector<int>{4096}}) {
+            LoopbackSocket camera(true);
+            vorc::CheckedCameraStream source("127.0.0.1", camera.port, 5.0f);
+            source.setFetchWait(std::chrono::milliseconds(50));
+            EXPECT_EQ(camera.serveOne(c.answer), request);
+            EXPECT_EQ(fetchAll(source, pieces), c.delivered) << c.answer;
+            EXPECT_FALSE(source.stillUp()) << c.answer;
+            EXPECT_EQ(source.failure(), c.failure) << c.answer;
+            EXPECT_EQ(source.httpStatus(), c.status) << c.answer;
+        }
+    }
+    // A fetch that the head fills reads on: the stream is waiting.
+    LoopbackSocket camera(true);
+    vorc::CheckedCameraStream source("127.0.0.1", camera.port, 5.0f);
+    camera.serveOne(head + stream);
+    std::vector<unsigned char> buffer(head.size());
+    ASSERT_LT(stream.size(), head.size());
+    ASSERT_EQ(source.fetchBytes(buffer.data(), int(head.size())), int(stream.size()));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + std::ptrdiff_t(stream.size())), stream);
+}
+
+// A camera that answers nothing: the silence ends the source with the
+// reason; a signal during a fetch's wait ends only that fetch, early.
+TEST(CheckedCameraStream, SilenceEndsItAndASignalEndsOnlyTheWait) {
+    using std::chrono::milliseconds;
+    LoopbackSocket camera(true);
+    {
+        vorc::CheckedCameraStream source("127.0.0.1", camera.port, 1.0f, {{}, milliseconds(300)});
+        source.setFetchWait(milliseconds(50));
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(fetchAll(source, {16}), "");
+        EXPECT_GE(millisSince(start), 250);
+        EXPECT_FALSE(source.stillUp());
+        EXPECT_EQ(source.failure(), "the camera sent nothing for 0.3 s");
+    }
+    vorc::CheckedCameraStream source("127.0.0.1", camera.port, 1.0f);
+    source.setFetchWait(milliseconds(3000));
+    unsigned char buffer[16];
+    const Clock::time_point start = Clock::now();
+    {
+        const vorctest::InterruptingSignals signals({milliseconds(200)});
+        EXPECT_EQ(source.fetchBytes(buffer, 16), 0);
+    }
+    EXPECT_GE(millisSince(start), 150);
+    EXPECT_LT(millisSince(start), 2000);
+    EXPECT_TRUE(source.stillUp());
+    EXPECT_EQ(source.failure(), "");
+}
+
+// Time-outs too long for the clock's nanoseconds (milliseconds::max())
+// mean "very long", not "already passed": the connection is made and a
+// blocking read waits for the camera's answer.
+TEST(CameraLiveStream, TimeOutsOfAnyLengthWait) {
+    LoopbackSocket camera(true);
+    constexpr auto Longest = std::chrono::milliseconds::max();
+    Stream stream("127.0.0.1", camera.port, 1.0f, false, {Longest, Longest});
+    std::thread answer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        camera.serveOne("HTTP/1.0 200 OK\r\n\r\n");
+    });
+    unsigned char buffer[64];
+    EXPECT_GT(stream.fetchBytes(buffer, sizeof buffer), 0);
+    EXPECT_FALSE(stream.timedOut());
+    answer.join();
 }

@@ -20,7 +20,7 @@
 
 using vorctest::Bytes;
 using vorctest::RgbPicture;
-using Encoder = vorcTesraStreamEncoder;
+using Encoder = vorc::StreamEncoder;
 
 // Keeps the encoder's stream, or the transcoder's images one per frame.
 // (Under ASan, a receiver the encoder or transcoder fails to delete, or
@@ -54,7 +54,7 @@ Bytes encode(const std::vector<RgbPicture>& pictures,
 }
 
 RgbPicture sceneFrame(int width, int height, uint32_t frame) {
-    vorcSyntheticScene scene(width, height);
+    vorc::SyntheticScene scene(width, height);
     const unsigned char* pixels = scene.renderFrame(frame);
     return {width, height, Bytes(pixels, pixels + static_cast<size_t>(width) * height * 3)};
 }
@@ -126,6 +126,18 @@ TEST(StreamEncoder, PartialFramesCarryExactlyTheChangedTiles) {
     const std::string changedTiles = hexBitmap(7, 4, {0, 9, 27});
     EXPECT_EQ(frameBitmaps(encode({original, changed, changed, original})),
               (std::vector<std::string>{"null", changedTiles, hexBitmap(7, 4, {}), changedTiles}));
+    // A full frame when asked for, say for a reader that joins now.
+    std::vector<Bytes> out(1);
+    {
+        Encoder encoder(new Collector(out));
+        encoder.setKeyFrameInterval(1000);
+        for (const RgbPicture* picture : {&original, static_cast<const RgbPicture*>(&changed), &original}) {
+            if (picture == &original && encoder.getFramesEncoded() > 0) encoder.requestFullFrame();
+            encoder.encodeFrame(picture->pixels.data(), picture->width, picture->height);
+        }
+        encoder.finish();
+    }
+    EXPECT_EQ(frameBitmaps(out[0]), (std::vector<std::string>{"null", changedTiles, "null"}));
 }
 
 // The decoder keeps the tiles a partial frame leaves out, so a stream of
@@ -162,7 +174,7 @@ TEST(StreamEncoder, PartialStreamsDecodeLikeStreamsOfFullFrames) {
 }
 
 TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
-    EXPECT_THROW(Encoder(nullptr), vorcInvalidArgument);
+    EXPECT_THROW(Encoder(nullptr), vorc::InvalidArgument);
     const unsigned char pixel[3] = {0, 0, 0};
     const std::vector<std::pair<std::function<void(Encoder&)>, std::string>> rejected = {
         {[&](Encoder& e) { e.encodeFrame(nullptr, 16, 16); }, "picture is null"},
@@ -183,7 +195,7 @@ TEST(StreamEncoder, RefusesBadArgumentsWithoutWritingAnything) {
             try {
                 rejected[row].first(encoder);
                 ADD_FAILURE() << "row " << row << " accepted";
-            } catch (const vorcInvalidArgument& e) {
+            } catch (const vorc::InvalidArgument& e) {
                 EXPECT_NE(std::string(e.what()).find(rejected[row].second), std::string::npos)
                     << e.what();
             }

@@ -2,19 +2,23 @@
 // software scan decoder, buffered back end) must decode every frame that the
 // damage did not touch exactly as it decodes the clean stream, hand the
 // damaged frame on as damaged, and keep count. Also the last frame of a
-// stream that ends right after its EOI, and the reasons of skipped errors.
+// stream that ends right after its EOI, the reasons of skipped errors and
+// the level the library gives each message.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 
 #include "support/piece_source.h"
+#include "support/stream_builder.h"
 #include "support/picture_backend.h"
 #include "support/recorders.h"
 #include "support/recording_scan_decoder.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
+#include "vorc/core/status_messages.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using vorc::StreamErrorPolicy;
@@ -244,4 +248,57 @@ TEST(StreamRecovery, TranscoderLosesOnlyTheImageThatCannotBeCoded) {
     const RgbPicture grey = vorctest::decompressJpeg(images[1]);
     ASSERT_EQ(grey.width, 32);
     EXPECT_EQ(std::count(grey.pixels.begin(), grey.pixels.end(), 128), 32 * 16 * 3);
+}
+
+// Every message carries the library's own level: under SkipFrame a stream
+// error is a warning, and so is the back end's corrupt frame, while progress
+// is information; a plain handler gets the same texts without levels. Under
+// the default policy the same stream error is an error, and the process ends.
+struct LevelLog : vorc::LeveledStatusMessageHandler {
+    void statusMessage(vorc::StatusLevel level, const char* msg, void*) override {
+        lines.push_back(std::to_string(static_cast<int>(level)) + " " + msg);
+    }
+    std::vector<std::string> lines;
+};
+
+TEST(StatusLevels, TheLibrarySaysHowMuchEachMessageMatters) {
+    vorctest::StreamBuilder stream;
+    stream.fullFrame(16, 16, vorctest::zeroTilesScan(1)).raw({0xFF, 0x00}).fullFrame(16, 16, vorctest::zeroTilesScan(1)).app13();
+    LevelLog levels;
+    {
+        const vorc::StatusMessageScope scope(&levels);
+        vorcFramewiseTesraDecoder decoder(new vorctest::PieceSource(stream.bytes()), new vorcDefaultTesraDecoderBackEnd,
+                                          new vorcFramewiseTesraScanDecoderSoftwareOnly);
+        decoder.setStreamErrorPolicy(StreamErrorPolicy::SkipFrame);
+        while (decoder.decode(65536) != 0 || decoder.sourceStillUp()) {
+        }
+    }
+    const std::vector<std::string> expected = {
+        "0 vorcDefaultTesraDecoderBackEnd : ------ video frame #1 with 1 tiles OK ------",
+        "1 !!! Tesra decoder failure (no_good_state) !!!",
+        "0 vorcDefaultTesraDecoderBackEnd : ------ video frame #2 with 1 tiles OK ------"};
+    std::vector<std::string> found;
+    for (const std::string& line : levels.lines)
+        if (std::find(expected.begin(), expected.end(), line) != expected.end()) found.push_back(line);
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(std::count_if(levels.lines.begin(), levels.lines.end(), [](const std::string& line) { return line[0] != '0'; }), 1);
+
+    const DecodeOutcome plain = skipping(stream.bytes());
+    EXPECT_EQ(std::count(plain.messages.begin(), plain.messages.end(), "!!! Tesra decoder failure (no_good_state) !!!"), 1);
+}
+
+TEST(StatusLevelsDeathTest, AFatalStreamErrorIsAnError) {
+    const Bytes stream = vorctest::StreamBuilder().raw({0x12, 0xFF, 0x00, 0x34}).bytes();
+    struct ToStandardError : vorc::LeveledStatusMessageHandler {
+        void statusMessage(vorc::StatusLevel level, const char* msg, void*) override {
+            if (level == vorc::StatusLevel::Error) std::fprintf(stderr, "error: %s\n", msg);
+        }
+    };
+    EXPECT_EXIT(
+        {
+            ToStandardError handler;
+            const vorc::StatusMessageScope scope(&handler);
+            vorctest::decodeStream(stream);
+        },
+        ::testing::ExitedWithCode(154), "error: !!! Tesra decoder failure \\(no_good_state\\) !!!");
 }

@@ -2,7 +2,8 @@
 // file's frames, a wrong request gets an HTTP error, it ends cleanly on
 // SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
 // checks the camera's HTTP status, times out and takes names and IPv6; the
-// reading commands complete their outputs when a signal stops them.
+// reading commands complete their outputs when a signal stops them, and
+// `info` and `record` too tell of the signal in their exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -91,7 +92,7 @@ TEST_F(ToolCamera, RecordChecksTheAnswerTimesOutAndTakesNamesAndIPv6) {
         {"HTTP/1.0 404 Not Found\r\n\r\nnot here\n", false, AF_INET, "127.0.0.1", 1,
          "vorc record: the camera answered 'HTTP/1.0 404 Not Found'\n"},
         {"HTTP/1.1 401 Unauthorized\r\n\r\n" + readFile(stream), false, AF_INET, "127.0.0.1", 1,
-         "vorc record: the camera answered 'HTTP/1.1 401 Unauthorized'\n"},
+         "vorc record: the camera answered 'HTTP/1.1 401 Unauthorized' (a login is needed or was refused)\n"},
         {"", true, AF_INET, "127.0.0.1", 1, "vorc record: the camera sent nothing for 0.5 s\n"},
         {ok + readFile(stream), false, AF_INET, "localhost", 0, "9 frames, "},
         {ok + readFile(stream), false, AF_INET6, "[::1]", 0, "9 frames, "},
@@ -160,4 +161,44 @@ TEST_F(ToolCamera, SignalsLeaveWellFormedOutputs) {
     const std::string png = readFile(dir + "out.png");
     EXPECT_EQ(png.compare(1, 3, "PNG"), 0);
     EXPECT_EQ(png.compare(png.size() - 8, 4, "IEND"), 0);
+}
+
+// SIGINT or SIGTERM stops `record` (reading a camera) and `info` (reading a
+// pipe that has gone quiet) with 128 + the signal, not 0; record's MJPEG is
+// complete, and info's summary counts what came.
+TEST_F(ToolCamera, InfoAndRecordTellOfASignalInTheirExitStatus) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--exit-after", "60", stream});
+    const int port = camera.port();
+    ASSERT_GT(port, 0) << camera.errors();
+    const std::string bytes = readFile(stream);
+    const size_t held = bytes.rfind("\xFF\xD9") + 2;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        Vorc record(dir + "record.err", {"record", "127.0.0.1:" + std::to_string(port), "--fps", "4", "-o",
+                                         dir + "live.mjpg"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        record.signal(signal);
+        EXPECT_EQ(record.wait(20), 128 + signal) << record.errors();
+        EXPECT_NE(record.errors().find("vorc record: interrupted after "), std::string::npos) << record.errors();
+        const std::string mjpeg = readFile(dir + "live.mjpg");
+        const std::string closing = "\r\n--vorcframe--\r\n";
+        ASSERT_GT(mjpeg.size(), closing.size());
+        EXPECT_EQ(mjpeg.compare(mjpeg.size() - closing.size(), closing.size(), closing), 0);
+
+        const std::string fifo = dir + "info" + std::to_string(signal) + ".fifo";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        vorctest::ChildProcess info(dir + "info.err", {"sh", "-c", std::string("exec '") + VORC_TOOL_PATH +
+                                                                       "' info --quiet '" + fifo + "' > '" + dir +
+                                                                       "info.out'"});
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::write(writer, bytes.data(), held), static_cast<ssize_t>(held));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        info.signal(signal);
+        EXPECT_EQ(info.wait(), 128 + signal) << info.errors();
+        ::close(writer);
+        EXPECT_EQ(readFile(dir + "info.out").rfind("frames: 8, ", 0), 0u) << readFile(dir + "info.out");
+        EXPECT_NE(info.errors().find("vorc info: interrupted after 8 frames"), std::string::npos) << info.errors();
+    }
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }

@@ -4,27 +4,31 @@
 // move, bad requests get their status without disturbing the stream, a
 // stalled client holds back none of 200 others and is dropped, a camera that
 // drops is reconnected, the one image of a camera that falls silent reaches
-// the clients, a client outwaits a camera's pauses, and headless Chromium
-// shows the picture. Also the HTTP request parser the server shares with
-// `vorc camera`, at its limits.
+// the clients, a client outwaits a camera's pauses, a camera that answers
+// 404 is retried with growing pauses, each outage is logged once, and
+// headless Chromium shows the picture. Also the HTTP request parser the
+// server shares with `vorc camera`, at its limits and after empty lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <poll.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
+#include "support/png_reading.h"
 #include "support/tool_process.h"
 #include "tools/http_request.h"
 
 using vorctest::readFile;
+using vorctest::readPng;
 using vorctest::Vorc;
 using Clock = std::chrono::steady_clock;
 
@@ -59,7 +63,7 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
              {"G\x01T / HTTP/1.1\r\n\r\n", 400},
              {"GET /\r HTTP/1.1\r\n\r\n", 400},
              {"GET / HTTP/1.1x\r\n\r\n", 400},
-             {"\r\n\r\n", 400},
+             {"\r\n\r\nX\r\n\r\n", 400},
              {"GET / HTTP/2.0\r\n\r\n", 505},
              {hugeHeader, 431},
              {requestLine(2048, "\r\n") + "\r\n", 0},
@@ -94,6 +98,25 @@ TEST(HttpRequestHead, ParsesWholeAndPiecewiseAlike) {
     EXPECT_EQ(head.request.queryParameter("fp"), std::nullopt);
     EXPECT_EQ(head.request.headers,
               (std::vector<std::pair<std::string, std::string>>{{"host", "h"}, {"x-thing", "v a l"}}));
+}
+
+// Empty lines before the request line are no error: HTTP asks servers to
+// ignore them. They count against the head's size, and the request line's
+// own limit starts after them.
+TEST(HttpRequestHead, EmptyLinesBeforeTheRequestAreIgnored) {
+    for (const std::string& lead : std::vector<std::string>{"\r\n", "\n", "\r\n\r\n\n", std::string(4000, '\n')}) {
+        const std::string text = lead + "GET /health?x=1 HTTP/1.1\r\nHost: h\r\n\r\n";
+        for (size_t length = 0; length < text.size(); ++length)
+            ASSERT_EQ(parseHttpHead(std::string_view(text).substr(0, length)).state, HttpHeadState::Incomplete)
+                << length;
+        const HttpHead head = parseHttpHead(text);
+        ASSERT_EQ(head.state, HttpHeadState::Complete) << lead.size();
+        EXPECT_EQ(head.request.path, "/health");
+        EXPECT_EQ(head.request.queryParameter("x"), "1");
+        EXPECT_EQ(head.request.headers, (std::vector<std::pair<std::string, std::string>>{{"host", "h"}}));
+    }
+    EXPECT_EQ(parseHttpHead(std::string(8193, '\n')).status, 431);
+    EXPECT_EQ(parseHttpHead("\r\n \r\n\r\n").status, 400);
 }
 
 // A client of /stream.mjpg that checks the framing of every part as it
@@ -484,6 +507,113 @@ TEST_F(ToolServe, AStreamClientOutwaitsCameraPausesLongerThanTheClientTimeout) {
     EXPECT_TRUE(readers[0]->pump()) << "the client was dropped";
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    camera.signal(SIGTERM);
+    EXPECT_EQ(camera.wait(), 0) << camera.errors();
+}
+
+// The server answers a request that a client began with an empty line.
+TEST_F(ToolServe, AnswersARequestAfterAnEmptyLine) {
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--exit-after", "120", "--quiet", stream});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    ASSERT_TRUE(waitForHealth(port, "200", 10)) << serve.errors();
+    const std::string answer = vorctest::exchange(port, "\r\nGET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+}
+
+// A camera on loopback that answers every connection with 404 and counts
+// the connections.
+class NotFoundCamera {
+public:
+    NotFoundCamera() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        EXPECT_EQ(::listen(fd_, 16), 0);
+        port = ntohs(address.sin_port);
+        server_ = std::thread([this] {
+            while (!stop_) {
+                pollfd entry{fd_, POLLIN, 0};
+                if (::poll(&entry, 1, 50) != 1) continue;
+                const int client = ::accept(fd_, nullptr, nullptr);
+                ++connections;
+                char request[512];
+                (void)::read(client, request, sizeof request);
+                const std::string answer = "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nnot here\n";
+                ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+                ::close(client);
+            }
+        });
+    }
+    ~NotFoundCamera() {
+        stop_ = true;
+        server_.join();
+        ::close(fd_);
+    }
+    int port = 0;
+    std::atomic<int> connections{0};
+
+private:
+    const int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+// A camera that answers 404 is an outage like a refused connection: tried
+// again after growing pauses (0.5, 1, 2, 4 s: four tries in 6 s, where a
+// fixed half second would make twelve), said once, and the server is down
+// meanwhile.
+TEST_F(ToolServe, BacksOffFromACameraThatAnswers404AndSaysSoOnce) {
+    NotFoundCamera camera;
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--exit-after", "120",
+                                   "127.0.0.1:" + std::to_string(camera.port)});
+    const int port = serve.port();
+    ASSERT_GT(port, 0) << serve.errors();
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+    EXPECT_TRUE(waitForHealth(port, "503", 5));
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    EXPECT_GE(camera.connections, 2);
+    EXPECT_LE(camera.connections, 6);
+    const std::string log = serve.errors();
+    size_t lines = 0;
+    for (size_t at = log.find("serve: camera "); at != std::string::npos; at = log.find("serve: camera ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_NE(log.find("serve: camera 127.0.0.1:" + std::to_string(camera.port) +
+                       ": the camera answered 'HTTP/1.0 404 Not Found', retrying\n"),
+              std::string::npos)
+        << log;
+}
+
+// A camera that closes after each pass of its file: every loss begins an
+// outage that is logged once, and every return ends it.
+TEST_F(ToolServe, LogsEachOutageOnceAndEachReturn) {
+    Vorc camera(dir + "camera.err", {"camera", "--listen", "127.0.0.1:0", "--loops", "1", "--exit-after", "120", stream});
+    const int cameraPort = camera.port();
+    ASSERT_GT(cameraPort, 0) << camera.errors();
+    Vorc serve(dir + "serve.err", {"serve", "--listen", "127.0.0.1:0", "--fps", "100", "--exit-after", "120",
+                                   "127.0.0.1:" + std::to_string(cameraPort)});
+    ASSERT_GT(serve.port(), 0) << serve.errors();
+    const std::string name = "serve: camera 127.0.0.1:" + std::to_string(cameraPort) + ": ";
+    const std::string connected = name + "connected\n", lost = name + "the camera closed the connection, retrying\n";
+    std::vector<std::string> lines;
+    for (int slice = 0; slice < 300 && std::count(lines.begin(), lines.end(), connected) < 3; ++slice) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::istringstream log(serve.errors());
+        lines.clear();
+        for (std::string line; std::getline(log, line);)
+            if (line.rfind(name, 0) == 0) lines.push_back(line + "\n");
+    }
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    ASSERT_GE(lines.size(), 5u) << serve.errors();
+    for (size_t n = 0; n < 5; ++n) EXPECT_EQ(lines[n], n % 2 == 0 ? connected : lost) << serve.errors();
     camera.signal(SIGTERM);
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }

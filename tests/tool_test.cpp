@@ -4,9 +4,11 @@
 // commands on the bundled sample, `vorc encode`, which reproduces the
 // sample byte for byte and makes streams from pictures, and `vorc info`
 // (text and JSON), `snapshot`, `transcode` and `dump` (RGB, YV12, I420) on
-// made streams.
+// made streams; exit statuses and summaries that tell the truth (no frame,
+// lost output), outputs finished when the library ends the process at a
+// damaged frame, warnings shown once on a terminal, and directories made
+// for a file name prefix.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,10 +22,12 @@
 
 #include "support/files.h"
 #include "support/picture_backend.h"
+#include "support/png_reading.h"
 #include "tools/frame_index.h"
 
 namespace fs = std::filesystem;
 using vorctest::readFile;
+using vorctest::readPng;
 
 const std::string ToolPath = std::string("'") + VORC_TOOL_PATH + "' ";
 const std::string Sample = std::string(VORC_SOURCE_DIR) + "/data/sample.tesra";
@@ -74,7 +78,7 @@ TEST_F(Tool, EverySubcommandHelpsAndRejectsBadOptions) {
     ASSERT_EQ(run("--help"), 0);
     const std::string list = out_;
     for (const std::string command :
-         {"info", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
+         {"info", "motion", "snapshot", "transcode", "dump", "encode", "camera", "record"}) {
         EXPECT_NE(list.find("  " + command + " "), std::string::npos)
             << command << " in vorc --help";
         EXPECT_EQ(run(command + " --help"), 0) << command;
@@ -313,8 +317,8 @@ TEST_F(Tool, ParseOnlyCountsTheTilesThatDecodingDelivers) {
 }
 
 // With both output streams in one file, a warning never lands inside a
-// frame line or a JSON line, and in text a problem's line on standard
-// output comes right before its copy on standard error.
+// frame line or a JSON line, and a problem's line shows once, not once for
+// each stream.
 TEST_F(Tool, OutputStreamsSharingAFileMixOnlyWholeLines) {
     vorctest::StreamBuilder b;
     for (int i = 0; i < 60; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
@@ -332,26 +336,12 @@ TEST_F(Tool, OutputStreamsSharingAFileMixOnlyWholeLines) {
         }
         const auto problem = std::find(seen.begin(), seen.end(), "vorc : !!! Tesra decoder failure (invalid scan termination) !!!");
         ASSERT_NE(problem, seen.end()) << mode;
-        if (mode.empty()) {
-            EXPECT_TRUE(problem + 1 != seen.end() && problem[1] == problem[0]);
-        }
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), *problem), 1) << mode;
     }
 }
 
 // `vorc snapshot`: the PNG it writes, read back by libpng, holds exactly the
 // picture our decoder produces, of the chosen frame or the last one.
-vorctest::RgbPicture readPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
-    image.format = PNG_FORMAT_RGB;
-    vorctest::RgbPicture picture{int(image.width), int(image.height),
-                                 std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
-    return png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0
-               ? picture
-               : vorctest::RgbPicture{};
-}
-
 TEST_F(Tool, SnapshotWritesThePictureOfTheChosenFrame) {
     // Two frames: a full picture, then a partial frame that greys tile 2.
     vorctest::StreamBuilder stream;
@@ -437,9 +427,11 @@ TEST_F(Tool, TranscodeWritesAnMjpegFileNumberedFilesOrStandardOutput) {
     ASSERT_EQ(run("transcode - -o - < " + in), 0);
     expectMjpeg(out_, "vorcframe");
 
-    // Usage errors: no output named, an uncreatable file prefix.
+    // Usage errors: no output named, a file prefix whose directory cannot
+    // be made (a file stands in its way).
     EXPECT_EQ(run("transcode " + in), 2);
-    EXPECT_EQ(run(transcode + " --jpeg-prefix " + at("no/such/f_")), 2);
+    EXPECT_EQ(run(transcode + " --jpeg-prefix " + in + "/f_"), 2);
+    EXPECT_TRUE(saidErr("cannot create directory '" + in + "/'")) << err_;
 }
 
 // `vorc dump --i420` writes the planes of `--yuv` with Cb and Cr swapped,
@@ -463,9 +455,11 @@ TEST_F(Tool, DumpI420IsTheYuvDumpWithChromaSwappedAndMatchesLibjpeg) {
     const std::string in = at("in.tesra");
     ASSERT_TRUE(stream.soi().writeFile(in));
     ASSERT_EQ(run("dump --yuv " + in + " -o " + at("yv12")), 0);
-    EXPECT_TRUE(saidErr("96x64 yvu420p (planes Y, Cr, Cb), 4 frames")) << err_;
+    EXPECT_TRUE(saidErr("96x64 yvu420p (planes Y, Cr, Cb; YV12, full range 0-255), 4 frames; a raw-video player "
+                        "shows " + at("yv12") + " as pixel format yvu420p with full range, size 96x64")) << err_;
     ASSERT_EQ(run("dump --i420 " + in + " -o " + at("i420")), 0);
-    EXPECT_TRUE(saidErr("96x64 yuv420p (planes Y, Cb, Cr; I420), 4 frames")) << err_;
+    EXPECT_TRUE(saidErr("96x64 yuvj420p (planes Y, Cb, Cr; I420, full range 0-255), 4 frames; a raw-video player "
+                        "shows " + at("i420") + " as pixel format yuvj420p, size 96x64")) << err_;
     ASSERT_EQ(run("transcode --quiet " + in + " --jpeg-prefix " + at("f_")), 0);
 
     const std::string yv12 = readFile(at("yv12")), i420 = readFile(at("i420"));
@@ -573,6 +567,138 @@ TEST_F(Tool, ManPageAndCompletionKnowEveryCommandAndOption) {
         offered.erase("-h");
         EXPECT_EQ(offered, options) << command << ": completions and help differ";
     }
+}
+
+// One rule for every command reading a stream: a source without a single
+// frame is a failure, and so is output that could not be written, also the
+// last of it in standard output's buffer; a summary counts only bytes that
+// reached the output.
+TEST_F(Tool, ExitStatusesAndSummariesTellTheTruth) {
+    const std::string text = at("text.tesra");
+    std::ofstream(text) << std::string(999, 'x') << "\n";
+    for (const std::string& command : std::vector<std::string>{
+             "info", "info --json", "info --parse-only", "transcode -o " + at("x.mjpg"),
+          "transcode --jpeg-prefix " + at("f_"), "dump -o " + at("x.rgb"), "snapshot -o " + at("x.png"),
+          "snapshot --frame 2 -o " + at("x.png")}) {
+        EXPECT_EQ(run(command + " " + text), 1) << command;
+        const std::string name = command.substr(0, command.find(' '));
+        EXPECT_TRUE(saidErr("vorc " + name + ": no Tesra frame found in 1000 bytes\n")) << command << ": " << err_;
+        EXPECT_EQ(run(command + " - < /dev/null"), 1) << command;
+        EXPECT_TRUE(saidErr("vorc " + name + ": no Tesra frame found in 0 bytes\n")) << command << ": " << err_;
+    }
+    EXPECT_FALSE(fs::exists(at("x.png")));
+    // A stream cut inside a frame says so, with where the frame began,
+    // unless --quiet; the frames before it are a success.
+    const std::string sample = readFile(Sample);
+    const size_t third = sample.find("\xFF\xD8\xFF\xE0", sample.find("\xFF\xD8\xFF\xE0", 1) + 1);
+    std::ofstream(at("cut.tesra"), std::ios::binary) << sample.substr(0, third + 100);
+    const std::string warning = "warning: the stream ends inside a frame that began at offset " + std::to_string(third) + "\n";
+    for (const std::string& command : std::vector<std::string>{"info", "info --keep-going", "transcode -o " + at("cut.mjpg")}) {
+        EXPECT_EQ(run(command + " " + at("cut.tesra")), 0) << command;
+        EXPECT_TRUE(saidErr("vorc " + command.substr(0, command.find(' ')) + ": " + warning)) << command << ": " << err_;
+        run(command + " --quiet " + at("cut.tesra"));
+        EXPECT_FALSE(saidErr(warning)) << command << ": " << err_;
+    }
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const auto runToFull = [this](const std::string& arguments) {
+        const int code = vorctest::runVorc(arguments + " >/dev/full 2>" + at("err"));
+        err_ = readFile(at("err"));
+        return code;
+    };
+    for (const std::string& command : std::vector<std::string>{"info " + Sample, "info --json " + Sample,
+                                                               "info --parse-only " + Sample, "--help", "info --help"}) {
+        EXPECT_EQ(runToFull(command), 1) << command;
+        // The reason is known unless a write that stdio made on its own failed.
+        EXPECT_TRUE(saidErr(": cannot write standard output")) << command << ": " << err_;
+    }
+    EXPECT_EQ(run("transcode " + Sample + " -o /dev/full"), 1);
+    EXPECT_TRUE(saidErr("frames written: 0, bytes written: 0, stream bytes read: 278438\n")) << err_;
+    EXPECT_EQ(runToFull("dump " + Sample + " -o -"), 1);
+    EXPECT_TRUE(saidErr("640x480 rgb24, 0 frames\n")) << err_;
+    // One image of the sequence lands on the full disk: it is not counted.
+    fs::create_symlink("/dev/full", at("full_000003.jpg"));
+    EXPECT_EQ(run("transcode " + Sample + " --jpeg-prefix " + at("full_")), 1);
+    EXPECT_TRUE(saidErr("frames written: 3, bytes written: " +
+                        std::to_string(fs::file_size(at("full_000000.jpg")) + fs::file_size(at("full_000001.jpg")) +
+                                       fs::file_size(at("full_000002.jpg"))) + ","))
+        << err_;
+}
+
+// Without --keep-going the library ends the process at a damaged frame
+// (exit status 666, seen as 154, its message unchanged). What was written
+// until then is finished: the MJPEG stream has its closing delimiter, the
+// numbered files are whole images, a snapshot that was not written leaves
+// no file, and the user is told of --keep-going.
+TEST_F(Tool, TheDefaultPolicysExitFinishesTheOutputs) {
+    // An invalid Huffman code in the fifth frame's scan.
+    std::string stream = readFile(Sample);
+    size_t scan = 0;
+    for (int frame = 0; frame < 5; ++frame) scan = stream.find("\xFF\xDA", scan + 2);
+    stream.replace(scan + 40, 8, std::string("\xFF\x00\xFF\x00\xFF\x00\xFF\x00", 8));
+    const std::string input = at("damaged.tesra");
+    std::ofstream(input, std::ios::binary) << stream;
+    const std::string reason = "vorc :  !!! invalid codeword !!!\n";
+    const auto hinted = [this](const std::string& command) {
+        return saidErr("vorc " + command + ": hint: --keep-going skips damaged frames instead of stopping at the first\n");
+    };
+    ASSERT_EQ(run("transcode " + input + " -o " + at("out.mjpg")), 154) << err_;
+    EXPECT_TRUE(saidErr(reason) && hinted("transcode")) << err_;
+    expectMjpeg(readFile(at("out.mjpg")), "vorcframe");
+    ASSERT_EQ(run("transcode " + input + " -o - --boundary b"), 154) << err_;
+    expectMjpeg(out_, "b");
+    ASSERT_EQ(run("transcode " + input + " --jpeg-prefix " + at("f_")), 154) << err_;
+    std::vector<std::string> images;
+    for (int i = 0; i < 4; ++i) images.push_back(readFile(at("f_00000") + char('0' + i) + ".jpg"));
+    expectImages(images);
+    EXPECT_FALSE(fs::exists(at("f_000004.jpg")));
+    ASSERT_EQ(run("snapshot " + input + " -o " + at("out.png")), 154) << err_;
+    EXPECT_TRUE(saidErr(reason) && hinted("snapshot")) << err_;
+    EXPECT_FALSE(fs::exists(at("out.png")));
+    ASSERT_EQ(run("dump " + input + " -o " + at("out.rgb")), 154) << err_;
+    EXPECT_EQ(fs::file_size(at("out.rgb")), 4u * 640 * 480 * 3);
+    ASSERT_EQ(run("info " + input), 154) << err_;
+    EXPECT_TRUE(saidErr(reason) && hinted("info")) << err_;
+    // With --keep-going nothing ends early, and no hint is needed.
+    ASSERT_EQ(run("transcode --keep-going " + input + " -o " + at("out.mjpg")), 0) << err_;
+    EXPECT_FALSE(hinted("transcode")) << err_;
+}
+
+// On a terminal standard output and standard error are the same screen: a
+// problem that `vorc info` reports among its frame lines shows there once,
+// and so does the damage its summary counts.
+TEST_F(Tool, AProblemShowsOnceOnATerminal) {
+    vorctest::StreamBuilder b;
+    for (int i = 0; i < 3; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    b.fullFrame(16, 16, {0x12, 0xFF, 0xD0, 0x34});
+    for (int i = 0; i < 3; ++i) b.fullFrame(16, 16, vorctest::zeroTilesScan(1));
+    ASSERT_TRUE(b.soi().writeFile(at("s.tesra")));
+    const std::string terminal = at("terminal");
+    for (const std::string mode : {"", "--parse-only "}) {
+        ASSERT_EQ(std::system(("script -qec \"" + ToolPath + "info --keep-going " + mode + at("s.tesra") +
+                               "\" /dev/null </dev/null >" + terminal)
+                                  .c_str()),
+                  0);
+        const std::string screen = readFile(terminal);
+        // The problem, and the count of damage in the summary.
+        for (const std::string line : {"!!! Tesra decoder failure (invalid scan termination) !!!", "damaged frames: 2,"}) {
+            const size_t first = screen.find(line);
+            ASSERT_NE(first, std::string::npos) << line << "\n" << screen;
+            EXPECT_EQ(screen.find(line, first + 1), std::string::npos) << mode << screen;
+        }
+    }
+}
+
+// A file name prefix may name directories that do not exist yet, as the
+// README's example does: they are made.
+TEST_F(Tool, AJpegPrefixMakesItsDirectories) {
+    ASSERT_EQ(std::system(("cd " + dir_.path + " && " + ToolPath + "transcode --quiet " + Sample +
+                           " --jpeg-prefix frames/f_")
+                              .c_str()),
+              0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(at("frames")), fs::directory_iterator()), 75);
+    EXPECT_EQ(readFile(at("frames/f_000074.jpg")).rfind("\xFF\xD8", 0), 0u);
+    ASSERT_EQ(run("transcode --quiet " + Sample + " --jpeg-prefix " + at("deeper/still/x")), 0) << err_;
+    EXPECT_TRUE(fs::exists(at("deeper/still/x000000.jpg")));
 }
 
 // The sample with its 11th frame cut short: the parser meets the next SOI

@@ -18,7 +18,7 @@
 #include "support/recorders.h"
 #include "support/reference_transcoder.h"
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/walk_reader.h"

@@ -8,8 +8,8 @@
 
 #include "support/recorders.h"
 #include "vorc/backends/default_backend.h"
-#include "vorc/core/base64.h"
-#include "vorc/core/lap_timer.h"
+#include "vorc/util/base64.h"
+#include "vorc/util/lap_timer.h"
 #include "vorc/core/status_messages.h"
 
 TEST(Base64, Rfc4648VectorsHighBytesAndNoLineBreaks) {

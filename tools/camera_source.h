@@ -1,9 +1,9 @@
 // The live camera as the tool's commands read it (`vorc record`, `vorc
-// serve`): the library's live source, pollable, behind a read-ahead link
-// that takes the camera's HTTP answer head off the stream before any byte
-// reaches the parser (source -> parser -> scan decoder -> back end), so that
-// an answer other than 200 ends the stream with the camera's status instead
-// of being taken for an empty or a damaged stream.
+// serve`): the library's checked camera stream, which takes the camera's
+// HTTP answer head off the stream and ends it with the reason when the
+// answer is not 200, behind a read-ahead link that hands the stream to the
+// parser (source -> parser -> scan decoder -> back end) in pieces of any
+// size.
 #ifndef VORC_TOOLS_CAMERA_SOURCE_H
 #define VORC_TOOLS_CAMERA_SOURCE_H
 
@@ -12,45 +12,25 @@
 #include <string>
 #include <vector>
 
-#include "tools/http_response.h"
-#include "vorc/sources/camera_live_stream.h"
-
-class PollableCameraStream : public vorcWatchedCameraLiveTesraFastStreamPOSIX {
-public:
-    using vorcWatchedCameraLiveTesraFastStreamPOSIX::vorcWatchedCameraLiveTesraFastStreamPOSIX;
-    int descriptor() const { return socketFd; }
-};
-
-// What became of the camera's answer; outlives the source, which the
-// parser destroys.
-struct CameraAnswer {
-    HttpResponseHead head;
-    bool timedOut = false;
-    // Why the stream failed; empty while all is well.
-    std::string failure;
-
-    // After the source has ended by itself: names a silence of the time-out
-    // or a connection closed before the answer head as the failure.
-    void explainEnd(double timeoutSeconds);
-};
+#include "vorc/sources/checked_camera_stream.h"
 
 // Reads the camera in large pieces but hands them out in any size, so that
 // with a frame limit the parser can be fed byte by byte (a frame completes
 // on the byte after it, and no frame beyond the limit reaches the output)
-// without a system call per byte. The HTTP answer head is kept back.
+// without a system call per byte. The camera's reason for ending outlives
+// the source, which the parser destroys: it is copied to *failure.
 class ReadAheadSource : public vorcStreamSource {
 public:
-    ReadAheadSource(PollableCameraStream* camera, CameraAnswer* answer);
+    ReadAheadSource(std::unique_ptr<vorc::CheckedCameraStream> camera, std::string* failure);
+    ~ReadAheadSource() override;
 
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
     bool stillUp() override;
-    int descriptor() const { return camera_->descriptor(); }
+    const vorc::CheckedCameraStream& camera() const { return *camera_; }
 
 private:
-    void readHead();
-
-    std::unique_ptr<PollableCameraStream> camera_;
-    CameraAnswer* answer_;
+    std::unique_ptr<vorc::CheckedCameraStream> camera_;
+    std::string* failure_;
     std::vector<unsigned char> buffer_;
     size_t next_ = 0;
     size_t filled_ = 0;

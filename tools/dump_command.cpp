@@ -23,7 +23,9 @@ void printUsage() {
         "frame's whole picture to OUT ('-' for standard output) as raw video with\n"
         "no header: RGB rows of 3 bytes per pixel (rgb24), or planar 4:2:0 with\n"
         "the Y plane, then Cr, then Cb (--yuv: yvu420p, also called YV12), or\n"
-        "the Y plane, then Cb, then Cr (--i420: yuv420p, what most tools expect).\n"
+        "the Y plane, then Cb, then Cr (--i420: I420, the order most tools expect).\n"
+        "Planar samples have full-range (JPEG) levels, 0 to 255, not the video\n"
+        "range 16 to 235: I420 is pixel format yuvj420p, not yuv420p.\n"
         "The frame size and format are printed on standard error at the end.\n"
         "\n"
         "options:\n"
@@ -36,7 +38,7 @@ void printUsage() {
         "\n"
         "example:\n"
         "  vorc dump --i420 camera.tesra -o camera.yuv\n"
-        "  (a raw-video player shows it as pixel format yuv420p, size 640x480)\n");
+        "  (a raw-video player shows it as pixel format yuvj420p, size 640x480)\n");
 }
 
 int runDump(int argc, char** argv) {

@@ -64,7 +64,7 @@ void printUsage() {
         "  --synthetic           encode the test scene instead of pictures\n"
         "  --size WxH            size of the test scene, default %dx%d\n"
         "  --frames N            frames of the test scene, default %ld\n",
-        vorcTesraStreamEncoder::DefaultQuality, vorcTesraStreamEncoder::DefaultKeyFrameInterval, DefaultWidth,
+        vorc::StreamEncoder::DefaultQuality, vorc::StreamEncoder::DefaultKeyFrameInterval, DefaultWidth,
         DefaultHeight, DefaultFrames);
     printCommonOptionsHelp(24);
     std::printf(
@@ -90,8 +90,8 @@ bool parseSize(const char* text, int& width, int& height) {
 
 struct Options {
     const char* output = nullptr;
-    long quality = vorcTesraStreamEncoder::DefaultQuality;
-    long keyInterval = vorcTesraStreamEncoder::DefaultKeyFrameInterval;
+    long quality = vorc::StreamEncoder::DefaultQuality;
+    long keyInterval = vorc::StreamEncoder::DefaultKeyFrameInterval;
     long threshold = 0;
     bool tablesInPartial = false;
     bool imageTag = false;
@@ -168,7 +168,7 @@ int runEncode(int argc, char** argv) {
     uint64_t tiles = 0;
     uint64_t bytes = 0;
     {
-        vorcTesraStreamEncoder encoder(new CheckedFileWriter(descriptor, &writeErrno));
+        vorc::StreamEncoder encoder(new CheckedFileWriter(descriptor, &writeErrno));
         encoder.setQuality(static_cast<int>(options.quality));
         encoder.setKeyFrameInterval(static_cast<int>(options.keyInterval));
         encoder.setChangeThreshold(static_cast<int>(options.threshold));
@@ -178,7 +178,7 @@ int runEncode(int argc, char** argv) {
         ProgressLine progress(ProgressLine::wanted(options.common), 0,
                               options.synthetic ? options.frames : static_cast<long>(options.pictures.size()));
         if (options.synthetic) {
-            vorcSyntheticScene scene(options.width, options.height);
+            vorc::SyntheticScene scene(options.width, options.height);
             for (long frame = 0; frame < options.frames; ++frame) {
                 tiles += encoder.encodeFrame(scene.renderFrame(static_cast<uint32_t>(frame)), options.width,
                                              options.height);

@@ -1,7 +1,8 @@
 // The strict HTTP request-head parser shared by `vorc camera` and `vorc
 // serve`. It accepts only what a browser, curl or the library's live source
-// send: "METHOD /target HTTP/1.x", then "Name: value" lines, each line ended
-// by CR LF or LF. Anything else is a 400; overlong parts get 414 or 431.
+// send: "METHOD /target HTTP/1.x" (after any empty lines), then "Name:
+// value" lines, each line ended by CR LF or LF. Anything else is a 400;
+// overlong parts get 414 or 431.
 #include "tools/http_request.h"
 
 #include <algorithm>
@@ -82,7 +83,7 @@ HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
     while (true) {
         const size_t lineEnd = received.find('\n', lineStart);
         const size_t available = lineEnd == std::string_view::npos ? received.size() : lineEnd + 1;
-        if (lines == 0 && available > limits.maxRequestLineBytes) return bad(414);
+        if (lines == 0 && available - lineStart > limits.maxRequestLineBytes) return bad(414);
         if (available > limits.maxHeadBytes) return bad(431);
         if (lineEnd == std::string_view::npos) return head;
 
@@ -90,6 +91,10 @@ HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.find('\r') != std::string_view::npos) return bad(400);
         lineStart = lineEnd + 1;
+        // Empty lines before the request line (a client's line end left
+        // over from an earlier request) are ignored, as HTTP asks of a
+        // server; they count against the head's size.
+        if (lines == 0 && line.empty()) continue;
         if (lines == 0) {
             if (const int status = parseRequestLine(line, &head.request)) return bad(status);
         } else if (line.empty()) {

@@ -38,9 +38,10 @@ struct HttpHead {
 };
 
 // Reads the request head at the start of received, which holds every byte
-// of the connection so far. Lines end in CR LF or a lone LF; an empty line
-// ends the head. Incomplete means: receive more and call again (received
-// never needs to grow beyond maxHeadBytes).
+// of the connection so far. Lines end in CR LF or a lone LF; empty lines
+// before the request line are skipped, the first one after it ends the
+// head. Incomplete means: receive more and call again (received never needs
+// to grow beyond maxHeadBytes).
 HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits = HttpLimits());
 
 // "404 Not Found" and the like for the status codes the servers send.

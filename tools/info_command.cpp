@@ -74,19 +74,26 @@ int runInfo(int argc, char** argv) {
     const ChainStats& stats = chain.stats();
     if (json) {
         report.finish(stats);
-        return ExitOk;
-    }
-    if (stats.frames == 0) {
+        chain.damageShownByCommand();
+    } else if (stats.frames == 0) {
         std::printf("frames: 0, bytes: %llu, picture: none\n", static_cast<unsigned long long>(stats.bytesRead));
-        return ExitOk;
+    } else {
+        std::printf("frames: %llu, bytes: %llu, picture: %dx%d\n", static_cast<unsigned long long>(stats.frames),
+                    static_cast<unsigned long long>(stats.bytesRead), stats.width, stats.height);
+        std::printf("full frames: %llu, partial frames: %llu, tiles per frame: %.1f\n",
+                    static_cast<unsigned long long>(stats.fullFrames),
+                    static_cast<unsigned long long>(stats.frames - stats.fullFrames),
+                    static_cast<double>(stats.codedTiles) / static_cast<double>(stats.frames));
+        if (stats.damagedFrames > 0)
+            std::printf("corrupt frames: %llu\n", static_cast<unsigned long long>(stats.damagedFrames));
+        if (request.keepGoing) {
+            std::printf("%s\n", describeDamage(stats).c_str());
+            chain.damageShownByCommand();
+        }
     }
-    std::printf("frames: %ld, bytes: %llu, picture: %dx%d\n", stats.frames,
-                static_cast<unsigned long long>(stats.bytesRead), stats.width, stats.height);
-    std::printf("full frames: %ld, partial frames: %ld, tiles per frame: %.1f\n", stats.fullFrames,
-                stats.frames - stats.fullFrames, static_cast<double>(stats.codedTiles) / static_cast<double>(stats.frames));
-    if (stats.corruptFrames > 0) std::printf("corrupt frames: %ld\n", stats.corruptFrames);
-    if (request.keepGoing) std::printf("%s\n", describeDamage(stats).c_str());
-    return ExitOk;
+    // A signal, or a source without a frame, is no success; a report that
+    // could not be written neither (see main).
+    return chain.finish(CommandName);
 }
 
 const CommandRegistrar registrar(ToolCommand{CommandName, "report the frames of a stream file", 10, runInfo});

@@ -26,14 +26,14 @@ public:
 private:
     // Prints the decoded frames whose walk is done; at the end all of them.
     void printPairedFrames(bool streamEnded);
-    void printFrame(const FrameFacts& facts, const FrameExtent* extent);
+    void printFrame(const vorc::FrameInfo& frame, const FrameExtent* extent);
 
     std::FILE* out_;
     FrameIndex index_;
-    std::deque<FrameFacts> decoded_;
-    long frames_ = 0;
-    long fullFrames_ = 0;
-    long damagedFrames_ = 0;
+    std::deque<vorc::FrameInfo> decoded_;
+    uint64_t frames_ = 0;
+    uint64_t fullFrames_ = 0;
+    uint64_t damagedFrames_ = 0;
     int64_t codedTiles_ = 0;
 };
 

@@ -1,6 +1,5 @@
-// The tool's decoding chain: one back end, scan decoder and writer per kind
-// of output, wrapped in two counting links (around the scan decoder and the
-// back end) that give every command the same per-frame statistics.
+// The tool's outputs: one back end, scan decoder and writer per kind of
+// output, on the library's chain, which keeps the account of every frame.
 #include "tools/pipeline.h"
 
 #include <fcntl.h>
@@ -11,6 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <system_error>
 #include <vector>
 
 #include "tools/png_writer.h"
@@ -18,16 +20,14 @@
 #include "tools/tool_common.h"
 #include "vorc/backends/buffered_backend.h"
 #include "vorc/backends/default_backend.h"
+#include "vorc/chain/tile_walker.h"
 #include "vorc/backends/raw_frame_dumper.h"
-#include "vorc/core/framewise_decoder.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/sinks/jpeg_sequence_writer.h"
 #include "vorc/sinks/mjpeg_writer.h"
 #include "vorc/sources/stream_file.h"
 #include "vorc/transcode/jpeg_converter.h"
-
-using Frame = vorcFramewiseTesraDecoder::UndecodedFrameDescriptor;
 
 namespace {
 // How often a silent input lets the decode loop look for a stop signal.
@@ -55,11 +55,8 @@ private:
             *state_ = SnapshotState::NoPicture;
             return;
         }
-        const size_t memoryRowBytes = static_cast<size_t>(tileColumns) * 48;
-        const unsigned char* bottom = reinterpret_cast<const unsigned char*>(frameBuffer) +
-                                      static_cast<size_t>(pictureOffset) * sizeof(unsigned int);
         std::vector<const unsigned char*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = bottom + static_cast<size_t>(height - 1 - y) * memoryRowBytes;
+        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pictureRow(y);
         if (writeRgbPng(out_, width, height, rows)) {
             *state_ = SnapshotState::Written;
         } else {
@@ -76,161 +73,6 @@ private:
 };
 
 namespace {
-
-// The set bits of each byte of the word, in that byte: counted without a
-// call into the compiler's run-time library where the target has no
-// population count instruction.
-uint64_t bitsSetPerByte(uint64_t word) {
-    word -= (word >> 1) & 0x5555555555555555u;
-    word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-    return (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-}
-
-int bitsSet(uint64_t word) { return static_cast<int>((bitsSetPerByte(word) * 0x0101010101010101u) >> 56); }
-
-// The set bits of whole words, summed byte by byte over up to 31 words (at
-// most 248 in a byte) before the bytes are added up: a frame's bitmap is
-// counted at every frame.
-int64_t bitsSetInWords(const unsigned char* bytes, size_t words) {
-    constexpr size_t WordsPerSum = 31;
-    int64_t total = 0;
-    for (size_t at = 0; at < words;) {
-        const size_t end = std::min(words, at + WordsPerSum);
-        uint64_t byteCounts = 0;
-        for (; at < end; ++at) {
-            uint64_t word = 0;
-            std::memcpy(&word, bytes + at * sizeof word, sizeof word);
-            byteCounts += bitsSetPerByte(word);
-        }
-        const uint64_t pairCounts = (byteCounts & 0x00FF00FF00FF00FFu) + ((byteCounts >> 8) & 0x00FF00FF00FF00FFu);
-        total += static_cast<int64_t>((pairCounts * 0x0001000100010001u) >> 48);
-    }
-    return total;
-}
-
-// The set bits among the first tileColumns x tileRows bits of the bitmap;
-// the bits after them in its last byte belong to no tile.
-int64_t codedTilesOf(const Frame& frame) {
-    const int64_t tiles = static_cast<int64_t>(frame.tileColumns) * frame.tileRows;
-    if (frame.tileBitmap == nullptr) return tiles;
-    const unsigned char* const bitmap = frame.tileBitmap;
-    const size_t wholeBytes = static_cast<size_t>(tiles / 8);
-    const size_t words = wholeBytes / sizeof(uint64_t);
-    int64_t coded = bitsSetInWords(bitmap, words);
-    for (size_t at = words * sizeof(uint64_t); at < wholeBytes; ++at) coded += bitsSet(bitmap[at]);
-    if (const int64_t lastBits = tiles % 8; lastBits != 0)
-        coded += bitsSet(bitmap[wholeBytes] & (0xFF00u >> lastBits) & 0xFFu);
-    return coded;
-}
-
-// The default back end, told a frame's coded tiles all at once.
-class TileCountingBackEnd : public vorcDefaultTesraDecoderBackEnd {
-public:
-    void tilesReceived(int64_t tiles) { tileCount += static_cast<int32_t>(tiles); }
-};
-
-// Decodes nothing: counts the coded tiles into the back end as if each had
-// been handled, so that its messages show what every frame carries. The
-// count is the one the chain's counting link took before the sweep.
-class TileWalker : public vorcFramewiseTesraScanDecoder {
-public:
-    TileWalker(TileCountingBackEnd* tiles, const ChainStats* stats) : tiles_(tiles), stats_(stats) {}
-    const char* getAccelerationTypeString() override { return "none"; }
-    void setYQuantizationTable(unsigned char*) override {}
-    void setUVQuantizationTable(unsigned char*) override {}
-    void performScanSweep(Frame*) override { tiles_->tilesReceived(stats_->current.codedTiles); }
-
-private:
-    TileCountingBackEnd* tiles_;  // the parser's back end passes its tile calls on to it
-    const ChainStats* stats_;
-};
-
-// Counts what every frame carries before the real scan decoder sees it.
-class CountingScanDecoder : public vorcFramewiseTesraScanDecoder {
-public:
-    CountingScanDecoder(vorcFramewiseTesraScanDecoder* inner, ChainStats* stats) : inner_(inner), stats_(stats) {}
-    const char* getAccelerationTypeString() override { return inner_->getAccelerationTypeString(); }
-    void setYQuantizationTable(unsigned char* table) override { inner_->setYQuantizationTable(table); }
-    void setUVQuantizationTable(unsigned char* table) override { inner_->setUVQuantizationTable(table); }
-    void performScanSweep(Frame* frame) override {
-        stats_->current.full = frame->tileBitmap == nullptr;
-        stats_->current.codedTiles = codedTilesOf(*frame);
-        if (stats_->current.full) ++stats_->fullFrames;
-        stats_->codedTiles += stats_->current.codedTiles;
-        // The parser hands its back end to this link only.
-        inner_->setBackEnd(backEnd);
-        inner_->performScanSweep(frame);
-    }
-
-private:
-    std::unique_ptr<vorcFramewiseTesraScanDecoder> inner_;
-    ChainStats* stats_;
-};
-
-// Counts frames, picture sizes, corrupt frames and frames that reached the
-// output, whatever back end the output uses, and tells the watcher.
-class CountingBackEnd : public vorcTesraDecoderBackEnd {
-public:
-    CountingBackEnd(vorcTesraDecoderBackEnd* inner, ChainStats* stats, FrameWatcher watcher)
-        : inner_(inner), stats_(stats), watcher_(std::move(watcher)) {}
-    // The parser that owns this back end, which knows where a frame lies.
-    void setParser(const vorcFramewiseTesraDecoder* parser) { parser_ = parser; }
-    void videoResolutionChanged(int width, int height) override {
-        if (stats_->frames > 0 && (width != stats_->width || height != stats_->height)) stats_->sizeChanged = true;
-        stats_->width = width;
-        stats_->height = height;
-        inner_->videoResolutionChanged(width, height);
-    }
-    void errorEncountered() override {
-        corrupt_ = true;
-        inner_->errorEncountered();
-    }
-    void frameComplete() override {
-        ++stats_->frames;
-        if (corrupt_) ++stats_->corruptFrames;
-        FrameFacts& facts = stats_->current;
-        facts.index = stats_->frames;
-        facts.offset = parser_->frameStreamOffset();
-        facts.width = stats_->width;
-        facts.height = stats_->height;
-        facts.damaged = corrupt_;
-        if (watcher_) watcher_(facts);
-        facts = FrameFacts{};
-        corrupt_ = false;
-        inner_->frameComplete();
-        // The transcoder writes during the sweep, the dumper here.
-        if (stats_->bytesWritten != bytesAtLastFrame_) ++stats_->framesWritten;
-        bytesAtLastFrame_ = stats_->bytesWritten;
-    }
-    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget, int* rowPad) override {
-        inner_->provideVideoTilePixelTarget(tileColumn, tileRow, pixelTarget, rowPad);
-    }
-    void videoTileReceived() override { inner_->videoTileReceived(); }
-
-private:
-    std::unique_ptr<vorcTesraDecoderBackEnd> inner_;
-    ChainStats* stats_;
-    FrameWatcher watcher_;
-    const vorcFramewiseTesraDecoder* parser_ = nullptr;
-    bool corrupt_ = false;
-    uint64_t bytesAtLastFrame_ = 0;
-};
-
-// Shows every piece of input to a watcher on its way to the parser.
-class WatchedSource : public vorcStreamSource {
-public:
-    WatchedSource(vorcStreamSource* inner, InputWatcher watcher) : inner_(inner), watcher_(std::move(watcher)) {}
-    int fetchBytes(unsigned char* buffer, int maxBytes) override {
-        const int got = inner_->fetchBytes(buffer, maxBytes);
-        if (got > 0) watcher_(buffer, static_cast<size_t>(got));
-        return got;
-    }
-    bool stillUp() override { return inner_->stillUp(); }
-
-private:
-    std::unique_ptr<vorcStreamSource> inner_;
-    InputWatcher watcher_;
-};
 
 // Passes on whole bytes of any size in pieces a receiver takes.
 void sendBytes(vorcByteStreamReceiver* receiver, const unsigned char* bytes, size_t count) {
@@ -265,29 +107,47 @@ private:
     std::vector<unsigned char> frame_;
 };
 
-// Counts the bytes on their way to the output; takes JPEG images from the
-// transcoder and raw frames from the dumper alike.
-// A binary writer reports only that it failed; the system's reason is kept
-// here right after the failing call, while errno still holds it.
+}  // namespace
+
+// Counts the bytes that reached the output on their way there; takes JPEG
+// images from the transcoder and raw frames from the dumper alike. An
+// image is counted once it is whole, raw bytes as they pass, and either
+// only while the output has lost nothing: a summary must not report bytes
+// that were not written. A binary writer reports only that it failed; the
+// system's reason is kept here right after the failing call, while errno
+// still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, const vorcBinaryFileWriter* writer = nullptr,
-                 int* failureErrno = nullptr)
-        : sink_(sink), stats_(stats), writer_(writer), failureErrno_(failureErrno) {}
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, std::function<bool()> outputFailed,
+                 const vorcBinaryFileWriter* writer = nullptr, int* failureErrno = nullptr)
+        : sink_(sink),
+          stats_(stats),
+          outputFailed_(std::move(outputFailed)),
+          writer_(writer),
+          failureErrno_(failureErrno) {}
     void beginFrame() override {
         sink_->beginFrame();
+        imageBytes_ = 0;
         noteFailure();
     }
     void endFrame() override {
         sink_->endFrame();
         noteFailure();
+        if (!outputFailed_()) stats_->bytesWritten += imageBytes_;
     }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
-        stats_->bytesWritten += static_cast<uint64_t>(count);
+        imageBytes_ += static_cast<uint64_t>(count);
         noteFailure();
     }
-    void receiveStreamBytes(const unsigned char* bytes, int count) override { receiveJPEGBytes(bytes, count); }
+    void receiveStreamBytes(const unsigned char* bytes, int count) override {
+        sink_->receiveJPEGBytes(bytes, count);
+        noteFailure();
+        if (!outputFailed_()) stats_->bytesWritten += static_cast<uint64_t>(count);
+    }
+    // Completes the output now, as tearing the chain down would (the MJPEG
+    // closing delimiter): for an exit that never tears it down.
+    void closeOutput() { sink_.reset(); }
 
 private:
     void noteFailure() {
@@ -296,17 +156,23 @@ private:
 
     std::unique_ptr<vorcJPEGReceiver> sink_;
     ChainStats* stats_;
+    std::function<bool()> outputFailed_;
     const vorcBinaryFileWriter* writer_;
     int* failureErrno_;
+    uint64_t imageBytes_ = 0;
 };
 
-// The directory part of a file name prefix must exist and take new files.
+namespace {
+
+// The directory part of a file name prefix is created if it is missing
+// and must take new files.
 bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *problem = "directory '" + directory + "' does not exist";
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        *problem = "cannot create directory '" + directory + "': " + error.message();
         return false;
     }
     if (::access(directory.c_str(), W_OK) != 0) {
@@ -348,7 +214,7 @@ DecodingChain::~DecodingChain() {
 const char* rawFormatName(RawFormat format) {
     switch (format) {
         case RawFormat::Yvu420p: return "yvu420p";
-        case RawFormat::Yuv420p: return "yuv420p";
+        case RawFormat::Yuv420p: return "yuvj420p";
         case RawFormat::Rgb24: break;
     }
     return "rgb24";
@@ -394,9 +260,9 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
     if (kind == OutputKind::ParseOnly) {
-        auto* tiles = new TileCountingBackEnd;
+        auto* tiles = new vorc::TileCountingBackEnd;
         backEnd_.reset(tiles);
-        scanDecoder_.reset(new TileWalker(tiles, &stats_));
+        scanDecoder_.reset(new vorc::TileWalker(tiles));
         return true;
     }
     if (kind == OutputKind::Report) {
@@ -409,7 +275,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
         auto* writer = new vorcJPEGSequenceWriter(request.path.c_str());
         sequenceWriter_ = writer;
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new CountingSink(writer, &stats_)));
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
+            new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); })));
         return true;
     }
     // Opened now, so that an output that cannot be written is reported
@@ -438,7 +305,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // Without a boundary the writer puts out plain bytes, as the dump needs.
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
-        vorcByteStreamReceiver* sink = new CountingSink(writer, &stats_, writer, &writeErrno_);
+        vorcByteStreamReceiver* sink =
+            new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
         backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
@@ -448,8 +316,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         // The stream header goes out at once.
         if (writer->hasFailed()) writeErrno_ = errno != 0 ? errno : EIO;
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(
-            new CountingSink(writer, &stats_, writer, &writeErrno_)));
+        mjpegSink_ = new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
+        scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(mjpegSink_));
     }
     return true;
 }
@@ -457,26 +325,32 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
 const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint64_t totalBytes,
                                const LoopControl& control) {
     const char* stopReason = nullptr;
-    if (inputWatcher_) source = new WatchedSource(source, inputWatcher_);
-    auto* counter = new CountingBackEnd(backEnd_.release(), &stats_, frameWatcher_);
-    vorcFramewiseTesraDecoder decoder(source, counter, new CountingScanDecoder(scanDecoder_.release(), &stats_));
-    counter->setParser(&decoder);
-    decoder.setStreamErrorPolicy(request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
-                                                    : vorc::StreamErrorPolicy::ExitProcess);
+    vorc::Chain chain(std::unique_ptr<vorcStreamSource>(source), std::move(scanDecoder_), std::move(backEnd_),
+                      vorc::ChainOptions{request_.keepGoing ? vorc::StreamErrorPolicy::SkipFrame
+                                                            : vorc::StreamErrorPolicy::ExitProcess});
+    chain.observeInput(inputWatcher_);
+    chain.observeFrames([this, &chain](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) {
+        static_cast<vorc::ChainStats&>(stats_) = chain.stats();
+        if (frameWatcher_) frameWatcher_(frame, tileBitmap);
+        // The transcoder writes during the sweep; the dumper writes when the
+        // back end completes the frame, and is counted with the next one.
+        if (stats_.bytesWritten != bytesAtLastFrame_) ++stats_.framesWritten;
+        bytesAtLastFrame_ = stats_.bytesWritten;
+    });
     ProgressLine progress(showProgress, totalBytes, 0);
-    const FatalReasonOnExit fatalReason;
+    // Without --keep-going the library ends the process at a damaged frame.
+    const FatalReasonOnExit fatalReason(request_.keepGoing ? std::function<void()>() : [this] { finishAfterFatalError(); });
     while (snapshot_ == SnapshotState::Waiting) {
         if (control.stopReason && (stopReason = control.stopReason()) != nullptr) break;
-        const int got = decoder.decode(control.pieceSize);
-        stats_.bytesRead += static_cast<uint64_t>(got);
-        progress.update(stats_.frames, stats_.bytesRead);
+        const int got = chain.decode(control.pieceSize);
+        static_cast<vorc::ChainStats&>(stats_) = chain.stats();
+        progress.update(static_cast<long>(stats_.frames), stats_.bytesRead);
         if (got > 0) continue;
-        if (!decoder.sourceStillUp()) break;
+        if (!chain.sourceStillUp()) break;
         if (control.waitForData) control.waitForData();
     }
     progress.finish();
-    stats_.damagedFrames = static_cast<long>(decoder.damagedFrames());
-    stats_.skippedBytes = decoder.skippedBytes();
+    if (stats_.bytesWritten != bytesAtLastFrame_) ++stats_.framesWritten;
     if (snapshotBackEnd_ != nullptr) snapshotBackEnd_->writeLastPicture();
     if (writer_ != nullptr) writeFailed_ = writer_->hasFailed();
     if (sequenceWriter_ != nullptr && sequenceWriter_->hasFailed()) {
@@ -486,6 +360,8 @@ const char* DecodingChain::run(vorcStreamSource* source, bool showProgress, uint
     snapshotBackEnd_ = nullptr;
     writer_ = nullptr;
     sequenceWriter_ = nullptr;
+    mjpegSink_ = nullptr;
+    stopSignal_ = StopOnSignals::received();
     return stopReason;
 }
 
@@ -495,6 +371,7 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
     bool regularFile = false;
     std::unique_ptr<vorcStreamFile> source = openInput(command, path, &size, &regularFile);
     if (source == nullptr) return ExitUsage;
+    command_ = command;
     routeStatusMessages(options.verbosity, everyMessageTo, regularFile);
     std::string error;
     if (!open(request, &error)) return usageError(command, error);
@@ -507,11 +384,10 @@ int DecodingChain::decodeFile(const char* command, const char* path, const Outpu
     if (regularFile && request.kind != OutputKind::Snapshot) control.pieceSize = FilePieceSize;
     control.stopReason = []() -> const char* { return StopOnSignals::received() != 0 ? "interrupted" : nullptr; };
     run(source.release(), ProgressLine::wanted(options), size, control);
-    stopSignal_ = StopOnSignals::received();
     return ExitOk;
 }
 
-int DecodingChain::finish(const char* command) {
+int DecodingChain::finish(const char* command, const std::string& sourceFailure) {
     if (outputFd_ != -1 && ::close(outputFd_) != 0) writeFailed_ = true;
     outputFd_ = -1;
     const std::string output = request_.path == "-" ? std::string("standard output") : request_.path;
@@ -522,14 +398,42 @@ int DecodingChain::finish(const char* command) {
     const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
                                                              : (writeFailed_ ? ExitFailure : ExitOk);
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
-    if (stats_.damagedFrames > 0 || stats_.skippedBytes > 0)
+    if (!damageShown_ && (stats_.damagedFrames > 0 || stats_.skippedBytes > 0))
         std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
-    if (status == ExitOk && stopSignal_ != 0) {
+    if (stats_.unfinishedFrameOffset && warningsShown()) {
+        std::fprintf(stderr, "vorc %s: warning: the stream ends inside a frame that began at offset %llu\n", command,
+                     static_cast<unsigned long long>(*stats_.unfinishedFrameOffset));
+    }
+    if (status != ExitOk) return status;
+    if (stopSignal_ != 0) {
         std::fprintf(stderr, "vorc %s: interrupted after %ld frames; the output is complete up to there\n",
-                     command, stats_.frames);
+                     command, static_cast<long>(stats_.frames));
         return 128 + stopSignal_;
     }
-    return status;
+    if (!sourceFailure.empty()) {
+        std::fprintf(stderr, "vorc %s: %s\n", command, sourceFailure.c_str());
+        return ExitFailure;
+    }
+    if (stats_.frames == 0) {
+        std::fprintf(stderr, "vorc %s: no Tesra frame found in %llu bytes\n", command,
+                     static_cast<unsigned long long>(stats_.bytesRead));
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+void DecodingChain::finishAfterFatalError() {
+    if (mjpegSink_ != nullptr) mjpegSink_->closeOutput();
+    // The picture was not written: no empty file is left behind.
+    if (snapshotFile_ != nullptr && snapshotFile_ != stdout && snapshot_ != SnapshotState::Written) {
+        struct stat info {};
+        const bool regularFile = ::fstat(fileno(snapshotFile_), &info) == 0 && S_ISREG(info.st_mode);
+        std::fclose(snapshotFile_);
+        snapshotFile_ = nullptr;
+        if (regularFile) std::remove(request_.path.c_str());
+    }
+    std::fprintf(stderr, "vorc %s: hint: --keep-going skips damaged frames instead of stopping at the first\n",
+                 command_);
 }
 
 int DecodingChain::finishSnapshot(std::string* problem) {
@@ -544,9 +448,10 @@ int DecodingChain::finishSnapshot(std::string* problem) {
     // A failed snapshot leaves no half-written or empty file behind.
     if (toFile && regularFile) std::remove(request_.path.c_str());
     if (snapshot_ == SnapshotState::Waiting) {
-        *problem = request_.frame == 0 ? std::string("the stream holds no complete frame")
-                                       : "frame " + std::to_string(request_.frame) + " never arrived (the stream holds " +
-                                             std::to_string(stats_.frames) + " complete frames)";
+        // A signal, or a stream without a frame, is what finish() reports.
+        if (stopSignal_ != 0 || stats_.frames == 0) return ExitOk;
+        *problem = "frame " + std::to_string(request_.frame) + " never arrived (the stream holds " +
+                   std::to_string(stats_.frames) + " complete frames)";
         return ExitUsage;
     }
     const std::string output = toFile ? "'" + request_.path + "'" : std::string("standard output");
@@ -560,13 +465,17 @@ std::string describeDump(const OutputRequest& request, const ChainStats& stats) 
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", stats.width, stats.height);
     const char* format = rawFormatName(request.rawFormat);
-    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb)"
-                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420)"
+    // The dumper's levels are JPEG's: 0 to 255 for Y, Cb and Cr alike.
+    const char* planes = request.rawFormat == RawFormat::Yvu420p   ? " (planes Y, Cr, Cb; YV12, full range 0-255)"
+                         : request.rawFormat == RawFormat::Yuv420p ? " (planes Y, Cb, Cr; I420, full range 0-255)"
                                                                    : "";
+    // "yuvj420p" names the full range itself; the YV12 order has no such name.
+    const char* range = request.rawFormat == RawFormat::Yvu420p ? " with full range" : "";
     std::string text = std::string(size) + " " + format + planes + ", " +
                        std::to_string(stats.framesWritten) + " frames";
     if (stats.framesWritten > 0 && !stats.sizeChanged && request.path != "-") {
-        text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + ", size " + size;
+        text += std::string("; a raw-video player shows ") + request.path + " as pixel format " + format + range +
+                ", size " + size;
     }
     if (stats.sizeChanged) text += "; warning: the picture size changed, so the frames are not all of this size";
     return text;

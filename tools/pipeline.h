@@ -1,8 +1,8 @@
-// The one wiring of the vorc tool's decoding chain (source -> parser -> scan
-// decoder -> back end -> sink): builds the scan decoder, back end and writer
-// for every kind of output, runs the decode loop with its progress line, and
-// counts what every frame carried, so that the commands reading a file and
-// `vorc record` reading a live camera behave alike.
+// The vorc tool's outputs on the library's chain: builds the scan decoder,
+// back end and writer for every kind of output, runs the chain's decode loop
+// with its progress line, and finishes the output with the command's exit
+// status, so that the commands reading a file and `vorc record` reading a
+// live camera behave alike. What every frame was is the chain's account.
 #ifndef VORC_TOOLS_PIPELINE_H
 #define VORC_TOOLS_PIPELINE_H
 
@@ -16,8 +16,9 @@
 
 #include "tools/option_parser.h"
 #include "tools/status_output.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/chain/chain.h"
 #include "vorc/core/stream_interfaces.h"
+#include "vorc/parse/scan_decoder.h"
 
 enum class OutputKind {
     Report,     // decode pixels; the default back end reports every frame
@@ -28,11 +29,12 @@ enum class OutputKind {
     Snapshot,   // decode pixels; one picture as a PNG
 };
 
-// The pixel formats of a raw dump, by the names raw-video players use.
+// The pixel formats of a raw dump, by the names raw-video players use. The
+// planar ones carry full-range (JPEG) levels, 0 to 255.
 enum class RawFormat {
     Rgb24,    // RGB rows, top row first
     Yvu420p,  // planar 4:2:0: Y, then Cr, then Cb (the dumper's own order, YV12)
-    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420)
+    Yuv420p,  // planar 4:2:0: Y, then Cb, then Cr (I420; "yuvj420p" for its full range)
 };
 
 const char* rawFormatName(RawFormat format);
@@ -53,42 +55,21 @@ struct OutputRequest {
     uint64_t maxPixels = 0;             // largest picture to allocate for; 0: the library's default
 };
 
-// What decoding found in one frame.
-struct FrameFacts {
-    long index = 0;  // counted from 1, as `vorc info` and `snapshot --frame` count
-    uint64_t offset = 0;  // of its SOI in the stream
-    int width = 0;
-    int height = 0;
-    bool full = false;  // every tile coded; false also for a frame that never reached its scan
-    int64_t codedTiles = 0;
-    bool damaged = false;
-};
-
 // --keep-going and --max-pixels, which every command reading a stream takes,
 // and their lines for the help (meanings from column on).
 std::vector<Option> withStreamOptions(std::vector<Option> options, OutputRequest* request);
 void printStreamOptionsHelp(int column);
 
-struct ChainStats {
-    long frames = 0;  // completed, corrupt ones included
-    long fullFrames = 0;
-    long corruptFrames = 0;
-    long damagedFrames = 0;  // skipped stream errors (keepGoing)
-    uint64_t skippedBytes = 0;
-    int64_t codedTiles = 0;
-    int width = 0;
-    int height = 0;
-    bool sizeChanged = false;  // more than one picture size: a raw dump is not one video
-    uint64_t bytesRead = 0;
-    long framesWritten = 0;  // frames that put bytes into the output
+// The chain's account, and what reached the output.
+struct ChainStats : vorc::ChainStats {
+    uint64_t framesWritten = 0;  // frames that put bytes into the output
     uint64_t bytesWritten = 0;
-    FrameFacts current;  // of the frame being decoded
 };
 
-// Called with every completed frame, and with every piece of input on its
-// way from the source to the parser.
-using FrameWatcher = std::function<void(const FrameFacts&)>;
-using InputWatcher = std::function<void(const unsigned char* bytes, size_t count)>;
+// Called with every completed frame (its bitmap valid during the call), and
+// with every piece of input on its way from the source to the parser.
+using FrameWatcher = vorc::Chain::FrameObserver;
+using InputWatcher = vorc::Chain::InputObserver;
 
 // Bytes pulled per decode call unless a live source asks for fewer.
 constexpr int DefaultPieceSize = 65536;
@@ -108,6 +89,7 @@ struct LoopControl {
 };
 
 class SnapshotBackEnd;
+class CountingSink;
 class vorcMJPEGWriter;
 class vorcJPEGSequenceWriter;
 
@@ -142,26 +124,38 @@ public:
     // input or the output cannot be opened.
     int decodeFile(const char* command, const char* path, const OutputRequest& request,
                    const CommonOptions& options, std::FILE* everyMessageTo);
-    // Closes the output: ExitOk, or an exit status after printing the
-    // problem as "vorc COMMAND: ..." (a failed snapshot leaves no file); 128
-    // + the signal when SIGINT or SIGTERM stopped decodeFile. Damaged frames
-    // and skipped bytes are counted on standard error.
-    int finish(const char* command);
+    // Closes the output and gives the command's exit status, printing any
+    // problem as "vorc COMMAND: ...": first an output that could not be
+    // written (1; a failed snapshot leaves no file), then 128 + the signal
+    // when SIGINT or SIGTERM stopped the run (under a StopOnSignals guard),
+    // then sourceFailure, the reason a live source ended (1), then a source
+    // without a single frame (1, "no Tesra frame found in N bytes").
+    // Damaged frames and skipped bytes are counted on standard error.
+    int finish(const char* command, const std::string& sourceFailure = std::string());
 
     const ChainStats& stats() const { return stats_; }
+    // The command's own summary has counted the damage: finish() need not.
+    void damageShownByCommand() { damageShown_ = true; }
 
 private:
     int finishSnapshot(std::string* problem);
+    // The library is ending the process at a damaged frame: completes the
+    // MJPEG stream, leaves no unwritten snapshot behind and names
+    // --keep-going.
+    void finishAfterFatalError();
 
     OutputRequest request_;
     FrameWatcher frameWatcher_;
     InputWatcher inputWatcher_;
     ChainStats stats_;
+    uint64_t bytesAtLastFrame_ = 0;  // bytesWritten when the last frame was counted
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
     std::unique_ptr<vorcFramewiseTesraScanDecoder> scanDecoder_;  // likewise
     SnapshotBackEnd* snapshotBackEnd_ = nullptr;                  // while the parser lives
     const vorcMJPEGWriter* writer_ = nullptr;                     // likewise
     const vorcJPEGSequenceWriter* sequenceWriter_ = nullptr;      // likewise
+    CountingSink* mjpegSink_ = nullptr;                           // likewise: the MJPEG output's
+    const char* command_ = "";  // for messages at an exit from inside the run
     std::string writeFailure_;  // the sequence writer's first failure
     int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
@@ -169,6 +163,7 @@ private:
     int outputFd_ = -1;  // a file the chain opened and closes
     int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;
+    bool damageShown_ = false;
 };
 
 // Standard output carries data, so status messages must go elsewhere.

@@ -3,16 +3,14 @@
 // chain is live source -> parser -> scan decoder -> back end, with the
 // source non-blocking and waited on with poll(), so that Ctrl-C and
 // --seconds are honoured while the camera is silent, and with a time-out
-// for a camera that stops sending. The camera's HTTP answer head is read
-// first: anything but 200 ends the recording. However recording ends, the
-// parser is destroyed, which completes every output (the MJPEG closing
-// delimiter included).
+// for a camera that stops sending. The library's checked camera reads the
+// HTTP answer head first: anything but 200 ends the recording. However
+// recording ends, the parser is destroyed, which completes every output (the
+// MJPEG closing delimiter included).
 #include <poll.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,10 +37,6 @@ constexpr double DefaultTimeoutSeconds = 10.0;
 constexpr double FramesOfSilence = 3.0;
 
 using Clock = std::chrono::steady_clock;
-
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) { stopRequested = true; }
 
 void printUsage() {
     std::printf(
@@ -135,10 +129,10 @@ int runRecord(int argc, char** argv) {
     const double silenceSeconds =
         timeoutSeconds > 0.0 && fps > 0.0 ? std::max(timeoutSeconds, FramesOfSilence / fps) : timeoutSeconds;
     const auto silence = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000.0));
-    std::unique_ptr<PollableCameraStream> camera;
+    std::unique_ptr<vorc::CheckedCameraStream> camera;
     try {
-        camera.reset(new PollableCameraStream(endpoint->host, endpoint->port, static_cast<float>(fps), true,
-                                              vorc::LiveStreamTimeouts{timeout, silence}));
+        camera = std::make_unique<vorc::CheckedCameraStream>(endpoint->host, endpoint->port, static_cast<float>(fps),
+                                                             vorc::LiveStreamTimeouts{timeout, silence});
     } catch (const vorcException& failure) {
         std::fprintf(stderr, "vorc record: cannot get a stream from %s: %s\n", cameraText, failure.what());
         return ExitFailure;
@@ -148,22 +142,17 @@ int runRecord(int argc, char** argv) {
     std::string error;
     if (!chain.open(request, &error)) return usageError(CommandName, error);
 
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
-    CameraAnswer answer;
-    auto* source = new ReadAheadSource(camera.release(), &answer);
+    const StopOnSignals signals;
+    std::string failure;
+    auto* source = new ReadAheadSource(std::move(camera), &failure);
     const long frames = static_cast<long>(frameLimit);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsLimit));
     LoopControl control;
     // With a frame limit the parser is fed byte by byte, see ReadAheadSource.
     control.pieceSize = frames > 0 ? 1 : DefaultPieceSize;
     control.stopReason = [&]() -> const char* {
-        if (stopRequested) return "interrupted";
-        if (frames > 0 && chain.stats().frames >= frames) return "frame limit reached";
+        if (StopOnSignals::received() != 0) return "interrupted";
+        if (frames > 0 && chain.stats().frames >= static_cast<uint64_t>(frames)) return "frame limit reached";
         if (secondsLimit > 0.0 && Clock::now() >= deadline) return "time limit reached";
         return nullptr;
     };
@@ -173,29 +162,25 @@ int runRecord(int argc, char** argv) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMillis = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMillis, left + 1)));
         }
-        pollfd entry{source->descriptor(), POLLIN, 0};
+        pollfd entry{source->camera().descriptor(), POLLIN, 0};
         ::poll(&entry, 1, waitMillis);
     };
     const char* reason = chain.run(source, ProgressLine::wanted(common), 0, control);
-    if (reason == nullptr) answer.explainEnd(silenceSeconds);
     const ChainStats& stats = chain.stats();
     if (!common.quiet()) {
         std::string damage;
         if (stats.damagedFrames > 0 || stats.skippedBytes > 0) {
             damage = " (" + std::to_string(stats.damagedFrames) + " damaged, " + std::to_string(stats.skippedBytes) +
                      " bytes skipped)";
+            chain.damageShownByCommand();
         }
         std::fprintf(stderr, "vorc record: %s after %ld frames%s, %llu bytes from %s\n",
-                     reason != nullptr ? reason : "the camera closed the stream", stats.frames, damage.c_str(),
+                     reason != nullptr ? reason : failure.empty() ? "the camera closed the stream" : "the stream ended",
+                     static_cast<long>(stats.frames), damage.c_str(),
                      static_cast<unsigned long long>(stats.bytesRead), cameraText);
         if (request.kind == OutputKind::Dump) std::fprintf(stderr, "%s\n", describeDump(request, stats).c_str());
     }
-    const bool finished = chain.finish(CommandName) == ExitOk;
-    if (!answer.failure.empty()) {
-        std::fprintf(stderr, "vorc record: %s\n", answer.failure.c_str());
-        return ExitFailure;
-    }
-    return finished ? ExitOk : ExitFailure;
+    return chain.finish(CommandName, failure);
 }
 
 const CommandRegistrar registrar(ToolCommand{CommandName, "record or convert a live camera stream", 70, runRecord});

@@ -1,7 +1,7 @@
-// The source thread of `vorc serve`. One chain at a time: source -> parser
-// -> JPEG transcoder, with a back end that only counts frames (and paces a
-// file) and a JPEG receiver that publishes each image into the hub. A
-// camera gets a fresh chain per connection, since its stream starts again.
+// The source thread of `vorc serve`. One chain at a time, with the JPEG
+// transcoder, a back end that only paces a file and a JPEG receiver that
+// publishes each image into the hub; the chain counts the frames. A camera
+// gets a fresh chain per connection, since its stream starts again.
 #include "tools/serve_source.h"
 
 #include <poll.h>
@@ -17,7 +17,7 @@
 
 #include "tools/camera_source.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/chain/chain.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -48,22 +48,18 @@ struct PictureSize {
     int height = 0;
 };
 
-// Counts frames and damaged frames; with a rate, holds each frame back
-// until its time, counted from the first one.
-class CountingPacer : public vorcTesraDecoderBackEnd {
+// Notes the picture size; with a rate, holds each frame back until its
+// time, counted from the first one.
+class Pacer : public vorcTesraDecoderBackEnd {
 public:
-    CountingPacer(SourceCounters& counters, PictureSize& size, double fps, const std::atomic<bool>& stop)
-        : counters_(counters), size_(size), fps_(fps), stop_(stop) {}
+    Pacer(PictureSize& size, double fps, const std::atomic<bool>& stop) : size_(size), fps_(fps), stop_(stop) {}
 
     void videoResolutionChanged(int width, int height) override {
         size_.width = width;
         size_.height = height;
     }
-    void errorEncountered() override { damaged_ = true; }
+    void errorEncountered() override {}
     void frameComplete() override {
-        ++counters_.framesIn;
-        if (damaged_) ++counters_.damagedFrames;
-        damaged_ = false;
         if (fps_ <= 0.0) return;
         const auto now = Clock::now();
         if (paced_ == 0 || now > start_ + seconds(static_cast<double>(paced_) / fps_ + 1.0)) {
@@ -82,11 +78,9 @@ public:
     void videoTileReceived() override {}
 
 private:
-    SourceCounters& counters_;
     PictureSize& size_;
     const double fps_;
     const std::atomic<bool>& stop_;
-    bool damaged_ = false;
     Clock::time_point start_;
     long paced_ = 0;
 };
@@ -129,76 +123,94 @@ private:
 };
 
 // A damaged frame is counted and skipped: the server must outlive it.
-vorcFramewiseTesraDecoder* buildChain(vorcStreamSource* source, ImageHub& hub, PictureSize& size, double pace,
-                                      const std::atomic<bool>& stop) {
-    auto* decoder = new vorcFramewiseTesraDecoder(
-        source, new CountingPacer(hub.counters, size, pace, stop),
-        new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new PublishingReceiver(hub, size)));
-    decoder->setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
-    return decoder;
+std::unique_ptr<vorc::Chain> buildChain(std::unique_ptr<vorcStreamSource> source, ImageHub& hub, PictureSize& size,
+                                        double pace, const std::atomic<bool>& stop) {
+    auto chain = std::make_unique<vorc::Chain>(
+        std::move(source),
+        std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(new PublishingReceiver(hub, size)),
+        std::make_unique<Pacer>(size, pace, stop), vorc::ChainOptions{vorc::StreamErrorPolicy::SkipFrame});
+    chain->observeFrames([&hub](const vorc::FrameInfo& frame, const uint8_t*) {
+        ++hub.counters.framesIn;
+        if (frame.damaged) ++hub.counters.damagedFrames;
+    });
+    return chain;
 }
 
 void runFile(const ServeSource& settings, std::vector<unsigned char> stream, ImageHub& hub,
              const std::atomic<bool>& stop) {
     PictureSize size;
-    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(
-        buildChain(new LoopingSource(std::move(stream)), hub, size, settings.fps, stop));
-    while (!stop) decoder->decode(PieceSize);
+    const std::unique_ptr<vorc::Chain> chain =
+        buildChain(std::make_unique<LoopingSource>(std::move(stream)), hub, size, settings.fps, stop);
+    while (!stop) chain->decode(PieceSize);
 }
 
 // Runs one connection's chain until the camera closes, falls silent, fails
-// its answer or stop is set; true when it delivered at least one image.
-bool runCameraConnection(PollableCameraStream* camera, const ServeSource& settings, ImageHub& hub,
-                         const std::atomic<bool>& stop, std::string* ending) {
+// its answer or stop is set; true when it delivered at least one image. The
+// first image says that the camera is up again, which is logged once.
+bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, const ServeSource& settings,
+                         const std::string& name, ImageHub& hub, const std::atomic<bool>& stop, bool* seenBefore,
+                         std::string* ending) {
     PictureSize size;
     const uint64_t imagesBefore = hub.latest() ? hub.latest()->number : 0;
-    CameraAnswer answer;
-    auto* source = new ReadAheadSource(camera, &answer);
-    const std::unique_ptr<vorcFramewiseTesraDecoder> decoder(buildChain(source, hub, size, 0.0, stop));
-    while (!stop) {
-        if (decoder->decode(PieceSize) > 0) continue;
-        if (!decoder->sourceStillUp()) break;
-        pollfd entry{source->descriptor(), POLLIN, 0};
-        ::poll(&entry, 1, PollSliceMillis);
+    std::string failure;
+    bool delivered = false;
+    {
+        auto source = std::make_unique<ReadAheadSource>(std::move(camera), &failure);
+        const int descriptor = source->camera().descriptor();
+        const std::unique_ptr<vorc::Chain> chain = buildChain(std::move(source), hub, size, 0.0, stop);
+        while (!stop) {
+            if (!delivered && hub.latest() && hub.latest()->number > imagesBefore) {
+                delivered = true;
+                if (*seenBefore) ++hub.counters.reconnects;
+                *seenBefore = true;
+                if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
+            }
+            if (chain->decode(PieceSize) > 0) continue;
+            if (!chain->sourceStillUp()) break;
+            pollfd entry{descriptor, POLLIN, 0};
+            ::poll(&entry, 1, PollSliceMillis);
+        }
     }
-    if (!stop) answer.explainEnd(settings.timeoutSeconds);
-    *ending = stop ? "stopping" : answer.failure.empty() ? "the camera closed the connection" : answer.failure;
-    const auto latest = hub.latest();
-    return latest && latest->number > imagesBefore;
+    *ending = stop ? "stopping" : failure.empty() ? "the camera closed the connection" : failure;
+    return delivered;
 }
 
+// Reconnects with pauses that grow while the camera cannot be reached or
+// delivers no image, whatever the reason; an outage is logged once, when it
+// begins, and ends with the next image.
 void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
     const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
     const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
                              std::to_string(settings.cameraPort);
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(settings.timeoutSeconds * 1000.0));
     double retrySeconds = FirstRetrySeconds;
-    bool connectedBefore = false;
-    std::string lastProblem;
+    bool seenBefore = false;
+    bool inOutage = false;
+    const auto retryLater = [&](const std::string& problem) {
+        hub.counters.up = false;
+        if (settings.logEvents && !inOutage)
+            std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), problem.c_str());
+        inOutage = true;
+        sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+        retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
+    };
     while (!stop) {
-        std::unique_ptr<PollableCameraStream> camera;
+        std::unique_ptr<vorc::CheckedCameraStream> camera;
         try {
-            camera.reset(new PollableCameraStream(settings.cameraHost, settings.cameraPort,
-                                                  static_cast<float>(settings.fps), true,
-                                                  vorc::LiveStreamTimeouts{timeout, timeout}));
+            camera = std::make_unique<vorc::CheckedCameraStream>(settings.cameraHost, settings.cameraPort,
+                                                                 static_cast<float>(settings.fps),
+                                                                 vorc::LiveStreamTimeouts{timeout, timeout});
         } catch (const vorcException& failure) {
-            hub.counters.up = false;
-            // Said once per outage, not at every try.
-            if (settings.logEvents && failure.what() != lastProblem) std::fprintf(stderr, "serve: camera %s: %s, retrying\n", name.c_str(), failure.what());
-            lastProblem = failure.what();
-            sleepUntil(Clock::now() + seconds(retrySeconds), stop);
-            retrySeconds = std::min(retrySeconds * 2.0, LongestRetrySeconds);
+            retryLater(failure.what());
             continue;
         }
-        if (connectedBefore) ++hub.counters.reconnects;
-        connectedBefore = true;
-        lastProblem.clear();
-        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: connected\n", name.c_str());
         std::string ending;
-        if (runCameraConnection(camera.release(), settings, hub, stop, &ending)) retrySeconds = FirstRetrySeconds;
-        hub.counters.up = false;
-        if (settings.logEvents) std::fprintf(stderr, "serve: camera %s: %s\n", name.c_str(), ending.c_str());
-        if (!stop) sleepUntil(Clock::now() + seconds(retrySeconds), stop);
+        if (runCameraConnection(std::move(camera), settings, name, hub, stop, &seenBefore, &ending)) {
+            // The camera was up: a new outage begins, retried soon.
+            inOutage = false;
+            retrySeconds = FirstRetrySeconds;
+        }
+        if (!stop) retryLater(ending);
     }
 }
 

@@ -1,7 +1,8 @@
 // The source side of `vorc serve`: runs the chain source -> parser -> JPEG
 // transcoder on its own thread and publishes every image into the image
 // hub. The source is either a stream file, looped and paced, or a live
-// camera, reconnected with growing pauses whenever it drops or falls silent.
+// camera, reconnected with growing pauses whenever it drops, falls silent or
+// answers anything but 200.
 #ifndef VORC_TOOLS_SERVE_SOURCE_H
 #define VORC_TOOLS_SERVE_SOURCE_H
 

@@ -62,7 +62,7 @@ int runSnapshot(int argc, char** argv) {
     if (status == ExitOk && !common.quiet()) {
         const ChainStats& stats = chain.stats();
         std::fprintf(stderr, "picture after frame %ld (%dx%d) written to %s\n",
-                     request.frame != 0 ? request.frame : stats.frames, stats.width, stats.height,
+                     request.frame != 0 ? request.frame : static_cast<long>(stats.frames), stats.width, stats.height,
                      request.path == "-" ? "standard output" : request.path.c_str());
     }
     return status;

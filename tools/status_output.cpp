@@ -14,28 +14,16 @@
 
 namespace {
 
-// A fatal stream error or a failed allocation: the library's messages mark
-// them with "!!!".
-constexpr const char* ErrorMarks[] = {"!!!"};
-// A damaged frame or a step that did not work out; decoding goes on.
-constexpr const char* WarningMarks[] = {"CORRUPT", "fail", "cannot", "too many", "NULL", "invalid", "error"};
-
 // The library's last message, kept for the exit guard.
 char lastMessage[512];
 bool lastMessageOnStandardError = false;
 std::atomic<bool> exitGuarded{false};
+std::function<void()> afterFatalReason;
 
 void reportFatalReason() {
-    if (!exitGuarded || lastMessage[0] == '\0' || lastMessageOnStandardError) return;
-    std::fprintf(stderr, "vorc : %s\n", lastMessage);
-}
-
-template <size_t N>
-bool containsAny(const char* message, const char* const (&marks)[N]) {
-    for (const char* mark : marks) {
-        if (std::strstr(message, mark) != nullptr) return true;
-    }
-    return false;
+    if (!exitGuarded) return;
+    if (lastMessage[0] != '\0' && !lastMessageOnStandardError) std::fprintf(stderr, "vorc : %s\n", lastMessage);
+    if (afterFatalReason) afterFatalReason();
 }
 
 // A reader may wait for each line (a terminal, a pipe, a socket), or
@@ -76,27 +64,29 @@ void printMessage(std::FILE* stream, const char* message, size_t length, bool fl
 // their own.
 char standardOutputBuffer[65536];
 
-class LevelledStatusHandler : public vorcStatusMessageHandler {
+class LevelledStatusHandler : public vorc::LeveledStatusMessageHandler {
 public:
     LevelledStatusHandler(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile)
         : verbosity_(verbosity),
           everyMessageTo_(everyMessageTo),
-          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))) {
+          flushEveryMessage_(everyMessageTo != nullptr && (!fromFile || wantsEachLineAtOnce(everyMessageTo))),
+          // A terminal, or a file or pipe that both streams go to: a copy
+          // on standard error would show every problem twice.
+          reachesStandardError_(everyMessageTo == stderr ||
+                                (everyMessageTo != nullptr && sharesStandardErrorsDestination(everyMessageTo))) {
         if (everyMessageTo == stdout && !flushEveryMessage_)
             std::setvbuf(stdout, standardOutputBuffer, _IOFBF, sizeof standardOutputBuffer);
     }
 
-    void sendStatusMsg(const char* msg, void*) override {
+    void statusMessage(vorc::StatusLevel level, const char* msg, void*) override {
         const size_t length = std::strlen(msg);
         const size_t kept = std::min(length, sizeof lastMessage - 1);
         std::memcpy(lastMessage, msg, kept);
         lastMessage[kept] = '\0';
-        const MessageWeight weight = weighMessage(msg);
         if (everyMessageTo_ != nullptr) printMessage(everyMessageTo_, msg, length, flushEveryMessage_);
-        lastMessageOnStandardError = everyMessageTo_ == stderr;
-        if (everyMessageTo_ == stderr) return;
-        if (weight == MessageWeight::Error ||
-            (weight == MessageWeight::Warning && verbosity_ != Verbosity::Quiet)) {
+        lastMessageOnStandardError = reachesStandardError_;
+        if (reachesStandardError_) return;
+        if (level == vorc::StatusLevel::Error || (level == vorc::StatusLevel::Warning && verbosity_ != Verbosity::Quiet)) {
             printMessage(stderr, msg, length, true);
             lastMessageOnStandardError = true;
         }
@@ -106,6 +96,7 @@ private:
     Verbosity verbosity_;
     std::FILE* everyMessageTo_;
     bool flushEveryMessage_;
+    bool reachesStandardError_;
 };
 
 }  // namespace
@@ -117,24 +108,29 @@ bool sharesStandardErrorsDestination(std::FILE* stream) {
     return errors.st_dev == target.st_dev && errors.st_ino == target.st_ino;
 }
 
-MessageWeight weighMessage(const char* message) {
-    if (containsAny(message, ErrorMarks)) return MessageWeight::Error;
-    if (containsAny(message, WarningMarks)) return MessageWeight::Warning;
-    return MessageWeight::Status;
-}
+namespace {
+Verbosity routedVerbosity = Verbosity::Normal;
+}  // namespace
+
+bool warningsShown() { return routedVerbosity != Verbosity::Quiet; }
 
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile) {
+    routedVerbosity = verbosity;
     vorc::setStatusMessageHandler(new LevelledStatusHandler(verbosity, everyMessageTo, fromFile));
 }
 
-FatalReasonOnExit::FatalReasonOnExit() {
+FatalReasonOnExit::FatalReasonOnExit(std::function<void()> afterReason) {
     static const bool registered = std::atexit(reportFatalReason) == 0;
     (void)registered;
     lastMessage[0] = '\0';
+    afterFatalReason = std::move(afterReason);
     exitGuarded = true;
 }
 
-FatalReasonOnExit::~FatalReasonOnExit() { exitGuarded = false; }
+FatalReasonOnExit::~FatalReasonOnExit() {
+    exitGuarded = false;
+    afterFatalReason = nullptr;
+}
 
 std::FILE* verboseMessageTarget(const CommonOptions& options, bool dataOnStandardOutput) {
     if (!options.verbose()) return nullptr;

@@ -1,12 +1,12 @@
 // How much the vorc tool says, shared by every command: the verbosity and
 // progress options (--quiet, --verbose, --no-progress) and the status
-// handler that passes the library's messages on accordingly. The library
-// gives its messages no level, so the ones that report a problem are known
-// by their wording.
+// handler that passes the library's messages on by the level the library
+// gives each.
 #ifndef VORC_TOOLS_STATUS_OUTPUT_H
 #define VORC_TOOLS_STATUS_OUTPUT_H
 
 #include <cstdio>
+#include <functional>
 
 enum class Verbosity {
     Quiet,    // errors only
@@ -27,24 +27,25 @@ struct CommonOptions {
 // their lines would mix.
 bool sharesStandardErrorsDestination(std::FILE* stream);
 
-enum class MessageWeight { Status, Warning, Error };
-
-MessageWeight weighMessage(const char* message);
-
 // Installs the tool's handler for the library's status messages. Errors
 // always reach standard error, warnings too unless quiet. With
 // everyMessageTo, every message is printed there as well (an error that
-// goes to standard output is repeated on standard error), each line at once
+// goes to standard output is repeated on standard error, unless both go to
+// the same terminal, file or pipe), each line at once
 // unless fromFile: then, into a file of its own or a device such as
 // /dev/null, the lines go out as the buffer fills.
 void routeStatusMessages(Verbosity verbosity, std::FILE* everyMessageTo, bool fromFile = false);
 
+// Whether the messages routed last show warnings (not --quiet).
+bool warningsShown();
+
 // While one exists, an exit of the process (the library's, on a corrupt
 // stream) first makes sure the library's last status message, the reason,
-// has reached standard error, whatever the routing above.
+// has reached standard error, whatever the routing above, and then calls
+// afterReason, if given.
 class FatalReasonOnExit {
 public:
-    FatalReasonOnExit();
+    explicit FatalReasonOnExit(std::function<void()> afterReason = std::function<void()>());
     ~FatalReasonOnExit();
     FatalReasonOnExit(const FatalReasonOnExit&) = delete;
     FatalReasonOnExit& operator=(const FatalReasonOnExit&) = delete;

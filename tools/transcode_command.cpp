@@ -31,7 +31,8 @@ void printUsage() {
         "  -o, --output OUTPUT   write the MJPEG stream to OUTPUT ('-' for standard\n"
         "                        output; status messages then go to standard error)\n"
         "  --boundary TEXT       multipart boundary of the MJPEG stream (default %s)\n"
-        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n",
+        "  --jpeg-prefix PREFIX  write one JPEG file per frame, named PREFIX + number\n"
+        "                        (directories in PREFIX that are missing are made)\n",
         OutputRequest().boundary.c_str());
     printStreamOptionsHelp(24);
     printCommonOptionsHelp(24);
@@ -77,7 +78,7 @@ int runTranscode(int argc, char** argv) {
 
     const ChainStats& stats = chain.stats();
     if (!common.quiet()) {
-        std::fprintf(stderr, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", stats.framesWritten,
+        std::fprintf(stderr, "frames written: %ld, bytes written: %llu, stream bytes read: %llu\n", static_cast<long>(stats.framesWritten),
                      static_cast<unsigned long long>(stats.bytesWritten),
                      static_cast<unsigned long long>(stats.bytesRead));
     }

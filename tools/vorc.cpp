@@ -1,5 +1,7 @@
 // vorc: command-line front end of libvorc_core. Each subcommand lives in its
-// own file and registers itself; this file only dispatches and prints help.
+// own file and registers itself; this file only dispatches, prints help and
+// makes sure that what went to standard output was written.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,6 +25,17 @@ void printHelp(std::FILE* out) {
     std::fprintf(out, "\n'vorc COMMAND --help' describes a command's options, 'man vorc' all of them.\n");
 }
 
+// Output that never arrived is no success, also where the last of it was
+// still in the buffer (`vorc info > /dev/full`).
+int checkStandardOutput(const char* command, int status) {
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && std::ferror(stdout) == 0) return status;
+    std::fprintf(stderr, "vorc %s: cannot write standard output%s%s\n", command, flushed ? "" : ": ",
+                 flushed ? "" : std::strerror(error));
+    return status == ExitOk ? ExitFailure : status;
+}
+
 }  // namespace
 
 CommandRegistrar::CommandRegistrar(const ToolCommand& command) {
@@ -42,14 +55,14 @@ int main(int argc, char** argv) {
     const char* name = argv[1];
     if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || std::strcmp(name, "help") == 0) {
         printHelp(stdout);
-        return ExitOk;
+        return checkStandardOutput("--help", ExitOk);
     }
     if (std::strcmp(name, "--version") == 0) {
         std::printf("%s\n", vorc::getVersionString());
-        return ExitOk;
+        return checkStandardOutput("--version", ExitOk);
     }
     for (const ToolCommand& command : registeredCommands()) {
-        if (std::strcmp(command.name, name) == 0) return command.run(argc - 1, argv + 1);
+        if (std::strcmp(command.name, name) == 0) return checkStandardOutput(name, command.run(argc - 1, argv + 1));
     }
     std::fprintf(stderr, "vorc: unknown command '%s'\n", name);
     printHelp(stderr);

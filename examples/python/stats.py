@@ -2,10 +2,11 @@
 camera (HOST:PORT):  python3 stats.py data/sample.tesra"""
 import sys
 
-import numpy
 import vorc
 
-for frame in vorc.open(sys.argv[1], format="gray"):
-    picture = numpy.asarray(frame)
-    print(f"frame {frame.index}: {frame.width}x{frame.height} mean {picture.mean():.1f}"
-          f" min {picture.min()} max {picture.max()}{' damaged' if frame.damaged else ''}")
+with vorc.open(sys.argv[1], format="gray") as reader:
+    for frame in reader:
+        picture = frame.to_numpy()  # a view of the frame's pixels, no copy
+        print(f"frame {frame.index} at {frame.timestamp:.2f} s: {frame.width}x{frame.height}"
+              f" mean {picture.mean():.1f} min {picture.min()} max {picture.max()}"
+              f"{' damaged' if frame.damaged else ''}")

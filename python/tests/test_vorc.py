@@ -1,6 +1,10 @@
 """The Python module judged by the vorc tool's own outputs: raw RGB and
 Y/Cr/Cb dumps for the frames, numbered JPEG files for jpeg=True; a live
-`vorc camera` on loopback read by the module and by examples/next_frame."""
+`vorc camera` on loopback read by the module and by examples/next_frame;
+a camera answering 401 or 404 raises SourceError naming the status;
+timeouts that are no number of seconds are refused; views of earlier frames
+stay valid; frames carry their stream offset and staleness."""
+import errno
 import os
 import pathlib
 import socket
@@ -12,36 +16,7 @@ import pytest
 
 import vorc
 
-TOOL = os.environ["VORC_TOOL"]
-WIDTH, HEIGHT = 640, 480
-FRAMES = 12
-
-
-def tool(*arguments):
-    subprocess.run([TOOL, *arguments, "--quiet"], check=True, stderr=subprocess.DEVNULL)
-
-
-@pytest.fixture(scope="module")
-def sample(tmp_path_factory):
-    """The bundled sample's first frames, full and partial ones."""
-    stream = (pathlib.Path(os.environ["VORC_SOURCE_DIR"]) / "data" / "sample.tesra").read_bytes()
-    end = -1
-    for _ in range(FRAMES + 1):
-        end = stream.index(b"\xff\xd8\xff\xe0", end + 1)
-    path = tmp_path_factory.mktemp("sample") / "sample.tesra"
-    path.write_bytes(stream[:end])
-    return str(path)
-
-
-@pytest.fixture(scope="module")
-def dumps(sample, tmp_path_factory):
-    """The sample as the tool dumps it: RGB frames and (Y, Cr, Cb) planes."""
-    folder = tmp_path_factory.mktemp("dumps")
-    tool("dump", sample, "-o", str(folder / "rgb"))
-    tool("dump", "--yuv", sample, "-o", str(folder / "yuv"))
-    rgb = numpy.fromfile(folder / "rgb", numpy.uint8).reshape(FRAMES, HEIGHT, WIDTH, 3)
-    yuv = numpy.fromfile(folder / "yuv", numpy.uint8).reshape(len(rgb), -1)
-    return rgb, yuv
+from conftest import FRAMES, HEIGHT, TOOL, WIDTH, tool
 
 
 def test_frames_equal_the_tools_dumps_in_every_format(sample, dumps):
@@ -85,10 +60,11 @@ def test_jpeg_images_equal_the_tools_jpeg_files(sample, tmp_path):
 
 
 def test_sources_that_fail_raise_with_the_reason(sample, tmp_path):
-    with pytest.raises(vorc.SourceError, match="No such file"):
+    with pytest.raises(FileNotFoundError, match="No such file") as raised:
         vorc.open(str(tmp_path / "missing.tesra"))
-    with pytest.raises(OSError, match="is a directory"):
-        vorc.open(str(tmp_path))
+    assert raised.value.errno == errno.ENOENT and raised.value.filename == str(tmp_path / "missing.tesra")
+    with pytest.raises(IsADirectoryError):
+        vorc.open(tmp_path)
     with pytest.raises(ValueError, match="unknown pixel format"):
         vorc.open(sample, format="yuv")
 
@@ -137,5 +113,71 @@ def test_live_camera_gives_the_files_frames_and_a_silent_one_times_out(sample, d
         camera.wait()
     with socket.create_server(("127.0.0.1", 0)) as silent:
         reader = vorc.open(f"127.0.0.1:{silent.getsockname()[1]}", timeout=0.2)
-        with pytest.raises(TimeoutError, match="no data for 200 ms"):
+        with pytest.raises(vorc.TimeoutError, match="no data for 200 ms") as raised:
             next(reader)
+        assert isinstance(raised.value, TimeoutError) and isinstance(raised.value, vorc.SourceError)
+
+
+@pytest.mark.parametrize("answer, named", [
+    (b"HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nnot here\n", ["404 Not Found"]),
+    (b"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n", ["401 Unauthorized", "login"]),
+])
+def test_a_camera_answering_other_than_200_raises_source_error_naming_the_status(answer, named):
+    with socket.create_server(("127.0.0.1", 0)) as server:
+        def answer_once():
+            connection, _ = server.accept()
+            with connection:
+                connection.recv(512)
+                connection.sendall(answer)
+
+        camera = threading.Thread(target=answer_once)
+        camera.start()
+        for jpeg in (False, True):
+            reader = vorc.open(f"127.0.0.1:{server.getsockname()[1]}", jpeg=jpeg, timeout=5)
+            with pytest.raises(vorc.SourceError) as raised:
+                next(reader)
+            assert not isinstance(raised.value, vorc.TimeoutError)
+            assert all(text in str(raised.value) for text in named), str(raised.value)
+            if not jpeg:
+                camera.join()
+                camera = threading.Thread(target=answer_once)
+                camera.start()
+        camera.join()
+
+
+def test_timeouts_that_are_no_number_of_seconds_are_refused(sample):
+    for timeout in (float("inf"), float("-inf"), float("nan"), -1.0, 1e10):
+        with pytest.raises(ValueError, match="timeout must be"):
+            vorc.open(sample, timeout=timeout)
+    # 0 waits for ever; the largest limit is accepted.
+    assert len(list(vorc.open(sample, timeout=0))) == FRAMES
+    assert len(list(vorc.open(sample, timeout=1e9))) == FRAMES
+
+
+def test_a_view_of_a_frame_stays_valid_and_unchanged_after_later_frames(sample, dumps):
+    rgb, _ = dumps
+    frames = vorc.open(sample)
+    first = numpy.asarray(next(frames))
+    later = [numpy.asarray(frame) for frame in frames]
+    numpy.testing.assert_array_equal(first, rgb[0])
+    for n, view in enumerate(later, start=1):
+        numpy.testing.assert_array_equal(view, rgb[n])
+
+
+def test_frames_say_where_they_lie_and_whether_their_picture_is_stale(sample, tmp_path):
+    data = open(sample, "rb").read()
+    starts = []
+    at = data.find(b"\xff\xd8\xff\xe0")
+    while at != -1:
+        starts.append(at)
+        at = data.find(b"\xff\xd8\xff\xe0", at + 1)
+    assert [frame.offset for frame in vorc.open(sample)] == starts
+    # The third frame's SOI destroyed: it comes out damaged in its place, and
+    # the partial frames after it are stale until the next full frame.
+    damaged = tmp_path / "damaged.tesra"
+    damaged.write_bytes(data[:starts[2] + 1] + b"\xd9" + data[starts[2] + 2:])
+    frames = list(vorc.open(str(damaged)))
+    assert len(frames) == len(starts)
+    assert [frame.damaged for frame in frames[:4]] == [False, False, True, False]
+    assert frames[2].stale and frames[3].stale and not frames[1].stale
+    assert [frame.offset for frame in frames[3:]] == starts[3:]

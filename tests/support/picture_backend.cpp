@@ -9,7 +9,7 @@
 #include "support/piece_source.h"
 #include "support/recorders.h"
 #include "vorc/backends/buffered_backend.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 #include "vorc/decode/scan_decoder_software.h"
 
 namespace vorctest {

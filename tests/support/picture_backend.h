@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/libjpeg_helpers.h"
-#include "vorc/core/framewise_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
 
 namespace vorctest {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "support/recorders.h"
-#include "vorc/core/framewise_decoder.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/parse/framewise_decoder.h"
+#include "vorc/parse/scan_decoder.h"
 
 namespace vorctest {
 

@@ -10,7 +10,7 @@
 #include "vorc/core/fatal_error.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 
 namespace {
 

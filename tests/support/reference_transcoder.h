@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/standard_tables.h"
 #include "vorc/transcode/jpeg_converter.h"

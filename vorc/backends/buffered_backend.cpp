@@ -83,7 +83,7 @@ void vorcBufferedTesraDecoderBackEnd::videoResolutionChanged(int newWidth, int n
         std::snprintf(text, sizeof text,
                       "vorcBufferedTesraDecoderBackEnd : !!! failed to switch video reolution to %dx%d !!!",
                       newWidth, newHeight);
-        vorc::sendStatusMsg(text, nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, text, nullptr);
         errorEncountered();
         return;
     }

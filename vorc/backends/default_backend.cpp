@@ -32,14 +32,18 @@ void vorcDefaultTesraDecoderBackEnd::frameComplete() {
             std::memcpy(at, text, length);
             at += length;
         };
+        const auto appendNumber = [&append](int32_t value) {
+            char digits[12];  // a sign and ten digits
+            append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+        };
         append(Start, sizeof Start - 1);
-        at = std::to_chars(at, message + sizeof message, decodedFrames).ptr;
+        appendNumber(decodedFrames);
         append(Middle, sizeof Middle - 1);
-        at = std::to_chars(at, message + sizeof message, tileCount).ptr;
+        appendNumber(tileCount);
         append(End, sizeof End);  // with its terminating zero
         vorc::sendStatusMsg(message, nullptr);
     } else {
-        vorc::sendStatusMsg("@@@@@@@@ vorcDefaultTesraDecoderBackEnd : CORRUPT FRAME", nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, "@@@@@@@@ vorcDefaultTesraDecoderBackEnd : CORRUPT FRAME", nullptr);
     }
     frameCorrupt = 0;
     tileCount = 0;

@@ -1,5 +1,4 @@
-// The default back end: the last link of the chain source -> parser -> scan
-// decoder -> back end for callers that want the frames checked and counted
+// The default back end, for callers that want the frames checked and counted
 // but not the pixels. Every tile is written over one private scratch tile;
 // each finished frame and each change of resolution is announced as a
 // status message.

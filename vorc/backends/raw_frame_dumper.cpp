@@ -15,12 +15,11 @@
 namespace {
 
 constexpr size_t BytesPerPixel = 3;
-constexpr size_t BytesPerTileColumnRow = 48;
 
-void sendMessage(const char* format, int width, int height) {
+void sendMessage(vorc::StatusLevel level, const char* format, int width, int height) {
     char text[128];
     std::snprintf(text, sizeof text, format, width, height);
-    vorc::sendStatusMsg(text, nullptr);
+    vorc::sendStatus(level, text, nullptr);
 }
 
 }  // namespace
@@ -41,7 +40,7 @@ void vorcTesraRawFrameDumper::videoResolutionChanged(int newWidth, int newHeight
     // RGB rows need no second buffer, and any size suits them.
     if (frameBuffer == nullptr || !yuvMode) return;
     if (newWidth % 2 != 0 || newHeight % 2 != 0) {
-        vorc::sendStatusMsg("TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!", nullptr);
+        vorc::sendStatus(vorc::StatusLevel::Warning, "TesraRawFrameDumper : cannot allocate YUV buffer for odd image dimensions!!!", nullptr);
         errorEncountered();
         return;
     }
@@ -49,11 +48,11 @@ void vorcTesraRawFrameDumper::videoResolutionChanged(int newWidth, int newHeight
     try {
         yuvBuffer.reset(new unsigned char[pixels + pixels / 2]);
     } catch (const std::bad_alloc&) {
-        sendMessage("TesraRawFrameDumper : failed to resize YUV buffer to  %dx%d !!!", newWidth, newHeight);
+        sendMessage(vorc::StatusLevel::Warning, "TesraRawFrameDumper : failed to resize YUV buffer to  %dx%d !!!", newWidth, newHeight);
         errorEncountered();
         return;
     }
-    sendMessage("TesraRawFrameDumper : resized YUV buffer to %dx%d", newWidth, newHeight);
+    sendMessage(vorc::StatusLevel::Info, "TesraRawFrameDumper : resized YUV buffer to %dx%d", newWidth, newHeight);
 }
 
 void vorcTesraRawFrameDumper::errorEncountered() {}
@@ -69,51 +68,29 @@ void vorcTesraRawFrameDumper::setExplicitDumpModeEnabled(bool enabled) { explici
 void vorcTesraRawFrameDumper::dumpFrame() {
     if (frameBuffer == nullptr || receiver == nullptr) return;
     if (yuvMode && yuvBuffer == nullptr) return;
-    // Rows are stored bottom-up: the top picture row is height - 1 rows
-    // above the bottom one, which starts at pictureOffset.
-    const size_t rowStride = static_cast<size_t>(tileColumns) * BytesPerTileColumnRow;
-    const unsigned char* topRow = reinterpret_cast<const unsigned char*>(frameBuffer) +
-                                  static_cast<size_t>(pictureOffset) * sizeof(unsigned int) +
-                                  static_cast<size_t>(height - 1) * rowStride;
     if (yuvMode) {
-        dumpYCbCr(topRow, rowStride);
+        dumpYCbCr();
     } else {
-        dumpRGB(topRow, rowStride);
+        dumpRGB();
     }
 }
 
-void vorcTesraRawFrameDumper::dumpRGB(const unsigned char* topRow, size_t rowStride) {
+void vorcTesraRawFrameDumper::dumpRGB() {
     // The bytes of the rightmost tiles beyond width belong to no picture row.
     const int rowBytes = width * static_cast<int>(BytesPerPixel);
-    const unsigned char* row = topRow;
-    for (int y = 0; y < height; ++y, row -= rowStride) receiver->receiveStreamBytes(row, rowBytes);
+    for (int y = 0; y < height; ++y) receiver->receiveStreamBytes(pictureRow(y), rowBytes);
 }
 
-void vorcTesraRawFrameDumper::dumpYCbCr(const unsigned char* topRow, size_t rowStride) {
+// Planes Y, Cr, Cb; the size is even, or there is no YCbCr buffer.
+void vorcTesraRawFrameDumper::dumpYCbCr() {
     const size_t w = static_cast<size_t>(width);
     const size_t pixels = w * static_cast<size_t>(height);
-    const size_t chromaWidth = w / 2;
     unsigned char* const luma = yuvBuffer.get();
-    unsigned char* const redPlane = luma + pixels;
-    unsigned char* const bluePlane = redPlane + pixels / 4;
-    std::memset(redPlane, 0, pixels / 2);
-
-    const unsigned char* row = topRow;
-    for (size_t y = 0; y < static_cast<size_t>(height); ++y, row -= rowStride) {
-        unsigned char* lumaRow = luma + y * w;
-        unsigned char* redRow = redPlane + (y / 2) * chromaWidth;
-        unsigned char* blueRow = bluePlane + (y / 2) * chromaWidth;
-        const unsigned char* pixel = row;
-        for (size_t x = 0; x < w; ++x, pixel += BytesPerPixel) {
-            unsigned char cb = 0;
-            unsigned char cr = 0;
-            vorc::convert_RGB_to_YCbCr(pixel[0], pixel[1], pixel[2], &lumaRow[x], &cb, &cr);
-            // Each chroma sample sums the quarters of its 2x2 pixels, at
-            // most 4 x 63, so the byte cannot overflow.
-            redRow[x / 2] = static_cast<unsigned char>(redRow[x / 2] + (cr >> 2));
-            blueRow[x / 2] = static_cast<unsigned char>(blueRow[x / 2] + (cb >> 2));
-        }
-    }
+    vorc::PlanarPicture planes{luma, w};
+    planes.redDifference = luma + pixels;
+    planes.blueDifference = luma + pixels + pixels / 4;
+    planes.chromaStride = w / 2;
+    vorc::convertPictureTo420(*this, planes);
     // One call per frame, unless the frame exceeds what one call can carry.
     const size_t total = pixels + pixels / 2;
     for (size_t sent = 0; sent < total;) {

@@ -1,6 +1,5 @@
-// The raw frame dumper: a back end at the end of the chain source -> parser
-// -> scan decoder -> back end that turns the stream into raw, headerless
-// video. The scan decoder fills the inherited bottom-up RGB picture; after
+// The raw frame dumper: a back end that turns the stream into raw,
+// headerless video. The scan decoder fills the inherited bottom-up RGB picture; after
 // each frame (or on request) the whole picture goes to a byte receiver,
 // either as RGB rows (top row first) or as planar YCbCr 4:2:0 in the order
 // Y, Cr, Cb.
@@ -40,8 +39,8 @@ protected:
     bool explicitDumpMode;
 
 private:
-    void dumpRGB(const unsigned char* topRow, size_t rowStride);
-    void dumpYCbCr(const unsigned char* topRow, size_t rowStride);
+    void dumpRGB();
+    void dumpYCbCr();
 };
 
 #endif

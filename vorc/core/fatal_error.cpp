@@ -17,7 +17,8 @@ thread_local bool skippingStreamErrors = false;
 }  // namespace
 
 void failStream(const char* msg, void* context) {
-    sendStatusMsg(msg, context);
+    // Under SkipFrame the parser goes past the damage; otherwise the process ends.
+    sendStatus(skippingStreamErrors ? StatusLevel::Warning : StatusLevel::Error, msg, context);
     if (skippingStreamErrors) throw detail::StreamErrorSkipped{msg};
     endProcess();
 }
@@ -29,7 +30,7 @@ void failStreamWhenSkipping(const char* msg, void* context) {
 void failInvalidCodeword() { failStream(" !!! invalid codeword !!!", nullptr); }
 
 void failInternal(const char* msg, void* context) {
-    sendStatusMsg(msg, context);
+    sendStatus(StatusLevel::Error, msg, context);
     endProcess();
 }
 

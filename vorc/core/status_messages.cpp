@@ -13,16 +13,17 @@ namespace {
 thread_local vorcStatusMessageHandler* threadHandler = nullptr;
 }  // namespace
 
-void sendStatusMsg(const char* msg, void* context) {
-    if (threadHandler != nullptr) {
-        threadHandler->sendStatusMsg(msg, context);
-        return;
+void sendStatusMsg(const char* msg, void* context) { sendStatus(StatusLevel::Info, msg, context); }
+
+void sendStatus(StatusLevel level, const char* msg, void* context) {
+    vorcStatusMessageHandler* const handler = threadHandler != nullptr ? threadHandler : StatusMessageHandler;
+    if (handler == nullptr) {
+        std::printf("vorc : %s\n", msg);
+    } else if (auto* leveled = level != StatusLevel::Info ? dynamic_cast<LeveledStatusMessageHandler*>(handler) : nullptr) {
+        leveled->statusMessage(level, msg, context);
+    } else {
+        handler->sendStatusMsg(msg, context);
     }
-    if (StatusMessageHandler != nullptr) {
-        StatusMessageHandler->sendStatusMsg(msg, context);
-        return;
-    }
-    std::printf("vorc : %s\n", msg);
 }
 
 void setStatusMessageHandler(vorcStatusMessageHandler* handler) {

@@ -3,7 +3,10 @@
 // and the reason for a fatal stream error. Every line goes through
 // vorc::sendStatusMsg to a single replaceable handler, or to standard output
 // as "vorc : <text>" while none is installed. A thread may route its own
-// messages elsewhere for a while (StatusMessageScope).
+// messages elsewhere for a while (StatusMessageScope). The library knows how
+// much each of its messages matters; a handler that wants to know too derives
+// from vorc::LeveledStatusMessageHandler, so that no one need judge a message
+// by its words.
 #ifndef VORC_CORE_STATUS_MESSAGES_H
 #define VORC_CORE_STATUS_MESSAGES_H
 
@@ -21,6 +24,23 @@ public:
 };
 
 namespace vorc {
+
+// Info: progress (picture size, set-up, frames). Warning: a problem the
+// library went past, such as a damaged frame. Error: a fatal one, after which
+// the process ends.
+enum class StatusLevel { Info, Warning, Error };
+
+// A handler that is also told each message's level. A message sent without
+// one (sendStatusMsg, as applications do) is Info.
+class LeveledStatusMessageHandler : public vorcStatusMessageHandler {
+public:
+    virtual void statusMessage(StatusLevel level, const char* msg, void* context) = 0;
+    void sendStatusMsg(const char* msg, void* context) final { statusMessage(StatusLevel::Info, msg, context); }
+};
+
+// Sends msg with its level: a LeveledStatusMessageHandler gets the level,
+// any other handler the message alone, as from sendStatusMsg.
+void sendStatus(StatusLevel level, const char* msg, void* context);
 
 // The library-wide handler; null means "print to standard output".
 // The library owns the object it points to.

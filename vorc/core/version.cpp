@@ -3,7 +3,8 @@
 
 namespace vorc {
 
-const char* getVersionString() { return "Tesra SDK - vorc core library v0.9.1"; }
+// VORC_VERSION_NUMBER comes from the build, which has the one version number.
+const char* getVersionString() { return "Tesra SDK - vorc core library v" VORC_VERSION_NUMBER; }
 
 void clamp_s16(short* value, short min, short max) {
     if (*value < min) *value = min;

@@ -17,7 +17,7 @@
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 #include "vorc/jpeg/tile_decoder.h"
 
 namespace {
@@ -118,7 +118,7 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep,
         vorc::jpeg::BitSerialReader{scanCursor, scanBitMask, scanBytesLeft, additionalBitsValue},
         sweep.blocks[blockIndex], sweep.predictors[luminance ? 0 : blockIndex - 3], dcTree->getRoot(),
         acTree->getRoot());
-    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+    if (outcome == BlockOutcome::TooManyCoefficients) vorc::sendStatus(vorc::StatusLevel::Warning, TooManyCoefficientsMessage, nullptr);
     sweep.lastPositions[blockIndex] = 63;  // not known: the whole transform
     return outcome == BlockOutcome::Decoded;
 }
@@ -130,7 +130,7 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
         case FastBlockOutcome::Decoded:
             return vorc::dsp::BlocksPerTile;
         case FastBlockOutcome::TooManyCoefficients:
-            vorc::sendStatusMsg(TooManyCoefficientsMessage, nullptr);
+            vorc::sendStatus(vorc::StatusLevel::Warning, TooManyCoefficientsMessage, nullptr);
             return -1;
         case FastBlockOutcome::NeedsExactReader:
             break;

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/dsp/kernel_table.h"
 #include "vorc/dsp/reference_kernels.h"

@@ -4,7 +4,7 @@
 // scan decoders the clean part their fast readers may take.
 #include <cstring>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/dsp/reference_kernels.h"
 
 namespace vorc::dsp::reference {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 
 namespace vorc::dsp::avx2 {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/dsp/reference_kernels.h"
 
 namespace vorc::dsp::sse2 {

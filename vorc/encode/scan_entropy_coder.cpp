@@ -5,13 +5,15 @@
 
 #include "vorc/jpeg/block_encoder.h"
 
-void vorcScanEntropyCoder::beginScan(std::vector<unsigned char>* out) {
+namespace vorc {
+
+void ScanEntropyCoder::beginScan(std::vector<unsigned char>* out) {
     out_ = out;
     predictors_[0] = predictors_[1] = predictors_[2] = 0;
     writer_.emplace(buffer_, 0);
 }
 
-void vorcScanEntropyCoder::encodeBlock(Component component, const int16_t* block) {
+void ScanEntropyCoder::encodeBlock(Component component, const int16_t* block) {
     const vorc::jpeg::EncoderCodeBook& book = vorc::jpeg::standardCodeBook(
         component == Luminance ? vorc::jpeg::Luminance : vorc::jpeg::Chrominance);
     vorc::jpeg::putDCDifference(*writer_, block[0] - predictors_[component], book);
@@ -19,9 +21,11 @@ void vorcScanEntropyCoder::encodeBlock(Component component, const int16_t* block
     vorc::jpeg::putACCoefficients(*writer_, block, book);
 }
 
-void vorcScanEntropyCoder::endScan() {
+void ScanEntropyCoder::endScan() {
     const size_t length = writer_->alignToByte(1);
     out_->insert(out_->end(), buffer_.data(), buffer_.data() + length);
     writer_.reset();
     out_ = nullptr;
 }
+
+}  // namespace vorc

@@ -13,7 +13,9 @@
 
 #include "vorc/jpeg/bit_writer.h"
 
-class vorcScanEntropyCoder {
+namespace vorc {
+
+class ScanEntropyCoder {
 public:
     enum Component { Luminance = 0, BlueDifference = 1, RedDifference = 2 };
 
@@ -32,5 +34,7 @@ private:
     vorc::jpeg::ByteBuffer buffer_;
     std::optional<vorc::jpeg::ScanBitWriter> writer_;
 };
+
+}  // namespace vorc
 
 #endif

@@ -12,9 +12,12 @@
 
 #include "vorc/backends/color_conversion.h"
 #include "vorc/core/exceptions.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/encode/forward_dct.h"
+#include "vorc/encode/scan_entropy_coder.h"
 #include "vorc/jpeg/header_writer.h"
+
+namespace vorc {
 
 namespace {
 
@@ -37,45 +40,99 @@ void putBigEndian32(std::vector<unsigned char>& out, uint64_t value) {
 
 }  // namespace
 
-vorcTesraStreamEncoder::vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver)
+// What the encoder keeps between frames, and its steps.
+struct StreamEncoder::State {
+    explicit State(vorcByteStreamReceiver* receiver);
+    ~State();
+
+    size_t encodeFrame(const unsigned char* rgb, int width, int height);
+    int writeApplicationSegment(const unsigned char* payload, int length);
+    // Quantised coefficients of one tile: Y0 Y1 Y2 Y3 Cb Cr, natural order.
+    static constexpr size_t CoefficientsPerTile = 6 * 64;
+
+
+    void resize(int width, int height);
+    void transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow, int16_t* out) const;
+    void appendGapBefore(unsigned char markerCode);
+    void appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload);
+    void appendTables();
+    void appendFrameStart();
+    void send(const std::vector<unsigned char>& bytes);
+
+    vorcByteStreamReceiver* receiver_;  // owned
+    std::unique_ptr<vorc::StreamLayout> layout_;
+    vorc::ScanEntropyCoder entropyCoder_;
+
+    int quality_ = DefaultQuality;
+    int keyFrameInterval_ = DefaultKeyFrameInterval;
+    int changeThreshold_ = 0;
+    bool tablesInPartialFrames_ = false;
+    bool imageTag_ = false;
+    bool fullFrameRequested_ = true;
+
+    int width_ = 0;
+    int height_ = 0;
+    // The size a reader takes for a frame that does not name one.
+    int readerWidth_ = 640;
+    int readerHeight_ = 480;
+    int codedQuality_ = 0;  // quality of the tables the reader holds
+    size_t tileColumns_ = 0;
+    size_t tileRows_ = 0;
+    unsigned char lumaTable_[64] = {};
+    unsigned char chromaTable_[64] = {};
+    std::vector<int16_t> reference_;  // what the reader holds, per tile
+    std::vector<int16_t> candidate_;  // one tile of the picture being coded
+    std::vector<unsigned char> frame_;
+    std::vector<unsigned char> scan_;
+
+    int framesSinceFull_ = 0;
+    bool app13Allowed_ = false;  // a frame ended and nothing follows it yet
+    uint64_t framesEncoded_ = 0;
+    uint64_t fullFramesEncoded_ = 0;
+    bool lastFrameWasFull_ = false;
+    uint64_t bytesWritten_ = 0;
+};
+
+
+StreamEncoder::State::State(vorcByteStreamReceiver* receiver)
     : receiver_(receiver), layout_(std::make_unique<vorc::StreamLayout>()), candidate_(CoefficientsPerTile) {
     if (receiver_ == nullptr) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the byte receiver is null");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the byte receiver is null");
     }
 }
 
-vorcTesraStreamEncoder::~vorcTesraStreamEncoder() { delete receiver_; }
+StreamEncoder::State::~State() { delete receiver_; }
 
-void vorcTesraStreamEncoder::setQuality(int quality) {
+void StreamEncoder::setQuality(int quality) {
     if (quality < 1 || quality > 100) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the quality must be 1 to 100");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the quality must be 1 to 100");
     }
-    quality_ = quality;
+    state_->quality_ = quality;
 }
 
-void vorcTesraStreamEncoder::setKeyFrameInterval(int frames) {
-    if (frames < 1) throw vorcInvalidArgument("vorcTesraStreamEncoder: the key-frame interval must be at least 1");
-    keyFrameInterval_ = frames;
+void StreamEncoder::setKeyFrameInterval(int frames) {
+    if (frames < 1) throw vorc::InvalidArgument("vorc::StreamEncoder: the key-frame interval must be at least 1");
+    state_->keyFrameInterval_ = frames;
 }
 
-void vorcTesraStreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
+void StreamEncoder::setChangeThreshold(int sumOfAbsoluteDifferences) {
     if (sumOfAbsoluteDifferences < 0) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: the change threshold must not be negative");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: the change threshold must not be negative");
     }
-    changeThreshold_ = sumOfAbsoluteDifferences;
+    state_->changeThreshold_ = sumOfAbsoluteDifferences;
 }
 
-void vorcTesraStreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { tablesInPartialFrames_ = enabled; }
+void StreamEncoder::setTablesInPartialFramesEnabled(bool enabled) { state_->tablesInPartialFrames_ = enabled; }
 
-void vorcTesraStreamEncoder::setImageTagEnabled(bool enabled) { imageTag_ = enabled; }
+void StreamEncoder::setImageTagEnabled(bool enabled) { state_->imageTag_ = enabled; }
 
-void vorcTesraStreamEncoder::requestFullFrame() { fullFrameRequested_ = true; }
+void StreamEncoder::requestFullFrame() { state_->fullFrameRequested_ = true; }
 
-void vorcTesraStreamEncoder::setLayout(std::unique_ptr<vorc::StreamLayout> layout) {
-    layout_ = layout != nullptr ? std::move(layout) : std::make_unique<vorc::StreamLayout>();
+void StreamEncoder::setLayout(std::unique_ptr<StreamLayout> layout) {
+    state_->layout_ = layout != nullptr ? std::move(layout) : std::make_unique<StreamLayout>();
 }
 
-void vorcTesraStreamEncoder::resize(int width, int height) {
+void StreamEncoder::State::resize(int width, int height) {
     const size_t columns = (static_cast<size_t>(width) + 15) / 16;
     const size_t rows = (static_cast<size_t>(height) + 15) / 16;
     // Release first: at the largest sizes two reference stores need not fit.
@@ -88,7 +145,7 @@ void vorcTesraStreamEncoder::resize(int width, int height) {
     tileRows_ = rows;
 }
 
-void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow,
+void StreamEncoder::State::transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow,
                                            int16_t* out) const {
     unsigned char luma[4][64];
     int chromaSums[2][64] = {};
@@ -124,21 +181,21 @@ void vorcTesraStreamEncoder::transformTile(const unsigned char* rgb, size_t tile
     }
 }
 
-void vorcTesraStreamEncoder::appendGapBefore(unsigned char markerCode) {
+void StreamEncoder::State::appendGapBefore(unsigned char markerCode) {
     const std::vector<uint8_t> gap = layout_->gapBefore(markerCode);
     if (std::find(gap.begin(), gap.end(), MarkerPrefix) != gap.end())
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: a gap between segments must not hold FF");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: a gap between segments must not hold FF");
     frame_.insert(frame_.end(), gap.begin(), gap.end());
 }
 
-void vorcTesraStreamEncoder::appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload) {
+void StreamEncoder::State::appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload) {
     if (payload.size() > LargestSegmentPayload)
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: a segment payload must hold at most 65533 bytes");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: a segment payload must hold at most 65533 bytes");
     appendGapBefore(code);
     appendSegment(frame_, code, payload.data(), payload.size());
 }
 
-void vorcTesraStreamEncoder::appendFrameStart() {
+void StreamEncoder::State::appendFrameStart() {
     appendGapBefore(MarkerSOI);
     appendMarker(frame_, MarkerSOI);
     appendLaidOutSegment(MarkerAPP0, layout_->app0Payload({std::begin(JfifApp0Payload), std::end(JfifApp0Payload)}));
@@ -154,7 +211,7 @@ void vorcTesraStreamEncoder::appendFrameStart() {
 }
 
 // The same tables as the transcoder's JPEG images.
-void vorcTesraStreamEncoder::appendTables() {
+void StreamEncoder::State::appendTables() {
     uint16_t tables[2][64];
     std::copy(std::begin(lumaTable_), std::end(lumaTable_), tables[0]);
     std::copy(std::begin(chromaTable_), std::end(chromaTable_), tables[1]);
@@ -178,7 +235,7 @@ void vorcTesraStreamEncoder::appendTables() {
     }
 }
 
-void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
+void StreamEncoder::State::send(const std::vector<unsigned char>& bytes) {
     size_t offset = 0;
     while (offset < bytes.size()) {
         const size_t piece = std::min(bytes.size() - offset, static_cast<size_t>(INT_MAX));
@@ -188,10 +245,10 @@ void vorcTesraStreamEncoder::send(const std::vector<unsigned char>& bytes) {
     bytesWritten_ += bytes.size();
 }
 
-size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
-    if (rgb == nullptr) throw vorcInvalidArgument("vorcTesraStreamEncoder: the picture is null");
+size_t StreamEncoder::State::encodeFrame(const unsigned char* rgb, int width, int height) {
+    if (rgb == nullptr) throw vorc::InvalidArgument("vorc::StreamEncoder: the picture is null");
     if (width < 1 || width > LargestPictureSide || height < 1 || height > LargestPictureSide) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: width and height must be 1 to 65535 pixels");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: width and height must be 1 to 65535 pixels");
     }
 
     if (width != width_ || height != height_) {
@@ -225,9 +282,9 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         }
         std::copy(candidate_.begin(), candidate_.end(), reference);
         for (int block = 0; block < 6; ++block) {
-            const auto component = block < 4 ? vorcScanEntropyCoder::Luminance
-                                             : (block == 4 ? vorcScanEntropyCoder::BlueDifference
-                                                           : vorcScanEntropyCoder::RedDifference);
+            const auto component = block < 4 ? ScanEntropyCoder::Luminance
+                                             : (block == 4 ? ScanEntropyCoder::BlueDifference
+                                                           : ScanEntropyCoder::RedDifference);
             entropyCoder_.encodeBlock(component, reference + block * 64);
         }
         ++codedTiles;
@@ -240,16 +297,17 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
         // The 12 bytes before the bitmap are not read by the parser; they
         // carry the tile grid, the coded tiles and the frame number for
         // whoever looks at a stream by hand.
-        std::vector<unsigned char> header;
-        appendBigEndian16(header, tileColumns_);
-        appendBigEndian16(header, tileRows_);
-        putBigEndian32(header, codedTiles);
-        putBigEndian32(header, framesEncoded_);
-        uint8_t laidOut[BitmapHeaderBytes];
-        std::copy(header.begin(), header.end(), laidOut);
-        layout_->bitmapHeader(laidOut);
-        std::vector<uint8_t> payload(std::begin(laidOut), std::end(laidOut));
-        payload.insert(payload.end(), bitmap.begin(), bitmap.end());
+        std::vector<unsigned char> fields;
+        appendBigEndian16(fields, tileColumns_);
+        appendBigEndian16(fields, tileRows_);
+        putBigEndian32(fields, codedTiles);
+        putBigEndian32(fields, framesEncoded_);
+        uint8_t header[BitmapHeaderBytes] = {};
+        std::memcpy(header, fields.data(), std::min(fields.size(), sizeof header));
+        layout_->bitmapHeader(header);
+        std::vector<uint8_t> payload(BitmapHeaderBytes + bitmap.size());
+        std::memcpy(payload.data(), header, BitmapHeaderBytes);
+        std::copy(bitmap.begin(), bitmap.end(), payload.begin() + BitmapHeaderBytes);
         appendLaidOutSegment(MarkerCOM, payload);
     }
     if (full || layout_->tablesInPartialFrame(tablesInPartialFrames_)) appendTables();
@@ -267,13 +325,12 @@ size_t vorcTesraStreamEncoder::encodeFrame(const unsigned char* rgb, int width, 
     ++framesEncoded_;
     if (full) ++fullFramesEncoded_;
     lastFrameWasFull_ = full;
-    lastFrameCodedTiles_ = codedTiles;
     return codedTiles;
 }
 
-int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
+int StreamEncoder::State::writeApplicationSegment(const unsigned char* payload, int length) {
     if (length < 1 || static_cast<size_t>(length) > LargestSegmentPayload || payload == nullptr) {
-        throw vorcInvalidArgument("vorcTesraStreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
+        throw vorc::InvalidArgument("vorc::StreamEncoder: an APP13 payload must hold 1 to 65533 bytes");
     }
     if (!app13Allowed_) return 1;
     frame_.clear();
@@ -283,6 +340,25 @@ int vorcTesraStreamEncoder::writeApplicationSegment(const unsigned char* payload
     return 0;
 }
 
-void vorcTesraStreamEncoder::finish() {
-    if (app13Allowed_) writeApplicationSegment(EndOfStreamPayload, sizeof EndOfStreamPayload);
+StreamEncoder::StreamEncoder(vorcByteStreamReceiver* receiver) : state_(std::make_unique<State>(receiver)) {}
+
+StreamEncoder::~StreamEncoder() = default;
+
+size_t StreamEncoder::encodeFrame(const unsigned char* rgb, int width, int height) {
+    return state_->encodeFrame(rgb, width, height);
 }
+
+int StreamEncoder::writeApplicationSegment(const unsigned char* payload, int length) {
+    return state_->writeApplicationSegment(payload, length);
+}
+
+void StreamEncoder::finish() {
+    if (state_->app13Allowed_) state_->writeApplicationSegment(EndOfStreamPayload, sizeof EndOfStreamPayload);
+}
+
+uint64_t StreamEncoder::getFramesEncoded() const { return state_->framesEncoded_; }
+uint64_t StreamEncoder::getFullFramesEncoded() const { return state_->fullFramesEncoded_; }
+bool StreamEncoder::lastFrameWasFull() const { return state_->lastFrameWasFull_; }
+uint64_t StreamEncoder::getBytesWritten() const { return state_->bytesWritten_; }
+
+}  // namespace vorc

@@ -1,4 +1,4 @@
-// vorcTesraStreamEncoder: the producer side of the library. It runs the
+// vorc::StreamEncoder: the producer side of the library. It runs the
 // chain in reverse (RGB pictures -> encoder -> Tesra stream -> byte
 // receiver): each picture becomes a frame that the framewise parser accepts,
 // either a full frame with tables and every tile, or a partial frame whose
@@ -11,7 +11,7 @@
 // segment after the last frame.
 //
 // Ownership: the encoder owns the receiver given to its constructor and
-// destroys it. Bad arguments throw vorcInvalidArgument before anything is
+// destroys it. Bad arguments throw vorc::InvalidArgument before anything is
 // written, so a rejected call never leaves a damaged stream behind.
 #ifndef VORC_ENCODE_STREAM_ENCODER_H
 #define VORC_ENCODE_STREAM_ENCODER_H
@@ -21,21 +21,22 @@
 #include <memory>
 #include <vector>
 
-#include "vorc/encode/scan_entropy_coder.h"
 #include "vorc/encode/stream_layout.h"
 #include "vorc/sinks/byte_stream_receiver.h"
 
-class vorcTesraStreamEncoder {
+namespace vorc {
+
+class StreamEncoder {
 public:
     static constexpr int DefaultQuality = 75;
     static constexpr int DefaultKeyFrameInterval = 25;
     static constexpr int LargestPictureSide = 65535;
 
-    // Takes ownership of receiver; a null receiver throws vorcInvalidArgument.
-    explicit vorcTesraStreamEncoder(vorcByteStreamReceiver* receiver);
-    ~vorcTesraStreamEncoder();
-    vorcTesraStreamEncoder(const vorcTesraStreamEncoder&) = delete;
-    vorcTesraStreamEncoder& operator=(const vorcTesraStreamEncoder&) = delete;
+    // Takes ownership of receiver; a null receiver throws vorc::InvalidArgument.
+    explicit StreamEncoder(vorcByteStreamReceiver* receiver);
+    ~StreamEncoder();
+    StreamEncoder(const StreamEncoder&) = delete;
+    StreamEncoder& operator=(const StreamEncoder&) = delete;
 
     // 1 (smallest) to 100 (best). A change takes effect with a full frame.
     void setQuality(int quality);
@@ -76,57 +77,16 @@ public:
     // APP13 segment unless one already follows it. Frames may still follow.
     void finish();
 
-    uint64_t getFramesEncoded() const { return framesEncoded_; }
-    uint64_t getFullFramesEncoded() const { return fullFramesEncoded_; }
-    bool lastFrameWasFull() const { return lastFrameWasFull_; }
-    size_t getLastFrameCodedTiles() const { return lastFrameCodedTiles_; }
-    uint64_t getBytesWritten() const { return bytesWritten_; }
+    uint64_t getFramesEncoded() const;
+    uint64_t getFullFramesEncoded() const;
+    bool lastFrameWasFull() const;
+    uint64_t getBytesWritten() const;
 
 private:
-    // Quantised coefficients of one tile: Y0 Y1 Y2 Y3 Cb Cr, natural order.
-    static constexpr size_t CoefficientsPerTile = 6 * 64;
-
-    void resize(int width, int height);
-    void transformTile(const unsigned char* rgb, size_t tileColumn, size_t tileRow, int16_t* out) const;
-    void appendGapBefore(unsigned char markerCode);
-    void appendLaidOutSegment(unsigned char code, const std::vector<uint8_t>& payload);
-    void appendTables();
-    void appendFrameStart();
-    void send(const std::vector<unsigned char>& bytes);
-
-    vorcByteStreamReceiver* receiver_;  // owned
-    std::unique_ptr<vorc::StreamLayout> layout_;
-    vorcScanEntropyCoder entropyCoder_;
-
-    int quality_ = DefaultQuality;
-    int keyFrameInterval_ = DefaultKeyFrameInterval;
-    int changeThreshold_ = 0;
-    bool tablesInPartialFrames_ = false;
-    bool imageTag_ = false;
-    bool fullFrameRequested_ = true;
-
-    int width_ = 0;
-    int height_ = 0;
-    // The size a reader takes for a frame that does not name one.
-    int readerWidth_ = 640;
-    int readerHeight_ = 480;
-    int codedQuality_ = 0;  // quality of the tables the reader holds
-    size_t tileColumns_ = 0;
-    size_t tileRows_ = 0;
-    unsigned char lumaTable_[64] = {};
-    unsigned char chromaTable_[64] = {};
-    std::vector<int16_t> reference_;  // what the reader holds, per tile
-    std::vector<int16_t> candidate_;  // one tile of the picture being coded
-    std::vector<unsigned char> frame_;
-    std::vector<unsigned char> scan_;
-
-    int framesSinceFull_ = 0;
-    bool app13Allowed_ = false;  // a frame ended and nothing follows it yet
-    uint64_t framesEncoded_ = 0;
-    uint64_t fullFramesEncoded_ = 0;
-    bool lastFrameWasFull_ = false;
-    size_t lastFrameCodedTiles_ = 0;
-    uint64_t bytesWritten_ = 0;
+    struct State;
+    std::unique_ptr<State> state_;
 };
+
+}  // namespace vorc
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "vorc/core/exceptions.h"
 
+namespace vorc {
+
 namespace {
 
 // 3x5 digit glyphs, one row of three bits per 3-bit group, top row first.
@@ -41,9 +43,9 @@ unsigned char clampToByte(int value) { return static_cast<unsigned char>(std::cl
 
 }  // namespace
 
-vorcSyntheticScene::vorcSyntheticScene(int width, int height) : width_(width), height_(height) {
+SyntheticScene::SyntheticScene(int width, int height) : width_(width), height_(height) {
     if (width < 1 || width > 65535 || height < 1 || height > 65535) {
-        throw vorcInvalidArgument("vorcSyntheticScene: width and height must be 1 to 65535 pixels");
+        throw vorc::InvalidArgument("vorc::SyntheticScene: width and height must be 1 to 65535 pixels");
     }
     const size_t w = static_cast<size_t>(width);
     const size_t h = static_cast<size_t>(height);
@@ -62,7 +64,7 @@ vorcSyntheticScene::vorcSyntheticScene(int width, int height) : width_(width), h
     }
 }
 
-void vorcSyntheticScene::fillRectangle(int64_t left, int64_t top, int64_t width, int64_t height,
+void SyntheticScene::fillRectangle(int64_t left, int64_t top, int64_t width, int64_t height,
                                        const unsigned char* rgb) {
     const int64_t x0 = std::max<int64_t>(left, 0);
     const int64_t y0 = std::max<int64_t>(top, 0);
@@ -75,7 +77,7 @@ void vorcSyntheticScene::fillRectangle(int64_t left, int64_t top, int64_t width,
     }
 }
 
-void vorcSyntheticScene::fillDisc(int64_t centreX, int64_t centreY, int64_t radius, const unsigned char* rgb) {
+void SyntheticScene::fillDisc(int64_t centreX, int64_t centreY, int64_t radius, const unsigned char* rgb) {
     const int64_t y0 = std::max<int64_t>(centreY - radius, 0);
     const int64_t y1 = std::min<int64_t>(centreY + radius + 1, height_);
     const int64_t x0 = std::max<int64_t>(centreX - radius, 0);
@@ -91,7 +93,7 @@ void vorcSyntheticScene::fillDisc(int64_t centreX, int64_t centreY, int64_t radi
     }
 }
 
-void vorcSyntheticScene::drawCounter(uint32_t frame) {
+void SyntheticScene::drawCounter(uint32_t frame) {
     const int64_t scale = std::clamp<int64_t>(std::min(width_, height_) / 120, 1, 4);
     const int64_t margin = 2 * scale;
     const int64_t digitWidth = 4 * scale;  // three columns and a gap
@@ -110,7 +112,7 @@ void vorcSyntheticScene::drawCounter(uint32_t frame) {
     }
 }
 
-const unsigned char* vorcSyntheticScene::renderFrame(uint32_t frame) {
+const unsigned char* SyntheticScene::renderFrame(uint32_t frame) {
     pixels_ = background_;
     const int64_t w = width_;
     const int64_t h = height_;
@@ -134,3 +136,5 @@ const unsigned char* vorcSyntheticScene::renderFrame(uint32_t frame) {
     drawCounter(frame + 1);
     return pixels_.data();
 }
+
+}  // namespace vorc

@@ -1,4 +1,4 @@
-// vorcSyntheticScene: a deterministic moving test picture to feed the stream
+// vorc::SyntheticScene: a deterministic moving test picture to feed the stream
 // encoder (scene -> encoder -> Tesra stream) when no camera is at hand. A
 // still, textured background, three objects moving at different speeds and
 // a frame counter, so that consecutive frames differ in only some tiles.
@@ -10,17 +10,16 @@
 #include <cstdint>
 #include <vector>
 
-class vorcSyntheticScene {
+namespace vorc {
+
+class SyntheticScene {
 public:
-    // 1 to 65535 pixels each way; other sizes throw vorcInvalidArgument.
-    vorcSyntheticScene(int width, int height);
+    // 1 to 65535 pixels each way; other sizes throw vorc::InvalidArgument.
+    SyntheticScene(int width, int height);
 
     // Renders frame number `frame` and returns its RGB pixels (3 bytes each,
     // top row first, no row padding), valid until the next call.
     const unsigned char* renderFrame(uint32_t frame);
-
-    int getWidth() const { return width_; }
-    int getHeight() const { return height_; }
 
 private:
     void fillRectangle(int64_t left, int64_t top, int64_t width, int64_t height, const unsigned char* rgb);
@@ -32,5 +31,7 @@ private:
     std::vector<unsigned char> background_;
     std::vector<unsigned char> pixels_;
 };
+
+}  // namespace vorc
 
 #endif

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/huffman_lookup.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 

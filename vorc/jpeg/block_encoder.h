@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "vorc/core/fatal_error.h"
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/bit_writer.h"
 
 namespace vorc::jpeg {

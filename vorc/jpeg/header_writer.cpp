@@ -1,7 +1,7 @@
 // The JPEG header segments of transcoded images and encoded frames.
 #include "vorc/jpeg/header_writer.h"
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/standard_tables.h"
 
 namespace vorc::jpeg {

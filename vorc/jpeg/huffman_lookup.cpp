@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/standard_tables.h"
 

@@ -23,16 +23,29 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// start + span, with spans beyond a century taken as a century: the clock's
+// nanoseconds would overflow long before milliseconds::max().
+Clock::time_point deadlineAfter(Clock::time_point start, milliseconds span) {
+    constexpr milliseconds Century = std::chrono::hours(24 * 365 * 100);
+    return start + (span < Century ? span : Century);
+}
+
 // The remaining milliseconds until deadline as a poll time-out.
 int millisUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : left > 3600000 ? 3600000 : static_cast<int>(left);
 }
 
-// Connects fd, waiting at most timeout (zero: as long as the system does);
-// 0 or the errno value of the failure.
-int connectWithin(int fd, const sockaddr* address, socklen_t length, milliseconds timeout) {
-    if (timeout.count() <= 0) {
+// The longest a connection is waited for before the caller's interrupted
+// check is asked again.
+constexpr milliseconds InterruptCheckSlice{100};
+
+// Connects fd, waiting at most timeout (zero: as long as the system does)
+// and asking interrupted, if set, between slices of the wait; 0, the errno
+// value of the failure, or EINTR when the check said to stop.
+int connectWithin(int fd, const sockaddr* address, socklen_t length, milliseconds timeout,
+                  const vorc::ConnectInterruption& interrupted) {
+    if (timeout.count() <= 0 && !interrupted) {
         if (::connect(fd, address, length) == 0) return 0;
         // Interrupted, the connection goes on being made: wait for it.
         if (errno != EINTR) return errno;
@@ -45,17 +58,24 @@ int connectWithin(int fd, const sockaddr* address, socklen_t length, millisecond
         if (result == 0) return 0;
         if (error != EINPROGRESS && error != EINTR) return error;
     }
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point deadline = deadlineAfter(Clock::now(), timeout);
     for (;;) {
+        int wait = timeout.count() <= 0 ? -1 : millisUntil(deadline);
+        if (interrupted && (wait < 0 || wait > InterruptCheckSlice.count())) {
+            wait = static_cast<int>(InterruptCheckSlice.count());
+        }
         pollfd entry{fd, POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, timeout.count() <= 0 ? -1 : millisUntil(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return errno;
-        if (ready == 0) return ETIMEDOUT;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
-        return error;
+        const int ready = ::poll(&entry, 1, wait);
+        if (ready < 0 && errno != EINTR) return errno;
+        if (ready > 0) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+            return error;
+        }
+        // A slice or the whole time-out has passed, or a signal came.
+        if (interrupted && interrupted()) return EINTR;
+        if (timeout.count() > 0 && Clock::now() >= deadline) return ETIMEDOUT;
     }
 }
 
@@ -87,11 +107,12 @@ vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(int a, in
 
 vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port,
                                                                        float fps, bool nonBlocking,
-                                                                       vorc::LiveStreamTimeouts timeouts)
+                                                                       vorc::LiveStreamTimeouts timeouts,
+                                                                       const vorc::ConnectInterruption& interrupted)
     : vorcCameraLiveTesraFastStream(0, 0, 0, 0, port, static_cast<int>(fps)),
       socketFd(-1),
       readTimeout(timeouts.read) {
-    connectTo(host, port, timeouts.connect);
+    connectTo(host, port, timeouts.connect, interrupted);
     finishSetUp(fps, nonBlocking);
 }
 
@@ -105,11 +126,12 @@ void vorcCameraLiveTesraFastStreamPOSIX::constructCommonStuff(const vorcIPAddres
     const uint32_t host = ((static_cast<uint32_t>(address.a) * 256 + static_cast<uint32_t>(address.b)) * 256 +
                            static_cast<uint32_t>(address.c)) * 256 + static_cast<uint32_t>(address.d);
     camera.sin_addr.s_addr = htonl(host);
-    connectSocket(AF_INET, &camera, sizeof camera, milliseconds(0));
+    connectSocket(AF_INET, &camera, sizeof camera, milliseconds(0), {});
     finishSetUp(fps, nonBlocking);
 }
 
-void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int port, milliseconds timeout) {
+void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int port, milliseconds timeout,
+                                                   const vorc::ConnectInterruption& interrupted) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -117,38 +139,45 @@ void vorcCameraLiveTesraFastStreamPOSIX::connectTo(const std::string& host, int 
     const std::string service = std::to_string(port);
     const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (resolved != 0) {
-        throw vorcConnectionFailure("cannot resolve " + host + ": " + ::gai_strerror(resolved));
+        throw vorc::ConnectionFailure("cannot resolve " + host + ": " + ::gai_strerror(resolved));
     }
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
     std::string failures;
     for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
         try {
-            connectSocket(entry->ai_family, entry->ai_addr, static_cast<unsigned>(entry->ai_addrlen), timeout);
+            connectSocket(entry->ai_family, entry->ai_addr, static_cast<unsigned>(entry->ai_addrlen), timeout,
+                          interrupted);
             return;
-        } catch (const vorcConnectionFailure& failure) {
+        } catch (const vorc::ConnectionFailure& failure) {
             failures += (failures.empty() ? "" : "; ") + std::string(failure.what());
         }
     }
-    throw vorcConnectionFailure(failures.empty() ? "cannot resolve " + host : failures);
+    throw vorc::ConnectionFailure(failures.empty() ? "cannot resolve " + host : failures);
 }
 
 void vorcCameraLiveTesraFastStreamPOSIX::connectSocket(int family, const void* address, unsigned addressLength,
-                                                       milliseconds timeout) {
+                                                       milliseconds timeout,
+                                                       const vorc::ConnectInterruption& interrupted) {
     const auto* target = static_cast<const sockaddr*>(address);
     const std::string where = describeAddress(target) + " port " +
                               std::to_string(ntohs(reinterpret_cast<const sockaddr_in*>(target)->sin_port));
     socketFd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socketFd < 0) {
         socketFd = -1;
-        throw vorcConnectionFailure("cannot open a socket for " + where + ": " + std::strerror(errno));
+        throw vorc::ConnectionFailure("cannot open a socket for " + where + ": " + std::strerror(errno));
     }
-    const int error = connectWithin(socketFd, target, addressLength, timeout);
-    if (error != 0) {
-        // The constructor fails, so no destructor will run: release here, or
-        // a viewer that keeps retrying would run out of descriptors.
-        releaseSocket();
-        throw vorcConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
+    // The constructor fails, so no destructor will run: release on every
+    // failure, or a viewer that keeps retrying would run out of descriptors.
+    int error = 0;
+    try {
+        error = connectWithin(socketFd, target, addressLength, timeout, interrupted);
+    } catch (...) {
+        releaseSocket();  // the interrupted check threw
+        throw;
     }
+    if (error != 0) releaseSocket();
+    if (error == EINTR) throw vorc::InterruptedError("connecting to " + where + ": interrupted");
+    if (error != 0) throw vorc::ConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
 }
 
 void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking) {
@@ -156,7 +185,7 @@ void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking
         if (nonBlocking) {
             const int flags = ::fcntl(socketFd, F_GETFL);
             if (flags == -1 || ::fcntl(socketFd, F_SETFL, flags | O_NONBLOCK) == -1) {
-                throw vorcConnectionFailure(std::string("cannot set the socket non-blocking: ") +
+                throw vorc::ConnectionFailure(std::string("cannot set the socket non-blocking: ") +
                                             std::strerror(errno));
             }
         }
@@ -189,10 +218,10 @@ void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps) {
             if (errno == EINTR) continue;
             // Also EAGAIN: a non-blocking socket that cannot take a request
             // this small is failing, and retrying could spin.
-            throw vorcConnectionFailure(std::string("cannot send the request: ") + std::strerror(errno));
+            throw vorc::ConnectionFailure(std::string("cannot send the request: ") + std::strerror(errno));
         }
         // A write that takes nothing would repeat for ever.
-        if (sent == 0) throw vorcConnectionFailure("cannot send the request: the camera takes nothing");
+        if (sent == 0) throw vorc::ConnectionFailure("cannot send the request: the camera takes nothing");
         next += sent;
         left -= static_cast<size_t>(sent);
     }
@@ -207,11 +236,13 @@ void vorcCameraLiveTesraFastStreamPOSIX::releaseSocket() {
 
 bool vorcCameraLiveTesraFastStreamPOSIX::awaitData() {
     if (readTimeout.count() <= 0) return true;
-    const Clock::time_point deadline = lastData + readTimeout;
+    const Clock::time_point deadline = deadlineAfter(lastData, readTimeout);
     for (;;) {
         pollfd entry{socketFd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, millisUntil(deadline));
-        if (ready != 0) return true;  // data, an end or an error: read tells
+        // Data, an end or an error: the read tells which. A signal that cut
+        // the wait short is none of them; the wait goes on for the time left.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
         if (Clock::now() >= deadline) return false;
     }
 }
@@ -230,7 +261,7 @@ int vorcCameraLiveTesraFastStreamPOSIX::fetchBytes(unsigned char* buffer, int ma
     if (got > 0) {
         lastData = Clock::now();
     } else if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK) && readTimeout.count() > 0 &&
-               Clock::now() - lastData >= readTimeout) {
+               Clock::now() >= deadlineAfter(lastData, readTimeout)) {
         readTimedOut = true;
         readFinished(-1, ETIMEDOUT);
         return 0;

@@ -1,10 +1,10 @@
-// Live camera stream: the source at the head of the chain source -> parser
-// -> scan decoder -> back end when the stream comes from a network camera.
-// It connects over TCP, asks the camera over HTTP for its live stream at a
+// Live camera stream: the source of a stream that comes from a network
+// camera. It connects over TCP, asks the camera over HTTP for its live stream at a
 // chosen frame rate and then delivers the answer's bytes as they arrive. The
 // HTTP answer header is not interpreted: the parser's search for the first
-// SOI marker skips it. Connecting by host name (IPv4 or IPv6) and time limits
-// for the connect and for a silent camera are optional.
+// SOI marker skips it (vorc::CheckedCameraStream reads and checks it).
+// Connecting by host name (IPv4 or IPv6) and time limits for the connect and
+// for a silent camera are optional.
 #ifndef VORC_SOURCES_CAMERA_LIVE_STREAM_H
 #define VORC_SOURCES_CAMERA_LIVE_STREAM_H
 
@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "vorc/core/stream_interfaces.h"
@@ -27,6 +28,11 @@ struct LiveStreamTimeouts {
     // a non-blocking source that has had no byte for this long has ended.
     std::chrono::milliseconds read{0};
 };
+
+// Asked at least every 100 ms while a connection is being made; true gives
+// the connection up with vorc::InterruptedError. Without it only the
+// connect time-out (or the system's) ends a connection that hangs.
+using ConnectInterruption = std::function<bool()>;
 
 }  // namespace vorc
 
@@ -51,20 +57,20 @@ public:
     vorcCameraLiveTesraFastStreamPOSIX(int a, int b, int c, int d, int port, int fps, bool nonBlocking);
     // host is a name, an IPv4 address or an IPv6 address (without brackets);
     // each address it resolves to is tried in turn. Throws
-    // vorcConnectionFailure, which says why, when none can be connected or
+    // vorc::ConnectionFailure, which says why, when none can be connected or
     // the request cannot be sent.
     vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port, float fps, bool nonBlocking,
-                                       vorc::LiveStreamTimeouts timeouts = {});
+                                       vorc::LiveStreamTimeouts timeouts = {},
+                                       const vorc::ConnectInterruption& interrupted = {});
     // Shuts the connection down and releases the socket.
     ~vorcCameraLiveTesraFastStreamPOSIX() override;
 
     // One read: the byte count, 0 when the camera closed the connection,
-    // and 0 too for an error, a read time-out or (non-blocking) no data
-    // waiting.
+    // and 0 too for an error, a read time-out, a read cut short by a signal
+    // or (non-blocking) no data waiting.
     int fetchBytes(unsigned char* buffer, int maxBytes) override;
 
     // Zero (the default of the address constructors) waits for ever.
-    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // The camera has sent nothing for the read time-out; a read that ended
     // so is passed to readFinished as failed with ETIMEDOUT.
     bool timedOut() const { return readTimedOut; }
@@ -78,11 +84,13 @@ protected:
     int32_t socketFd;
 
 private:
-    void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout);
-    void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout);
+    void connectTo(const std::string& host, int port, std::chrono::milliseconds timeout,
+                   const vorc::ConnectInterruption& interrupted);
+    void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout,
+                       const vorc::ConnectInterruption& interrupted);
     void finishSetUp(float fps, bool nonBlocking);
-    // Waits until data is waiting or the read time-out has passed; false
-    // when it has passed.
+    // Waits until data is waiting or the read time-out has passed, also
+    // across signals; false when it has passed.
     bool awaitData();
     void sendRequest(float fps);
     void releaseSocket();

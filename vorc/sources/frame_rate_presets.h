@@ -1,7 +1,6 @@
 // Frame rates with display names for applications that let a user choose
-// the rate at which a live camera stream (the source at the head of the
-// chain source -> parser -> scan decoder -> back end) is requested. The
-// library itself never reads these tables.
+// the rate at which a live camera stream is requested. The library itself
+// never reads these tables.
 #ifndef VORC_SOURCES_FRAME_RATE_PRESETS_H
 #define VORC_SOURCES_FRAME_RATE_PRESETS_H
 

@@ -1,7 +1,6 @@
 // An IPv4 address as the four octets of its written form, used to name the
-// camera that a live stream source (the first link of the chain source ->
-// parser -> scan decoder -> back end) connects to; and the split of a
-// written camera address with a host name or an IPv6 address and a port.
+// camera that a live stream source connects to; and the split of a written
+// camera address with a host name or an IPv6 address and a port.
 #ifndef VORC_SOURCES_IP_ADDRESS_H
 #define VORC_SOURCES_IP_ADDRESS_H
 

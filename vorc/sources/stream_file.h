@@ -1,5 +1,4 @@
-// The file stream source: the first link of the chain source -> parser ->
-// scan decoder -> back end. It reads a stream from a file named by a path or
+// The file stream source: reads a stream from a file named by a path or
 // from a descriptor the caller already holds (pipe, socket, standard input),
 // optionally waiting only a limited time for data so that a caller driving
 // decode() in a loop regains control while a live descriptor stays silent.

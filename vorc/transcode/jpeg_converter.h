@@ -24,8 +24,8 @@
 #include <memory>
 #include <vector>
 
-#include "vorc/core/jpeg_format.h"
-#include "vorc/core/scan_decoder.h"
+#include "vorc/jpeg/jpeg_format.h"
+#include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/jpeg/bit_writer.h"
 #include "vorc/jpeg/scan_bit_reader.h"

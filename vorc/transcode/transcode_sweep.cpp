@@ -10,15 +10,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "vorc/core/jpeg_format.h"
+#include "vorc/jpeg/jpeg_format.h"
 #include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/dsp/kernel_table.h"
-#include "vorc/jpeg/bit_serial_reader.h"
+#include "vorc/decode/bit_serial_reader.h"
 #include "vorc/jpeg/block_decoder.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
+#include "vorc/jpeg/standard_tables.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 namespace {
@@ -45,7 +46,7 @@ bool tileCoded(const unsigned char* bitmap, size_t tile) {
 constexpr int predictorOf(int block) { return block < LumaBlocks ? 0 : block - LumaBlocks + 1; }
 
 void reportFailure(vorcTesraDecoderBackEnd* backEnd, const char* msg) {
-    vorc::sendStatusMsg(msg, nullptr);
+    vorc::sendStatus(vorc::StatusLevel::Warning, msg, nullptr);
     backEnd->errorEncountered();
 }
 
@@ -166,7 +167,7 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
             coeffTileRows = frame.tileRows;
             vorc::sendStatusMsg("JPG converter : reallocated coeff buffer", nullptr);
         } else {
-            vorc::sendStatusMsg("JPG converter : reallocation of coeff buffer failed!", nullptr);
+            vorc::sendStatus(vorc::StatusLevel::Warning, "JPG converter : reallocation of coeff buffer failed!", nullptr);
         }
     }
     return CoeffBuffer != nullptr;
@@ -326,7 +327,7 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
         case BlockOutcome::DCCodewordMissing:
             // The one report that follows the back end's error.
             backEnd->errorEncountered();
-            vorc::sendStatusMsg("JPG converter : 1) huffman_leaf_node DC == NULL", nullptr);
+            vorc::sendStatus(vorc::StatusLevel::Warning, "JPG converter : 1) huffman_leaf_node DC == NULL", nullptr);
             return 1;
         case BlockOutcome::DCBitsMissing:
             reportFailure(backEnd, "JPG converter : Return val consumeAdditionalBits() == NULL");
