@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "tools/camera_request.h"
+#include "tools/net/camera_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CameraRequest request = parseCameraRequest(std::string(reinterpret_cast<const char*>(data), size));

@@ -5,6 +5,7 @@
 // usage errors. And the heat map's last picture on its own, kept whole or
 // decoded as it arrives.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <map>
@@ -14,7 +15,7 @@
 #include "support/motion_scene.h"
 #include "support/png_reading.h"
 #include "support/tool_process.h"
-#include "tools/motion_heatmap.h"
+#include "tools/motion/heatmap.h"
 #include "vorc/core/status_messages.h"
 
 using vorc::MotionEvent;
@@ -339,6 +340,14 @@ TEST_F(MotionTool, UsageErrorsAndFailures) {
     EXPECT_EQ(run("motion --heatmap " + at("h.png") + " " + at("empty.tesra")), 1);
     EXPECT_NE(err_.find("vorc motion: no picture for the heat map"), std::string::npos) << err_;
     EXPECT_FALSE(std::filesystem::exists(at("h.png")));
+    // A pipe is no file of its own to remove. The reader gives up after a while, so a vorc that
+    // never opens the pipe fails the test instead of hanging it.
+    const std::string fifo = at("heat.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run("motion --heatmap " + fifo + " " + at("empty.tesra") + " 2>/dev/null & timeout 30 cat " + fifo +
+                  " >/dev/null; wait $!"),
+              1);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << "the pipe is still there";
     // A camera that is not there.
     EXPECT_EQ(run("motion 127.0.0.1:1"), 1);
     EXPECT_NE(err_.find("vorc motion: cannot get a stream from 127.0.0.1:1"), std::string::npos) << err_;

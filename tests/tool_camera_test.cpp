@@ -1,14 +1,19 @@
 // `vorc camera` and `vorc record` run as a user would: the camera serves the
-// file's frames, a wrong request gets an HTTP error, it ends cleanly on
-// SIGINT and SIGTERM, and record writes the same JPEG images as transcode,
-// checks the camera's HTTP status, times out and takes names and IPv6; the
-// reading commands complete their outputs when a signal stops them, and
-// `info` and `record` too tell of the signal in their exit status.
+// file's frames, a wrong request gets an HTTP error, it outlives the reader
+// of its log and ends cleanly on SIGINT and SIGTERM, and record writes the
+// same JPEG images as transcode, checks the camera's HTTP status, times out
+// and takes names and IPv6; the reading commands complete their outputs when
+// a signal stops them, and `info` and `record` too tell of the signal in
+// their exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "support/fake_camera.h"
 #include "support/files.h"
@@ -50,6 +55,37 @@ TEST_F(ToolCamera, ServesTheFileAndAnswersWrongRequestsWithHttpErrors) {
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
     // Nine frames per pass: the FF D8 in the bitmap did not split a frame.
     EXPECT_NE(camera.errors().find(": 18 frames sent"), std::string::npos) << camera.errors();
+}
+
+// A camera whose log nobody reads any more (`vorc camera ... 2>&1 | head
+// -n 1`) goes on serving: a log line into the closed pipe must not end it.
+TEST_F(ToolCamera, OutlivesTheReaderOfItsLog) {
+    int log[2];
+    ASSERT_EQ(::pipe(log), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        ::dup2(log[1], STDERR_FILENO);
+        ::close(log[0]);
+        ::execl(VORC_TOOL_PATH, VORC_TOOL_PATH, "camera", "--listen", "127.0.0.1:0", "--exit-after", "60", "--loops",
+                "1", stream.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(log[1]);
+    std::string line;
+    for (char c = 0; ::read(log[0], &c, 1) == 1 && c != '\n';) line += c;
+    ::close(log[0]);
+    EXPECT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    if (const int port = std::atoi(line.c_str() + line.rfind(':') + 1); port > 0) {
+        // Each answer is logged.
+        EXPECT_EQ(exchange(port, "GET /index.html HTTP/1.0\n\n").rfind("HTTP/1.0 404", 0), 0u);
+        EXPECT_TRUE(exchange(port, "GET /control/faststream.jpg HTTP/1.0\n\n") ==
+                    "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + readFile(stream));
+    }
+    ::kill(pid, SIGINT);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(ToolCamera, RecordWritesTheSameImagesAsTranscodingTheFile) {

@@ -25,7 +25,7 @@
 #include "support/libjpeg_helpers.h"
 #include "support/png_reading.h"
 #include "support/tool_process.h"
-#include "tools/http_request.h"
+#include "tools/net/http_request.h"
 
 using vorctest::readFile;
 using vorctest::readPng;

@@ -23,7 +23,7 @@
 #include "support/files.h"
 #include "support/picture_backend.h"
 #include "support/png_reading.h"
-#include "tools/frame_index.h"
+#include "tools/cli/frame_index.h"
 
 namespace fs = std::filesystem;
 using vorctest::readFile;

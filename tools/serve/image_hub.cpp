@@ -1,0 +1,55 @@
+// The image hub of `vorc serve`: frames each published JPEG image once as a
+// multipart part and hands the latest one to the web server, woken through a
+// non-blocking pipe.
+#include "tools/serve/image_hub.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+ImageHub::ImageHub() {
+    if (::pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+}
+
+ImageHub::~ImageHub() {
+    ::close(wakePipe_[0]);
+    ::close(wakePipe_[1]);
+}
+
+void ImageHub::publish(std::string_view jpeg, int width, int height) {
+    auto image = std::make_shared<ServedImage>();
+    image->width = width;
+    image->height = height;
+    image->part = std::string("--") + Boundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                  std::to_string(jpeg.size()) + "\r\n\r\n";
+    image->jpegOffset = image->part.size();
+    image->part.append(jpeg);
+    image->part.append("\r\n");
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        image->number = ++published_;
+        latest_ = std::move(image);
+    }
+    wake();
+}
+
+std::shared_ptr<const ServedImage> ImageHub::latest() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return latest_;
+}
+
+void ImageHub::wake() const {
+    // A full pipe already holds a wake-up.
+    const char byte = 1;
+    const int savedErrno = errno;
+    [[maybe_unused]] const ssize_t written = ::write(wakePipe_[1], &byte, 1);
+    errno = savedErrno;
+}
+
+void ImageHub::drainWakes() const {
+    char bytes[256];
+    while (::read(wakePipe_[0], bytes, sizeof bytes) > 0) {
+    }
+}
