@@ -36,14 +36,16 @@ for object in "$build"/objects/*.o; do objects+=(-object "$object"); done
 llvm-profdata$llvm merge -sparse "$build"/profiles/*.profraw -o "$build/all.profdata"
 llvm-cov$llvm export -summary-only -instr-profile "$build/all.profdata" "${objects[@]:1}" >"$build/summary.json"
 /usr/bin/python3 - "$build/summary.json" "$PWD/vorc/" <<'PY'
-import collections, json, sys
+import collections, json, os, sys
 files = json.load(open(sys.argv[1]))["data"][0]["files"]
 root = sys.argv[2]
 sums = collections.defaultdict(lambda: [0, 0, 0, 0])
 for f in files:
-    if not f["filename"].startswith(root):
+    # Objects compiled in the build folder name their sources through "..".
+    name = os.path.normpath(f["filename"])
+    if not name.startswith(root):
         continue
-    folder = f["filename"][len(root):].split("/")[0]
+    folder = name[len(root):].split("/")[0]
     folder = folder if "." not in folder else "(headers at the top)"
     s = f["summary"]
     for key, i in (("lines", 0), ("branches", 2)):
