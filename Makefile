@@ -17,15 +17,21 @@ FUZZ_CXX  ?= clang++-14
 export CCACHE_BASEDIR := $(CURDIR)
 
 # chromium: the serve test looks at the served page in a headless browser;
+# nginx: the serve test runs it as a reverse proxy in front of the server;
+# curl: the serve test's HTTP client;
+# libcrypt-dev: the salted password hashes of the server's viewer login;
 # python3-dev, pybind11-dev, python3-numpy, python3-pytest: the Python module;
 # python3-pybind11, python3-setuptools, python3-wheel, python3-venv,
 # python3-build: pip install . and the wheel; python3-mypy: stubtest;
-# binutils: nm and readelf look at the shared library.
+# binutils: nm and readelf look at the shared library;
+# libtomlplusplus-dev: vorc serve's configuration file; libmatroska-dev,
+# libebml-dev: vorc record's Matroska files; mkvtoolnix: the tests read them back.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 libbenchmark-dev libjpeg62-turbo-dev libpng-dev man-db python3 chromium \
                 python3-dev pybind11-dev python3-numpy python3-pytest \
                 python3-pybind11 python3-setuptools python3-wheel python3-venv python3-build \
-                python3-mypy binutils libturbojpeg0-dev ccache
+                python3-mypy binutils libturbojpeg0-dev ccache \
+                libtomlplusplus-dev nginx curl libcrypt-dev libmatroska-dev libebml-dev mkvtoolnix
 
 .PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz fuzz-deps fuzz-check fuzz-coverage
 
@@ -147,7 +153,9 @@ fuzz-coverage: fuzz-deps
 # library, which exports only the C interface), runs the examples on the
 # bundled sample, runs the Python example with the installed module, checks
 # that the module's place under /usr/local is one Debian's python3 searches,
-# and reads the installed man page and bash completion.
+# reads the installed man page and bash completion, runs the service unit's
+# command on a configuration of the sample and, where systemd-analyze is
+# present, verifies the unit and rates its exposure.
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
@@ -168,6 +176,13 @@ install-check: build
 	PYTHONPATH="$$prefix/$$site" /usr/bin/python3 examples/python/stats.py data/sample.tesra | tail -n 1; \
 	/usr/bin/python3 -c 'import sys; sys.exit(sys.argv[1] not in sys.path)' "/usr/local/$$site" \
 	  || { echo "install-check: /usr/bin/python3 does not search /usr/local/$$site" >&2; exit 1; }; \
+	"$$prefix/bin/vorc" camera --listen 127.0.0.1:0 --quiet --exit-after 30 data/sample.tesra 2>"$$prefix/camera.log" & \
+	camera=$$!; for i in $$(seq 100); do grep -q listening "$$prefix/camera.log" && break; sleep 0.1; done; \
+	port=$$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$$prefix/camera.log"); \
+	"$$prefix/bin/vorc" record "127.0.0.1:$$port" --frames 5 -o "$$prefix/check.mkv" >/dev/null 2>&1 \
+	  && mkvinfo "$$prefix/check.mkv" | grep -q V_MJPEG \
+	  || { kill $$camera; echo "install-check: the installed vorc cannot record into Matroska" >&2; exit 1; }; \
+	kill $$camera; wait $$camera || true; \
 	pcdir=$$(dirname "$$(find "$$prefix" -name vorc.pc)"); \
 	$${CXX:-c++} -O1 -o "$$prefix/decode_file_pc" examples/decode_file.cpp \
 	  $$(PKG_CONFIG_PATH="$$pcdir" pkg-config --cflags --libs vorc); \
@@ -183,9 +198,28 @@ install-check: build
 	bash -c 'source "$$1"; COMP_WORDS=(vorc i); COMP_CWORD=1; _vorc; [[ $${COMPREPLY[*]} == info ]]' \
 	  _ "$$prefix/share/bash-completion/completions/vorc" \
 	  || { echo "install-check: the bash completion was not installed" >&2; exit 1; }; \
+	unit="$$prefix/lib/systemd/system/vorc-serve@.service"; \
+	grep -qx "ExecStart=$$prefix/bin/vorc serve --config /etc/vorc/%i.toml" "$$unit" \
+	  || { echo "install-check: the service unit does not run the installed tool" >&2; exit 1; }; \
+	for hardening in DynamicUser=yes ProtectSystem=strict NoNewPrivileges=yes; do \
+	  grep -qx "$$hardening" "$$unit" || { echo "install-check: the service unit lacks $$hardening" >&2; exit 1; }; \
+	done; \
+	printf '[cameras.sample]\nsource = "%s"\n' "$$PWD/data/sample.tesra" >"$$prefix/sample.toml"; \
+	$$(sed -n "s|^ExecStart=\(.*\)/etc/vorc/%i.toml$$|\1$$prefix/sample.toml|p" "$$unit") \
+	  --listen 127.0.0.1:0 --exit-after 0.5 --quiet 2>/dev/null \
+	  || { echo "install-check: the service unit's command does not serve" >&2; exit 1; }; \
+	if command -v systemd-analyze >/dev/null; then \
+	  problems=$$(systemd-analyze verify --man=no "$$unit" 2>&1); \
+	  [ -z "$$problems" ] || { echo "install-check: systemd-analyze verify: $$problems" >&2; exit 1; }; \
+	  systemd-analyze security --offline=yes --threshold=20 --no-pager "$$unit" >/dev/null \
+	    || { echo "install-check: systemd-analyze security finds the service unit exposed" >&2; exit 1; }; \
+	  verified="verified by systemd-analyze"; \
+	else \
+	  verified="not verified: no systemd-analyze"; \
+	fi; \
 	echo "install-check: the installed library works with find_package(vorc) and pkg-config (C++17, C++20," \
 	  "and C99 with the shared library); the module with python3, at home under /usr/local;" \
-	  "the man page and the bash completion are installed"
+	  "the man page and the bash completion are installed; the service unit serves ($$verified)"
 
 # The main job on the bundled sample: a summary of the stream, then the
 # three outputs (each with a way to look at it) and how fast they were made.

@@ -31,10 +31,11 @@ LIBRARY_FLOORS = [
 ]
 # Lowest first; rooms on one floor stand beside each other.
 TOOL_FLOORS = [
-    ["imageio"],                    # PNG and PPM files
+    ["imageio", "matroska"],        # PNG and PPM files; the Matroska writer module
     ["cli"],                        # options, status output, exit statuses, the outputs on the chain
-    ["net"],                        # HTTP heads, listening sockets, the camera as a source
-    ["motion", "serve", "camera"],  # the larger parts of one command each
+    ["net", "record"],              # HTTP heads, sockets, the camera as a source; recordings
+    ["motion", "camera"],           # the larger parts of one command each
+    ["serve"],                      # vorc serve, which reports motion
     ["commands"],                   # one file per command, and main()
 ]
 INCLUDE = re.compile(r'\s*#\s*include\s*"(vorc|tools)/(?:([a-z_]+)/)?')

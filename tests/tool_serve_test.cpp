@@ -20,16 +20,24 @@
 #include <set>
 #include <sstream>
 
+#include "support/browser.h"
 #include "support/fake_camera.h"
 #include "support/files.h"
 #include "support/libjpeg_helpers.h"
 #include "support/png_reading.h"
+#include "support/serve_client.h"
 #include "support/tool_process.h"
 #include "tools/net/http_request.h"
 
+using vorctest::get;
+using vorctest::metrics;
+using vorctest::pumpUntil;
+using vorctest::Readers;
 using vorctest::readFile;
 using vorctest::readPng;
+using vorctest::StreamReader;
 using vorctest::Vorc;
+using vorctest::waitForHealth;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -119,159 +127,11 @@ TEST(HttpRequestHead, EmptyLinesBeforeTheRequestAreIgnored) {
     EXPECT_EQ(parseHttpHead("\r\n \r\n\r\n").status, 400);
 }
 
-// A client of /stream.mjpg that checks the framing of every part as it
-// arrives and counts (or keeps) the JPEG images.
-class StreamReader {
-public:
-    explicit StreamReader(int port, bool keep = false, int receiveBuffer = 0)
-        : fd_(vorctest::connectToLoopback(port, receiveBuffer)), keep_(keep) {
-        const std::string request = "GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~StreamReader() { ::close(fd_); }
-    StreamReader(const StreamReader&) = delete;
-    StreamReader& operator=(const StreamReader&) = delete;
-
-    // Takes what has arrived; false once the server has closed.
-    bool pump() {
-        char chunk[65536];
-        ssize_t got;
-        while ((got = ::recv(fd_, chunk, sizeof chunk, 0)) > 0) data_.append(chunk, static_cast<size_t>(got));
-        if (got == 0) open_ = false;
-        parse();
-        return open_;
-    }
-    int fd() const { return fd_; }
-    bool open() const { return open_; }
-    size_t images() const { return images_; }
-    const std::vector<std::string>& kept() const { return kept_; }
-
-private:
-    void parse() {
-        if (!headerSeen_) {
-            const size_t end = data_.find("\r\n\r\n");
-            if (end == std::string::npos) return;
-            const std::string header = data_.substr(0, end + 4);
-            EXPECT_EQ(header.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << header;
-            EXPECT_NE(header.find("\r\nContent-Type: multipart/x-mixed-replace;boundary=vorcframe\r\n"),
-                      std::string::npos)
-                << header;
-            data_.erase(0, end + 4);
-            headerSeen_ = true;
-        }
-        static const std::string partHead = "--vorcframe\r\nContent-Type: image/jpeg\r\nContent-Length: ";
-        while (!broken_ && data_.size() >= partHead.size()) {
-            const size_t end = data_.find("\r\n\r\n");
-            if (end == std::string::npos) return;
-            const std::string length = data_.substr(partHead.size(), end - partHead.size());
-            if (data_.compare(0, partHead.size(), partHead) != 0 || length.empty() || length.size() > 9 ||
-                length.find_first_not_of("0123456789") != std::string::npos) {
-                ADD_FAILURE() << "bad part head: " << data_.substr(0, std::min<size_t>(end, 200));
-                broken_ = true;
-                return;
-            }
-            const size_t jpegLength = std::stoul(length);
-            const size_t total = end + 4 + jpegLength + 2;
-            if (data_.size() < total) return;
-            if (data_.compare(total - 2, 2, "\r\n") != 0) {
-                ADD_FAILURE() << "part not ended by CR LF";
-                broken_ = true;
-                return;
-            }
-            if (keep_) kept_.push_back(data_.substr(end + 4, jpegLength));
-            ++images_;
-            data_.erase(0, total);
-        }
-    }
-
-    const int fd_;
-    const bool keep_;
-    bool open_ = true;
-    bool headerSeen_ = false;
-    bool broken_ = false;
-    std::string data_;
-    size_t images_ = 0;
-    std::vector<std::string> kept_;
-};
-
-using Readers = std::vector<std::unique_ptr<StreamReader>>;
-
-// Pumps the readers for a while or until done() says so; false on time-out.
-bool pumpUntil(const Readers& readers, double seconds, const std::function<bool()>& done = nullptr) {
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    std::vector<pollfd> entries;
-    for (const auto& reader : readers) entries.push_back(pollfd{reader->fd(), POLLIN, 0});
-    while (Clock::now() < end) {
-        if (done && done()) return true;
-        ::poll(entries.data(), entries.size(), 20);
-        for (size_t i = 0; i < readers.size(); ++i) {
-            if (entries[i].revents != 0) readers[i]->pump();
-        }
-    }
-    return done == nullptr || done();
-}
-
-struct Answer {
-    std::string head;
-    std::string body;
-};
-
-Answer get(int port, const std::string& path) {
-    const std::string text = vorctest::exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    const size_t end = text.find("\r\n\r\n");
-    if (end == std::string::npos) return Answer{text, ""};
-    return Answer{text.substr(0, end + 4), text.substr(end + 4)};
-}
-
-// The samples of a Prometheus text answer; every line must be a HELP or
-// TYPE comment or a sample of a declared metric, counters named *_total.
-std::map<std::string, double> metrics(int port) {
-    const Answer answer = get(port, "/metrics");
-    EXPECT_NE(answer.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << answer.head;
-    static const std::regex help("# HELP ([a-zA-Z_:][a-zA-Z0-9_:]*) .+");
-    static const std::regex type("# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge)");
-    static const std::regex sample("([a-zA-Z_:][a-zA-Z0-9_:]*) ([0-9]+(\\.[0-9]+)?)");
-    std::map<std::string, double> values;
-    std::map<std::string, std::string> types;
-    std::istringstream lines(answer.body);
-    std::smatch match;
-    for (std::string line; std::getline(lines, line);) {
-        if (std::regex_match(line, match, type)) {
-            types[match[1]] = match[2];
-            EXPECT_EQ(match[2] == "counter", line.find("_total ") != std::string::npos) << line;
-        } else if (std::regex_match(line, match, sample)) {
-            EXPECT_EQ(types.count(match[1]), 1u) << "no TYPE before " << line;
-            values[match[1]] = std::stod(match[2]);
-        } else {
-            EXPECT_TRUE(std::regex_match(line, help)) << line;
-        }
-    }
-    return values;
-}
-
-bool waitForHealth(int port, const std::string& status, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    while (Clock::now() < end) {
-        if (get(port, "/health").head.rfind("HTTP/1.1 " + status, 0) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 class ToolServe : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(vorctest::writeLiveTestStream(stream = dir + "live.tesra")); }
 
-    // The images `vorc transcode` makes of the file.
-    std::set<std::string> transcodedImages() {
-        Vorc transcode(dir + "transcode.err", {"transcode", "--quiet", stream, "--jpeg-prefix", dir + "file_"});
-        EXPECT_EQ(transcode.wait(), 0) << transcode.errors();
-        std::set<std::string> images;
-        for (int i = 0; i < 9; ++i) images.insert(readFile(dir + "file_" + std::to_string(1000000 + i).substr(1) + ".jpg"));
-        EXPECT_EQ(images.size(), 9u);
-        return images;
-    }
+    std::set<std::string> transcodedImages() { return vorctest::transcodedImages(dir, stream, 9); }
 
     const vorctest::TempDir temp;
     const std::string dir = temp.path + "/";
@@ -294,7 +154,7 @@ TEST_F(ToolServe, FansTheTranscodersImagesOutAndAnswersEveryAddress) {
     for (const auto& reader : readers) {
         for (const std::string& image : reader->kept()) EXPECT_EQ(expected.count(image), 1u);
     }
-    const Answer snapshot = get(port, "/snapshot.jpg");
+    const vorctest::Answer snapshot = get(port, "/snapshot.jpg");
     EXPECT_EQ(snapshot.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << snapshot.head;
     EXPECT_NE(snapshot.head.find("Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(snapshot.body.size())),
               std::string::npos);
@@ -313,9 +173,9 @@ TEST_F(ToolServe, FansTheTranscodersImagesOutAndAnswersEveryAddress) {
     EXPECT_EQ(after["vorc_serve_picture_width"], 128);
     EXPECT_EQ(after["vorc_serve_picture_height"], 64);
 
-    const Answer page = get(port, "/");
+    const vorctest::Answer page = get(port, "/");
     EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
-    EXPECT_NE(page.body.find("<img id=\"picture\" src=\"/stream.mjpg\""), std::string::npos);
+    EXPECT_NE(page.body.find("<img id=\"picture\" src=\"stream.mjpg\""), std::string::npos);
     EXPECT_NE(page.body.find("128x64"), std::string::npos);
     EXPECT_EQ(get(port, "/health").body, "source up\n");
 
@@ -618,32 +478,6 @@ TEST_F(ToolServe, LogsEachOutageOnceAndEachReturn) {
     EXPECT_EQ(camera.wait(), 0) << camera.errors();
 }
 
-// The PNG as RGB; empty if it cannot be read.
-vorctest::RgbPicture readPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    vorctest::RgbPicture picture;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
-    image.format = PNG_FORMAT_RGB;
-    picture.pixels.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr)) return vorctest::RgbPicture();
-    picture.width = static_cast<int>(image.width);
-    picture.height = static_cast<int>(image.height);
-    return picture;
-}
-
-// Headless Chromium's screenshot of the address, within 60 s; false if none.
-// Its home is the scratch directory too, since a test run may have none.
-bool screenshot(const std::string& url, const std::string& png, const std::string& scratch) {
-    vorctest::ChildProcess chromium(scratch + "chromium.log",
-                           {"env", "HOME=" + scratch, "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                            "--user-data-dir=" + scratch + "profile", "--window-size=400,300",
-                            "--force-device-scale-factor=1", "--hide-scrollbars", "--screenshot=" + png, url});
-    chromium.wait(60);
-    return readPng(png).width > 0;
-}
-
 TEST_F(ToolServe, ChromiumShowsThePicture) {
     // Four flat quadrants, so that any JPEG decoder gives nearly the same colours.
     vorctest::RgbPicture picture{160, 96, std::vector<uint8_t>(160 * 96 * 3)};
@@ -667,9 +501,9 @@ TEST_F(ToolServe, ChromiumShowsThePicture) {
     ASSERT_EQ(served.width, 160);
 
     const std::string png = dir + "page.png";
-    if (!screenshot("http://127.0.0.1:" + std::to_string(port) + "/", png, dir)) {
-        if (!screenshot("about:blank", dir + "blank.png", dir + "blank-"))
-            GTEST_SKIP() << "chromium cannot start: " << readFile(dir + "blank-chromium.log").substr(0, 2000);
+    if (!vorctest::screenshot("http://127.0.0.1:" + std::to_string(port) + "/", png, dir)) {
+        std::string log;
+        if (!vorctest::chromiumStarts(dir, &log)) GTEST_SKIP() << "chromium cannot start: " << log;
         FAIL() << "no screenshot of the page: " << readFile(dir + "chromium.log").substr(0, 2000);
     }
     const vorctest::RgbPicture shot = readPng(png);

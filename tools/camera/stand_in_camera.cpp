@@ -105,6 +105,16 @@ void StandInCamera::serveClient(int fd, const char* peer, const std::atomic<bool
         return;
     }
     const CameraRequest request = checkCameraRequest(head);
+    if (request.status == 200 && settings_.logins) {
+        const std::optional<std::string> authorization = head.request.header("authorization");
+        if (!authorization || !settings_.logins->accepts(*authorization)) {
+            logLine(verbosity, Verbosity::Normal, "camera: %s: answered 401 Unauthorized (%s login)\n", peer,
+                    authorization ? "a refused" : "no");
+            sendText(fd, "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vorc camera\"\r\n"
+                         "Content-Type: text/plain\r\n\r\nUnauthorized\n", stop);
+            return;
+        }
+    }
     if (request.status != 200) {
         const std::string status = httpStatusText(request.status);
         const std::string reason = status.substr(4);

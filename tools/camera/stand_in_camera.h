@@ -1,20 +1,25 @@
 // The stand-in network camera of `vorc camera`: it answers the live-stream
 // request (net/camera_request.h) with an HTTP head and the frames of a
 // stream, paced at the rate asked for and looped, one thread per client,
-// and logs each client on standard error by the verbosity chosen.
+// optionally only with a login, and logs each client on standard error by
+// the verbosity chosen.
 #ifndef VORC_TOOLS_CAMERA_STAND_IN_CAMERA_H
 #define VORC_TOOLS_CAMERA_STAND_IN_CAMERA_H
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "tools/cli/status_output.h"
+#include "tools/net/http_login.h"
 
 struct CameraSettings {
     long loops = 0;  // passes through the stream per client; 0: endless
     Verbosity verbosity = Verbosity::Normal;
+    // When set, a request without a login of the table gets 401.
+    std::optional<LoginTable> logins;
 };
 
 class StandInCamera {

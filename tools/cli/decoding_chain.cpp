@@ -36,15 +36,23 @@ namespace {
 constexpr long SignalCheckMillis = 100;
 }  // namespace
 
-// Keeps the picture and writes it as a PNG when the wanted frame completes,
-// or, without one, when asked before the parser goes away.
-class SnapshotBackEnd : public vorcBufferedTesraDecoderBackEnd {
+// Keeps the picture of the back end it wraps (one that only keeps it, or
+// the raw dumper when a dump goes alongside) and writes it as a PNG when the
+// wanted frame completes, or, without one, when asked before the parser
+// goes away.
+class SnapshotBackEnd : public vorcTesraDecoderBackEnd {
 public:
-    SnapshotBackEnd(long wantedFrame, std::FILE* out, SnapshotState* state, int* writeErrno)
-        : wantedFrame_(wantedFrame), out_(out), state_(state), writeErrno_(writeErrno) {}
-    void errorEncountered() override {}
-    void videoTileReceived() override {}
+    SnapshotBackEnd(std::unique_ptr<vorcBufferedTesraDecoderBackEnd> pictures, long wantedFrame, std::FILE* out,
+                    SnapshotState* state, int* writeErrno)
+        : pictures_(std::move(pictures)), wantedFrame_(wantedFrame), out_(out), state_(state), writeErrno_(writeErrno) {}
+    void videoResolutionChanged(int width, int height) override { pictures_->videoResolutionChanged(width, height); }
+    void errorEncountered() override { pictures_->errorEncountered(); }
+    void provideVideoTilePixelTarget(int tileColumn, int tileRow, unsigned int** pixelTarget, int* rowPad) override {
+        pictures_->provideVideoTilePixelTarget(tileColumn, tileRow, pixelTarget, rowPad);
+    }
+    void videoTileReceived() override { pictures_->videoTileReceived(); }
     void frameComplete() override {
+        pictures_->frameComplete();
         if (++completedFrames_ == wantedFrame_) writePicture();
     }
     void writeLastPicture() {
@@ -53,13 +61,14 @@ public:
 
 private:
     void writePicture() {
-        if (frameBuffer == nullptr) {
+        const vorcBufferedTesraDecoderBackEnd& picture = *pictures_;
+        if (picture.frameBuffer == nullptr) {
             *state_ = SnapshotState::NoPicture;
             return;
         }
-        std::vector<const unsigned char*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pictureRow(y);
-        if (writeRgbPng(out_, width, height, rows)) {
+        std::vector<const unsigned char*> rows(static_cast<size_t>(picture.height));
+        for (int y = 0; y < picture.height; ++y) rows[static_cast<size_t>(y)] = picture.pictureRow(y);
+        if (writeRgbPng(out_, picture.width, picture.height, rows)) {
             *state_ = SnapshotState::Written;
         } else {
             *state_ = SnapshotState::WriteFailed;
@@ -67,6 +76,7 @@ private:
         }
     }
 
+    std::unique_ptr<vorcBufferedTesraDecoderBackEnd> pictures_;
     long wantedFrame_;
     long completedFrames_ = 0;
     std::FILE* out_;
@@ -109,6 +119,71 @@ private:
     std::vector<unsigned char> frame_;
 };
 
+// Only keeps the picture.
+class PictureKeeper : public vorcBufferedTesraDecoderBackEnd {
+public:
+    void errorEncountered() override {}
+    void videoTileReceived() override {}
+    void frameComplete() override {}
+};
+
+// Takes the transcoder's reports, which the pixel decoder beside it has
+// given the chain already.
+class SilentBackEnd : public vorcTesraDecoderBackEnd {
+public:
+    void videoResolutionChanged(int, int) override {}
+    void errorEncountered() override {}
+    void frameComplete() override {}
+    void provideVideoTilePixelTarget(int, int, unsigned int** pixelTarget, int* rowPad) override {
+        *pixelTarget = nullptr;
+        *rowPad = 0;
+    }
+    void videoTileReceived() override {}
+};
+
+// Hands each frame to the command's own scan decoder, which reports to the
+// chain, and to the transcoder, so that one pass over the stream gives both
+// pixels and JPEG images.
+class ScanDecoderPair : public vorcFramewiseTesraScanDecoder {
+public:
+    ScanDecoderPair(std::unique_ptr<vorcFramewiseTesraScanDecoder> reporting,
+                    std::unique_ptr<vorcFramewiseTesraScanDecoder> transcoder)
+        : reporting_(std::move(reporting)), transcoder_(std::move(transcoder)) {
+        transcoder_->setBackEnd(&silent_);
+    }
+    const char* getAccelerationTypeString() override { return reporting_->getAccelerationTypeString(); }
+    void setYQuantizationTable(unsigned char* table) override {
+        reporting_->setYQuantizationTable(table);
+        transcoder_->setYQuantizationTable(table);
+    }
+    void setUVQuantizationTable(unsigned char* table) override {
+        reporting_->setUVQuantizationTable(table);
+        transcoder_->setUVQuantizationTable(table);
+    }
+    void performScanSweep(vorcFramewiseTesraDecoder::UndecodedFrameDescriptor* frame) override {
+        reporting_->setBackEnd(backEnd);
+        reporting_->performScanSweep(frame);
+        transcoder_->performScanSweep(frame);
+    }
+
+private:
+    SilentBackEnd silent_;
+    std::unique_ptr<vorcFramewiseTesraScanDecoder> reporting_;
+    std::unique_ptr<vorcFramewiseTesraScanDecoder> transcoder_;
+};
+
+// Passes images on to a receiver the transcoder must not destroy.
+class LentReceiver : public vorcJPEGReceiver {
+public:
+    explicit LentReceiver(vorcJPEGReceiver* receiver) : receiver_(receiver) {}
+    void beginFrame() override { receiver_->beginFrame(); }
+    void endFrame() override { receiver_->endFrame(); }
+    void receiveJPEGBytes(const unsigned char* bytes, int count) override { receiver_->receiveJPEGBytes(bytes, count); }
+
+private:
+    vorcJPEGReceiver* receiver_;
+};
+
 }  // namespace
 
 // Counts the bytes that reached the output on their way there; takes JPEG
@@ -135,7 +210,7 @@ public:
     void endFrame() override {
         sink_->endFrame();
         noteFailure();
-        if (!outputFailed_()) stats_->bytesWritten += imageBytes_;
+        if (!outputFailed()) stats_->bytesWritten += imageBytes_;
     }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
@@ -145,13 +220,16 @@ public:
     void receiveStreamBytes(const unsigned char* bytes, int count) override {
         sink_->receiveJPEGBytes(bytes, count);
         noteFailure();
-        if (!outputFailed_()) stats_->bytesWritten += static_cast<uint64_t>(count);
+        if (!outputFailed()) stats_->bytesWritten += static_cast<uint64_t>(count);
     }
     // Completes the output now, as tearing the chain down would (the MJPEG
     // closing delimiter): for an exit that never tears it down.
     void closeOutput() { sink_.reset(); }
 
 private:
+    // A dump passes here once per picture row: a writer at hand is asked
+    // directly rather than through the general check.
+    bool outputFailed() const { return writer_ != nullptr ? writer_->hasFailed() : outputFailed_(); }
     void noteFailure() {
         if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = failureErrno();
     }
@@ -164,10 +242,6 @@ private:
     uint64_t imageBytes_ = 0;
 };
 
-namespace {
-
-// The directory part of a file name prefix is created if it is missing
-// and must take new files.
 bool prefixUsable(const std::string& prefix, std::string* problem) {
     const size_t slash = prefix.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
@@ -183,6 +257,8 @@ bool prefixUsable(const std::string& prefix, std::string* problem) {
     }
     return true;
 }
+
+namespace {
 
 // Opens FILE ("-": standard input); *size is its size when it is a
 // regular file (*regular), 0 otherwise.
@@ -257,6 +333,32 @@ std::string describeDamage(const ChainStats& stats) {
 }
 
 bool DecodingChain::open(const OutputRequest& request, std::string* error) {
+    if (!openOutput(request, error)) return false;
+    if (images_ != nullptr) {
+        std::unique_ptr<vorcFramewiseTesraScanDecoder> transcoder(
+            new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(new LentReceiver(images_)));
+        // A report needs no pixels.
+        if (request.kind == OutputKind::Report) scanDecoder_ = std::move(transcoder);
+        else scanDecoder_ = std::make_unique<ScanDecoderPair>(std::move(scanDecoder_), std::move(transcoder));
+    }
+    return true;
+}
+
+bool DecodingChain::openSnapshot(const std::string& path, std::unique_ptr<vorcBufferedTesraDecoderBackEnd> pictures,
+                                 std::string* error) {
+    snapshotPath_ = path;
+    snapshotFile_ = std::make_unique<OutputFile>(path);
+    if (snapshotFile_->file() == nullptr) {
+        *error = systemError("create", path);
+        return false;
+    }
+    auto* snapshot = new SnapshotBackEnd(std::move(pictures), request_.frame, snapshotFile_->file(), &snapshot_, &writeErrno_);
+    snapshotBackEnd_ = snapshot;
+    backEnd_.reset(snapshot);
+    return true;
+}
+
+bool DecodingChain::openOutput(const OutputRequest& request, std::string* error) {
     request_ = request;
     vorc::setMaxPicturePixels(request.maxPixels);
     const OutputKind kind = request.kind;
@@ -284,15 +386,8 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
     // before any input is read.
     const bool toStandardOutput = request.path == "-";
     if (kind == OutputKind::Snapshot) {
-        snapshotFile_ = std::make_unique<OutputFile>(request.path);
-        if (snapshotFile_->file() == nullptr) {
-            *error = systemError("create", request.path);
-            return false;
-        }
-        snapshotBackEnd_ = new SnapshotBackEnd(request.frame, snapshotFile_->file(), &snapshot_, &writeErrno_);
-        backEnd_.reset(snapshotBackEnd_);
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
-        return true;
+        return openSnapshot(request.path, std::make_unique<PictureKeeper>(), error);
     }
     if (!toStandardOutput) {
         outputFd_ = ::open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -309,8 +404,10 @@ bool DecodingChain::open(const OutputRequest& request, std::string* error) {
         vorcByteStreamReceiver* sink =
             new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
-        backEnd_.reset(new vorcTesraRawFrameDumper(sink, request.rawFormat != RawFormat::Rgb24));
+        auto dumper = std::make_unique<vorcTesraRawFrameDumper>(sink, request.rawFormat != RawFormat::Rgb24);
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
+        if (!request.snapshotToo.empty()) return openSnapshot(request.snapshotToo, std::move(dumper), error);
+        backEnd_ = std::move(dumper);
     } else {
         auto* writer = new vorcMJPEGWriter(fd, request.boundary.c_str());
         writer_ = writer;
@@ -396,8 +493,15 @@ int DecodingChain::finish(const char* command, const std::string& sourceFailure)
                           : writeErrno_ != 0     ? "cannot write '" + output + "': " + std::strerror(writeErrno_)
                           : request_.path == "-" ? std::string("writing the output failed")
                                                  : "writing '" + request_.path + "' failed";
-    const int status = request_.kind == OutputKind::Snapshot ? finishSnapshot(&problem)
-                                                             : (writeFailed_ ? ExitFailure : ExitOk);
+    int status = writeFailed_ ? ExitFailure : ExitOk;
+    if (snapshotFile_ != nullptr) {
+        std::string snapshotProblem = problem;
+        const int snapshotStatus = finishSnapshot(&snapshotProblem);
+        if (status == ExitOk) {
+            status = snapshotStatus;
+            problem = snapshotProblem;
+        }
+    }
     if (status != ExitOk) std::fprintf(stderr, "vorc %s: %s\n", command, problem.c_str());
     if (!damageShown_ && (stats_.damagedFrames > 0 || stats_.skippedBytes > 0))
         std::fprintf(stderr, "vorc %s: %s\n", command, describeDamage(stats_).c_str());
@@ -446,7 +550,7 @@ int DecodingChain::finishSnapshot(std::string* problem) {
                    std::to_string(stats_.frames) + " complete frames)";
         return ExitUsage;
     }
-    const std::string output = toFile ? "'" + request_.path + "'" : std::string("standard output");
+    const std::string output = toFile ? "'" + snapshotPath_ + "'" : std::string("standard output");
     *problem = snapshot_ == SnapshotState::NoPicture ? "no picture after that frame (its size could not be allocated)"
                : writeErrno_ != 0 ? "cannot write " + output + ": " + std::strerror(writeErrno_)
                                   : "writing " + output + " failed";

@@ -51,6 +51,8 @@ struct OutputRequest {
     RawFormat rawFormat = RawFormat::Rgb24;  // Dump
     std::string boundary = "vorcframe";  // Mjpeg
     long frame = 0;                     // Snapshot: after this frame; 0: after the last one
+    // Dump: the last picture also goes into this PNG file (empty: not).
+    std::string snapshotToo;
     bool keepGoing = false;             // skip damaged frames instead of ending the process
     uint64_t maxPixels = 0;             // largest picture to allocate for; 0: the library's default
 };
@@ -90,6 +92,8 @@ struct LoopControl {
 };
 
 class OutputFile;
+class vorcJPEGReceiver;
+class vorcBufferedTesraDecoderBackEnd;
 class SnapshotBackEnd;
 class CountingSink;
 class vorcMJPEGWriter;
@@ -108,6 +112,9 @@ public:
     // Set before run or decodeFile.
     void watchFrames(FrameWatcher watcher) { frameWatcher_ = std::move(watcher); }
     void watchInput(InputWatcher watcher) { inputWatcher_ = std::move(watcher); }
+    // Every frame is also transcoded, and each JPEG image goes to receiver
+    // (not taken over; it must outlive run()), whatever the output.
+    void transcodeInto(vorcJPEGReceiver* receiver) { images_ = receiver; }
 
     // Opens the output and builds the objects; on failure returns false with
     // a message in *error. Route the status messages first: building
@@ -140,6 +147,10 @@ public:
     void damageShownByCommand() { damageShown_ = true; }
 
 private:
+    bool openOutput(const OutputRequest& request, std::string* error);
+    // The snapshot keeps the picture of pictures, which becomes the back end.
+    bool openSnapshot(const std::string& path, std::unique_ptr<vorcBufferedTesraDecoderBackEnd> pictures,
+                      std::string* error);
     int finishSnapshot(std::string* problem);
     // The library is ending the process at a damaged frame: completes the
     // MJPEG stream, leaves no unwritten snapshot behind and names
@@ -149,6 +160,7 @@ private:
     OutputRequest request_;
     FrameWatcher frameWatcher_;
     InputWatcher inputWatcher_;
+    vorcJPEGReceiver* images_ = nullptr;
     ChainStats stats_;
     uint64_t bytesAtLastFrame_ = 0;  // bytesWritten when the last frame was counted
     std::unique_ptr<vorcTesraDecoderBackEnd> backEnd_;             // until the parser takes it
@@ -162,11 +174,16 @@ private:
     int writeErrno_ = 0;        // the system's reason for the first failed write of the output
     SnapshotState snapshot_ = SnapshotState::Waiting;
     std::unique_ptr<OutputFile> snapshotFile_;
+    std::string snapshotPath_;
     int outputFd_ = -1;  // a file the chain opened and closes
     int stopSignal_ = 0;  // SIGINT or SIGTERM ended decodeFile
     bool writeFailed_ = false;
     bool damageShown_ = false;
 };
+
+// The directory part of a file name prefix is created if it is missing
+// and must take new files; false with *problem otherwise.
+bool prefixUsable(const std::string& prefix, std::string* problem);
 
 // Standard output carries data, so status messages must go elsewhere.
 bool writesStandardOutput(const OutputRequest& request);

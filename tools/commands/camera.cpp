@@ -17,6 +17,7 @@
 #include "tools/cli/option_parser.h"
 #include "tools/cli/stopping.h"
 #include "tools/net/camera_request.h"
+#include "tools/net/http_login.h"
 #include "tools/net/listen_sockets.h"
 
 namespace {
@@ -41,6 +42,8 @@ void printUsage() {
         "  --listen A:P        address (a name, IPv4 or [IPv6]; default 127.0.0.1) and port;\n"
         "                      a name listens on every address it stands for\n"
         "  --loops N           send the file N times to each client, then close (default: endless)\n"
+        "  --auth-file FILE    ask for a login (HTTP Basic) of a user of FILE, whose\n"
+        "                      'user:hash' lines 'vorc passwd USER' makes\n"
         "  --exit-after S      stop by itself after S seconds (default: never)\n",
         CameraStreamPath);
     printCommonOptionsHelp(22, "print only errors (and the port chosen for PORT 0)",
@@ -57,6 +60,7 @@ int runCamera(int argc, char** argv) {
     const char* path = nullptr;
     CameraSettings settings;
     long exitAfterSeconds = 0;
+    const char* authFile = nullptr;
     CommonOptions common;
     if (const auto done =
             parseArguments(CommandName, printUsage, argc, argv, &common,
@@ -64,6 +68,7 @@ int runCamera(int argc, char** argv) {
                             {{"--loops"},
                              "--loops needs a whole number of at least 0",
                              wholeNumber(0, LONG_MAX, &settings.loops)},
+                            {{"--auth-file"}, "--auth-file needs a FILE", &authFile},
                             {{"--exit-after"},
                              "--exit-after needs a whole number of seconds",
                              wholeNumber(0, LONG_MAX, &exitAfterSeconds)}},
@@ -78,6 +83,10 @@ int runCamera(int argc, char** argv) {
     }
 
     std::string problem;
+    if (authFile != nullptr) {
+        settings.logins = LoginTable::load(authFile, &problem);
+        if (!settings.logins) return usageError(CommandName, problem);
+    }
     std::vector<unsigned char> stream = loadLoopableStream(path, &problem);
     if (stream.empty()) return usageError(CommandName, problem);
     const StandInCamera camera(std::move(stream), settings);

@@ -8,7 +8,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +25,8 @@
 #include "tools/cli/progress_line.h"
 #include "tools/cli/stopping.h"
 #include "tools/motion/heatmap.h"
+#include "tools/motion/motion_feed.h"
+#include "tools/motion/zone_options.h"
 #include "tools/net/camera_source.h"
 #include "vorc/motion/motion_detector.h"
 #include "vorc/sources/ip_address.h"
@@ -94,50 +95,6 @@ void printUsage() {
         "  vorc motion 192.168.1.20:80 --json --zone -0,0,1920x64 > events.jsonl\n");
 }
 
-// --zone [NAME=][-]X,Y,WxH
-struct ZoneOption {
-    std::string name;  // empty: a zone of its own, or with exclude every zone
-    vorc::ZoneArea area;
-};
-
-bool parseZone(const char* text, ZoneOption* zone) {
-    std::string spec = text;
-    if (const size_t equals = spec.find('='); equals != std::string::npos) {
-        zone->name = spec.substr(0, equals);
-        spec.erase(0, equals + 1);
-        if (zone->name.empty()) return false;
-    }
-    vorc::ZoneArea& area = zone->area;
-    area.unit = vorc::ZoneArea::Unit::Pixels;
-    area.exclude = !spec.empty() && spec[0] == '-';
-    if (area.exclude) spec.erase(0, 1);
-    int consumed = 0;
-    return std::sscanf(spec.c_str(), "%d,%d,%dx%d%n", &area.left, &area.top, &area.width, &area.height, &consumed) == 4 &&
-           static_cast<size_t>(consumed) == spec.size() && spec[0] >= '0' && spec[0] <= '9' && area.left >= 0 &&
-           area.top >= 0 && area.width >= 1 && area.height >= 1;
-}
-
-// The zones of the --zone options, in the order their names first came.
-std::vector<vorc::Zone> zonesOf(const std::vector<ZoneOption>& options) {
-    std::vector<vorc::Zone> zones;
-    std::vector<vorc::ZoneArea> everywhere;
-    for (const ZoneOption& option : options) {
-        if (option.name.empty() && option.area.exclude) {
-            everywhere.push_back(option.area);
-            continue;
-        }
-        const std::string name = option.name.empty() ? std::to_string(zones.size() + 1) : option.name;
-        auto zone = option.name.empty() ? zones.end()
-                                        : std::find_if(zones.begin(), zones.end(),
-                                                       [&](const vorc::Zone& z) { return z.name == name; });
-        if (zone == zones.end()) zone = zones.insert(zones.end(), vorc::Zone{name, {}});
-        zone->areas.push_back(option.area);
-    }
-    if (zones.empty() && !everywhere.empty()) zones.push_back(vorc::Zone{"all", {}});
-    for (vorc::Zone& zone : zones) zone.areas.insert(zone.areas.end(), everywhere.begin(), everywhere.end());
-    return zones;
-}
-
 ValueHandler share(double* value) {
     return [value](const char* text, std::string&) {
         char* rest = nullptr;
@@ -168,64 +125,12 @@ double processSeconds() {
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-// Writes the events as they come, in text or JSON, and counts them.
-class EventPrinter {
-public:
-    EventPrinter(const vorc::MotionSettings& settings, bool json) : settings_(settings), json_(json) {}
-
-    void print(const vorc::MotionEvent& event, int width, int height) {
-        const std::string& zone = settings_.zones[static_cast<size_t>(event.zone)].name;
-        const vorc::PixelRect box = vorc::pixelsOfTiles(event.box, width, height);
-        const bool start = event.kind == vorc::MotionEvent::Kind::Start;
-        if (!start) ++ended;
-        if (json_) {
-            std::printf("{\"type\":\"%s\",\"zone\":\"%s\"", start ? "start" : "end", jsonText(zone).c_str());
-            if (start) {
-                std::printf(",\"frame\":%lld,\"time\":%.3f,\"share\":%.4f", static_cast<long long>(event.startFrame),
-                            event.startTime, event.peakShare);
-            } else {
-                std::printf(",\"start_frame\":%lld,\"start_time\":%.3f,\"end_frame\":%lld,\"end_time\":%.3f,\"peak_share\":%.4f",
-                            static_cast<long long>(event.startFrame), event.startTime,
-                            static_cast<long long>(event.endFrame), event.endTime, event.peakShare);
-            }
-            std::printf(",\"box\":{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}}\n", box.x, box.y, box.width, box.height);
-        } else if (start) {
-            std::printf("start: zone %s, frame %lld, time %.3f s, share %.1f%%, box %d,%d,%dx%d\n", zone.c_str(),
-                        static_cast<long long>(event.startFrame), event.startTime, 100.0 * event.peakShare, box.x,
-                        box.y, box.width, box.height);
-        } else {
-            std::printf("end: zone %s, frames %lld-%lld, time %.3f-%.3f s, peak share %.1f%%, box %d,%d,%dx%d\n",
-                        zone.c_str(), static_cast<long long>(event.startFrame), static_cast<long long>(event.endFrame),
-                        event.startTime, event.endTime, 100.0 * event.peakShare, box.x, box.y, box.width, box.height);
-        }
-        // Someone may be waiting for it.
-        std::fflush(stdout);
-    }
-
-    long ended = 0;
-
-private:
-    // Zone names come from the command line: quotes and backslashes escaped,
-    // control characters left out.
-    static std::string jsonText(const std::string& text) {
-        std::string escaped;
-        for (const char c : text) {
-            if (c == '"' || c == '\\') escaped += '\\';
-            if (static_cast<unsigned char>(c) >= 0x20) escaped += c;
-        }
-        return escaped;
-    }
-
-    const vorc::MotionSettings& settings_;
-    bool json_;
-};
-
-// The detector fed from the chain's frames, with what the summary counts.
+// The detector fed from the chain's frames; events go to standard output as
+// they come, in text or JSON, and are counted for the summary.
 class MotionRun {
 public:
     MotionRun(const vorc::MotionSettings& settings, bool json, double fileFps, bool withPicture)
-        : detector_(settings), printer_(detector_.settings(), json), fileFps_(fileFps),
-          keeper_(withPicture ? new LastPictureKeeper : nullptr) {}
+        : feed_(settings, fileFps), json_(json), keeper_(withPicture ? new LastPictureKeeper : nullptr) {}
 
     void watch(DecodingChain* chain) {
         chain->watchFrames([this](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) { measure(frame, tileBitmap); });
@@ -234,70 +139,68 @@ public:
     // Ends the events still open; with a picture kept, writes the heat map
     // over it: empty, or what went wrong.
     std::string finish(OutputFile* heatMap, const char* heatMapPath) {
-        for (const vorc::MotionEvent& event : detector_.finish()) printer_.print(event, width_, height_);
+        for (const vorc::MotionEvent& event : feed_.finish()) print(event);
         if (keeper_ == nullptr) return "";
         int width = 0, height = 0;
         std::vector<unsigned char> rgb;
         if (!keeper_->decode(&width, &height, &rgb)) return "no picture for the heat map: the stream holds no complete frame";
-        const bool drawn = writeHeatMapPng(heatMap->file(), detector_.heatMap(), width, height, rgb);
+        const bool drawn = writeHeatMapPng(heatMap->file(), feed_.detector().heatMap(), width, height, rgb);
         const bool closed = heatMap->close();
         if (!drawn || !closed) return systemError("write", heatMapPath);
         heatMap->keep();
         return "";
     }
-    void printSummary(const ChainStats& stats, bool json, bool quiet, double walkSeconds) const {
-        if (json) {
+    void printSummary(const ChainStats& stats, bool quiet, double walkSeconds) const {
+        if (json_) {
             std::printf("{\"type\":\"summary\",\"frames\":%ld,\"measured_frames\":%ld,\"full_frames\":%ld,"
                         "\"damaged_frames\":%ld,\"events\":%ld,\"width\":%d,\"height\":%d}\n",
-                        static_cast<long>(stats.frames), measured_, fullFrames_, damaged_, printer_.ended, width_, height_);
+                        static_cast<long>(stats.frames), feed_.measuredFrames(), feed_.fullFrames(), feed_.damagedFrames(),
+                        ended_, feed_.width(), feed_.height());
         }
         if (quiet) return;
         const double framesPerSecond = walkSeconds > 0.0 ? static_cast<double>(stats.frames) / walkSeconds : 0.0;
         std::fprintf(stderr,
                      "vorc motion: %ld frames (%ld full, skipped), %ld event%s; %.4f s of processor time: "
                      "%.0f frames/s, %.0f cameras of %dx%d at %g frames/s per core\n",
-                     static_cast<long>(stats.frames), fullFrames_, printer_.ended, printer_.ended == 1 ? "" : "s", walkSeconds,
-                     framesPerSecond, framesPerSecond / CameraFps, width_, height_, CameraFps);
+                     static_cast<long>(stats.frames), feed_.fullFrames(), ended_, ended_ == 1 ? "" : "s", walkSeconds,
+                     framesPerSecond, framesPerSecond / CameraFps, feed_.width(), feed_.height(), CameraFps);
     }
 
 private:
     void measure(const vorc::FrameInfo& facts, const uint8_t* tileBitmap) {
-        // Before the first picture size there is nothing to measure.
-        if (facts.width == 0) return;
-        vorc::FrameTiles tiles;
-        tiles.index = facts.index;
-        // A file's frames by their rate, a camera's by the clock.
-        tiles.time = fileFps_ > 0.0 ? static_cast<double>(facts.index - 1) / fileFps_
-                                    : std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-        tiles.width = facts.width;
-        tiles.height = facts.height;
-        tiles.full = facts.fullFrame;
-        tiles.damaged = facts.damaged;
-        tiles.bitmap = tileBitmap;
-        const vorc::MotionFrame& frame = detector_.update(tiles);
-        // Events that a new picture size ended lie in the old picture.
-        for (const vorc::MotionEvent& event : frame.events) {
-            const bool old = event.kind == vorc::MotionEvent::Kind::End && width_ != 0;
-            printer_.print(event, old ? width_ : facts.width, old ? height_ : facts.height);
-        }
-        width_ = facts.width;
-        height_ = facts.height;
-        measured_ += frame.use == vorc::FrameUse::Measured;
-        fullFrames_ += frame.use == vorc::FrameUse::FullFrame;
-        damaged_ += frame.use == vorc::FrameUse::Damaged;
-        if (keeper_ != nullptr && frame.use == vorc::FrameUse::FullFrame) keeper_->fullFrameAt(facts.offset);
+        const vorc::MotionFrame* frame = feed_.measure(facts, tileBitmap);
+        if (frame == nullptr) return;
+        for (const vorc::MotionEvent& event : frame->events) print(event);
+        if (keeper_ != nullptr && frame->use == vorc::FrameUse::FullFrame) keeper_->fullFrameAt(facts.offset);
     }
 
-    vorc::MotionDetector detector_;
-    EventPrinter printer_;
-    double fileFps_;  // 0: a camera
+    void print(const vorc::MotionEvent& event) {
+        const bool start = event.kind == vorc::MotionEvent::Kind::Start;
+        if (!start) ++ended_;
+        if (json_) {
+            std::printf("%s\n", feed_.eventJson(event).c_str());
+        } else {
+            const std::string& zone = feed_.detector().settings().zones[static_cast<size_t>(event.zone)].name;
+            const vorc::PixelRect box = feed_.eventBox(event);
+            if (start) {
+                std::printf("start: zone %s, frame %lld, time %.3f s, share %.1f%%, box %d,%d,%dx%d\n", zone.c_str(),
+                            static_cast<long long>(event.startFrame), event.startTime, 100.0 * event.peakShare, box.x,
+                            box.y, box.width, box.height);
+            } else {
+                std::printf("end: zone %s, frames %lld-%lld, time %.3f-%.3f s, peak share %.1f%%, box %d,%d,%dx%d\n",
+                            zone.c_str(), static_cast<long long>(event.startFrame),
+                            static_cast<long long>(event.endFrame), event.startTime, event.endTime,
+                            100.0 * event.peakShare, box.x, box.y, box.width, box.height);
+            }
+        }
+        // Someone may be waiting for it.
+        std::fflush(stdout);
+    }
+
+    MotionFeed feed_;
+    const bool json_;
     std::unique_ptr<LastPictureKeeper> keeper_;
-    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    long measured_ = 0;
-    long fullFrames_ = 0;
-    long damaged_ = 0;
-    int width_ = 0;
-    int height_ = 0;
+    long ended_ = 0;
 };
 
 // Feeds the chain from the camera until it closes, falls silent or a signal
@@ -365,7 +268,7 @@ int runMotion(int argc, char** argv) {
     std::unique_ptr<vorc::CheckedCameraStream> cameraStream;
     if (camera) {
         const auto timeout = timeoutOf(CameraTimeoutSeconds);
-        cameraStream = openCamera(CommandName, sourceText, *camera, fps, vorc::LiveStreamTimeouts{timeout, timeout});
+        cameraStream = openCamera(CommandName, cameraAddressText(*camera).c_str(), *camera, fps, vorc::LiveStreamTimeouts{timeout, timeout});
         if (cameraStream == nullptr) return ExitFailure;
     }
 
@@ -392,7 +295,7 @@ int runMotion(int argc, char** argv) {
         std::fprintf(stderr, "vorc motion: %s\n", problem.c_str());
         status = ExitFailure;
     }
-    run.printSummary(chain.stats(), json, common.quiet(), walkSeconds);
+    run.printSummary(chain.stats(), common.quiet(), walkSeconds);
     const int finished = chain.finish(CommandName, cameraFailure);
     return status != ExitOk ? status : finished;
 }

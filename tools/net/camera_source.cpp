@@ -43,11 +43,17 @@ std::unique_ptr<vorc::CheckedCameraStream> openCamera(const char* command, const
                                                       const vorc::HostAndPort& camera, double fps,
                                                       vorc::LiveStreamTimeouts timeouts) {
     try {
-        return std::make_unique<vorc::CheckedCameraStream>(camera.host, camera.port, static_cast<float>(fps), timeouts);
+        return std::make_unique<vorc::CheckedCameraStream>(camera.host, camera.port, static_cast<float>(fps), timeouts,
+                                                           vorc::ConnectInterruption(), camera.login);
     } catch (const vorcException& failure) {
         std::fprintf(stderr, "vorc %s: cannot get a stream from %s: %s\n", command, text, failure.what());
         return nullptr;
     }
+}
+
+std::string cameraAddressText(const vorc::HostAndPort& camera) {
+    const bool ipv6 = camera.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + camera.host + "]" : camera.host) + ":" + std::to_string(camera.port);
 }
 
 bool parseSourceOperand(const char* text, std::optional<vorc::HostAndPort>* camera, std::string* problem) {

@@ -44,14 +44,20 @@ private:
 // A live stream's time-out of a number of seconds.
 std::chrono::milliseconds timeoutOf(double seconds);
 
-// The camera's stream at the rate asked for (0: its maximum), or null after
-// printing "vorc COMMAND: cannot get a stream from TEXT: the reason".
+// The camera's stream at the rate asked for (0: its maximum), with its
+// login if it has one, or null after printing "vorc COMMAND: cannot get a
+// stream from TEXT: the reason" (TEXT as cameraAddressText gives it, so
+// that no password is shown).
 std::unique_ptr<vorc::CheckedCameraStream> openCamera(const char* command, const char* text,
                                                       const vorc::HostAndPort& camera, double fps,
                                                       vorc::LiveStreamTimeouts timeouts);
 
+// The camera as HOST:PORT, IPv6 in brackets, without its login: for
+// messages and pages.
+std::string cameraAddressText(const vorc::HostAndPort& camera);
+
 // A command's SOURCE: a stream file when a file of that name exists, else
-// the HOST:PORT of a camera, which goes into *camera. False for neither,
+// the [USER:PASSWORD@]HOST:PORT of a camera, which goes into *camera. False for neither,
 // with the usage error's text in *problem.
 bool parseSourceOperand(const char* text, std::optional<vorc::HostAndPort>* camera, std::string* problem);
 

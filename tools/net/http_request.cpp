@@ -76,6 +76,13 @@ std::optional<std::string> HttpRequest::queryParameter(std::string_view name) co
     return std::nullopt;
 }
 
+std::optional<std::string> HttpRequest::header(std::string_view name) const {
+    for (const auto& [headerName, value] : headers) {
+        if (headerName == name) return value;
+    }
+    return std::nullopt;
+}
+
 HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
     HttpHead head;
     size_t lineStart = 0;
@@ -119,7 +126,10 @@ HttpHead parseHttpHead(std::string_view received, const HttpLimits& limits) {
 const char* httpStatusText(int status) {
     switch (status) {
         case 200: return "200 OK";
+        case 204: return "204 No Content";
+        case 301: return "301 Moved Permanently";
         case 400: return "400 Bad Request";
+        case 401: return "401 Unauthorized";
         case 404: return "404 Not Found";
         case 405: return "405 Method Not Allowed";
         case 408: return "408 Request Timeout";

@@ -27,6 +27,8 @@ struct HttpRequest {
 
     // The value of name=value in the query ("" for a bare name), or nothing.
     std::optional<std::string> queryParameter(std::string_view name) const;
+    // The value of the first header line of name (in lower case), or nothing.
+    std::optional<std::string> header(std::string_view name) const;
 };
 
 enum class HttpHeadState { Incomplete, Complete, Bad };

@@ -1,6 +1,6 @@
 // The image hub of `vorc serve`: frames each published JPEG image once as a
 // multipart part and hands the latest one to the web server, woken through a
-// non-blocking pipe.
+// non-blocking pipe; numbers the motion events and keeps the latest.
 #include "tools/serve/image_hub.h"
 
 #include <fcntl.h>
@@ -38,6 +38,37 @@ void ImageHub::publish(std::string_view jpeg, int width, int height) {
 std::shared_ptr<const ServedImage> ImageHub::latest() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return latest_;
+}
+
+void ImageHub::publishMotion(const std::vector<std::string>& events, std::string state) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& json : events) {
+            events_.push_back(HubEvent{++lastEventId_, json});
+            if (events_.size() > KeptEvents) events_.pop_front();
+        }
+        motionState_ = std::move(state);
+    }
+    if (!events.empty()) wake();
+}
+
+std::vector<HubEvent> ImageHub::eventsAfter(uint64_t id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<HubEvent> after;
+    for (const HubEvent& event : events_) {
+        if (event.id > id) after.push_back(event);
+    }
+    return after;
+}
+
+uint64_t ImageHub::lastEventId() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastEventId_;
+}
+
+std::string ImageHub::motionState() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return motionState_;
 }
 
 void ImageHub::wake() const {

@@ -1,17 +1,21 @@
-// The meeting point of `vorc serve`'s two threads: the source thread
-// publishes every JPEG image here, and the web server thread takes the
-// latest one for each client. An image is published once, framed as a
-// multipart part, and shared by every client, so a client costs one
-// reference however far behind it is.
+// The meeting point of a camera's source thread and `vorc serve`'s web
+// server thread: the source publishes every JPEG image here, and the server
+// takes the latest one for each client. An image is published once, framed
+// as a multipart part, and shared by every client, so a client costs one
+// reference however far behind it is. The motion events found on the way
+// meet here too, numbered, with the latest ones kept for clients that
+// come back, and the motion state after the latest frame.
 #ifndef VORC_TOOLS_SERVE_IMAGE_HUB_H
 #define VORC_TOOLS_SERVE_IMAGE_HUB_H
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct ServedImage {
     uint64_t number = 0;  // 1 for the first image published, and so on
@@ -31,11 +35,20 @@ struct SourceCounters {
     std::atomic<uint64_t> damagedFrames{0};
     std::atomic<uint64_t> reconnects{0};
     std::atomic<bool> up{false};
+    std::atomic<uint64_t> motionEvents{0};  // started
+    std::atomic<int> zonesInMotion{0};      // with an event open now
+};
+
+// A motion event as JSON, numbered from 1 in the order of publishing.
+struct HubEvent {
+    uint64_t id = 0;
+    std::string json;
 };
 
 class ImageHub {
 public:
     static constexpr const char* Boundary = "vorcframe";
+    static constexpr size_t KeptEvents = 100;
 
     // Throws std::system_error when the wake-up pipe cannot be made.
     ImageHub();
@@ -47,6 +60,15 @@ public:
     void publish(std::string_view jpeg, int width, int height);
     // Null until the first image.
     std::shared_ptr<const ServedImage> latest() const;
+
+    // Called by the source thread after each measured frame with its
+    // events, if any; wakes the server for events only.
+    void publishMotion(const std::vector<std::string>& events, std::string state);
+    // The kept events after the one numbered id, oldest first.
+    std::vector<HubEvent> eventsAfter(uint64_t id) const;
+    uint64_t lastEventId() const;
+    // A JSON object; "{}" before the first frame.
+    std::string motionState() const;
 
     // Readable after a publish or wake(); the server polls it.
     int wakeDescriptor() const { return wakePipe_[0]; }
@@ -60,6 +82,9 @@ private:
     mutable std::mutex mutex_;
     std::shared_ptr<const ServedImage> latest_;
     uint64_t published_ = 0;
+    std::deque<HubEvent> events_;  // the latest, at most KeptEvents
+    uint64_t lastEventId_ = 0;
+    std::string motionState_ = "{}";
     int wakePipe_[2];
 };
 

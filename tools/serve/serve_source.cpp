@@ -1,15 +1,19 @@
 // The source thread of `vorc serve`. One chain at a time, with the JPEG
 // transcoder, a back end that only paces a file and a JPEG receiver that
-// publishes each image into the hub; the chain counts the frames. A camera
-// gets a fresh chain per connection, since its stream starts again.
+// publishes each image into the hub; the chain counts the frames and hands
+// each one's tile bitmap to the motion feed. A camera gets a fresh chain per
+// connection, since its stream starts again; its motion events are ended
+// when it drops, and its frames numbered on.
 #include "tools/serve/serve_source.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "tools/cli/stopping.h"
+#include "tools/motion/motion_feed.h"
 #include "tools/net/camera_source.h"
 #include "vorc/chain/chain.h"
 #include "vorc/core/exceptions.h"
@@ -103,25 +107,81 @@ private:
     size_t next_ = 0;
 };
 
+std::string boxJson(const vorc::PixelRect& box) {
+    char text[96];
+    std::snprintf(text, sizeof text, "{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}", box.x, box.y, box.width,
+                  box.height);
+    return text;
+}
+
+// /motion.json: the frame, how it was used, each zone's motion in it and,
+// for a measured frame, its tile bitmap in hexadecimal as the stream has it.
+std::string motionStateJson(const MotionFeed& feed, const vorc::MotionFrame& frame, const uint8_t* tileBitmap) {
+    static const char* const uses[] = {"measured", "full", "damaged"};
+    const int columns = (feed.width() + vorc::MotionTileSize - 1) / vorc::MotionTileSize;
+    const int rows = (feed.height() + vorc::MotionTileSize - 1) / vorc::MotionTileSize;
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "{\"frame\":%lld,\"time\":%.3f,\"use\":\"%s\",\"width\":%d,\"height\":%d,\"columns\":%d,\"rows\":%d,"
+                  "\"zones\":[",
+                  static_cast<long long>(frame.index), frame.time, uses[static_cast<int>(frame.use)], feed.width(),
+                  feed.height(), columns, rows);
+    std::string json = head;
+    const std::vector<vorc::Zone>& zones = feed.detector().settings().zones;
+    for (size_t i = 0; i < frame.zones.size(); ++i) {
+        const vorc::ZoneMotion& zone = frame.zones[i];
+        char numbers[192];
+        std::snprintf(numbers, sizeof numbers,
+                      "\",\"share\":%.4f,\"changed_tiles\":%d,\"moving_tiles\":%d,\"moving\":%s,\"in_event\":%s,\"box\":",
+                      zone.share, zone.changedTiles, zone.movingTiles, zone.moving ? "true" : "false",
+                      zone.inEvent ? "true" : "false");
+        json += std::string(i == 0 ? "" : ",") + "{\"name\":\"" + jsonEscaped(zones[i].name) + numbers +
+                boxJson(vorc::pixelsOfTiles(zone.box, feed.width(), feed.height())) + "}";
+    }
+    json += "],\"changed_tiles\":\"";
+    if (frame.use == vorc::FrameUse::Measured && tileBitmap != nullptr) {
+        static const char digits[] = "0123456789abcdef";
+        for (int i = 0; i < (columns * rows + 7) / 8; ++i) {
+            json += digits[tileBitmap[i] >> 4];
+            json += digits[tileBitmap[i] & 15];
+        }
+    }
+    return json + "\"}";
+}
+
+// Publishes the events and the state of every measured frame, and counts.
+void publishMotion(ImageHub& hub, const MotionFeed& feed, const std::vector<vorc::MotionEvent>& events,
+                   std::string state) {
+    std::vector<std::string> texts;
+    for (const vorc::MotionEvent& event : events) {
+        texts.push_back(feed.eventJson(event));
+        if (event.kind == vorc::MotionEvent::Kind::Start) ++hub.counters.motionEvents;
+        hub.counters.zonesInMotion += event.kind == vorc::MotionEvent::Kind::Start ? 1 : -1;
+    }
+    hub.publishMotion(texts, std::move(state));
+}
+
 // A damaged frame is counted and skipped: the server must outlive it.
-std::unique_ptr<vorc::Chain> buildChain(std::unique_ptr<vorcStreamSource> source, ImageHub& hub, PictureSize& size,
-                                        double pace, const std::atomic<bool>& stop) {
+std::unique_ptr<vorc::Chain> buildChain(std::unique_ptr<vorcStreamSource> source, ImageHub& hub, MotionFeed& motion,
+                                        PictureSize& size, double pace, const std::atomic<bool>& stop) {
     auto chain = std::make_unique<vorc::Chain>(
         std::move(source),
         std::make_unique<vorcFramewiseTesraScanToJPEGConverterSoftwareOnly>(new PublishingReceiver(hub, size)),
         std::make_unique<Pacer>(size, pace, stop), vorc::ChainOptions{vorc::StreamErrorPolicy::SkipFrame});
-    chain->observeFrames([&hub](const vorc::FrameInfo& frame, const uint8_t*) {
+    chain->observeFrames([&hub, &motion](const vorc::FrameInfo& frame, const uint8_t* tileBitmap) {
         ++hub.counters.framesIn;
         if (frame.damaged) ++hub.counters.damagedFrames;
+        if (const vorc::MotionFrame* measured = motion.measure(frame, tileBitmap))
+            publishMotion(hub, motion, measured->events, motionStateJson(motion, *measured, tileBitmap));
     });
     return chain;
 }
 
-void runFile(const ServeSource& settings, std::vector<unsigned char> stream, ImageHub& hub,
+void runFile(const ServeSource& settings, std::vector<unsigned char> stream, ImageHub& hub, MotionFeed& motion,
              const std::atomic<bool>& stop) {
     PictureSize size;
     const std::unique_ptr<vorc::Chain> chain =
-        buildChain(std::make_unique<LoopingSource>(std::move(stream)), hub, size, settings.fps, stop);
+        buildChain(std::make_unique<LoopingSource>(std::move(stream)), hub, motion, size, settings.fps, stop);
     while (!stop) chain->decode(PieceSize);
 }
 
@@ -129,8 +189,8 @@ void runFile(const ServeSource& settings, std::vector<unsigned char> stream, Ima
 // its answer or stop is set; true when it delivered at least one image. The
 // first image says that the camera is up again, which is logged once.
 bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, const ServeSource& settings,
-                         const std::string& name, ImageHub& hub, const std::atomic<bool>& stop, bool* seenBefore,
-                         std::string* ending) {
+                         const std::string& name, ImageHub& hub, MotionFeed& motion, const std::atomic<bool>& stop,
+                         bool* seenBefore, std::string* ending) {
     PictureSize size;
     const uint64_t imagesBefore = hub.latest() ? hub.latest()->number : 0;
     std::string failure;
@@ -138,7 +198,7 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
     {
         auto source = std::make_unique<ReadAheadSource>(std::move(camera), &failure);
         const ReadAheadSource& reader = *source;
-        const std::unique_ptr<vorc::Chain> chain = buildChain(std::move(source), hub, size, 0.0, stop);
+        const std::unique_ptr<vorc::Chain> chain = buildChain(std::move(source), hub, motion, size, 0.0, stop);
         while (!stop) {
             if (!delivered && hub.latest() && hub.latest()->number > imagesBefore) {
                 delivered = true;
@@ -151,6 +211,8 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
             reader.waitForData(PollSliceMillis);
         }
     }
+    // Whether the motion went on while the camera was away is unknown.
+    publishMotion(hub, motion, motion.finish(), hub.motionState());
     *ending = stop ? "stopping" : failure.empty() ? "the camera closed the connection" : failure;
     return delivered;
 }
@@ -158,10 +220,10 @@ bool runCameraConnection(std::unique_ptr<vorc::CheckedCameraStream> camera, cons
 // Reconnects with pauses that grow while the camera cannot be reached or
 // delivers no image, whatever the reason; an outage is logged once, when it
 // begins, and ends with the next image.
-void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<bool>& stop) {
-    const bool ipv6 = settings.cameraHost.find(':') != std::string::npos;
-    const std::string name = (ipv6 ? "[" + settings.cameraHost + "]" : settings.cameraHost) + ":" +
-                             std::to_string(settings.cameraPort);
+void runCamera(const ServeSource& settings, ImageHub& hub, MotionFeed& motion, const std::atomic<bool>& stop) {
+    const std::string name = !settings.logName.empty()
+                                 ? settings.logName
+                                 : cameraAddressText(vorc::HostAndPort{settings.cameraHost, settings.cameraPort, {}});
     const auto timeout = timeoutOf(settings.timeoutSeconds);
     double retrySeconds = FirstRetrySeconds;
     bool seenBefore = false;
@@ -178,13 +240,14 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
         try {
             camera = std::make_unique<vorc::CheckedCameraStream>(settings.cameraHost, settings.cameraPort,
                                                                  static_cast<float>(settings.fps),
-                                                                 vorc::LiveStreamTimeouts{timeout, timeout});
+                                                                 vorc::LiveStreamTimeouts{timeout, timeout}, vorc::ConnectInterruption(),
+                                                                 settings.cameraLogin);
         } catch (const vorcException& failure) {
             retryLater(failure.what());
             continue;
         }
         std::string ending;
-        if (runCameraConnection(std::move(camera), settings, name, hub, stop, &seenBefore, &ending)) {
+        if (runCameraConnection(std::move(camera), settings, name, hub, motion, stop, &seenBefore, &ending)) {
             // The camera was up: a new outage begins, retried soon.
             inOutage = false;
             retrySeconds = FirstRetrySeconds;
@@ -197,9 +260,11 @@ void runCamera(const ServeSource& settings, ImageHub& hub, const std::atomic<boo
 
 void runServeSource(const ServeSource& source, std::vector<unsigned char> stream, ImageHub& hub,
                     const std::atomic<bool>& stop) {
+    const bool paced = !source.file.empty() && source.fps > 0.0;
+    MotionFeed motion(source.motion, paced ? source.fps : 0.0);
     if (source.file.empty()) {
-        runCamera(source, hub, stop);
+        runCamera(source, hub, motion, stop);
     } else {
-        runFile(source, std::move(stream), hub, stop);
+        runFile(source, std::move(stream), hub, motion, stop);
     }
 }

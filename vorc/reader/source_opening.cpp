@@ -80,11 +80,11 @@ OpenedSource openMemorySource(const uint8_t* bytes, size_t size) {
 }
 
 OpenedSource openCameraSource(const std::string& host, int port, const ReaderOptions& options,
-                              std::chrono::milliseconds slice) {
+                              std::chrono::milliseconds slice, const std::optional<CameraLogin>& login) {
     try {
         // The Reader keeps count of the silence itself.
         auto source = std::make_unique<CheckedCameraStream>(host, port, options.cameraFps,
-                                                            LiveStreamTimeouts{options.timeout, {}}, options.interrupted);
+                                                            LiveStreamTimeouts{options.timeout, {}}, options.interrupted, login);
         source->setFetchWait(slice);
         OpenedSource opened;
         opened.camera = source.get();
@@ -100,7 +100,7 @@ OpenedSource openSource(const std::string& name, const ReaderOptions& options, s
     const bool fileExists = ::stat(name.c_str(), &status) == 0;
     if (!fileExists && name != "-") {
         if (const std::optional<HostAndPort> camera = parseHostAndPort(name)) {
-            return openCameraSource(camera->host, camera->port, options, slice);
+            return openCameraSource(camera->host, camera->port, options, slice, camera->login);
         }
     }
     if (name == "-") return timedFile(std::make_unique<vorcStreamFile>(STDIN_FILENO), slice);

@@ -25,13 +25,15 @@ struct OpenedSource {
 };
 
 // A fetch from each source that finds nothing returns after at most slice.
-// name: a file, "-" for standard input, or a camera as HOST:PORT.
+// name: a file, "-" for standard input, or a camera as
+// [USER:PASSWORD@]HOST:PORT.
 OpenedSource openSource(const std::string& name, const ReaderOptions& options, std::chrono::milliseconds slice);
 OpenedSource openFileSource(const std::string& path, std::chrono::milliseconds slice);
 OpenedSource openDescriptorSource(int fd, std::chrono::milliseconds slice);
 OpenedSource openMemorySource(const uint8_t* bytes, size_t size);
 OpenedSource openCameraSource(const std::string& host, int port, const ReaderOptions& options,
-                              std::chrono::milliseconds slice);
+                              std::chrono::milliseconds slice,
+                              const std::optional<CameraLogin>& login = std::nullopt);
 
 }  // namespace vorc
 

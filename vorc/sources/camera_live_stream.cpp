@@ -15,8 +15,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "vorc/core/exceptions.h"
+#include "vorc/util/base64.h"
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -108,12 +110,13 @@ vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(int a, in
 vorcCameraLiveTesraFastStreamPOSIX::vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port,
                                                                        float fps, bool nonBlocking,
                                                                        vorc::LiveStreamTimeouts timeouts,
-                                                                       const vorc::ConnectInterruption& interrupted)
+                                                                       const vorc::ConnectInterruption& interrupted,
+                                                                       const std::optional<vorc::CameraLogin>& login)
     : vorcCameraLiveTesraFastStream(0, 0, 0, 0, port, static_cast<int>(fps)),
       socketFd(-1),
       readTimeout(timeouts.read) {
     connectTo(host, port, timeouts.connect, interrupted);
-    finishSetUp(fps, nonBlocking);
+    finishSetUp(fps, nonBlocking, login);
 }
 
 vorcCameraLiveTesraFastStreamPOSIX::~vorcCameraLiveTesraFastStreamPOSIX() { releaseSocket(); }
@@ -180,7 +183,8 @@ void vorcCameraLiveTesraFastStreamPOSIX::connectSocket(int family, const void* a
     if (error != 0) throw vorc::ConnectionFailure("cannot connect to " + where + ": " + std::strerror(error));
 }
 
-void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking) {
+void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking,
+                                                     const std::optional<vorc::CameraLogin>& login) {
     try {
         if (nonBlocking) {
             const int flags = ::fcntl(socketFd, F_GETFL);
@@ -190,7 +194,7 @@ void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking
             }
         }
         nonBlockingReads = nonBlocking;
-        sendRequest(fps);
+        sendRequest(fps, login);
     } catch (...) {
         releaseSocket();
         throw;
@@ -198,18 +202,27 @@ void vorcCameraLiveTesraFastStreamPOSIX::finishSetUp(float fps, bool nonBlocking
     lastData = Clock::now();
 }
 
-void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps) {
+void vorcCameraLiveTesraFastStreamPOSIX::sendRequest(float fps, const std::optional<vorc::CameraLogin>& login) {
     // NaN fails every comparison, so it falls back to the default rate too.
     if (!(fps >= 0.0f)) fps = 4.0f;
     // Wide enough for the largest float written with six decimals.
-    char request[128];
-    const int length =
-        std::snprintf(request, sizeof request, "GET /control/faststream.jpg?noaudio&fps=%f HTTP/1.0\n\n",
-                      static_cast<double>(fps));
-    if (length < 0 || static_cast<size_t>(length) >= sizeof request) throw vorcIOFailure();
+    char requestLine[128];
+    const int length = std::snprintf(requestLine, sizeof requestLine,
+                                     "GET /control/faststream.jpg?noaudio&fps=%f HTTP/1.0\n", static_cast<double>(fps));
+    if (length < 0 || static_cast<size_t>(length) >= sizeof requestLine) throw vorcIOFailure();
+    std::string request(requestLine, static_cast<size_t>(length));
+    if (login) {
+        std::string credentials = login->user + ":" + login->password;
+        std::string encoded((credentials.size() + 2) / 3 * 4 + 1, '\0');
+        vorc::encode_base64(reinterpret_cast<unsigned char*>(&credentials[0]), static_cast<int>(credentials.size()),
+                            reinterpret_cast<unsigned char*>(&encoded[0]));
+        encoded.pop_back();
+        request += "Authorization: Basic " + encoded + "\n";
+    }
+    request += "\n";
 
-    const char* next = request;
-    size_t left = static_cast<size_t>(length);
+    const char* next = request.data();
+    size_t left = request.size();
     while (left > 0) {
         // A camera that has already hung up must not kill the application
         // with SIGPIPE.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "vorc/core/stream_interfaces.h"
@@ -58,10 +59,13 @@ public:
     // host is a name, an IPv4 address or an IPv6 address (without brackets);
     // each address it resolves to is tried in turn. Throws
     // vorc::ConnectionFailure, which says why, when none can be connected or
-    // the request cannot be sent.
+    // the request cannot be sent. With a login the request carries an
+    // "Authorization: Basic" line; without one its bytes are those of the
+    // address constructors.
     vorcCameraLiveTesraFastStreamPOSIX(const std::string& host, int port, float fps, bool nonBlocking,
                                        vorc::LiveStreamTimeouts timeouts = {},
-                                       const vorc::ConnectInterruption& interrupted = {});
+                                       const vorc::ConnectInterruption& interrupted = {},
+                                       const std::optional<vorc::CameraLogin>& login = std::nullopt);
     // Shuts the connection down and releases the socket.
     ~vorcCameraLiveTesraFastStreamPOSIX() override;
 
@@ -88,11 +92,11 @@ private:
                    const vorc::ConnectInterruption& interrupted);
     void connectSocket(int family, const void* address, unsigned addressLength, std::chrono::milliseconds timeout,
                        const vorc::ConnectInterruption& interrupted);
-    void finishSetUp(float fps, bool nonBlocking);
+    void finishSetUp(float fps, bool nonBlocking, const std::optional<vorc::CameraLogin>& login = std::nullopt);
     // Waits until data is waiting or the read time-out has passed, also
     // across signals; false when it has passed.
     bool awaitData();
-    void sendRequest(float fps);
+    void sendRequest(float fps, const std::optional<vorc::CameraLogin>& login);
     void releaseSocket();
 
     std::chrono::milliseconds readTimeout{0};

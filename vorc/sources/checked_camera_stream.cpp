@@ -17,8 +17,11 @@ public:
 };
 
 CheckedCameraStream::CheckedCameraStream(const std::string& host, int port, float fps,
-                                         LiveStreamTimeouts timeouts, const ConnectInterruption& interrupted)
-    : camera_(std::make_unique<Connection>(host, port, fps, true, timeouts, interrupted)), silence_(timeouts.read) {}
+                                         LiveStreamTimeouts timeouts, const ConnectInterruption& interrupted,
+                                         const std::optional<CameraLogin>& login)
+    : camera_(std::make_unique<Connection>(host, port, fps, true, timeouts, interrupted, login)),
+      silence_(timeouts.read),
+      loginSent_(login.has_value()) {}
 
 CheckedCameraStream::~CheckedCameraStream() = default;
 
@@ -62,8 +65,10 @@ int CheckedCameraStream::takeHead(unsigned char* buffer, int got) {
         failure_ = "the camera's answer is not HTTP";
     } else if (head_.state() == HttpResponseHead::State::Complete && head_.statusCode() != 200) {
         failure_ = "the camera answered '" + head_.statusLine() + "'";
-        // The request carries no credentials, so either is possible.
-        if (head_.statusCode() == 401) failure_ += " (a login is needed or was refused)";
+        // Without a login sent, the words are those callers have always seen.
+        if (head_.statusCode() == 401) {
+            failure_ += loginSent_ ? " (the login was refused)" : " (a login is needed or was refused)";
+        }
     }
     if (!failure_.empty()) return 0;
     const size_t left = static_cast<size_t>(got) - used;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vorc/core/stream_interfaces.h"
@@ -22,11 +23,13 @@ namespace vorc {
 class CheckedCameraStream : public vorcStreamSource {
 public:
     // Connects to host (a name, an IPv4 or an IPv6 address) and asks for
-    // the stream at fps, as vorcCameraLiveTesraFastStreamPOSIX does; throws
-    // vorc::ConnectionFailure, which says why, when that fails, and
-    // vorc::InterruptedError when interrupted says so.
+    // the stream at fps, with the login if given, as
+    // vorcCameraLiveTesraFastStreamPOSIX does; throws vorc::ConnectionFailure,
+    // which says why, when that fails, and vorc::InterruptedError when
+    // interrupted says so.
     CheckedCameraStream(const std::string& host, int port, float fps, LiveStreamTimeouts timeouts = {},
-                        const ConnectInterruption& interrupted = {});
+                        const ConnectInterruption& interrupted = {},
+                        const std::optional<CameraLogin>& login = std::nullopt);
     ~CheckedCameraStream() override;
 
     // Stream bytes that have arrived, the answer head left out; 0 when none
@@ -43,7 +46,7 @@ public:
     // The camera's HTTP status once the answer head has been read; 0 before.
     int httpStatus() const;
     // Why the source ended, such as "the camera answered 'HTTP/1.0 404 Not
-    // Found'"; empty while it is up and after the camera closed the
+    // Found'" (a 401 also says whether a login was sent); empty while it is up and after the camera closed the
     // connection behind a good answer.
     const std::string& failure() const { return failure_; }
 
@@ -60,6 +63,7 @@ private:
     std::chrono::milliseconds silence_;
     std::chrono::milliseconds fetchWait_{0};
     std::string failure_;
+    bool loginSent_;
 };
 
 }  // namespace vorc

@@ -18,7 +18,17 @@ vorcIPAddress::vorcIPAddress() : a(127), b(0), c(0), d(1) {}
 
 namespace vorc {
 
-std::optional<HostAndPort> parseHostAndPort(const std::string& text) {
+std::optional<HostAndPort> parseHostAndPort(const std::string& given) {
+    // A host holds no '@', so the last one ends the login.
+    const size_t at = given.rfind('@');
+    std::optional<CameraLogin> login;
+    if (at != std::string::npos) {
+        const std::string userAndPassword = given.substr(0, at);
+        const size_t separator = userAndPassword.find(':');
+        if (separator == std::string::npos || userAndPassword.find('@') < separator) return std::nullopt;
+        login = CameraLogin{userAndPassword.substr(0, separator), userAndPassword.substr(separator + 1)};
+    }
+    const std::string text = at == std::string::npos ? given : given.substr(at + 1);
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     std::string host = text.substr(0, colon);
@@ -35,7 +45,7 @@ std::optional<HostAndPort> parseHostAndPort(const std::string& text) {
         return std::nullopt;
     const int port = std::stoi(digits);
     if (port < 1 || port > 65535) return std::nullopt;
-    return HostAndPort{host, port};
+    return HostAndPort{host, port, login};
 }
 
 }  // namespace vorc
