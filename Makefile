@@ -78,7 +78,11 @@ test-asan: build-asan
 # With clang at hand, the continuous-fuzzing build and its seed corpora too.
 test: test-normal test-asan install-check $(if $(shell command -v $(FUZZ_CXX)),fuzz-check)
 
-bench: deps
+# The benchmarks' photographic pictures are made from python3-skimage's photographs.
+BENCH_PACKAGES := python3-skimage
+
+bench:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) $(BENCH_PACKAGES)"
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORC_BUILD_BENCH=ON -DVORC_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/vorc_bench_*; do echo "== $$b"; $$b; done
@@ -146,8 +150,9 @@ fuzz-check: fuzz-deps
 fuzz-coverage: fuzz-deps
 	fuzz/coverage.sh build-fuzz-coverage
 
-# Installs the normal build into a scratch prefix, checks that only public
-# headers went in and that each compiles on its own, builds examples/
+# Installs the normal build into a scratch prefix, checks that the headers
+# that went in are those tests/installed_headers.txt lists and that each
+# compiles on its own, builds examples/
 # against it with find_package(vorc) and once more with pkg-config (a C++20
 # program keeps C++20; the C example builds as C99 against the shared
 # library, which exports only the C interface), runs the examples on the
@@ -159,9 +164,12 @@ fuzz-coverage: fuzz-deps
 install-check: build
 	@set -e; prefix=$$(mktemp -d); trap 'rm -rf "$$prefix"' EXIT; \
 	cmake --install $(BUILD_DIR) --prefix "$$prefix" >/dev/null; \
-	for internal in core/fatal_error.h decode/bit_serial_reader.h encode/forward_dct.h; do \
-	  test ! -e "$$prefix/include/vorc/$$internal" || { echo "install-check: internal header $$internal installed" >&2; exit 1; }; \
-	done; \
+	installed=$$(cd "$$prefix/include" && find vorc -name '*.h' | sort); \
+	expected=$$(grep -v '^#' tests/installed_headers.txt | sort); \
+	extra=$$(comm -23 <(echo "$$installed") <(echo "$$expected")); \
+	missing=$$(comm -13 <(echo "$$installed") <(echo "$$expected")); \
+	test -z "$$extra" || { echo "install-check: implementation headers installed:" $$extra >&2; exit 1; }; \
+	test -z "$$missing" || { echo "install-check: interface headers not installed:" $$missing >&2; exit 1; }; \
 	for header in $$(cd "$$prefix/include" && find vorc -name '*.h'); do \
 	  echo "#include \"$$header\"" | $${CXX:-c++} -std=c++17 -fsyntax-only -x c++ -I"$$prefix/include" - \
 	    || { echo "install-check: $$header does not compile on its own" >&2; exit 1; }; \

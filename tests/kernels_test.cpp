@@ -1,7 +1,8 @@
 // The kernel table and the fast decoder against their references, in the
 // manner of a checkasm: every kernel this CPU runs on random and extreme
 // input (16-bit coefficients and quantisers whose products and transform
-// intermediates wrap), with guard bytes around what it writes; the marker
+// intermediates wrap), with guard bytes around what it writes; the
+// reference transforms against known answers; the marker
 // search at the end of its range; the DC-only shortcut; the fast block
 // decoder on blocks made to end in every way; and whole sweeps of the fast
 // decoder against the bit-serial one on libjpeg-made scans, cut at many
@@ -17,8 +18,9 @@
 #include "support/recorders.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/dsp/kernel_table.h"
-#include "vorc/jpeg/tile_decoder.h"
+#include "vorc/jpeg/plain_scan.h"
 #include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/jpeg/tile_decoder.h"
 
 using vorc::dsp::KernelTable;
 
@@ -97,13 +99,54 @@ TEST(Kernels, DequantizeTransformMatchesReference) {
             uint8_t expected[64];
             uint8_t actual[64 + 2 * Guard];
             std::fill(std::begin(actual), std::end(actual), GuardByte);
+            int16_t copy[64];
+            std::copy(std::begin(block), std::end(block), copy);
             reference.dequantizeTransformBlock(block, quant, expected);
-            table->dequantizeTransformBlock(block, quant, actual + Guard);
+            table->dequantizeTransformBlock(copy, quant, actual + Guard);
             ASSERT_TRUE(std::equal(expected, expected + 64, actual + Guard)) << "trial " << trial;
+            // Both leave the coefficients zero.
+            ASSERT_TRUE(std::all_of(std::begin(block), std::end(block), [](int16_t c) { return c == 0; }));
+            ASSERT_TRUE(std::all_of(std::begin(copy), std::end(copy), [](int16_t c) { return c == 0; }));
             for (int i = 0; i < Guard; ++i) {
                 ASSERT_EQ(actual[i], GuardByte);
                 ASSERT_EQ(actual[Guard + 64 + i], GuardByte);
             }
+        }
+    }
+}
+
+// A scan's clean part as plain bits and back, by every table against the
+// bytes as they are: the FF bytes named where they stand, runs of FF and
+// FF at every place of a vector, with guard bytes behind the room each
+// copy may use.
+TEST(Kernels, StuffingTakenOutAndPutBackMatchesTheBytes) {
+    std::mt19937 random(23);
+    for (const KernelTable* table : vorc::dsp::supportedKernelTables()) {
+        SCOPED_TRACE(table->name);
+        for (int trial = 0; trial < 3000; ++trial) {
+            vorctest::Bytes plain(random() % 300);
+            std::vector<uint32_t> expectedOffsets;
+            const unsigned density = 1 + random() % 8;
+            for (size_t i = 0; i < plain.size(); ++i) {
+                plain[i] = static_cast<unsigned char>(random() % 16 < density ? 0xFF : random());
+                if (plain[i] == 0xFF) expectedOffsets.push_back(static_cast<uint32_t>(i));
+            }
+            vorctest::Bytes scan(2 * plain.size() + Guard, GuardByte);
+            const size_t scanLength = table->copyStuffedBytes(plain.data(), plain.size(), scan.data());
+            ASSERT_EQ(scanLength, plain.size() + expectedOffsets.size()) << trial;
+            ASSERT_TRUE(std::all_of(scan.end() - Guard, scan.end(), [](uint8_t b) { return b == GuardByte; }));
+            for (size_t i = 0, at = 0; i < scanLength; ++i, ++at) {
+                ASSERT_EQ(scan[i], plain[at]) << trial;
+                if (scan[i] == 0xFF) {
+                    ASSERT_EQ(scan[++i], 0x00) << trial;
+                }
+            }
+            vorctest::Bytes back(scanLength + Guard, GuardByte);
+            std::vector<uint32_t> offsets{7};
+            const size_t backLength = table->copyPlainBits(scan.data(), scan.data() + scanLength, back.data(), offsets);
+            ASSERT_EQ(vorctest::Bytes(back.begin(), back.begin() + static_cast<long>(backLength)), plain) << trial;
+            ASSERT_EQ(offsets, expectedOffsets) << trial;
+            ASSERT_TRUE(std::all_of(back.end() - Guard, back.end(), [](uint8_t b) { return b == GuardByte; }));
         }
     }
 }
@@ -193,6 +236,40 @@ TEST(Kernels, ForwardTransformMatchesReference) {
             ASSERT_TRUE(std::equal(expected, expected + 64, actual)) << table->name << " trial " << trial;
         }
     }
+}
+
+// The reference transforms, which every table must match, against known
+// answers: hashes of their results on fixed blocks, as the decoder and
+// the encoder have always computed them. A changed constant, scale or
+// rounding moves the reference and the fast kernels alike, and only this
+// shows it. Raw Mersenne twister words, whose sequence the standard fixes.
+TEST(Kernels, ReferenceTransformsKeepTheirKnownAnswers) {
+    const KernelTable& reference = vorc::dsp::referenceKernels();
+    std::mt19937 random(11);
+    uint64_t inverseHash = 14695981039346656037u;
+    uint64_t forwardHash = inverseHash;
+    const auto mix = [](uint64_t& hash, uint32_t value) { hash = (hash ^ value) * 1099511628211u; };
+    for (int trial = 0; trial < 4000; ++trial) {
+        int16_t block[64];
+        uint16_t quant[64];
+        unsigned char samples[64];
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t word = random();
+            // Small values mostly, any 16-bit value in one block of four.
+            block[i] = static_cast<int16_t>(trial % 4 == 0 ? word : (word % 129) - 64);
+            if (trial % 2 == 1 && i % 8 != 0) block[i] = 0;
+            quant[i] = static_cast<uint16_t>(trial % 3 == 0 ? word >> 16 : 1 + (word >> 16) % 255);
+            samples[i] = static_cast<unsigned char>(word >> 8);
+        }
+        uint8_t pixels[64];
+        reference.dequantizeTransformBlock(block, quant, pixels);
+        for (const uint8_t pixel : pixels) mix(inverseHash, pixel);
+        int32_t coefficients[64];
+        reference.forwardTransformBlock(samples, coefficients);
+        for (const int32_t coefficient : coefficients) mix(forwardHash, static_cast<uint32_t>(coefficient));
+    }
+    EXPECT_EQ(inverseHash, 15854191847941822474u);
+    EXPECT_EQ(forwardHash, 4790075223148658176u);
 }
 
 // What a sweep shows: back-end calls in order, and the picture.
@@ -287,10 +364,14 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     tables.push_back(nullptr);  // block by block
     for (const KernelTable* table : tables) {
         for (const bool filler : {true, false}) {
-            vorctest::Bytes bytes = scan;
-            if (filler) bytes.resize(bytes.size() + vorc::jpeg::ScanBitReader::BlockMargin, 0);
+            // The scan's plain bits, and zero bytes that are data with filler.
+            vorctest::Bytes bytes(scan.size() + 2 * vorc::jpeg::ScanBitReader::ZeroMargin);
+            std::vector<uint32_t> ffOffsets;
+            size_t length = vorc::dsp::referenceKernels().copyPlainBits(scan.data(), scan.data() + scan.size(),
+                                                                        bytes.data(), ffOffsets);
+            if (filler) length += vorc::jpeg::ScanBitReader::ZeroMargin;
             vorc::jpeg::ScanBitReader reader;
-            reader.start(bytes.data(), bytes.data() + bytes.size());
+            reader.start(bytes.data(), 0, uint64_t{length} * 8);
             int16_t predictors[3] = {};
             for (size_t tile = 0; tile < blocks.size() / 6; ++tile) {
                 SCOPED_TRACE(std::string(table != nullptr ? table->name : "blocks") + (filler ? " with filler" : "") +
@@ -319,28 +400,49 @@ TEST(FastDecoder, RoundTripsBlocksThatEndInEveryWay) {
     }
 }
 
-// The fast reader at the end of a scan whose last data bytes are stuffed
-// 0xFF: it hands out exactly the scan's bits, then says it overran. Once it
-// took up to 7 such bytes, 14 in the scan, from anywhere 8 or more bytes
-// before the end, so it read past the end (caught under ASan) or into a
-// marker, and took those bits for data.
+// The plain bits of scans whose last data bytes are stuffed 0xFF, with
+// the way between the scan's bytes and the plain ones: the fast reader
+// hands out exactly the scan's bits, then says it overran. Once it took up
+// to 7 such bytes, 14 in the scan, from anywhere 8 or more bytes before the
+// end, so it read past the end (caught under ASan) or into a marker, and
+// took those bits for data.
 TEST(FastDecoder, ReaderStopsAtTheEndOfStuffedBytes) {
-    for (int plain = 0; plain < 8; ++plain) {
-        for (int stuffed = 1; stuffed <= 8; ++stuffed) {
+    for (int plain = 0; plain < 12; ++plain) {
+        for (int stuffed = 1; stuffed <= 9; ++stuffed) {
             SCOPED_TRACE(std::to_string(plain) + " plain bytes, " + std::to_string(stuffed) + " stuffed");
             vorctest::Bytes scan(static_cast<size_t>(plain), 0x12);
             for (int i = 0; i < stuffed; ++i) scan.insert(scan.end(), {0xFF, 0x00});
-            const unsigned char* end = scan.data() + scan.size();
+            scan.insert(scan.end(), {0xFF, 0xD9});
+            const unsigned char* cleanEnd = vorc::dsp::selectedKernels().findScanMarker(scan.data(), scan.data() + scan.size());
+            ASSERT_EQ(cleanEnd, scan.data() + scan.size() - 2);
+            vorctest::Bytes bits(scan.size() + vorc::jpeg::ScanBitReader::ZeroMargin, 0x77);
+            std::vector<uint32_t> ffOffsets;
+            const size_t length =
+                vorc::dsp::referenceKernels().copyPlainBits(scan.data(), cleanEnd, bits.data(), ffOffsets);
+            ASSERT_EQ(length, static_cast<size_t>(plain + stuffed));
+            EXPECT_EQ(vorctest::Bytes(bits.begin(), bits.begin() + plain), vorctest::Bytes(static_cast<size_t>(plain), 0x12));
+            EXPECT_EQ(vorctest::Bytes(bits.begin() + plain, bits.begin() + static_cast<long>(length)),
+                      vorctest::Bytes(static_cast<size_t>(stuffed), 0xFF));
+            for (size_t byte = 0; byte <= length; ++byte) {
+                const size_t inScan = byte <= static_cast<size_t>(plain) ? byte : 2 * byte - static_cast<size_t>(plain);
+                EXPECT_EQ(vorc::jpeg::scanOffsetOf(byte, ffOffsets), inScan) << byte;
+                EXPECT_EQ(vorc::jpeg::plainOffsetOf(inScan, ffOffsets), byte) << byte;
+            }
+            std::fill(bits.begin() + static_cast<long>(length), bits.end(), 0);
             vorc::jpeg::ScanBitReader reader;
-            reader.start(scan.data(), vorc::dsp::selectedKernels().findScanMarker(scan.data(), end));
-            for (int left = 8 * (plain + stuffed); left > 0;) {
-                reader.ensure(vorc::jpeg::ScanBitReader::SymbolBits);
-                const int step = std::min(left, 7);
+            reader.start(bits.data(), 0, uint64_t{length} * 8);
+            for (size_t at = 0; at < 8 * length;) {
+                reader.refill();
+                const int step = static_cast<int>(std::min<size_t>(8 * length - at, 7));
+                for (int i = 0; i < step; ++i, ++at) {
+                    const unsigned expected = at < 8u * plain ? (0x12u >> (7 - at % 8)) & 1 : 1;
+                    ASSERT_EQ(reader.peek(i + 1) & 1, expected) << "bit " << at;
+                }
                 reader.skip(step);
-                left -= step;
                 ASSERT_FALSE(reader.overran());
             }
-            reader.ensure(1);
+            reader.refill();
+            EXPECT_EQ(reader.peek(16), 0u);
             reader.skip(1);
             EXPECT_TRUE(reader.overran());
         }

@@ -1,7 +1,8 @@
 // The software pixel decoder: Huffman trees from the default tables, the
 // integer inverse DCT, and the scan decoder on hand-made frame records
 // (worked tiles, colour conversion, EXTEND, block ends, bitmap skipping with
-// DC prediction, the recoverable errors and the fatal ones).
+// DC prediction and the coded tiles of a bitmap, the recoverable errors and
+// the fatal ones).
 #include "vorc/parse/scan_decoder.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "support/stream_builder.h"
 #include "vorc/decode/huffman_tree.h"
 #include "vorc/decode/scan_decoder_software.h"
+#include "vorc/jpeg/tile_bitmap.h"
 
 using vorctest::Block;
 using vorctest::Bytes;
@@ -165,6 +167,36 @@ TEST(ScanDecoder, BitmapSkipsTilesAndPredictionRunsOverCodedTilesOnly) {
     bitmap = vorctest::tileBitmap(3, 2, {});
     f.frame.tileBitmap = bitmap.data();
     EXPECT_TRUE(f.sweep().empty());
+    // Bits past the last tile are no tiles.
+    bitmap = vorctest::tileBitmap(3, 2, {});
+    bitmap[0] = 0x03;
+    f.frame.tileBitmap = bitmap.data();
+    EXPECT_TRUE(f.sweep().empty());
+}
+
+// The coded tiles of random bitmaps, sparse and dense, found a byte at a
+// time, against their bits one by one; bits past the last tile set too.
+TEST(ScanDecoder, CodedTilesOfABitmapOneAfterAnother) {
+    std::mt19937 random(29);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const size_t count = random() % 200;
+        Bytes bitmap(count / 8 + 1);
+        const unsigned density = random() % 4;
+        for (auto& byte : bitmap) {
+            byte = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (random() % 8 < density) byte |= static_cast<uint8_t>(1u << bit);
+        }
+        std::vector<size_t> expected;
+        for (size_t k = 0; k < count; ++k)
+            if ((bitmap[k / 8] >> (7 - k % 8)) & 1) expected.push_back(k);
+        std::vector<size_t> found;
+        size_t k = vorc::jpeg::nextCodedTile(bitmap.data(), 0, count);
+        for (; k < count; k = vorc::jpeg::nextCodedTile(bitmap.data(), k + 1, count)) found.push_back(k);
+        ASSERT_EQ(found, expected) << trial;
+        ASSERT_EQ(k, count) << trial;
+        ASSERT_EQ(vorc::jpeg::nextCodedTile(nullptr, count / 2, count), count / 2);
+    }
 }
 
 TEST(ScanDecoder, RecoverableErrors) {

@@ -14,9 +14,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "support/browser.h"
 #include "support/motion_scene.h"
@@ -102,7 +105,9 @@ TEST_F(ServeConfigFile, EveryMistakeNamesItsLine) {
              {"[cameras.a]\nsource = \"bob:x@192.0.2.1:80\"\nuser = \"alice\"\n", 3, "the login is in source already"},
              {"[cameras.a]\nsource = \"192.0.2.1:80\"\npassword = \"x\"\n", 1, "[cameras.a] has a password but no user"},
              {"[cameras.a]\nsource = \"192.0.2.1:80\"\nuser = \"alice\"\npassword = 5\n", 4,
-              "password must be a string"}}) {
+              "password must be a string"},
+             // A source that is no address shows its login without the password.
+             {"[cameras.a]\nsource = \"alice:hunter2@192.0.2.1\"\n", 2, "'alice:***@192.0.2.1'"}}) {
         writeText(path, c.text);
         ServeConfig config;
         std::string error;
@@ -204,6 +209,28 @@ TEST_F(ServeConfigFile, TakesEverySettingAndFindsFilesBesideIt) {
     EXPECT_EQ(motion.connectivity, vorc::Connectivity::Four);
     EXPECT_EQ(motion.startFrames, 2);
     EXPECT_EQ(motion.endFrames, 5);
+}
+
+// A hash takes tens of milliseconds by design: logins not yet accepted get a
+// few hashes a second over all clients and are refused unchecked beyond
+// them, while a login once accepted is never held up.
+TEST(LoginTable, WrongLoginsGetOnlyAFewHashesASecond) {
+    std::string problem;
+    std::optional<LoginTable> table = LoginTable::parse("alice:" + hashPassword("secret", &problem) + "\n", &problem);
+    ASSERT_TRUE(table.has_value()) << problem;
+    const std::string right = "Basic YWxpY2U6c2VjcmV0";  // alice:secret
+    const std::string wrong = "Basic YWxpY2U6c2VjcmV1";  // alice:secreu
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < LoginTable::HashesPerSecond; ++i) EXPECT_FALSE(table->accepts(wrong));
+    const bool refused = !table->accepts(right);
+    // Unless the hashes were so slow that the second was over.
+    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900)) {
+        EXPECT_TRUE(refused) << "hashed beyond the second's share";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_TRUE(table->accepts(right));
+    for (int i = 0; i < 2 * LoginTable::HashesPerSecond; ++i) EXPECT_FALSE(table->accepts(wrong));
+    EXPECT_TRUE(table->accepts(right));
 }
 
 TEST_F(ServeConfigFile, TheToolSaysTheLineAndStops) {
@@ -394,7 +421,9 @@ TEST_F(ServeCameras, EveryAddressOfEveryCameraMeetsTheAccessRules) {
         vorctest::EventReader reader(port, path, login + origin);
         reader.waitFor(1, path.find("events") != std::string::npos ? 0.5 : 2);
         const std::string getHead = reader.head();
-        if (path == "/cam/a/stream.mjpg") EXPECT_EQ(getHead.rfind("HTTP/1.1 200 ", 0), 0u) << getHead;
+        if (path == "/cam/a/stream.mjpg") {
+            EXPECT_EQ(getHead.rfind("HTTP/1.1 200 ", 0), 0u) << getHead;
+        }
         const std::string head = ask("HEAD", path, login + origin);
         EXPECT_EQ(head.substr(0, head.find("\r\n")), getHead.substr(0, getHead.find("\r\n"))) << path;
         EXPECT_EQ(head.substr(head.find("\r\n\r\n") + 4), "") << path;

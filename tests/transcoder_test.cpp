@@ -21,7 +21,8 @@
 #include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/jpeg/block_encoder.h"
-#include "vorc/jpeg/walk_reader.h"
+#include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/transcode/tile_bit_store.h"
 #include "vorc/transcode/jpeg_converter.h"
 
 using namespace vorctest;
@@ -462,23 +463,26 @@ TEST(JpegWriting, CodesTheWorkedExamples) {
 
 // Bit-aligned copies against the same bits put one at a time, in scans
 // (stuffed) and in plain storage, from every bit of a byte, at every
-// alignment and length near the word size; padding with 0 or 1 bits.
+// alignment and length near the word size and past the length from which
+// copies go word by word (where plain storage at the same bit of a byte is
+// copied byte by byte); padding with 0 or 1 bits.
 TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     using namespace vorc::jpeg;
     std::mt19937 random(17);
-    Bytes source(32);
+    Bytes source(160);
     for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
     const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
-    for (unsigned lead = 0; lead < 40; ++lead)
+    for (unsigned lead = 0; lead < 72; ++lead)
       for (unsigned firstBit = 0; firstBit < 8; ++firstBit) {
-        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127}) {
-            ByteBuffer copied, serial, plain;
+        for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127, 255, 256, 257, 319, 320, 321, 1000}) {
+            ByteBuffer copied, serial, plain, plainSerial;
             ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
-            PlainBitWriter plainCopy(plain, 0);
-            for (unsigned i = 0; i < lead; ++i) copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1);
+            PlainBitWriter plainCopy(plain, 0), plainOneByOne(plainSerial, 0);
+            for (unsigned i = 0; i < lead; ++i)
+                copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1), plainOneByOne.put(1, 1);
             copying.copy(source.data(), firstBit, count);
             plainCopy.copy(source.data(), firstBit, count);
-            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1);
+            for (size_t i = 0; i < count; ++i) oneByOne.put(bitAt(firstBit + i), 1), plainOneByOne.put(bitAt(firstBit + i), 1);
             const size_t length = copying.alignToByte(1);
             const size_t serialLength = oneByOne.alignToByte(1);
             ASSERT_EQ(Bytes(copied.data(), copied.data() + length),
@@ -486,7 +490,11 @@ TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
                 << lead << " + " << firstBit << ":" << count;
             EXPECT_EQ(plainCopy.bitsPut(), lead + count);
             const size_t plainLength = plainCopy.alignToByte(0);
-            EXPECT_EQ(plainLength, (lead + count + 7) / 8);
+            ASSERT_EQ(plainLength, (lead + count + 7) / 8);
+            const size_t plainSerialLength = plainOneByOne.alignToByte(0);
+            ASSERT_EQ(Bytes(plain.data(), plain.data() + plainLength),
+                      Bytes(plainSerial.data(), plainSerial.data() + plainSerialLength))
+                << "plain " << lead << " + " << firstBit << ":" << count;
             for (size_t i = 0; i + 1 < length; ++i) {
                 if (copied.data()[i] == 0xFF) {
                     EXPECT_EQ(copied.data()[++i], 0x00) << lead << "+" << count;
@@ -517,32 +525,59 @@ TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
         EXPECT_EXIT((messagesToStandardError(), codeLumaBlock(Block{dc})),
                     ::testing::ExitedWithCode(154), "Out of Range");
     // A tile whose second luminance block steps its DC by 2047 decodes, but
-    // its bits cannot be kept: coding it afresh meets the same limit.
-    ScanWriter writer;
-    writer.tile(Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{});
-    EXPECT_EXIT((messagesToStandardError(), Sweeper().sweep(16, 16, writer.finish())),
-                ::testing::ExitedWithCode(154), "Out of Range");
+    // its bits cannot be kept: coding it afresh meets the same limit. So
+    // does a tile whose Y0 or Cr steps by 2047 from the tile before: its
+    // bits are kept, but that DC code is not copied into the image.
+    for (const TileBlocks& blocks : {TileBlocks{Block{}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{}},
+                                     TileBlocks{Block{2047}, Block{2047}, Block{2047}, Block{2047}, Block{}, Block{}},
+                                     TileBlocks{Block{}, Block{}, Block{}, Block{}, Block{}, Block{-2047}}}) {
+        ScanWriter writer;
+        writer.tile(blocks[0], blocks[1], blocks[2], blocks[3], blocks[4], blocks[5]);
+        writer.zeroTile();
+        const auto sweepAlone = [&writer] {
+            Sweeper s;
+            s.withReference = false;
+            s.sweep(32, 16, writer.finish());
+        };
+        EXPECT_EXIT((messagesToStandardError(), sweepAlone()), ::testing::ExitedWithCode(154), "Out of Range");
+    }
 }
 
-// The walk's reader against the bits of the scan taken one at a time: from
-// every first bit, in steps of every code length, FF 00 stuffing removed,
-// zero bits and overran() past the clean end.
-TEST(JpegWriting, WalkReaderGivesTheScanBitsFromAnyStart) {
+// The fast reader over a scan taken into the tile bit store, against the
+// scan's bits taken one at a time: from every first bit, in steps of every
+// code length, FF 00 stuffing removed, zero bits and overran() past the
+// clean end; and the store's bits against the scan's positions, both ways.
+TEST(JpegWriting, FastReaderGivesTheScanBitsFromAnyStart) {
     std::mt19937 random(19);
+    vorc::TileBitStore store;
+    ASSERT_TRUE(store.resize(1));
     for (int trial = 0; trial < 2000; ++trial) {
         Bytes scan;
         std::vector<int> bits;
+        std::vector<size_t> dataBytes;  // where each byte of bits stands in the scan
         for (int i = static_cast<int>(random() % 40); i >= 0; --i) {
             const auto byte = static_cast<unsigned char>(random() % 4 == 0 ? 0xFF : random());
             for (int k = 7; k >= 0; --k) bits.push_back((byte >> k) & 1);
+            dataBytes.push_back(scan.size());
             scan.push_back(byte);
             if (byte == 0xFF) scan.push_back(0x00);
         }
         const size_t cleanBytes = scan.size();
-        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never read
+        scan.insert(scan.end(), {0xFF, 0xD9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});  // a marker: never walked
+        store.takeScan(scan.data(), scan.data() + cleanBytes);
+        for (size_t i = 0; i <= dataBytes.size(); ++i) {
+            // The clean part ends at the marker's FF.
+            const bool atEnd = i == dataBytes.size();
+            const unsigned char* const byte = scan.data() + (atEnd ? cleanBytes : dataBytes[i]);
+            const auto mask = static_cast<uint8_t>(atEnd ? 0x80 : 0x80 >> (i % 8));
+            const uint64_t bit = store.scanFirstBit() + 8 * i + (atEnd ? 0 : i % 8);
+            ASSERT_EQ(store.bitOf({byte, mask}), bit) << trial << " byte " << i;
+            ASSERT_EQ(store.scanPositionOf(bit).byte, byte) << trial << " byte " << i;
+            ASSERT_EQ(store.scanPositionOf(bit).mask, mask) << trial << " byte " << i;
+        }
         const size_t first = random() % 8;
-        vorc::jpeg::WalkReader reader;
-        reader.start(scan.data(), static_cast<uint8_t>(0x80 >> first), scan.data() + cleanBytes);
+        vorc::jpeg::ScanBitReader reader;
+        reader.start(store.bits(), store.scanFirstBit() + first, store.scanCleanEndBit());
         for (size_t at = first; at < bits.size() + 40;) {
             reader.refill();
             const int count = static_cast<int>(random() % 26) + 1;

@@ -241,7 +241,7 @@ int runRecord(int argc, char** argv) {
     }
     request.keepGoing = true;
     const std::optional<vorc::HostAndPort> endpoint = vorc::parseHostAndPort(cameraText);
-    if (!endpoint) return usageError(CommandName, std::string("cannot use '") + cameraText + "' as HOST:PORT");
+    if (!endpoint) return usageError(CommandName, "cannot use '" + withoutPassword(cameraText) + "' as HOST:PORT");
     const std::string cameraName = cameraAddressText(*endpoint);  // without the password
 
     // The outputs are checked before the camera is asked.

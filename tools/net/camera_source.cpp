@@ -56,10 +56,17 @@ std::string cameraAddressText(const vorc::HostAndPort& camera) {
     return (ipv6 ? "[" + camera.host + "]" : camera.host) + ":" + std::to_string(camera.port);
 }
 
+std::string withoutPassword(const std::string& text) {
+    const size_t at = text.rfind('@');
+    const size_t colon = text.find(':');
+    if (at == std::string::npos || colon == std::string::npos || colon > at) return text;
+    return text.substr(0, colon + 1) + "***" + text.substr(at);
+}
+
 bool parseSourceOperand(const char* text, std::optional<vorc::HostAndPort>* camera, std::string* problem) {
     struct stat info {};
     if (::stat(text, &info) == 0) return true;
     *camera = vorc::parseHostAndPort(text);
-    if (!*camera) *problem = std::string("'") + text + "' is neither a stream file nor a camera's HOST:PORT";
+    if (!*camera) *problem = "'" + withoutPassword(text) + "' is neither a stream file nor a camera's HOST:PORT";
     return camera->has_value();
 }

@@ -56,6 +56,10 @@ std::unique_ptr<vorc::CheckedCameraStream> openCamera(const char* command, const
 // messages and pages.
 std::string cameraAddressText(const vorc::HostAndPort& camera);
 
+// text as a message may show it: a camera's USER:PASSWORD@HOST:PORT with
+// the password as "***".
+std::string withoutPassword(const std::string& text);
+
 // A command's SOURCE: a stream file when a file of that name exists, else
 // the [USER:PASSWORD@]HOST:PORT of a camera, which goes into *camera. False for neither,
 // with the usage error's text in *problem.

@@ -126,6 +126,13 @@ bool LoginTable::accepts(std::string_view authorization) const {
         bool known = false;
         for (const std::string& pair : pairs) known |= equalInConstantTime(pair, *credentials);
         if (known) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - accepted_->secondStart >= std::chrono::seconds(1)) {
+            accepted_->secondStart = now;
+            accepted_->hashesThisSecond = 0;
+        }
+        if (accepted_->hashesThisSecond == HashesPerSecond) return false;
+        ++accepted_->hashesThisSecond;
     }
     if (!checkedByHash(*credentials)) return false;
     const std::lock_guard<std::mutex> hold(accepted_->lock);

@@ -5,6 +5,7 @@
 #ifndef VORC_TOOLS_NET_HTTP_LOGIN_H
 #define VORC_TOOLS_NET_HTTP_LOGIN_H
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,15 +26,21 @@ public:
 
     // True when the value of an Authorization header is "Basic" with the
     // user and password of a line. A hash takes tens of milliseconds by
-    // design, so a pair once accepted is remembered and compared directly.
-    // Safe to call from several threads.
+    // design, so a pair once accepted is remembered and compared directly,
+    // and at most HashesPerSecond pairs not yet accepted are hashed each
+    // second over all clients, the others refused unchecked: a stream of
+    // wrong logins must not take a server's time from its viewers. Safe to
+    // call from several threads.
     bool accepts(std::string_view authorization) const;
+    static constexpr int HashesPerSecond = 4;
 
 private:
     // "user:password" pairs already checked, shared by the copies of a table.
     struct Accepted {
         std::mutex lock;
         std::vector<std::string> pairs;
+        std::chrono::steady_clock::time_point secondStart;  // of the hashes counted
+        int hashesThisSecond = 0;
     };
 
     explicit LoginTable(std::vector<std::pair<std::string, std::string>> users)

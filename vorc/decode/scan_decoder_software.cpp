@@ -14,10 +14,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "vorc/core/exceptions.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/bit_serial_reader.h"
+#include "vorc/dsp/kernel_table.h"
+#include "vorc/dsp/reference_kernels.h"
+#include "vorc/jpeg/plain_scan.h"
+#include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/jpeg/tile_decoder.h"
 
 namespace {
@@ -43,6 +48,26 @@ void reportLeaves(const char* format, vorcHuffmanTree& tree, void* context) {
 }
 
 }  // namespace
+
+struct vorcFramewiseTesraScanDecoderSoftwareOnly::Workspace {
+    const vorc::dsp::KernelTable& kernels;
+    // The clean part of the scan being swept as plain bits, with the fast
+    // reader's zero margin behind them, and the plain offset of each FF in
+    // them; kept from sweep to sweep.
+    std::vector<unsigned char> plainScan;
+    std::vector<uint32_t> plainScanFFs;
+};
+
+const std::array<int16_t, 1024>& vorcFramewiseTesraScanDecoderSoftwareOnly::iclip =
+    vorc::dsp::reference::InverseDctClipTable;
+const int16_t* const vorcFramewiseTesraScanDecoderSoftwareOnly::iclp =
+    vorc::dsp::reference::InverseDctClipTable.data() + vorc::dsp::reference::ClipTableCentre;
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idct(short* block) { vorc::dsp::reference::inverseDct(block); }
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctrow(short* row) { vorc::dsp::reference::inverseDctRow(row); }
+void vorcFramewiseTesraScanDecoderSoftwareOnly::idctcol(short* column) {
+    vorc::dsp::reference::inverseDctColumn(column);
+}
 
 // Where one sweep stands: the fast reader while it is in use, the six
 // blocks of the current tile and the DC predictors.
@@ -74,7 +99,7 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
       scanBitMask(0x80),
       scanBytesLeft(0),
       additionalBitsValue(0),
-      kernels(kernels) {
+      workspace(new Workspace{kernels, {}, {}}) {
     reportLeaves("symbols in Y/DC Huffman table : %d", *yDCTree, this);
     reportLeaves("symbols in Y/AC Huffman table : %d", *yACTree, this);
     reportLeaves("symbols in UV/DC Huffman table : %d", *uvDCTree, this);
@@ -83,7 +108,7 @@ vorcFramewiseTesraScanDecoderSoftwareOnly::vorcFramewiseTesraScanDecoderSoftware
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::~vorcFramewiseTesraScanDecoderSoftwareOnly() = default;
 
-const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return kernels.name; }
+const char* vorcFramewiseTesraScanDecoderSoftwareOnly::getAccelerationTypeString() { return workspace->kernels.name; }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::setYQuantizationTable(unsigned char* table) {
     for (int k = 0; k < 64; ++k) yQuantTable[ZigZagMap[k]] = table[k];
@@ -125,7 +150,7 @@ bool vorcFramewiseTesraScanDecoderSoftwareOnly::decodeBlockExactly(Sweep& sweep,
 
 int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
     using vorc::jpeg::FastBlockOutcome;
-    switch (kernels.decodeTile(sweep.fastReader, *sweep.lookups, sweep.blocks, sweep.predictors,
+    switch (workspace->kernels.decodeTile(sweep.fastReader, *sweep.lookups, sweep.blocks, sweep.predictors,
                                sweep.lastPositions)) {
         case FastBlockOutcome::Decoded:
             return vorc::dsp::BlocksPerTile;
@@ -135,38 +160,45 @@ int vorcFramewiseTesraScanDecoderSoftwareOnly::decodeTileFast(Sweep& sweep) {
         case FastBlockOutcome::NeedsExactReader:
             break;
     }
-    // A block used bits past the end of the clean part. The bit-serial
-    // reader reads the whole tile again, and the rest of the frame; until
-    // now it stood at the start of the scan.
+    // A block used bits past the end of the clean part, or met an invalid
+    // codeword. The bit-serial reader reads the whole tile again, and the
+    // rest of the frame.
     std::memset(sweep.blocks, 0, sizeof sweep.blocks);
-    unsigned char* const resume = const_cast<unsigned char*>(sweep.fastReader.position(scanBitMask));
-    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-    scanCursor = resume;
-    sweep.fast = false;
+    handOverToExactReader(sweep);
     return 0;
+}
+
+void vorcFramewiseTesraScanDecoderSoftwareOnly::handOverToExactReader(Sweep& sweep) {
+    // Until now the bit-serial reader stood at the start of the scan.
+    const uint64_t bit = sweep.fastReader.position();
+    const size_t resume = vorc::jpeg::scanOffsetOf(static_cast<size_t>(bit / 8), workspace->plainScanFFs);
+    scanBitMask = static_cast<uint8_t>(0x80u >> (bit % 8));
+    scanBytesLeft -= static_cast<int32_t>(resume);
+    scanCursor += resume;
+    sweep.fast = false;
 }
 
 void vorcFramewiseTesraScanDecoderSoftwareOnly::transformBlock(Sweep& sweep, int blockIndex) {
     const uint16_t* const quant = blockIndex < 4 ? yQuantTable : uvQuantTable;
     int16_t* const block = sweep.blocks[blockIndex];
     uint8_t* const samples = sweep.samples[blockIndex];
-    // The fast block decoder needs the block zeroed again.
+    // The fast block decoder needs the block zeroed again, which the
+    // transform does.
     if (sweep.lastPositions[blockIndex] == 0) {
         std::memset(samples, vorc::dsp::dcOnlySample(block[0], quant[0]), vorc::dsp::BlockSize);
         block[0] = 0;
     } else {
-        kernels.dequantizeTransformBlock(block, quant, samples);
-        std::memset(block, 0, sizeof(Block));
+        workspace->kernels.dequantizeTransformBlock(block, quant, samples);
     }
 }
 
 vorcFramewiseTesraScanDecoderSoftwareOnly::TilePlace vorcFramewiseTesraScanDecoderSoftwareOnly::deliverTile(
-    int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples) {
+    int tileColumn, int tileRow, const Sweep& sweep) {
     unsigned int* target = nullptr;
     int rowPad = 0;
     backEnd->provideVideoTilePixelTarget(tileColumn, tileRow, &target, &rowPad);
     const std::ptrdiff_t rowStep = TileRowBytes + 4 * static_cast<std::ptrdiff_t>(rowPad);
-    kernels.convertTileToRgb(samples, reinterpret_cast<unsigned char*>(target), rowStep);
+    workspace->kernels.convertTileToRgb(sweep.samples, reinterpret_cast<unsigned char*>(target), rowStep);
     backEnd->videoTileReceived();
     return {tileColumn, tileRow, reinterpret_cast<uintptr_t>(target), rowStep};
 }
@@ -198,22 +230,30 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
         return;
     }
 
+    const vorc::dsp::KernelTable& kernels = workspace->kernels;
+    std::vector<unsigned char>& plainScan = workspace->plainScan;
     Sweep sweep;
     sweep.fast = kernels.decodeTile != nullptr;
     if (sweep.fast) {
-        const unsigned char* const end = scanCursor + scanBytesLeft;
-        sweep.fastReader.start(scanCursor, kernels.findScanMarker(scanCursor, end));
+        const unsigned char* const cleanEnd = kernels.findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+        const size_t room = static_cast<size_t>(cleanEnd - scanCursor) + vorc::jpeg::ScanBitReader::ZeroMargin;
+        if (plainScan.size() < room) plainScan.resize(room);
+        const size_t plainBytes = kernels.copyPlainBits(scanCursor, cleanEnd, plainScan.data(), workspace->plainScanFFs);
+        std::memset(plainScan.data() + plainBytes, 0, vorc::jpeg::ScanBitReader::ZeroMargin);
+        sweep.fastReader.start(plainScan.data(), 0, uint64_t{plainBytes} * 8);
         sweep.lookups = &vorc::jpeg::standardLookups();
     }
     const unsigned char* const bitmap = frame->tileBitmap;
-    const int columns = frame->tileColumns;
-    const int64_t tileCount = int64_t{columns} * frame->tileRows;
+    const size_t columns = frame->tileColumns > 0 ? static_cast<size_t>(frame->tileColumns) : 0;
+    const size_t tileCount = frame->tileRows > 0 ? columns * static_cast<size_t>(frame->tileRows) : 0;
 
-    for (int64_t k = 0; k < tileCount; ++k) {
-        if (bitmap != nullptr && (bitmap[k >> 3] & (0x80u >> (k & 7))) == 0) continue;
+    for (size_t k = vorc::jpeg::nextCodedTile(bitmap, 0, tileCount); k < tileCount;
+         k = vorc::jpeg::nextCodedTile(bitmap, k + 1, tileCount)) {
+        const int column = static_cast<int>(k % columns);
+        const int row = static_cast<int>(k / columns);
         // While the tile decodes, the lines its pixels will most likely go to
         // come into the cache: writing them costs least when they are there.
-        sweep.lastTile.prefetchFor(static_cast<int>(k % columns), static_cast<int>(k / columns));
+        sweep.lastTile.prefetchFor(column, row);
         // The blocks that the fast reader leaves are read bit-serially.
         const int decodedFast = sweep.fast ? decodeTileFast(sweep) : 0;
         if (decodedFast < 0) {
@@ -227,9 +267,8 @@ void vorcFramewiseTesraScanDecoderSoftwareOnly::performScanSweep(
             }
         }
         for (int blockIndex = 0; blockIndex < vorc::dsp::BlocksPerTile; ++blockIndex) transformBlock(sweep, blockIndex);
-        sweep.lastTile = deliverTile(static_cast<int>(k % columns), static_cast<int>(k / columns), sweep.samples);
+        sweep.lastTile = deliverTile(column, row, sweep);
     }
-    uint8_t endMask = scanBitMask;
-    const unsigned char* const end = sweep.fast ? sweep.fastReader.position(endMask) : scanCursor;
-    vorc::jpeg::checkScanEnd(end, endMask, frame->scanBytes, frame->scanLength);
+    if (sweep.fast) handOverToExactReader(sweep);
+    vorc::jpeg::checkScanEnd(scanCursor, scanBitMask, frame->scanBytes, frame->scanLength);
 }

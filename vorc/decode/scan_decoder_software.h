@@ -16,8 +16,10 @@
 #include "vorc/jpeg/jpeg_format.h"
 #include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
-#include "vorc/dsp/kernel_table.h"
-#include "vorc/dsp/reference_kernels.h"
+
+namespace vorc::dsp {
+struct KernelTable;
+}  // namespace vorc::dsp
 
 class vorcFramewiseTesraScanDecoderSoftwareOnly : public vorcFramewiseTesraScanDecoder {
 public:
@@ -42,9 +44,9 @@ public:
     int consumeAdditionalBits(int size);
 
     // Integer inverse DCT of one 8x8 block in place; results in -256..255.
-    static void idct(short* block) { vorc::dsp::reference::inverseDct(block); }
-    static void idctrow(short* row) { vorc::dsp::reference::inverseDctRow(row); }
-    static void idctcol(short* column) { vorc::dsp::reference::inverseDctColumn(column); }
+    static void idct(short* block);
+    static void idctrow(short* row);
+    static void idctcol(short* column);
 
     // Entry k is the natural (row-major) index of the k-th zig-zag coefficient.
     static constexpr const int32_t (&ZigZagMap)[64] = vorc::jpeg::ZigZagNaturalOrder;
@@ -52,8 +54,8 @@ public:
     // Saturation to -256..255 by lookup; iclp[i] is valid for i in -512..511.
     // Built at compile time, so it is ready before any decoder exists and is
     // never written while another thread reads it.
-    static constexpr const std::array<int16_t, 1024>& iclip = vorc::dsp::reference::InverseDctClipTable;
-    static constexpr const int16_t* iclp = iclip.data() + vorc::dsp::reference::ClipTableCentre;
+    static const std::array<int16_t, 1024>& iclip;
+    static const int16_t* const iclp;
 
     std::unique_ptr<vorcHuffmanTree> yDCTree;
     std::unique_ptr<vorcHuffmanTree> yACTree;
@@ -68,6 +70,7 @@ public:
 
 private:
     using Block = int16_t[64];
+    struct Workspace;
     struct Sweep;
 
     // Entropy-decodes one block with the bit-serial reader. False when the
@@ -75,9 +78,13 @@ private:
     bool decodeBlockExactly(Sweep& sweep, int blockIndex);
     // Entropy-decodes the tile's blocks with the fast reader, kept in
     // registers throughout: how many blocks it decoded, which is all or, when
-    // one used bits past the end of the clean part, none (the bit-serial
-    // reader takes over from the tile's start); -1 when one overflowed.
+    // one used bits past the end of the clean part or met an invalid
+    // codeword, none (the bit-serial reader takes over from the tile's
+    // start); -1 when one overflowed.
     int decodeTileFast(Sweep& sweep);
+    // Moves the bit-serial reader to where the fast reader stands, and
+    // leaves the rest of the sweep to it.
+    void handOverToExactReader(Sweep& sweep);
     // Turns a decoded block into samples 0..255 and zeroes it.
     void transformBlock(Sweep& sweep, int blockIndex);
     // Where a tile's pixels went, from which prefetchFor() guesses where
@@ -89,9 +96,11 @@ private:
         std::ptrdiff_t rowStep = 0;
         void prefetchFor(int tileColumn, int tileRow) const;
     };
-    TilePlace deliverTile(int tileColumn, int tileRow, const vorc::dsp::TileSamples& samples);
+    // Writes the sweep's samples as the tile's pixels.
+    TilePlace deliverTile(int tileColumn, int tileRow, const Sweep& sweep);
 
-    const vorc::dsp::KernelTable& kernels;
+    // The kernels, and the memory a sweep reuses.
+    std::unique_ptr<Workspace> workspace;
 };
 
 #endif

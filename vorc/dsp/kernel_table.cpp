@@ -19,6 +19,8 @@ constexpr KernelTable ReferenceTable = {"none",
                                         reference::convertTileToRgb,
                                         reference::forwardTransformBlock,
                                         reference::findScanMarker,
+                                        reference::copyPlainBits,
+                                        reference::copyStuffedBytes,
                                         nullptr};
 
 bool cpuHas(const char* feature) {

@@ -30,9 +30,9 @@ struct KernelTable {
     const char* name;
     // Multiplies 64 coefficients (natural order) by the quantiser, keeping
     // the low 16 bits of each product, applies the integer inverse DCT and
-    // turns the results into samples 0..255.
-    void (*dequantizeTransformBlock)(const int16_t* coefficients, const uint16_t* quantizer,
-                                     uint8_t* samples);
+    // turns the results into samples 0..255; leaves the coefficients zero,
+    // as the fast tile decoder wants its blocks.
+    void (*dequantizeTransformBlock)(int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples);
     // Writes the tile's 16 rows of 16 RGB pixels; row r starts at target + r * rowStep.
     void (*convertTileToRgb)(const TileSamples& samples, unsigned char* target, ptrdiff_t rowStep);
     // The encoder's forward DCT: 64 samples 0..255 to 64 coefficients,
@@ -43,6 +43,16 @@ struct KernelTable {
     // byte is still to come; end when there is none. Reads no byte outside
     // the range.
     const unsigned char* (*findScanMarker)(const unsigned char* from, const unsigned char* end);
+    // The clean part of a scan, [begin, cleanEnd), without the 00 stuffed
+    // after each FF: how many bytes it made of plain, and in ffOffsets the
+    // plain offset of each FF. cleanEnd is the first byte that is an FF
+    // without a stuffed 00 after it, or the scan's end. It may write up to
+    // cleanEnd - begin bytes of plain.
+    size_t (*copyPlainBits)(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
+                            std::vector<uint32_t>& ffOffsets);
+    // The other way: `count` plain bytes with a 00 after each FF; how many
+    // bytes it made of scan. It may write up to twice `count` bytes.
+    size_t (*copyStuffedBytes)(const unsigned char* plain, size_t count, unsigned char* scan);
     // Entropy-decodes a tile's six blocks with the fast reader, as
     // jpeg::decodeTileWith() tells. Null in the reference table, with which
     // the pixel decoder reads bit-serially.

@@ -28,10 +28,12 @@ inline unsigned char colourByte(int32_t fixedPoint) {
 
 }  // namespace
 
-void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples) {
+void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples) {
     int16_t block[BlockSize];
-    for (int i = 0; i < BlockSize; ++i)
+    for (int i = 0; i < BlockSize; ++i) {
         block[i] = static_cast<int16_t>(int32_t{coefficients[i]} * quantizer[i]);
+        coefficients[i] = 0;
+    }
     inverseDct(block);
     for (int i = 0; i < BlockSize; ++i) samples[i] = static_cast<uint8_t>(clampInt(block[i], -128, 127) + 128);
 }

@@ -29,10 +29,13 @@ void inverseDct(int16_t* block);
 void inverseDctRow(int16_t* row);
 void inverseDctColumn(int16_t* column);
 
-void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples);
+void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer, uint8_t* samples);
 void convertTileToRgb(const TileSamples& samples, unsigned char* target, ptrdiff_t rowStep);
 void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients);
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
+size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
+                     std::vector<uint32_t>& ffOffsets);
+size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
 
 }  // namespace vorc::dsp::reference
 

@@ -1,6 +1,6 @@
 // AVX2 kernels of the pixel decoder (scan decoder -> kernels -> back end)
 // and of the encoder's forward DCT, bit-exact with the reference kernels.
-// The inverse DCT is the SSE2 one with all eight 1-D transforms of a pass
+// The inverse DCT runs the pass of x86_inverse_dct_pass.h, all eight 1-D transforms
 // in one register of 32-bit lanes, their inputs paired by byte shuffles
 // instead of 8x8 transposes; a block with only a first column needs only
 // the column pass. The colour conversion takes two chroma rows at a time,
@@ -13,6 +13,8 @@
 #include <immintrin.h>
 
 #include "vorc/dsp/forward_dct_arithmetic.h"
+#define VORC_X86_KERNEL_TARGET "avx2"
+#include "vorc/dsp/x86_inverse_dct_pass.h"
 #include "vorc/dsp/x86_transpose.h"
 
 namespace vorc::dsp {
@@ -26,68 +28,23 @@ using H = __m128i;
     return _mm256_madd_epi16(pairs, _mm256_set_epi16(kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka, kb, ka));
 }
 
+// The inverse DCT's operations on eight 32-bit lanes.
+struct InverseDctOps {
+    using V = __m256i;
+    [[gnu::target("avx2")]] static V madd(V pairs, int16_t ka, int16_t kb) { return dsp::madd(pairs, ka, kb); }
+    [[gnu::target("avx2")]] static V add(V a, V b) { return _mm256_add_epi32(a, b); }
+    [[gnu::target("avx2")]] static V sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+    [[gnu::target("avx2")]] static V shiftRight(V v, int count) { return _mm256_srai_epi32(v, count); }
+    [[gnu::target("avx2")]] static V broadcast(int32_t value) { return _mm256_set1_epi32(value); }
+    [[gnu::target("avx2")]] static V timesSqrt2Half(V v) {
+        return _mm256_mullo_epi32(v, _mm256_set1_epi32(idct::Sqrt2Half));
+    }
+};
+using PassInputs = InverseDctPairs<InverseDctOps>;
+
 // Lanes 0..7 of a and b as eight (a, b) pairs.
 [[gnu::target("avx2")]] inline V pairs(H a, H b) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
-}
-
-// The inputs of one pass over eight lanes, paired as the transform's
-// first stage multiplies them: (0, 4), (1, 7), (5, 3), (2, 6).
-struct PassInputs {
-    V p04;
-    V p17;
-    V p53;
-    V p26;
-};
-
-// One pass over eight lanes: the row pass (Column false) or the column
-// pass; outputs before their final shift, in 32 bits. The 32-bit product
-// by 181 wraps as the reference's does.
-template <bool Column>
-[[gnu::target("avx2")]] inline void pass(const PassInputs& in, V* out) {
-    const V p04 = in.p04;
-    const V p17 = in.p17;
-    const V p53 = in.p53;
-    const V p26 = in.p26;
-    const int16_t scale = Column ? 256 : 2048;
-    const V bias = _mm256_set1_epi32(Column ? 8192 : 128);
-    V x8 = _mm256_add_epi32(madd(p04, scale, scale), bias);
-    V x0 = _mm256_add_epi32(madd(p04, scale, static_cast<int16_t>(-scale)), bias);
-    V x4 = madd(p17, 2841, 565);
-    V x5 = madd(p17, 565, -2841);
-    V x6 = madd(p53, 1609, 2408);
-    V x7 = madd(p53, 2408, -1609);
-    V x2 = madd(p26, 1108, -2676);
-    V x3 = madd(p26, 2676, 1108);
-    if (Column) {
-        const V four = _mm256_set1_epi32(4);
-        x4 = _mm256_srai_epi32(_mm256_add_epi32(x4, four), 3);
-        x5 = _mm256_srai_epi32(_mm256_add_epi32(x5, four), 3);
-        x6 = _mm256_srai_epi32(_mm256_add_epi32(x6, four), 3);
-        x7 = _mm256_srai_epi32(_mm256_add_epi32(x7, four), 3);
-        x2 = _mm256_srai_epi32(_mm256_add_epi32(x2, four), 3);
-        x3 = _mm256_srai_epi32(_mm256_add_epi32(x3, four), 3);
-    }
-    const V x1 = _mm256_add_epi32(x4, x6);
-    x4 = _mm256_sub_epi32(x4, x6);
-    x6 = _mm256_add_epi32(x5, x7);
-    x5 = _mm256_sub_epi32(x5, x7);
-    x7 = _mm256_add_epi32(x8, x3);
-    x8 = _mm256_sub_epi32(x8, x3);
-    x3 = _mm256_add_epi32(x0, x2);
-    x0 = _mm256_sub_epi32(x0, x2);
-    const V k181 = _mm256_set1_epi32(181);
-    const V half = _mm256_set1_epi32(128);
-    x2 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(x4, x5), k181), half), 8);
-    x4 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(x4, x5), k181), half), 8);
-    out[0] = _mm256_add_epi32(x7, x1);
-    out[1] = _mm256_add_epi32(x3, x2);
-    out[2] = _mm256_add_epi32(x0, x4);
-    out[3] = _mm256_add_epi32(x8, x6);
-    out[4] = _mm256_sub_epi32(x8, x6);
-    out[5] = _mm256_sub_epi32(x0, x4);
-    out[6] = _mm256_sub_epi32(x3, x2);
-    out[7] = _mm256_sub_epi32(x7, x1);
 }
 
 [[gnu::target("avx2")]] inline H packSigned(V v) {
@@ -150,7 +107,7 @@ template <bool Column>
             _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi16(rowValues[1], rowValues[3]), low)};
 }
 
-[[gnu::target("avx2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
+[[gnu::target("avx2")]] void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
     V dequantized[4];  // rows 2k and 2k + 1
     V any = _mm256_setzero_si256();
@@ -159,17 +116,18 @@ template <bool Column>
         const V q = _mm256_loadu_si256(reinterpret_cast<const V*>(quantizer + 16 * k));
         any = _mm256_or_si256(any, c);
         dequantized[k] = _mm256_mullo_epi16(c, q);
+        _mm256_storeu_si256(reinterpret_cast<V*>(coefficients + 16 * k), _mm256_setzero_si256());
     }
     const V otherColumns = _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1);
     V wide[8];
     if (_mm256_testz_si256(any, otherColumns)) {
-        pass<true>(firstColumnPassInputs(dequantized), wide);
+        inverseDctPass<InverseDctOps, true>(firstColumnPassInputs(dequantized), wide);
     } else {
         // Row pass: lanes are rows; its results keep their low 16 bits (a
         // truncation, not a saturation).
-        pass<false>(rowPassInputs(dequantized), wide);
+        inverseDctPass<InverseDctOps, false>(rowPassInputs(dequantized), wide);
         // Column pass: lanes are columns.
-        pass<true>(columnPassInputs(wide), wide);
+        inverseDctPass<InverseDctOps, true>(columnPassInputs(wide), wide);
     }
     // Clip, clamp to -128..127 and level shift form one saturating chain,
     // as saturation keeps the order.
@@ -311,8 +269,14 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* avx2Kernels() {
-    static constexpr KernelTable Table = {"avx2",           dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, avx2::findScanMarker,   bmi2::decodeTile};
+    static constexpr KernelTable Table = {"avx2",
+                                          dequantizeTransformBlock,
+                                          convertTileToRgb,
+                                          forwardTransformBlock,
+                                          avx2::findScanMarker,
+                                          avx2::copyPlainBits,
+                                          avx2::copyStuffedBytes,
+                                          bmi2::decodeTile};
     return &Table;
 }
 

@@ -12,12 +12,19 @@ namespace vorc::dsp {
 const KernelTable* sse2Kernels();
 const KernelTable* avx2Kernels();
 
-// The searches for the end of a scan; on x86-64 only.
+// The searches for the end of a scan and the copies without and with
+// stuffing; on x86-64 only.
 namespace sse2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
+size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
+                     std::vector<uint32_t>& ffOffsets);
+size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
 }  // namespace sse2
 namespace avx2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
+size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
+                     std::vector<uint32_t>& ffOffsets);
+size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
 }  // namespace avx2
 
 // The AVX2 table's tile decoder; on x86-64 only.

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "vorc/dsp/forward_dct_arithmetic.h"
+#define VORC_X86_KERNEL_TARGET "sse2"
+#include "vorc/dsp/x86_inverse_dct_pass.h"
 #include "vorc/dsp/x86_transpose.h"
 #include "vorc/jpeg/tile_decoder.h"
 
@@ -26,63 +28,32 @@ using V = __m128i;
     return _mm_madd_epi16(pairs, _mm_set_epi16(kb, ka, kb, ka, kb, ka, kb, ka));
 }
 
-// 181 * v modulo 2^32, as the reference's 32-bit product wraps.
-[[gnu::target("sse2")]] inline V times181(V v) {
-    const V v4 = _mm_slli_epi32(v, 2);
-    const V v16 = _mm_slli_epi32(v, 4);
-    const V v32 = _mm_slli_epi32(v, 5);
-    const V v128 = _mm_slli_epi32(v, 7);
-    return _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(v128, v32), _mm_add_epi32(v16, v4)), v);
-}
+// The inverse DCT's operations on four 32-bit lanes.
+struct InverseDctOps {
+    using V = __m128i;
+    [[gnu::target("sse2")]] static V madd(V pairs, int16_t ka, int16_t kb) { return dsp::madd(pairs, ka, kb); }
+    [[gnu::target("sse2")]] static V add(V a, V b) { return _mm_add_epi32(a, b); }
+    [[gnu::target("sse2")]] static V sub(V a, V b) { return _mm_sub_epi32(a, b); }
+    [[gnu::target("sse2")]] static V shiftRight(V v, int count) { return _mm_srai_epi32(v, count); }
+    [[gnu::target("sse2")]] static V broadcast(int32_t value) { return _mm_set1_epi32(value); }
+    // SSE2 has no 32-bit product: shifts and adds, which wrap alike.
+    [[gnu::target("sse2")]] static V timesSqrt2Half(V v) {
+        static_assert(idct::Sqrt2Half == 128 + 32 + 16 + 4 + 1);
+        const V v4 = _mm_slli_epi32(v, 2);
+        const V v16 = _mm_slli_epi32(v, 4);
+        const V v32 = _mm_slli_epi32(v, 5);
+        const V v128 = _mm_slli_epi32(v, 7);
+        return _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(v128, v32), _mm_add_epi32(v16, v4)), v);
+    }
+};
 
-// One pass on four of the eight lanes (high selects lanes 4..7): the
-// row pass (Column false) or the column pass, outputs before their final
-// shift, in 32 bits.
+// One pass on four of the eight lanes (high selects lanes 4..7).
 template <bool Column>
 [[gnu::target("sse2")]] inline void passHalf(const V* in, bool high, V* out) {
     auto pairs = [high](V a, V b) { return high ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b); };
-    const V p04 = pairs(in[0], in[4]);
-    const V p17 = pairs(in[1], in[7]);
-    const V p53 = pairs(in[5], in[3]);
-    const V p26 = pairs(in[2], in[6]);
-    const int16_t scale = Column ? 256 : 2048;
-    const V bias = _mm_set1_epi32(Column ? 8192 : 128);
-    V x8 = _mm_add_epi32(madd(p04, scale, scale), bias);
-    V x0 = _mm_add_epi32(madd(p04, scale, static_cast<int16_t>(-scale)), bias);
-    V x4 = madd(p17, 2841, 565);
-    V x5 = madd(p17, 565, -2841);
-    V x6 = madd(p53, 1609, 2408);
-    V x7 = madd(p53, 2408, -1609);
-    V x2 = madd(p26, 1108, -2676);
-    V x3 = madd(p26, 2676, 1108);
-    if (Column) {
-        const V four = _mm_set1_epi32(4);
-        x4 = _mm_srai_epi32(_mm_add_epi32(x4, four), 3);
-        x5 = _mm_srai_epi32(_mm_add_epi32(x5, four), 3);
-        x6 = _mm_srai_epi32(_mm_add_epi32(x6, four), 3);
-        x7 = _mm_srai_epi32(_mm_add_epi32(x7, four), 3);
-        x2 = _mm_srai_epi32(_mm_add_epi32(x2, four), 3);
-        x3 = _mm_srai_epi32(_mm_add_epi32(x3, four), 3);
-    }
-    const V x1 = _mm_add_epi32(x4, x6);
-    x4 = _mm_sub_epi32(x4, x6);
-    x6 = _mm_add_epi32(x5, x7);
-    x5 = _mm_sub_epi32(x5, x7);
-    x7 = _mm_add_epi32(x8, x3);
-    x8 = _mm_sub_epi32(x8, x3);
-    x3 = _mm_add_epi32(x0, x2);
-    x0 = _mm_sub_epi32(x0, x2);
-    const V half = _mm_set1_epi32(128);
-    x2 = _mm_srai_epi32(_mm_add_epi32(times181(_mm_add_epi32(x4, x5)), half), 8);
-    x4 = _mm_srai_epi32(_mm_add_epi32(times181(_mm_sub_epi32(x4, x5)), half), 8);
-    out[0] = _mm_add_epi32(x7, x1);
-    out[1] = _mm_add_epi32(x3, x2);
-    out[2] = _mm_add_epi32(x0, x4);
-    out[3] = _mm_add_epi32(x8, x6);
-    out[4] = _mm_sub_epi32(x8, x6);
-    out[5] = _mm_sub_epi32(x0, x4);
-    out[6] = _mm_sub_epi32(x3, x2);
-    out[7] = _mm_sub_epi32(x7, x1);
+    inverseDctPass<InverseDctOps, Column>({pairs(in[0], in[4]), pairs(in[1], in[7]), pairs(in[5], in[3]),
+                                           pairs(in[2], in[6])},
+                                          out);
 }
 
 // The low 16 bits of each 32-bit lane, two's complement.
@@ -91,13 +62,14 @@ template <bool Column>
                            _mm_srai_epi32(_mm_slli_epi32(high, 16), 16));
 }
 
-[[gnu::target("sse2")]] void dequantizeTransformBlock(const int16_t* coefficients, const uint16_t* quantizer,
+[[gnu::target("sse2")]] void dequantizeTransformBlock(int16_t* coefficients, const uint16_t* quantizer,
                                                       uint8_t* samples) {
     V rows[8];
     for (int r = 0; r < 8; ++r) {
         const V c = _mm_loadu_si128(reinterpret_cast<const V*>(coefficients + 8 * r));
         const V q = _mm_loadu_si128(reinterpret_cast<const V*>(quantizer + 8 * r));
         rows[r] = _mm_mullo_epi16(c, q);
+        _mm_storeu_si128(reinterpret_cast<V*>(coefficients + 8 * r), _mm_setzero_si128());
     }
     // Row pass: lanes are rows, so the block goes in transposed.
     transpose8x8(rows);
@@ -246,8 +218,14 @@ struct ChromaTerms {
 }  // namespace
 
 const KernelTable* sse2Kernels() {
-    static constexpr KernelTable Table = {"sse2",           dequantizeTransformBlock, convertTileToRgb,
-                                          forwardTransformBlock, sse2::findScanMarker,   jpeg::decodeTile};
+    static constexpr KernelTable Table = {"sse2",
+                                          dequantizeTransformBlock,
+                                          convertTileToRgb,
+                                          forwardTransformBlock,
+                                          sse2::findScanMarker,
+                                          sse2::copyPlainBits,
+                                          sse2::copyStuffedBytes,
+                                          jpeg::decodeTile};
     return &Table;
 }
 

@@ -68,10 +68,14 @@ public:
     void putTop(uint64_t word, unsigned count) { append(word >> (64 - count), count); }
 
     // `count` bits of plain (unstuffed) storage, from bit `firstBit` (0 to
-    // 7, 0 the most significant) of `from` on, 56 at a time. It reads whole
-    // 8-byte words: the storage must go on for up to 8 bytes after the last
-    // byte that holds a bit.
+    // 7, 0 the most significant) of `from` on. It reads whole 8-byte words:
+    // the storage must go on for up to 8 bytes after the last byte that
+    // holds a bit.
     void copy(const unsigned char* from, unsigned firstBit, size_t count) {
+        if (count >= LongCopyBits) {
+            copyWords(from, firstBit, count);
+            return;
+        }
         for (; count >= 56; count -= 56, from += 7) putTop(loadBigEndian64(from) << firstBit, 56);
         if (count != 0) putTop(loadBigEndian64(from) << firstBit, static_cast<unsigned>(count));
     }
@@ -93,6 +97,9 @@ public:
     }
 
 private:
+    // From this many bits on, copy() goes word by word.
+    static constexpr size_t LongCopyBits = 256;
+
     // The low `count` bits of `bits` (count 0 to 64; the bits above them 0).
     void append(uint64_t bits, unsigned count) {
         bitsPut_ += count;
@@ -107,6 +114,53 @@ private:
         putWord(fitting == 64 ? bits : (accumulator_ << fitting) | (bits >> rest));
         accumulator_ = bits;
         pending_ = rest;
+    }
+    // A long copy: the bits that complete the pending word, then words of
+    // 64 source bits, each from two loaded words, straight into the buffer
+    // (bytes as they are where source and buffer are at the same bit of a
+    // byte, in plain storage), then the rest.
+    void copyWords(const unsigned char* from, unsigned firstBit, size_t count) {
+        const unsigned head = 64 - pending_;
+        putTop(bitsAt(from, firstBit), head);
+        from += (firstBit + head) / 8;
+        const unsigned shift = (firstBit + head) % 8;
+        count -= head;
+        size_t words = count / 64;
+        bitsPut_ += 64 * words;
+        count -= 64 * words;
+        // Every byte may be an FF that takes a stuffed 00.
+        room(16 * words + 16);
+        unsigned char* out = buffer_.data() + written_;
+        if (!StuffAfterFF && shift == 0) {
+            std::memcpy(out, from, 8 * words);
+            out += 8 * words;
+            from += 8 * words;
+            words = 0;
+        }
+        uint64_t word = loadBigEndian64(from);
+        for (size_t w = 0; w < words; ++w) {
+            from += 8;
+            const uint64_t next = loadBigEndian64(from);
+            const uint64_t bits = word << shift | ((next >> 1) >> (63 - shift));
+            word = next;
+            if (StuffAfterFF && hasByteFF(bits)) {
+                for (int byteShift = 56; byteShift >= 0; byteShift -= 8) {
+                    const auto byte = static_cast<unsigned char>(bits >> byteShift);
+                    *out++ = byte;
+                    if (byte == 0xFF) *out++ = 0x00;
+                }
+                continue;
+            }
+            const uint64_t bigEndian = __builtin_bswap64(bits);
+            std::memcpy(out, &bigEndian, sizeof bigEndian);
+            out += 8;
+        }
+        written_ = static_cast<size_t>(out - buffer_.data());
+        if (count != 0) putTop(bitsAt(from, shift), static_cast<unsigned>(count));
+    }
+    // The 64 bits from bit `firstBit` (0 to 7) of `from` on.
+    static uint64_t bitsAt(const unsigned char* from, unsigned firstBit) {
+        return loadBigEndian64(from) << firstBit | ((loadBigEndian64(from + 8) >> 1) >> (63 - firstBit));
     }
     void room(size_t bytes) {
         if (written_ + bytes > buffer_.capacity()) buffer_.reserve(written_ + bytes + 4096, written_);

@@ -1,14 +1,13 @@
-// The fast block decoder of the pixel decoder (parser -> scan decoder ->
+// The fast block decoder of the scan decoders (parser -> scan decoder ->
 // kernels): entropy-decodes one 8x8 block from the fast scan bit reader
-// with the lookup tables of the standard Huffman tables. It gives what the
-// bit-serial decoder gives on the same bits: the same coefficients, the same
-// outcome, the same fatal end for an invalid codeword.
+// with the lookup tables of the standard Huffman tables. What it decodes
+// is what the bit-serial decoder decodes from the same bits; where that one
+// would fail on an invalid codeword, it leaves the block to it.
 #ifndef VORC_JPEG_BLOCK_DECODER_H
 #define VORC_JPEG_BLOCK_DECODER_H
 
 #include <cstdint>
 
-#include "vorc/core/fatal_error.h"
 #include "vorc/jpeg/jpeg_format.h"
 #include "vorc/jpeg/huffman_lookup.h"
 #include "vorc/jpeg/scan_bit_reader.h"
@@ -44,15 +43,11 @@ inline int32_t decodeMagnitude(ScanBitReader& reader, int size) {
 }
 
 // How decoding a block ended. NeedsExactReader: near the end of the clean
-// part, bits past it were used, so nothing about this block is known yet;
-// the predictor and the block are as the decoder left them.
+// part, bits past it were used, or a codeword was invalid, so nothing about
+// this block is known yet; the predictor and the block are as the decoder
+// left them. The exact reader then reads the block again, which meets an
+// invalid codeword with everything before it decoded as it reports it.
 enum class FastBlockOutcome { Decoded, TooManyCoefficients, NeedsExactReader };
-
-// What an invalid codeword does: end the stream at once (the pixel decoder),
-// or give the block to the exact reader, which meets the same codeword after
-// leaving in the block what it decoded so far (the transcoder, whose
-// coefficient store outlives a frame that a parser skips as damaged).
-enum class OnInvalidCodeword { EndStream, UseExactReader };
 
 // The natural index of the coefficient that a position step ends after:
 // the zig-zag order shifted by one, as the decoder's position is always the
@@ -87,38 +82,32 @@ inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
 // lastPosition becomes the zig-zag position of the last non-zero AC
 // coefficient, 0 for none; endPosition the position at which the block's
 // codes ended (that of its EOB, or 64), which is lastPosition + 1 unless ZRL
-// codes only led to the end. An invalid codeword ends the stream as the
-// bit-serial reader's tree walk does, which reads one bit past the longest
-// code before it gives up.
+// codes only led to the end.
 //
 // Most lookups resolve one or two symbols with no branch but the one that
 // checks the position, which also finds the end of block and runs of
 // sixteen zeros (their steps pass the end). One refill serves two lookups:
 // it leaves at least 56 bits, and a lookup takes at most 26 (11 + 15); a
 // longer code refills before and after itself. Past the end of the clean
-// part the reader supplies zero bits, and whether the block used any is
-// asked only once it ended, as using them is for good: then nothing about
-// the block is known, and the exact reader must read it.
-template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
+// part the reader supplies zero bits; a block decoded with any of them
+// tells nothing, and the exact reader must read it. Whether it used any is
+// asked only where decoding failed: the caller asks once it is done with
+// the block, or with several (zero bits never make a block fail, so the
+// blocks after such a one decode all the same, within the zero margin).
 [[gnu::always_inline]] inline FastBlockOutcome decodeBlockWith(ScanBitReader& reader, const HuffmanLookup& dc,
                                                                const HuffmanLookup& ac, int16_t* block,
                                                                int16_t& predictor, int& lastPosition,
                                                                int& endPosition) {
-    constexpr int InvalidCodeBits = HuffmanLookup::MaxCodeLength + 1;
     enum class Flow { Next, End, TooManyCoefficients, InvalidCodeword };
     auto outcomeOf = [&reader](Flow flow) {
-        if (flow == Flow::InvalidCodeword) {
-            // Too near the end, the exact reader may run out of data first.
-            if (OnInvalid == OnInvalidCodeword::UseExactReader || reader.cleanBitsInBuffer() < InvalidCodeBits)
-                return FastBlockOutcome::NeedsExactReader;
-            vorc::failInvalidCodeword();
-        }
-        if (reader.overran()) return FastBlockOutcome::NeedsExactReader;
-        return flow == Flow::End ? FastBlockOutcome::Decoded : FastBlockOutcome::TooManyCoefficients;
+        if (flow == Flow::End) return FastBlockOutcome::Decoded;
+        if (flow == Flow::InvalidCodeword || reader.overran()) return FastBlockOutcome::NeedsExactReader;
+        return FastBlockOutcome::TooManyCoefficients;
     };
     auto store = [block](int position, int32_t value) __attribute__((always_inline)) {
         block[NaturalIndexOf.beforePosition[position]] = static_cast<int16_t>(value);
     };
+    Flow flow = Flow::Next;
 
     reader.refill();
     // The next position to fill.
@@ -130,9 +119,9 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         reader.skip(HuffmanLookup::takenBits(dcEntry));
         difference = firstValueAfter(dcBits, dcEntry);
         // With the first AC symbol, if it came along: written before the DC,
-        // which it overwrites when there is none.
+        // which it overwrites when there is none or it ends the block.
         position += static_cast<int>(HuffmanLookup::secondStep(dcEntry));
-        if (position < 64) store(position, HuffmanLookup::secondValue(dcEntry));
+        store(position, HuffmanLookup::secondValue(dcEntry));
     } else {
         const int dcSymbol = decodeSymbol(reader, dc);
         if (dcSymbol < 0) return outcomeOf(Flow::InvalidCodeword);
@@ -168,73 +157,85 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
         if (size == 0) zeroRun(before);
         return position == 64 ? Flow::End : Flow::Next;
     };
-    // A lookup whose symbols reach or pass the end of the block. The second
-    // symbol, if any, is a coefficient or an end of block; if the first
-    // fills the last position, the second was none of this block's.
+    // A lookup whose symbols reach or pass the end of the block, a run of
+    // sixteen zeros among them. An end of block alone reaches it when it
+    // stands at the last position. Otherwise, the second symbol, if any, is
+    // a coefficient; if the first fills the last position, the second was
+    // none of this block's.
     auto endingSymbols = [&](uint64_t bits, uint64_t entry, int first, int second,
                              int32_t value) __attribute__((always_inline)) -> Flow {
+        if (entry & HuffmanLookup::EndOfBlockFirstFlag) return Flow::End;
         if (first < 64) {
             store(first, value);
-            if (HuffmanLookup::secondStep(entry) == HuffmanLookup::EndOfBlockStep) {
-                position = first;
-                return Flow::End;
-            }
             if (second > 64) return Flow::TooManyCoefficients;
             store(64, HuffmanLookup::secondValue(entry));
             position = 64;
             return Flow::End;
         }
-        if (HuffmanLookup::secondStep(entry) != 0) {
-            const int secondBits = HuffmanLookup::secondTakenBits(entry);
-            reader.unskip(bits, HuffmanLookup::takenBits(entry) - secondBits, secondBits);
-        }
+        const int secondBits = HuffmanLookup::secondTakenBits(entry);
+        if (secondBits != 0) reader.unskip(bits, HuffmanLookup::takenBits(entry) - secondBits, secondBits);
         position = first;
         if (position == 64) {
             store(64, value);
             return Flow::End;
         }
-        const uint32_t step = HuffmanLookup::positionStep(entry);
-        if (step == HuffmanLookup::EndOfBlockStep) {
-            position -= HuffmanLookup::EndOfBlockStep;
-            return Flow::End;
-        }
-        if (step != HuffmanLookup::ZeroRunStep) return Flow::TooManyCoefficients;
+        if (HuffmanLookup::positionStep(entry) != HuffmanLookup::ZeroRunStep) return Flow::TooManyCoefficients;
         // Sixteen zeros: the block is zero there already.
         position -= HuffmanLookup::ZeroRunStep - 16;
         if (position > 64) return Flow::TooManyCoefficients;
         zeroRun(position - 16);
         return position == 64 ? Flow::End : Flow::Next;
     };
-    auto lookup = [&]() __attribute__((always_inline)) -> Flow {
-        const uint64_t bits = reader.buffered();
-        const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
-        if (entry == 0) return longSymbol();
+    // A lookup that does not give the first value: a code longer than the
+    // lookup, or a magnitude that reaches past it or does not fit the entry.
+    auto slowSymbol = [&](uint64_t bits, uint64_t entry) __attribute__((always_inline)) -> Flow {
+        if (HuffmanLookup::isLongCode(entry)) return longSymbol();
         reader.skip(HuffmanLookup::takenBits(entry));
         const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
-        const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
         const int32_t value = firstValueAfter(bits, entry);
-        if (second < 64) {
-            // Without a second symbol, second is first, and the first's value
-            // is written last.
-            store(second, HuffmanLookup::secondValue(entry));
+        if (first < 64) {
             store(first, value);
-            position = second;
+            position = first;
             return Flow::Next;
         }
-        return endingSymbols(bits, entry, first, second, value);
+        return endingSymbols(bits, entry, first, first, value);
+    };
+    // The common lookup has two branches: one that the last position, runs
+    // of sixteen zeros and the slow entries (whose second step passes the
+    // end) take, and one for the end of block.
+    auto lookup = [&]() __attribute__((always_inline)) -> bool {
+        const uint64_t bits = reader.buffered();
+        const uint64_t entry = ac.fastEntryOf[bits >> (64 - HuffmanLookup::LookupBits)];
+        const int first = position + static_cast<int>(HuffmanLookup::positionStep(entry));
+        const int second = first + static_cast<int>(HuffmanLookup::secondStep(entry));
+        if (__builtin_expect(second >= 64, 0)) {
+            if (entry & HuffmanLookup::SlowFlag) {
+                flow = slowSymbol(bits, entry);
+            } else {
+                reader.skip(HuffmanLookup::takenBits(entry));
+                flow = endingSymbols(bits, entry, first, second, HuffmanLookup::firstValue(entry));
+            }
+            return flow == Flow::Next;
+        }
+        reader.skip(HuffmanLookup::takenBits(entry));
+        // Without a second symbol (or with an end of block), second is
+        // first, and the first's value is written last.
+        store(second, HuffmanLookup::secondValue(entry));
+        store(first, HuffmanLookup::firstValue(entry));
+        position = second;
+        if (entry & HuffmanLookup::EndOfBlockFlag) {
+            position -= static_cast<int>(entry >> HuffmanLookup::EndOfBlockFirstShift & 1);
+            flow = Flow::End;
+            return false;
+        }
+        return true;
     };
 
-    Flow flow = Flow::Next;
-    if (position > 64) {
-        position -= HuffmanLookup::EndOfBlockStep;
+    if (dcEntry & HuffmanLookup::EndOfBlockFlag) {
         flow = Flow::End;
-    } else {
-        flow = lookup();
-    }
-    while (flow == Flow::Next) {
-        reader.refill();
-        flow = lookup();
-        if (flow == Flow::Next) flow = lookup();
+    } else if (lookup()) {
+        do reader.refill();
+        while (lookup() && lookup());
     }
     const FastBlockOutcome outcome = outcomeOf(flow);
     if (outcome != FastBlockOutcome::Decoded) return outcome;
@@ -245,13 +246,13 @@ template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
 
 // The decoder works on copies of the reader and of the last position, so
 // that they stay in registers: nothing written to the block can alias them.
-template <OnInvalidCodeword OnInvalid = OnInvalidCodeword::EndStream>
-FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+inline FastBlockOutcome decodeBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
                              int16_t* block, int16_t& predictor, int& lastPosition, int& endPosition) {
     ScanBitReader local = reader;
     int last = 0;
     int end = 0;
-    const FastBlockOutcome outcome = decodeBlockWith<OnInvalid>(local, dc, ac, block, predictor, last, end);
+    FastBlockOutcome outcome = decodeBlockWith(local, dc, ac, block, predictor, last, end);
+    if (local.overran()) outcome = FastBlockOutcome::NeedsExactReader;
     reader = local;
     lastPosition = last;
     endPosition = end;

@@ -2,64 +2,64 @@
 // transcoder -> JPEG receiver), which keeps a carried tile's bits as they
 // stand in the frame's scan and needs of its coefficients only the DC value
 // and whether the codes are the ones an encoder writes for them. The walk
-// reads the code lengths and zero runs from the fast reader's lookup tables
-// and skips the magnitude bits of the AC coefficients without storing
-// anything; it reports trouble (an invalid codeword, too many
-// coefficients) without saying more, so that the caller can read the same
-// bits again with a decoder that reports faults exactly.
+// reads the code lengths and zero runs of several codes at a time from its
+// own lookup tables and skips the magnitude bits of the AC coefficients
+// without storing anything; it reports trouble (an invalid codeword, too
+// many coefficients) without saying more, so that the caller can read the
+// same bits again with a decoder that reports faults exactly.
 #ifndef VORC_JPEG_BLOCK_WALKER_H
 #define VORC_JPEG_BLOCK_WALKER_H
 
 #include <cstdint>
 
 #include "vorc/jpeg/block_decoder.h"
-#include "vorc/jpeg/walk_reader.h"
+#include "vorc/jpeg/scan_bit_reader.h"
 
 namespace vorc::jpeg {
 
-// By the next LookupBits bits of a scan, for each AC code of up to
-// LookupBits bits: the bits of the code and its magnitude together, the
-// zero run, and whether it is EOB or carries a value; 0 for longer codes.
+// By the next LookupBits bits of a block's AC codes: as many whole AC
+// symbols as those bits name, up to and including an end of block, the
+// last one's magnitude perhaps reaching beyond them. Its entry gives the
+// bits they take with their magnitudes, the positions they move the block
+// on (each coefficient its zero run plus one, an end of block nothing) and
+// whether they end the block. An entry that names no symbol (a longer
+// code, or a run of sixteen zeros first) moves the block on so far that it
+// passes the end, which sends the walk to its symbol-by-symbol path.
 struct WalkLookup {
-    static constexpr uint16_t SkipMask = 0x1F;
-    static constexpr int RunShift = 5;
-    static constexpr uint16_t ValueFlag = 1u << 9;
-    static constexpr uint16_t EndOfBlockFlag = 1u << 10;
+    static constexpr int LookupBits = 13;
+    // Bits 0-4 the bits taken; bit 5 is 0, so that a 64-bit shift by the
+    // entry shifts by them.
+    static constexpr uint32_t TakenMask = 0x1F;
+    static constexpr int StepShift = 6;
+    static constexpr uint32_t StepMask = 0x3F;
+    static constexpr uint16_t EndOfBlockFlag = 1u << 12;
+    static constexpr uint16_t NoSymbol = StepMask << StepShift;
 
-    uint16_t entryOf[1 << HuffmanLookup::LookupBits];
+    uint16_t entryOf[1 << LookupBits];
 };
 
-// The entry of an AC symbol whose code is `codeLength` bits long.
-constexpr uint16_t walkEntry(int symbol, int codeLength) {
-    const int size = symbol & 0x0F;
-    return static_cast<uint16_t>((codeLength + size) | (symbol >> 4) << WalkLookup::RunShift |
-                                 (size != 0 ? WalkLookup::ValueFlag : 0) |
-                                 (symbol == 0 ? WalkLookup::EndOfBlockFlag : 0));
-}
-
-// Those of the standard luminance (0) and chrominance (1) AC tables, built once.
-const WalkLookup& standardWalkLookup(int componentClass);
-
-// The bits a block's codes took: its DC code with the magnitude, and the
-// rest.
-struct BlockBits {
-    unsigned dc;
-    unsigned ac;
+// What a walk reads: the decoding lookups and the walk lookups of the
+// standard luminance and chrominance tables, built once.
+struct WalkTables {
+    const StandardLookups& lookups;
+    WalkLookup ac[2];
 };
+const WalkTables& standardWalkTables();
 
 // Walks one block and moves the DC predictor on, as decoding it would.
 // False on trouble, with the reader and the predictor somewhere inside the
-// block. Near the end of the clean part the reader supplies zero bits: a
-// walk after which the reader has overran() tells nothing about the scan.
-// `canonical` becomes false when ZRL codes only lead to the end of the
-// block, which an encoder codes as EOB alone.
-[[gnu::always_inline]] inline bool walkBlock(WalkReader& reader, const HuffmanLookup& dc,
-                                             const HuffmanLookup& ac, const WalkLookup& walk,
-                                             int16_t& predictor, bool& canonical, BlockBits& bits) {
-    constexpr int LookupBits = HuffmanLookup::LookupBits;
+// block. Past the end the reader supplies zero bits: a walk after which the
+// reader has overran() tells nothing about the scan. `canonical` becomes
+// false when ZRL codes only lead to the end of the block, which an encoder
+// codes as EOB alone. `afterDC` becomes the reader's position after the DC
+// code and its magnitude.
+[[gnu::always_inline]] inline bool walkBlock(ScanBitReader& reader, const HuffmanLookup& dc, const HuffmanLookup& ac,
+                                             const WalkLookup& walk, int16_t& predictor, bool& canonical,
+                                             uint64_t& afterDC) {
+    constexpr int DCLookupBits = HuffmanLookup::LookupBits;
     reader.refill();
     // The standard DC codes are all short enough for one look.
-    const uint16_t dcEntry = dc.symbolOf[reader.peek(LookupBits)];
+    const uint16_t dcEntry = dc.symbolOf[reader.peek(DCLookupBits)];
     if (dcEntry == 0) return false;
     const int dcSize = dcEntry & 0x0F;
     reader.skip(dcEntry >> 8);
@@ -67,38 +67,64 @@ struct BlockBits {
         predictor = static_cast<int16_t>(predictor + extendMagnitude(reader.peek(dcSize), dcSize));
         reader.skip(dcSize);
     }
-    bits.dc = (dcEntry >> 8) + static_cast<unsigned>(dcSize);
+    afterDC = reader.position();
 
-    unsigned acBits = 0;
-    int lastPosition = 0;
+    // The next position to fill. A run of sixteen zeros waits for the
+    // symbol after it, which decides whether the block was coded as an
+    // encoder codes it; while it waits, the position counts Waiting more,
+    // which sends every lookup to the symbol-by-symbol path, as do a longer
+    // code and a lookup that might reach the end of the block.
+    constexpr int Waiting = 64;
     int position = 1;
+    enum class Step { Next, End, OneSymbol };
+    // A lookup takes at most 23 bits (a code within the lookup and a magnitude
+    // of 10): two follow one refill, which leaves 56.
+    auto lookup = [&]() __attribute__((always_inline)) {
+        const uint32_t entry = walk.entryOf[reader.peek(WalkLookup::LookupBits)];
+        const int next = position + static_cast<int>(entry >> WalkLookup::StepShift & WalkLookup::StepMask);
+        if (next >= 64) return Step::OneSymbol;
+        reader.skip(static_cast<int>(entry & WalkLookup::TakenMask));
+        position = next;
+        return entry & WalkLookup::EndOfBlockFlag ? Step::End : Step::Next;
+    };
     while (true) {
-        // At least 30 bits are left from the last refill, so the look needs
-        // none and does not wait for this one.
-        const uint32_t next = reader.peek(LookupBits);
         reader.refill();
-        uint16_t entry = walk.entryOf[next];
-        if (entry == 0) {
+        Step step = lookup();
+        if (step == Step::Next) step = lookup();
+        if (step == Step::Next) continue;
+        if (step == Step::End) return true;
+        // One symbol, whatever its code.
+        reader.refill();
+        int symbol = 0;
+        const uint16_t known = ac.symbolOf[reader.peek(HuffmanLookup::LookupBits)];
+        if (known != 0) {
+            symbol = known & 0xFF;
+            reader.skip(known >> 8);
+        } else {
             // A code of more than LookupBits bits, by the largest code of each length.
-            int length = LookupBits + 1;
+            int length = HuffmanLookup::LookupBits + 1;
             while (length <= HuffmanLookup::MaxCodeLength &&
                    static_cast<int32_t>(reader.peek(length)) > ac.largestCode[length])
                 ++length;
             if (length > HuffmanLookup::MaxCodeLength) return false;
-            entry = walkEntry(ac.symbols[ac.symbolOffset[length] + static_cast<int32_t>(reader.peek(length))],
-                              length);
+            symbol = ac.symbols[ac.symbolOffset[length] + static_cast<int32_t>(reader.peek(length))];
+            reader.skip(length);
         }
-        reader.skip(entry & WalkLookup::SkipMask);
-        acBits += entry & WalkLookup::SkipMask;
-        if (entry & WalkLookup::EndOfBlockFlag) break;
-        position += entry >> WalkLookup::RunShift & 0x0F;
+        const bool waited = position >= Waiting;
+        if (symbol == 0) {
+            if (waited) canonical = false;
+            return true;
+        }
+        reader.skip(symbol & 0x0F);
+        position = (position & (Waiting - 1)) + (symbol >> 4);
         if (position > 63) return false;
-        if (entry & WalkLookup::ValueFlag) lastPosition = position;
-        if (++position == 64) break;
+        const bool zeroRun = (symbol & 0x0F) == 0;
+        if (++position == 64) {
+            if (zeroRun) canonical = false;
+            return true;
+        }
+        if (zeroRun) position += Waiting;
     }
-    bits.ac = acBits;
-    if (position != lastPosition + 1) canonical = false;
-    return true;
 }
 
 }  // namespace vorc::jpeg

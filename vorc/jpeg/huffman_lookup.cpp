@@ -53,10 +53,17 @@ std::optional<Symbol> symbolAtStart(const std::vector<Code>& codes, uint32_t pat
 
 bool fitsInByte(int32_t value) { return value >= -128 && value <= 127; }
 
-uint32_t acStep(unsigned char symbol) {
-    if (symbol == 0x00) return HuffmanLookup::EndOfBlockStep;
+// The position step of an AC symbol; an end of block ends an entry, and
+// steps by one only when it comes first.
+uint64_t acStep(unsigned char symbol, bool first) {
+    if (symbol == 0x00) return first ? 1 : 0;
     if (symbol == 0xF0) return HuffmanLookup::ZeroRunStep;
     return (symbol >> 4) + 1u;
+}
+
+uint64_t endOfBlockFlags(unsigned char symbol, bool first) {
+    if (symbol != 0x00) return 0;
+    return HuffmanLookup::EndOfBlockFlag | (first ? HuffmanLookup::EndOfBlockFirstFlag : 0);
 }
 
 // The fast entries of one table; `firstIsAC` tells whose symbols start the
@@ -67,28 +74,33 @@ void buildFastEntries(const std::vector<Code>& firstCodes, bool firstIsAC, const
         const Code* first = nullptr;
         for (const Code& code : firstCodes)
             if (pattern >> (LookupBits - code.length) == code.bits) first = &code;
-        if (first == nullptr) continue;
+        if (first == nullptr) {
+            if (firstIsAC) lookup.fastEntryOf[pattern] = HuffmanLookup::SlowFlag | HuffmanLookup::SlowSecondStep;
+            continue;
+        }
         const int size = first->symbol & 0x0F;
         const bool coefficient = size != 0;
         if (firstIsAC && !coefficient && first->symbol != 0x00 && first->symbol != 0xF0) continue;
 
-        uint64_t entry = uint64_t(first->length + size) | uint64_t(firstIsAC ? acStep(first->symbol) : 0) << 8 |
-                         uint64_t(first->length) << 16 | uint64_t(63 - size) << 24;
-        // A second symbol may follow the first's magnitude within the lookup's
-        // bits; then the first's value is known too (with codes of two bits
-        // or more, as in the standard tables, both values fit in a byte).
+        // The first value is read from the bits unless the entry gives it.
+        uint64_t entry = uint64_t(first->length + size) | (firstIsAC ? acStep(first->symbol, true) : 0) << 8 |
+                         uint64_t(first->length) << 16 | (firstIsAC ? endOfBlockFlags(first->symbol, true) : 0) |
+                         uint64_t(63 - size) << 24;
         const std::optional<Symbol> whole = symbolAtStart(firstCodes, pattern, LookupBits);
-        if (whole && (coefficient || !firstIsAC)) {
+        if (whole && fitsInByte(whole->value)) {
+            entry = (entry & 0xFFFFFF) | uint64_t{63} << 24 | uint64_t(static_cast<uint8_t>(whole->value)) << 56;
+            // A second symbol may follow a value within the lookup's bits.
             const int left = LookupBits - whole->takenBits();
             const uint32_t rest = pattern & ((uint32_t{1} << left) - 1);
             const std::optional<Symbol> second = symbolAtStart(acCodes, rest, left);
-            if (second && (second->size != 0 || second->code.symbol == 0x00) && fitsInByte(whole->value) &&
+            if ((coefficient || !firstIsAC) && second && (second->size != 0 || second->code.symbol == 0x00) &&
                 fitsInByte(second->value)) {
-                entry = uint64_t(whole->takenBits() + second->takenBits()) | (entry & 0xFFFF00) |
-                        uint64_t{63} << 24 | uint64_t(acStep(second->code.symbol)) << 32 |
-                        uint64_t(second->takenBits()) << 40 | uint64_t(static_cast<uint8_t>(second->value)) << 48 |
-                        uint64_t(static_cast<uint8_t>(whole->value)) << 56;
+                entry = uint64_t(whole->takenBits() + second->takenBits()) | (entry & 0xFF000000FFFFFF00) |
+                        endOfBlockFlags(second->code.symbol, false) | acStep(second->code.symbol, false) << 32 |
+                        uint64_t(second->takenBits()) << 40 | uint64_t(static_cast<uint8_t>(second->value)) << 48;
             }
+        } else if (firstIsAC) {
+            entry |= HuffmanLookup::SlowFlag | HuffmanLookup::SlowSecondStep;
         }
         lookup.fastEntryOf[pattern] = entry;
     }

@@ -55,6 +55,10 @@ constexpr ZigZagPositions invertZigZag() {
 }
 inline constexpr ZigZagPositions ZigZagPositionOf = invertZigZag();
 
+// A tile is one coding unit of a 4:2:0 image: four luminance blocks, then
+// one of each chrominance component, of 64 coefficients each.
+constexpr int CoefficientsPerTile = 6 * 64;
+
 // EXTEND bases 2^(n-1) of a magnitude of n bits, by n; every size that the
 // low nibble of a symbol can name has an entry (size 0 carries no bits).
 inline constexpr int32_t MagnitudeBases[16] = {0,   1,   2,   4,    8,    16,   32,   64,

@@ -1,10 +1,12 @@
-// The fast scan bit reader of the scan decoders (parser -> scan decoder):
-// a 64-bit bit buffer refilled several bytes at a time, with FF 00 stuffing
-// removed. It only reads the clean part of a scan, the bytes before the
-// first 0xFF that is not stuffing; past its end it supplies zero bits and
-// tells that it did, so that a block decoded near the end can be given up
-// and read again by the exact bit-serial reader, which it hands its
-// position over to.
+// The fast scan bit reader of the scan decoders (parser -> scan decoder): a
+// 64-bit bit buffer over the plain bits of a scan's clean part, with the FF
+// 00 stuffing taken out (plain_scan.h), followed by at least ZeroMargin zero
+// bytes. It may start at any bit, reads 8 bytes at a time with no check,
+// and every step is inline, so that a reader copied into a local stays in
+// registers. Past the end of the clean part it reads zero bits and tells
+// that it did, so that a block read near the end can be given up and read
+// again by the exact bit-serial reader, which it hands its position over to.
+// Internal to the library; installed only because the transcoder holds one.
 #ifndef VORC_JPEG_SCAN_BIT_READER_H
 #define VORC_JPEG_SCAN_BIT_READER_H
 
@@ -17,66 +19,51 @@ namespace vorc::jpeg {
 class ScanBitReader {
 public:
     // The longest a block can be: a DC code and magnitude, then 63 AC codes
-    // with magnitudes, every data byte stuffed; plus the bytes a refill reads
-    // ahead.
-    static constexpr ptrdiff_t MaxBlockBits = 16 + 11 + 63 * (16 + 15);
-    static constexpr ptrdiff_t BlockMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8 + 8;
-    // Bits a symbol can need: the longest code plus the largest magnitude.
-    static constexpr int SymbolBits = 16 + 15;
+    // with magnitudes.
+    static constexpr int MaxBlockBits = 16 + 11 + 63 * (16 + 15);
+    // How far the blocks of a tile may read beyond the end, with a refill's
+    // reach: a block that starts before the end reads at most the longest
+    // block, and those after it read zero bits, which code at most three
+    // bits a coefficient.
+    static constexpr size_t ZeroMargin = 2 * ((MaxBlockBits + 7) / 8) + 2 * 8;
 
-    // Reads from begin; nothing at or after cleanEnd is ever read.
-    void start(const unsigned char* begin, const unsigned char* cleanEnd) {
-        scanBegin_ = begin;
-        cursor_ = begin;
-        cleanEnd_ = cleanEnd;
+    // Reads `base` from bit `first` on (0 the most significant bit of
+    // base[0]); the bits from `endBit` on are past the end.
+    void start(const unsigned char* base, uint64_t first, uint64_t endBit) {
+        base_ = base;
+        cursor_ = base + first / 8;
+        endBit_ = endBit;
         bits_ = 0;
         count_ = 0;
-        paddingBits_ = 0;
+        refill();
+        skip(static_cast<int>(first % 8));
     }
 
-    // Whether even the longest block stays clean, so that overran() need not
-    // be asked.
-    bool hasRoomForBlock() const { return cleanEnd_ - cursor_ >= BlockMargin; }
-    // Whether bits past the clean part have been used.
-    bool overran() const { return count_ < paddingBits_; }
-    // Unread bits of the clean part in the buffer (after ensure(), all that
-    // are left when there are fewer).
-    int cleanBitsInBuffer() const { return count_ - paddingBits_; }
-
-    void ensure(int bitCount) {
-        if (count_ < bitCount) refill();
-    }
-    // Leaves at least 56 bits in the buffer: with no branch unless an 0xFF
-    // or the end of the clean part is near, and there byte by byte, each
-    // byte checked. All of it inline, so that a reader copied into a local
-    // stays in registers.
+    // Tops the buffer up to 56 bits or more (never 64, so that every shift
+    // stays below 64) without a branch: bits below count_ may already hold
+    // the next bits, which the next refill puts there again.
     [[gnu::always_inline]] void refill() {
-        if (cleanEnd_ - cursor_ >= NearEnd) {
-            const uint64_t word = loadBigEndian(cursor_);
-            if (!hasByteFF(word)) {
-                // Whole bytes go in below the buffered bits; the part of a
-                // byte that does not fit is read again by the next refill,
-                // into the same place.
-                bits_ |= word >> count_;
-                cursor_ += (63 - count_) >> 3;
-                count_ |= 56;
-                return;
-            }
-        }
-        refillByteByByte();
+        uint64_t word;
+        std::memcpy(&word, cursor_, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        word = __builtin_bswap64(word);
+#endif
+        bits_ |= word >> count_;
+        cursor_ += (63 - count_) >> 3;
+        count_ |= 56;
     }
     uint32_t peek(int bitCount) const { return static_cast<uint32_t>(bits_ >> (64 - bitCount)); }
     // The whole buffer, next bit at the top.
     uint64_t buffered() const { return bits_; }
     void skip(int bitCount) {
         bits_ <<= bitCount;
-        count_ -= bitCount;
+        count_ -= static_cast<unsigned>(bitCount);
     }
     // Takes back the last `bitCount` bits of a skip of `kept` + `bitCount`
     // bits, given the buffer as it was before that skip.
     void unskip(uint64_t bufferedBefore, int kept, int bitCount) {
         bits_ = bufferedBefore << kept;
-        count_ += bitCount;
+        count_ += static_cast<unsigned>(bitCount);
     }
     uint32_t take(int bitCount) {
         const uint32_t value = peek(bitCount);
@@ -84,53 +71,19 @@ public:
         return value;
     }
 
-    // Where the bit-serial reader goes on: the byte that holds the next
-    // unread bit and the mask of that bit.
-    const unsigned char* position(uint8_t& bitMask) const;
+    // The bit read next, counted from base.
+    uint64_t position() const { return static_cast<uint64_t>(cursor_ - base_) * 8 - count_; }
+    // Whether bits past the end have been used.
+    bool overran() const { return position() > endBit_; }
 
 private:
-    // Refills byte by byte this near the end of the clean part, as the
-    // word-wise refill reads 8 bytes at the cursor.
-    static constexpr ptrdiff_t NearEnd = 8;
-
-    // Byte by byte up to the end of the clean part, zero bits after it.
-    // Leaves 56 to 63 bits, never 64: the word-wise refill shifts by the
-    // count.
-    [[gnu::always_inline]] void refillByteByByte() {
-        while (count_ < 56) {
-            if (cursor_ < cleanEnd_) {
-                const unsigned char byte = *cursor_++;
-                if (byte == 0xFF) ++cursor_;  // the stuffed 0x00, still in the clean part
-                bits_ |= uint64_t{byte} << (56 - count_);
-            } else {
-                paddingBits_ += 8;
-            }
-            count_ += 8;
-        }
-    }
-
-    static uint64_t loadBigEndian(const unsigned char* bytes) {
-        uint64_t word = 0;
-        std::memcpy(&word, bytes, sizeof word);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        word = __builtin_bswap64(word);
-#endif
-        return word;
-    }
-    static bool hasByteFF(uint64_t word) {
-        constexpr uint64_t LowBytes = 0x0101010101010101u;
-        constexpr uint64_t HighBits = 0x8080808080808080u;
-        return ((~word - LowBytes) & word & HighBits) != 0;
-    }
-
-    const unsigned char* scanBegin_ = nullptr;
+    const unsigned char* base_ = nullptr;
     const unsigned char* cursor_ = nullptr;  // next byte to take into the buffer
-    const unsigned char* cleanEnd_ = nullptr;
-    // The next bit at the top. Below count_ lie zeros or the scan's next
-    // bits, never anything else, so a refill may OR the same bits in again.
-    uint64_t bits_ = 0;
-    int count_ = 0;
-    int paddingBits_ = 0;  // zero bits at the bottom of the buffer that lie past the clean part
+    uint64_t endBit_ = 0;
+    uint64_t bits_ = 0;  // next bit at the top; below count_ zero or the next bits
+    // Unsigned and as wide as a pointer, so that moving the cursor by it
+    // needs no widening.
+    uint64_t count_ = 0;
 };
 
 }  // namespace vorc::jpeg

@@ -35,6 +35,7 @@ namespace vorc::jpeg {
     while (block < 4 && outcome == FastBlockOutcome::Decoded) decode(lookups.dc[0], lookups.ac[0], predictors[0]);
     while (block < 6 && outcome == FastBlockOutcome::Decoded)
         decode(lookups.dc[1], lookups.ac[1], predictors[block - 3]);
+    if (reader.overran()) outcome = FastBlockOutcome::NeedsExactReader;
     if (outcome == FastBlockOutcome::Decoded) {
         tileReader = reader;
         for (int component = 0; component < 3; ++component) tilePredictors[component] = predictors[component];

@@ -2,6 +2,8 @@
 // last sent and the fixed segments of every image.
 #include "vorc/transcode/jpeg_converter.h"
 
+#include "vorc/transcode/converter_workspace.h"
+
 #include <cstdio>
 
 #include "vorc/core/exceptions.h"
@@ -53,7 +55,8 @@ Converter::vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* r
       additionalBitsValue(0),
       app0Segment(segment(vorc::jpeg::MarkerAPP0, vorc::jpeg::JfifApp0Payload)),
       sof0Segment(segment(vorc::jpeg::MarkerSOF0, vorc::jpeg::TileFrameHeaderPayload)),
-      sosSegment(segment(vorc::jpeg::MarkerSOS, vorc::jpeg::TileScanHeaderPayload)) {
+      sosSegment(segment(vorc::jpeg::MarkerSOS, vorc::jpeg::TileScanHeaderPayload)),
+      workspace(std::make_unique<Workspace>()) {
     yDCTree = makeTree(DefaultHuffmanTable_Y_DC);
     yACTree = makeTree(DefaultHuffmanTable_Y_AC);
     uvDCTree = makeTree(DefaultHuffmanTable_UV_DC);

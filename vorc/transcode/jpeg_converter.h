@@ -19,19 +19,21 @@
 #define VORC_TRANSCODE_JPEG_CONVERTER_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
 #include "vorc/jpeg/jpeg_format.h"
 #include "vorc/parse/scan_decoder.h"
 #include "vorc/decode/huffman_tree.h"
-#include "vorc/jpeg/bit_writer.h"
-#include "vorc/jpeg/scan_bit_reader.h"
-#include "vorc/jpeg/walk_reader.h"
 #include "vorc/sinks/jpeg_receiver.h"
-#include "vorc/transcode/tile_bit_store.h"
+
+namespace vorc::jpeg {
+class ScanBitReader;
+struct ScanPosition;
+struct WalkTables;
+}  // namespace vorc::jpeg
 
 class vorcFramewiseTesraScanToJPEGConverter : public vorcFramewiseTesraScanDecoder {
 public:
@@ -46,7 +48,7 @@ protected:
 class vorcFramewiseTesraScanToJPEGConverterSoftwareOnly
     : public vorcFramewiseTesraScanToJPEGConverter {
 public:
-    static constexpr int CoefficientsPerTile = vorcTileBitStore::CoefficientsPerTile;
+    static constexpr int CoefficientsPerTile = vorc::jpeg::CoefficientsPerTile;
 
     // Takes ownership of the receiver (also when construction fails).
     explicit vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(vorcJPEGReceiver* jpegReceiver);
@@ -93,36 +95,24 @@ protected:
     std::array<uint8_t, 18> app0Segment;
     std::array<uint8_t, 19> sof0Segment;
     std::array<uint8_t, 14> sosSegment;
-    // The coded bits of every tile of the last image, and the image being
-    // written (header, scan, EOI); each transcoder has its own.
-    vorcTileBitStore tileBits;
-    std::vector<unsigned char> imageHeader;
-    vorc::jpeg::ByteBuffer imageBuffer;
-    // The scan being swept, its end and the end of its clean part (up to
-    // the first marker). Tiles are walked while `walking`, from walkPosition on; the
-    // others are read exactly, by the fast reader of the clean part while
-    // fastReading and bit-serially otherwise.
-    const unsigned char* sweptScan = nullptr;
-    const unsigned char* sweptScanEnd = nullptr;
-    const unsigned char* sweptScanCleanEnd = nullptr;
-    vorc::jpeg::WalkReader walkReader;
-    vorcTileBitStore::ScanPosition walkPosition{};
-    bool walking = false;
-    vorc::jpeg::ScanBitReader fastReader;
-    bool fastReading = false;
 
     // Magnitude bases 2^(n-1) of the bit reader, by size n; every size a
     // symbol's low nibble can name has an entry.
     static constexpr const int32_t (&bases)[16] = vorc::jpeg::MagnitudeBases;
 
 private:
+    // The kept tile bits, the image being written and the scan readers.
+    struct Workspace;
+    std::unique_ptr<Workspace> workspace;
+
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
     // Whether a tile was taken by walking its codes; if not, the walk reader
     // and the predictors are still at its start.
-    bool walkTile(size_t tile, int16_t* predictors);
-    void walkFrom(vorcTileBitStore::ScanPosition at);
-    void readExactlyFrom(vorcTileBitStore::ScanPosition at);
+    bool walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables);
+    // The walk goes on from a bit of the store's plain bits of the scan.
+    void walkFrom(uint64_t bit);
+    void readExactlyFrom(vorc::jpeg::ScanPosition at);
     // 0 on success; on failure the back end has been told.
     int decodeTile(size_t tile, int16_t* predictors, const vorcHuffmanTree::Node* const* roots);
     template <typename Watcher>
@@ -131,7 +121,7 @@ private:
     int decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
                                   const vorcHuffmanTree::Node* const* roots, bool& canonical);
     // Where the reader in use stands.
-    vorcTileBitStore::ScanPosition readerPosition() const;
+    vorc::jpeg::ScanPosition readerPosition() const;
     // Hands over from the fast reader to the bit-serial one, at `from`.
     void continueBitSerially(const vorc::jpeg::ScanBitReader& from);
     void writeImage(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);

@@ -20,7 +20,8 @@
 #include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
 #include "vorc/jpeg/standard_tables.h"
-#include "vorc/transcode/jpeg_converter.h"
+#include "vorc/jpeg/tile_bitmap.h"
+#include "vorc/transcode/converter_workspace.h"
 
 namespace {
 
@@ -37,10 +38,6 @@ constexpr size_t EndOfImageBytes = 2;
 // Marker, length and table number or class: what goes before a table's values.
 constexpr size_t DQTHeadBytes = 5;
 constexpr size_t DHTHeadBytes = 5;
-
-bool tileCoded(const unsigned char* bitmap, size_t tile) {
-    return bitmap == nullptr || ((bitmap[tile / 8] >> (7 - tile % 8)) & 1) != 0;
-}
 
 // Which DC predictor (luminance, first or second chrominance) a block uses.
 constexpr int predictorOf(int block) { return block < LumaBlocks ? 0 : block - LumaBlocks + 1; }
@@ -62,14 +59,20 @@ struct CodingWatcher {
     }
 };
 
+// Whether a DC difference has a code an encoder writes (within
+// +-MaxDCDifference).
+bool dcDifferenceWritable(int difference) {
+    return difference <= vorc::jpeg::MaxDCDifference && difference >= -vorc::jpeg::MaxDCDifference;
+}
+
+// Whether a block's DC code depends on the tile before: those of Y0, Cb and Cr.
+constexpr bool outerDCCode(int block) { return block == 0 || block >= LumaBlocks; }
+
 // Whether a DC step may stay as the scan codes it. Those of Y1..Y3 follow
 // the luminance block before them inside the tile and are kept, so they must
-// have a baseline code (within +-MaxDCDifference); those of Y0, Cb and Cr
-// are coded afresh in every image, so any value will do there.
-bool dcStepEncodable(int block, int difference) {
-    return block == 0 || block >= LumaBlocks ||
-           (difference <= vorc::jpeg::MaxDCDifference && difference >= -vorc::jpeg::MaxDCDifference);
-}
+// have a baseline code; those of Y0, Cb and Cr are coded afresh where a tile
+// does not follow the tile before it as it is, so any value will do there.
+bool dcStepEncodable(int block, int difference) { return outerDCCode(block) || dcDifferenceWritable(difference); }
 
 // Bits of the code and magnitude of a DC difference.
 unsigned dcCodeBits(int componentClass, int difference) {
@@ -84,6 +87,7 @@ unsigned dcCodeBits(int componentClass, int difference) {
 }  // namespace
 
 void Converter::performScanSweep(Frame* frame) {
+    Workspace& work = *workspace;
     if (backEnd == nullptr) return;
     if (!prepareCoefficientBuffer(*frame)) {
         reportFailure(backEnd, "JPG converter : CoeffBuffer == NULL!");
@@ -99,52 +103,49 @@ void Converter::performScanSweep(Frame* frame) {
     scanBytesLeft = frame->scanLength;
     // The walk and the fast reader take the clean part of the scan, up to
     // the first marker; the bit-serial reader the rest.
-    sweptScan = scanCursor;
-    sweptScanEnd = scanCursor + scanBytesLeft;
-    sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
-    fastReading = false;
-    walkFrom({scanCursor, scanBitMask});
-
-    tileBits.compactIfWasteful();
+    work.sweptScanCleanEnd = vorc::dsp::selectedKernels().findScanMarker(scanCursor, scanCursor + scanBytesLeft);
+    work.fastReading = false;
+    work.tileBits.takeScan(scanCursor, work.sweptScanCleanEnd);
+    walkFrom(work.tileBits.scanFirstBit());
 
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
     int16_t predictors[3] = {0, 0, 0};
+    const vorc::jpeg::WalkTables& walkTables = vorc::jpeg::standardWalkTables();
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
-    for (size_t tile = 0; tile < tiles; ++tile) {
-        if (!tileCoded(frame->tileBitmap, tile)) continue;
-        if (!walking || !walkTile(tile, predictors)) {
-            if (walking) readExactlyFrom(walkPosition);
+    for (size_t tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, 0, tiles); tile < tiles;
+         tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, tile + 1, tiles)) {
+        if (!work.walking || !walkTile(tile, predictors, walkTables)) {
+            if (work.walking) readExactlyFrom(work.tileBits.scanPositionOf(work.walkReader.position()));
             if (decodeTile(tile, predictors, roots) != 0) return;
-            const vorcTileBitStore::ScanPosition decodedUpTo = readerPosition();
-            if (decodedUpTo.byte < sweptScanCleanEnd) walkFrom(decodedUpTo);
+            const vorc::jpeg::ScanPosition decodedUpTo = readerPosition();
+            if (decodedUpTo.byte < work.sweptScanCleanEnd) walkFrom(work.tileBits.bitOf(decodedUpTo));
         }
         backEnd->videoTileReceived();
     }
-    const vorcTileBitStore::ScanPosition end = walking ? walkPosition : readerPosition();
+    const vorc::jpeg::ScanPosition end =
+        work.walking ? work.tileBits.scanPositionOf(work.walkReader.position()) : readerPosition();
     vorc::jpeg::checkScanEnd(end.byte, end.mask, frame->scanBytes, frame->scanLength);
     if (jpegReceiver != nullptr) writeImage(*frame);
 }
 
-void Converter::walkFrom(vorcTileBitStore::ScanPosition at) {
-    walking = true;
-    walkPosition = at;
-    walkReader.start(at.byte, at.mask, sweptScanCleanEnd);
+void Converter::walkFrom(uint64_t bit) {
+    Workspace& work = *workspace;
+    work.walking = true;
+    work.walkReader.start(work.tileBits.bits(), bit, work.tileBits.scanCleanEndBit());
 }
 
-// The bit-serial reader takes over at `at`, helped by the fast reader while
-// the clean part has room for the longest block.
-void Converter::readExactlyFrom(vorcTileBitStore::ScanPosition at) {
-    walking = false;
+// The bit-serial reader takes over at `at`, helped by the fast reader in
+// the clean part.
+void Converter::readExactlyFrom(vorc::jpeg::ScanPosition at) {
+    Workspace& work = *workspace;
+    work.walking = false;
     scanBytesLeft -= static_cast<int32_t>(at.byte - scanCursor);
     scanCursor = at.byte;
     scanBitMask = at.mask;
-    fastReading = sweptScanCleanEnd - at.byte >= vorc::jpeg::ScanBitReader::BlockMargin;
-    if (fastReading) {
-        fastReader.start(at.byte, sweptScanCleanEnd);
-        fastReader.ensure(8);
-        fastReader.skip(7 - __builtin_ctz(at.mask));
-    }
+    work.fastReading = at.byte < work.sweptScanCleanEnd;
+    if (work.fastReading)
+        work.fastReader.start(work.tileBits.bits(), work.tileBits.bitOf(at), work.tileBits.scanCleanEndBit());
 }
 
 bool Converter::prepareCoefficientBuffer(const Frame& frame) {
@@ -161,7 +162,7 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
             CoeffBuffer.reset(
                 static_cast<int16_t*>(std::calloc(tiles, CoefficientsPerTile * sizeof(int16_t))));
         }
-        if (CoeffBuffer != nullptr && !tileBits.resize(tiles)) CoeffBuffer.reset();
+        if (CoeffBuffer != nullptr && !workspace->tileBits.resize(tiles)) CoeffBuffer.reset();
         if (CoeffBuffer != nullptr) {
             coeffTileColumns = frame.tileColumns;
             coeffTileRows = frame.tileRows;
@@ -178,39 +179,67 @@ bool Converter::prepareCoefficientBuffer(const Frame& frame) {
 // encoder codes them, their bits are kept and their coefficients are left
 // to be decoded from those bits should anything need them. Any other tile
 // is read again from its start by decodeTile, which reports faults exactly.
-bool Converter::walkTile(size_t tile, int16_t* predictors) {
-    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
-    const vorc::jpeg::WalkLookup* const walkLookups[2] = {&vorc::jpeg::standardWalkLookup(0),
-                                                          &vorc::jpeg::standardWalkLookup(1)};
+bool Converter::walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables) {
+    Workspace& work = *workspace;
+    const vorc::jpeg::StandardLookups& lookups = tables.lookups;
+    const vorc::jpeg::WalkLookup& lumaWalk = tables.ac[0];
+    const vorc::jpeg::WalkLookup& chromaWalk = tables.ac[1];
     // A local reader and predictors stay in registers: nothing stored aliases them.
-    vorc::jpeg::WalkReader reader = walkReader;
-    int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
-    int16_t dcValues[BlocksPerTile];
-    vorc::jpeg::BlockBits bits[BlocksPerTile];
+    vorc::jpeg::ScanBitReader reader = work.walkReader;
+    int16_t luma = predictors[0];
+    int16_t blue = predictors[1];
+    int16_t red = predictors[2];
+    // Where the tile starts, where the outer DC codes end and where the
+    // blocks before them end.
+    const uint64_t start = reader.position();
+    uint64_t afterDC[3];
+    uint64_t lumaEnd = 0;
+    uint64_t blueEnd = 0;
     bool canonical = true;
-    for (int block = 0; block < BlocksPerTile; ++block) {
-        const int componentClass = block < LumaBlocks ? 0 : 1;
-        int16_t& predictor = walked[predictorOf(block)];
+    bool dcCodesWritable = true;
+    int16_t lastLuma = 0;
+    // Each block of the tile, written out so that its tables and predictor
+    // are known where it is walked.
+    const auto walk = [&](const vorc::jpeg::WalkLookup& walkLookup, int componentClass, int16_t& predictor,
+                          uint64_t* dcEnd) __attribute__((always_inline)) {
         const int16_t before = predictor;
-        // Near the end of the clean part the reader supplies zero bits; a
-        // block that used any is read again exactly.
-        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass],
-                                   *walkLookups[componentClass], predictor, canonical, bits[block]) ||
-            reader.overran())
+        uint64_t afterBlockDC = 0;
+        if (!vorc::jpeg::walkBlock(reader, lookups.dc[componentClass], lookups.ac[componentClass], walkLookup,
+                                   predictor, canonical, afterBlockDC))
             return false;
-        dcValues[block] = predictor;
-        if (!dcStepEncodable(block, static_cast<int16_t>(predictor - before))) canonical = false;
-        if (!canonical) return false;
-    }
-    const auto bitCount = [](unsigned count) { return static_cast<uint16_t>(count); };
-    const vorcTileBitStore::TileLayout layout{
-        bitCount(bits[0].ac + bits[1].dc + bits[1].ac + bits[2].dc + bits[2].ac + bits[3].dc + bits[3].ac),
-        bitCount(bits[4].dc), bitCount(bits[4].ac), bitCount(bits[5].dc), bitCount(bits[5].ac)};
-    tileBits.keepScanBits(tile, vorcTileBitStore::skipBits(walkPosition, bits[0].dc), sweptScanEnd, layout,
-                          vorcTileBitStore::TileDC{dcValues[0], dcValues[3], dcValues[4], dcValues[5]}, false);
-    walkReader = reader;
-    walkPosition.byte = reader.position(sweptScan, walkPosition.mask);
-    for (int p = 0; p < 3; ++p) predictors[p] = walked[p];
+        const int difference = static_cast<int16_t>(predictor - before);
+        // The outer DC codes are coded afresh where they do not stay; the
+        // others must be ones an encoder writes.
+        if (dcEnd != nullptr) {
+            *dcEnd = afterBlockDC;
+            dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
+        } else if (!dcDifferenceWritable(difference)) {
+            canonical = false;
+        }
+        return true;
+    };
+    if (!walk(lumaWalk, 0, luma, &afterDC[0])) return false;
+    const int16_t firstLuma = luma;
+    if (!walk(lumaWalk, 0, luma, nullptr) || !walk(lumaWalk, 0, luma, nullptr) || !walk(lumaWalk, 0, luma, nullptr))
+        return false;
+    lastLuma = luma;
+    lumaEnd = reader.position();
+    if (!walk(chromaWalk, 1, blue, &afterDC[1])) return false;
+    blueEnd = reader.position();
+    if (!walk(chromaWalk, 1, red, &afterDC[2])) return false;
+    // Near the end of the clean part the reader supplies zero bits; a tile
+    // that used any is read again exactly.
+    if (!canonical || reader.overran()) return false;
+    const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
+    const vorc::TileBitStore::TileLayout layout{
+        bitCount(afterDC[0] - start),   bitCount(lumaEnd - afterDC[0]), bitCount(afterDC[1] - lumaEnd),
+        bitCount(blueEnd - afterDC[1]), bitCount(afterDC[2] - blueEnd), bitCount(reader.position() - afterDC[2])};
+    work.tileBits.keepScanBits(tile, start, layout, vorc::TileBitStore::TileDC{firstLuma, lastLuma, blue, red},
+                          dcCodesWritable, false);
+    work.walkReader = reader;
+    predictors[0] = luma;
+    predictors[1] = blue;
+    predictors[2] = red;
     return true;
 }
 
@@ -218,17 +247,20 @@ bool Converter::walkTile(size_t tile, int16_t* predictors) {
 // and coding the coefficients with the standard tables gives the same bits:
 // no ZRL may lead only to the end of a block, and the DC differences inside
 // the tile (Y1..Y3 against the block before) must be ones the encoder
-// writes. The other DC codes are not kept, so their predictors do not
-// matter. Otherwise the tile is coded afresh when the image is written.
+// writes. The other DC codes are coded afresh when they do not follow the
+// tile before as they are. Otherwise the tile is coded afresh when the
+// image is written.
 int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* roots) {
+    Workspace& work = *workspace;
     // Forgotten first, with its coefficients brought up to date: a tile
     // that fails half-way keeps what it decoded and what it held before.
     int16_t* coefficients = CoeffBuffer.get() + tile * CoefficientsPerTile;
-    if (tileBits.coefficientsOutdated(tile)) tileBits.restoreCoefficients(tile, coefficients);
-    tileBits.forget(tile);
-    vorcTileBitStore::ScanPosition runStarts[3];
-    vorcTileBitStore::ScanPosition runEnds[3];
-    vorcTileBitStore::ScanPosition blockStart = readerPosition();
+    if (work.tileBits.coefficientsOutdated(tile)) work.tileBits.restoreCoefficients(tile, coefficients);
+    work.tileBits.forget(tile);
+    // Where the tile starts and where the blocks before each outer DC code end.
+    vorc::jpeg::ScanPosition runEnds[4];
+    runEnds[0] = readerPosition();
+    int outerDifferences[3] = {0, 0, 0};
     bool canonical = true;
     for (int block = 0; block < BlocksPerTile; ++block) {
         const int componentClass = block < LumaBlocks ? 0 : 1;
@@ -239,61 +271,65 @@ int Converter::decodeTile(size_t tile, int16_t* predictors, const Node* const* r
             return 1;
         const int difference = static_cast<int16_t>(coded[0] - before);
         if (!dcStepEncodable(block, difference)) canonical = false;
-        // Runs start after the DC codes of Y0, Cb and Cr and end after Y3, Cb and Cr.
-        const int run = block < LumaBlocks ? 0 : block - LumaBlocks + 1;
-        if (block == 0 || block >= LumaBlocks)
-            runStarts[run] = vorcTileBitStore::skipBits(blockStart, dcCodeBits(componentClass, difference));
-        if (block >= LumaBlocks - 1) {
-            runEnds[run] = readerPosition();
-            blockStart = runEnds[run];
-        }
+        if (outerDCCode(block)) outerDifferences[predictorOf(block)] = difference;
+        if (block >= LumaBlocks - 1) runEnds[block - LumaBlocks + 2] = readerPosition();
     }
-    if (canonical) {
-        const auto bitsBetween = [](vorcTileBitStore::ScanPosition from, vorcTileBitStore::ScanPosition to) {
-            return static_cast<uint16_t>(vorcTileBitStore::bitsBetween(from, to));
-        };
-        const vorcTileBitStore::TileLayout layout{
-            bitsBetween(runStarts[0], runEnds[0]), bitsBetween(runEnds[0], runStarts[1]),
-            bitsBetween(runStarts[1], runEnds[1]), bitsBetween(runEnds[1], runStarts[2]),
-            bitsBetween(runStarts[2], runEnds[2])};
-        const vorcTileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
+    // A tile may end inside the marker's FF; its bits are then not all
+    // among the store's bits of the scan.
+    const bool inCleanPart = runEnds[3].byte < work.sweptScanCleanEnd || (runEnds[3].byte == work.sweptScanCleanEnd && runEnds[3].mask == 0x80);
+    if (canonical && inCleanPart) {
+        // The runs start after the outer DC codes.
+        uint64_t ends[4];
+        for (int run = 0; run < 4; ++run) ends[run] = work.tileBits.bitOf(runEnds[run]);
+        uint64_t starts[3];
+        for (int run = 0; run < 3; ++run)
+            starts[run] = ends[run] + dcCodeBits(run == 0 ? 0 : 1, outerDifferences[run]);
+        const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
+        const vorc::TileBitStore::TileLayout layout{
+            bitCount(starts[0] - ends[0]), bitCount(ends[1] - starts[0]), bitCount(starts[1] - ends[1]),
+            bitCount(ends[2] - starts[1]), bitCount(starts[2] - ends[2]), bitCount(ends[3] - starts[2])};
+        const vorc::TileBitStore::TileDC dc{coefficients[0], coefficients[3 * 64], coefficients[4 * 64],
                                           coefficients[5 * 64]};
-        tileBits.keepScanBits(tile, runStarts[0], sweptScanEnd, layout, dc, true);
+        bool dcCodesWritable = true;
+        for (const int difference : outerDifferences)
+            dcCodesWritable = dcCodesWritable && dcDifferenceWritable(difference);
+        work.tileBits.keepScanBits(tile, ends[0], layout, dc, dcCodesWritable, true);
     }
     return 0;
 }
 
-vorcTileBitStore::ScanPosition Converter::readerPosition() const {
-    if (!fastReading) return {scanCursor, scanBitMask};
-    vorcTileBitStore::ScanPosition at{};
-    at.byte = fastReader.position(at.mask);
-    return at;
+vorc::jpeg::ScanPosition Converter::readerPosition() const {
+    const Workspace& work = *workspace;
+    if (!work.fastReading) return {scanCursor, scanBitMask};
+    return work.tileBits.scanPositionOf(work.fastReader.position());
 }
 
 void Converter::continueBitSerially(const vorc::jpeg::ScanBitReader& from) {
-    // Until now the bit-serial reader stood at the start of the scan.
-    const unsigned char* resume = from.position(scanBitMask);
-    scanBytesLeft -= static_cast<int32_t>(resume - scanCursor);
-    scanCursor = resume;
-    fastReading = false;
+    // Until now the bit-serial reader stood where the fast reader started.
+    const vorc::jpeg::ScanPosition resume = workspace->tileBits.scanPositionOf(from.position());
+    scanBytesLeft -= static_cast<int32_t>(resume.byte - scanCursor);
+    scanCursor = resume.byte;
+    scanBitMask = resume.mask;
+    workspace->fastReading = false;
 }
 
 // The fast reader decodes into a zeroed block that only a success copies
-// into the store; a block it cannot finish, an invalid codeword included, is
-// decoded again bit-serially, so that a failure leaves the store, the
-// reports and the reader as the bit-serial decoder leaves them.
+// into the store; a block it cannot finish, an invalid codeword or bits
+// past the clean part included, is decoded again bit-serially, so that a
+// failure leaves the store, the reports and the reader as the bit-serial
+// decoder leaves them.
 int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int componentClass,
                                          const Node* const* roots, bool& canonical) {
-    if (fastReading && fastReader.hasRoomForBlock()) {
-        const vorc::jpeg::ScanBitReader blockStart = fastReader;
+    Workspace& work = *workspace;
+    if (work.fastReading) {
+        const vorc::jpeg::ScanBitReader blockStart = work.fastReader;
         const int16_t predictorBefore = predictor;
         const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
         int16_t decoded[64] = {};
         int lastPosition = 0;
         int endPosition = 0;
-        using vorc::jpeg::OnInvalidCodeword;
-        if (vorc::jpeg::decodeBlock<OnInvalidCodeword::UseExactReader>(
-                fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
+        if (vorc::jpeg::decodeBlock(
+                work.fastReader, lookups.dc[componentClass], lookups.ac[componentClass], decoded,
                 predictor, lastPosition, endPosition) == vorc::jpeg::FastBlockOutcome::Decoded) {
             std::memcpy(block, decoded, sizeof decoded);
             if (endPosition != lastPosition + 1) canonical = false;
@@ -301,8 +337,6 @@ int Converter::decodeBlockOnEitherReader(int16_t* block, int16_t& predictor, int
         }
         predictor = predictorBefore;
         continueBitSerially(blockStart);
-    } else if (fastReading) {
-        continueBitSerially(fastReader);
     }
     bool zeroRunPending = false;
     const int rootPair = 2 * componentClass;
@@ -348,26 +382,28 @@ int Converter::decodeBlock(int16_t* block, int16_t* predictor, const Node* dcRoo
 // The image is put together in one buffer (header, scan, EOI) and handed
 // on from there.
 void Converter::writeImage(const Frame& frame) {
+    Workspace& work = *workspace;
     sof0Segment[5] = static_cast<uint8_t>(frame.height / 256);
     sof0Segment[6] = static_cast<uint8_t>(frame.height % 256);
     sof0Segment[7] = static_cast<uint8_t>(frame.width / 256);
     sof0Segment[8] = static_cast<uint8_t>(frame.width % 256);
-    imageHeader.clear();
-    vorc::jpeg::appendMarker(imageHeader, vorc::jpeg::MarkerSOI);
-    imageHeader.insert(imageHeader.end(), app0Segment.begin(), app0Segment.end());
-    vorc::jpeg::appendQuantisationTables(imageHeader, yQuantTable, uvQuantTable);
-    imageHeader.insert(imageHeader.end(), sof0Segment.begin(), sof0Segment.end());
-    vorc::jpeg::appendHuffmanTables(imageHeader);
-    imageHeader.insert(imageHeader.end(), sosSegment.begin(), sosSegment.end());
-    imageBuffer.reserve(imageHeader.size(), 0);
-    std::memcpy(imageBuffer.data(), imageHeader.data(), imageHeader.size());
+    work.imageHeader.clear();
+    vorc::jpeg::appendMarker(work.imageHeader, vorc::jpeg::MarkerSOI);
+    work.imageHeader.insert(work.imageHeader.end(), app0Segment.begin(), app0Segment.end());
+    vorc::jpeg::appendQuantisationTables(work.imageHeader, yQuantTable, uvQuantTable);
+    work.imageHeader.insert(work.imageHeader.end(), sof0Segment.begin(), sof0Segment.end());
+    vorc::jpeg::appendHuffmanTables(work.imageHeader);
+    work.imageHeader.insert(work.imageHeader.end(), sosSegment.begin(), sosSegment.end());
+    work.imageBuffer.reserve(work.imageHeader.size(), 0);
+    std::memcpy(work.imageBuffer.data(), work.imageHeader.data(), work.imageHeader.size());
     // The scan is coded before anything is sent: a coefficient that no
     // baseline code can carry ends the frame as a stream error before any
     // byte of the image reaches the receiver.
-    const size_t imageLength = tileBits.writeScan(imageBuffer, imageHeader.size(), CoeffBuffer.get()) + 2;
-    imageBuffer.reserve(imageLength, imageLength - 2);
-    imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
-    imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
+    const size_t imageLength =
+        work.tileBits.writeScan(work.imageBuffer, work.imageHeader.size(), CoeffBuffer.get()) + 2;
+    work.imageBuffer.reserve(imageLength, imageLength - 2);
+    work.imageBuffer.data()[imageLength - 2] = vorc::jpeg::MarkerPrefix;
+    work.imageBuffer.data()[imageLength - 1] = vorc::jpeg::MarkerEOI;
     jpegReceiver->beginFrame();
     // Segment by segment, as receivers have always been given an image; the
     // scan in one call, unless it is longer than a call can say.
@@ -375,12 +411,12 @@ void Converter::writeImage(const Frame& frame) {
                                    sof0Segment.size(), DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
                                    vorc::jpeg::ACTableBytes, DHTHeadBytes, vorc::jpeg::DCTableBytes, DHTHeadBytes,
                                    vorc::jpeg::ACTableBytes, sosSegment.size()};
-    const unsigned char* piece = imageBuffer.data();
+    const unsigned char* piece = work.imageBuffer.data();
     for (const size_t length : headerPieces) {
         jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));
         piece += length;
     }
-    const unsigned char* const endOfImage = imageBuffer.data() + imageLength - EndOfImageBytes;
+    const unsigned char* const endOfImage = work.imageBuffer.data() + imageLength - EndOfImageBytes;
     do {
         const size_t length = std::min<size_t>(static_cast<size_t>(endOfImage - piece), INT_MAX);
         jpegReceiver->receiveJPEGBytes(piece, static_cast<int>(length));

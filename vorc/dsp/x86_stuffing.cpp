@@ -1,0 +1,126 @@
+// The SSE2 and AVX2 kernels that take the FF 00 stuffing out of a scan's
+// clean part and put it back, 16 or 32 bytes a step: each step copies its
+// bytes whole, and one that holds an FF ends just behind the first,
+// leaving out or adding the 00. The last bytes go one by one.
+#include "vorc/dsp/x86_kernels.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include "vorc/dsp/reference_kernels.h"
+
+namespace vorc::dsp {
+
+namespace {
+
+// The steps of both, over a vector of Lanes bytes with the given load,
+// store and FF test (a bit set for each FF byte).
+template <size_t Lanes, typename Step>
+[[gnu::always_inline]] inline size_t copyPlainBitsBy(const unsigned char*& in, const unsigned char* cleanEnd,
+                                                     unsigned char* plain, std::vector<uint32_t>& ffOffsets,
+                                                     Step step) {
+    size_t written = 0;
+    while (static_cast<size_t>(cleanEnd - in) >= Lanes) {
+        const unsigned ffs = step(in, plain + written);
+        if (ffs == 0) {
+            in += Lanes;
+            written += Lanes;
+            continue;
+        }
+        // The bytes up to the FF are in place; its stuffed 00 is left out.
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(ffs));
+        ffOffsets.push_back(static_cast<uint32_t>(written + at));
+        in += at + 2;
+        written += at + 1;
+    }
+    return written;
+}
+
+template <size_t Lanes, typename Step>
+[[gnu::always_inline]] inline size_t copyStuffedBytesBy(const unsigned char*& plain, const unsigned char* end,
+                                                        unsigned char* scan, Step step) {
+    size_t written = 0;
+    while (static_cast<size_t>(end - plain) >= Lanes) {
+        const unsigned ffs = step(plain, scan + written);
+        if (ffs == 0) {
+            plain += Lanes;
+            written += Lanes;
+            continue;
+        }
+        // The bytes up to the FF are in place; the 00 goes after it.
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(ffs));
+        scan[written + at + 1] = 0x00;
+        plain += at + 1;
+        written += at + 2;
+    }
+    return written;
+}
+
+[[gnu::target("sse2")]] unsigned copySse2(const unsigned char* from, unsigned char* to) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(-1))));
+}
+
+[[gnu::target("avx2")]] unsigned copyAvx2(const unsigned char* from, unsigned char* to) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bytes);
+    return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(-1))));
+}
+
+// The last bytes, one by one.
+size_t finishPlainBits(const unsigned char* in, const unsigned char* cleanEnd, unsigned char* plain, size_t written,
+                       std::vector<uint32_t>& ffOffsets) {
+    for (; in < cleanEnd; ++written) {
+        plain[written] = *in;
+        if (*in == 0xFF) {
+            ffOffsets.push_back(static_cast<uint32_t>(written));
+            ++in;
+        }
+        ++in;
+    }
+    return written;
+}
+
+}  // namespace
+
+namespace sse2 {
+
+[[gnu::target("sse2")]] size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd,
+                                             unsigned char* plain, std::vector<uint32_t>& ffOffsets) {
+    ffOffsets.clear();
+    const unsigned char* in = begin;
+    const size_t written = copyPlainBitsBy<16>(in, cleanEnd, plain, ffOffsets, copySse2);
+    return finishPlainBits(in, cleanEnd, plain, written, ffOffsets);
+}
+
+[[gnu::target("sse2")]] size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan) {
+    const unsigned char* const end = plain + count;
+    const size_t written = copyStuffedBytesBy<16>(plain, end, scan, copySse2);
+    return written + reference::copyStuffedBytes(plain, static_cast<size_t>(end - plain), scan + written);
+}
+
+}  // namespace sse2
+
+namespace avx2 {
+
+[[gnu::target("avx2")]] size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd,
+                                             unsigned char* plain, std::vector<uint32_t>& ffOffsets) {
+    ffOffsets.clear();
+    const unsigned char* in = begin;
+    const size_t written = copyPlainBitsBy<32>(in, cleanEnd, plain, ffOffsets, copyAvx2);
+    return finishPlainBits(in, cleanEnd, plain, written, ffOffsets);
+}
+
+[[gnu::target("avx2")]] size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan) {
+    const unsigned char* const end = plain + count;
+    const size_t written = copyStuffedBytesBy<32>(plain, end, scan, copyAvx2);
+    return written + reference::copyStuffedBytes(plain, static_cast<size_t>(end - plain), scan + written);
+}
+
+}  // namespace avx2
+
+}  // namespace vorc::dsp
+
+#endif
