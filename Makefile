@@ -4,11 +4,14 @@
 #   make install-check  installs into a scratch prefix and builds the example against it
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
+#   make fuzz-check  builds the targets as a continuous-fuzzing service does and runs each over its seeds
+#   make fuzz-coverage  line and branch coverage of vorc/ per folder over the fuzz corpora
 SHELL := /bin/bash
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 BENCH_DIR ?= build-bench
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_CXX  ?= clang++-14
 # Compiled objects are shared between the build folders and checkouts of
 # one machine: paths below the checkout are hashed relative to it.
 export CCACHE_BASEDIR := $(CURDIR)
@@ -30,7 +33,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev \
                 python3-mypy binutils libturbojpeg0-dev ccache \
                 libtomlplusplus-dev nginx curl libcrypt-dev libmatroska-dev libebml-dev mkvtoolnix
 
-.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz
+.PHONY: all deps build build-asan test test-normal test-asan install-check bench demo clean fuzz fuzz-deps fuzz-check fuzz-coverage
 
 all: build
 
@@ -72,7 +75,8 @@ test-asan: build-asan
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
 
-test: test-normal test-asan install-check
+# With clang at hand, the continuous-fuzzing build and its seed corpora too.
+test: test-normal test-asan install-check $(if $(shell command -v $(FUZZ_CXX)),fuzz-check)
 
 # The benchmarks' photographic pictures are made from python3-skimage's photographs.
 BENCH_PACKAGES := python3-skimage
@@ -85,28 +89,66 @@ bench:
 
 # Builds the fuzz targets of fuzz/ with clang and libFuzzer and runs each,
 # one after the other, for FUZZ_SECONDS on a scratch copy of its checked-in
-# corpus. A crash stops it; the reproducer is left in $(FUZZ_DIR)/ and goes
-# into fuzz/corpus/<target>/ with the fix.
+# corpus, with its dictionary. A crash stops it; the reproducer is left in
+# $(FUZZ_DIR)/ and goes into fuzz/corpus/<target>/ with the fix.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  := parse_decode_fuzzer transcode_fuzzer encode_roundtrip_fuzzer piece_size_fuzzer \
-                 camera_request_fuzzer http_response_fuzzer decode_differential_fuzzer \
-                 transcode_differential_fuzzer valid_stream_fuzzer damaged_stream_fuzzer
-FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+# llvm-14: llvm-profdata and llvm-cov for fuzz-coverage; zip: the seed
+# corpora that build.sh packs.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev llvm-14 zip
 
-fuzz:
+fuzz-deps:
 	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) $(FUZZ_PACKAGES)"
-	CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+
+fuzz: fuzz-deps
+	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVORC_BUILD_FUZZERS=ON -DVORC_BUILD_TESTS=OFF -DVORC_BUILD_TOOLS=OFF
-	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
-	@set -e; for t in $(FUZZ_TARGETS); do \
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@set -e; while read -r t program corpus dictionary; do \
 	  echo "== $$t: $(FUZZ_SECONDS) s"; \
-	  rm -rf $(FUZZ_DIR)/corpus-$$t; cp -r fuzz/corpus/$$t $(FUZZ_DIR)/corpus-$$t; \
-	  ( cd $(FUZZ_DIR) && ./fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	      -max_len=16384 -print_final_stats=1 corpus-$$t 2>$$t.log ) \
+	  rm -rf $(FUZZ_DIR)/corpus-$$t; cp -r $$corpus $(FUZZ_DIR)/corpus-$$t; \
+	  dict=; [ "$$dictionary" = - ] || dict=-dict=$$dictionary; \
+	  ( cd $(FUZZ_DIR) && $$program -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	      -max_len=16384 -print_final_stats=1 $$dict corpus-$$t 2>$$t.log ) \
 	    || { tail -n 40 $(FUZZ_DIR)/$$t.log; echo "fuzz: $$t failed, see $(FUZZ_DIR)/$$t.log" >&2; exit 1; }; \
 	  grep -E '^stat::(number_of_executed_units|new_units_added)' $(FUZZ_DIR)/$$t.log; \
-	done
+	done < $(FUZZ_DIR)/fuzz_targets.txt
+
+# Runs .clusterfuzzlite/build.sh as a continuous-fuzzing service would, with
+# the variables set for clang's libFuzzer under ASan and UBSan, then runs
+# every target it put into $$OUT once over its seed corpus, with its
+# dictionary: the service's build works and every target starts clean.
+FUZZ_CHECK_DIR ?= build-fuzz-check
+FUZZ_CHECK_FLAGS := -O1 -fno-omit-frame-pointer -gline-tables-only -fsanitize=address,undefined \
+                    -fsanitize-address-use-after-scope -fno-sanitize-recover=all -fsanitize=fuzzer-no-link
+
+fuzz-check: fuzz-deps
+	@mkdir -p $(FUZZ_CHECK_DIR)/out $(FUZZ_CHECK_DIR)/work
+	CXX=$(FUZZ_CXX) CXXFLAGS="$(FUZZ_CHECK_FLAGS)" LIB_FUZZING_ENGINE=-fsanitize=fuzzer \
+	  OUT=$(CURDIR)/$(FUZZ_CHECK_DIR)/out WORK=$(CURDIR)/$(FUZZ_CHECK_DIR)/work \
+	  bash .clusterfuzzlite/build.sh >$(FUZZ_CHECK_DIR)/build.log \
+	  || { tail -n 40 $(FUZZ_CHECK_DIR)/build.log; exit 1; }
+	@set -e; out=$(FUZZ_CHECK_DIR)/out; targets=0; inputs=0; \
+	while read -r t program corpus dictionary; do \
+	  seeds=$(FUZZ_CHECK_DIR)/work/seeds-$$t; \
+	  test -x $$out/$$t -a -f $$out/$${t}_seed_corpus.zip \
+	    || { echo "fuzz-check: build.sh did not put $$t and its seed corpus into \$$OUT" >&2; exit 1; }; \
+	  dict=; if [ "$$dictionary" != - ]; then dict=-dict=$$out/$$t.dict; \
+	    cmp -s $$dictionary $$out/$$t.dict || { echo "fuzz-check: $$t.dict is not $$dictionary" >&2; exit 1; }; fi; \
+	  rm -rf $$seeds; mkdir -p $$seeds; unzip -q $$out/$${t}_seed_corpus.zip -d $$seeds; \
+	  test $$(ls $$seeds | wc -l) = $$(ls $$corpus | wc -l) \
+	    || { echo "fuzz-check: the seed corpus of $$t is not $$corpus" >&2; exit 1; }; \
+	  $$out/$$t -runs=0 -timeout=60 -rss_limit_mb=2560 $$dict $$seeds >$(FUZZ_CHECK_DIR)/$$t.log 2>&1 \
+	    || { tail -n 40 $(FUZZ_CHECK_DIR)/$$t.log; echo "fuzz-check: $$t failed on its seed corpus" >&2; exit 1; }; \
+	  targets=$$((targets + 1)); inputs=$$((inputs + $$(ls $$seeds | wc -l))); \
+	done < $(FUZZ_CHECK_DIR)/work/vorc-fuzz-build/fuzz_targets.txt; \
+	test $$targets -gt 0 || { echo "fuzz-check: the build lists no fuzz target" >&2; exit 1; }; \
+	echo "fuzz-check: build.sh built $$targets targets; each ran clean over its seed corpus ($$inputs inputs)"
+
+# Line and branch coverage of vorc/ per folder over the checked-in corpora,
+# with clang's source-based coverage (the figures in README.md).
+fuzz-coverage: fuzz-deps
+	fuzz/coverage.sh build-fuzz-coverage
 
 # Installs the normal build into a scratch prefix, checks that the headers
 # that went in are those tests/installed_headers.txt lists and that each

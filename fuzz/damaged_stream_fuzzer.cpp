@@ -19,6 +19,9 @@
 
 namespace {
 
+constexpr int MaxFrames = 10;
+constexpr int MaxTiles = 30;
+
 struct Damage {
     size_t at = 0;     // first byte touched
     size_t after = 0;  // first byte of the clean stream after the damage
@@ -61,15 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorcfuzz::silenceStatusMessages();
     vorcfuzz::InputBytes spec(data + 1, 5);
     vorcfuzz::InputBytes input(data + 6, size - 6);
-    const vorcfuzz::ValidStream clean = vorcfuzz::buildValidStream(input, 10, 30);
+    const vorcfuzz::ValidStream clean = vorcfuzz::buildValidStream(input, MaxFrames, MaxTiles);
     if (clean.bytes.empty()) return -1;
     std::vector<uint8_t> stream = clean.bytes;
     const Damage hit = damage(stream, spec);
     if (stream.empty()) return -1;
 
-    const vorcfuzz::ChainTrace expected = vorcfuzz::traceChains(clean.bytes, true, data[0]);
-    const vorcfuzz::ChainTrace got = vorcfuzz::traceChains(stream, true, data[0]);
+    const vorcfuzz::ChainTrace got = vorcfuzz::traceChains(stream, true, data[0], MaxTiles);
     if (got.damagedFrames == 0 && got.skippedBytes == 0 && !got.streamError) return 0;
+    const vorcfuzz::ChainTrace expected = vorcfuzz::traceChains(clean.bytes, true, data[0], MaxTiles);
 
     const size_t frames = clean.frameStarts.size();
     if (got.framesHandedOn < frames || got.damaged.size() < frames)

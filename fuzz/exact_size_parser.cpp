@@ -19,12 +19,10 @@ int64_t tilesFor(int64_t pixels) { return (pixels + 15) / 16; }
 
 ExactSizeParser::ExactSizeParser(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
                                  vorcFramewiseTesraScanDecoder* scanDecoder, size_t streamSize)
-    : vorcFramewiseTesraDecoder(source, backEnd, scanDecoder) {
     // The stream never needs more room than its own size: a completed frame
     // is removed from the buffer before more bytes are added.
-    const size_t capacity = std::max<size_t>(streamSize, 1);
-    prefetchBuffer.reset(new unsigned char[capacity]);
-    prefetchCapacity = static_cast<int32_t>(std::min<size_t>(capacity, DefaultPrefetchCapacity));
+    : vorcFramewiseTesraDecoder(source, backEnd, scanDecoder,
+                                static_cast<int32_t>(std::clamp<size_t>(streamSize, 1, DefaultPrefetchCapacity))) {
     setStreamErrorPolicy(vorc::StreamErrorPolicy::SkipFrame);
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "fuzz_check.h"
+
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define VORC_FUZZ_ASAN 1
@@ -19,20 +21,32 @@
 
 namespace vorcfuzz {
 
-namespace {
-
-void markReceived(unsigned char* buffer, size_t received, size_t room) {
+void ExactSizeSource::markReceived(unsigned char* buffer, size_t received, size_t room) {
 #ifdef VORC_FUZZ_ASAN
+    // The room offered must be the parser's own memory, poisoned at most
+    // where this source poisoned it: unpoisoning a heap redzone or freed
+    // memory would hide the very overrun that the exact-size buffer is there
+    // to show.
+    const auto start = reinterpret_cast<uintptr_t>(buffer);
+    const auto end = start + room;
+    const auto foreign = [](uintptr_t from, uintptr_t to) {
+        return from < to && __asan_region_is_poisoned(reinterpret_cast<void*>(from), to - from) != nullptr;
+    };
+    if (foreign(start, std::min(end, std::max(start, poisonedFrom_))) ||
+        foreign(std::max(start, std::min(end, poisonedTo_)), end))
+        failCheck("stream source", "the parser offered room outside its buffer");
     ASAN_UNPOISON_MEMORY_REGION(buffer, received);
     ASAN_POISON_MEMORY_REGION(buffer + received, room - received);
+    if (received < room) {
+        poisonedFrom_ = poisonedFrom_ < poisonedTo_ ? std::min(poisonedFrom_, start + received) : start + received;
+        poisonedTo_ = std::max(poisonedTo_, end);
+    }
 #else
     (void)buffer;
     (void)received;
     (void)room;
 #endif
 }
-
-}  // namespace
 
 ExactSizeSource::ExactSizeSource(const uint8_t* bytes, size_t size, uint8_t pieceSeed)
     : bytes_(new uint8_t[size]),

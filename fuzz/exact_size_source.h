@@ -27,6 +27,9 @@ public:
 
 private:
     size_t nextPieceSize();
+    // Under AddressSanitizer: marks the received bytes readable and the rest
+    // of the room offered unreadable.
+    void markReceived(unsigned char* buffer, size_t received, size_t room);
 
     std::unique_ptr<uint8_t[]> bytes_;
     size_t size_;
@@ -34,6 +37,9 @@ private:
     bool whole_;
     size_t largestPiece_;
     uint32_t sequence_;
+    // The span this source has marked unreadable in the parser's buffer.
+    uintptr_t poisonedFrom_ = 0;
+    uintptr_t poisonedTo_ = 0;
 };
 
 }  // namespace vorcfuzz

@@ -18,8 +18,10 @@
 
 namespace {
 
-// 1024 x 1024 pixels, or as many tiles in any other shape.
-constexpr int64_t MaxTiles = 4096;
+// 512 x 512 pixels, or as many tiles in any other shape: the back ends
+// clear, fill and read the whole picture for every run, and larger ones
+// take no other paths.
+constexpr int64_t MaxTiles = 1024;
 
 class ReadingBackEnd : public vorcBufferedTesraDecoderBackEnd {
 public:

@@ -10,6 +10,7 @@
 #include "exact_size_parser.h"
 #include "exact_size_source.h"
 #include "vorc/backends/buffered_backend.h"
+#include "vorc/core/picture_limits.h"
 #include "vorc/core/status_messages.h"
 #include "vorc/decode/scan_decoder_software.h"
 #include "vorc/encode/stream_encoder.h"
@@ -299,9 +300,22 @@ void run(ExactSizeParser& parser, bool skipErrors, uint8_t pieceSeed) {
     }
 }
 
+// Sets the library's picture limit for its lifetime.
+class PictureLimitScope {
+public:
+    explicit PictureLimitScope(uint64_t pixels) : saved_(vorc::maxPicturePixels()) { vorc::setMaxPicturePixels(pixels); }
+    ~PictureLimitScope() { vorc::setMaxPicturePixels(saved_); }
+    PictureLimitScope(const PictureLimitScope&) = delete;
+    PictureLimitScope& operator=(const PictureLimitScope&) = delete;
+
+private:
+    uint64_t saved_;
+};
+
 }  // namespace
 
-ChainTrace traceChains(const std::vector<uint8_t>& stream, bool skipErrors, uint8_t pieceSeed) {
+ChainTrace traceChains(const std::vector<uint8_t>& stream, bool skipErrors, uint8_t pieceSeed, int maxTiles) {
+    const PictureLimitScope limit(static_cast<uint64_t>(maxTiles) * 16 * 16);
     ChainTrace trace;
     {
         MessageTracer messages(trace.pixels);

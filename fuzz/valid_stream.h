@@ -68,8 +68,11 @@ struct ChainTrace {
 
 // Decodes the stream through the pixel decoder and through the transcoder,
 // in pieces and decode calls of sizes that pieceSeed chooses, under the
-// default policy (skipErrors false) or SkipFrame.
-ChainTrace traceChains(const std::vector<uint8_t>& stream, bool skipErrors, uint8_t pieceSeed);
+// default policy (skipErrors false) or SkipFrame. Pictures of more than
+// maxTiles tiles, which only damage announces, get no buffer (the library's
+// picture limit, for the call): one of up to 64 megapixels, cleared and
+// checksummed at every frame, would cost more than all the rest.
+ChainTrace traceChains(const std::vector<uint8_t>& stream, bool skipErrors, uint8_t pieceSeed, int maxTiles);
 
 }  // namespace vorcfuzz
 

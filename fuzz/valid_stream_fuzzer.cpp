@@ -13,13 +13,18 @@
 #include "fuzz_check.h"
 #include "valid_stream.h"
 
+namespace {
+constexpr int MaxFrames = 12;
+constexpr int MaxTiles = 40;
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return -1;
     vorcfuzz::silenceStatusMessages();
     vorcfuzz::InputBytes input(data + 2, size - 2);
-    const vorcfuzz::ValidStream stream = vorcfuzz::buildValidStream(input, 12, 40);
-    const vorcfuzz::ChainTrace exiting = vorcfuzz::traceChains(stream.bytes, false, data[0]);
-    const vorcfuzz::ChainTrace skipping = vorcfuzz::traceChains(stream.bytes, true, data[1]);
+    const vorcfuzz::ValidStream stream = vorcfuzz::buildValidStream(input, MaxFrames, MaxTiles);
+    const vorcfuzz::ChainTrace exiting = vorcfuzz::traceChains(stream.bytes, false, data[0], MaxTiles);
+    const vorcfuzz::ChainTrace skipping = vorcfuzz::traceChains(stream.bytes, true, data[1], MaxTiles);
     if (exiting.pixels != skipping.pixels)
         vorcfuzz::failCheck("valid stream", "the pixel chain differs between the policies");
     if (exiting.images != skipping.images)

@@ -1,6 +1,7 @@
 // Huffman decoding tree. Leaves are placed at the leftmost free position of
 // their depth, 0 branch first; fed with symbols by nondecreasing code length
-// this yields exactly the canonical code assignment of JPEG.
+// this yields exactly the canonical code assignment of JPEG, which a table
+// is configured by directly.
 #include "vorc/decode/huffman_tree.h"
 
 #include <new>
@@ -104,10 +105,14 @@ int vorcHuffmanTree::countLeaves(Node* node) {
 
 int vorcHuffmanTree::configureFromTable(const unsigned char* table, int codeLengths) {
     clear();
+    // The leftmost free position of a depth, for lengths that never
+    // decrease, is where the next canonical code leads: each leaf is placed
+    // by following its code's bits, without searching the tree for room.
     const unsigned char* symbol = table + 16;
-    for (int length = 1; length <= codeLengths; ++length) {
-        for (int i = 0; i < table[length - 1]; ++i) {
-            if (addLeaf(length, *symbol++) != 0) {
+    uint32_t code = 0;
+    for (int length = 1; length <= codeLengths; ++length, code <<= 1) {
+        for (int i = 0; i < table[length - 1]; ++i, ++code) {
+            if (code >> length != 0 || placeLeaf(code, length, *symbol++) != 0) {
                 clear();
                 return 1;
             }
@@ -115,4 +120,17 @@ int vorcHuffmanTree::configureFromTable(const unsigned char* table, int codeLeng
     }
     groundUnusedPaths(root);
     return 0;
+}
+
+int vorcHuffmanTree::placeLeaf(uint32_t code, int codeLength, unsigned char symbol) {
+    Node* node = root;
+    for (int bit = codeLength - 1; bit > 0; --bit) {
+        Node*& next = (code >> bit & 1) != 0 ? node->child1 : node->child0;
+        if (next == nullptr) next = new (std::nothrow) Node{nullptr, nullptr, 0, 0};
+        if (next == nullptr) return 1;
+        node = next;
+    }
+    Node*& leaf = (code & 1) != 0 ? node->child1 : node->child0;
+    leaf = new (std::nothrow) Node{nullptr, nullptr, 1, symbol};
+    return leaf == nullptr ? 1 : 0;
 }

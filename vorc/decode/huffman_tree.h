@@ -42,6 +42,11 @@ public:
     int configureFromTable(const unsigned char* table, int codeLengths);
 
 private:
+    // Places a leaf at the end of the path its code's bits take from root,
+    // which must be free and lead past no leaf. 0 on success, 1 when memory
+    // runs out.
+    int placeLeaf(uint32_t code, int codeLength, unsigned char symbol);
+
     Node* root;
     Node* ground;
 };

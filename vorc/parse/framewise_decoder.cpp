@@ -115,6 +115,11 @@ private:
 
 vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
                                                      vorcFramewiseTesraScanDecoder* scanDecoder)
+    : vorcFramewiseTesraDecoder(source, backEnd, scanDecoder, DefaultPrefetchCapacity) {}
+
+vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
+                                                     vorcFramewiseTesraScanDecoder* scanDecoder,
+                                                     int32_t capacity)
     : vorcTesraDecoder(source, backEnd),
       state(AwaitSOI),
       cursor(nullptr),
@@ -132,7 +137,7 @@ vorcFramewiseTesraDecoder::vorcFramewiseTesraDecoder(vorcStreamSource* source, v
       // buffer allocation below throws.
       scanDecoder(scanDecoder),
       prefetchBuffer(),
-      prefetchCapacity(DefaultPrefetchCapacity),
+      prefetchCapacity(capacity),
       prefetchFill(0) {
     prefetchBuffer.reset(new unsigned char[static_cast<size_t>(prefetchCapacity)]);
     sweepWatch = std::make_unique<SweepWatch>(*this);

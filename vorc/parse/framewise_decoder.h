@@ -112,6 +112,11 @@ public:
     const std::optional<uint64_t>& unfinishedFrameOffset() const { return cutOffFrameOffset; }
 
 protected:
+    // The same with a prefetch buffer of capacity bytes (1 to
+    // DefaultPrefetchCapacity), for a parser that knows its stream is short.
+    vorcFramewiseTesraDecoder(vorcStreamSource* source, vorcTesraDecoderBackEnd* backEnd,
+                              vorcFramewiseTesraScanDecoder* scanDecoder, int32_t capacity);
+
     // Runs the state machine over a piece that already lies in the buffer.
     void feedBytes(unsigned char* bytes, int count);
     // Each step returns false when the piece ran out first; its progress is
