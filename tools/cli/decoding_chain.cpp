@@ -195,13 +195,12 @@ private:
 // still holds it.
 class CountingSink : public vorcJPEGReceiver, public vorcByteStreamReceiver {
 public:
-    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, std::function<bool()> outputFailed,
-                 const vorcBinaryFileWriter* writer = nullptr, int* failureErrno = nullptr)
-        : sink_(sink),
-          stats_(stats),
-          outputFailed_(std::move(outputFailed)),
-          writer_(writer),
-          failureErrno_(failureErrno) {}
+    // Numbered JPEG files: outputFailed says whether one was lost.
+    CountingSink(vorcJPEGReceiver* sink, ChainStats* stats, std::function<bool()> outputFailed)
+        : sink_(sink), stats_(stats), outputFailed_(std::move(outputFailed)) {}
+    // One output file, whose first failure's errno goes to *failureErrno.
+    CountingSink(vorcMJPEGWriter* writer, ChainStats* stats, int* failureErrno)
+        : sink_(writer), stats_(stats), writer_(writer), failureErrno_(failureErrno) {}
     void beginFrame() override {
         sink_->beginFrame();
         imageBytes_ = 0;
@@ -227,8 +226,6 @@ public:
     void closeOutput() { sink_.reset(); }
 
 private:
-    // A dump passes here once per picture row: a writer at hand is asked
-    // directly rather than through the general check.
     bool outputFailed() const { return writer_ != nullptr ? writer_->hasFailed() : outputFailed_(); }
     void noteFailure() {
         if (writer_ != nullptr && *failureErrno_ == 0 && writer_->hasFailed()) *failureErrno_ = failureErrno();
@@ -237,8 +234,8 @@ private:
     std::unique_ptr<vorcJPEGReceiver> sink_;
     ChainStats* stats_;
     std::function<bool()> outputFailed_;
-    const vorcBinaryFileWriter* writer_;
-    int* failureErrno_;
+    const vorcBinaryFileWriter* writer_ = nullptr;
+    int* failureErrno_ = nullptr;
     uint64_t imageBytes_ = 0;
 };
 
@@ -402,7 +399,7 @@ bool DecodingChain::openOutput(const OutputRequest& request, std::string* error)
         auto* writer = new vorcMJPEGWriter(fd, nullptr);
         writer_ = writer;
         vorcByteStreamReceiver* sink =
-            new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
+            new CountingSink(writer, &stats_, &writeErrno_);
         if (request.rawFormat == RawFormat::Yuv420p) sink = new ChromaSwappingReceiver(sink, &stats_);
         auto dumper = std::make_unique<vorcTesraRawFrameDumper>(sink, request.rawFormat != RawFormat::Rgb24);
         scanDecoder_.reset(new vorcFramewiseTesraScanDecoderSoftwareOnly);
@@ -414,7 +411,7 @@ bool DecodingChain::openOutput(const OutputRequest& request, std::string* error)
         // The stream header goes out at once.
         if (writer->hasFailed()) writeErrno_ = failureErrno();
         backEnd_.reset(new vorcDefaultTesraDecoderBackEnd);
-        mjpegSink_ = new CountingSink(writer, &stats_, [writer] { return writer->hasFailed(); }, writer, &writeErrno_);
+        mjpegSink_ = new CountingSink(writer, &stats_, &writeErrno_);
         scanDecoder_.reset(new vorcFramewiseTesraScanToJPEGConverterSoftwareOnly(mjpegSink_));
     }
     return true;
