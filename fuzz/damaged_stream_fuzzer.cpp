@@ -27,30 +27,30 @@ struct Damage {
     size_t after = 0;  // first byte of the clean stream after the damage
 };
 
-Damage damage(std::vector<uint8_t>& stream, vorcfuzz::InputBytes& spec) {
-    const uint8_t kind = spec.next() % 5;
-    const size_t at = static_cast<size_t>(spec.upTo(0xFFFF)) * stream.size() / 0x10000;
+Damage damage(std::vector<uint8_t>& stream, vorcfuzz::InputBytes& damageInput) {
+    const uint8_t kind = damageInput.next() % 5;
+    const size_t at = static_cast<size_t>(damageInput.upTo(0xFFFF)) * stream.size() / 0x10000;
     switch (kind) {
         case 0:
-            stream[at] = static_cast<uint8_t>(stream[at] ^ (1u << (spec.next() % 8)));
+            stream[at] = static_cast<uint8_t>(stream[at] ^ (1u << (damageInput.next() % 8)));
             return {at, at + 1};
         case 1:
-            stream[at] = spec.next();
+            stream[at] = damageInput.next();
             return {at, at + 1};
         case 2: {
             // A length field, or any two bytes, set anew.
             const size_t end = std::min(stream.size(), at + 2);
-            for (size_t i = at; i < end; ++i) stream[i] = spec.next();
+            for (size_t i = at; i < end; ++i) stream[i] = damageInput.next();
             return {at, end};
         }
         case 3: {
-            std::vector<uint8_t> inserted(1 + spec.next() % 8);
-            for (uint8_t& byte : inserted) byte = spec.next();
+            std::vector<uint8_t> inserted(1 + damageInput.next() % 8);
+            for (uint8_t& byte : inserted) byte = damageInput.next();
             stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
             return {at, at};
         }
         default: {
-            const size_t end = std::min(stream.size(), at + 1 + spec.next() % 4);
+            const size_t end = std::min(stream.size(), at + 1 + damageInput.next() % 4);
             stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(at), stream.begin() + static_cast<std::ptrdiff_t>(end));
             return {at, end};
         }
@@ -62,12 +62,12 @@ Damage damage(std::vector<uint8_t>& stream, vorcfuzz::InputBytes& spec) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 8) return -1;
     vorcfuzz::silenceStatusMessages();
-    vorcfuzz::InputBytes spec(data + 1, 5);
+    vorcfuzz::InputBytes damageInput(data + 1, 5);
     vorcfuzz::InputBytes input(data + 6, size - 6);
     const vorcfuzz::ValidStream clean = vorcfuzz::buildValidStream(input, MaxFrames, MaxTiles);
     if (clean.bytes.empty()) return -1;
     std::vector<uint8_t> stream = clean.bytes;
-    const Damage hit = damage(stream, spec);
+    const Damage hit = damage(stream, damageInput);
     if (stream.empty()) return -1;
 
     const vorcfuzz::ChainTrace got = vorcfuzz::traceChains(stream, true, data[0], MaxTiles);

@@ -5,19 +5,19 @@
 #include <cstdio>
 
 bool parseZone(const char* text, ZoneOption* zone) {
-    std::string spec = text;
-    if (const size_t equals = spec.find('='); equals != std::string::npos) {
-        zone->name = spec.substr(0, equals);
-        spec.erase(0, equals + 1);
+    std::string zoneText = text;
+    if (const size_t equals = zoneText.find('='); equals != std::string::npos) {
+        zone->name = zoneText.substr(0, equals);
+        zoneText.erase(0, equals + 1);
         if (zone->name.empty()) return false;
     }
     vorc::ZoneArea& area = zone->area;
     area.unit = vorc::ZoneArea::Unit::Pixels;
-    area.exclude = !spec.empty() && spec[0] == '-';
-    if (area.exclude) spec.erase(0, 1);
+    area.exclude = !zoneText.empty() && zoneText[0] == '-';
+    if (area.exclude) zoneText.erase(0, 1);
     int consumed = 0;
-    return std::sscanf(spec.c_str(), "%d,%d,%dx%d%n", &area.left, &area.top, &area.width, &area.height, &consumed) == 4 &&
-           static_cast<size_t>(consumed) == spec.size() && spec[0] >= '0' && spec[0] <= '9' && area.left >= 0 &&
+    return std::sscanf(zoneText.c_str(), "%d,%d,%dx%d%n", &area.left, &area.top, &area.width, &area.height, &consumed) == 4 &&
+           static_cast<size_t>(consumed) == zoneText.size() && zoneText[0] >= '0' && zoneText[0] <= '9' && area.left >= 0 &&
            area.top >= 0 && area.width >= 1 && area.height >= 1;
 }
 
