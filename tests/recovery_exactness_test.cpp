@@ -239,6 +239,25 @@ TEST(ExactRecovery, AFrameWhoseStartIsDestroyedIsCounted) {
     }
 }
 
+// A stream that begins with the first frame's tag comment, what came before
+// it gone and a stray byte or two in its place: the damage is the comment's
+// own marker, and the lost frame is found at the same place however the
+// decode calls cut the stream, even where the marker's FF came with the
+// call before.
+TEST(ExactRecovery, AStreamThatBeginsAtATagCommentHasLostItsFirstFrame) {
+    Bytes stream = sceneStream(6, nullptr, 3);
+    stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(findSegment(stream, 0, 0xFE)));
+    stream.insert(stream.begin(), {'F', 0x00});
+    const DecodeOutcome whole = decode(stream, StreamErrorPolicy::SkipFrame);
+    ASSERT_EQ(whole.frames.size(), 6u);
+    EXPECT_EQ(whole.offsets[0], 2u);
+    EXPECT_TRUE(whole.damaged[0]);
+    for (const int pull : {1, 3, 7}) {
+        SCOPED_TRACE(pull);
+        expectSameReading(whole, decode(stream, StreamErrorPolicy::SkipFrame, {1}, pull));
+    }
+}
+
 // Lengths damaged before the frame's tag and in its bitmap comment: the
 // damaged frame is counted once (its own tag, met again in the search, is not
 // another frame), and a frame swallowed whole by a bitmap comment that ends

@@ -84,6 +84,11 @@ constexpr bool scanHeaderFits(int32_t payloadLength) {
 // seven bytes of a search window.
 constexpr uint64_t TagWindowMask = 0x00FFFF0000FFFFFFu;
 constexpr uint64_t TagWindowPattern = 0x00FFFE0000545346u;
+// A search that starts after damage between frames looks this far back for
+// the start of a tag comment, so these last bytes stay in the buffer while
+// nothing else needs it: what the search finds must not depend on which
+// decode call brought which byte.
+constexpr int32_t TagLookBackBytes = 6;
 
 // A trusted APP13 segment keeps its bytes in the buffer until an SOI follows;
 // past this much the bytes after it are let go, and the segment with them.
@@ -279,7 +284,8 @@ unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) 
     if (betweenFrames) {
         // The damage may be the next frame's tag comment's own marker: the
         // search looks at the bytes just read for its start.
-        for (const unsigned char* at = std::max<const unsigned char*>(prefetchBuffer.get(), resume - 6); at < resume; ++at)
+        for (const unsigned char* at = std::max<const unsigned char*>(prefetchBuffer.get(), resume - TagLookBackBytes);
+             at < resume; ++at)
             seekWindow = seekWindow << 8 | *at;
     }
     currentFrame.reset(reportedWidth, reportedHeight);
@@ -694,9 +700,9 @@ void vorcFramewiseTesraDecoder::finishStream() {
 // would otherwise be moved once per frame, in time quadratic in its size.
 void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
     unsigned char* const start = prefetchBuffer.get();
-    // Between frames every byte fed so far is used up, but for a trusted
-    // APP13 segment's bytes, kept for a while.
-    if (state == AwaitSOI && !frameBegun) completedBytes = prefetchFill;
+    // Between frames every byte fed so far is used up, but for the last few
+    // and for a trusted APP13 segment's bytes, kept for a while.
+    if (state == AwaitSOI && !frameBegun) completedBytes = std::max(prefetchFill - TagLookBackBytes, 0);
     if (pendingAPP13 != nullptr) {
         const int32_t held = static_cast<int32_t>(pendingAPP13 - start);
         if (prefetchFill - held > LongestAPP13Hold) {
