@@ -4,10 +4,31 @@
 #include "tools/serve/image_hub.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
+
+ssize_t ServedImage::sendPart(int socket, size_t offset) const {
+    static const char end[] = "\r\n";
+    const std::string_view pieces[] = {head, jpeg, std::string_view(end, 2)};
+    iovec unsent[3];
+    size_t count = 0;
+    for (const std::string_view piece : pieces) {
+        if (offset >= piece.size()) {
+            offset -= piece.size();
+            continue;
+        }
+        unsent[count++] = iovec{const_cast<char*>(piece.data() + offset), piece.size() - offset};
+        offset = 0;
+    }
+    msghdr message{};
+    message.msg_iov = unsent;
+    message.msg_iovlen = count;
+    return ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 
 ImageHub::ImageHub() {
     if (::pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
@@ -18,15 +39,13 @@ ImageHub::~ImageHub() {
     ::close(wakePipe_[1]);
 }
 
-void ImageHub::publish(std::string_view jpeg, int width, int height) {
+void ImageHub::publish(std::string&& jpeg, int width, int height) {
     auto image = std::make_shared<ServedImage>();
     image->width = width;
     image->height = height;
-    image->part = std::string("--") + Boundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+    image->head = std::string("--") + Boundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                   std::to_string(jpeg.size()) + "\r\n\r\n";
-    image->jpegOffset = image->part.size();
-    image->part.append(jpeg);
-    image->part.append("\r\n");
+    image->jpeg = std::move(jpeg);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         image->number = ++published_;

@@ -15,18 +15,24 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
+// One published image as a part of a multipart/x-mixed-replace stream: its
+// head (boundary line, Content-Type and Content-Length, empty line), the
+// JPEG, CR LF. The JPEG is the source's own buffer, taken over, and goes out
+// with the head in one system call, never copied into a part.
 struct ServedImage {
     uint64_t number = 0;  // 1 for the first image published, and so on
     int width = 0;
     int height = 0;
-    // The image as one part of a multipart/x-mixed-replace stream: boundary
-    // line, Content-Type and Content-Length, empty line, JPEG, CR LF.
-    std::string part;
-    size_t jpegOffset = 0;
+    std::string head;
+    std::string jpeg;
 
-    std::string_view jpeg() const { return std::string_view(part).substr(jpegOffset, part.size() - jpegOffset - 2); }
+    size_t partSize() const { return head.size() + jpeg.size() + 2; }
+    // Sends the part from offset on to a non-blocking socket; returns what
+    // send() would.
+    ssize_t sendPart(int socket, size_t offset) const;
 };
 
 // What the source reports about itself, read by /metrics and /health.
@@ -56,8 +62,9 @@ public:
     ImageHub(const ImageHub&) = delete;
     ImageHub& operator=(const ImageHub&) = delete;
 
-    // Called by the source thread for each complete image; wakes the server.
-    void publish(std::string_view jpeg, int width, int height);
+    // Called by the source thread for each complete image, which the hub
+    // takes over; wakes the server.
+    void publish(std::string&& jpeg, int width, int height);
     // Null until the first image.
     std::shared_ptr<const ServedImage> latest() const;
 

@@ -83,7 +83,7 @@ struct MjpegServer::Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    bool hasPending() const { return pendingSent < pending.size() || (image != nullptr && imageSent < image->part.size()); }
+    bool hasPending() const { return pendingSent < pending.size() || (image != nullptr && imageSent < image->partSize()); }
     // A stream or event client with nothing to send waits for its camera,
     // however long that takes.
     bool waitsForCamera() const { return (phase == Phase::Stream || phase == Phase::Events) && !hasPending(); }
@@ -303,7 +303,7 @@ void MjpegServer::answerCamera(Connection& connection, size_t index, Address add
         }
         case Address::Snapshot:
             if (camera.latest == nullptr) return answer(connection, request, 503, "text/plain", "no image yet\n");
-            return answer(connection, request, 200, "image/jpeg", std::string(camera.latest->jpeg()));
+            return answer(connection, request, 200, "image/jpeg", camera.latest->jpeg);
         case Address::Motion: return answer(connection, request, 200, "application/json", camera.served.hub->motionState() + "\n");
         case Address::Stream:
             startOpenEnded(connection, request, std::string("multipart/x-mixed-replace;boundary=") + ImageHub::Boundary,
@@ -384,9 +384,10 @@ void MjpegServer::takeEvents(Connection& connection, Clock::time_point now) {
 void MjpegServer::sendPending(Connection& connection) {
     while (connection.hasPending()) {
         const bool header = connection.pendingSent < connection.pending.size();
-        const std::string& bytes = header ? connection.pending : connection.image->part;
         size_t& sent = header ? connection.pendingSent : connection.imageSent;
-        const ssize_t count = ::send(connection.fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t count = header ? ::send(connection.fd, connection.pending.data() + sent,
+                                              connection.pending.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                     : connection.image->sendPart(connection.fd, sent);
         if (count < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) connection.closed = true;
             return;
@@ -394,7 +395,7 @@ void MjpegServer::sendPending(Connection& connection) {
         sent += static_cast<size_t>(count);
         if (connection.camera != NoCamera) cameras_[connection.camera].bytesSent += static_cast<uint64_t>(count);
         connection.deadline = Clock::now() + durationOf(settings_.sendSeconds);
-        if (!header && sent == bytes.size()) {
+        if (!header && sent == connection.image->partSize()) {
             ++cameras_[connection.camera].imagesOut;
             connection.image.reset();
             startNextImage(connection);

@@ -70,16 +70,23 @@ private:
     long paced_ = 0;
 };
 
-// Collects each image the transcoder writes and publishes it whole.
+// Collects each image the transcoder writes and hands it to the hub whole.
+// The next image's buffer is made a little larger than the last image at
+// once, so that it is not copied as it grows.
 class PublishingReceiver : public vorcJPEGReceiver {
 public:
     PublishingReceiver(ImageHub& hub, const PictureSize& size) : hub_(hub), size_(size) {}
-    void beginFrame() override { bytes_.clear(); }
+    void beginFrame() override {
+        bytes_.clear();
+        bytes_.reserve(lastSize_ + lastSize_ / 8);
+    }
     void receiveJPEGBytes(const unsigned char* bytes, int count) override {
         bytes_.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(std::max(count, 0)));
     }
     void endFrame() override {
-        hub_.publish(bytes_, size_.width, size_.height);
+        lastSize_ = bytes_.size();
+        hub_.publish(std::move(bytes_), size_.width, size_.height);
+        bytes_ = std::string();
         hub_.counters.up = true;
     }
 
@@ -87,6 +94,7 @@ private:
     ImageHub& hub_;
     const PictureSize& size_;
     std::string bytes_;
+    size_t lastSize_ = 0;
 };
 
 // The file's stream again and again.
