@@ -6,7 +6,7 @@
 // every five seconds and partial frames carrying the tiles that changed
 // (about 6%) between them.
 // For each kind, N servers run side by side for a while; their CPU time
-// (user and system, from /proc: transcoding, the parser, the server and
+// (user and system, as the scheduler counts it: transcoding, the parser, the server and
 // the kernel's work on their sockets) divided by the wall time and by N is
 // the share of a core one camera takes, and one over it the cameras per
 // core. The readers check that every client gets its 25 images a second.

@@ -54,7 +54,7 @@ private:
 // Pumps the readers for `seconds` of wall time.
 void pumpFor(const std::vector<StreamReader*>& readers, double seconds);
 
-// User and system CPU seconds of a process so far.
+// Processor seconds of a process so far, user and system, all its threads.
 double cpuSeconds(pid_t pid);
 
 }  // namespace vorcbench
