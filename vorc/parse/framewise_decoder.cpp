@@ -85,9 +85,9 @@ constexpr bool scanHeaderFits(int32_t payloadLength) {
 constexpr uint64_t TagWindowMask = 0x00FFFF0000FFFFFFu;
 constexpr uint64_t TagWindowPattern = 0x00FFFE0000545346u;
 // A search that starts after damage between frames looks this far back for
-// the start of a tag comment, so these last bytes stay in the buffer while
-// nothing else needs it: what the search finds must not depend on which
-// decode call brought which byte.
+// the start of a tag comment, in the buffer or, for bytes already let go,
+// in the released tail: what it finds must not depend on which decode call
+// brought which byte.
 constexpr int32_t TagLookBackBytes = 6;
 
 // A trusted APP13 segment keeps its bytes in the buffer until an SOI follows;
@@ -284,9 +284,12 @@ unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) 
     if (betweenFrames) {
         // The damage may be the next frame's tag comment's own marker: the
         // search looks at the bytes just read for its start.
-        for (const unsigned char* at = std::max<const unsigned char*>(prefetchBuffer.get(), resume - TagLookBackBytes);
-             at < resume; ++at)
-            seekWindow = seekWindow << 8 | *at;
+        const int32_t inBuffer =
+            static_cast<int32_t>(std::min<std::ptrdiff_t>(TagLookBackBytes, resume - prefetchBuffer.get()));
+        const int32_t released =
+            static_cast<int32_t>(std::min<uint64_t>(TagLookBackBytes - inBuffer, bufferStreamOffset));
+        for (int32_t i = released - 1; i >= 0; --i) seekWindow = seekWindow << 8 | (releasedTail >> (8 * i) & 0xFF);
+        for (const unsigned char* at = resume - inBuffer; at < resume; ++at) seekWindow = seekWindow << 8 | *at;
     }
     currentFrame.reset(reportedWidth, reportedHeight);
     return resume;
@@ -700,9 +703,9 @@ void vorcFramewiseTesraDecoder::finishStream() {
 // would otherwise be moved once per frame, in time quadratic in its size.
 void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
     unsigned char* const start = prefetchBuffer.get();
-    // Between frames every byte fed so far is used up, but for the last few
-    // and for a trusted APP13 segment's bytes, kept for a while.
-    if (state == AwaitSOI && !frameBegun) completedBytes = std::max(prefetchFill - TagLookBackBytes, 0);
+    // Between frames every byte fed so far is used up, but for a trusted
+    // APP13 segment's bytes, kept for a while.
+    if (state == AwaitSOI && !frameBegun) completedBytes = prefetchFill;
     if (pendingAPP13 != nullptr) {
         const int32_t held = static_cast<int32_t>(pendingAPP13 - start);
         if (prefetchFill - held > LongestAPP13Hold) {
@@ -712,6 +715,8 @@ void vorcFramewiseTesraDecoder::releaseCompletedFrames() {
         }
     }
     if (completedBytes == 0) return;
+    for (int32_t i = std::max(completedBytes - TagLookBackBytes, 0); i < completedBytes; ++i)
+        releasedTail = releasedTail << 8 | start[i];
     unsigned char* const kept = start + completedBytes;
     const int32_t keptBytes = prefetchFill - completedBytes;
     if (keptBytes != 0) std::memmove(start, kept, static_cast<size_t>(keptBytes));

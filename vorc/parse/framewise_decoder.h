@@ -222,6 +222,10 @@ private:
     std::optional<uint64_t> cutOffFrameOffset;
     // Stream offset of the first byte in the buffer.
     uint64_t bufferStreamOffset = 0;
+    // The last bytes before the first one in the buffer, the latest in the
+    // lowest byte: what the search after damage looks back at when the
+    // bytes just read were let go with an earlier decode call.
+    uint64_t releasedTail = 0;
     uint64_t handedOnFrames = 0;
     uint64_t damagedFrameCount = 0;
     uint64_t skippedByteCount = 0;
