@@ -284,12 +284,12 @@ unsigned char* vorcFramewiseTesraDecoder::skipDamagedFrame(const char* message) 
     if (betweenFrames) {
         // The damage may be the next frame's tag comment's own marker: the
         // search looks at the bytes just read for its start.
-        const int32_t inBuffer =
-            static_cast<int32_t>(std::min<std::ptrdiff_t>(TagLookBackBytes, resume - prefetchBuffer.get()));
-        const int32_t released =
-            static_cast<int32_t>(std::min<uint64_t>(TagLookBackBytes - inBuffer, bufferStreamOffset));
-        for (int32_t i = released - 1; i >= 0; --i) seekWindow = seekWindow << 8 | (releasedTail >> (8 * i) & 0xFF);
-        for (const unsigned char* at = resume - inBuffer; at < resume; ++at) seekWindow = seekWindow << 8 | *at;
+        // Bytes further back than the look-back are shifted out before the
+        // first test of the window.
+        seekWindow = releasedTail;
+        for (const unsigned char* at = std::max<const unsigned char*>(prefetchBuffer.get(), resume - TagLookBackBytes);
+             at < resume; ++at)
+            seekWindow = seekWindow << 8 | *at;
     }
     currentFrame.reset(reportedWidth, reportedHeight);
     return resume;
