@@ -27,9 +27,10 @@ namespace vorc::jpeg {
 // passes the end, which sends the walk to its symbol-by-symbol path.
 struct WalkLookup {
     static constexpr int LookupBits = 13;
-    // Bits 0-4 the bits taken; bit 5 is 0, so that a 64-bit shift by the
-    // entry shifts by them.
-    static constexpr uint32_t TakenMask = 0x1F;
+    // Bits 0-5 the bits taken (at most 23): all that a 64-bit shift looks
+    // at, so that the buffer shifts by the entry itself, with no masking
+    // on the chain of look-ups.
+    static constexpr uint32_t TakenMask = 0x3F;
     static constexpr int StepShift = 6;
     static constexpr uint32_t StepMask = 0x3F;
     static constexpr uint16_t EndOfBlockFlag = 1u << 12;
