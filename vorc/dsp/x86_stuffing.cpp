@@ -45,14 +45,14 @@ template <size_t Lanes, typename Step, typename... StepArguments>
                                                         const StepArguments&... stepArguments) {
     size_t written = 0;
     while (static_cast<size_t>(end - plain) >= Lanes) {
-        const unsigned ffs = step(plain, scan + written, stepArguments...);
+        const auto ffs = step(plain, scan + written, stepArguments...);
         if (ffs == 0) {
             plain += Lanes;
             written += Lanes;
             continue;
         }
         // The bytes up to the FF are in place; the 00 goes after it.
-        const unsigned at = static_cast<unsigned>(__builtin_ctz(ffs));
+        const unsigned at = static_cast<unsigned>(__builtin_ctzll(ffs));
         scan[written + at + 1] = 0x00;
         plain += at + 1;
         written += at + 2;
@@ -70,6 +70,12 @@ template <size_t Lanes, typename Step, typename... StepArguments>
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bytes);
     return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(-1))));
+}
+
+// Two vectors a step where the bytes go as they are: half the tests, where
+// FFs are rare, brings the copy near memcpy speed.
+[[gnu::target("avx2")]] uint64_t copyTwiceAvx2(const unsigned char* from, unsigned char* to) {
+    return copyAvx2(from, to) | uint64_t{copyAvx2(from + 32, to + 32)} << 32;
 }
 
 // Bits from bit `shift` (1 to 7) of a byte on, as whole bytes: each byte
@@ -161,7 +167,8 @@ namespace avx2 {
     const unsigned char* const end = plain + count;
     size_t written;
     if (shift == 0) {
-        written = copyStuffedBytesBy<32>(plain, end, scan, copyAvx2);
+        written = copyStuffedBytesBy<64>(plain, end, scan, copyTwiceAvx2);
+        written += copyStuffedBytesBy<32>(plain, end, scan + written, copyAvx2);
     } else {
         written = copyStuffedBytesBy<32>(plain, end, scan, copyShiftedAvx2, shiftedBytes(shift));
     }
