@@ -520,6 +520,25 @@ TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     EXPECT_EQ(buffer.data()[0], 0x3F);
 }
 
+// A long run of one bits comes out twice as long, every byte an FF with
+// its 00: the writer makes room for that before a kernel copies (ASan sees
+// any byte written past the buffer).
+TEST(JpegWriting, LongRunsOfFFsMakeRoomForTheirStuffing) {
+    using namespace vorc::jpeg;
+    constexpr size_t RunBytes = 40000;
+    const Bytes ones(RunBytes + 16, 0xFF);
+    for (const vorc::dsp::KernelTable* table : vorc::dsp::supportedKernelTables()) {
+        for (const unsigned firstBit : {0u, 5u}) {
+            ByteBuffer buffer;
+            ScanBitWriter writer(buffer, 0, table->copyStuffedBits);
+            writer.copy(ones.data(), firstBit, 8 * RunBytes - firstBit);
+            ASSERT_EQ(writer.alignToByte(1), 2 * RunBytes) << table->name << " from bit " << firstBit;
+            for (size_t i = 0; i < 2 * RunBytes; i += 2)
+                ASSERT_TRUE(buffer.data()[i] == 0xFF && buffer.data()[i + 1] == 0x00) << table->name << " at " << i;
+        }
+    }
+}
+
 TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {
     // The default status output goes to standard output; death tests match
     // standard error.

@@ -47,11 +47,9 @@ size_t copyStuffedBits(const unsigned char* plain, unsigned shift, size_t count,
     }
     // Shifted, 8 bytes a step from two loaded words; a step whose bytes
     // hold an FF goes byte by byte.
-    uint64_t word = vorc::jpeg::loadBigEndian64(plain);
     for (; end - plain >= 16; plain += 8) {
-        const uint64_t next = vorc::jpeg::loadBigEndian64(plain + 8);
-        const uint64_t bits = word << shift | next >> (64 - shift);
-        word = next;
+        const uint64_t bits =
+            vorc::jpeg::loadBigEndian64(plain) << shift | vorc::jpeg::loadBigEndian64(plain + 8) >> (64 - shift);
         if (vorc::jpeg::hasByteFF(bits)) {
             for (int byteShift = 56; byteShift >= 0; byteShift -= 8) {
                 const auto byte = static_cast<unsigned char>(bits >> byteShift);
