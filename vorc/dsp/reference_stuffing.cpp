@@ -45,28 +45,25 @@ size_t copyStuffedBits(const unsigned char* plain, unsigned shift, size_t count,
         }
         return written;
     }
+    const auto put = [&](unsigned bits) {
+        const auto byte = static_cast<unsigned char>(bits);
+        scan[written++] = byte;
+        if (byte == 0xFF) scan[written++] = 0x00;
+    };
     // Shifted, 8 bytes a step from two loaded words; a step whose bytes
-    // hold an FF goes byte by byte.
+    // hold an FF goes byte by byte, and so do the last bytes.
     for (; end - plain >= 16; plain += 8) {
         const uint64_t bits =
             vorc::jpeg::loadBigEndian64(plain) << shift | vorc::jpeg::loadBigEndian64(plain + 8) >> (64 - shift);
         if (vorc::jpeg::hasByteFF(bits)) {
-            for (int byteShift = 56; byteShift >= 0; byteShift -= 8) {
-                const auto byte = static_cast<unsigned char>(bits >> byteShift);
-                scan[written++] = byte;
-                if (byte == 0xFF) scan[written++] = 0x00;
-            }
+            for (int byteShift = 56; byteShift >= 0; byteShift -= 8) put(static_cast<unsigned>(bits >> byteShift));
             continue;
         }
         const uint64_t bigEndian = __builtin_bswap64(bits);
         std::memcpy(scan + written, &bigEndian, sizeof bigEndian);
         written += 8;
     }
-    for (; plain < end; ++plain) {
-        const auto byte = static_cast<unsigned char>(plain[0] << shift | plain[1] >> (8 - shift));
-        scan[written++] = byte;
-        if (byte == 0xFF) scan[written++] = 0x00;
-    }
+    for (; plain < end; ++plain) put(unsigned{plain[0]} << shift | unsigned{plain[1]} >> (8 - shift));
     return written;
 }
 
