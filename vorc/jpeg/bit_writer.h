@@ -135,7 +135,7 @@ private:
         from += (firstBit + head) / 8;
         firstBit = (firstBit + head) % 8;
         count -= head;
-        const size_t bytes = StuffAfterFF || firstBit == 0 ? count / 8 : count / 64 * 8;
+        const size_t bytes = (StuffAfterFF || firstBit == 0) ? count / 8 : count / 64 * 8;
         bitsPut_ += 8 * uint64_t{bytes};
         count -= 8 * bytes;
         // Every byte may be an FF that takes a stuffed 00.
