@@ -72,8 +72,13 @@ template <size_t Lanes, typename Step, typename... StepArguments>
     return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(-1))));
 }
 
-// Two vectors a step where the bytes go as they are: half the tests, where
-// FFs are rare, brings the copy near memcpy speed.
+// 64 bytes a step where the bytes go as they are: fewer tests, where FFs
+// are rare, bring the copy near memcpy speed.
+[[gnu::target("sse2")]] uint64_t copyFourTimesSse2(const unsigned char* from, unsigned char* to) {
+    return copySse2(from, to) | uint64_t{copySse2(from + 16, to + 16)} << 16 |
+           uint64_t{copySse2(from + 32, to + 32)} << 32 | uint64_t{copySse2(from + 48, to + 48)} << 48;
+}
+
 [[gnu::target("avx2")]] uint64_t copyTwiceAvx2(const unsigned char* from, unsigned char* to) {
     return copyAvx2(from, to) | uint64_t{copyAvx2(from + 32, to + 32)} << 32;
 }
@@ -143,7 +148,8 @@ namespace sse2 {
     const unsigned char* const end = plain + count;
     size_t written;
     if (shift == 0) {
-        written = copyStuffedBytesBy<16>(plain, end, scan, copySse2);
+        written = copyStuffedBytesBy<64>(plain, end, scan, copyFourTimesSse2);
+        written += copyStuffedBytesBy<16>(plain, end, scan + written, copySse2);
     } else {
         written = copyStuffedBytesBy<16>(plain, end, scan, copyShiftedSse2, shiftedBytes(shift));
     }
