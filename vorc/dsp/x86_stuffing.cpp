@@ -1,9 +1,9 @@
 // The SSE2 and AVX2 kernels that take the FF 00 stuffing out of a scan's
-// clean part and put it back, 16 or 32 bytes a step: each step copies its
-// bytes whole (putting back, shifted by the same bits in every byte where
-// the bits start inside one), and one that holds an FF ends just behind the
-// first, leaving out or adding the 00. The last bytes go as the reference
-// takes them.
+// clean part and put it back, 16 or 32 bytes a step (64 where bytes go back
+// as they are): each step copies its bytes whole (putting back, shifted by
+// the same bits in every byte where the bits start inside one), and one
+// that holds an FF ends just behind the first, leaving out or adding the
+// 00. The last bytes go as the reference takes them.
 #include "vorc/dsp/x86_kernels.h"
 
 #if defined(__x86_64__)
