@@ -132,7 +132,7 @@ TEST(Kernels, StuffingTakenOutAndPutBackMatchesTheBytes) {
                 if (plain[i] == 0xFF) expectedOffsets.push_back(static_cast<uint32_t>(i));
             }
             vorctest::Bytes scan(2 * plain.size() + Guard, GuardByte);
-            const size_t scanLength = table->copyStuffedBytes(plain.data(), plain.size(), scan.data());
+            const size_t scanLength = table->copyStuffedBits(plain.data(), 0, plain.size(), scan.data());
             ASSERT_EQ(scanLength, plain.size() + expectedOffsets.size()) << trial;
             ASSERT_TRUE(std::all_of(scan.end() - Guard, scan.end(), [](uint8_t b) { return b == GuardByte; }));
             for (size_t i = 0, at = 0; i < scanLength; ++i, ++at) {
@@ -147,6 +147,55 @@ TEST(Kernels, StuffingTakenOutAndPutBackMatchesTheBytes) {
             ASSERT_EQ(vorctest::Bytes(back.begin(), back.begin() + static_cast<long>(backLength)), plain) << trial;
             ASSERT_EQ(offsets, expectedOffsets) << trial;
             ASSERT_TRUE(std::all_of(back.end() - Guard, back.end(), [](uint8_t b) { return b == GuardByte; }));
+        }
+    }
+}
+
+// Bits put back into a scan from any bit of a byte on, by every table
+// against the bytes made bit by bit: every shift, every length up to well
+// past a few vectors, bytes that come out FF rarely, often or always (and
+// never), with the source ending exactly where the kernel may stop reading
+// (so that ASan sees a read past it) and guard bytes behind the room each
+// copy may use.
+TEST(Kernels, ShiftedBitsPutBackIntoAScanMatchTheBits) {
+    std::mt19937 random(29);
+    for (unsigned shift = 0; shift < 8; ++shift) {
+        for (size_t count = 0; count <= 200; ++count) {
+            for (const unsigned outputFFs : {0u, 1u, 4u, 8u, 16u}) {
+                // The bytes to come out, as bits behind `shift` leading bits,
+                // then bits up to the end of the last byte the kernel reads.
+                vorctest::Bytes expectedBytes(count);
+                for (auto& byte : expectedBytes) {
+                    byte = static_cast<unsigned char>(random() % 16 < outputFFs ? 0xFF : random());
+                    if (outputFFs == 0 && byte == 0xFF) byte = 0xFE;
+                }
+                const size_t readable = count + (shift != 0 ? 1 : 0);
+                std::vector<bool> bits;
+                for (unsigned i = 0; i < shift; ++i) bits.push_back(random() & 1);
+                for (const unsigned char byte : expectedBytes)
+                    for (int bit = 7; bit >= 0; --bit) bits.push_back((byte >> bit) & 1);
+                while (bits.size() < 8 * readable) bits.push_back(outputFFs == 16 || (random() & 1) != 0);
+                auto plain = std::make_unique<unsigned char[]>(readable);
+                for (size_t i = 0; i < readable; ++i) {
+                    unsigned byte = 0;
+                    for (size_t bit = 0; bit < 8; ++bit) byte = byte << 1 | bits[8 * i + bit];
+                    plain[i] = static_cast<unsigned char>(byte);
+                }
+                vorctest::Bytes expected;
+                for (const unsigned char byte : expectedBytes) {
+                    expected.push_back(byte);
+                    if (byte == 0xFF) expected.push_back(0x00);
+                }
+                for (const KernelTable* table : vorc::dsp::supportedKernelTables()) {
+                    vorctest::Bytes scan(2 * count + Guard, GuardByte);
+                    const size_t length = table->copyStuffedBits(plain.get(), shift, count, scan.data());
+                    ASSERT_EQ(vorctest::Bytes(scan.begin(), scan.begin() + static_cast<long>(std::min(length, scan.size()))),
+                              expected)
+                        << table->name << ": shift " << shift << ", " << count << " bytes, FFs " << outputFFs;
+                    ASSERT_TRUE(std::all_of(scan.end() - Guard, scan.end(), [](uint8_t b) { return b == GuardByte; }))
+                        << table->name << ": shift " << shift << ", " << count << " bytes";
+                }
+            }
         }
     }
 }

@@ -20,6 +20,7 @@
 #include "vorc/core/fatal_error.h"
 #include "vorc/parse/framewise_decoder.h"
 #include "vorc/core/status_messages.h"
+#include "vorc/dsp/kernel_table.h"
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/scan_bit_reader.h"
 #include "vorc/transcode/tile_bit_store.h"
@@ -462,21 +463,26 @@ TEST(JpegWriting, CodesTheWorkedExamples) {
 }
 
 // Bit-aligned copies against the same bits put one at a time, in scans
-// (stuffed) and in plain storage, from every bit of a byte, at every
-// alignment and length near the word size and past the length from which
-// copies go word by word (where plain storage at the same bit of a byte is
-// copied byte by byte); padding with 0 or 1 bits.
+// (stuffed, through the accumulator and by each table's copy kernel) and
+// in plain storage, from every bit of a byte, at every alignment and
+// length near the word size and past the length from which copies go in
+// bulk (where plain storage at the same bit of a byte is copied byte by
+// byte); padding with 0 or 1 bits.
 TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     using namespace vorc::jpeg;
     std::mt19937 random(17);
     Bytes source(160);
     for (auto& byte : source) byte = random() % 3 == 0 ? 0xFF : static_cast<unsigned char>(random());
     const auto bitAt = [&](size_t i) { return (source[i / 8] >> (7 - i % 8)) & 1u; };
+    std::vector<StuffedBitsCopy> stuffedCopies{nullptr};
+    for (const vorc::dsp::KernelTable* table : vorc::dsp::supportedKernelTables())
+        stuffedCopies.push_back(table->copyStuffedBits);
+    for (const StuffedBitsCopy copyStuffed : stuffedCopies)
     for (unsigned lead = 0; lead < 72; ++lead)
       for (unsigned firstBit = 0; firstBit < 8; ++firstBit) {
         for (size_t count : {0, 1, 7, 8, 31, 32, 33, 55, 56, 57, 63, 64, 65, 127, 255, 256, 257, 319, 320, 321, 1000}) {
             ByteBuffer copied, serial, plain, plainSerial;
-            ScanBitWriter copying(copied, 0), oneByOne(serial, 0);
+            ScanBitWriter copying(copied, 0, copyStuffed), oneByOne(serial, 0);
             PlainBitWriter plainCopy(plain, 0), plainOneByOne(plainSerial, 0);
             for (unsigned i = 0; i < lead; ++i)
                 copying.put(1, 1), oneByOne.put(1, 1), plainCopy.put(1, 1), plainOneByOne.put(1, 1);
@@ -512,6 +518,25 @@ TEST(JpegWriting, CopiesAtAnyAlignmentStuffAndPad) {
     ones.put(0, 2);
     ASSERT_EQ(ones.alignToByte(1), 1u);
     EXPECT_EQ(buffer.data()[0], 0x3F);
+}
+
+// A long run of one bits comes out twice as long, every byte an FF with
+// its 00: the writer makes room for that before a kernel copies (ASan sees
+// any byte written past the buffer).
+TEST(JpegWriting, LongRunsOfFFsMakeRoomForTheirStuffing) {
+    using namespace vorc::jpeg;
+    constexpr size_t RunBytes = 40000;
+    const Bytes ones(RunBytes + 16, 0xFF);
+    for (const vorc::dsp::KernelTable* table : vorc::dsp::supportedKernelTables()) {
+        for (const unsigned firstBit : {0u, 5u}) {
+            ByteBuffer buffer;
+            ScanBitWriter writer(buffer, 0, table->copyStuffedBits);
+            writer.copy(ones.data(), firstBit, 8 * RunBytes - firstBit);
+            ASSERT_EQ(writer.alignToByte(1), 2 * RunBytes) << table->name << " from bit " << firstBit;
+            for (size_t i = 0; i < 2 * RunBytes; i += 2)
+                ASSERT_TRUE(buffer.data()[i] == 0xFF && buffer.data()[i + 1] == 0x00) << table->name << " at " << i;
+        }
+    }
 }
 
 TEST(JpegWritingDeathTest, DcOutOfRangeEndsTheProcess) {

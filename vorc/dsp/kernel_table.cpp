@@ -20,7 +20,7 @@ constexpr KernelTable ReferenceTable = {"none",
                                         reference::forwardTransformBlock,
                                         reference::findScanMarker,
                                         reference::copyPlainBits,
-                                        reference::copyStuffedBytes,
+                                        reference::copyStuffedBits,
                                         nullptr};
 
 bool cpuHas(const char* feature) {

@@ -50,9 +50,12 @@ struct KernelTable {
     // cleanEnd - begin bytes of plain.
     size_t (*copyPlainBits)(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
                             std::vector<uint32_t>& ffOffsets);
-    // The other way: `count` plain bytes with a 00 after each FF; how many
-    // bytes it made of scan. It may write up to twice `count` bytes.
-    size_t (*copyStuffedBytes)(const unsigned char* plain, size_t count, unsigned char* scan);
+    // The other way, from any bit of a byte on: `count` bytes, byte i the 8
+    // bits from bit `shift` (0 to 7, 0 the most significant) of plain[i] on,
+    // with a 00 after each FF; how many bytes it made of scan. It may write
+    // up to twice `count` bytes, and reads plain[count] too unless shift is
+    // 0. The transcoder's long copies of kept bits into its image.
+    size_t (*copyStuffedBits)(const unsigned char* plain, unsigned shift, size_t count, unsigned char* scan);
     // Entropy-decodes a tile's six blocks with the fast reader, as
     // jpeg::decodeTileWith() tells. Null in the reference table, with which
     // the pixel decoder reads bit-serially.

@@ -35,7 +35,7 @@ void forwardTransformBlock(const unsigned char* samples, int32_t* coefficients);
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
                      std::vector<uint32_t>& ffOffsets);
-size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
+size_t copyStuffedBits(const unsigned char* plain, unsigned shift, size_t count, unsigned char* scan);
 
 }  // namespace vorc::dsp::reference
 

@@ -275,7 +275,7 @@ const KernelTable* avx2Kernels() {
                                           forwardTransformBlock,
                                           avx2::findScanMarker,
                                           avx2::copyPlainBits,
-                                          avx2::copyStuffedBytes,
+                                          avx2::copyStuffedBits,
                                           bmi2::decodeTile};
     return &Table;
 }

@@ -18,13 +18,13 @@ namespace sse2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
                      std::vector<uint32_t>& ffOffsets);
-size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
+size_t copyStuffedBits(const unsigned char* plain, unsigned shift, size_t count, unsigned char* scan);
 }  // namespace sse2
 namespace avx2 {
 const unsigned char* findScanMarker(const unsigned char* from, const unsigned char* end);
 size_t copyPlainBits(const unsigned char* begin, const unsigned char* cleanEnd, unsigned char* plain,
                      std::vector<uint32_t>& ffOffsets);
-size_t copyStuffedBytes(const unsigned char* plain, size_t count, unsigned char* scan);
+size_t copyStuffedBits(const unsigned char* plain, unsigned shift, size_t count, unsigned char* scan);
 }  // namespace avx2
 
 // The AVX2 table's tile decoder; on x86-64 only.

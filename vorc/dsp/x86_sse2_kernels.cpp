@@ -224,7 +224,7 @@ const KernelTable* sse2Kernels() {
                                           forwardTransformBlock,
                                           sse2::findScanMarker,
                                           sse2::copyPlainBits,
-                                          sse2::copyStuffedBytes,
+                                          sse2::copyStuffedBits,
                                           jpeg::decodeTile};
     return &Table;
 }

@@ -2,8 +2,9 @@
 // writes every frame as a JPEG image) and the stream encoder: a byte buffer
 // that grows as needed, and a bit writer that appends codes to it, most
 // significant bit first, with FF 00 byte stuffing for scans. Stored runs of
-// bits are copied a 64-bit word at a time, whatever their bit alignment.
-// Internal to the library: vorc/vorc.h leaves it out.
+// bits are copied a 64-bit word at a time, whatever their bit alignment, or
+// into a scan by a copy kernel the writer is given, which shifts and stuffs
+// a long run in one pass. Internal to the library: vorc/vorc.h leaves it out.
 #ifndef VORC_JPEG_BIT_WRITER_H
 #define VORC_JPEG_BIT_WRITER_H
 
@@ -51,14 +52,24 @@ private:
     size_t capacity_ = 0;
 };
 
+// Copies `count` bytes of plain bits into a scan, each byte made of the 8
+// bits from bit `shift` (0 to 7, 0 the most significant) of plain[i] on,
+// with a 00 after each FF; returns the bytes written, up to 2 * count. It
+// reads plain[count] too unless shift is 0. The kernel table's
+// copyStuffedBits.
+using StuffedBitsCopy = size_t (*)(const unsigned char* plain, unsigned shift, size_t count, unsigned char* scan);
+
 // Appends bits to a ByteBuffer from a given byte offset on. With
 // StuffAfterFF (an entropy-coded scan) every FF byte written is followed by
 // 00; without it (a store of plain bits) the bytes go out as they are. Bits
-// gather in a 64-bit accumulator and go out 64 at a time.
+// gather in a 64-bit accumulator and go out 64 at a time. A scan writer
+// copies long runs with `copyStuffed` when it is given one, else through
+// the accumulator.
 template <bool StuffAfterFF>
 class BitWriter {
 public:
-    BitWriter(ByteBuffer& buffer, size_t offset) : buffer_(buffer), written_(offset) {}
+    BitWriter(ByteBuffer& buffer, size_t offset, StuffedBitsCopy copyStuffed = nullptr)
+        : buffer_(buffer), written_(offset), copyStuffed_(copyStuffed) {}
 
     // The low `count` bits of `bits` (count 0 to 32; the bits above them 0).
     void put(uint32_t bits, unsigned count) { append(bits, count); }
@@ -72,10 +83,7 @@ public:
     // the storage must go on for up to 8 bytes after the last byte that
     // holds a bit.
     void copy(const unsigned char* from, unsigned firstBit, size_t count) {
-        if (count >= LongCopyBits) {
-            copyWords(from, firstBit, count);
-            return;
-        }
+        if (count >= LongCopyBits && (!StuffAfterFF || copyStuffed_ != nullptr)) copyBulk(from, firstBit, count);
         for (; count >= 56; count -= 56, from += 7) putTop(loadBigEndian64(from) << firstBit, 56);
         if (count != 0) putTop(loadBigEndian64(from) << firstBit, static_cast<unsigned>(count));
     }
@@ -97,7 +105,7 @@ public:
     }
 
 private:
-    // From this many bits on, copy() goes word by word.
+    // From this many bits on, copy() goes in bulk.
     static constexpr size_t LongCopyBits = 256;
 
     // The low `count` bits of `bits` (count 0 to 64; the bits above them 0).
@@ -115,48 +123,40 @@ private:
         accumulator_ = bits;
         pending_ = rest;
     }
-    // A long copy: the bits that complete the pending word, then words of
-    // 64 source bits, each from two loaded words, straight into the buffer
-    // (bytes as they are where source and buffer are at the same bit of a
-    // byte, in plain storage), then the rest.
-    void copyWords(const unsigned char* from, unsigned firstBit, size_t count) {
+    // Most of a long copy: the bits that complete the pending word, then
+    // whole bytes straight into the buffer, leaving `from`, `firstBit` and
+    // `count` at the rest. Into a scan the kernel shifts and stuffs them;
+    // into plain storage they go as they are where source and buffer are at
+    // the same bit of a byte, else as words of 64 source bits, each from
+    // two loaded words.
+    void copyBulk(const unsigned char*& from, unsigned& firstBit, size_t& count) {
         const unsigned head = 64 - pending_;
         putTop(bitsAt(from, firstBit), head);
         from += (firstBit + head) / 8;
-        const unsigned shift = (firstBit + head) % 8;
+        firstBit = (firstBit + head) % 8;
         count -= head;
-        size_t words = count / 64;
-        bitsPut_ += 64 * words;
-        count -= 64 * words;
+        const size_t bytes = (StuffAfterFF || firstBit == 0) ? count / 8 : count / 64 * 8;
+        bitsPut_ += 8 * uint64_t{bytes};
+        count -= 8 * bytes;
         // Every byte may be an FF that takes a stuffed 00.
-        room(16 * words + 16);
-        unsigned char* out = buffer_.data() + written_;
-        if (!StuffAfterFF && shift == 0) {
-            std::memcpy(out, from, 8 * words);
-            out += 8 * words;
-            from += 8 * words;
-            words = 0;
-        }
-        uint64_t word = loadBigEndian64(from);
-        for (size_t w = 0; w < words; ++w) {
-            from += 8;
-            const uint64_t next = loadBigEndian64(from);
-            const uint64_t bits = word << shift | ((next >> 1) >> (63 - shift));
-            word = next;
-            if (StuffAfterFF && hasByteFF(bits)) {
-                for (int byteShift = 56; byteShift >= 0; byteShift -= 8) {
-                    const auto byte = static_cast<unsigned char>(bits >> byteShift);
-                    *out++ = byte;
-                    if (byte == 0xFF) *out++ = 0x00;
-                }
-                continue;
+        room((StuffAfterFF ? 2 : 1) * bytes + 16);
+        unsigned char* const out = buffer_.data() + written_;
+        if constexpr (StuffAfterFF) {
+            written_ += copyStuffed_(from, firstBit, bytes, out);
+        } else if (firstBit == 0) {
+            std::memcpy(out, from, bytes);
+            written_ += bytes;
+        } else {
+            uint64_t word = loadBigEndian64(from);
+            for (size_t at = 0; at < bytes; at += 8) {
+                const uint64_t next = loadBigEndian64(from + at + 8);
+                const uint64_t bigEndian = __builtin_bswap64(word << firstBit | next >> (64 - firstBit));
+                std::memcpy(out + at, &bigEndian, sizeof bigEndian);
+                word = next;
             }
-            const uint64_t bigEndian = __builtin_bswap64(bits);
-            std::memcpy(out, &bigEndian, sizeof bigEndian);
-            out += 8;
+            written_ += bytes;
         }
-        written_ = static_cast<size_t>(out - buffer_.data());
-        if (count != 0) putTop(bitsAt(from, shift), static_cast<unsigned>(count));
+        from += bytes;
     }
     // The 64 bits from bit `firstBit` (0 to 7) of `from` on.
     static uint64_t bitsAt(const unsigned char* from, unsigned firstBit) {
@@ -188,6 +188,7 @@ private:
 
     ByteBuffer& buffer_;
     size_t written_;
+    StuffedBitsCopy copyStuffed_;
     uint64_t bitsPut_ = 0;
     uint64_t accumulator_ = 0;
     unsigned pending_ = 0;  // bits in the accumulator not yet written, < 64 between calls

@@ -17,14 +17,15 @@ namespace {
 
 using vorc::jpeg::ByteBuffer;
 using vorc::jpeg::PlainBitWriter;
+using vorc::jpeg::ScanBitWriter;
 
 constexpr size_t MinimumWasteBeforeCompaction = size_t{1} << 20;
 constexpr size_t LumaBlockSize = 64;
 constexpr size_t LastLumaBlock = 3 * LumaBlockSize;
 constexpr size_t BlueBlock = 4 * LumaBlockSize;
 constexpr size_t RedBlock = 5 * LumaBlockSize;
-// Behind the last string: the word-wise copies read up to 8 bytes beyond a
-// string's last byte, the fast reader its zero margin beyond a scan.
+// Behind the last string: the copies read up to 8 bytes beyond a string's
+// last byte, the fast reader its zero margin beyond a scan.
 constexpr size_t StoreMargin = vorc::jpeg::ScanBitReader::ZeroMargin;
 
 constexpr size_t bytesFor(uint64_t bits) { return static_cast<size_t>((bits + 7) / 8); }
@@ -219,12 +220,12 @@ void TileBitStore::codeTile(size_t tile, const int16_t* coefficients) {
     store_.reserve(usedBytes_ + StoreMargin, usedBytes_);
 }
 
-// The scan is written as plain bits first, runs copied a word at a time
-// with no test, then stuffed in one pass from FF to FF.
+// The scan goes straight into the image: long runs of kept bits are
+// shifted and stuffed in one pass by the copy kernel.
 size_t TileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* coefficients) {
     for (size_t tile = kept_.nextMissing(0, tileCount_); tile < tileCount_; tile = kept_.nextMissing(tile + 1, tileCount_))
         codeTile(tile, coefficients + tile * CoefficientsPerTile);
-    PlainBitWriter writer(plainScan_, 0);
+    ScanBitWriter writer(scan, start, vorc::dsp::selectedKernels().copyStuffedBits);
     const CodeBooks books;
     const unsigned char* const store = store_.data();
     TileDC before{0, 0, 0, 0};
@@ -246,9 +247,7 @@ size_t TileBitStore::writeScan(ByteBuffer& scan, size_t start, const int16_t* co
         before = last.dc;
         tile = end;
     }
-    const size_t plainBytes = writer.alignToByte(0);
-    scan.reserve(start + 2 * plainBytes, start);
-    return start + vorc::dsp::selectedKernels().copyStuffedBytes(plainScan_.data(), plainBytes, scan.data() + start);
+    return writer.alignToByte(0);
 }
 
 void TileBitStore::compactIfWasteful() {

@@ -148,7 +148,6 @@ private:
     size_t tileCount_ = 0;
     vorc::jpeg::ByteBuffer store_;
     vorc::jpeg::ByteBuffer restoreScan_;  // one tile's bits, for restoreCoefficients
-    vorc::jpeg::ByteBuffer plainScan_;    // the image's scan before it is stuffed
     size_t usedBytes_ = 0;  // live bits, waste and the scan taken last
     uint64_t liveBits_ = 0;
     // The scan taken last: where its plain bits start in the store, how
