@@ -63,18 +63,22 @@ constexpr NaturalIndices naturalIndicesBeforePositions() {
 }
 inline constexpr NaturalIndices NaturalIndexOf = naturalIndicesBeforePositions();
 
-// The value of an entry's first symbol, read from bits that start with its
-// code: known from the entry, or a magnitude beyond the lookup's bits read
-// by the EXTEND rule with no branch (the coefficients' signs are as good as
-// random): the magnitude's top bit is the sign of the word shifted past the
-// code, and a magnitude whose top bit is 0 loses 2^size - 1.
-inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
-    const uint64_t top = bits << HuffmanLookup::codeLengthShift(entry);
-    const unsigned shift = HuffmanLookup::magnitudeShift(entry);
+// The magnitude of 63 - `shift` bits at the top of `top`, by the EXTEND rule
+// with no branch (signs are as good as random): its top bit is the sign of
+// the word, and a magnitude whose top bit is 0 loses 2^size - 1. A shift of
+// 63 takes no bits and gives 0.
+inline int32_t extendedMagnitudeAt(uint64_t top, unsigned shift) {
     const uint64_t magnitude = (top >> 1) >> shift;
     const uint64_t sizeMask = (~uint64_t{0} >> 1) >> shift;
     const uint64_t negative = ~static_cast<uint64_t>(static_cast<int64_t>(top) >> 63);
-    return static_cast<int32_t>(magnitude - (negative & sizeMask)) + HuffmanLookup::firstValue(entry);
+    return static_cast<int32_t>(magnitude - (negative & sizeMask));
+}
+
+// The value of an entry's first symbol, read from bits that start with its
+// code: known from the entry, or a magnitude beyond the lookup's bits.
+inline int32_t firstValueAfter(uint64_t bits, uint64_t entry) {
+    return extendedMagnitudeAt(bits << HuffmanLookup::codeLengthShift(entry), HuffmanLookup::magnitudeShift(entry)) +
+           HuffmanLookup::firstValue(entry);
 }
 
 // Decodes one block into coefficients (natural order, DC absolute) of a

@@ -63,18 +63,12 @@ const WalkTables& standardWalkTables();
     const uint16_t dcEntry = dc.symbolOf[reader.peek(DCLookupBits)];
     if (dcEntry == 0) return false;
     // Code and magnitude go in one skip, and the magnitude is taken from the
-    // bits before it, so that the next code's look-up waits for one shift
-    // only. Shifted right by one first, the word leaves no bits for a size
-    // of 0, with no branch.
+    // bits before it with no branch on its size, so that the next code's
+    // look-up waits for one shift only.
     const unsigned dcSize = dcEntry & 0x0F;
     const unsigned dcCodeLength = dcEntry >> 8;
-    const uint32_t magnitude = static_cast<uint32_t>(((reader.buffered() << dcCodeLength) >> 1) >> (63 - dcSize));
+    predictor = static_cast<int16_t>(predictor + extendedMagnitudeAt(reader.buffered() << dcCodeLength, 63 - dcSize));
     reader.skip(static_cast<int>(dcCodeLength + dcSize));
-    // EXTEND without a branch: below half the range the value is negative.
-    const uint32_t half = (uint32_t{1} << dcSize) >> 1;
-    const int32_t negative = -static_cast<int32_t>(magnitude < half);
-    predictor = static_cast<int16_t>(predictor + static_cast<int32_t>(magnitude) +
-                                     (negative & (1 - (int32_t{1} << dcSize))));
     afterDC = reader.position();
 
     // The next position to fill. A run of sixteen zeros waits for the
