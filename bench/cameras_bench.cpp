@@ -10,6 +10,9 @@
 // the kernel's work on their sockets) divided by the wall time and by N is
 // the share of a core one camera takes, and one over it the cameras per
 // core. The readers check that every client gets its 25 images a second.
+// A last row runs processes that only send the same number of images of
+// the same size: on loopback the kernel charges the sender for much of the
+// readers' TCP, and that row is the floor no server can go under.
 //
 // VORC_CAMERAS sets N (default 4), VORC_CAMERA_SECONDS the measured time
 // (default 10); the stream files go to TMPDIR and are removed at the end.
@@ -19,11 +22,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
+#include "sending_floor.h"
 #include "serve_clients.h"
 #include "support/libjpeg_helpers.h"
 #include "support/stream_builder.h"
@@ -38,7 +43,7 @@ constexpr int Quality = 85;
 constexpr int FullMotionFrames = 50;  // two seconds at 25 frames/s
 constexpr int TypicalFrames = 125;
 constexpr int ClientsPerCamera = 10;
-constexpr char Fps[] = "25";
+constexpr int Fps = 25;
 
 int environmentNumber(const char* name, int fallback) {
     const char* text = std::getenv(name);
@@ -71,6 +76,46 @@ StreamFile writeStream(const vorcbench::MovingPatchStream& stream, bool fullMoti
     return {path, coded / frames / stream.tiles(), static_cast<double>(builder.bytes().size()) / frames};
 }
 
+// Runs `cameras` processes made by `start`, ten readers each, for
+// `seconds`, and prints their row (tiles per frame "-" for a negative share).
+template <typename Process>
+bool printRow(const char* label, double codedShare, double bytesPerFrame, int cameras, int seconds,
+              const std::function<std::unique_ptr<Process>()>& start) {
+    std::vector<std::unique_ptr<Process>> servers;
+    std::vector<std::unique_ptr<vorcbench::StreamReader>> owned;
+    std::vector<vorcbench::StreamReader*> readers;
+    for (int c = 0; c < cameras; ++c) {
+        servers.push_back(start());
+        if (servers.back()->port() == 0) return false;
+        for (int k = 0; k < ClientsPerCamera; ++k) {
+            owned.push_back(std::make_unique<vorcbench::StreamReader>(servers.back()->port()));
+            readers.push_back(owned.back().get());
+        }
+    }
+    vorcbench::pumpFor(readers, 2.0);  // all connected and receiving
+    std::vector<long> before;
+    for (vorcbench::StreamReader* reader : readers) before.push_back(reader->images());
+    double cpuBefore = 0;
+    for (const auto& server : servers) cpuBefore += vorcbench::cpuSeconds(server->pid());
+    const auto begin = std::chrono::steady_clock::now();
+    vorcbench::pumpFor(readers, seconds);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    double cpu = -cpuBefore;
+    for (const auto& server : servers) cpu += vorcbench::cpuSeconds(server->pid());
+    long slowest = -1;
+    for (size_t k = 0; k < readers.size(); ++k) {
+        const long got = readers[k]->images() - before[k];
+        slowest = slowest < 0 ? got : std::min(slowest, got);
+    }
+    const double share = cpu / elapsed / cameras;
+    char tiles[16] = "-";
+    if (codedShare >= 0) std::snprintf(tiles, sizeof tiles, "%.1f%%", 100.0 * codedShare);
+    std::printf("| %s | %s | %.0f | %.1f | %.2f%% | %.0f |\n", label, tiles, bytesPerFrame / 1024,
+                static_cast<double>(slowest) / elapsed, 100.0 * share, 1.0 / share);
+    std::fflush(stdout);
+    return true;
+}
+
 }  // namespace
 
 int main() {
@@ -82,7 +127,7 @@ int main() {
         vorcbench::movingPatchStream(vorcbench::photographicPicture(Width, Height), Quality, TypicalFrames);
     if (stream.jpegs.empty()) return 1;
 
-    std::printf("vorc serve, %d processes side by side, each a looped %dx%d q%d stream at %s frames/s to %d "
+    std::printf("vorc serve, %d processes side by side, each a looped %dx%d q%d stream at %d frames/s to %d "
                 "readers on loopback, %d s\n",
                 cameras, Width, Height, Quality, Fps, ClientsPerCamera, seconds);
     std::printf("| stream | tiles per frame | KB per frame | images/s per reader, slowest | server CPU per camera "
@@ -92,41 +137,21 @@ int main() {
         const std::string path = folder + "/vorc_cameras_" + std::to_string(::getpid()) +
                                  (fullMotion ? "_full.tesra" : "_typical.tesra");
         const StreamFile file = writeStream(stream, fullMotion, path);
-        std::vector<std::unique_ptr<vorcbench::ServeProcess>> servers;
-        std::vector<std::unique_ptr<vorcbench::StreamReader>> owned;
-        std::vector<vorcbench::StreamReader*> readers;
-        for (int c = 0; c < cameras; ++c) {
-            servers.push_back(std::make_unique<vorcbench::ServeProcess>(VORC_TOOL_PATH, file.path, Fps));
-            if (servers.back()->port() == 0) return 1;
-            for (int k = 0; k < ClientsPerCamera; ++k) {
-                owned.push_back(std::make_unique<vorcbench::StreamReader>(servers.back()->port()));
-                readers.push_back(owned.back().get());
-            }
-        }
-        vorcbench::pumpFor(readers, 2.0);  // all connected and receiving
-        std::vector<long> before;
-        for (vorcbench::StreamReader* reader : readers) before.push_back(reader->images());
-        double cpuBefore = 0;
-        for (const auto& server : servers) cpuBefore += vorcbench::cpuSeconds(server->pid());
-        const auto start = std::chrono::steady_clock::now();
-        vorcbench::pumpFor(readers, seconds);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        double cpu = -cpuBefore;
-        for (const auto& server : servers) cpu += vorcbench::cpuSeconds(server->pid());
-        long slowest = -1;
-        for (size_t k = 0; k < readers.size(); ++k) {
-            const long got = readers[k]->images() - before[k];
-            slowest = slowest < 0 ? got : std::min(slowest, got);
-        }
-        const double share = cpu / elapsed / cameras;
-        std::printf("| %s | %.1f%% | %.0f | %.1f | %.2f%% | %.0f |\n", fullMotion ? "full motion" : "typical",
-                    100.0 * file.codedShare, file.bytesPerFrame / 1024, static_cast<double>(slowest) / elapsed,
-                    100.0 * share, 1.0 / share);
-        std::fflush(stdout);
-        readers.clear();
-        owned.clear();
-        servers.clear();
+        const std::string fps = std::to_string(Fps);
+        const bool ran = printRow<vorcbench::ServeProcess>(
+            fullMotion ? "full motion" : "typical", file.codedShare, file.bytesPerFrame, cameras, seconds,
+            [&] { return std::make_unique<vorcbench::ServeProcess>(VORC_TOOL_PATH, file.path, fps); });
         ::unlink(path.c_str());
+        if (!ran) return 1;
     }
+    // The floor: the same number of images of the same size sent, nothing
+    // else done. The image is the full frame's JPEG, which the transcoder
+    // writes with the same bits.
+    const Bytes& image = stream.jpegs[0];
+    const std::string jpeg(image.begin(), image.end());
+    if (!printRow<vorcbench::SendingFloorProcess>(
+            "sending alone (no source, no transcoding)", -1.0, static_cast<double>(jpeg.size()), cameras, seconds,
+            [&] { return std::make_unique<vorcbench::SendingFloorProcess>(jpeg, Fps); }))
+        return 1;
     return 0;
 }
