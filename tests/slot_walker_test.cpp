@@ -257,6 +257,10 @@ TEST(SlotWalker, SyntheticScansWithEveryEnding) {
         for (const uint8_t flag : whole.nonCanonical) nonCanonical += flag;
         EXPECT_GT(nonCanonical, 0u) << what;
         expectWalkBlocksWalk(scan, 0, tiles, what);
+        // Other starts put the second walker elsewhere.
+        for (size_t from = 1; from < tiles / 2; from += 3)
+            expectWalkBlocksWalk(scan, whole.slots[from * SlotsPerTile - 1], tiles - from,
+                                 what + " from tile " + std::to_string(from));
         for (int copy = 0; copy < 10; ++copy)
             expectWalkBlocksWalk(corrupted(scan, random), 0, tiles, what + ", copy " + std::to_string(copy));
     }

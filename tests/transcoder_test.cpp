@@ -224,6 +224,13 @@ TEST(Transcoder, FramesOfHundredsOfTilesWithFaultsAfterTheMiddle) {
         for (int k : all)
             if (random() % 3 != 0) coded.push_back(k);
         const int odd = coded[coded.size() / 2 + random() % 4];
+        // A DC step of 2047 from Y0 to Y1, which has no code an encoder
+        // writes: the image cannot be written.
+        const TileBlocks kept = model[size_t(odd)];
+        if (frame == 9) {
+            model[size_t(odd)][0][0] = -1024;
+            model[size_t(odd)][1][0] = 1023;
+        }
         Bytes scan = scanWith(coded, frame % 3 == 0 ? -1 : odd, frame % 3 == 2);
         if (frame % 4 == 3) {
             for (int flip = 0; flip < 3; ++flip) {
@@ -231,6 +238,7 @@ TEST(Transcoder, FramesOfHundredsOfTilesWithFaultsAfterTheMiddle) {
                 scan[bit / 8] ^= uint8_t(0x80 >> bit % 8);
             }
         }
+        model[size_t(odd)] = kept;
         scans.push_back(scan);
         bitmaps.push_back(tileBitmap(columns, rows, coded));
     }
@@ -255,10 +263,11 @@ TEST(Transcoder, FramesOfHundredsOfTilesWithFaultsAfterTheMiddle) {
             ++t;
         }
         EXPECT_EQ(skipped[0], skipped[1]) << "frame " << frame;
+        if (frame == 10) EXPECT_TRUE(skipped[0]);
         EXPECT_EQ(*s.log, *s.referenceLog) << "frame " << frame;
         ASSERT_EQ(s.images->size(), s.referenceImages->size()) << "frame " << frame;
     }
-    EXPECT_GT(s.images->size(), 12u);
+    EXPECT_GE(s.images->size(), 10u);
 }
 
 TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {

@@ -30,14 +30,14 @@ constexpr uint32_t DcBase = 2 * AcSize;
 // The class bit of the next block in the walker's class pattern.
 constexpr uint32_t ChromaDcOffset = 1u << (AcBits + 1);
 constexpr uint32_t FlatSize = DcBase + ChromaDcOffset + DcSize;
+// Two steps follow one reload, which leaves at least 57 bits, and the
+// index after them needs AcBits more, so an entry may take 22 bits: the
+// standard tables' take at most that (a 12-bit code and a magnitude of 10).
 constexpr int TakenBits = 6;
 constexpr uint16_t NextSlotBit = 1u << 6;
 constexpr uint16_t EndOfBlockBit = 1u << 7;
 constexpr int StepShift = 9;
 constexpr uint16_t OffPath = 64u << StepShift;
-// Two steps follow one reload, which leaves at least 57 bits, and the
-// index after them needs AcBits more: an entry takes at most this many.
-constexpr int MaxEntryBits = (57 - AcBits) / 2;
 constexpr int ZeroRunOfSixteen = 0xF0;
 
 // The AC entries of one table. A ZRL stays in an entry only when what
@@ -76,7 +76,6 @@ void buildAcEntries(const unsigned char* table, uint16_t* out) {
             const Code code = codeOf[rest];
             const unsigned char symbol = symbolOf[rest];
             if (code.length == 0 || used + code.length > AcBits) break;
-            if (used + code.length + (symbol & 0x0F) > MaxEntryBits) break;
             if (symbol == ZeroRunOfSixteen) {
                 const int after = used + code.length;
                 const int left = AcBits - after;

@@ -151,8 +151,7 @@ bool Converter::sweepWalkingEachTile(const Frame& frame, const Node* const* root
 // then taken in scan order: with the DC values read from the walk's slots,
 // a tile is kept as walkTile keeps it, and any tile walkTile would not keep
 // is decoded exactly. After such a tile the walk goes on as recorded when
-// the tile ended where the walk saw it end, and is walked again from there
-// otherwise.
+// it finished the tile, and is walked again from the tile's end otherwise.
 bool Converter::sweepWalkingAhead(const Frame& frame, const Node* const* roots) {
     Workspace& work = *workspace;
     int16_t predictors[3] = {0, 0, 0};
@@ -188,7 +187,9 @@ bool Converter::sweepWalkingAhead(const Frame& frame, const Node* const* roots) 
             if (decodedUpTo.byte < work.sweptScanCleanEnd) {
                 const uint64_t at = work.tileBits.bitOf(decodedUpTo);
                 walkFrom(at);
-                walkGoesOn = wasWalking && index < walk.walked && origin + walk.tileEnd(index) == at;
+                // Decoded within the clean part, a tile the walk finished
+                // ends where the walk saw it end: both read the same bits.
+                walkGoesOn = wasWalking && index < walk.walked;
                 ++index;
             }
         }
