@@ -328,8 +328,9 @@ struct Walker {
 
 void prepare(TileRunWalk& walk, uint64_t first, size_t tiles) {
     walk.first = first;
-    // A second step may write one slot beyond the last and move on past it.
-    walk.slots.assign(tiles * SlotsPerTile + 2, 0);
+    // Every slot is written before it is read. A second step may write one
+    // slot beyond the last and move on past it.
+    if (walk.slots.size() < tiles * SlotsPerTile + 2) walk.slots.resize(tiles * SlotsPerTile + 2);
     walk.nonCanonical.assign(tiles, 0);
     walk.walked = 0;
 }
