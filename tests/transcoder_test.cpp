@@ -155,7 +155,8 @@ struct Sweeper {
     RecordingBackEnd backEnd{log};
     Converter converter{new Collector(images)};
     JpegImages referenceImages = std::make_shared<std::vector<Bytes>>();
-    RecordingBackEnd referenceBackEnd{std::make_shared<CallLog>()};
+    std::shared_ptr<CallLog> referenceLog = std::make_shared<CallLog>();
+    RecordingBackEnd referenceBackEnd{referenceLog};
     ReferenceTranscoder reference{new Collector(referenceImages)};
 
     Sweeper() {
@@ -180,6 +181,94 @@ struct Sweeper {
     }
     bool withReference = true;
 };
+
+// Frames of hundreds of tiles, whose walk ahead takes a second walker from
+// the middle of the scan: clean ones, ones with a tile coded otherwise than
+// an encoder codes it or an invalid code just after the middle, and copies
+// with flipped bits. Images, back-end calls and skipped stream errors must
+// be the reference's, frame after frame.
+TEST(Transcoder, FramesOfHundredsOfTilesWithFaultsAfterTheMiddle) {
+    StatusCapture status;
+    const vorc::detail::SkipStreamErrors skip(true);
+    std::mt19937 random(23);
+    Sweeper s;
+    const int columns = 20, rows = 15;
+    std::vector<TileBlocks> model(size_t(columns * rows));
+    for (TileBlocks& tile : model) tile = randomTile(random);
+    std::vector<int> all(model.size());
+    for (size_t k = 0; k < all.size(); ++k) all[k] = int(k);
+    // The scan of `coded`, the tile at `odd` (if any) starting with a block
+    // whose ZRL leads only to its end, or with an invalid code.
+    const auto scanWith = [&](const std::vector<int>& coded, int odd, bool invalid) {
+        ScanWriter writer;
+        for (int k : coded) {
+            for (int b = 0; b < 6; ++b) {
+                if (k == odd && b == 0) {
+                    writer.bits(0b00, 2);  // DC difference 0
+                    if (invalid) writer.bits(0xFFFF, 16);
+                    writer.bits(0x7F9, 11);  // ZRL
+                    writer.bits(0b1010, 4);  // EOB
+                    continue;
+                }
+                writer.block(b < 4 ? 0 : b - 3, model[size_t(k)][size_t(b)]);
+            }
+        }
+        return writer.finish();
+    };
+    std::vector<Bytes> scans;
+    std::vector<Bytes> bitmaps;
+    scans.push_back(scanWith(all, -1, false));
+    bitmaps.push_back({});
+    for (int frame = 0; frame < 24; ++frame) {
+        std::vector<int> coded;
+        for (int k : all)
+            if (random() % 3 != 0) coded.push_back(k);
+        const int odd = coded[coded.size() / 2 + random() % 4];
+        // A DC step of 2047 from Y0 to Y1, which has no code an encoder
+        // writes: the image cannot be written.
+        const TileBlocks kept = model[size_t(odd)];
+        if (frame == 9) {
+            model[size_t(odd)][0][0] = -1024;
+            model[size_t(odd)][1][0] = 1023;
+        }
+        Bytes scan = scanWith(coded, frame % 3 == 0 ? -1 : odd, frame % 3 == 2);
+        if (frame % 4 == 3) {
+            for (int flip = 0; flip < 3; ++flip) {
+                const size_t bit = random() % (scan.size() * 8);
+                scan[bit / 8] ^= uint8_t(0x80 >> bit % 8);
+            }
+        }
+        model[size_t(odd)] = kept;
+        scans.push_back(scan);
+        bitmaps.push_back(tileBitmap(columns, rows, coded));
+    }
+    for (size_t frame = 0; frame < scans.size(); ++frame) {
+        Bytes scan = scans[frame];
+        scan.insert(scan.end(), {0xFF, 0xD9});
+        Frame descriptor;
+        descriptor.reset(columns * 16, rows * 16);
+        descriptor.scanBytes = scan.data();
+        descriptor.scanLength = static_cast<int32_t>(scan.size());
+        descriptor.tileBitmap = bitmaps[frame].empty() ? nullptr : bitmaps[frame].data();
+        bool skipped[2] = {false, false};
+        int t = 0;
+        for (vorcFramewiseTesraScanDecoder* transcoder :
+             {static_cast<vorcFramewiseTesraScanDecoder*>(&s.converter),
+              static_cast<vorcFramewiseTesraScanDecoder*>(&s.reference)}) {
+            try {
+                transcoder->performScanSweep(&descriptor);
+            } catch (const vorc::detail::StreamErrorSkipped&) {
+                skipped[t] = true;
+            }
+            ++t;
+        }
+        EXPECT_EQ(skipped[0], skipped[1]) << "frame " << frame;
+        if (frame == 10) EXPECT_TRUE(skipped[0]);
+        EXPECT_EQ(*s.log, *s.referenceLog) << "frame " << frame;
+        ASSERT_EQ(s.images->size(), s.referenceImages->size()) << "frame " << frame;
+    }
+    EXPECT_GE(s.images->size(), 10u);
+}
 
 TEST(Transcoder, FailedFramesWriteNothingButKeepTheirDecodedTiles) {
     StatusCapture status;

@@ -8,6 +8,7 @@
 
 #include "vorc/jpeg/bit_writer.h"
 #include "vorc/jpeg/scan_bit_reader.h"
+#include "vorc/jpeg/slot_walker.h"
 #include "vorc/transcode/jpeg_converter.h"
 #include "vorc/transcode/tile_bit_store.h"
 
@@ -24,6 +25,9 @@ struct vorcFramewiseTesraScanToJPEGConverterSoftwareOnly::Workspace {
     const unsigned char* sweptScanCleanEnd = nullptr;
     vorc::jpeg::ScanBitReader walkReader;
     bool walking = false;
+    // The walk ahead of the tiles, and its second walker's records.
+    vorc::jpeg::TileRunWalk tileWalk;
+    vorc::jpeg::TileRunWalk spareWalk;
     vorc::jpeg::ScanBitReader fastReader;
     bool fastReading = false;
 };

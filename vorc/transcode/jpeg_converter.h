@@ -107,6 +107,13 @@ private:
 
     // Which coefficient buffer a sweep decodes into; false when there is none.
     bool prepareCoefficientBuffer(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame);
+    // The frame's coded tiles, each walked on its own or walked ahead
+    // together; false when a tile failed and the back end has been told.
+    bool sweepWalkingEachTile(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame,
+                              const vorcHuffmanTree::Node* const* roots);
+    bool sweepWalkingAhead(const vorcFramewiseTesraDecoder::UndecodedFrameDescriptor& frame,
+                           const vorcHuffmanTree::Node* const* roots);
+    bool keepWalkedTile(size_t tile, size_t index, const unsigned char* base, uint64_t endBit, int16_t* predictors);
     // Whether a tile was taken by walking its codes; if not, the walk reader
     // and the predictors are still at its start.
     bool walkTile(size_t tile, int16_t* predictors, const vorc::jpeg::WalkTables& tables);

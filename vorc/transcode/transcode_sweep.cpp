@@ -19,6 +19,7 @@
 #include "vorc/jpeg/block_encoder.h"
 #include "vorc/jpeg/block_walker.h"
 #include "vorc/jpeg/header_writer.h"
+#include "vorc/jpeg/slot_walker.h"
 #include "vorc/jpeg/standard_tables.h"
 #include "vorc/jpeg/tile_bitmap.h"
 #include "vorc/transcode/converter_workspace.h"
@@ -38,6 +39,10 @@ constexpr size_t EndOfImageBytes = 2;
 // Marker, length and table number or class: what goes before a table's values.
 constexpr size_t DQTHeadBytes = 5;
 constexpr size_t DHTHeadBytes = 5;
+
+// Runs of fewer coded tiles are walked by one walker: a second one would
+// spend most of them finding a tile start.
+constexpr size_t TilesForTwoWalkers = 64;
 
 // Which DC predictor (luminance, first or second chrominance) a block uses.
 constexpr int predictorOf(int block) { return block < LumaBlocks ? 0 : block - LumaBlocks + 1; }
@@ -110,23 +115,127 @@ void Converter::performScanSweep(Frame* frame) {
 
     const Node* const roots[4] = {yDCTree->getRoot(), yACTree->getRoot(), uvDCTree->getRoot(),
                                   uvACTree->getRoot()};
+    // The slots of the walk ahead hold bits of the scan in 32 bits; the
+    // reference kernels keep the walk that goes tile by tile.
+    const uint64_t walkedBits = work.tileBits.scanCleanEndBit() - work.tileBits.scanFirstBit() +
+                                uint64_t{vorc::jpeg::ScanBitReader::ZeroMargin} * 8;
+    const bool walkAhead = &vorc::dsp::selectedKernels() != &vorc::dsp::referenceKernels() &&
+                           walkedBits < (uint64_t{1} << 32);
+    if (!(walkAhead ? sweepWalkingAhead(*frame, roots) : sweepWalkingEachTile(*frame, roots))) return;
+    const vorc::jpeg::ScanPosition end =
+        work.walking ? work.tileBits.scanPositionOf(work.walkReader.position()) : readerPosition();
+    vorc::jpeg::checkScanEnd(end.byte, end.mask, frame->scanBytes, frame->scanLength);
+    if (jpegReceiver != nullptr) writeImage(*frame);
+}
+
+// Each tile walked on its own with walkBlock, as the reference of the walk ahead.
+bool Converter::sweepWalkingEachTile(const Frame& frame, const Node* const* roots) {
+    Workspace& work = *workspace;
     int16_t predictors[3] = {0, 0, 0};
     const vorc::jpeg::WalkTables& walkTables = vorc::jpeg::standardWalkTables();
     const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
-    for (size_t tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, 0, tiles); tile < tiles;
-         tile = vorc::jpeg::nextCodedTile(frame->tileBitmap, tile + 1, tiles)) {
+    for (size_t tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, 0, tiles); tile < tiles;
+         tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, tile + 1, tiles)) {
         if (!work.walking || !walkTile(tile, predictors, walkTables)) {
             if (work.walking) readExactlyFrom(work.tileBits.scanPositionOf(work.walkReader.position()));
-            if (decodeTile(tile, predictors, roots) != 0) return;
+            if (decodeTile(tile, predictors, roots) != 0) return false;
             const vorc::jpeg::ScanPosition decodedUpTo = readerPosition();
             if (decodedUpTo.byte < work.sweptScanCleanEnd) walkFrom(work.tileBits.bitOf(decodedUpTo));
         }
         backEnd->videoTileReceived();
     }
-    const vorc::jpeg::ScanPosition end =
-        work.walking ? work.tileBits.scanPositionOf(work.walkReader.position()) : readerPosition();
-    vorc::jpeg::checkScanEnd(end.byte, end.mask, frame->scanBytes, frame->scanLength);
-    if (jpegReceiver != nullptr) writeImage(*frame);
+    return true;
+}
+
+// The coded tiles left are walked ahead all at once (slot_walker.h), and
+// then taken in scan order: with the DC values read from the walk's slots,
+// a tile is kept as walkTile keeps it, and any tile walkTile would not keep
+// is decoded exactly. After such a tile the walk goes on as recorded when
+// it finished the tile, and is walked again from the tile's end otherwise.
+bool Converter::sweepWalkingAhead(const Frame& frame, const Node* const* roots) {
+    Workspace& work = *workspace;
+    int16_t predictors[3] = {0, 0, 0};
+    const size_t tiles = static_cast<size_t>(coeffTileColumns) * static_cast<size_t>(coeffTileRows);
+    const uint64_t origin = work.tileBits.scanFirstBit();
+    const unsigned char* const base = work.tileBits.bits() + origin / 8;
+    const uint64_t endBit = work.tileBits.scanCleanEndBit() - origin;
+    size_t tilesLeft = 0;
+    for (size_t tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, 0, tiles); tile < tiles;
+         tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, tile + 1, tiles))
+        ++tilesLeft;
+    const vorc::jpeg::TileRunWalk& walk = work.tileWalk;
+    bool walkGoesOn = false;  // the walk's tile `index` is the walk reader's next
+    size_t index = 0;
+    for (size_t tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, 0, tiles); tile < tiles;
+         tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, tile + 1, tiles), --tilesLeft) {
+        if (work.walking && !walkGoesOn) {
+            const uint64_t first = work.walkReader.position() - origin;
+            if (tilesLeft < TilesForTwoWalkers)
+                vorc::jpeg::walkTileRun(base, first, endBit, tilesLeft, work.tileWalk);
+            else
+                vorc::jpeg::walkTileRunInTwo(base, first, endBit, tilesLeft, work.tileWalk, work.spareWalk);
+            walkGoesOn = true;
+            index = 0;
+        }
+        if (work.walking && keepWalkedTile(tile, index, base, endBit, predictors)) {
+            ++index;
+        } else {
+            const bool wasWalking = work.walking;
+            if (wasWalking) readExactlyFrom(work.tileBits.scanPositionOf(origin + walk.tileStart(index)));
+            if (decodeTile(tile, predictors, roots) != 0) return false;
+            const vorc::jpeg::ScanPosition decodedUpTo = readerPosition();
+            if (decodedUpTo.byte < work.sweptScanCleanEnd) {
+                const uint64_t at = work.tileBits.bitOf(decodedUpTo);
+                walkFrom(at);
+                // Decoded within the clean part, a tile the walk finished
+                // ends where the walk saw it end: both read the same bits.
+                walkGoesOn = wasWalking && index < walk.walked;
+                ++index;
+            }
+        }
+        backEnd->videoTileReceived();
+    }
+    if (work.walking && walkGoesOn)
+        work.walkReader.start(work.tileBits.bits(), origin + walk.tileStart(index), work.tileBits.scanCleanEndBit());
+    return true;
+}
+
+// Keeps the walk's tile `index` as walkTile would keep it, or says that it
+// must be decoded exactly.
+bool Converter::keepWalkedTile(size_t tile, size_t index, const unsigned char* base, uint64_t endBit,
+                               int16_t* predictors) {
+    Workspace& work = *workspace;
+    const vorc::jpeg::TileRunWalk& walk = work.tileWalk;
+    // Tiles that reach past the clean part, which the walk read as zero bits.
+    if (index >= walk.walked || walk.tileEnd(index) > endBit || walk.nonCanonical[index] != 0) return false;
+    const uint32_t* const slots = walk.slots.data() + index * vorc::jpeg::SlotsPerTile;
+    const uint64_t start = walk.tileStart(index);
+    // A block's DC code starts where the block before it ends.
+    const uint64_t dcCodeStarts[BlocksPerTile] = {start, slots[1], slots[3], slots[5], slots[7], slots[9]};
+    const vorc::jpeg::StandardLookups& lookups = vorc::jpeg::standardLookups();
+    int16_t walked[3] = {predictors[0], predictors[1], predictors[2]};
+    int16_t dc[BlocksPerTile];
+    bool dcCodesWritable = true;
+    for (int block = 0; block < BlocksPerTile; ++block) {
+        int16_t& predictor = walked[predictorOf(block)];
+        const int16_t before = predictor;
+        predictor = static_cast<int16_t>(
+            predictor + vorc::jpeg::dcDifferenceAt(base, dcCodeStarts[block], lookups.dc[block < LumaBlocks ? 0 : 1]));
+        dc[block] = predictor;
+        const bool writable = dcDifferenceWritable(static_cast<int16_t>(predictor - before));
+        if (outerDCCode(block))
+            dcCodesWritable = dcCodesWritable && writable;
+        else if (!writable)
+            return false;
+    }
+    const auto bitCount = [](uint64_t count) { return static_cast<uint16_t>(count); };
+    const vorc::TileBitStore::TileLayout layout{
+        bitCount(slots[0] - start),    bitCount(slots[7] - slots[0]),  bitCount(slots[8] - slots[7]),
+        bitCount(slots[9] - slots[8]), bitCount(slots[10] - slots[9]), bitCount(slots[11] - slots[10])};
+    work.tileBits.keepScanBits(tile, work.tileBits.scanFirstBit() + start, layout,
+                               vorc::TileBitStore::TileDC{dc[0], dc[3], dc[4], dc[5]}, dcCodesWritable, false);
+    std::copy(walked, walked + 3, predictors);
+    return true;
 }
 
 void Converter::walkFrom(uint64_t bit) {
