@@ -180,9 +180,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (op % 8 == 0) {
             for (auto& value : tables) value = static_cast<unsigned char>(in.byte());
         } else {
+            // Up to 12 x 12 tiles: frames of many coded tiles are walked
+            // by two walkers, the second started in the middle of the scan.
             if (op % 8 == 1) {
-                tileColumns = 1 + static_cast<int>(in.byte() % 6);
-                tileRows = 1 + static_cast<int>(in.byte() % 6);
+                tileColumns = 1 + static_cast<int>(in.byte() % 12);
+                tileRows = 1 + static_cast<int>(in.byte() % 12);
             }
             frame.reset(tileColumns * 16 - static_cast<int>(op >> 4), tileRows * 16 - static_cast<int>(op >> 6));
             const size_t tiles = static_cast<size_t>(tileColumns * tileRows);
