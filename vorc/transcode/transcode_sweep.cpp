@@ -22,6 +22,7 @@
 #include "vorc/jpeg/slot_walker.h"
 #include "vorc/jpeg/standard_tables.h"
 #include "vorc/jpeg/tile_bitmap.h"
+#include "vorc/parse/coded_tiles.h"
 #include "vorc/transcode/converter_workspace.h"
 
 namespace {
@@ -159,10 +160,7 @@ bool Converter::sweepWalkingAhead(const Frame& frame, const Node* const* roots) 
     const uint64_t origin = work.tileBits.scanFirstBit();
     const unsigned char* const base = work.tileBits.bits() + origin / 8;
     const uint64_t endBit = work.tileBits.scanCleanEndBit() - origin;
-    size_t tilesLeft = 0;
-    for (size_t tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, 0, tiles); tile < tiles;
-         tile = vorc::jpeg::nextCodedTile(frame.tileBitmap, tile + 1, tiles))
-        ++tilesLeft;
+    size_t tilesLeft = static_cast<size_t>(vorc::codedTiles(frame));
     const vorc::jpeg::TileRunWalk& walk = work.tileWalk;
     bool walkGoesOn = false;  // the walk's tile `index` is the walk reader's next
     size_t index = 0;
